@@ -1,0 +1,32 @@
+// Conversion between code page 932 (Windows-31J, NEC and IBM extensions
+// included) and Unicode, for the places where text meets the screen or the
+// terminal. Searching never converts: it works on the original bytes.
+//
+// Lossless for every byte string: a character that does not decode, or that
+// decodes to a code point whose code page 932 form is another code (the NEC /
+// IBM duplicates), becomes one escape code point per byte, U+F700 + byte,
+// which encodes back to that byte. Those show on screen as marks.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace korvalen {
+
+inline constexpr char32_t kByteEscapeBase = 0xF700;
+// "〓", the geta mark, for a character that has no code page 932 form.
+inline constexpr std::string_view kGetaMark = "\x81\xAC";
+
+std::u16string Cp932ToUtf16(std::string_view sjis);
+std::string Cp932ToUtf8(std::string_view sjis);
+
+// Byte escapes turn back into their bytes; a code point without a code page
+// 932 form, and each byte of invalid input, becomes `unmappable`.
+std::string Utf16ToCp932(std::u16string_view text, std::string_view unmappable = kGetaMark);
+std::string Utf8ToCp932(std::string_view utf8, std::string_view unmappable = kGetaMark);
+
+// True when every character of `sjis` decodes to a character of its own (no
+// byte escapes needed).
+bool Cp932DecodesCleanly(std::string_view sjis);
+
+}  // namespace korvalen

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Korvalen needs, when any is missing.
+# As root: apt-get install -y. Otherwise: prints the sudo line and fails.
+# Usage: scripts/deps.sh [build|test]
+set -euo pipefail
+
+want=(cmake ninja-build g++ pkg-config libicu-dev qt6-base-dev libgl-dev
+      fonts-ipafont-gothic xvfb xauth)
+if [[ "${1:-build}" == test ]]; then
+    want+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
+fi
+
+missing=()
+for p in "${want[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+if [[ $(id -u) -eq 0 ]]; then
+    echo "korvalen: installing ${missing[*]}" >&2
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+else
+    echo "korvalen: these Debian packages are missing. Install them with:" >&2
+    echo "  sudo apt-get install -y ${missing[*]}" >&2
+    exit 1
+fi

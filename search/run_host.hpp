@@ -1,0 +1,68 @@
+// The run's only window on its front end. The window, the command line and
+// the tests each implement it; the run never talks to a toolkit directly.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korvalen {
+
+class RunHost {
+public:
+    virtual ~RunHost() = default;
+
+    // Texts shown to the user are UTF-8.
+    virtual void SetStatusText(std::string_view utf8) = 0;
+    // The main window's own title ("Korvalen+", "Korvalen-", "Korvalen").
+    virtual void SetCaption(std::string_view utf8) = 0;
+    // What a minimised program shows ("1/3検索中", "Korvalen").
+    virtual void SetAppTitle(std::string_view utf8) = 0;
+
+    // Byte counts, 64-bit; a host with a narrower bar scales them itself.
+    virtual void SetProgressMax(std::int64_t max) = 0;
+    virtual void SetProgressPos(std::int64_t pos) = 0;
+    virtual void SetProgressVisible(bool visible) = 0;
+
+    // Disable / enable everything that could change the words' source, the
+    // output path or the options during a run; Stop stays usable.
+    virtual void LockControls() = 0;
+    virtual void UnlockControls() = 0;
+    virtual void Minimize() = 0;
+    virtual void Restore() = 0;
+
+    // A modal OK box; the run waits until it is closed.
+    virtual void ShowMessage(std::string_view utf8) = 0;
+
+    // Called after every line of every file; this is where a Stop arrives
+    // (the host calls SearchRun::Stop). The host decides how much to do here:
+    // it is on the hot path.
+    virtual void ProcessMessages() = 0;
+
+    // The current search words, code page 932 byte strings, one per line of
+    // the word box. The run asks for the generation at every test and
+    // fetches the words only when it has changed; a host must bump it
+    // whenever the words change.
+    virtual std::uint64_t WordsGeneration() = 0;
+    virtual std::vector<std::string> SearchWords() = 0;
+
+    // Opens `path` (file-system bytes, may be empty) with the editor or the
+    // desktop's default program; never waits and reports nothing.
+    virtual void OpenWithEditor(const std::string& path) = 0;
+
+    // Bytes of physical memory free for the program at this moment.
+    virtual std::int64_t AvailablePhysicalMemory() = 0;
+
+    // Shift and Ctrl both held at this moment: every file is read line by line.
+    virtual bool ShiftCtrlDown() = 0;
+
+    // The save dialog for a run started without an output path: the dialog's
+    // file name whether confirmed or cancelled (its last one; empty at first).
+    virtual std::string AskOutputPath() = 0;
+
+    // Accept dropped files or not.
+    virtual void SetDropTarget(bool on) = 0;
+};
+
+}  // namespace korvalen

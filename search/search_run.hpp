@@ -1,0 +1,52 @@
+// A search run: the files dropped onto the window (or named on the command
+// line) searched for the current words, the hits written to the output file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "config/options.hpp"
+#include "search/run_host.hpp"
+
+namespace korvalen {
+
+// What the run shares with the scanners and with the Stop command.
+struct RunState {
+    bool Searching = false;     // cleared by Stop; tested before every file and line
+    std::int64_t HitCount = 0;  // hit lines of the current (or last) run
+    std::string StatusPrefix;   // "検索中：i/n" (UTF-8) while a file is searched
+    std::int64_t Progress = 0;  // the progress position, in bytes
+};
+
+enum class RunOutcome {
+    Finished,      // every name was processed
+    Stopped,       // Stop arrived during the run
+    NoWords,       // refused: the word list has no lines
+    NoOutputPath,  // refused: no output path, even after asking
+    OutputFailed,  // the output file could not be opened, written or closed
+    Aborted,       // memory ran out outside a file's scan; the run ended early
+};
+
+class SearchRun {
+public:
+    explicit SearchRun(RunHost& host) : host_(host) {}
+
+    // Searches `names` in order. `outputPath` is the text of the output path
+    // box; the run may fill it from the host's save dialog. Always returns
+    // with the controls unlocked, Searching false and the drop target on.
+    RunOutcome Drop(const std::vector<std::string>& names, std::string& outputPath,
+                    const iset& options);
+
+    // The Stop command: the scan ends before its next line, no further file
+    // is started.
+    void Stop() noexcept { state_.Searching = false; }
+
+    const RunState& State() const noexcept { return state_; }
+
+private:
+    RunHost& host_;
+    RunState state_;
+};
+
+}  // namespace korvalen

@@ -1,0 +1,53 @@
+// What the INI file holds for the program: the options record, the window's
+// saved place, the two paths; and the three writers, each writing only its
+// own keys. Values are byte strings (paths are file-system bytes, code page
+// 932 text as it is).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "config/options.hpp"
+
+namespace korvalen {
+
+struct Settings {  // everything the start-up read gives
+    std::string RelFile, OutputFile;
+    std::int32_t TopPos = 0, LeftPos = 0, Height = 270, Width = 465;
+    iset Options;
+};
+
+// The start-up read. A missing or unreadable file gives all defaults; a
+// missing key or a value that is not a valid integer gives that key's default.
+Settings ReadSettings(const std::string& iniPath);
+
+// Applies one option key (TagJump ... CRText, OutputStrLength, Editor,
+// Delete; letter case ignored) with its value as the INI file would hold it,
+// as the start-up read would. False for a key that is not an option key.
+bool SetOption(iset& options, std::string_view key, std::string_view value);
+
+// The writers. Each rewrites the file atomically and touches only its own
+// keys; false with errno set on failure, the old file then unchanged.
+// Options: section Other, the ten booleans of `values` in record order as "1"
+// or "0", then OutputStrLength as `outputStrLengthText` unchanged; section
+// File, Editor. Delete is never written.
+bool WriteOptions(const std::string& iniPath, const iset& values,
+                  std::string_view outputStrLengthText);
+// The same with OutputStrLength written as the number in `values`.
+bool WriteOptions(const std::string& iniPath, const iset& values);
+// Section Position: TopPos, LeftPos, Height, Width.
+bool WritePosition(const std::string& iniPath, int top, int left, int height, int width);
+// Section File: RelFile, OutputFile.
+bool WritePaths(const std::string& iniPath, std::string_view relFile, std::string_view outFile);
+
+// The executable's path with the extension ".INI"; where that folder is not
+// writable and no such file exists, $XDG_CONFIG_HOME/korvalen/korvalen.INI
+// ($HOME/.config when XDG_CONFIG_HOME is unset).
+std::string DefaultIniPath();
+
+// The choice of DefaultIniPath with its facts given (for tests).
+std::string ChooseIniPath(const std::string& exePath, bool exeDirWritable,
+                          const char* xdgConfigHome, const char* home);
+
+}  // namespace korvalen

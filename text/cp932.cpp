@@ -36,8 +36,7 @@ Converter OpenConverter() {
         throw std::runtime_error("ICU has no windows-31j converter");
     }
     ucnv_setToUCallBack(conv.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &err);
-    ucnv_setFromUCallBack(conv.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
-                          &err);
+    ucnv_setFromUCallBack(conv.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &err);
     return conv;
 }
 
@@ -83,6 +82,13 @@ const Tables& GetTables() {
         Converter conv = OpenConverter();
         for (int b = 0; b < 256; ++b) {
             const char one = static_cast<char>(b);
+            if (b < 0x80) {
+                // ICU's converter behind this name (ibm-943) swaps 1A, 1C and
+                // 7F the IBM way; Windows-31J keeps all of ASCII as it is.
+                t.decode[b] = b;
+                t.encode[b] = b;
+                continue;
+            }
             if (!IsLeadByte(one)) {
                 Keep(t, conv.get(), &one, 1, b);
                 continue;

@@ -16,6 +16,9 @@ std::size_t CharLength(std::string_view s, std::size_t pos) noexcept {
 }  // namespace
 
 std::string_view NextToken(std::string_view s, char quote, std::size_t& pos) noexcept {
+    if (pos >= s.size()) {
+        return {};
+    }
     std::size_t len = CharLength(s, pos);
     if (len == 1 && s[pos] == quote && pos + 1 < s.size() && s[pos + 1] == quote) {
         len = 2;
@@ -26,6 +29,9 @@ std::string_view NextToken(std::string_view s, char quote, std::size_t& pos) noe
 }
 
 std::string ReadUnit(std::string_view s, char quote, std::size_t& pos) {
+    if (pos >= s.size()) {
+        return {};
+    }
     if (s[pos] != quote) {
         const std::size_t len = CharLength(s, pos);
         std::string unit(s.substr(pos, len));

@@ -19,10 +19,12 @@ using StringList = std::vector<std::string>;
 // field after it.
 void SplitQuoted(std::string_view s, char sep, char quote, StringList& out);
 
-// The unit that starts at 0-based `pos`; `pos` moves past it.
+// The unit that starts at 0-based `pos`; `pos` moves past it. Past the end:
+// empty, and `pos` stays.
 std::string ReadUnit(std::string_view s, char quote, std::size_t& pos);
 
-// Inside a quoted section: a character, a doubled quote, or one byte.
+// Inside a quoted section: a character, a doubled quote, or one byte (empty
+// past the end).
 std::string_view NextToken(std::string_view s, char quote, std::size_t& pos) noexcept;
 
 // `s` without one pair of surrounding quotes, or unchanged.

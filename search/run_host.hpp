@@ -10,7 +10,7 @@
 namespace korvalen {
 
 class RunHost {
-public:
+  public:
     virtual ~RunHost() = default;
 
     // Texts shown to the user are UTF-8.

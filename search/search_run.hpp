@@ -29,7 +29,7 @@ enum class RunOutcome {
 };
 
 class SearchRun {
-public:
+  public:
     explicit SearchRun(RunHost& host) : host_(host) {}
 
     // Searches `names` in order. `outputPath` is the text of the output path
@@ -44,7 +44,7 @@ public:
 
     const RunState& State() const noexcept { return state_; }
 
-private:
+  private:
     RunHost& host_;
     RunState state_;
 };

@@ -1,0 +1,170 @@
+#include "platform/file.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace korvalen {
+
+namespace {
+
+FileOps& SystemOps() noexcept {
+    static FileOps ops;
+    return ops;
+}
+
+FileOps* g_ops = nullptr;
+
+std::string Describe(const std::string& path, int err, std::string_view op) {
+    std::string text(op);
+    text += " ";
+    text += path;
+    text += ": ";
+    text += std::strerror(err);
+    return text;
+}
+
+}  // namespace
+
+FileError::FileError(std::string path, int err, std::string_view op)
+    : std::runtime_error(Describe(path, err, op)), path_(std::move(path)), errno_(err) {}
+
+int FileOps::Open(const char* path, int flags, mode_t mode) {
+    return ::open(path, flags, mode);
+}
+ssize_t FileOps::Read(int fd, void* buf, std::size_t n) {
+    return ::read(fd, buf, n);
+}
+ssize_t FileOps::Write(int fd, const void* buf, std::size_t n) {
+    return ::write(fd, buf, n);
+}
+int FileOps::Close(int fd) {
+    return ::close(fd);
+}
+
+FileOps& CurrentFileOps() noexcept {
+    return g_ops != nullptr ? *g_ops : SystemOps();
+}
+
+ScopedFileOps::ScopedFileOps(FileOps& ops) noexcept : previous_(g_ops) {
+    g_ops = &ops;
+}
+ScopedFileOps::~ScopedFileOps() {
+    g_ops = previous_;
+}
+
+File::File(const std::string& path, Mode mode) : path_(path) {
+    int flags = O_CLOEXEC;
+    switch (mode) {
+        case Mode::Read:
+            // Non-blocking so that opening a FIFO does not wait for a writer.
+            flags |= O_RDONLY | O_NONBLOCK;
+            break;
+        case Mode::Create:
+            flags |= O_WRONLY | O_CREAT | O_TRUNC;
+            break;
+        case Mode::Append:
+            flags |= O_WRONLY | O_APPEND;
+            break;
+    }
+    fd_ = CurrentFileOps().Open(path.c_str(), flags, 0666);
+    if (fd_ < 0) {
+        throw FileError(path, errno, "cannot open");
+    }
+    if (mode == Mode::Read) {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) {
+            const int err = errno;
+            CloseQuietly();
+            throw FileError(path, err, "cannot stat");
+        }
+        if (!S_ISREG(st.st_mode)) {
+            CloseQuietly();
+            throw FileError(path, S_ISDIR(st.st_mode) ? EISDIR : EINVAL, "not a regular file");
+        }
+    }
+}
+
+File::~File() {
+    CloseQuietly();
+}
+
+File::File(File&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        CloseQuietly();
+        fd_ = std::exchange(other.fd_, -1);
+        path_ = std::move(other.path_);
+    }
+    return *this;
+}
+
+void File::CloseQuietly() noexcept {
+    if (fd_ >= 0) {
+        CurrentFileOps().Close(fd_);
+        fd_ = -1;
+    }
+}
+
+std::size_t File::Read(char* buf, std::size_t n) {
+    for (;;) {
+        const ssize_t got = CurrentFileOps().Read(fd_, buf, n);
+        if (got >= 0) {
+            return static_cast<std::size_t>(got);
+        }
+        if (errno != EINTR) {
+            throw FileError(path_, errno, "cannot read");
+        }
+    }
+}
+
+void File::WriteAll(std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t put = CurrentFileOps().Write(fd_, data.data(), data.size());
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw FileError(path_, errno, "cannot write");
+        }
+        if (put == 0) {
+            throw FileError(path_, EIO, "cannot write");
+        }
+        data.remove_prefix(static_cast<std::size_t>(put));
+    }
+}
+
+void File::Close() {
+    if (fd_ < 0) {
+        return;
+    }
+    const int fd = std::exchange(fd_, -1);
+    // After close the descriptor is gone whatever the result (EINTR included).
+    if (CurrentFileOps().Close(fd) != 0) {
+        throw FileError(path_, errno, "cannot close");
+    }
+}
+
+std::int64_t File::Size() const {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) {
+        throw FileError(path_, errno, "cannot stat");
+    }
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+FileId File::Id() const {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) {
+        throw FileError(path_, errno, "cannot stat");
+    }
+    return {st.st_dev, st.st_ino};
+}
+
+}  // namespace korvalen

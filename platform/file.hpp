@@ -1,0 +1,95 @@
+// Files on disk through one narrow layer. Every call checks its result and
+// throws FileError; every descriptor is closed on every way out. The system
+// calls go through FileOps, which tests replace to make open, read, write or
+// close fail where a permission bit cannot (tests run as root).
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace korvalen {
+
+class FileError : public std::runtime_error {
+  public:
+    FileError(std::string path, int err, std::string_view op);
+    const std::string& Path() const noexcept { return path_; }
+    int Errno() const noexcept { return errno_; }
+
+  private:
+    std::string path_;
+    int errno_;
+};
+
+// The system calls of the file layer, as POSIX defines them (a failure
+// returns -1 and sets errno).
+class FileOps {
+  public:
+    virtual ~FileOps() = default;
+    virtual int Open(const char* path, int flags, mode_t mode);
+    virtual ssize_t Read(int fd, void* buf, std::size_t n);
+    virtual ssize_t Write(int fd, const void* buf, std::size_t n);
+    virtual int Close(int fd);
+};
+
+FileOps& CurrentFileOps() noexcept;
+
+// Routes the file layer through `ops` while alive (tests only).
+class ScopedFileOps {
+  public:
+    explicit ScopedFileOps(FileOps& ops) noexcept;
+    ~ScopedFileOps();
+    ScopedFileOps(const ScopedFileOps&) = delete;
+    ScopedFileOps& operator=(const ScopedFileOps&) = delete;
+
+  private:
+    FileOps* previous_;
+};
+
+// Device and inode: the same file under any name.
+struct FileId {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+class File {
+  public:
+    enum class Mode {
+        Read,    // an existing regular file (anything else is refused: a FIFO would block)
+        Create,  // created, or emptied when it exists
+        Append,  // writes go to the end; existing bytes are never touched
+    };
+
+    File() = default;
+    File(const std::string& path, Mode mode);
+    ~File();
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    bool IsOpen() const noexcept { return fd_ >= 0; }
+    const std::string& Path() const noexcept { return path_; }
+
+    // Up to `n` bytes; 0 only at the end of the file.
+    std::size_t Read(char* buf, std::size_t n);
+    void WriteAll(std::string_view data);
+    // Closes and reports a failed close; a file that is not open is left alone.
+    void Close();
+
+    std::int64_t Size() const;
+    FileId Id() const;
+
+  private:
+    void CloseQuietly() noexcept;
+
+    int fd_ = -1;
+    std::string path_;
+};
+
+}  // namespace korvalen

@@ -1,0 +1,59 @@
+// The output file and the one writer of its lines.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "config/options.hpp"
+#include "platform/file.hpp"
+
+namespace korvalen {
+
+// A failure on the output file. Not a FileError: a scanner handles failures
+// of its input file itself, but one of the output file always ends the run.
+class OutputError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// The output file, buffered. Lines are written as they come (code page 932
+// bytes, never converted) and end with CR LF. Every write, flush and close is
+// checked; after a failure every further write fails too.
+class OutFile {
+  public:
+    OutFile() = default;
+    ~OutFile();  // closes without flushing: a run that failed writes no more
+    OutFile(const OutFile&) = delete;
+    OutFile& operator=(const OutFile&) = delete;
+
+    // `create`: create or empty the file; otherwise append at its end.
+    void Open(const std::string& path, bool create);
+    bool IsOpen() const noexcept { return file_.IsOpen(); }
+    FileId Id() const;
+
+    void WriteLine(std::string_view bytes);
+    // Flushes and closes; a file that is not open is left alone.
+    void Close();
+
+  private:
+    void Flush();
+    [[noreturn]] void Fail(const FileError& e);
+
+    File file_;
+    std::string buf_;
+    bool failed_ = false;
+};
+
+// The hit line without its line break: the head (tag-jump form or not), the
+// text, the cut to `OutputStrLength`, trailing spaces and tabs removed.
+std::string ComposeHitLine(std::string_view path, std::int64_t number, std::string_view word,
+                           std::string_view text, const iset& options);
+
+inline void WriteHitLine(OutFile& out, const iset& options, std::string_view path,
+                         std::int64_t number, std::string_view word, std::string_view text) {
+    out.WriteLine(ComposeHitLine(path, number, word, text, options));
+}
+
+}  // namespace korvalen

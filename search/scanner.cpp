@@ -1,0 +1,229 @@
+#include "search/scanner.hpp"
+
+#include <new>
+#include <string_view>
+
+#include "platform/file.hpp"
+#include "text/cp932.hpp"
+#include "text/lines.hpp"
+#include "text/sjis.hpp"
+
+namespace korvalen {
+
+namespace {
+
+constexpr std::string_view kFileErrorUtf8 = "ファイルアクセスでエラーが生じました：";
+
+class FileByteSource : public ByteSource {
+  public:
+    explicit FileByteSource(File& file) : file_(file) {}
+    std::size_t Read(char* buf, std::size_t n) override { return file_.Read(buf, n); }
+
+  private:
+    File& file_;
+};
+
+// The state of one file's scan and the loop over its lines, shared by both
+// scanners.
+class FileScan {
+  public:
+    FileScan(ScanContext& ctx, const std::string& name, bool trimPrevLine)
+        : ctx_(ctx), opt_(ctx.options), name_(name), trimPrevLine_(trimPrevLine) {}
+
+    // `next(line)` gives the next line, false at the end.
+    template <class NextLine>
+    void Lines(NextLine&& next) {
+        std::int64_t number = 0;
+        std::string_view line;
+        while (ctx_.state.Searching && next(line)) {
+            ++number;
+            if (!line.empty()) {
+                TestLine(number, line);
+            } else if (opt_.CRText) {
+                prevLine_.clear();  // an empty line cuts the chain
+            }
+            ctx_.host.ProcessMessages();
+            ctx_.state.Progress += static_cast<std::int64_t>(line.size()) + 2;
+            ctx_.host.SetProgressPos(ctx_.state.Progress);
+        }
+    }
+
+    // After the scan of a file that did not fail, stopped or not.
+    void Separate(bool isLast) {
+        if (fileHasHits_ && opt_.FileSeparate && !isLast) {
+            ctx_.out.WriteLine({});
+        }
+    }
+
+    // The input file failed: the message and the error block. A failure to
+    // write the block is the output's and goes up to the run.
+    void Failed() {
+        if (opt_.ErrorStop) {
+            std::string message(kFileErrorUtf8);
+            message += name_;
+            ctx_.host.ShowMessage(message);
+        }
+        if (fileHasHits_ || !opt_.FileSeparate) {
+            ctx_.out.WriteLine({});
+        }
+        ctx_.out.WriteLine(FileErrorText() + name_);
+        ctx_.out.WriteLine({});
+        fileHasHits_ = false;
+    }
+
+  private:
+    static bool Occurs(std::string_view word, std::string_view text) {
+        return !word.empty() && text.find(word) != std::string_view::npos;
+    }
+
+    bool Hit(std::string_view word, std::string_view text) const {
+        return Occurs(word, text) && (!opt_.JapaneseWord || AlignedPos(word, text) != 0);
+    }
+
+    void TestLine(std::int64_t number, std::string_view line) {
+        const bool joins = opt_.CRText && !prevLine_.empty();
+        if (joins) {
+            const std::string_view prev =
+                trimPrevLine_ ? TrimRightBlanksView(prevLine_) : std::string_view(prevLine_);
+            const std::string_view cur = TrimLeftBlanksView(line);
+            joinedTight_.assign(prev).append(cur);
+            joinedSpaced_.assign(prev).append(" ").append(cur);
+        }
+        lineMatched_ = false;
+        // The words are read anew before every test: an edit applies at once.
+        for (std::size_t j = 0; !lineMatched_; ++j) {
+            const std::vector<std::string>& words = ctx_.words.Current();
+            if (j >= words.size()) {
+                break;
+            }
+            const std::string& word = words[j];
+            if (Hit(word, line)) {
+                ReportHit(number, line, word);
+            } else if (joins) {
+                SearchWrapped(number, word);
+            }
+        }
+        if (opt_.CRText) {
+            if (lineMatched_) {
+                prevLine_.clear();
+            } else {
+                prevLine_.assign(line);
+            }
+        }
+    }
+
+    // A word cut by the line break is reported on the previous line. An
+    // off-boundary find in the tight join ends the test: the spaced join is
+    // tried only when the word is not in the tight one at all.
+    void SearchWrapped(std::int64_t number, const std::string& word) {
+        if (Occurs(word, joinedTight_)) {
+            if (!opt_.JapaneseWord || AlignedPos(word, joinedTight_) != 0) {
+                ReportHit(number - 1, prevLine_, word);
+            }
+        } else if (Hit(word, joinedSpaced_)) {
+            ReportHit(number - 1, prevLine_, word);
+        }
+    }
+
+    void ReportHit(std::int64_t number, std::string_view text, const std::string& word) {
+        WriteHitLine(ctx_.out, opt_, name_, number, word, text);
+        ++ctx_.state.HitCount;
+        ctx_.host.SetStatusText(ctx_.state.StatusPrefix + "  (" +
+                                std::to_string(ctx_.state.HitCount) + " Lines)");
+        fileHasHits_ = true;
+        lineMatched_ = true;
+    }
+
+    ScanContext& ctx_;
+    const iset& opt_;
+    const std::string& name_;
+    const bool trimPrevLine_;
+    bool fileHasHits_ = false;
+    bool lineMatched_ = false;
+    std::string prevLine_;
+    std::string joinedTight_;
+    std::string joinedSpaced_;
+};
+
+std::string LoadWhole(const std::string& name) {
+    File file(name, File::Mode::Read);
+    std::string data;
+    data.reserve(static_cast<std::size_t>(file.Size()));
+    constexpr std::size_t kChunk = 1 << 20;
+    for (;;) {
+        const std::size_t used = data.size();
+        data.resize(used + kChunk);
+        const std::size_t got = file.Read(data.data() + used, kChunk);
+        data.resize(used + got);
+        if (got == 0) {
+            break;
+        }
+    }
+    file.Close();
+    return data;
+}
+
+}  // namespace
+
+const std::vector<std::string>& WordCache::Current() {
+    const std::uint64_t generation = host_.WordsGeneration();
+    if (!fetched_ || generation != generation_) {
+        words_ = host_.SearchWords();
+        generation_ = generation;
+        fetched_ = true;
+    }
+    return words_;
+}
+
+const std::string& FileErrorText() {
+    static const std::string text = Utf8ToCp932(kFileErrorUtf8);
+    return text;
+}
+
+void SearchByLine(ScanContext& ctx, const std::string& name, bool isLast) {
+    FileScan scan(ctx, name, /*trimPrevLine=*/true);
+    try {
+        File file(name, File::Mode::Read);
+        FileByteSource source(file);
+        LineReader reader(source);
+        scan.Lines([&](std::string_view& line) { return reader.Next(line); });
+        file.Close();
+    } catch (const FileError&) {
+        scan.Failed();
+        return;
+    } catch (const std::bad_alloc&) {
+        scan.Failed();  // a line longer than memory allows: the file cannot be read
+        return;
+    }
+    scan.Separate(isLast);
+}
+
+bool SearchInMemory(ScanContext& ctx, const std::string& name, bool isLast) {
+    FileScan scan(ctx, name, /*trimPrevLine=*/false);
+    std::string data;
+    std::vector<std::string_view> lines;
+    try {
+        data = LoadWhole(name);
+        lines = SplitLines(data);
+    } catch (const FileError&) {
+        scan.Failed();
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    std::size_t index = 0;
+    scan.Lines([&](std::string_view& line) {
+        if (index >= lines.size()) {
+            return false;
+        }
+        line = lines[index++];
+        return true;
+    });
+    // Release before the separator, as the file's end comes before it.
+    std::vector<std::string_view>().swap(lines);
+    std::string().swap(data);
+    scan.Separate(isLast);
+    return true;
+}
+
+}  // namespace korvalen

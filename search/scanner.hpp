@@ -1,0 +1,52 @@
+// The two scanners: one file searched for the current words, its hits written
+// to the output file. Twins that differ only in how they get the lines (read
+// from disk one at a time, or loaded whole first) and in one detail of the
+// join across a line break.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "config/options.hpp"
+#include "search/hit_writer.hpp"
+#include "search/run_host.hpp"
+#include "search/search_run.hpp"
+
+namespace korvalen {
+
+// The host's search words, fetched again only when their generation changes.
+class WordCache {
+  public:
+    explicit WordCache(RunHost& host) : host_(host) {}
+    const std::vector<std::string>& Current();
+
+  private:
+    RunHost& host_;
+    std::uint64_t generation_ = 0;
+    bool fetched_ = false;
+    std::vector<std::string> words_;
+};
+
+// Everything a scanner uses besides its own file.
+struct ScanContext {
+    RunHost& host;
+    RunState& state;
+    OutFile& out;
+    const iset& options;
+    WordCache& words;
+};
+
+// Reads the file from disk a line at a time. Failures of the input file
+// (and running out of memory for a line) become the file's error block.
+void SearchByLine(ScanContext& ctx, const std::string& name, bool isLast);
+
+// Loads the whole file first. False when memory ran out while loading, before
+// anything was written: the caller then reads the file line by line instead.
+bool SearchInMemory(ScanContext& ctx, const std::string& name, bool isLast);
+
+// "ファイルアクセスでエラーが生じました：" in code page 932.
+const std::string& FileErrorText();
+
+}  // namespace korvalen

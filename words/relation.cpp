@@ -1,0 +1,219 @@
+#include "words/relation.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+#include <unordered_set>
+#include <utility>
+
+#include "text/quoted.hpp"
+#include "text/sjis.hpp"
+#include "text/split.hpp"
+
+namespace korvalen {
+
+namespace {
+
+// The relation file as a byte source; closed when it goes out of scope, on
+// every way out of a read.
+class RelFileSource : public ByteSource {
+  public:
+    // Throws std::system_error when the file cannot be opened as a text file.
+    explicit RelFileSource(const std::string& path) {
+        // O_NONBLOCK: a FIFO must not hang the open; it is refused below.
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd_ < 0) {
+            throw std::system_error(errno, std::generic_category(), "open");
+        }
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) {
+            const int err = errno;
+            ::close(fd_);
+            throw std::system_error(err, std::generic_category(), "fstat");
+        }
+        if (!S_ISREG(st.st_mode)) {
+            // A device or a pipe could feed bytes for ever or vanish after one
+            // read; only a regular file is a relation file.
+            ::close(fd_);
+            throw std::system_error(EINVAL, std::generic_category(), "not a regular file");
+        }
+    }
+    ~RelFileSource() override { ::close(fd_); }
+    RelFileSource(const RelFileSource&) = delete;
+    RelFileSource& operator=(const RelFileSource&) = delete;
+
+    std::size_t Read(char* buf, std::size_t n) override {
+        for (;;) {
+            const ssize_t got = ::read(fd_, buf, n);
+            if (got >= 0) {
+                return static_cast<std::size_t>(got);
+            }
+            if (errno != EINTR) {
+                throw std::system_error(errno, std::generic_category(), "read");
+            }
+        }
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+// As a file-exists test sees it: something is there and it is not a folder.
+bool RelFileExists(const std::string& path) {
+    if (path.empty()) {
+        return false;
+    }
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+// Case pairs of code page 932 double-byte letters: capitals from `upper` on,
+// `count` of them, map to small letters from `lower` on.
+struct CasePair {
+    unsigned upper;
+    unsigned count;
+    unsigned lower;
+};
+constexpr CasePair kWideCases[] = {
+    {0x8260, 26, 0x8281},  // full-width Latin
+    {0x839F, 24, 0x83BF},  // Greek
+    {0x8440, 15, 0x8470},  // Cyrillic А-Н
+    {0x844F, 18, 0x8480},  // Cyrillic О-Я (small letters skip 0x847F)
+};
+
+void AppendFolded(std::string_view ch, std::string& out) {
+    if (ch.size() == 1) {
+        const char c = ch[0];
+        out.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+        return;
+    }
+    const unsigned code =
+        (static_cast<unsigned char>(ch[0]) << 8) | static_cast<unsigned char>(ch[1]);
+    for (const CasePair& p : kWideCases) {
+        if (code >= p.upper && code < p.upper + p.count) {
+            const unsigned small = p.lower + (code - p.upper);
+            out.push_back(static_cast<char>(small >> 8));
+            out.push_back(static_cast<char>(small & 0xFF));
+            return;
+        }
+    }
+    out.append(ch);
+}
+
+}  // namespace
+
+std::string FoldKeyCase(std::string_view key) {
+    std::string out;
+    out.reserve(key.size());
+    while (!key.empty()) {
+        AppendFolded(TakeChar(key), out);
+    }
+    return out;
+}
+
+std::vector<std::string> RelValueWords(std::string_view valueList) {
+    StringList fields;
+    SplitQuoted(TrimSpaces(valueList), ',', '"', fields);
+    StripQuotesAll(fields, '"');
+    return fields;
+}
+
+RelKeysResult ReadRelKeys(ByteSource& source) {
+    RelKeysResult result;
+    result.opened = true;
+    result.keys.emplace_back(kNoKey);
+    // The drop-down's lookup ignores letter case; a set of folded keys keeps
+    // a file of many keys linear.
+    std::unordered_set<std::string> seen;
+    seen.insert(FoldKeyCase(kNoKey));
+    try {
+        LineReader reader(source);
+        std::string_view line;
+        while (reader.Next(line)) {
+            if (line.empty()) {
+                continue;
+            }
+            std::string key = SplitAt(line, '=').first;
+            if (seen.insert(FoldKeyCase(key)).second) {
+                result.keys.push_back(std::move(key));
+            }
+        }
+    } catch (const std::system_error&) {
+        result.message = kMsgKeysFailed;
+    }
+    return result;
+}
+
+RelWordsResult ReadRelWords(ByteSource& source, std::string_view key, bool addSortWord) {
+    RelWordsResult result;
+    if (key.empty()) {
+        return result;
+    }
+    if (addSortWord) {
+        result.words.emplace_back(key);
+    }
+    try {
+        LineReader reader(source);
+        std::string_view line;
+        while (reader.Next(line)) {
+            if (line.empty()) {
+                continue;
+            }
+            auto [left, right] = SplitAt(line, '=');
+            if (left == key) {
+                std::vector<std::string> fields = RelValueWords(right);
+                result.words.insert(result.words.end(), std::make_move_iterator(fields.begin()),
+                                    std::make_move_iterator(fields.end()));
+            }
+        }
+    } catch (const std::system_error&) {
+        result.message = kMsgWordsFailed;
+    }
+    return result;
+}
+
+RelKeysResult LoadRelKeys(const std::string& path) {
+    if (!RelFileExists(path)) {
+        RelKeysResult result;
+        result.message = kMsgNoRelFile;
+        return result;
+    }
+    try {
+        RelFileSource source(path);
+        return ReadRelKeys(source);
+    } catch (const std::system_error&) {
+        RelKeysResult result;
+        result.message = kMsgKeysFailed;
+        return result;
+    }
+}
+
+RelWordsResult LoadRelWords(const std::string& path, std::string_view key, bool addSortWord) {
+    if (key.empty()) {
+        return {};
+    }
+    if (!RelFileExists(path)) {
+        RelWordsResult result;
+        if (addSortWord) {
+            result.words.emplace_back(key);
+        }
+        return result;
+    }
+    try {
+        RelFileSource source(path);
+        return ReadRelWords(source, key, addSortWord);
+    } catch (const std::system_error&) {
+        // The open failed: only the key line, if any, was added.
+        RelWordsResult result;
+        if (addSortWord) {
+            result.words.emplace_back(key);
+        }
+        result.message = kMsgWordsFailed;
+        return result;
+    }
+}
+
+}  // namespace korvalen

@@ -1,0 +1,117 @@
+#include "cli/cli_host.hpp"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "platform/memory.hpp"
+#include "platform/process.hpp"
+
+namespace korvalen {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+namespace {
+
+extern "C" void OnInterrupt(int) {
+    g_interrupted = 1;
+}
+
+constexpr int kBarWidth = 30;
+constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
+
+void WriteErr(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+}
+
+}  // namespace
+
+void InstallInterruptHandler() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;  // a second Ctrl-C is not caught
+    sigaction(SIGINT, &action, nullptr);
+}
+
+CliHost::CliHost(const Terminal& terminal, std::vector<std::string> words, const iset& options,
+                 bool byLine, bool progressBar)
+    : terminal_(terminal),
+      words_(std::move(words)),
+      options_(options),
+      byLine_(byLine),
+      progressBar_(progressBar) {}
+
+void CliHost::SetStatusText(std::string_view utf8) {
+    status_.assign(utf8);
+}
+
+void CliHost::SetProgressVisible(bool visible) {
+    barVisible_ = visible;
+    if (visible) {
+        DrawBar(true);
+    } else {
+        ClearBar();
+    }
+}
+
+void CliHost::ShowMessage(std::string_view utf8) {
+    ClearBar();
+    WriteErr(terminal_.FromUtf8(utf8) + "\n");
+}
+
+void CliHost::ProcessMessages() {
+    if (g_interrupted != 0 && run_ != nullptr) {
+        run_->Stop();
+    }
+    // Looking at the clock only now and then keeps this cheap per line.
+    if (progressBar_ && barVisible_ && (++calls_ & 0xFF) == 0) {
+        DrawBar(false);
+    }
+}
+
+void CliHost::OpenWithEditor(const std::string& path) {
+    if (options_.Editor.empty()) {
+        StartProgram("xdg-open", {path});
+    } else {
+        StartProgram(options_.Editor, {path});
+    }
+}
+
+std::int64_t CliHost::AvailablePhysicalMemory() {
+    return korvalen::AvailablePhysicalMemory();
+}
+
+void CliHost::DrawBar(bool force) {
+    if (!progressBar_) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && now - lastDraw_ < kRedrawEvery) {
+        return;
+    }
+    lastDraw_ = now;
+    const double part = max_ > 0 ? static_cast<double>(pos_) / static_cast<double>(max_) : 0.0;
+    const double clamped = part < 0 ? 0 : (part > 1 ? 1 : part);
+    const int filled = static_cast<int>(clamped * kBarWidth);
+    std::string line = "\r[";
+    line.append(static_cast<std::size_t>(filled), '#');
+    line.append(static_cast<std::size_t>(kBarWidth - filled), '.');
+    char percent[16];
+    std::snprintf(percent, sizeof percent, "] %3d%% ", static_cast<int>(clamped * 100));
+    line += percent;
+    line += terminal_.FromUtf8(status_);
+    line += "\x1b[K";  // erase what a longer earlier line left
+    WriteErr(line);
+    barShown_ = true;
+}
+
+void CliHost::ClearBar() {
+    if (barShown_) {
+        WriteErr("\r\x1b[K");
+        barShown_ = false;
+    }
+}
+
+}  // namespace korvalen

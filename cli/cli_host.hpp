@@ -1,0 +1,71 @@
+// The terminal as the run's front end: status and messages on standard
+// error, a progress bar there when it is a terminal, Ctrl-C as Stop.
+#pragma once
+
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/terminal.hpp"
+#include "config/options.hpp"
+#include "search/run_host.hpp"
+#include "search/search_run.hpp"
+
+namespace korvalen {
+
+// Set by the SIGINT handler; the host turns it into Stop.
+extern volatile std::sig_atomic_t g_interrupted;
+// Ctrl-C sets g_interrupted once; a second one ends the program outright.
+void InstallInterruptHandler();
+
+class CliHost : public RunHost {
+  public:
+    CliHost(const Terminal& terminal, std::vector<std::string> words, const iset& options,
+            bool byLine, bool progressBar);
+
+    // Must be set before the run: the target of Ctrl-C.
+    void SetRun(SearchRun* run) noexcept { run_ = run; }
+    const std::string& StatusText() const noexcept { return status_; }
+
+    void SetStatusText(std::string_view utf8) override;
+    void SetCaption(std::string_view) override {}
+    void SetAppTitle(std::string_view) override {}
+    void SetProgressMax(std::int64_t max) override { max_ = max; }
+    void SetProgressPos(std::int64_t pos) override { pos_ = pos; }
+    void SetProgressVisible(bool visible) override;
+    void LockControls() override {}
+    void UnlockControls() override {}
+    void Minimize() override {}
+    void Restore() override {}
+    void ShowMessage(std::string_view utf8) override;
+    void ProcessMessages() override;
+    std::uint64_t WordsGeneration() override { return 1; }
+    std::vector<std::string> SearchWords() override { return words_; }
+    void OpenWithEditor(const std::string& path) override;
+    std::int64_t AvailablePhysicalMemory() override;
+    bool ShiftCtrlDown() override { return byLine_; }
+    std::string AskOutputPath() override { return {}; }
+    void SetDropTarget(bool) override {}
+
+  private:
+    void DrawBar(bool force);
+    void ClearBar();
+
+    const Terminal& terminal_;
+    std::vector<std::string> words_;
+    const iset& options_;
+    bool byLine_;
+    bool progressBar_;
+    SearchRun* run_ = nullptr;
+    std::string status_;
+    std::int64_t max_ = 0;
+    std::int64_t pos_ = 0;
+    bool barVisible_ = false;
+    bool barShown_ = false;
+    unsigned calls_ = 0;
+    std::chrono::steady_clock::time_point lastDraw_{};
+};
+
+}  // namespace korvalen

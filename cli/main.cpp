@@ -1,0 +1,339 @@
+// korvalen-cli: the search run of a drop on the window, from the command line.
+#include <getopt.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/cli_host.hpp"
+#include "cli/terminal.hpp"
+#include "config/settings.hpp"
+#include "platform/file.hpp"
+#include "platform/file_info.hpp"
+#include "search/search_run.hpp"
+#include "text/lines.hpp"
+#include "words/relation.hpp"
+
+namespace korvalen {
+namespace {
+
+constexpr int kExitHits = 0;
+constexpr int kExitNoHits = 1;
+constexpr int kExitFailed = 2;
+constexpr int kExitInterrupted = 130;
+
+constexpr const char* kUsage =
+    "Usage: korvalen-cli [OPTION]... FILE...\n"
+    "Search FILEs (code page 932 text) for a family of related words and write every\n"
+    "matching line to the output file as a tag-jump line, as a drop of the FILEs onto\n"
+    "the Korvalen window would.\n"
+    "\n"
+    "  -o, --output PATH        the output file (created, or appended to after a line\n"
+    "                           \"----------\" unless FileOverWrite is set)\n"
+    "  -r, --relation PATH      the relation file (lines of key=word,word,...)\n"
+    "  -k, --key KEY            search for the words of KEY in the relation file, as\n"
+    "                           choosing KEY in the window loads them (with AddSortWord\n"
+    "                           set, KEY itself comes first)\n"
+    "  -w, --word WORD          one search word; repeatable\n"
+    "  -W, --words-file PATH    search words, one per line, taken byte for byte as the\n"
+    "                           lines of the word box (code page 932); repeatable\n"
+    "      --list-keys          print the key list of --relation, as the drop-down\n"
+    "                           shows it, and exit\n"
+    "      --list-words         print the search words the options above give, and exit\n"
+    "      --ini PATH           read the options from this INI file (section Other and\n"
+    "                           Editor); without it the built-in defaults apply\n"
+    "      --set KEY=VALUE      set one option by its INI key (TagJump, FileSeparate,\n"
+    "                           ErrorStop, FileOverWrite, CloseFileDelete, AddSortWord,\n"
+    "                           OutputFileOpen, SearchIconize, JapaneseWord, CRText,\n"
+    "                           OutputStrLength, Editor, Delete), VALUE as the INI file\n"
+    "                           holds it (1 or 0 for a switch); applied after --ini, in\n"
+    "                           order; repeatable\n"
+    "      --by-line            read every file line by line (as Shift+Ctrl held at a\n"
+    "                           drop)\n"
+    "  -q, --quiet              no progress bar (one is drawn on standard error when it\n"
+    "                           is a terminal)\n"
+    "  -h, --help               show this text and exit\n"
+    "\n"
+    "The search words are the words of KEY, then the lines of each -W file, then each\n"
+    "-w, in that order. KEY and WORD are read in the terminal's encoding and searched\n"
+    "for in code page 932. FILE paths are written into the hit lines as given.\n"
+    "\n"
+    "The final status and any file-access messages (ErrorStop) go to standard error.\n"
+    "With OutputFileOpen set, the output file is opened afterwards with Editor, or\n"
+    "with xdg-open when no Editor is set.\n"
+    "\n"
+    "Exit status: 0 the run wrote at least one hit line; 1 it finished with none;\n"
+    "2 it was refused or failed (no words, no output path, the output file failed,\n"
+    "bad arguments); 130 interrupted (Ctrl-C stops the run as the Stop command does).\n";
+
+enum : int {
+    kOptListKeys = 256,
+    kOptListWords,
+    kOptIni,
+    kOptSet,
+    kOptByLine,
+};
+
+struct Args {
+    std::string output;
+    std::optional<std::string> relation;
+    std::optional<std::string> key;
+    std::vector<std::string> wordsFiles;
+    std::vector<std::string> words;
+    std::optional<std::string> ini;
+    std::vector<std::string> sets;
+    bool listKeys = false;
+    bool listWords = false;
+    bool byLine = false;
+    bool quiet = false;
+    bool help = false;
+    std::vector<std::string> files;
+};
+
+class Cli {
+  public:
+    explicit Cli(const Terminal& terminal) : term_(terminal) {}
+
+    int Main(int argc, char** argv) {
+        Args args;
+        if (!Parse(argc, argv, args)) {
+            Err("Try 'korvalen-cli --help' for more information.\n");
+            return kExitFailed;
+        }
+        if (args.help) {
+            std::fputs(kUsage, stdout);
+            return kExitHits;
+        }
+        iset options;
+        if (!BuildOptions(args, options)) {
+            return kExitFailed;
+        }
+        if (args.listKeys) {
+            return ListKeys(args);
+        }
+        std::vector<std::string> words;
+        if (!BuildWords(args, options, words)) {
+            return kExitFailed;
+        }
+        if (args.listWords) {
+            for (const std::string& word : words) {
+                Out(term_.FromCp932(word) + "\n");
+            }
+            return kExitHits;
+        }
+        if (args.files.empty()) {
+            Err("korvalen-cli: no FILE to search\n");
+            Err("Try 'korvalen-cli --help' for more information.\n");
+            return kExitFailed;
+        }
+        return Run(args, options, std::move(words));
+    }
+
+  private:
+    bool Parse(int argc, char** argv, Args& args) {
+        static const option kLong[] = {
+            {"output", required_argument, nullptr, 'o'},
+            {"relation", required_argument, nullptr, 'r'},
+            {"key", required_argument, nullptr, 'k'},
+            {"word", required_argument, nullptr, 'w'},
+            {"words-file", required_argument, nullptr, 'W'},
+            {"list-keys", no_argument, nullptr, kOptListKeys},
+            {"list-words", no_argument, nullptr, kOptListWords},
+            {"ini", required_argument, nullptr, kOptIni},
+            {"set", required_argument, nullptr, kOptSet},
+            {"by-line", no_argument, nullptr, kOptByLine},
+            {"quiet", no_argument, nullptr, 'q'},
+            {"help", no_argument, nullptr, 'h'},
+            {nullptr, 0, nullptr, 0},
+        };
+        opterr = 1;
+        for (;;) {
+            const int c = getopt_long(argc, argv, "o:r:k:w:W:qh", kLong, nullptr);
+            if (c == -1) {
+                break;
+            }
+            switch (c) {
+                case 'o':
+                    args.output = optarg;
+                    break;
+                case 'r':
+                    args.relation = optarg;
+                    break;
+                case 'k':
+                    args.key = optarg;
+                    break;
+                case 'w':
+                    args.words.emplace_back(optarg);
+                    break;
+                case 'W':
+                    args.wordsFiles.emplace_back(optarg);
+                    break;
+                case kOptListKeys:
+                    args.listKeys = true;
+                    break;
+                case kOptListWords:
+                    args.listWords = true;
+                    break;
+                case kOptIni:
+                    args.ini = optarg;
+                    break;
+                case kOptSet:
+                    args.sets.emplace_back(optarg);
+                    break;
+                case kOptByLine:
+                    args.byLine = true;
+                    break;
+                case 'q':
+                    args.quiet = true;
+                    break;
+                case 'h':
+                    args.help = true;
+                    break;
+                default:
+                    return false;  // getopt has said what was wrong
+            }
+        }
+        for (int i = optind; i < argc; ++i) {
+            args.files.emplace_back(argv[i]);
+        }
+        return true;
+    }
+
+    bool BuildOptions(const Args& args, iset& options) {
+        if (args.ini) {
+            if (!FileExists(*args.ini)) {
+                Err("korvalen-cli: no INI file at " + *args.ini + "\n");
+                return false;
+            }
+            options = ReadSettings(*args.ini).Options;
+        }
+        for (const std::string& set : args.sets) {
+            const std::size_t eq = set.find('=');
+            if (eq == std::string::npos || !SetOption(options, std::string_view(set).substr(0, eq),
+                                                      std::string_view(set).substr(eq + 1))) {
+                Err("korvalen-cli: --set " + set + ": not an option KEY=VALUE\n");
+                return false;
+            }
+        }
+        return true;
+    }
+
+    int ListKeys(const Args& args) {
+        if (!args.relation) {
+            Err("korvalen-cli: --list-keys needs --relation\n");
+            return kExitFailed;
+        }
+        const RelKeysResult result = LoadRelKeys(*args.relation);
+        for (const std::string& key : result.keys) {
+            Out(term_.FromCp932(key) + "\n");
+        }
+        if (!result.message.empty()) {
+            Err(term_.FromUtf8(result.message) + "\n");
+            return kExitFailed;
+        }
+        return kExitHits;
+    }
+
+    bool BuildWords(const Args& args, const iset& options, std::vector<std::string>& words) {
+        if (args.key) {
+            if (!args.relation) {
+                Err("korvalen-cli: --key needs --relation\n");
+                return false;
+            }
+            if (!FileExists(*args.relation)) {
+                Err(term_.FromUtf8(kMsgNoRelFile) + "\n");
+                return false;
+            }
+            const std::optional<std::string> key = ToCp932(*args.key, "--key");
+            if (!key) {
+                return false;
+            }
+            RelWordsResult result = LoadRelWords(*args.relation, *key, options.AddSortWord);
+            if (!result.message.empty()) {
+                Err(term_.FromUtf8(result.message) + "\n");
+                return false;
+            }
+            words = std::move(result.words);
+        }
+        for (const std::string& path : args.wordsFiles) {
+            std::string data;
+            try {
+                File file(path, File::Mode::Read);
+                char buf[1 << 16];
+                for (std::size_t got; (got = file.Read(buf, sizeof buf)) > 0;) {
+                    data.append(buf, got);
+                }
+                file.Close();
+            } catch (const FileError& e) {
+                Err(std::string("korvalen-cli: ") + e.what() + "\n");
+                return false;
+            }
+            ForEachLine(data, [&](std::string_view line) { words.emplace_back(line); });
+        }
+        for (const std::string& word : args.words) {
+            std::optional<std::string> sjis = ToCp932(word, "--word");
+            if (!sjis) {
+                return false;
+            }
+            words.push_back(std::move(*sjis));
+        }
+        return true;
+    }
+
+    int Run(const Args& args, const iset& options, std::vector<std::string> words) {
+        const bool bar = !args.quiet && isatty(STDERR_FILENO) != 0;
+        CliHost host(term_, std::move(words), options, args.byLine, bar);
+        SearchRun run(host);
+        host.SetRun(&run);
+        InstallInterruptHandler();
+        std::string output = args.output;
+        const RunOutcome outcome = run.Drop(args.files, output, options);
+        Err(term_.FromUtf8(host.StatusText()) + "\n");
+        if (g_interrupted != 0 && outcome == RunOutcome::Finished) {
+            return kExitInterrupted;  // Ctrl-C came after the last line was read
+        }
+        switch (outcome) {
+            case RunOutcome::Finished:
+                return run.State().HitCount > 0 ? kExitHits : kExitNoHits;
+            case RunOutcome::Stopped:
+                return kExitInterrupted;
+            default:
+                return kExitFailed;
+        }
+    }
+
+    std::optional<std::string> ToCp932(const std::string& text, const char* what) {
+        std::optional<std::string> sjis = term_.ToCp932(text);
+        if (!sjis) {
+            Err(std::string("korvalen-cli: ") + what +
+                ": has characters without a code page 932 form\n");
+        }
+        return sjis;
+    }
+
+    static void Out(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+    static void Err(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stderr); }
+
+    const Terminal& term_;
+};
+
+}  // namespace
+}  // namespace korvalen
+
+int main(int argc, char** argv) {
+    const korvalen::Terminal terminal = korvalen::Terminal::FromEnvironment();
+    korvalen::Cli cli(terminal);
+    try {
+        const int status = cli.Main(argc, argv);
+        if (std::fflush(stdout) != 0) {
+            std::perror("korvalen-cli: standard output");
+            return 2;
+        }
+        return status;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "korvalen-cli: %s\n", e.what());
+        return 2;
+    }
+}

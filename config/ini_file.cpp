@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/file.hpp"
 #include "text/lines.hpp"
 #include "text/sjis.hpp"
 
@@ -74,7 +75,7 @@ struct FdCloser {
     int fd;
     ~FdCloser() {
         if (fd >= 0) {
-            ::close(fd);
+            CurrentFileOps().Close(fd);
         }
     }
 };
@@ -218,32 +219,17 @@ bool IniFile::Set(std::string_view section, std::string_view key, std::string_vi
 
 bool ReadIniBytes(const std::string& path, std::string& out) {
     out.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        return errno == ENOENT;
-    }
-    FdCloser closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        return false;
-    }
-    char buf[1 << 16];
-    for (;;) {
-        const ssize_t got = ::read(fd, buf, sizeof buf);
-        if (got == 0) {
-            return true;
+    try {
+        File file(path, File::Mode::Read);
+        char buf[1 << 16];
+        while (const std::size_t got = file.Read(buf, sizeof buf)) {
+            out.append(buf, got);
         }
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        out.append(buf, static_cast<std::size_t>(got));
+        return true;
+    } catch (const FileError& e) {
+        out.clear();
+        errno = e.Errno();
+        return e.Errno() == ENOENT;
     }
 }
 
@@ -265,7 +251,7 @@ std::string WriteTarget(const std::string& path) {
 
 bool WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
-        const ssize_t put = ::write(fd, bytes.data(), bytes.size());
+        const ssize_t put = CurrentFileOps().Write(fd, bytes.data(), bytes.size());
         if (put < 0) {
             if (errno == EINTR) {
                 continue;
@@ -310,7 +296,8 @@ bool ReplaceFile(const std::string& path, std::string_view bytes) {
     for (unsigned attempt = 0; fd < 0; ++attempt) {
         tmp = dir + "/." + p.filename().string() + "." + std::to_string(::getpid()) + "." +
               std::to_string(attempt);
-        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, existed ? mode : 0666);
+        fd = CurrentFileOps().Open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                                   existed ? mode : 0666);
         if (fd < 0 && (errno != EEXIST || attempt >= 100)) {
             return false;
         }
@@ -320,7 +307,7 @@ bool ReplaceFile(const std::string& path, std::string_view bytes) {
         FdCloser closer{fd};
         ok = (!existed || ::fchmod(fd, mode) == 0) && WriteAll(fd, bytes) && ::fsync(fd) == 0;
         closer.fd = -1;
-        if (::close(fd) != 0) {
+        if (CurrentFileOps().Close(fd) != 0) {
             ok = false;
         }
     }

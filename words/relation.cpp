@@ -1,14 +1,10 @@
 #include "words/relation.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <system_error>
 #include <unordered_set>
 #include <utility>
 
+#include "platform/file.hpp"
+#include "platform/file_info.hpp"
 #include "text/quoted.hpp"
 #include "text/sjis.hpp"
 #include "text/split.hpp"
@@ -17,58 +13,16 @@ namespace korvalen {
 
 namespace {
 
-// The relation file as a byte source; closed when it goes out of scope, on
-// every way out of a read.
+// The relation file as a byte source, closed on every way out of a read.
+// Only a regular file opens: a device or a pipe could feed bytes for ever.
 class RelFileSource : public ByteSource {
   public:
-    // Throws std::system_error when the file cannot be opened as a text file.
-    explicit RelFileSource(const std::string& path) {
-        // O_NONBLOCK: a FIFO must not hang the open; it is refused below.
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (fd_ < 0) {
-            throw std::system_error(errno, std::generic_category(), "open");
-        }
-        struct stat st {};
-        if (::fstat(fd_, &st) != 0) {
-            const int err = errno;
-            ::close(fd_);
-            throw std::system_error(err, std::generic_category(), "fstat");
-        }
-        if (!S_ISREG(st.st_mode)) {
-            // A device or a pipe could feed bytes for ever or vanish after one
-            // read; only a regular file is a relation file.
-            ::close(fd_);
-            throw std::system_error(EINVAL, std::generic_category(), "not a regular file");
-        }
-    }
-    ~RelFileSource() override { ::close(fd_); }
-    RelFileSource(const RelFileSource&) = delete;
-    RelFileSource& operator=(const RelFileSource&) = delete;
-
-    std::size_t Read(char* buf, std::size_t n) override {
-        for (;;) {
-            const ssize_t got = ::read(fd_, buf, n);
-            if (got >= 0) {
-                return static_cast<std::size_t>(got);
-            }
-            if (errno != EINTR) {
-                throw std::system_error(errno, std::generic_category(), "read");
-            }
-        }
-    }
+    explicit RelFileSource(const std::string& path) : file_(path, File::Mode::Read) {}
+    std::size_t Read(char* buf, std::size_t n) override { return file_.Read(buf, n); }
 
   private:
-    int fd_ = -1;
+    File file_;
 };
-
-// As a file-exists test sees it: something is there and it is not a folder.
-bool RelFileExists(const std::string& path) {
-    if (path.empty()) {
-        return false;
-    }
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
 
 // Case pairs of code page 932 double-byte letters: capitals from `upper` on,
 // `count` of them, map to small letters from `lower` on.
@@ -141,7 +95,7 @@ RelKeysResult ReadRelKeys(ByteSource& source) {
                 result.keys.push_back(std::move(key));
             }
         }
-    } catch (const std::system_error&) {
+    } catch (const FileError&) {
         result.message = kMsgKeysFailed;
     }
     return result;
@@ -169,14 +123,14 @@ RelWordsResult ReadRelWords(ByteSource& source, std::string_view key, bool addSo
                                     std::make_move_iterator(fields.end()));
             }
         }
-    } catch (const std::system_error&) {
+    } catch (const FileError&) {
         result.message = kMsgWordsFailed;
     }
     return result;
 }
 
 RelKeysResult LoadRelKeys(const std::string& path) {
-    if (!RelFileExists(path)) {
+    if (path.empty() || !FileExists(path)) {
         RelKeysResult result;
         result.message = kMsgNoRelFile;
         return result;
@@ -184,7 +138,7 @@ RelKeysResult LoadRelKeys(const std::string& path) {
     try {
         RelFileSource source(path);
         return ReadRelKeys(source);
-    } catch (const std::system_error&) {
+    } catch (const FileError&) {
         RelKeysResult result;
         result.message = kMsgKeysFailed;
         return result;
@@ -195,7 +149,7 @@ RelWordsResult LoadRelWords(const std::string& path, std::string_view key, bool 
     if (key.empty()) {
         return {};
     }
-    if (!RelFileExists(path)) {
+    if (path.empty() || !FileExists(path)) {
         RelWordsResult result;
         if (addSortWord) {
             result.words.emplace_back(key);
@@ -205,7 +159,7 @@ RelWordsResult LoadRelWords(const std::string& path, std::string_view key, bool 
     try {
         RelFileSource source(path);
         return ReadRelWords(source, key, addSortWord);
-    } catch (const std::system_error&) {
+    } catch (const FileError&) {
         // The open failed: only the key line, if any, was added.
         RelWordsResult result;
         if (addSortWord) {

@@ -55,7 +55,7 @@ struct RelWordsResult {
 RelWordsResult LoadRelWords(const std::string& path, std::string_view key, bool addSortWord);
 
 // The same two reads over any byte source (a failure of the source is a
-// std::system_error thrown by its Read). `opened` is taken as true.
+// FileError thrown by its Read). `opened` is taken as true.
 RelKeysResult ReadRelKeys(ByteSource& source);
 RelWordsResult ReadRelWords(ByteSource& source, std::string_view key, bool addSortWord);
 

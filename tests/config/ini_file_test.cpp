@@ -9,6 +9,8 @@
 namespace korvalen {
 namespace {
 
+using namespace std::literals;
+
 using std::nullopt;
 
 TEST(IniFile, UnchangedFileKeepsEveryByte) {
@@ -17,7 +19,7 @@ TEST(IniFile, UnchangedFileKeepsEveryByte) {
              std::string("[File]\r\nRelFile=a\r\n"),
              std::string("no break at the end"),
              std::string("lone\rCR\nand LF\r\n\r\r\n\n"),
-             std::string("\xFF\xFE\0[x]\0=\x1A\r\n\x82", 14),
+             std::string("\xFF\xFE\0[x]\0=\x1A\r\n\x82"sv),
              std::string("  ; comment\r\n[Other]  junk\r\n key = \"v\" \r\n"),
          }) {
         EXPECT_EQ(IniFile(bytes).Bytes(), bytes);
@@ -81,8 +83,8 @@ TEST(IniFile, ValuesRoundTrip) {
              std::string("\"quoted\""),
              std::string("\" x"),
              std::string("a;b#c[d]=e"),
-             std::string("\x83\x5C\x95\x5C\xFF\x80", 6),
-             std::string("nul\0in", 6),
+             std::string("\x83\x5C\x95\x5C\xFF\x80"sv),
+             std::string("nul\0in"sv),
          }) {
         IniFile ini("[S]\r\nK=old\r\n");
         ASSERT_TRUE(ini.Set("S", "K", v));
@@ -113,8 +115,8 @@ TEST(IniFile, SetEditsInPlace) {
          "[T]\r\nx=1\r\n\r\n[S]\r\nb=2\r\n"},
         {"cut last line gets a break", "[T]\nx=1", "T", "y", "2", "[T]\nx=1\ny=2\n"},
         {"new file", "", "S", "b", "2", "[S]\r\nb=2\r\n"},
-        {"binary stays", std::string("\0\xFF\r\n", 4), "S", "b", "",
-         std::string("\0\xFF\r\n\r\n[S]\r\nb=\r\n", 15)},
+        {"binary stays", std::string("\0\xFF\r\n"sv), "S", "b", "",
+         std::string("\0\xFF\r\n\r\n[S]\r\nb=\r\n"sv)},
         {"lone CR file", "[S]\rk=1\r", "S", "j", "2", "[S]\rk=1\rj=2\r"},
     };
     for (const Row& r : rows) {

@@ -17,6 +17,8 @@
 namespace korvalen {
 namespace {
 
+using namespace std::literals;
+
 namespace fs = std::filesystem;
 
 class TempDir {
@@ -84,7 +86,7 @@ TEST(Settings, DefaultsWhenNothingUsable) {
              dir.Path("missing.INI"),
              dir.Path("folder"),
              dir.File("empty.INI", ""),
-             dir.File("binary.INI", std::string("\0\x01\xFF\xFE[\x82\r\n=\r\x1A", 12)),
+             dir.File("binary.INI", std::string("\0\x01\xFF\xFE[\x82\r\n=\r\x1A"sv)),
              dir.File("other.INI", "[Else]\r\nTagJump=0\r\nWidth=9\r\n"),
          }) {
         SCOPED_TRACE(path);
@@ -257,7 +259,7 @@ TEST(Settings, WritersCreateFileAndFolders) {
     o.OutputStrLength = 120;
     ASSERT_TRUE(WriteOptions(ini, o));
     ASSERT_TRUE(WritePosition(ini, 1, 2, 3, 4));
-    const std::string odd("/tmp/ \"q\" \x82\xA0\xFF\tend ", 22);
+    const std::string odd("/tmp/ \"q\" \x82\xA0\xFF\tend ");
     ASSERT_TRUE(WritePaths(ini, odd, " lead"));
     const Settings s = ReadSettings(ini);
     EXPECT_EQ(s.Options.OutputStrLength, 120);

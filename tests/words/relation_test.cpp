@@ -19,6 +19,8 @@
 namespace korvalen {
 namespace {
 
+using namespace std::literals;
+
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 
@@ -88,8 +90,8 @@ TEST(RelKeys, KeyListOfFiles) {
         {"kana differ", Sj("あ=1\r\nア=2"), {Sj("あ"), Sj("ア")}},
         {"lone CR and LF end lines", "a=1\rb=2\nc=3\r\nd=4\n\re=5", {"a", "b", "c", "d", "e"}},
         {"NUL and Ctrl-Z are bytes",
-         std::string("a\0b=1\x1A\r\nc\x1A=2\x1A", 15),
-         {std::string("a\0b", 3), "c\x1A"}},
+         std::string("a\0b=1\x1A\r\nc\x1A=2\x1A"sv),
+         {std::string("a\0b"sv), "c\x1A"}},
         {"invalid bytes and lone lead bytes",
          "\xFF\x80=1\r\nk\x82=2\r\nend\x82",
          {"\xFF\x80", "k\x82", ""}},
@@ -224,7 +226,7 @@ TEST(RelWords, WordsOfAKey) {
         {"empty key reads nothing", "=1\r\nnoeq", "", true, {}},
         {"second byte is no separator", Sj("k=ソ,表") + "\r\n", "k", false, {Sj("ソ"), Sj("表")}},
         {"lone CR and LF", "k=1\rk=2\nk=3\r\n\rk=4", "k", false, {"1", "2", "3", "4"}},
-        {"NUL in a word", std::string("k=a\0b,c", 7), "k", false, {std::string("a\0b", 3), "c"}},
+        {"NUL in a word", std::string("k=a\0b,c"sv), "k", false, {std::string("a\0b"sv), "c"}},
         {"lone lead byte at the end", "k=a,\x82", "k", false, {"a", "\x82"}},
     };
     TempDir dir;

@@ -8,6 +8,8 @@
 namespace korvalen {
 namespace {
 
+using namespace std::literals;
+
 using Strings = std::vector<std::string>;
 
 TEST(WordList, TextToLines) {
@@ -22,7 +24,7 @@ TEST(WordList, TextToLines) {
              Row{"a\r\n", {"a"}},
              Row{"a\r\n\r\nb", {"a", "", "b"}},
              Row{"a\rb\nc\r\n", {"a", "b", "c"}},
-             Row{std::string("a\0b\n", 4), {std::string("a\0b", 3)}},
+             Row{std::string("a\0b\n"sv), {std::string("a\0b"sv)}},
          }) {
         WordList list;
         list.SetText(r.text);

@@ -104,23 +104,30 @@ const Tables& GetTables() {
 }
 
 // Calls f(code point) for every character of `sjis`, escaping what does not
-// decode.
+// decode. A byte that cannot be a second byte (below 0x40, or 0x7F) is read on
+// its own after a lead byte: a line break or a quote must not vanish into the
+// mark.
 template <class F>
 void Decode(std::string_view sjis, F&& f) {
     const Tables& t = GetTables();
     std::string_view rest = sjis;
     while (!rest.empty()) {
-        const std::string_view ch = TakeChar(rest);
+        std::string_view ch = TakeChar(rest);
         const auto b0 = static_cast<unsigned char>(ch[0]);
         const int code = ch.size() == 2 ? (b0 << 8) | static_cast<unsigned char>(ch[1]) : b0;
         const bool whole = ch.size() == 2 || !IsLeadByte(ch[0]);
         const std::int32_t cp = whole ? t.decode[code] : kNone;
         if (cp != kNone) {
             f(static_cast<char32_t>(cp));
-        } else {
-            for (char byte : ch) {
-                f(kByteEscapeBase + static_cast<unsigned char>(byte));
-            }
+            continue;
+        }
+        const int b1 = ch.size() == 2 ? static_cast<unsigned char>(ch[1]) : 0x40;
+        if (b1 < 0x40 || b1 == 0x7F) {  // not a second byte at all
+            rest = std::string_view(ch.data() + 1, rest.size() + 1);
+            ch = ch.substr(0, 1);
+        }
+        for (char byte : ch) {
+            f(kByteEscapeBase + static_cast<unsigned char>(byte));
         }
     }
 }

@@ -5,7 +5,9 @@
 // Lossless for every byte string: a character that does not decode, or that
 // decodes to a code point whose code page 932 form is another code (the NEC /
 // IBM duplicates), becomes one escape code point per byte, U+F700 + byte,
-// which encodes back to that byte. Those show on screen as marks.
+// which encodes back to that byte. Those show on screen as marks. After a
+// lead byte, a byte that cannot be a second byte (below 0x40, or 0x7F) stays
+// itself: a line break after a stray lead byte is still a line break.
 #pragma once
 
 #include <string>

@@ -50,8 +50,8 @@ bool LineReader::Next(std::string_view& line) {
         const LineBreak br = FindBreak(avail, scan_ - begin_);
         if (br.pos != std::string_view::npos) {
             // A CR at the very end of what was read may be half of CR LF.
-            const bool undecided = br.len == 1 && avail[br.pos] == '\r' &&
-                                   br.pos + 1 == avail.size() && !eof_;
+            const bool undecided =
+                br.len == 1 && avail[br.pos] == '\r' && br.pos + 1 == avail.size() && !eof_;
             if (!undecided) {
                 line = avail.substr(0, br.pos);
                 begin_ += br.pos + br.len;

@@ -43,7 +43,7 @@ std::vector<std::string_view> SplitLines(std::string_view buf);
 // Where a LineReader gets its bytes. Read returns the count read into `buf`
 // (at most `n`), 0 at the end; a failure is thrown by the source.
 class ByteSource {
-public:
+  public:
     virtual ~ByteSource() = default;
     virtual std::size_t Read(char* buf, std::size_t n) = 0;
 };
@@ -52,14 +52,14 @@ public:
 // ForEachLine gives for the whole input: a line may span chunks, a CR may end
 // one chunk and its LF start the next, and a line may be longer than a chunk.
 class LineReader {
-public:
+  public:
     explicit LineReader(ByteSource& source, std::size_t chunk = 1 << 16);
 
     // The next line, without its break; false at the end of the input. The
     // view is valid until the next call.
     bool Next(std::string_view& line);
 
-private:
+  private:
     void Fill();
 
     ByteSource& source_;
@@ -72,14 +72,15 @@ private:
 };
 
 // A ByteSource over bytes in memory, handing them out in chunks of at most
-// `max_chunk` bytes (for tests and for text already loaded).
+// `max_chunk` bytes (for tests and for text already loaded); 0 counts as 1, so
+// that a source with data never looks empty.
 class MemorySource : public ByteSource {
-public:
+  public:
     explicit MemorySource(std::string_view data, std::size_t max_chunk = std::string_view::npos)
-        : data_(data), max_chunk_(max_chunk) {}
+        : data_(data), max_chunk_(max_chunk == 0 ? 1 : max_chunk) {}
     std::size_t Read(char* buf, std::size_t n) override;
 
-private:
+  private:
     std::string_view data_;
     std::size_t max_chunk_;
 };

@@ -1,12 +1,15 @@
 #include "text/sjis.hpp"
 
 #include <algorithm>
+#include <limits>
 
 namespace korvalen {
 
 namespace {
 
-bool IsSpaceOrTab(char c) noexcept { return c == ' ' || c == '\t'; }
+bool IsSpaceOrTab(char c) noexcept {
+    return c == ' ' || c == '\t';
+}
 
 bool IsBlank(std::string_view ch) noexcept {
     return std::find(Blanks.begin(), Blanks.end(), ch) != Blanks.end();
@@ -84,7 +87,9 @@ std::int32_t AlignedPos(std::string_view word, std::string_view line) noexcept {
             return i;
         }
         TakeChar(rest);
-        ++i;
+        if (i < std::numeric_limits<std::int32_t>::max()) {
+            ++i;
+        }
     }
     return 0;
 }
@@ -115,8 +120,12 @@ std::string_view TrimRightBlanksView(std::string_view s) noexcept {
     return s.substr(0, keep);
 }
 
-std::string TrimLeftBlanks(std::string_view s) { return std::string(TrimLeftBlanksView(s)); }
+std::string TrimLeftBlanks(std::string_view s) {
+    return std::string(TrimLeftBlanksView(s));
+}
 
-std::string TrimRightBlanks(std::string_view s) { return std::string(TrimRightBlanksView(s)); }
+std::string TrimRightBlanks(std::string_view s) {
+    return std::string(TrimRightBlanksView(s));
+}
 
 }  // namespace korvalen

@@ -17,7 +17,9 @@ namespace korvalen {
 constexpr bool IsLeadByte(unsigned char b) noexcept {
     return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
 }
-constexpr bool IsLeadByte(char b) noexcept { return IsLeadByte(static_cast<unsigned char>(b)); }
+constexpr bool IsLeadByte(char b) noexcept {
+    return IsLeadByte(static_cast<unsigned char>(b));
+}
 
 // The blank characters, in this order: space, tab, full-width space.
 inline constexpr std::array<std::string_view, 3> Blanks = {" ", "\t", "\x81\x40"};
@@ -37,7 +39,8 @@ std::string TrimSpaces(std::string_view s);
 std::string CutHead(std::string_view& s, std::int32_t n);
 
 // 1-based character index at which `word` first starts on a character
-// boundary of `line`; 0 when it does not. The empty word gives 1.
+// boundary of `line`; 0 when it does not. The empty word gives 1. Past 2^31
+// characters the index stays at the largest int32.
 std::int32_t AlignedPos(std::string_view word, std::string_view line) noexcept;
 
 // Removal of whole blank characters (space, tab, full-width space).

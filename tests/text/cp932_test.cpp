@@ -63,7 +63,7 @@ TEST(Cp932, KnownCharacters) {
              Row{"\x1C", 0x001C},
              Row{"\x7F", 0x007F},
              Row{"\xF0\x40", 0xE000},
-             Row{"\x00"s, 0x0000},
+             Row{"\x00"sv, 0x0000},
          }) {
         EXPECT_EQ(Cp932ToUtf16(r.bytes), std::u16string(1, r.cp)) << oracle::Hex(r.bytes);
         EXPECT_EQ(Utf16ToCp932(std::u16string(1, r.cp)), r.bytes) << oracle::Hex(r.bytes);
@@ -141,6 +141,24 @@ TEST(Cp932, UndecodableBytesSurvive) {
     std::mt19937 rng(932);
     for (int round = 0; round < 2000; ++round) {
         ExpectRoundTrip(oracle::RandomBytes(rng, 40));
+    }
+}
+
+TEST(Cp932, MarksForWhatDoesNotDecode) {
+    struct Row {
+        std::string_view bytes;
+        std::u16string utf16;
+    };
+    for (const Row& r : {
+             Row{"\x82", u"\xF782"},
+             Row{"\x82\r\n", u"\xF782\r\n"},
+             Row{"\x82\"\x7F", u"\xF782\"\x7F"},
+             Row{"\x85\x85\x20", u"\xF785\xF785 "},
+             Row{"\x85\x40\x80", u"\xF785\xF740\xF780"},
+             Row{"\xED\x40\xA0", u"\xF7ED\xF740\xF7A0"},
+             Row{"\x87\x90\xFF", u"\xF787\xF790\xF7FF"},
+         }) {
+        EXPECT_EQ(Cp932ToUtf16(r.bytes), r.utf16) << oracle::Hex(r.bytes);
     }
 }
 

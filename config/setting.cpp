@@ -1,0 +1,270 @@
+#include "config/setting.hpp"
+
+#include <QCheckBox>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPalette>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <utility>
+
+#include "app/desktop.hpp"
+#include "app/qtext.hpp"
+#include "config/settings.hpp"
+
+namespace korvalen {
+
+namespace {
+
+const char* const kHelpContext = "helpContext";
+
+}  // namespace
+
+TUpDown::TUpDown(QLineEdit* buddy, int min, int max, QWidget* parent)
+    : QWidget(parent),
+      buddy_(buddy),
+      up_(new QToolButton(this)),
+      down_(new QToolButton(this)),
+      min_(min),
+      max_(max),
+      position_(min) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    for (auto [button, arrow] : {std::pair{up_, Qt::UpArrow}, std::pair{down_, Qt::DownArrow}}) {
+        button->setArrowType(arrow);
+        button->setAutoRepeat(true);
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+        layout->addWidget(button);
+    }
+    connect(up_, &QToolButton::clicked, this, [this] { Step(1); });
+    connect(down_, &QToolButton::clicked, this, [this] { Step(-1); });
+}
+
+int TUpDown::Position() {
+    bool ok = false;
+    const qlonglong typed = buddy_->text().trimmed().toLongLong(&ok);
+    if (ok) {
+        position_ = static_cast<int>(std::clamp<qlonglong>(typed, min_, max_));
+    }
+    return position_;
+}
+
+void TUpDown::SetPosition(int position) {
+    position_ = std::clamp(position, min_, max_);
+    buddy_->setText(QString::number(position_));
+}
+
+void TUpDown::Step(int delta) {
+    SetPosition(Position() + delta);
+}
+
+TSettingForm::TSettingForm(iset& options, std::string iniPath, Desktop& desktop,
+                           std::function<void(int)> showHelp, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint | Qt::WindowContextHelpButtonHint),
+      CNewTag(new QCheckBox(QStringLiteral("タグジャンプの行情報に ( ) を付ける"), this)),
+      CFileSeparate(new QCheckBox(QStringLiteral("入力ファイル切り替え時に改行を挿入"), this)),
+      CErrorStop(new QCheckBox(QStringLiteral("ファイルエラー時にダイアログを表示"), this)),
+      CFileOverWrite(new QCheckBox(QStringLiteral("出力ファイルに上書き"), this)),
+      CCloseFileDelete(new QCheckBox(QStringLiteral("プログラム終了時に出力ファイルを削除"), this)),
+      CAddSortWord(new QCheckBox(QStringLiteral("検索語に関連項目を含める"), this)),
+      COutputFileOpen(new QCheckBox(QStringLiteral("検索終了時に出力ファイルを開く"), this)),
+      CSearchIconize(new QCheckBox(QStringLiteral("検索開始時に最小化"), this)),
+      CJapaneseWord(new QCheckBox(QStringLiteral("日本語を考慮した検索"), this)),
+      CCRText(new QCheckBox(QStringLiteral("改行で折り返されたテキストも検索"), this)),
+      Label1(new QLabel(QStringLiteral("出力桁数："), this)),
+      EOutputStrLength(new QLineEdit(QStringLiteral("1"), this)),
+      UDLength(new TUpDown(EOutputStrLength, 0, 200, this)),
+      Label2(new QLabel(QStringLiteral("エディタ："), this)),
+      EEditor(new QLineEdit(this)),
+      Button1(new QPushButton(QStringLiteral("設定..."), this)),
+      BOK(new QPushButton(QStringLiteral("OK"), this)),
+      BCancel(new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"), this)),
+      BSaveSet(new QPushButton(QStringLiteral("設定保存"), this)),
+      options_(options),
+      iniPath_(std::move(iniPath)),
+      desktop_(desktop),
+      showHelp_(std::move(showHelp)) {
+    setObjectName(QStringLiteral("SettingForm"));
+    setWindowTitle(QStringLiteral("動作設定"));
+    setFont(ProportionalGothic());
+    setFixedSize(330, 337);
+    setModal(true);
+
+    const std::array<const char*, 10> names = {
+        "CNewTag",      "CFileSeparate",   "CErrorStop",     "CFileOverWrite", "CCloseFileDelete",
+        "CAddSortWord", "COutputFileOpen", "CSearchIconize", "CJapaneseWord",  "CCRText"};
+    const auto boxes = Boxes();
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+        boxes[i]->setObjectName(QString::fromLatin1(names[i]));
+        boxes[i]->setGeometry(12, 12 + static_cast<int>(i) * 24, 232, 20);
+        boxes[i]->setProperty(kHelpContext, 101 + static_cast<int>(i));
+    }
+
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(14, 266, 60, 21);
+    EOutputStrLength->setObjectName(QStringLiteral("EOutputStrLength"));
+    EOutputStrLength->setGeometry(76, 266, 41, 21);
+    EOutputStrLength->setProperty(kHelpContext, 111);
+    UDLength->setObjectName(QStringLiteral("UDLength"));
+    UDLength->setGeometry(117, 266, 16, 21);
+    UDLength->setProperty(kHelpContext, 111);
+    UDLength->SetPosition(1);
+
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setGeometry(14, 298, 60, 21);
+    EEditor->setObjectName(QStringLiteral("EEditor"));
+    EEditor->setGeometry(76, 298, 188, 21);
+    EEditor->setReadOnly(true);
+    QPalette grey = EEditor->palette();
+    grey.setColor(QPalette::Text, grey.color(QPalette::Disabled, QPalette::Text));
+    EEditor->setPalette(grey);
+    EEditor->setProperty(kHelpContext, 112);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(268, 297, 50, 23);
+    Button1->setAutoDefault(false);
+    Button1->setProperty(kHelpContext, 113);
+
+    const std::array<std::pair<QPushButton*, const char*>, 3> column = {
+        std::pair{BOK, "BOK"}, std::pair{BCancel, "BCancel"}, std::pair{BSaveSet, "BSaveSet"}};
+    for (std::size_t i = 0; i < column.size(); ++i) {
+        column[i].first->setObjectName(QString::fromLatin1(column[i].second));
+        column[i].first->setGeometry(250, 12 + static_cast<int>(i) * 32, 70, 25);
+        column[i].first->setProperty(kHelpContext, 114 + static_cast<int>(i));
+    }
+    BOK->setDefault(true);
+    BCancel->setAutoDefault(false);
+    BSaveSet->setAutoDefault(false);
+
+    connect(BOK, &QPushButton::clicked, this, &TSettingForm::BOKClick);
+    connect(BCancel, &QPushButton::clicked, this, &TSettingForm::BCancelClick);
+    connect(BSaveSet, &QPushButton::clicked, this, &TSettingForm::BSaveSetClick);
+    connect(Button1, &QPushButton::clicked, this, &TSettingForm::BEditorClick);
+
+    for (QObject* child : children()) {
+        if (child->property(kHelpContext).isValid()) {
+            child->installEventFilter(this);
+        }
+    }
+    BOK->setFocus();
+}
+
+std::array<QCheckBox*, 10> TSettingForm::Boxes() const {
+    return {CNewTag,      CFileSeparate,   CErrorStop,     CFileOverWrite, CCloseFileDelete,
+            CAddSortWord, COutputFileOpen, CSearchIconize, CJapaneseWord,  CCRText};
+}
+
+void TSettingForm::Fill() {
+    const auto boxes = Boxes();
+    const std::array<bool, 10> values = {options_.TagJump,         options_.FileSeparate,
+                                         options_.ErrorStop,       options_.FileOverWrite,
+                                         options_.CloseFileDelete, options_.AddSortWord,
+                                         options_.OutputFileOpen,  options_.SearchIconize,
+                                         options_.JapaneseWord,    options_.CRText};
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+        boxes[i]->setChecked(values[i]);
+    }
+    UDLength->SetPosition(options_.OutputStrLength);
+    EEditor->setText(PathText(options_.Editor));
+}
+
+int TSettingForm::Execute() {
+    Fill();
+    return exec();
+}
+
+iset TSettingForm::Collected() {
+    iset values = options_;  // Delete is not the dialog's
+    const auto boxes = Boxes();
+    bool* const fields[] = {&values.TagJump,        &values.FileSeparate,    &values.ErrorStop,
+                            &values.FileOverWrite,  &values.CloseFileDelete, &values.AddSortWord,
+                            &values.OutputFileOpen, &values.SearchIconize,   &values.JapaneseWord,
+                            &values.CRText};
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+        *fields[i] = boxes[i]->isChecked();
+    }
+    values.OutputStrLength = UDLength->Position();
+    values.Editor = PathBytes(EEditor->text());
+    return values;
+}
+
+void TSettingForm::BOKClick() {
+    options_ = Collected();
+    accept();
+}
+
+void TSettingForm::BSaveSetClick() {
+    const iset values = Collected();
+    if (!WriteOptions(iniPath_, values, FromCp932Text(EOutputStrLength->text()))) {
+        // Saying nothing would pass a lost save off as a done one.
+        desktop_.Message(this,
+                         QStringLiteral("設定ファイルに保存できません：") + PathText(iniPath_));
+    }
+    options_ = values;
+    accept();
+}
+
+void TSettingForm::BCancelClick() {
+    reject();
+}
+
+void TSettingForm::BEditorClick() {
+    const QString current = EEditor->text();
+    FileDialogRequest request;
+    request.kind = FileDialogRequest::Kind::OpenExecutable;
+    request.title = QStringLiteral("ｴﾃﾞｨﾀの指定");
+    // Programs on Linux have no ".exe": the last filter shows every file the
+    // user may run.
+    request.filters = NameFilters(QStringLiteral("実行ファイル|*.exe"));
+    request.filters << QStringLiteral("実行できるファイル (*)");
+    request.directory = FolderPart(current);
+    request.fileName = NamePart(current);
+    if (const auto chosen = desktop_.ChooseFile(this, request)) {
+        EEditor->setText(*chosen);
+    }
+}
+
+void TSettingForm::EEditorKeyDown(int key) {
+    if (key == Qt::Key_Delete && !EEditor->text().isEmpty() &&
+        desktop_.Question(this, QStringLiteral("エディタ指定を削除します"))) {
+        EEditor->clear();
+    }
+}
+
+bool TSettingForm::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::KeyPress: {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_F1) {
+                showHelp_(watched->property(kHelpContext).toInt());
+                return true;
+            }
+            if (watched == EEditor) {
+                EEditorKeyDown(key);
+            }
+            break;
+        }
+        case QEvent::MouseButtonDblClick:
+            if (watched == EEditor) {
+                BEditorClick();
+                return true;
+            }
+            break;
+        case QEvent::QueryWhatsThis:  // the title bar's help button points here
+            return true;
+        case QEvent::WhatsThis:
+            showHelp_(watched->property(kHelpContext).toInt());
+            return true;
+        default:
+            break;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+}  // namespace korvalen

@@ -69,10 +69,7 @@ TEST(Cp932, KnownCharacters) {
         EXPECT_EQ(Utf16ToCp932(std::u16string(1, r.cp)), r.bytes) << oracle::Hex(r.bytes);
         EXPECT_TRUE(Cp932DecodesCleanly(r.bytes)) << oracle::Hex(r.bytes);
     }
-    EXPECT_EQ(Cp932ToUtf8("\x82\xA0"
-                          "a\x81\x60"),
-              "\xE3\x81\x82"
-              "a\xEF\xBD\x9E");
+    EXPECT_EQ(Cp932ToUtf8("\x82\xA0\x61\x81\x60"), "\xE3\x81\x82\x61\xEF\xBD\x9E");
 }
 
 TEST(Cp932, EveryCodeRoundTrips) {
@@ -118,23 +115,10 @@ TEST(Cp932, AgreesWithIconv) {
 }
 
 TEST(Cp932, UndecodableBytesSurvive) {
-    for (std::string_view bytes : {
-             "\x82"sv,
-             "a\x82"sv,
-             "\x82\x20"sv,
-             "\x82\x0A"sv,
-             "\x80"sv,
-             "\xA0"sv,
-             "\xFD\xFE\xFF"sv,
-             "\x85\x40"sv,
-             "\x81\x7F"sv,
-             "\xED\x40"sv,
-             "\xEE\xFC"sv,
-             "\x87\x90"sv,
-             "\xFA\x54"sv,
-             "\xFA\x4A"sv,
-             "a\x82\xA0\x80\x82"sv,
-         }) {
+    for (std::string_view bytes :
+         {"\x82"sv, "a\x82"sv, "\x82\x20"sv, "\x82\x0A"sv, "\x80"sv, "\xA0"sv, "\xFD\xFE\xFF"sv,
+          "\x85\x40"sv, "\x81\x7F"sv, "\xED\x40"sv, "\xEE\xFC"sv, "\x87\x90"sv, "\xFA\x54"sv,
+          "\xFA\x4A"sv, "a\x82\xA0\x80\x82"sv}) {
         ExpectRoundTrip(bytes);
         EXPECT_FALSE(Cp932DecodesCleanly(bytes)) << oracle::Hex(bytes);
     }
@@ -167,22 +151,13 @@ TEST(Cp932, UnmappableAndInvalidInput) {
         std::string_view utf8, cp932;
     };
     for (const Row& r : {
-             Row{"\xE3\x81\x82"
-                 "b",
-                 "\x82\xA0"
-                 "b"},
+             Row{"\xE3\x81\x82\x62", "\x82\xA0\x62"},
              Row{"\xF0\x9F\x98\x80", "\x81\xAC"},          // U+1F600
              Row{"\xC3\xA9\xC2\xA5", "\x81\xAC\x81\xAC"},  // U+00E9, U+00A5
              Row{"\xEF\x9E\x82\xEF\x9E\xA0", "\x82\xA0"},  // byte escapes
-             Row{"a\x80"
-                 "b\xFF",
-                 "a\x81\xAC"
-                 "b\x81\xAC"},
+             Row{"a\x80\x62\xFF", "a\x81\xAC\x62\x81\xAC"},
              Row{"\xE3\x81", "\x81\xAC\x81\xAC"},  // cut short
-             Row{"\xE3\x81"
-                 "A",
-                 "\x81\xAC\x81\xAC"
-                 "A"},
+             Row{"\xE3\x81\x41", "\x81\xAC\x81\xAC\x41"},
              Row{"\xC0\xAF", "\x81\xAC\x81\xAC"},                          // overlong
              Row{"\xED\xA0\x80", "\x81\xAC\x81\xAC\x81\xAC"},              // surrogate
              Row{"\xF4\x90\x80\x80", "\x81\xAC\x81\xAC\x81\xAC\x81\xAC"},  // > U+10FFFF
@@ -190,10 +165,7 @@ TEST(Cp932, UnmappableAndInvalidInput) {
         EXPECT_EQ(Utf8ToCp932(r.utf8), r.cp932) << oracle::Hex(r.utf8);
     }
     EXPECT_EQ(Utf8ToCp932("\xC3\xA9", "?"), "?");
-    EXPECT_EQ(Utf16ToCp932(u"a\xD800"
-                           "b"),
-              "a\x81\xAC"
-              "b");
+    EXPECT_EQ(Utf16ToCp932(u"a\xD800\x62"), "a\x81\xAC\x62");
     EXPECT_EQ(Utf16ToCp932(u"\U0001F600\xDC00"), "\x81\xAC\x81\xAC");
 }
 

@@ -30,9 +30,7 @@ TEST(Sjis, TakeChar) {
     for (const Row& r : {
              Row{"", "", ""},
              Row{"\x82", "\x82", ""},
-             Row{"\x82\xA0"
-                 "c",
-                 "\x82\xA0", "c"},
+             Row{"\x82\xA0\x63", "\x82\xA0", "c"},
              Row{"\xA6\x82", "\xA6", "\x82"},
              Row{"\x81\x81\x81", "\x81\x81", "\x81"},
              Row{"\x82\x0A", "\x82\x0A", ""},
@@ -48,22 +46,10 @@ TEST(Sjis, ByteTrims) {
         std::string_view s, left, right, both;
     };
     for (const Row& r : {
-             Row{"\x20\x09"
-                 "ab\x20\x09",
-                 "ab\x20\x09",
-                 "\x20\x09"
-                 "ab",
-                 "ab"},
-             Row{"\x09\x20\x09", "", "", ""},
+             Row{" \tab \t", "ab \t", " \tab", "ab"},
+             Row{"\t \t", "", "", ""},
              Row{"", "", "", ""},
-             Row{"\x81\x40"
-                 "a\x20",
-                 "\x81\x40"
-                 "a\x20",
-                 "\x81\x40"
-                 "a",
-                 "\x81\x40"
-                 "a"},
+             Row{"\x81\x40\x61 ", "\x81\x40\x61 ", "\x81\x40\x61", "\x81\x40\x61"},
              Row{" a b ", "a b ", " a b", "a b"},
          }) {
         EXPECT_EQ(TrimLeftSpaces(r.s), r.left) << oracle::Hex(r.s);
@@ -77,30 +63,14 @@ TEST(Sjis, BlankTrims) {
         std::string_view s, left, right;
     };
     for (const Row& r : {
-             Row{"\x20\x81\x40\x09"
-                 "a\x20"
-                 "b\x20",
-                 "a\x20"
-                 "b\x20",
-                 "\x20\x81\x40\x09"
-                 "a\x20"
-                 "b"},
+             Row{" \x81\x40\ta b ", "a b ", " \x81\x40\ta b"},
              Row{"\x81\x40\x81\x40\x81\x40", "", ""},
-             Row{"a\x81\x40"
-                 "b\x81\x40\x20",
-                 "a\x81\x40"
-                 "b\x81\x40\x20",
-                 "a\x81\x40"
-                 "b"},
-             Row{"\x20"
-                 "a",
-                 "a",
-                 "\x20"
-                 "a"},
+             Row{"a\x81\x40\x62\x81\x40 ", "a\x81\x40\x62\x81\x40 ", "a\x81\x40\x62"},
+             Row{" a", "a", " a"},
              Row{"\x88\x81\x40", "\x88\x81\x40", "\x88\x81\x40"},
              Row{"\x81\x40\x81", "\x81", "\x81\x40\x81"},
              Row{"a\x81", "a\x81", "a\x81"},
-             Row{"\x81\x41\x20", "\x81\x41\x20", "\x81\x41"},
+             Row{"\x81\x41 ", "\x81\x41 ", "\x81\x41"},
              Row{"", "", ""},
          }) {
         EXPECT_EQ(TrimLeftBlanks(r.s), r.left) << oracle::Hex(r.s);
@@ -116,24 +86,16 @@ TEST(Sjis, CutHead) {
         std::int32_t n;
         std::string_view head, rest;
     };
-    constexpr std::string_view kAbAc =
-        "ab\x82\xA0"
-        "c";
+    constexpr std::string_view kAbAc = "\x61\x62\x82\xA0\x63";
     for (const Row& r : {
-             Row{kAbAc, 3, "ab\x20",
-                 "\x82\xA0"
-                 "c"},
-             Row{kAbAc, 4, "ab\x82\xA0", "c"},
+             Row{kAbAc, 3, "\x61\x62\x20", "\x82\xA0\x63"},
+             Row{kAbAc, 4, "\x61\x62\x82\xA0", "\x63"},
              Row{kAbAc, 5, kAbAc, ""},
              Row{kAbAc, 6, kAbAc, ""},
              Row{kAbAc, 0, "", kAbAc},
              Row{kAbAc, -7, "", kAbAc},
-             Row{"\x82\xA0"
-                 "x",
-                 1, "\x20",
-                 "\x82\xA0"
-                 "x"},
-             Row{"ab\x82", 3, "ab\x20", "\x82"},
+             Row{"\x82\xA0\x78", 1, "\x20", "\x82\xA0\x78"},
+             Row{"\x61\x62\x82", 3, "\x61\x62\x20", "\x82"},
              Row{"\x81\x81\x81", 3, "\x81\x81\x20", "\x81"},
              Row{"\x81\x81\x81", 2, "\x81\x81", "\x81"},
              Row{"", 0, "", ""},
@@ -159,10 +121,7 @@ TEST(Sjis, AlignedPos) {
              Row{"abc", "ab", 0},
              Row{"\x83\x41", "\x83\x83\x41", 0},
              Row{"\x83\x41", "a\x83\x41", 2},
-             Row{"b",
-                 "\x82\xA0"
-                 "ab",
-                 3},
+             Row{"b", "\x82\xA0\x61\x62", 3},
              Row{"ab", "ab", 1},
              Row{"\x82", "a\x82", 2},
          }) {

@@ -93,7 +93,7 @@ Result Literal(std::string_view data, const FastScanner::Config& c,
 }
 
 class Recorder : public FastScanner::Host {
-public:
+  public:
     Recorder(FastScanner& scanner, std::vector<std::string> second, std::int64_t switch_at_block)
         : scanner_(scanner), second_(std::move(second)), switch_at_block_(switch_at_block) {}
     void Hit(std::int64_t number, std::uint32_t word, std::string_view text) override {
@@ -110,7 +110,7 @@ public:
     Result result;
     std::int64_t switched_after = INT64_MAX;
 
-private:
+  private:
     FastScanner& scanner_;
     std::vector<std::string> second_;
     std::int64_t switch_at_block_;
@@ -120,9 +120,9 @@ private:
 // Pieces chosen so that lead bytes, possible second bytes, blanks and breaks
 // meet in every order.
 const std::vector<std::string> kPieces = {
-    "a", "b", "A", "@", " ", "\t", "\x81\x40", "\x81", "\x82", "\x88", "\xE0", "\xFC",
-    "\x40", "\x41", "\x82\xA0", "\x88\x9F", "\x83\x41", "\xA0", "\xDF", "\x00", "\x1A",
-    "\x81\x20", "\x83\x40"};
+    "a",        "b",    "A",    "@",    " ",    "\t",       "\x81\x40", "\x81",
+    "\x82",     "\x88", "\xE0", "\xFC", "\x40", "\x41",     "\x82\xA0", "\x88\x9F",
+    "\x83\x41", "\xA0", "\xDF", "\x00", "\x1A", "\x81\x20", "\x83\x40"};
 const std::vector<std::string> kBreaks = {"\r\n", "\n", "\r"};
 
 std::string RandomText(std::mt19937& rng, std::size_t max_len) {

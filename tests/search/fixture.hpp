@@ -21,7 +21,7 @@
 namespace korvalen::test {
 
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "korvalen-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) {
@@ -39,7 +39,7 @@ public:
     std::string operator/(std::string_view name) const { return (path_ / name).string(); }
     std::string Path() const { return path_.string(); }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -57,12 +57,14 @@ inline std::string ReadBytes(const std::string& path) {
 }
 
 // Code page 932 bytes of UTF-8 source text.
-inline std::string Sj(std::string_view utf8) { return Utf8ToCp932(utf8); }
+inline std::string Sj(std::string_view utf8) {
+    return Utf8ToCp932(utf8);
+}
 
 class RecordingHost : public RunHost {
-public:
-    std::vector<std::string> log;          // every call but the per-line ones
-    std::vector<std::int64_t> positions;   // every progress position
+  public:
+    std::vector<std::string> log;         // every call but the per-line ones
+    std::vector<std::int64_t> positions;  // every progress position
     std::vector<std::string> words;
     std::uint64_t generation = 1;
     std::int64_t memory = std::int64_t{1} << 40;
@@ -125,7 +127,7 @@ public:
 
 // A file layer that fails one kind of call on one file.
 class FailingOps : public FileOps {
-public:
+  public:
     enum class Fail { Open, Read, Write, Close };
     FailingOps(std::string path, Fail what, int okCalls = 0, int err = EIO)
         : path_(std::move(path)), what_(what), okCalls_(okCalls), err_(err) {}
@@ -169,7 +171,7 @@ public:
         return rc;
     }
 
-private:
+  private:
     bool Due() { return okCalls_-- <= 0; }
 
     std::string path_;

@@ -40,7 +40,8 @@ struct Searcher {
         const RunOutcome outcome = run.Drop(names, output, options);
         host.run = nullptr;
         EXPECT_EQ(outcome, RunOutcome::Finished);
-        const std::string want = scanner == Scanner::ByLine ? "caption Korvalen-" : "caption Korvalen+";
+        const std::string want =
+            scanner == Scanner::ByLine ? "caption Korvalen-" : "caption Korvalen+";
         if (!names.empty()) {
             EXPECT_EQ(host.Only("caption Korvalen").at(0), want);
         }
@@ -83,8 +84,7 @@ TEST_P(LineRules, BothScanners) {
         }
         EXPECT_EQ(s.Run({path}, scanner), want)
             << c.name << (scanner == Scanner::ByLine ? " by line" : " in memory");
-        EXPECT_EQ(s.host.status,
-                  "検索を終了しました");
+        EXPECT_EQ(s.host.status, "検索を終了しました");
     }
 }
 
@@ -93,51 +93,129 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         LineCase{"empty file", true, true, {"a"}, "", {}},
         LineCase{"only line breaks", true, true, {"a", ""}, "\r\n\n\r\r\n", {}},
-        LineCase{"first word in list order wins", false, true, {"b", "a"}, "x\r\na b\r\n",
+        LineCase{"first word in list order wins",
+                 false,
+                 true,
+                 {"b", "a"},
+                 "x\r\na b\r\n",
                  {{2, "b", "a b"}}},
-        LineCase{"a word twice gives one hit", false, true, {Sj("雨")}, Sj("雨また雨"),
+        LineCase{"a word twice gives one hit",
+                 false,
+                 true,
+                 {Sj("雨")},
+                 Sj("雨また雨"),
                  {{1, Sj("雨"), Sj("雨また雨")}}},
-        LineCase{"an empty word never matches", false, true, {"", "x"}, "abc\r\nx\r\n",
-                 {{2, "x", "x"}}},
-        LineCase{"every break kind counts one line", false, true, {"a"},
-                 "a\rb\na\r\n\x1a\r\na", {{1, "a", "a"}, {3, "a", "a"}, {5, "a", "a"}}},
-        LineCase{"case and width are exact", false, true, {"abc"}, Sj("ABC\r\nａｂｃ\r\nabc"),
+        LineCase{
+            "an empty word never matches", false, true, {"", "x"}, "abc\r\nx\r\n", {{2, "x", "x"}}},
+        LineCase{"every break kind counts one line",
+                 false,
+                 true,
+                 {"a"},
+                 "a\rb\na\r\n\x1a\r\na",
+                 {{1, "a", "a"}, {3, "a", "a"}, {5, "a", "a"}}},
+        LineCase{"case and width are exact",
+                 false,
+                 true,
+                 {"abc"},
+                 Sj("ABC\r\nａｂｃ\r\nabc"),
                  {{3, "abc", "abc"}}},
         LineCase{"off-boundary find is no hit", false, true, {"A"}, Sj("ア\r\n"), {}},
-        LineCase{"off-boundary find without the option is a hit", false, false,
-                 {"A"}, Sj("ア\r\n"), {{1, "A", Sj("ア")}}},
-        LineCase{"a cut word is reported on the previous line", true, true, {Sj("検索")},
-                 Sj("前の行は検\r\n索で始まる\r\n"), {{1, Sj("検索"), Sj("前の行は検")}}},
-        LineCase{"without CRText a cut word is lost", false, true, {Sj("検索")},
-                 Sj("前の行は検\r\n索で始まる\r\n"), {}},
-        LineCase{"the spaced join", true, true, {"search engine"}, "a search\r\nengine b\r\n",
+        LineCase{"off-boundary find without the option is a hit",
+                 false,
+                 false,
+                 {"A"},
+                 Sj("ア\r\n"),
+                 {{1, "A", Sj("ア")}}},
+        LineCase{"a cut word is reported on the previous line",
+                 true,
+                 true,
+                 {Sj("検索")},
+                 Sj("前の行は検\r\n索で始まる\r\n"),
+                 {{1, Sj("検索"), Sj("前の行は検")}}},
+        LineCase{"without CRText a cut word is lost",
+                 false,
+                 true,
+                 {Sj("検索")},
+                 Sj("前の行は検\r\n索で始まる\r\n"),
+                 {}},
+        LineCase{"the spaced join",
+                 true,
+                 true,
+                 {"search engine"},
+                 "a search\r\nengine b\r\n",
                  {{1, "search engine", "a search"}}},
-        LineCase{"blanks leading the line never stand between", true, true, {Sj("検索")},
-                 Sj("検\r\n\t　 索\r\n"), {{1, Sj("検索"), Sj("検")}}},
-        LineCase{"the twins differ on the previous line's blanks", true, true, {Sj("検索")},
-                 Sj("検 \r\n索\r\n"), {}, {{1, Sj("検索"), Sj("検")}}, true},
-        LineCase{"an empty line cuts the chain", true, true, {Sj("検索")}, Sj("検\r\n\r\n索\r\n"), {}},
-        LineCase{"a line with a hit never joins the next", true, true, {"X", Sj("検索")},
-                 Sj("前X検\r\n索\r\n"), {{1, "X", Sj("前X検")}}},
-        LineCase{"a line hit across the break is not tried further nor joined", true, true,
-                 {Sj("検索"), Sj("索引"), Sj("引目")}, Sj("検\r\n索引\r\n目\r\n"),
+        LineCase{"blanks leading the line never stand between",
+                 true,
+                 true,
+                 {Sj("検索")},
+                 Sj("検\r\n\t　 索\r\n"),
                  {{1, Sj("検索"), Sj("検")}}},
-        LineCase{"an off-boundary find is tried across the break", true, true, {"AB"},
-                 "xA\r\nB\x88" "AB\r\n", {{1, "AB", "xA"}}},
-        LineCase{"tight off-boundary: the spaced join is not tried", true, true, {"A B"},
-                 "A\r\nB\x88" "A B\r\n", {}},
-        LineCase{"without the option an off-boundary find is direct", true, false, {"A B"},
-                 "A\r\nB\x88" "A B\r\n", {{2, "A B", "B\x88" "A B"}}},
+        LineCase{"the twins differ on the previous line's blanks",
+                 true,
+                 true,
+                 {Sj("検索")},
+                 Sj("検 \r\n索\r\n"),
+                 {},
+                 {{1, Sj("検索"), Sj("検")}},
+                 true},
+        LineCase{
+            "an empty line cuts the chain", true, true, {Sj("検索")}, Sj("検\r\n\r\n索\r\n"), {}},
+        LineCase{"a line with a hit never joins the next",
+                 true,
+                 true,
+                 {"X", Sj("検索")},
+                 Sj("前X検\r\n索\r\n"),
+                 {{1, "X", Sj("前X検")}}},
+        LineCase{"a line hit across the break is not tried further nor joined",
+                 true,
+                 true,
+                 {Sj("検索"), Sj("索引"), Sj("引目")},
+                 Sj("検\r\n索引\r\n目\r\n"),
+                 {{1, Sj("検索"), Sj("検")}}},
+        LineCase{"an off-boundary find is tried across the break",
+                 true,
+                 true,
+                 {"AB"},
+                 "xA\r\nB\x88"
+                 "AB\r\n",
+                 {{1, "AB", "xA"}}},
+        LineCase{"tight off-boundary: the spaced join is not tried",
+                 true,
+                 true,
+                 {"A B"},
+                 "A\r\nB\x88"
+                 "A B\r\n",
+                 {}},
+        LineCase{"without the option an off-boundary find is direct",
+                 true,
+                 false,
+                 {"A B"},
+                 "A\r\nB\x88"
+                 "A B\r\n",
+                 {{2, "A B",
+                   "B\x88"
+                   "A B"}}},
         LineCase{"spaced off-boundary is no hit", true, true, {" B"}, "\x88\r\nB\r\n", {}},
-        LineCase{"spaced without the option", true, false, {" B"}, "\x88\r\nB\r\n",
-                 {{1, " B", "\x88"}}},
-        LineCase{"the chain goes on while no line hits", true, true, {"cd"}, "xa\r\nbc\r\nd\r\n",
+        LineCase{
+            "spaced without the option", true, false, {" B"}, "\x88\r\nB\r\n", {{1, " B", "\x88"}}},
+        LineCase{"the chain goes on while no line hits",
+                 true,
+                 true,
+                 {"cd"},
+                 "xa\r\nbc\r\nd\r\n",
                  {{2, "cd", "bc"}}},
-        LineCase{"lone lead bytes at line and file end", true, true, {"\x88"},
-                 "a\x88\r\n\x88", {{1, "\x88", "a\x88"}, {2, "\x88", "\x88"}}},
-        LineCase{"NUL and 0x1A are ordinary bytes", false, true, {std::string("\0b", 2)},
-                 std::string("a\0b\x1a\r\n\x1a", 7), {{1, std::string("\0b", 2),
-                 std::string("a\0b\x1a", 4)}}}),
+        LineCase{"lone lead bytes at line and file end",
+                 true,
+                 true,
+                 {"\x88"},
+                 "a\x88\r\n\x88",
+                 {{1, "\x88", "a\x88"}, {2, "\x88", "\x88"}}},
+        LineCase{"NUL and 0x1A are ordinary bytes",
+                 false,
+                 true,
+                 {std::string("\0b", 2)},
+                 std::string("a\0b\x1a\r\n\x1a", 7),
+                 {{1, std::string("\0b", 2), std::string("a\0b\x1a", 4)}}}),
     [](const ::testing::TestParamInfo<LineCase>& param) {
         std::string n;
         for (const char ch : std::string(param.param.name)) {
@@ -158,8 +236,8 @@ TEST(Scanner, WordsAreReadAtEveryTest) {
             }
         };
         const std::string path = s.File("in.txt", "a\r\na b\r\nb\r\n");
-        EXPECT_EQ(s.Run({path}, scanner), Hit(path, 1, "a", "a") + Hit(path, 2, "b", "a b") +
-                                              Hit(path, 3, "b", "b"));
+        EXPECT_EQ(s.Run({path}, scanner),
+                  Hit(path, 1, "a", "a") + Hit(path, 2, "b", "a b") + Hit(path, 3, "b", "b"));
     }
 }
 
@@ -177,9 +255,9 @@ TEST(Scanner, ProgressPerLine) {
 // The scanners over random files, words and options give the same bytes.
 TEST(Scanner, TwinsAgreeOnRandomInput) {
     std::mt19937 rng(20240611);
-    const std::vector<std::string> pieces = {"a", "b", "A", " ", "\t", "\x81\x40", "\x82\xA0",
-                                             "\x88", "\x41", "\x40", "\xA0", "\r", "\n",
-                                             "\r\n", std::string(1, '\0'), "\x1a", "\x82"};
+    const std::vector<std::string> pieces = {
+        "a",    "b",    "A",  " ",  "\t",   "\x81\x40",           "\x82\xA0", "\x88", "\x41",
+        "\x40", "\xA0", "\r", "\n", "\r\n", std::string(1, '\0'), "\x1a",     "\x82"};
     auto randomText = [&](int maxPieces) {
         std::string t;
         const int n = static_cast<int>(rng() % static_cast<unsigned>(maxPieces + 1));

@@ -203,7 +203,7 @@ TEST(FastDiff, RandomInputsGiveTheLiteralHits) {
         const std::string sample = RandomText(rng, 60);
         const std::vector<std::string> words = RandomWords(rng, sample);
         const std::vector<std::string> other = RandomWords(rng, sample);
-        for (const auto engine : {Matcher::Engine::Best, Matcher::Engine::Portable}) {
+        for (const auto engine : {Matcher::Engine::Best, Matcher::Engine::Scalar}) {
             FastScanner scanner({}, engine);
             for (int t = 0; t < kTexts; ++t) {
                 std::string text = RandomText(rng, 120);

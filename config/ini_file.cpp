@@ -70,16 +70,6 @@ bool IsComment(std::string_view line) {
     return !s.empty() && s[0] == ';';
 }
 
-// Closes a descriptor on every way out.
-struct FdCloser {
-    int fd;
-    ~FdCloser() {
-        if (fd >= 0) {
-            CurrentFileOps().Close(fd);
-        }
-    }
-};
-
 }  // namespace
 
 IniFile::IniFile(std::string_view bytes) {
@@ -302,28 +292,29 @@ bool ReplaceFile(const std::string& path, std::string_view bytes) {
             return false;
         }
     }
-    bool ok = true;
-    {
-        FdCloser closer{fd};
-        ok = (!existed || ::fchmod(fd, mode) == 0) && WriteAll(fd, bytes) && ::fsync(fd) == 0;
-        closer.fd = -1;
-        if (CurrentFileOps().Close(fd) != 0) {
-            ok = false;
-        }
+    // The first failure's errno is the one reported.
+    int err = 0;
+    if ((existed && ::fchmod(fd, mode) != 0) || !WriteAll(fd, bytes) || ::fsync(fd) != 0) {
+        err = errno;
     }
-    if (ok && ::rename(tmp.c_str(), target.c_str()) == 0) {
-        // The rename itself reaches the disk with the folder.
-        const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dfd >= 0) {
-            ::fsync(dfd);
-            ::close(dfd);
-        }
-        return true;
+    if (CurrentFileOps().Close(fd) != 0 && err == 0) {
+        err = errno;
     }
-    const int err = errno;
-    ::unlink(tmp.c_str());
-    errno = err;
-    return false;
+    if (err == 0 && ::rename(tmp.c_str(), target.c_str()) != 0) {
+        err = errno;
+    }
+    if (err != 0) {
+        ::unlink(tmp.c_str());
+        errno = err;
+        return false;
+    }
+    // The rename itself reaches the disk with the folder.
+    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return true;
 }
 
 }  // namespace korvalen

@@ -148,7 +148,7 @@ class Cli {
             {"help", no_argument, nullptr, 'h'},
             {nullptr, 0, nullptr, 0},
         };
-        opterr = 1;
+        opterr = 0;  // the messages below name the program without its path
         for (;;) {
             const int c = getopt_long(argc, argv, "o:r:k:w:W:qh", kLong, nullptr);
             if (c == -1) {
@@ -192,7 +192,9 @@ class Cli {
                     args.help = true;
                     break;
                 default:
-                    return false;  // getopt has said what was wrong
+                    Err(std::string("korvalen-cli: unrecognized option or missing argument: ") +
+                        argv[optind - 1] + "\n");
+                    return false;
             }
         }
         for (int i = optind; i < argc; ++i) {

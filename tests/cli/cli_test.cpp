@@ -1,0 +1,242 @@
+// korvalen-cli end to end: the built program on temporary files.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "../search/fixture.hpp"
+
+namespace korvalen::test {
+namespace {
+
+struct Result {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+class Cli {
+  public:
+    TempDir dir;
+
+    pid_t Start(const std::vector<std::string>& args, const std::string& locale = "C.UTF-8") {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, (dir / "stdout").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, (dir / "stderr").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<std::string> argStore = {KORVALEN_CLI_PATH};
+        argStore.insert(argStore.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& a : argStore) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        std::string lcAll = "LC_ALL=" + locale;
+        std::string path = "PATH=/usr/bin:/bin";
+        char* envp[] = {lcAll.data(), path.data(), nullptr};
+        pid_t pid = -1;
+        const int rc = posix_spawn(&pid, KORVALEN_CLI_PATH, &actions, nullptr, argv.data(), envp);
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_EQ(rc, 0);
+        return pid;
+    }
+
+    Result Wait(pid_t pid) {
+        int status = 0;
+        EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+        Result r;
+        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+        r.out = ReadBytes(dir / "stdout");
+        r.err = ReadBytes(dir / "stderr");
+        return r;
+    }
+
+    Result Run(const std::vector<std::string>& args, const std::string& locale = "C.UTF-8") {
+        return Wait(Start(args, locale));
+    }
+
+    std::string File(const std::string& name, std::string_view bytes) {
+        const std::string path = dir / name;
+        WriteBytes(path, bytes);
+        return path;
+    }
+};
+
+TEST(Cli, ExitStatusAndStatusText) {
+    Cli cli;
+    const std::string a = cli.File("a.txt", Sj("雨の日\r\n晴れの日\r\n"));
+    const std::string out = cli.dir / "out.txt";
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string errStart;
+    };
+    const std::vector<Case> cases = {
+        {{"-q", "-o", out, "-w", "雨", a}, 0, "検索を終了しました\n"},
+        {{"-o", out, "-w", "雪", a}, 1, "検索を終了しました\n"},
+        {{"-o", out, a}, 2, "検索語がありません\n"},
+        {{"-w", "雨", a}, 2, "出力ファイルが指定されていません\n"},
+        {{"-o", cli.dir / "no/out.txt", "-w", "雨", a}, 2, "ファイルに出力できません\n"},
+        {{"-o", "/dev/full", "-w", "雨", a}, 2, "ファイルに出力できません\n"},
+        {{"-o", out, "-w", "雨"}, 2, "korvalen-cli: no FILE"},
+        {{"-o", out, "-w", "😀", a}, 2, "korvalen-cli: --word: has characters"},
+        {{"-o", out, "--set", "NoSuch=1", "-w", "a", a}, 2, "korvalen-cli: --set NoSuch=1"},
+        {{"-o", out, "--set", "TagJump", "-w", "a", a}, 2, "korvalen-cli: --set TagJump"},
+        {{"--bogus", a}, 2, "korvalen-cli: unrecognized option"},
+        {{"-o", out, "-k", "x", a}, 2, "korvalen-cli: --key needs --relation"},
+        {{"--ini", cli.dir / "none.ini", "-o", out, "-w", "a", a}, 2, "korvalen-cli: no INI"},
+    };
+    for (const Case& c : cases) {
+        const Result r = cli.Run(c.args);
+        EXPECT_EQ(r.code, c.code) << c.args.back() << " " << r.err;
+        EXPECT_EQ(r.err.substr(0, c.errStart.size()), c.errStart) << r.err;
+    }
+    // A status text the terminal cannot show comes out as marks, not mojibake.
+    const Result ascii = cli.Run({"-o", out, "-w", "x", a}, "C");
+    EXPECT_EQ(ascii.code, 1);
+    EXPECT_EQ(ascii.err, "?????????\n");
+}
+
+TEST(Cli, HelpNamesEveryOption) {
+    Cli cli;
+    const Result r = cli.Run({"--help"});
+    EXPECT_EQ(r.code, 0);
+    for (const char* option :
+         {"--output", "--relation", "--key", "--word", "--words-file", "--list-keys",
+          "--list-words", "--ini", "--set", "--by-line", "--quiet", "-o,", "-r,", "-k,", "-w,",
+          "-W,", "-q,", "Exit status"}) {
+        EXPECT_NE(r.out.find(option), std::string::npos) << option;
+    }
+}
+
+TEST(Cli, WordsInOrderAndListings) {
+    Cli cli;
+    const std::string rel = cli.File(
+        "rel.kvl", Sj("天気=晴れ,雨\r\n乗り物=電車\r\n天気=\"雪, みぞれ\"\r\nabc=x\r\nABC=y\r\n"));
+    const std::string words = cli.File("w.txt", Sj("一\r\n\r\n二") + "\n\x88\r");
+    Result r = cli.Run({"--list-keys", "-r", rel});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "（なし）\n天気\n乗り物\nabc\n");
+    r = cli.Run({"--list-words", "-r", rel, "-w", "末", "-W", words, "-k", "天気", "--set",
+                 "AddSortWord=1"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "天気\n晴れ\n雨\n雪, みぞれ\n一\n\n二\n\\x88\n末\n");
+    r = cli.Run({"--list-words", "-w", "abc", "-W", words}, "C");
+    EXPECT_EQ(r.out, "\\x88\\xEA\n\n\\x93\\xF1\n\\x88\nabc\n");
+    r = cli.Run({"--list-keys", "-r", cli.dir / "none.kvl"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "関連ファイルがありません\n");
+    r = cli.Run({"-o", cli.dir / "o.txt", "-r", cli.dir / "none.kvl", "-k", "天気", words});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "関連ファイルがありません\n");
+}
+
+// The program writes what a drop of the same files with the same words
+// writes, byte for byte, for every combination of the options that shape
+// the output, with either scanner.
+TEST(Cli, SameBytesAsADrop) {
+    Cli cli;
+    const std::string a =
+        cli.File("a.txt", Sj("朝から雨が降っていた。  \r\n検\r\n索エンジン\r\n\r\n雨検\r\n　索"));
+    const std::string b = cli.File("b.txt", Sj("曇り\r\nのち雨。晴れ\r\n"));
+    const std::string wordsFile = cli.File("w.txt", Sj("検索\r\n晴れ\r\n雨") + "\r\n");
+    const std::int32_t widths[] = {0, 20, 33, -1};
+    for (int combo = 0; combo < 64; ++combo) {
+        iset options;
+        options.TagJump = (combo & 1) != 0;
+        options.FileSeparate = (combo & 2) != 0;
+        options.FileOverWrite = (combo & 4) != 0;
+        options.JapaneseWord = (combo & 8) != 0;
+        options.CRText = (combo & 16) != 0;
+        const bool byLine = (combo & 32) != 0;
+        options.OutputStrLength = widths[combo % 4];
+        options.ErrorStop = false;
+
+        const std::string cliOut = cli.dir / "cli.txt";
+        const std::string dropOut = cli.dir / "drop.txt";
+        WriteBytes(cliOut, "old\r\n");
+        WriteBytes(dropOut, "old\r\n");
+        std::vector<std::string> args = {"-q", "-o", cliOut, "-W", wordsFile};
+        for (const char* key :
+             {"TagJump", "FileSeparate", "FileOverWrite", "JapaneseWord", "CRText"}) {
+            const bool on = key == std::string("TagJump")         ? options.TagJump
+                            : key == std::string("FileSeparate")  ? options.FileSeparate
+                            : key == std::string("FileOverWrite") ? options.FileOverWrite
+                            : key == std::string("JapaneseWord")  ? options.JapaneseWord
+                                                                  : options.CRText;
+            args.push_back("--set");
+            args.push_back(std::string(key) + "=" + (on ? "1" : "0"));
+        }
+        args.push_back("--set");
+        args.push_back("OutputStrLength=" + std::to_string(options.OutputStrLength));
+        if (byLine) {
+            args.push_back("--by-line");
+        }
+        args.push_back(a);
+        args.push_back(b);
+        const Result r = cli.Run(args);
+        ASSERT_LE(r.code, 1) << r.err;
+
+        RecordingHost host;
+        host.words = {Sj("検索"), Sj("晴れ"), Sj("雨")};
+        host.shiftCtrl = byLine;
+        SearchRun run(host);
+        std::string output = dropOut;
+        run.Drop({a, b}, output, options);
+        EXPECT_EQ(ReadBytes(cliOut), ReadBytes(dropOut)) << "combination " << combo;
+        EXPECT_EQ(r.code, run.State().HitCount > 0 ? 0 : 1);
+    }
+}
+
+TEST(Cli, IniThenSetsInOrder) {
+    Cli cli;
+    const std::string a = cli.File("a.txt", "abcdefghijklmnop\r\n");
+    const std::string head = a + " 1:(a)";
+    const std::string width = std::to_string(head.size() + 3);
+    const std::string ini =
+        cli.File("k.INI", "[Other]\r\nTagJump=0\r\nOutputStrLength=" + width + "\r\n");
+    const std::string out = cli.dir / "out.txt";
+    Result r = cli.Run({"--ini", ini, "-o", out, "-w", "a", a});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(ReadBytes(out), head + "abc\r\n");
+    r = cli.Run({"--set", "OutputStrLength=0", "--ini", ini, "--set", "TagJump=1", "-o", out, "-w",
+                 "a", a});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(ReadBytes(out), a + "(1) :(a)abcdefghijklmnop\r\n");
+}
+
+TEST(Cli, CtrlCStopsTheRun) {
+    Cli cli;
+    std::string data;
+    for (int i = 0; i < 2'000'000; ++i) {
+        data += "line a\r\n";
+    }
+    const std::string a = cli.File("a.txt", data);
+    const std::string b = cli.File("b.txt", "a\r\n");
+    const std::string out = cli.dir / "out.txt";
+    const pid_t pid = cli.Start({"-q", "--by-line", "-o", out, "-w", "a", a, b});
+    // The output file exists once the run is under way, its handler in place.
+    for (int i = 0; i < 2000 && ::access(out.c_str(), F_OK) != 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(::kill(pid, SIGINT), 0);
+    const Result r = cli.Wait(pid);
+    EXPECT_EQ(r.code, 130);
+    EXPECT_EQ(r.err, "検索を中止しました\n");
+    const std::string written = ReadBytes(out);
+    EXPECT_LT(written.size(), data.size());  // stopped long before the end
+    EXPECT_EQ(written.find(b), std::string::npos);
+    EXPECT_TRUE(written.empty() || written.substr(written.size() - 2) == "\r\n");
+}
+
+}  // namespace
+}  // namespace korvalen::test

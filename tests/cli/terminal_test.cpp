@@ -1,0 +1,41 @@
+// Text to and from the terminal in its encoding.
+#include <gtest/gtest.h>
+
+#include "cli/terminal.hpp"
+#include "text/cp932.hpp"
+
+namespace korvalen {
+namespace {
+
+std::string Sj(std::string_view utf8) {
+    return Utf8ToCp932(utf8);
+}
+
+TEST(Terminal, Utf8) {
+    const Terminal t("UTF-8");
+    EXPECT_TRUE(t.IsUtf8());
+    EXPECT_EQ(t.FromCp932(Sj("検索") + "a\x88"), "検索a\\x88");
+    EXPECT_EQ(t.FromCp932(std::string("\x00\xff", 2)), std::string("\0\\xFF", 5));
+    EXPECT_EQ(t.FromUtf8("検索を終了しました"), "検索を終了しました");
+    EXPECT_EQ(t.ToCp932("検索 abc"), Sj("検索 abc"));
+    EXPECT_EQ(t.ToCp932("\xF0\x9F\x98\x80"), std::nullopt);  // no code page 932 form
+    EXPECT_EQ(t.ToCp932("\xE6\xA4"), std::nullopt);          // cut UTF-8
+}
+
+TEST(Terminal, OtherCodesets) {
+    const Terminal ascii("ANSI_X3.4-1968");
+    EXPECT_FALSE(ascii.IsUtf8());
+    EXPECT_EQ(ascii.FromCp932("ab" + Sj("検")), "ab\\x8C\\x9F");
+    EXPECT_EQ(ascii.FromUtf8("x検索y"), "x??y");
+    EXPECT_EQ(ascii.ToCp932("abc"), "abc");
+    EXPECT_EQ(ascii.ToCp932("ab\xE6"), std::nullopt);
+
+    const Terminal euc("EUC-JP");
+    const std::string eucKensaku = "\xB8\xA1\xBA\xF7";  // 検索
+    EXPECT_EQ(euc.FromCp932(Sj("検索")), eucKensaku);
+    EXPECT_EQ(euc.FromUtf8("検索"), eucKensaku);
+    EXPECT_EQ(euc.ToCp932(eucKensaku), Sj("検索"));
+}
+
+}  // namespace
+}  // namespace korvalen

@@ -7,7 +7,7 @@ set -euo pipefail
 want=(cmake ninja-build g++ pkg-config libicu-dev qt6-base-dev libgl-dev
       fonts-ipafont-gothic xvfb xauth)
 if [[ "${1:-build}" == test ]]; then
-    want+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
+    want+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev vim-nox emacs-nox)
 fi
 
 missing=()

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "platform/file_info.hpp"
+#include "search/fast_search.hpp"
 #include "search/hit_writer.hpp"
 #include "search/scanner.hpp"
 
@@ -22,8 +23,13 @@ std::int64_t SizeOrZero(const std::string& name) {
 // One run's work between opening and closing the output file.
 class RunLoop {
   public:
-    RunLoop(RunHost& host, RunState& state, const iset& options, bool forceByLine)
-        : host_(host), state_(state), options_(options), forceByLine_(forceByLine), words_(host) {}
+    RunLoop(RunHost& host, RunState& state, const iset& options, bool forceByLine, bool literal)
+        : host_(host),
+          state_(state),
+          options_(options),
+          forceByLine_(forceByLine),
+          literal_(literal),
+          words_(host) {}
 
     void Files(const std::vector<std::string>& names, const std::string& outputPath, OutFile& out) {
         const FileId outId = out.Id();
@@ -57,11 +63,16 @@ class RunLoop {
             bool done = false;
             if (!forceByLine_ && available - kMemoryReserve > size) {
                 host_.SetCaption("Korvalen+");
-                done = SearchInMemory(ctx, name, isLast);
+                done = literal_ ? SearchInMemory(ctx, name, isLast)
+                                : FastSearchInMemory(ctx, name, isLast);
             }
             if (!done) {
                 host_.SetCaption("Korvalen-");
-                SearchByLine(ctx, name, isLast);
+                if (literal_) {
+                    SearchByLine(ctx, name, isLast);
+                } else {
+                    FastSearchByLine(ctx, name, isLast);
+                }
             }
         } catch (...) {
             host_.SetCaption("Korvalen");
@@ -74,6 +85,7 @@ class RunLoop {
     RunState& state_;
     const iset& options_;
     const bool forceByLine_;
+    const bool literal_;
     WordCache words_;
 };
 
@@ -119,7 +131,7 @@ RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& o
         if (!create) {
             out.WriteLine("----------");
         }
-        RunLoop loop(host_, state_, options, forceByLine);
+        RunLoop loop(host_, state_, options, forceByLine, literal_);
         loop.Files(names, outputPath, out);
         out.Close();
         if (state_.Searching) {

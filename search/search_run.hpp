@@ -44,9 +44,15 @@ class SearchRun {
 
     const RunState& State() const noexcept { return state_; }
 
+    // The fast scanners (the default) tell the host about progress, the hit
+    // count and pending messages once per block of lines (about 256 KB); the
+    // literal ones once per line. Both write the same bytes.
+    void UseLiteralScanners(bool literal) noexcept { literal_ = literal; }
+
   private:
     RunHost& host_;
     RunState state_;
+    bool literal_ = false;
 };
 
 }  // namespace korvalen

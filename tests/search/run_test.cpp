@@ -42,6 +42,7 @@ struct Trial {
 
     RunOutcome Drop(const std::vector<std::string>& names, std::string& output) {
         SearchRun run(host);
+        run.UseLiteralScanners(true);  // these tests pin the per-line calls
         host.run = &run;
         const RunOutcome outcome = run.Drop(names, output, options);
         host.run = nullptr;

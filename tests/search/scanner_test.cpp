@@ -35,6 +35,7 @@ struct Searcher {
     std::string Run(const std::vector<std::string>& names, Scanner scanner) {
         host.shiftCtrl = scanner == Scanner::ByLine;
         SearchRun run(host);
+        run.UseLiteralScanners(true);  // these tests pin the per-line calls
         host.run = &run;
         std::string output = out;
         const RunOutcome outcome = run.Drop(names, output, options);

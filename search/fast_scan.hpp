@@ -1,0 +1,114 @@
+// The scanners' fast path: the same hits as the line-by-line word loop,
+// found by one multi-word pass over a block of lines with the exact rules
+// applied only to lines that can hold a hit.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "search/matcher.hpp"
+#include "text/lines.hpp"
+
+namespace korvalen {
+
+// Line breaks in bulk. Both count and find by the one rule of text/lines.hpp.
+struct BreakCount {
+    std::size_t breaks = 0;  // CR LF counts once
+    std::size_t bytes = 0;   // bytes that belong to breaks
+};
+// `n` bytes that begin at a line start and end at one (or at the input's end).
+BreakCount CountBreaks(const char* p, std::size_t n) noexcept;
+// The first CR or LF in [from, n), or n.
+std::size_t FindBreakByte(const char* p, std::size_t from, std::size_t n) noexcept;
+
+class FastScanner {
+  public:
+    struct Config {
+        bool japanese_word = true;  // JapaneseWord
+        bool cr_text = false;       // CRText
+        bool trim_prev = true;      // the line-by-line twin trims the previous line's blanks
+    };
+
+    // Where the scan reports to.
+    class Host {
+      public:
+        virtual ~Host() = default;
+        // A hit of word `word` on line `number` whose text is `text`.
+        virtual void Hit(std::int64_t number, std::uint32_t word, std::string_view text) = 0;
+        // After each block of lines: `progress` is the sum of its line lengths
+        // plus 2 per line. False ends the scan (stopped). The host may change
+        // the words here with SetWords.
+        virtual bool AfterBlock(std::int64_t progress) = 0;
+    };
+
+    explicit FastScanner(Config config, Matcher::Engine engine = Matcher::Engine::Best)
+        : config_(config), engine_(engine) {}
+
+    // Options may change between files; the compiled words stay.
+    void SetConfig(Config config) noexcept { config_ = config; }
+    // Lines are taken in blocks of about this many bytes (tests use small ones).
+    void SetBlockSize(std::size_t bytes) noexcept { block_ = bytes > 0 ? bytes : 1; }
+
+    // Compiles the words; lines from now on are tested against them.
+    void SetWords(std::vector<std::string> words);
+    const std::vector<std::string>& Words() const noexcept { return words_; }
+
+    // A whole file held in memory.
+    void ScanBuffer(std::string_view data, Host& host);
+    // A file read in chunks: memory stays at the longest line plus a chunk.
+    void ScanSource(ByteSource& source, Host& host);
+
+    // Forgets the file in hand (line count, previous line); the words stay.
+    void Reset() noexcept;
+
+    // Lines of the input done so far.
+    std::int64_t LinesDone() const noexcept { return lines_; }
+
+    // About how many bytes of lines go into one block.
+    static constexpr std::size_t kBlock = 256 * 1024;
+
+  private:
+    // Scans a block of whole lines; the last line lacks its break only at the
+    // input's end. Returns the progress of the block.
+    std::int64_t ScanBlock(std::string_view block, Host& host);
+    std::int64_t ScanPlain(std::string_view block, Host& host);
+    std::int64_t ScanJoined(std::string_view block, Host& host);
+
+    // The first word of the list that the line holds (at a character boundary
+    // with JapaneseWord), or kNone; matches [first, last) are the line's.
+    std::uint32_t FirstDirect(std::string_view line, std::size_t line_begin, std::size_t first,
+                              std::size_t last);
+    // The word loop of a line that has a previous line.
+    void TestJoined(std::string_view line, std::size_t first, std::size_t last, std::uint32_t& word,
+                    bool& wrapped);
+    bool JunctionMayMatch(std::string_view line, std::vector<std::uint32_t>& candidates) const;
+
+    static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+    Config config_;
+    Matcher::Engine engine_;
+    std::size_t block_ = kBlock;
+    std::vector<std::string> words_;
+    std::unique_ptr<Matcher> matcher_;
+    // Byte pairs inside words (for matches across the join of two lines).
+    std::vector<std::uint64_t> pair_bits_;
+    std::vector<std::pair<std::uint16_t, std::uint32_t>> pair_words_;  // sorted
+    std::vector<std::uint32_t> space_words_;                           // words that are one space
+
+    std::vector<Matcher::Match> matches_;
+    std::vector<std::uint32_t> candidates_;  // scratch
+    std::string tight_, spaced_;             // the joins
+
+    std::int64_t lines_ = 0;
+    // The previous line with CRText: empty when it was empty or had a hit.
+    std::string_view prev_;
+    std::string prev_store_;                 // prev_ when it outlives its block
+    std::vector<std::uint32_t> prev_words_;  // words that occur in prev_
+    bool prev_words_known_ = true;           // false after the words changed
+};
+
+}  // namespace korvalen

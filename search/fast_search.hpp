@@ -1,0 +1,19 @@
+// The two scanners on the fast path: the same output, hit count, progress
+// and error blocks as SearchByLine and SearchInMemory, found block by block.
+// Between blocks (about every 256 KB) the host processes its messages, the
+// progress moves, the status text shows the hit count, the words are fetched
+// again when their generation changed, and a Stop ends the scan.
+#pragma once
+
+#include <string>
+
+#include "search/scanner.hpp"
+
+namespace korvalen {
+
+void FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast);
+
+// False when memory ran out while loading, before anything was written.
+bool FastSearchInMemory(ScanContext& ctx, const std::string& name, bool isLast);
+
+}  // namespace korvalen

@@ -62,6 +62,12 @@ void GreyText(QLineEdit* edit) {
     edit->setPalette(palette);
 }
 
+// A path box shows the start of its path, as the user reads it.
+void SetPath(QLineEdit* box, const QString& path) {
+    box->setText(path);
+    box->setCursorPosition(0);
+}
+
 QString SaveFailedText(const std::string& iniPath) {
     return QStringLiteral("設定ファイルに保存できません：") + PathText(iniPath);
 }
@@ -283,8 +289,8 @@ void TMainForm::FormCreate() {
     helpViewer_->SetHelpFile(setup_.helpFile);
 
     const Settings settings = ReadSettings(setup_.iniPath);
-    ERelFile->setText(PathText(settings.RelFile));
-    EOutputFile->setText(PathText(settings.OutputFile));
+    SetPath(ERelFile, PathText(settings.RelFile));
+    SetPath(EOutputFile, PathText(settings.OutputFile));
     int top = settings.TopPos;
     int left = settings.LeftPos;
     resize(settings.Width, settings.Height);
@@ -344,7 +350,8 @@ void TMainForm::RecycleFile(const QString& path) {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
-    if (run_.State().Searching || dropPending_) {
+    // Refused from the drop to the run's very end, after a Stop too.
+    if (inRun_ || dropPending_) {
         event->ignore();
         return;
     }
@@ -486,7 +493,7 @@ void TMainForm::MFileRelClick() {
     OpenKvlFile.directory = FolderPart(ERelFile->text());
     const QString chosen = ShowFileDialog(OpenKvlFile);
     if (!chosen.isEmpty()) {
-        ERelFile->setText(chosen);
+        SetPath(ERelFile, chosen);
         MEditRel->setEnabled(true);
     }
     if (!ERelFile->text().isEmpty()) {
@@ -500,7 +507,7 @@ void TMainForm::MFileOutClick() {
     OutputDialog.fileName = NamePart(current);
     const QString chosen = ShowFileDialog(OutputDialog);
     if (!chosen.isEmpty()) {
-        EOutputFile->setText(chosen);
+        SetPath(EOutputFile, chosen);
         MEditOut->setEnabled(true);
     }
 }
@@ -671,9 +678,11 @@ void TMainForm::dropEvent(QDropEvent* event) {
 
 RunOutcome TMainForm::WMDropFiles(const std::vector<std::string>& names) {
     std::string out = PathBytes(EOutputFile->text());
+    inRun_ = true;
     const RunOutcome outcome = run_.Drop(names, out, Options);
+    inRun_ = false;
     if (PathBytes(EOutputFile->text()) != out) {
-        EOutputFile->setText(PathText(out));
+        SetPath(EOutputFile, PathText(out));
     }
     emit runEnded(outcome);
     return outcome;
@@ -800,7 +809,7 @@ std::string TMainForm::AskOutputPath() {
     // A cancelled dialog gives no path, so a cancel never starts a run on a
     // file chosen earlier for something else.
     const QString chosen = ShowFileDialog(OutputDialog);
-    EOutputFile->setText(chosen);
+    SetPath(EOutputFile, chosen);
     return PathBytes(chosen);
 }
 

@@ -41,7 +41,7 @@ struct FormSetup {
 // of an inactive title bar.
 QColor InactiveCaptionColour();
 
-class TMainForm : public QMainWindow, private RunHost {
+class TMainForm : public QMainWindow, public RunHost {
     Q_OBJECT
 
   public:
@@ -154,7 +154,7 @@ class TMainForm : public QMainWindow, private RunHost {
     void FlushProgress();
     void SaveFailed();
 
-    // RunHost.
+    // RunHost: reached through a RunHost reference (the run, the tests).
     void SetStatusText(std::string_view utf8) override;
     void SetCaption(std::string_view utf8) override;
     void SetAppTitle(std::string_view utf8) override;
@@ -184,6 +184,7 @@ class TMainForm : public QMainWindow, private RunHost {
 
     bool dropTarget_ = false;
     bool dropPending_ = false;
+    bool inRun_ = false;
     bool destroyed_ = false;
     std::uint64_t wordsGeneration_ = 0;
     Qt::WindowStates stateBeforeMinimize_;

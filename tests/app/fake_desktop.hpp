@@ -1,0 +1,105 @@
+// A desktop that answers every box and dialog from the test and records what
+// the windows asked of it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/desktop.hpp"
+#include "app/relmain.hpp"
+
+namespace korvalen::test {
+
+class FakeDesktop : public Desktop {
+  public:
+    void Message(QWidget*, const QString& text) override {
+        messages.push_back(text);
+        if (onMessage) {
+            onMessage(text);
+        }
+    }
+    bool Question(QWidget*, const QString& text) override {
+        questions.push_back(text);
+        return answer;
+    }
+    std::optional<QString> ChooseFile(QWidget*, const FileDialogRequest& request) override {
+        requests.push_back(request);
+        if (files.empty()) {
+            ADD_FAILURE() << "unexpected file dialog: " << request.title.toStdString();
+            return std::nullopt;
+        }
+        auto chosen = files.front();
+        files.pop_front();
+        return chosen;
+    }
+    Qt::KeyboardModifiers KeyboardModifiers() override { return modifiers; }
+    QRect PrimaryScreen() override { return screen; }
+    MemoryStatus Memory() override { return memory; }
+    void StartProgram(const QString& program, const QString& argument) override {
+        started.emplace_back(program, argument);
+    }
+    void OpenDocument(const QString& path) override { opened.push_back(path); }
+
+    std::vector<QString> messages;
+    std::function<void(const QString&)> onMessage;
+    std::vector<QString> questions;
+    bool answer = true;
+    std::deque<std::optional<QString>> files;  // answers of the file dialogs, in order
+    std::vector<FileDialogRequest> requests;
+    Qt::KeyboardModifiers modifiers = Qt::NoModifier;
+    QRect screen{0, 0, 1920, 1080};
+    MemoryStatus memory{std::int64_t{8} << 30, std::int64_t{4} << 30};
+    std::vector<std::pair<QString, QString>> started;
+    std::vector<QString> opened;
+};
+
+inline std::string ReadAll(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return "<missing>";
+    }
+    return file.readAll().toStdString();
+}
+
+inline void WriteAll(const QString& path, std::string_view bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(file.write(bytes.data(), static_cast<qint64>(bytes.size())),
+              static_cast<qint64>(bytes.size()));
+}
+
+// A folder of its own for each test, with the INI file and the help file in it.
+class WindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+
+    QString Path(const QString& name) const { return dir.filePath(name); }
+    std::string Ini() const {
+        return QFile::encodeName(Path(QStringLiteral("korvalen.INI"))).toStdString();
+    }
+    std::string IniText() const { return ReadAll(Path(QStringLiteral("korvalen.INI"))); }
+    void WriteIni(std::string_view text) { WriteAll(Path(QStringLiteral("korvalen.INI")), text); }
+
+    TMainForm& Start() {
+        form = CreateForms(desktop, {Ini(), QStringLiteral(KORVALEN_HELP_SOURCE)});
+        form->SetMessageInterval(std::chrono::microseconds(0));
+        return *form;
+    }
+
+    QTemporaryDir dir;
+    FakeDesktop desktop;
+    std::unique_ptr<TMainForm> form;
+};
+
+}  // namespace korvalen::test

@@ -1,0 +1,410 @@
+// The main window at rest: layout, start-up, the key list and the word box,
+// the file commands and what the program leaves behind at exit.
+#include <QAction>
+#include <QComboBox>
+#include <QDirIterator>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTest>
+
+#include "app/helpview.hpp"
+#include "tests/app/fake_desktop.hpp"
+#include "text/cp932.hpp"
+
+namespace korvalen::test {
+namespace {
+
+std::string Sjis(std::string_view utf8) {
+    return Utf8ToCp932(utf8);
+}
+
+QStringList Lines(const QPlainTextEdit* box) {
+    QStringList lines = box->toPlainText().split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty()) {
+        lines.removeLast();
+    }
+    return lines;
+}
+
+QStringList Items(const QComboBox* combo) {
+    QStringList items;
+    for (int i = 0; i < combo->count(); ++i) {
+        items << combo->itemText(i);
+    }
+    return items;
+}
+
+// Every file now in the test trash folder.
+QStringList Trashed() {
+    QStringList names;
+    QDirIterator it(qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Trash/files"));
+    while (it.hasNext()) {
+        it.next();
+        if (it.fileName() != QStringLiteral(".") && it.fileName() != QStringLiteral("..")) {
+            names << it.fileName();
+        }
+    }
+    return names;
+}
+
+using MainWindow = WindowTest;
+
+TEST_F(MainWindow, LayoutAndMenuAsTheUserFirstSeesThem) {
+    TMainForm& f = Start();
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("Korvalen"));
+    EXPECT_EQ(f.windowIconText(), QStringLiteral("Korvalen"));
+    EXPECT_EQ(f.DCRelStr->width(), 137);
+    EXPECT_FALSE(f.DCRelStr->isEditable());
+    EXPECT_EQ(f.ERelFile->width(), 169);
+    EXPECT_EQ(f.EOutputFile->width(), 169);
+    EXPECT_TRUE(f.ERelFile->isReadOnly() && f.EOutputFile->isReadOnly());
+    EXPECT_EQ(f.PFileCount->width(), 193);
+    EXPECT_EQ(f.Panel1->height(), 49);
+    EXPECT_EQ(f.Label3->text(), QStringLiteral("関連項目"));
+    EXPECT_EQ(f.Label1->text(), QStringLiteral("関連ﾌｧｲﾙ"));
+    EXPECT_EQ(f.Label2->text(), QStringLiteral("出力ﾌｧｲﾙ"));
+    EXPECT_TRUE(f.MSearchStr->isReadOnly());
+    EXPECT_EQ(f.MSearchStr->lineWrapMode(), QPlainTextEdit::NoWrap);
+    EXPECT_EQ(f.MSearchStr->palette().color(QPalette::Active, QPalette::Text),
+              InactiveCaptionColour());
+
+    // The whole menu, in order; separators as "-".
+    const std::vector<std::pair<QMenu*, QStringList>> menus = {
+        {f.MFile,
+         {"関連ﾌｧｲﾙ指定(&R)...", "出力ﾌｧｲﾙ指定(&O)...", "名前を変えて保存(&S)...", "-",
+          "出力ﾌｧｲﾙ削除(&D)", "-", "検索中止(&S)", "終了(&X)"}},
+        {f.MEdit, {"関連ﾌｧｲﾙ(&R)", "出力ﾌｧｲﾙ(&O)", "-", "関連項目更新(&C)", "検索語変更(&W)"}},
+        {f.MSetting, {"動作設定(&R)...", "表示位置保存(&P)"}},
+        {f.MHelp, {"目次(&T)", "ﾊﾞｰｼﾞｮﾝ情報(&A)"}},
+    };
+    QStringList titles;
+    for (QAction* top : f.menuBar()->actions()) {
+        titles << top->text();
+    }
+    EXPECT_EQ(titles, (QStringList{"ﾌｧｲﾙ(&F)", "編集(&E)", "設定(&S)", "ﾍﾙﾌﾟ(&H)"}));
+    for (const auto& [menu, captions] : menus) {
+        QStringList shown;
+        for (QAction* a : menu->actions()) {
+            shown << (a->isSeparator() ? QStringLiteral("-") : a->text());
+            EXPECT_EQ(a->isEnabled(), a != f.MFileStop && a != f.MEditOut)
+                << a->text().toStdString();
+        }
+        EXPECT_EQ(shown, captions);
+    }
+}
+
+TEST_F(MainWindow, FirstStartWithoutIniOrRelationFile) {
+    TMainForm& f = Start();
+    EXPECT_EQ(desktop.messages, std::vector<QString>{QStringLiteral("関連ファイルがありません")});
+    EXPECT_EQ(f.DCRelStr->count(), 0);
+    EXPECT_EQ(f.pos(), QPoint(0, 0));
+    EXPECT_EQ(f.size(), QSize(465, 270));
+    EXPECT_FALSE(f.MEditOut->isEnabled());
+    EXPECT_TRUE(f.DropTarget());
+    EXPECT_EQ(f.HelpFile(), QStringLiteral(KORVALEN_HELP_SOURCE));
+
+    f.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    EXPECT_EQ(QApplication::focusWidget(), f.DCRelStr);
+    EXPECT_FALSE(f.MEditRel->isEnabled());  // entering the key list with no relation file
+}
+
+TEST_F(MainWindow, StartUpKeepsTheWindowOnThePrimaryScreen) {
+    struct Case {
+        int left, top, width, height;
+        QPoint expected;
+    };
+    // Screen 1024 x 768.
+    const Case cases[] = {
+        {900, 10, 465, 270, {559, 10}},    // off the right edge
+        {-50, -20, 465, 270, {0, 0}},      // off the left and top
+        {0, 0, 1200, 270, {-176, 0}},      // wider than the screen: stays negative
+        {10, 700, 465, 270, {10, 498}},    // off the bottom
+        {100, 100, 465, 270, {100, 100}},  // inside: untouched
+    };
+    for (const Case& c : cases) {
+        WriteIni("[Position]\r\nTopPos=" + std::to_string(c.top) + "\r\nLeftPos=" +
+                 std::to_string(c.left) + "\r\nHeight=" + std::to_string(c.height) +
+                 "\r\nWidth=" + std::to_string(c.width) + "\r\n");
+        desktop.screen = QRect(0, 0, 1024, 768);
+        TMainForm& f = Start();
+        EXPECT_EQ(f.pos(), c.expected) << c.left << "," << c.top << " " << c.width;
+        EXPECT_EQ(f.size(), QSize(c.width, c.height));
+        form.reset();
+    }
+}
+
+TEST_F(MainWindow, KeyListAndWordsFromTheRelationFile) {
+    const QString rel = Path(QStringLiteral("words.kvl"));
+    WriteAll(rel, Sjis("色=赤, \"青,緑\" ,黄\r\nk=1\r\n\r\nK=2\r\nk =3\r\n色=白\r\n"));
+    WriteIni("[File]\r\nRelFile=" + QFile::encodeName(rel).toStdString() + "\r\n");
+    TMainForm& f = Start();
+    EXPECT_TRUE(desktop.messages.empty());
+    EXPECT_EQ(Items(f.DCRelStr), (QStringList{"（なし）", "色", "k", "k "}));
+    EXPECT_EQ(f.DCRelStr->currentIndex(), 1);
+    EXPECT_EQ(Lines(f.MSearchStr), (QStringList{"赤", "青,緑", "黄", "白"}));
+    EXPECT_EQ(f.StatusText(), QStringLiteral("検索語 : 4語"));
+
+    // Choosing a key as the user does; the key itself first with AddSortWord.
+    f.Options.AddSortWord = true;
+    f.DCRelStr->setCurrentIndex(3);
+    emit f.DCRelStr->activated(3);
+    EXPECT_EQ(Lines(f.MSearchStr), (QStringList{"k ", "3"}));
+    f.DCRelStr->setCurrentIndex(0);
+    emit f.DCRelStr->activated(0);
+    EXPECT_EQ(Lines(f.MSearchStr), (QStringList{"（なし）"}));
+    EXPECT_EQ(f.StatusText(), QStringLiteral("検索語 : 1語"));
+
+    // The file gone: a reload empties the key list and keeps the words.
+    ASSERT_TRUE(QFile::remove(rel));
+    f.MEditRelChg->trigger();
+    EXPECT_EQ(desktop.messages.back(), QStringLiteral("関連ファイルがありません"));
+    EXPECT_EQ(f.DCRelStr->count(), 0);
+    EXPECT_EQ(Lines(f.MSearchStr), (QStringList{"（なし）"}));
+}
+
+TEST_F(MainWindow, UndecodableWordsSurviveTheBox) {
+    // 0x81 0x20 is no character: it shows as marks and comes back as bytes.
+    const std::string odd = std::string("a\x81 b", 4);
+    const QString rel = Path(QStringLiteral("odd.kvl"));
+    WriteAll(rel, "k=" + odd + ",x\r\n");
+    WriteIni("[File]\r\nRelFile=" + QFile::encodeName(rel).toStdString() + "\r\n");
+    TMainForm& f = Start();
+    RunHost& host = f;
+    EXPECT_EQ(host.SearchWords(), (std::vector<std::string>{odd, "x"}));
+}
+
+TEST_F(MainWindow, WordEditModeAndItsColours) {
+    TMainForm& f = Start();
+    f.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    RunHost& host = f;
+    const auto generation = host.WordsGeneration();
+
+    f.MEditWord->trigger();
+    EXPECT_TRUE(f.MEditWord->isChecked());
+    EXPECT_FALSE(f.MSearchStr->isReadOnly());
+    EXPECT_EQ(QApplication::focusWidget(), f.MSearchStr);
+    EXPECT_EQ(f.MSearchStr->palette().color(QPalette::Active, QPalette::Text),
+              QPalette().color(QPalette::Active, QPalette::Text));
+    QTest::keyClicks(f.MSearchStr, QStringLiteral("a"));
+    QTest::keyClick(f.MSearchStr, Qt::Key_Return);
+    QTest::keyClick(f.MSearchStr, Qt::Key_Return);
+    QTest::keyClicks(f.MSearchStr, QStringLiteral(" "));
+    QTest::keyClick(f.MSearchStr, Qt::Key_Return);
+    QTest::keyClicks(f.MSearchStr, QStringLiteral("b"));
+    EXPECT_GT(host.WordsGeneration(), generation);
+    EXPECT_EQ(host.SearchWords(), (std::vector<std::string>{"a", "", " ", "b"}));
+
+    // Insert, with a modifier too, ends the edit: empty lines go, blanks stay.
+    QTest::keyClick(f.MSearchStr, Qt::Key_Insert, Qt::ControlModifier);
+    EXPECT_FALSE(f.MEditWord->isChecked());
+    EXPECT_TRUE(f.MSearchStr->isReadOnly());
+    EXPECT_EQ(f.MSearchStr->palette().color(QPalette::Active, QPalette::Text),
+              InactiveCaptionColour());
+    EXPECT_EQ(host.SearchWords(), (std::vector<std::string>{"a", " ", "b"}));
+    EXPECT_EQ(f.StatusText(), QStringLiteral("検索語 : 3語"));
+
+    // Leaving the box for another control ends an edit too.
+    QTest::keyClick(f.MSearchStr, Qt::Key_Insert);
+    EXPECT_TRUE(f.MEditWord->isChecked());
+    f.DCRelStr->setFocus(Qt::TabFocusReason);
+    EXPECT_FALSE(f.MEditWord->isChecked());
+    EXPECT_TRUE(f.MSearchStr->isReadOnly());
+
+    // Enter in the key list moves to the words, still read-only.
+    QTest::keyClick(f.DCRelStr, Qt::Key_Return);
+    EXPECT_EQ(QApplication::focusWidget(), f.MSearchStr);
+    EXPECT_TRUE(f.MSearchStr->isReadOnly());
+    EXPECT_FALSE(f.MEditWord->isChecked());
+}
+
+TEST_F(MainWindow, RelationFileCommand) {
+    const QString rel = Path(QStringLiteral("r.kvl"));
+    WriteAll(rel, "a=1,2\r\n");
+    TMainForm& f = Start();
+    desktop.messages.clear();
+
+    // Cancelled with no path: nothing at all.
+    desktop.files = {std::nullopt};
+    f.MFileRel->trigger();
+    EXPECT_TRUE(desktop.messages.empty());
+    EXPECT_EQ(desktop.requests.back().title, QStringLiteral("関連ﾌｧｲﾙを選択"));
+    EXPECT_EQ(desktop.requests.back().filters,
+              (QStringList{"関連ﾌｧｲﾙ (*.kvl)", "ﾃｷｽﾄﾌｧｲﾙ (*.txt)", "すべてのﾌｧｲﾙ (*.*)"}));
+
+    desktop.files = {rel};
+    f.MFileRel->trigger();
+    EXPECT_EQ(f.ERelFile->text(), rel);
+    EXPECT_TRUE(f.MEditRel->isEnabled());
+    EXPECT_EQ(Lines(f.MSearchStr), (QStringList{"1", "2"}));
+
+    // Cancelled with a path: the key list is read again, hand edits go.
+    f.MSearchStr->setPlainText(QStringLiteral("typed"));
+    desktop.files = {std::nullopt};
+    f.MFileRel->trigger();
+    EXPECT_EQ(desktop.requests.back().directory, dir.path() + QLatin1Char('/'));
+    EXPECT_EQ(Lines(f.MSearchStr), (QStringList{"1", "2"}));
+
+    // A typed name of no file: shown, and reported by the key list.
+    desktop.files = {Path(QStringLiteral("none.kvl"))};
+    f.MFileRel->trigger();
+    EXPECT_EQ(f.ERelFile->text(), Path(QStringLiteral("none.kvl")));
+    EXPECT_EQ(desktop.messages, std::vector<QString>{QStringLiteral("関連ファイルがありません")});
+    EXPECT_EQ(f.DCRelStr->count(), 0);
+}
+
+TEST_F(MainWindow, OutputFileCommandAndCopyUnderAnotherName) {
+    const QString out = Path(QStringLiteral("out.txt"));
+    WriteAll(out, "hits\r\n");
+    TMainForm& f = Start();
+    desktop.files = {out};
+    f.MFileOut->trigger();
+    EXPECT_EQ(f.EOutputFile->text(), out);
+    EXPECT_TRUE(f.MEditOut->isEnabled());
+
+    // KS1: the dialog starts at the output file; onto itself nothing happens.
+    desktop.files = {out};
+    f.KS1->trigger();
+    const FileDialogRequest& asked = desktop.requests.back();
+    EXPECT_EQ(asked.title, QStringLiteral("出力ﾌｧｲﾙを指定"));
+    EXPECT_EQ(asked.filters, (QStringList{"ﾃｷｽﾄﾌｧｲﾙ (*.txt)", "すべてのﾌｧｲﾙ (*.*)"}));
+    EXPECT_EQ(asked.directory, dir.path() + QLatin1Char('/'));
+    EXPECT_EQ(asked.fileName, QStringLiteral("out.txt"));
+    EXPECT_EQ(ReadAll(out), "hits\r\n");
+
+    // Onto an existing file: overwritten without a question; the path stays.
+    const QString copy = Path(QStringLiteral("copy.txt"));
+    WriteAll(copy, "older and longer\r\n");
+    desktop.files = {copy};
+    f.KS1->trigger();
+    EXPECT_EQ(ReadAll(copy), "hits\r\n");
+    EXPECT_TRUE(desktop.questions.empty());
+    EXPECT_EQ(f.EOutputFile->text(), out);
+
+    // Another letter case is another name.
+    const QString upper = Path(QStringLiteral("OUT.txt"));
+    desktop.files = {upper};
+    f.KS1->trigger();
+    EXPECT_EQ(ReadAll(upper), "hits\r\n");
+}
+
+TEST_F(MainWindow, DeleteCommandByDeleteMode) {
+    const QString out = Path(QStringLiteral("del.txt"));
+    WriteIni("[File]\r\nOutputFile=" + QFile::encodeName(out).toStdString() + "\r\n");
+    TMainForm& f = Start();
+    struct Case {
+        int mode;
+        bool answer;
+        bool asked, gone, trashed;
+    };
+    const Case cases[] = {
+        {0, true, true, true, true},   {0, false, true, false, false},
+        {2, true, true, true, true},   {1, true, false, true, false},
+        {3, true, false, true, false}, {255, true, false, true, false},
+    };
+    for (const Case& c : cases) {
+        WriteAll(out, "x");
+        const qsizetype trashedBefore = Trashed().size();
+        desktop.questions.clear();
+        desktop.answer = c.answer;
+        f.Options.Delete = static_cast<std::uint8_t>(c.mode);
+        f.MFileOutDel->trigger();
+        EXPECT_EQ(!desktop.questions.empty(), c.asked) << c.mode;
+        EXPECT_EQ(!QFile::exists(out), c.gone) << c.mode;
+        EXPECT_EQ(Trashed().size() - trashedBefore, c.trashed ? 1 : 0) << c.mode;
+        EXPECT_EQ(f.EOutputFile->text(), out);
+    }
+    // No file: no question.
+    desktop.questions.clear();
+    f.Options.Delete = 0;
+    f.MFileOutDel->trigger();
+    EXPECT_TRUE(desktop.questions.empty());
+}
+
+TEST_F(MainWindow, ExitWritesThePathsAndRemovesTheOutputByOption) {
+    struct Case {
+        bool closeFileDelete;
+        int mode;
+        bool gone, trashed;
+    };
+    const Case cases[] = {{false, 0, false, false},
+                          {true, 0, true, true},
+                          {true, 2, true, false},
+                          {true, 1, true, false}};
+    const QString out = Path(QStringLiteral("end.txt"));
+    for (const Case& c : cases) {
+        WriteAll(out, "x");
+        WriteIni("; mine\r\n[File]\r\nOutputFile=" + QFile::encodeName(out).toStdString() +
+                 "\r\nDelete=" + std::to_string(c.mode) +
+                 "\r\n[Other]\r\nCloseFileDelete=" + (c.closeFileDelete ? "1" : "0") + "\r\n");
+        const qsizetype trashedBefore = Trashed().size();
+        Start();
+        form->MFileExit->trigger();
+        form.reset();
+        EXPECT_EQ(!QFile::exists(out), c.gone) << c.mode;
+        EXPECT_EQ(Trashed().size() - trashedBefore, c.trashed ? 1 : 0) << c.mode;
+        const std::string ini = IniText();
+        EXPECT_NE(ini.find("RelFile=\r\n"), std::string::npos) << ini;
+        EXPECT_NE(ini.find("OutputFile=" + QFile::encodeName(out).toStdString()),
+                  std::string::npos);
+        EXPECT_EQ(ini.rfind("; mine\r\n", 0), 0u);
+    }
+    // An empty output path: nothing to remove, the paths are still written.
+    WriteIni("[Other]\r\nCloseFileDelete=1\r\n");
+    Start();
+    form.reset();
+    EXPECT_NE(IniText().find("OutputFile=\r\n"), std::string::npos);
+    EXPECT_TRUE(desktop.questions.size() == 1);  // only the case with Delete 0 asked
+}
+
+TEST_F(MainWindow, SavePositionWritesOnlyThePlace) {
+    WriteIni("[File]\r\nRelFile=/x/y.kvl\r\n");
+    desktop.screen = QRect(0, 0, 1024, 768);
+    TMainForm& f = Start();
+    f.move(30, 40);
+    f.resize(500, 300);
+    f.MSettingPos->trigger();
+    const std::string ini = IniText();
+    EXPECT_NE(ini.find("[Position]\r\nTopPos=40\r\nLeftPos=30\r\nHeight=300\r\nWidth=500\r\n"),
+              std::string::npos)
+        << ini;
+    EXPECT_EQ(ini.find("OutputFile"), std::string::npos);
+    EXPECT_EQ(desktop.messages.size(), 1u);  // the missing relation file only
+}
+
+TEST_F(MainWindow, EditorCommandsAndDoubleClicks) {
+    const QString out = Path(QStringLiteral("with blank.txt"));
+    WriteIni("[File]\r\nRelFile=/r/rel file.kvl\r\nOutputFile=" +
+             QFile::encodeName(out).toStdString() + "\r\n");
+    TMainForm& f = Start();
+    f.MEditOut->trigger();
+    EXPECT_EQ(desktop.opened, std::vector<QString>{out});
+    f.Options.Editor = "/usr/bin/my editor";
+    f.MEditRel->setEnabled(false);
+    QTest::mouseDClick(f.ERelFile, Qt::LeftButton);  // works with the item disabled
+    QTest::mouseDClick(f.EOutputFile, Qt::LeftButton);
+    const std::vector<std::pair<QString, QString>> expected = {
+        {"/usr/bin/my editor", "/r/rel file.kvl"}, {"/usr/bin/my editor", out}};
+    EXPECT_EQ(desktop.started, expected);
+}
+
+TEST_F(MainWindow, HelpContentsAndMissingHelpFile) {
+    TMainForm& f = Start();
+    f.MHelpTopic->trigger();
+    EXPECT_TRUE(f.HelpViewer()->isVisible());
+    EXPECT_EQ(f.HelpViewer()->CurrentTopic(), 0);
+    f.HelpViewer()->SetHelpFile(Path(QStringLiteral("none.HLP")));
+    f.MHelpTopic->trigger();
+    EXPECT_EQ(f.HelpViewer()->CurrentTopic(), -1);
+    f.close();
+    EXPECT_FALSE(f.HelpViewer()->isVisible());
+}
+
+}  // namespace
+}  // namespace korvalen::test

@@ -1,12 +1,8 @@
 #include "search/fast_search.hpp"
 
-#include <sys/mman.h>
-
-#include <algorithm>
-#include <cstring>
 #include <new>
 #include <string_view>
-#include <utility>
+#include <vector>
 
 #include "platform/file.hpp"
 #include "search/fast_scan.hpp"
@@ -15,6 +11,11 @@
 namespace korvalen {
 
 namespace {
+
+// Hit lines held back by the in-memory twin beyond this many bytes are
+// written out (see FastSearchInMemory).
+constexpr std::size_t kHoldLimit = std::size_t{64} << 20;
+constexpr std::size_t kHoldPiece = std::size_t{1} << 20;
 
 class FileSource : public ByteSource {
   public:
@@ -25,74 +26,16 @@ class FileSource : public ByteSource {
     File& file_;
 };
 
-// Memory for a whole file, from the system directly: large pages where the
-// system allows (far fewer page faults), and no zeroing by a string.
-class Region {
-  public:
-    Region() = default;
-    explicit Region(std::size_t size) : size_(std::max<std::size_t>(size, 1)) {
-        void* p = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) {
-            throw std::bad_alloc();
-        }
-        data_ = static_cast<char*>(p);
-#ifdef MADV_HUGEPAGE
-        madvise(p, size_, MADV_HUGEPAGE);  // a hint; refusal changes nothing
-#endif
-    }
-    ~Region() {
-        if (data_ != nullptr) {
-            munmap(data_, size_);
-        }
-    }
-    Region(Region&& o) noexcept
-        : data_(std::exchange(o.data_, nullptr)), size_(std::exchange(o.size_, 0)) {}
-    Region& operator=(Region&& o) noexcept {
-        std::swap(data_, o.data_);
-        std::swap(size_, o.size_);
-        return *this;
-    }
-    char* Data() const noexcept {
-        return data_;
-    }
-    std::size_t Size() const noexcept {
-        return size_;
-    }
-
-  private:
-    char* data_ = nullptr;
-    std::size_t size_ = 0;
-};
-
-// Reads the whole file. Its size is a hint only: it may change while read.
-std::string_view LoadWhole(const std::string& name, Region& region) {
-    File file(name, File::Mode::Read);
-    region = Region(static_cast<std::size_t>(file.Size()) + 1);
-    std::size_t used = 0;
-    for (;;) {
-        if (used == region.Size()) {
-            Region bigger(region.Size() * 2);
-            std::memcpy(bigger.Data(), region.Data(), used);
-            region = std::move(bigger);
-        }
-        const std::size_t got = file.Read(region.Data() + used, region.Size() - used);
-        if (got == 0) {
-            break;
-        }
-        used += got;
-    }
-    file.Close();
-    return {region.Data(), used};
-}
-
 // One file's scan: writes the hits and keeps the run's state as the line loop
 // of the scanners does, once per block instead of once per line.
 class FastFileScan : public FastScanner::Host {
   public:
-    FastFileScan(ScanContext& ctx, const std::string& name, bool trimPrevLine)
+    FastFileScan(ScanContext& ctx, const std::string& name, bool trimPrevLine, bool hold)
         : ctx_(ctx),
           name_(name),
-          scanner_({ctx.options.JapaneseWord, ctx.options.CRText, trimPrevLine}) {
+          scanner_({ctx.options.JapaneseWord, ctx.options.CRText, trimPrevLine}),
+          hold_(hold),
+          hitsBefore_(ctx.state.HitCount) {
         generation_ = ctx_.host.WordsGeneration();
         words_ = &ctx_.words.Current();
         scanner_.SetWords(*words_);
@@ -101,7 +44,22 @@ class FastFileScan : public FastScanner::Host {
     FastScanner& Scanner() { return scanner_; }
 
     void Hit(std::int64_t number, std::uint32_t word, std::string_view text) override {
-        WriteHitLine(ctx_.out, ctx_.options, name_, number, (*words_)[word], text);
+        if (hold_) {
+            // In pieces of about 1 MB: no copying as the held lines grow.
+            if (held_.empty() || held_.back().size() > kHoldPiece) {
+                held_.emplace_back().reserve(kHoldPiece + 4096);
+            }
+            std::string& piece = held_.back();
+            const std::size_t before = piece.size();
+            AppendHitLine(piece, name_, number, (*words_)[word], text, ctx_.options);
+            heldLengths_.push_back(piece.size() - before);
+            heldBytes_ += piece.size() - before;
+            if (heldBytes_ > kHoldLimit) {
+                Release();
+            }
+        } else {
+            WriteHitLine(ctx_.out, ctx_.options, name_, number, (*words_)[word], text);
+        }
         ++ctx_.state.HitCount;
         fileHasHits_ = true;
         newHits_ = true;
@@ -126,6 +84,36 @@ class FastFileScan : public FastScanner::Host {
         return ctx_.state.Searching;
     }
 
+    // Writes the held hit lines; from now on hits go straight out.
+    void Release() {
+        std::size_t line = 0;
+        for (const std::string& piece : held_) {
+            for (std::size_t at = 0; at < piece.size(); at += heldLengths_[line++]) {
+                ctx_.out.WriteLine(std::string_view(piece).substr(at, heldLengths_[line]));
+            }
+        }
+        Drop();
+        hold_ = false;
+    }
+
+    // The file could not be read whole: as if it had failed to load, before
+    // any hit. False when the held lines were already written.
+    bool Unload() {
+        if (!hold_) {
+            return false;
+        }
+        Drop();
+        ctx_.state.HitCount = hitsBefore_;
+        fileHasHits_ = false;
+        return true;
+    }
+
+    void Drop() {
+        std::vector<std::string>().swap(held_);
+        std::vector<std::size_t>().swap(heldLengths_);
+        heldBytes_ = 0;
+    }
+
     void Separate(bool isLast) {
         if (fileHasHits_ && ctx_.options.FileSeparate && !isLast) {
             ctx_.out.WriteLine({});
@@ -148,6 +136,11 @@ class FastFileScan : public FastScanner::Host {
     ScanContext& ctx_;
     const std::string& name_;
     FastScanner scanner_;
+    bool hold_;
+    std::int64_t hitsBefore_;
+    std::vector<std::string> held_;
+    std::vector<std::size_t> heldLengths_;
+    std::size_t heldBytes_ = 0;
     std::uint64_t generation_ = 0;
     const std::vector<std::string>* words_ = nullptr;
     bool fileHasHits_ = false;
@@ -157,7 +150,7 @@ class FastFileScan : public FastScanner::Host {
 }  // namespace
 
 void FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast) {
-    FastFileScan scan(ctx, name, /*trimPrevLine=*/true);
+    FastFileScan scan(ctx, name, /*trimPrevLine=*/true, /*hold=*/false);
     try {
         File file(name, File::Mode::Read);
         if (ctx.state.Searching) {
@@ -175,22 +168,33 @@ void FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast) {
     scan.Separate(isLast);
 }
 
+// The twin that loads the file whole differs from the line-by-line one in the
+// join (the previous line keeps its trailing blanks) and in that a file it
+// cannot read gives no hit at all. Both hold here without holding the file:
+// it is read in blocks like the other, and its hit lines are held back until
+// the file has been read to its end (up to kHoldLimit bytes of them; a file
+// with more writes them out from there on).
 bool FastSearchInMemory(ScanContext& ctx, const std::string& name, bool isLast) {
-    FastFileScan scan(ctx, name, /*trimPrevLine=*/false);
-    Region region;
-    std::string_view data;
+    FastFileScan scan(ctx, name, /*trimPrevLine=*/false, /*hold=*/true);
     try {
-        data = LoadWhole(name, region);
+        File file(name, File::Mode::Read);
+        if (ctx.state.Searching) {
+            FileSource source(file);
+            scan.Scanner().ScanSource(source, scan);
+        }
+        file.Close();
     } catch (const FileError&) {
+        scan.Unload();
         scan.Failed();
         return true;
     } catch (const std::bad_alloc&) {
-        return false;
+        if (scan.Unload()) {
+            return false;  // nothing written: the caller reads it line by line
+        }
+        scan.Failed();
+        return true;
     }
-    if (ctx.state.Searching) {
-        scan.Scanner().ScanBuffer(data, scan);
-    }
-    region = Region();  // the file's end comes before its separator line
+    scan.Release();
     scan.Separate(isLast);
     return true;
 }

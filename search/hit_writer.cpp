@@ -1,5 +1,7 @@
 #include "search/hit_writer.hpp"
 
+#include <charconv>
+
 #include "text/sjis.hpp"
 
 namespace korvalen {
@@ -71,32 +73,53 @@ void OutFile::Close() {
     }
 }
 
-std::string ComposeHitLine(std::string_view path, std::int64_t number, std::string_view word,
-                           std::string_view text, const iset& options) {
-    std::string line(path);
-    if (options.TagJump) {
-        line += '(';
-        line += std::to_string(number);
-        line += ") :(";
-    } else {
-        line += ' ';
-        line += std::to_string(number);
-        line += ":(";
-    }
+void AppendHitLine(std::string& line, std::string_view path, std::int64_t number,
+                   std::string_view word, std::string_view text, const iset& options) {
+    const std::size_t begin = line.size();
+    char digits[24];
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, number);
+    (void)ec;  // 24 characters hold any 64-bit number
+    line += path;
+    line += options.TagJump ? "(" : " ";
+    line.append(digits, end);
+    line += options.TagJump ? ") :(" : ":(";
     line += word;
     line += ')';
+    const std::size_t head = line.size() - begin;
     const std::int32_t width = options.OutputStrLength;
-    if (width != 0) {
-        // A head as wide as the limit (or any head, for a negative one) stands alone.
-        if (width < 0 || line.size() >= static_cast<std::size_t>(width)) {
-            return TrimRightSpaces(line);
-        }
+    if (width == 0) {
         line += text;
-        std::string_view rest = line;
-        return TrimRightSpaces(CutHead(rest, width));
+    } else if (width > 0 && head < static_cast<std::size_t>(width)) {
+        // A head as wide as the limit (or any head, for a negative one) stands
+        // alone; otherwise the cut of head + text, of which only the first
+        // `width` bytes can matter.
+        const auto w = static_cast<std::size_t>(width);
+        line += text.substr(0, w - head);
+        const std::string_view whole(line.data() + begin, line.size() - begin);
+        const std::size_t keep = head + text.size() < w ? whole.size() : CutHeadKeep(whole, width);
+        line.resize(begin + keep);
     }
-    line += text;
-    return TrimRightSpaces(line);
+    // The padding space of the cut would go here with the other trailing blanks.
+    std::size_t n = line.size();
+    while (n > begin && (line[n - 1] == ' ' || line[n - 1] == '\t')) {
+        --n;
+    }
+    line.resize(n);
+}
+
+std::string ComposeHitLine(std::string_view path, std::int64_t number, std::string_view word,
+                           std::string_view text, const iset& options) {
+    std::string line;
+    AppendHitLine(line, path, number, word, text, options);
+    return line;
+}
+
+void WriteHitLine(OutFile& out, const iset& options, std::string_view path, std::int64_t number,
+                  std::string_view word, std::string_view text) {
+    thread_local std::string line;
+    line.clear();
+    AppendHitLine(line, path, number, word, text, options);
+    out.WriteLine(line);
 }
 
 }  // namespace korvalen

@@ -51,9 +51,11 @@ class OutFile {
 std::string ComposeHitLine(std::string_view path, std::int64_t number, std::string_view word,
                            std::string_view text, const iset& options);
 
-inline void WriteHitLine(OutFile& out, const iset& options, std::string_view path,
-                         std::int64_t number, std::string_view word, std::string_view text) {
-    out.WriteLine(ComposeHitLine(path, number, word, text, options));
-}
+// The same line appended to `line` (no allocation once `line` has grown).
+void AppendHitLine(std::string& line, std::string_view path, std::int64_t number,
+                   std::string_view word, std::string_view text, const iset& options);
+
+void WriteHitLine(OutFile& out, const iset& options, std::string_view path, std::int64_t number,
+                  std::string_view word, std::string_view text);
 
 }  // namespace korvalen

@@ -55,25 +55,39 @@ std::string TrimSpaces(std::string_view s) {
     return std::string(s.substr(b, e - b));
 }
 
+std::size_t CutHeadKeep(std::string_view s, std::int32_t n) noexcept {
+    if (n < 1) {
+        return 0;
+    }
+    const auto width = static_cast<std::size_t>(n);
+    if (width > s.size()) {
+        return s.size();
+    }
+    // Byte n is cut from its partner when it is a lead byte that starts a
+    // character. The byte after one that is not a lead byte always starts a
+    // character, so only the run of lead bytes before byte n counts: the
+    // same answer as a walk from the front, without the walk.
+    const std::size_t last = width - 1;
+    if (!IsLeadByte(s[last])) {
+        return width;
+    }
+    std::size_t run = 0;
+    while (run < last && IsLeadByte(s[last - run - 1])) {
+        ++run;
+    }
+    return run % 2 == 0 ? width - 1 : width;
+}
+
 std::string CutHead(std::string_view& s, std::int32_t n) {
     if (n < 1) {
         return {};
     }
     const auto width = static_cast<std::size_t>(n);
-    if (width > s.size()) {
-        std::string head(s);
-        s = {};
-        return head;
-    }
-    bool second = false;
-    for (std::size_t i = 0; i < width; ++i) {
-        second = second ? false : IsLeadByte(s[i]);
-    }
-    // `second` set: byte n is a first byte whose partner lies beyond the cut.
-    const std::size_t take = second ? width - 1 : width;
+    const bool whole = width > s.size();
+    const std::size_t take = CutHeadKeep(s, n);
     std::string head(s.substr(0, take));
     s.remove_prefix(take);
-    if (head.size() == width - 1) {
+    if (!whole && head.size() == width - 1) {
         head.push_back(' ');
     }
     return head;

@@ -38,6 +38,9 @@ std::string TrimSpaces(std::string_view s);
 // rest. For n < 1 the head is empty and `s` is unchanged.
 std::string CutHead(std::string_view& s, std::int32_t n);
 
+// How many bytes of `s` that head keeps (the padding space not counted).
+std::size_t CutHeadKeep(std::string_view s, std::int32_t n) noexcept;
+
 // 1-based character index at which `word` first starts on a character
 // boundary of `line`; 0 when it does not. The empty word gives 1. Past 2^31
 // characters the index stays at the largest int32.

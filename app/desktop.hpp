@@ -48,7 +48,7 @@ class Desktop {
     virtual void OpenDocument(const QString& path) = 0;
 };
 
-class RealDesktop final : public Desktop {
+class RealDesktop : public Desktop {
   public:
     void Message(QWidget* parent, const QString& text) override;
     bool Question(QWidget* parent, const QString& text) override;

@@ -1,0 +1,152 @@
+// Times a drop on the real main window: the same files, words and options a
+// korvalen-cli run gets, through the window's side of the run (its event
+// processing, status bar, progress bar). Also measures how long the window
+// goes without handling events, and how soon a Stop ends the run.
+//
+//   gui_drop_bench -W WORDS -o OUT [--set KEY=VALUE]... [--stop-after MS] FILE...
+//   gui_drop_bench --calls N    (the cost of one ProcessMessages call, in ns)
+//
+// WORDS holds the search words, one per line, in code page 932 (as for
+// korvalen-cli -W). Prints "seconds hits longest-gap-ms stop-latency-ms".
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/desktop.hpp"
+#include "app/qtext.hpp"
+#include "app/relmain.hpp"
+#include "config/settings.hpp"
+
+namespace {
+
+// Nothing may wait for a person: boxes go to standard error.
+class BatchDesktop final : public korvalen::RealDesktop {
+  public:
+    void Message(QWidget*, const QString& text) override {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+    }
+    bool Question(QWidget*, const QString&) override { return false; }
+    std::optional<QString> ChooseFile(QWidget*, const korvalen::FileDialogRequest&) override {
+        return std::nullopt;
+    }
+};
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: gui_drop_bench -W WORDS -o OUT [--set KEY=VALUE]... [--stop-after MS] "
+                 "FILE...\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    korvalen::InstallFontSubstitutes();
+
+    QString wordsFile, output;
+    std::vector<std::pair<std::string, std::string>> sets;
+    std::vector<std::string> names;
+    int stopAfter = -1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool more = i + 1 < argc;
+        if (arg == "-W" && more) {
+            wordsFile = QFile::decodeName(argv[++i]);
+        } else if (arg == "-o" && more) {
+            output = QFile::decodeName(argv[++i]);
+        } else if (arg == "--set" && more) {
+            const std::string kv = argv[++i];
+            const auto eq = kv.find('=');
+            if (eq == std::string::npos) {
+                return Usage();
+            }
+            sets.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
+        } else if (arg == "--stop-after" && more) {
+            stopAfter = std::atoi(argv[++i]);
+        } else {
+            names.push_back(arg);
+        }
+    }
+    if (argc == 3 && std::strcmp(argv[1], "--calls") == 0) {
+        // The run calls ProcessMessages after every line or block; between
+        // the repaints it must cost next to nothing.
+        BatchDesktop desktop;
+        const auto form = korvalen::CreateForms(desktop, {"/nonexistent/korvalen-bench.INI", {}});
+        korvalen::RunHost& host = *form;
+        const long long n = std::atoll(argv[2]);
+        QElapsedTimer clock;
+        clock.start();
+        for (long long i = 0; i < n; ++i) {
+            host.SetProgressPos(i * 80);
+            host.ProcessMessages();
+        }
+        std::printf("%.2f ns per call\n", static_cast<double>(clock.nsecsElapsed()) / n);
+        return 0;
+    }
+    QFile words(wordsFile);
+    if (output.isEmpty() || names.empty() || !words.open(QIODevice::ReadOnly)) {
+        return Usage();
+    }
+
+    BatchDesktop desktop;
+    const auto form = korvalen::CreateForms(desktop, {"/nonexistent/korvalen-bench.INI", {}});
+    form->Options.SearchIconize = false;
+    for (const auto& [key, value] : sets) {
+        if (!korvalen::SetOption(form->Options, key, value)) {
+            std::fprintf(stderr, "unknown option %s\n", key.c_str());
+            return 2;
+        }
+    }
+    const QByteArray bytes = words.readAll();
+    form->MSearchStr->setPlainText(
+        korvalen::Cp932Text(std::string_view(bytes.data(), bytes.size())));
+    form->EOutputFile->setText(output);
+    form->show();
+    QCoreApplication::processEvents();
+
+    // A tick every 5 ms: the longest wait between two ticks is how long the
+    // window went without handling its events.
+    QElapsedTimer clock;
+    qint64 lastTick = 0, longestGap = 0, stopAt = -1;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longestGap = std::max(longestGap, now - lastTick);
+        if (qEnvironmentVariableIsSet("GUI_BENCH_GAPS") && now - lastTick > 15000000) {
+            std::fprintf(stderr, "gap %.1f ms ending at %.1f ms\n", (now - lastTick) / 1e6,
+                         now / 1e6);
+        }
+        lastTick = now;
+        if (stopAfter >= 0 && stopAt < 0 && now >= qint64{stopAfter} * 1000000) {
+            stopAt = now;
+            form->MFileStop->trigger();
+        }
+    });
+    ticker.start(5);
+
+    clock.start();
+    const korvalen::RunOutcome outcome = form->WMDropFiles(names);
+    const qint64 end = clock.nsecsElapsed();
+    longestGap = std::max(longestGap, end - lastTick);
+    ticker.stop();
+
+    std::printf("%.3f %lld %.1f %.1f\n", static_cast<double>(end) / 1e9,
+                static_cast<long long>(form->State().HitCount),
+                static_cast<double>(longestGap) / 1e6,
+                stopAt < 0 ? -1.0 : static_cast<double>(end - stopAt) / 1e6);
+    const bool ok = outcome == korvalen::RunOutcome::Finished ||
+                    (outcome == korvalen::RunOutcome::Stopped && stopAfter >= 0);
+    return ok ? 0 : 1;
+}

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -38,6 +39,13 @@ class BatchDesktop final : public korvalen::RealDesktop {
         return std::nullopt;
     }
 };
+
+// A fresh INI file in a folder of its own: the defaults, and nothing written
+// anywhere else.
+std::string IniPath() {
+    static QTemporaryDir dir;
+    return QFile::encodeName(dir.filePath(QStringLiteral("korvalen.INI"))).toStdString();
+}
 
 int Usage() {
     std::fprintf(stderr,
@@ -83,7 +91,7 @@ int main(int argc, char** argv) {
         // The run calls ProcessMessages after every line or block; between
         // the repaints it must cost next to nothing.
         BatchDesktop desktop;
-        const auto form = korvalen::CreateForms(desktop, {"/nonexistent/korvalen-bench.INI", {}});
+        const auto form = korvalen::CreateForms(desktop, {IniPath(), {}});
         korvalen::RunHost& host = *form;
         const long long n = std::atoll(argv[2]);
         QElapsedTimer clock;
@@ -101,7 +109,7 @@ int main(int argc, char** argv) {
     }
 
     BatchDesktop desktop;
-    const auto form = korvalen::CreateForms(desktop, {"/nonexistent/korvalen-bench.INI", {}});
+    const auto form = korvalen::CreateForms(desktop, {IniPath(), {}});
     form->Options.SearchIconize = false;
     for (const auto& [key, value] : sets) {
         if (!korvalen::SetOption(form->Options, key, value)) {

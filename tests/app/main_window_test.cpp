@@ -10,9 +10,13 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QTemporaryFile>
 #include <QTest>
 
+#include <QCheckBox>
+#include <QPushButton>
 #include "app/helpview.hpp"
+#include "config/setting.hpp"
 #include "tests/app/fake_desktop.hpp"
 #include "text/cp932.hpp"
 
@@ -404,6 +408,31 @@ TEST_F(MainWindow, HelpContentsAndMissingHelpFile) {
     EXPECT_EQ(f.HelpViewer()->CurrentTopic(), -1);
     f.close();
     EXPECT_FALSE(f.HelpViewer()->isVisible());
+}
+
+}  // namespace
+}  // namespace korvalen::test
+
+namespace korvalen::test {
+namespace {
+
+TEST(UnwritableIni, SavesThatFailAreReported) {
+    // The INI file's folder is a file: nothing can be written there.
+    QTemporaryFile notAFolder;
+    ASSERT_TRUE(notAFolder.open());
+    FakeDesktop desktop;
+    const auto form = CreateForms(
+        desktop, {QFile::encodeName(notAFolder.fileName() + "/korvalen.INI").toStdString(), {}});
+    desktop.messages.clear();
+    form->MSettingPos->trigger();
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_TRUE(desktop.messages[0].startsWith(QStringLiteral("設定ファイルに保存できません：")));
+    TSettingForm& s = *form->SettingForm();
+    s.Fill();
+    s.CCRText->setChecked(true);
+    s.BSaveSet->click();
+    EXPECT_EQ(desktop.messages.size(), 2u);
+    EXPECT_TRUE(form->Options.CRText);  // applied all the same, as OK would
 }
 
 }  // namespace

@@ -35,7 +35,6 @@ TEST_F(Settings, EveryOpeningStartsFromTheOptions) {
     f.Options.Editor = "/usr/bin/vi";
     WhileOpen(s, [&] {
         EXPECT_TRUE(s.isVisible());
-        EXPECT_EQ(s.windowTitle(), QStringLiteral("動作設定"));
         EXPECT_TRUE(s.CCRText->isChecked());
         EXPECT_TRUE(s.CNewTag->isChecked());
         EXPECT_FALSE(s.CAddSortWord->isChecked());
@@ -213,9 +212,6 @@ TEST(AboutLines, ColumnsAndLargeMemory) {
 TEST_F(Settings, AboutDialogReadsTheMemoryAtEveryShowing) {
     TMainForm& f = Start();
     TAboutForm& about = *f.AboutForm();
-    EXPECT_EQ(about.windowTitle(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報"));
-    EXPECT_EQ(about.SoftName->text(), QStringLiteral("Korvalen for Windows 95  ver 1.12"));
-    EXPECT_EQ(about.size(), QSize(297, 190));
     for (std::int64_t mb : {64, 512}) {
         desktop.memory = {mb << 20, mb << 19};
         QTimer::singleShot(0, &about, [&] {

@@ -58,47 +58,21 @@ QStringList Trashed() {
 
 using MainWindow = WindowTest;
 
-TEST_F(MainWindow, LayoutAndMenuAsTheUserFirstSeesThem) {
+TEST_F(MainWindow, ControlsAndMenuStatesAtRest) {
     TMainForm& f = Start();
-    EXPECT_EQ(f.windowTitle(), QStringLiteral("Korvalen"));
-    EXPECT_EQ(f.windowIconText(), QStringLiteral("Korvalen"));
-    EXPECT_EQ(f.DCRelStr->width(), 137);
     EXPECT_FALSE(f.DCRelStr->isEditable());
-    EXPECT_EQ(f.ERelFile->width(), 169);
-    EXPECT_EQ(f.EOutputFile->width(), 169);
     EXPECT_TRUE(f.ERelFile->isReadOnly() && f.EOutputFile->isReadOnly());
-    EXPECT_EQ(f.PFileCount->width(), 193);
-    EXPECT_EQ(f.Panel1->height(), 49);
-    EXPECT_EQ(f.Label3->text(), QStringLiteral("関連項目"));
-    EXPECT_EQ(f.Label1->text(), QStringLiteral("関連ﾌｧｲﾙ"));
-    EXPECT_EQ(f.Label2->text(), QStringLiteral("出力ﾌｧｲﾙ"));
+    EXPECT_FALSE(f.PFileCount->isVisible());
     EXPECT_TRUE(f.MSearchStr->isReadOnly());
-    EXPECT_EQ(f.MSearchStr->lineWrapMode(), QPlainTextEdit::NoWrap);
     EXPECT_EQ(f.MSearchStr->palette().color(QPalette::Active, QPalette::Text),
               InactiveCaptionColour());
-
-    // The whole menu, in order; separators as "-".
-    const std::vector<std::pair<QMenu*, QStringList>> menus = {
-        {f.MFile,
-         {"関連ﾌｧｲﾙ指定(&R)...", "出力ﾌｧｲﾙ指定(&O)...", "名前を変えて保存(&S)...", "-",
-          "出力ﾌｧｲﾙ削除(&D)", "-", "検索中止(&S)", "終了(&X)"}},
-        {f.MEdit, {"関連ﾌｧｲﾙ(&R)", "出力ﾌｧｲﾙ(&O)", "-", "関連項目更新(&C)", "検索語変更(&W)"}},
-        {f.MSetting, {"動作設定(&R)...", "表示位置保存(&P)"}},
-        {f.MHelp, {"目次(&T)", "ﾊﾞｰｼﾞｮﾝ情報(&A)"}},
-    };
-    QStringList titles;
-    for (QAction* top : f.menuBar()->actions()) {
-        titles << top->text();
-    }
-    EXPECT_EQ(titles, (QStringList{"ﾌｧｲﾙ(&F)", "編集(&E)", "設定(&S)", "ﾍﾙﾌﾟ(&H)"}));
-    for (const auto& [menu, captions] : menus) {
-        QStringList shown;
+    // Every item usable but Stop, and the editor's output item without a path.
+    for (QMenu* menu : {f.MFile, f.MEdit, f.MSetting, f.MHelp}) {
+        EXPECT_TRUE(menu->menuAction()->isEnabled());
         for (QAction* a : menu->actions()) {
-            shown << (a->isSeparator() ? QStringLiteral("-") : a->text());
             EXPECT_EQ(a->isEnabled(), a != f.MFileStop && a != f.MEditOut)
                 << a->text().toStdString();
         }
-        EXPECT_EQ(shown, captions);
     }
 }
 

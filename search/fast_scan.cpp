@@ -53,6 +53,60 @@ bool OnBoundary(std::string_view line, std::size_t pos, std::size_t& cursor) noe
     return run % 2 == 0;
 }
 
+// The line breaks of a block in order, found 64 bytes at a time.
+class BreakFinder {
+  public:
+    BreakFinder(const char* p, std::size_t n) : p_(p), n_(n) {}
+
+    // The first CR or LF at or after `from`, or the block's end.
+    std::size_t Next(std::size_t from) {
+        while (from < n_) {
+            const std::size_t window = from & ~std::size_t{63};
+            if (window != base_ || !loaded_) {
+                Load(window);
+            }
+            const std::uint64_t m = mask_ & (~std::uint64_t{0} << (from - base_));
+            if (m != 0) {
+                return base_ + static_cast<std::size_t>(std::countr_zero(m));
+            }
+            from = base_ + 64;
+        }
+        return n_;
+    }
+
+  private:
+    void Load(std::size_t window) {
+        base_ = window;
+        loaded_ = true;
+        mask_ = 0;
+#ifdef __SSE2__
+        if (window + 64 <= n_) {
+            const __m128i vlf = _mm_set1_epi8('\n');
+            const __m128i vcr = _mm_set1_epi8('\r');
+            for (int k = 0; k < 4; ++k) {
+                const __m128i v =
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(p_ + window + 16 * k));
+                const auto m = static_cast<std::uint32_t>(_mm_movemask_epi8(
+                    _mm_or_si128(_mm_cmpeq_epi8(v, vlf), _mm_cmpeq_epi8(v, vcr))));
+                mask_ |= static_cast<std::uint64_t>(m) << (16 * k);
+            }
+            return;
+        }
+#endif
+        for (std::size_t i = window; i < n_ && i < window + 64; ++i) {
+            if (IsBreakByte(p_[i])) {
+                mask_ |= std::uint64_t{1} << (i - window);
+            }
+        }
+    }
+
+    const char* p_;
+    std::size_t n_;
+    std::size_t base_ = 0;
+    bool loaded_ = false;
+    std::uint64_t mask_ = 0;
+};
+
 }  // namespace
 
 BreakCount CountBreaks(const char* p, std::size_t n) noexcept {
@@ -422,13 +476,15 @@ void FastScanner::TestJoined(std::string_view line, std::size_t first, std::size
 std::int64_t FastScanner::ScanJoined(std::string_view block, Host& host) {
     const char* b = block.data();
     const std::size_t n = block.size();
+    BreakFinder breaks(b, n);
     std::size_t pos = 0;
     std::size_t lines = 0;
     std::size_t break_bytes = 0;
     std::size_t mi = 0;
     const std::size_t mc = matches_.size();
+    const bool quick = space_words_.empty();
     while (pos < n) {
-        const std::size_t end = FindBreakByte(b, pos, n);
+        const std::size_t end = breaks.Next(pos);
         const std::size_t br = BreakLength(b, end, n);
         ++lines;
         break_bytes += br;
@@ -437,32 +493,46 @@ std::int64_t FastScanner::ScanJoined(std::string_view block, Host& host) {
             ++mj;
         }
         const std::string_view line = block.substr(pos, end - pos);
-        const std::int64_t number = lines_ + static_cast<std::int64_t>(lines);
+        pos = end + br;
         if (line.empty()) {
             prev_ = {};
-        } else {
-            std::uint32_t word = kNone;
-            bool wrapped = false;
-            if (prev_.empty()) {
-                if (mj > mi) {
-                    word = FirstDirect(line, pos, mi, mj);
-                }
-            } else {
-                TestJoined(line, mi, mj, word, wrapped);
-            }
-            if (word != kNone) {
-                host.Hit(wrapped ? number - 1 : number, word, wrapped ? prev_ : line);
-                prev_ = {};
-            } else {
+            continue;
+        }
+        if (mj == mi && !prev_.empty() && prev_words_.empty() && prev_words_known_ && quick) {
+            // The common line: no word in it nor in the previous line; only a
+            // word across the join could hit, and it would hold the bytes
+            // that meet there.
+            const auto a = static_cast<unsigned char>(prev_.back());
+            const auto z = static_cast<unsigned char>(line.front());
+            const bool blank_end = config_.trim_prev && (a == 0x20 || a == 0x09 || a == 0x40);
+            const bool blank_start = z == 0x20 || z == 0x09 || z == 0x81;
+            if (!blank_end && !blank_start && !PairBit(PairOf(a, z)) && !PairBit(PairOf(a, ' ')) &&
+                !PairBit(PairOf(' ', z))) {
                 prev_ = line;
-                prev_words_.clear();
-                for (std::size_t k = mi; k < mj; ++k) {
-                    prev_words_.push_back(matches_[k].word);
-                }
-                prev_words_known_ = true;
+                continue;
             }
         }
-        pos = end + br;
+        const std::int64_t number = lines_ + static_cast<std::int64_t>(lines);
+        std::uint32_t word = kNone;
+        bool wrapped = false;
+        if (prev_.empty()) {
+            if (mj > mi) {
+                word = FirstDirect(line, end - line.size(), mi, mj);
+            }
+        } else {
+            TestJoined(line, mi, mj, word, wrapped);
+        }
+        if (word != kNone) {
+            host.Hit(wrapped ? number - 1 : number, word, wrapped ? prev_ : line);
+            prev_ = {};
+        } else {
+            prev_ = line;
+            prev_words_.clear();
+            for (std::size_t k = mi; k < mj; ++k) {
+                prev_words_.push_back(matches_[k].word);
+            }
+            prev_words_known_ = true;
+        }
         mi = mj;
     }
     lines_ += static_cast<std::int64_t>(lines);

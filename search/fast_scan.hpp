@@ -87,6 +87,10 @@ class FastScanner {
                     bool& wrapped);
     bool JunctionMayMatch(std::string_view line, std::vector<std::uint32_t>& candidates) const;
 
+    bool PairBit(std::uint16_t pair) const noexcept {
+        return (pair_bits_[pair >> 6] >> (pair & 63) & 1) != 0;
+    }
+
     static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 
     Config config_;

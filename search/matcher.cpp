@@ -17,6 +17,16 @@ bool CanOccur(const std::string& w) {
     return !w.empty() && w.find_first_of("\r\n") == std::string::npos;
 }
 
+std::uint32_t QuadAt(const char* p) {
+    std::uint32_t q;
+    std::memcpy(&q, p, sizeof q);
+    return q;
+}
+
+std::uint32_t QuadHash(std::uint32_t q) {
+    return (q * 0x9E3779B1u) >> 16;
+}
+
 std::uint16_t PairAt(const char* p) {
     return static_cast<std::uint16_t>((static_cast<unsigned char>(p[0]) << 8) |
                                       static_cast<unsigned char>(p[1]));
@@ -59,19 +69,31 @@ Matcher::Matcher(const std::vector<std::string>& words, Engine engine)
         } else {
             const std::uint16_t pair = PairAt(w.data());
             pair_bits_[pair >> 6] |= std::uint64_t{1} << (pair & 63);
-            pair_words_.emplace_back(pair, id);
+            if (w.size() < 4) {
+                pair_words_.emplace_back(pair, id);
+            } else {
+                const std::uint32_t quad = QuadAt(w.data());
+                const std::uint32_t h = QuadHash(quad);
+                quad_bits_.resize(65536 / 64);
+                quad_bits_[h >> 6] |= std::uint64_t{1} << (h & 63);
+                quad_words_.emplace_back(quad, id);
+            }
         }
     }
     std::sort(pair_words_.begin(), pair_words_.end());
+    std::sort(quad_words_.begin(), quad_words_.end());
 
     // Buckets for the vector filter: each distinct first pair (or single
     // byte) gets one of eight, round robin.
     std::vector<std::uint16_t> pairs;
     for (const auto& [pair, id] : pair_words_) {
-        if (pairs.empty() || pairs.back() != pair) {
-            pairs.push_back(pair);
-        }
+        pairs.push_back(pair);
     }
+    for (const auto& [quad, id] : quad_words_) {
+        pairs.push_back(PairAt(words_[id].data()));
+    }
+    std::sort(pairs.begin(), pairs.end());
+    pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
     std::size_t singles = 0;
     for (const auto& list : single_) {
         singles += list.empty() ? 0 : 1;
@@ -117,11 +139,30 @@ void Matcher::At(const char* p, std::size_t pos, std::size_t n, std::vector<Matc
     if ((pair_bits_[pair >> 6] >> (pair & 63) & 1) == 0) {
         return;
     }
-    auto it = std::lower_bound(pair_words_.begin(), pair_words_.end(),
-                               std::pair<std::uint16_t, std::uint32_t>(pair, 0));
-    for (; it != pair_words_.end() && it->first == pair; ++it) {
+    if (!pair_words_.empty()) {
+        auto it = std::lower_bound(pair_words_.begin(), pair_words_.end(),
+                                   std::pair<std::uint16_t, std::uint32_t>(pair, 0));
+        for (; it != pair_words_.end() && it->first == pair; ++it) {
+            const std::size_t len = lengths_[it->second];
+            if (len <= n - pos && std::memcmp(p + pos, words_[it->second].data(), len) == 0) {
+                out.push_back({pos + len, it->second});
+            }
+        }
+    }
+    if (quad_words_.empty() || n - pos < 4) {
+        return;
+    }
+    const std::uint32_t quad = QuadAt(p + pos);
+    const std::uint32_t h = QuadHash(quad);
+    if ((quad_bits_[h >> 6] >> (h & 63) & 1) == 0) {
+        return;
+    }
+    auto it = std::lower_bound(quad_words_.begin(), quad_words_.end(),
+                               std::pair<std::uint32_t, std::uint32_t>(quad, 0));
+    for (; it != quad_words_.end() && it->first == quad; ++it) {
         const std::size_t len = lengths_[it->second];
-        if (len <= n - pos && std::memcmp(p + pos, words_[it->second].data(), len) == 0) {
+        if (len <= n - pos &&
+            std::memcmp(p + pos + 4, words_[it->second].data() + 4, len - 4) == 0) {
             out.push_back({pos + len, it->second});
         }
     }

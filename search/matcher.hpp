@@ -50,7 +50,10 @@ class Matcher {
     // Words of one byte by that byte; longer ones by their first two bytes.
     std::vector<std::vector<std::uint32_t>> single_;                   // 256 lists
     std::vector<std::uint64_t> pair_bits_;                             // 65536 bits
-    std::vector<std::pair<std::uint16_t, std::uint32_t>> pair_words_;  // sorted
+    std::vector<std::pair<std::uint16_t, std::uint32_t>> pair_words_;  // sorted, 2 or 3 bytes
+    // Words of four bytes or more by their first four, behind a hashed bitset.
+    std::vector<std::uint64_t> quad_bits_;                             // 65536 bits
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> quad_words_;  // sorted
     // The vector filter: for the first and the second byte of a word, bucket
     // masks by low and by high nibble (a word of one byte accepts any second).
     bool vector_ = false;

@@ -1,1 +1,261 @@
+// The fast scanners inside a whole run: the same output file as the literal
+// scanners for every option, the hold-back of the in-memory twin, read errors,
+// Stop, word edits, and the pieces they rest on (break counting, the matcher).
 #include <gtest/gtest.h>
+
+#include <random>
+
+#include "fixture.hpp"
+#include "search/fast_scan.hpp"
+#include "search/matcher.hpp"
+#include "text/lines.hpp"
+
+namespace korvalen::test {
+namespace {
+
+struct Outcome {
+    std::string output;
+    std::int64_t hits;
+    std::int64_t progress;
+    RunOutcome outcome;
+    bool operator==(const Outcome&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Outcome& o) {
+    return os << "hits " << o.hits << " progress " << o.progress << " output [" << o.output << "]";
+}
+
+Outcome RunOnce(RecordingHost& host, const std::vector<std::string>& names, const std::string& out,
+                const iset& options, bool literal) {
+    SearchRun run(host);
+    run.UseLiteralScanners(literal);
+    host.run = &run;
+    std::string output = out;
+    const RunOutcome outcome = run.Drop(names, output, options);
+    host.run = nullptr;
+    return {ReadBytes(out), run.State().HitCount, host.positions.back(), outcome};
+}
+
+// Whole runs over random files and words, every option that the scanners
+// read, both twins: the output files are byte for byte the same.
+TEST(FastRun, SameOutputFileAsTheLiteralScanners) {
+    std::mt19937 rng(61206);
+    const std::vector<std::string> pieces = {
+        "a",    "b",  " ",  "\t",   "\x81\x40",           "\x82\xA0", "\x88", "\x41",    "\x40",
+        "\xA0", "\r", "\n", "\r\n", std::string(1, '\0'), "\x1a",     "\x82", "\x83\x41"};
+    auto text = [&](unsigned maxPieces) {
+        std::string t;
+        for (unsigned n = rng() % (maxPieces + 1); n > 0; --n) {
+            t += pieces[rng() % pieces.size()];
+        }
+        return t;
+    };
+    TempDir dir;
+    for (int round = 0; round < 400; ++round) {
+        iset o;
+        o.TagJump = (rng() & 1) != 0;
+        o.FileSeparate = (rng() & 1) != 0;
+        o.JapaneseWord = (rng() & 1) != 0;
+        o.CRText = (rng() & 1) != 0;
+        o.ErrorStop = false;
+        o.SearchIconize = false;
+        const std::int32_t widths[] = {0, 78, 12, 30, -1};
+        o.OutputStrLength = widths[rng() % 5];
+        std::vector<std::string> words;
+        for (unsigned i = 1 + rng() % 4; i > 0; --i) {
+            std::string w = text(3);
+            std::erase_if(w, [](char c) { return c == '\r' || c == '\n'; });
+            words.push_back(w);
+        }
+        std::vector<std::string> names;
+        for (unsigned f = 1 + rng() % 3; f > 0; --f) {
+            names.push_back(dir / ("f" + std::to_string(f) + ".txt"));
+            WriteBytes(names.back(), text(80));
+        }
+        if (rng() % 8 == 0) {
+            names.push_back(dir / "missing.txt");  // an error block
+        }
+        const bool byLine = (rng() & 1) != 0;
+        RecordingHost a;
+        RecordingHost b;
+        a.words = b.words = words;
+        a.shiftCtrl = b.shiftCtrl = byLine;
+        const Outcome want = RunOnce(a, names, dir / "out1.txt", o, true);
+        const Outcome got = RunOnce(b, names, dir / "out2.txt", o, false);
+        ASSERT_EQ(got, want) << "round " << round << " by line " << byLine;
+    }
+}
+
+// A file that cannot be read to its end: the in-memory twin writes no hit of
+// it (as a load that failed), the line-by-line twin keeps the hits before.
+TEST(FastRun, ReadErrorInTheMiddleOfAFile) {
+    std::string data;
+    while (data.size() < 3 * FastScanner::kBlock) {
+        data += "a line\r\n";
+    }
+    for (const bool byLine : {false, true}) {
+        TempDir dir;
+        RecordingHost host;
+        host.words = {"a"};
+        host.shiftCtrl = byLine;
+        iset o;
+        o.ErrorStop = false;
+        o.SearchIconize = false;
+        o.OutputStrLength = 0;
+        const std::string a = dir / "a.txt";
+        const std::string b = dir / "b.txt";
+        WriteBytes(a, data);
+        WriteBytes(b, "a\r\n");
+        FailingOps ops(a, FailingOps::Fail::Read, /*okCalls=*/2);
+        ScopedFileOps scoped(ops);
+        const Outcome got = RunOnce(host, {a, b}, dir / "out.txt", o, false);
+        const std::string block =
+            "\r\n" + Sj("ファイルアクセスでエラーが生じました：") + a + "\r\n\r\n";
+        const std::string last = b + "(1) :(a)a\r\n";
+        if (byLine) {
+            // Two reads of a block each went through: their whole lines were searched.
+            const std::int64_t lines = 2 * FastScanner::kBlock / 8;
+            std::string want;
+            for (std::int64_t n = 1; n <= lines; ++n) {
+                want += a + "(" + std::to_string(n) + ") :(a)a line\r\n";
+            }
+            EXPECT_EQ(got.output, want + block + last);
+            EXPECT_EQ(got.hits, lines + 1);
+        } else {
+            EXPECT_EQ(got.output, block.substr(2) + last);
+            EXPECT_EQ(got.hits, 1);
+        }
+    }
+}
+
+// Stop arrives while messages are processed, after a block: the file ends
+// there, its separator line is still written, no further file is started.
+TEST(FastRun, StopEndsTheFileAfterTheBlockInHand) {
+    TempDir dir;
+    std::string data;
+    while (data.size() < 3 * FastScanner::kBlock) {
+        data += "a\r\n";
+    }
+    std::vector<std::string> names;
+    for (int i = 1; i <= 3; ++i) {
+        names.push_back(dir / ("f" + std::to_string(i) + ".txt"));
+        WriteBytes(names.back(), data);
+    }
+    RecordingHost host;
+    host.words = {"a"};
+    host.onProcess = [](RecordingHost& h) {
+        if (h.status.rfind("検索中：2/3", 0) == 0) {
+            h.run->Stop();
+        }
+    };
+    iset o;
+    o.SearchIconize = false;
+    o.OutputStrLength = 0;
+    const Outcome got = RunOnce(host, names, dir / "out.txt", o, false);
+    EXPECT_EQ(got.outcome, RunOutcome::Stopped);
+    const std::int64_t perFile = static_cast<std::int64_t>(data.size() / 3);
+    // A block is the whole lines of what one read gave.
+    const std::int64_t firstBlock = static_cast<std::int64_t>(FastScanner::kBlock / 3);
+    // File 1 whole, its separator, then the first block of file 2 and its separator.
+    EXPECT_EQ(got.hits, perFile + firstBlock);
+    EXPECT_EQ(got.output.substr(got.output.size() - 2), "\r\n");
+    EXPECT_EQ(got.output.find(names[2]), std::string::npos);
+}
+
+// The words may change while messages are processed; the next block uses them.
+TEST(FastRun, WordsChangeBetweenBlocks) {
+    TempDir dir;
+    std::string data;
+    while (data.size() < 2 * FastScanner::kBlock) {
+        data += "ab\r\n";
+    }
+    RecordingHost host;
+    host.words = {"a"};
+    host.onProcess = [](RecordingHost& h) {
+        h.words = {"", "b"};
+        ++h.generation;
+    };
+    iset o;
+    o.SearchIconize = false;
+    o.OutputStrLength = 0;
+    const std::string name = dir / "f.txt";
+    WriteBytes(name, data);
+    const Outcome got = RunOnce(host, {name}, dir / "out.txt", o, false);
+    const std::size_t firstBlock = FastScanner::kBlock / 4;  // the lines of the first read
+    EXPECT_EQ(got.hits, static_cast<std::int64_t>(data.size() / 4));
+    const std::string n = std::to_string(firstBlock);
+    const std::string m = std::to_string(firstBlock + 1);
+    EXPECT_NE(got.output.find(name + "(" + n + ") :(a)ab\r\n" + name + "(" + m + ") :(b)ab"),
+              std::string::npos);
+}
+
+// Break counting and finding against the one line rule.
+TEST(FastParts, BreaksByTheLineRule) {
+    std::mt19937 rng(7);
+    const char bytes[] = {'\r', '\n', 'a', '\x81', '\x0d', '\x0a', 'z'};
+    for (int round = 0; round < 2000; ++round) {
+        std::string s;
+        for (unsigned n = rng() % 200; n > 0; --n) {
+            s += bytes[rng() % sizeof bytes];
+        }
+        // Cut at a line start, as the scanners do.
+        const std::vector<std::string_view> lines = SplitLines(s);
+        const bool open = !s.empty() && s.back() != '\n' && s.back() != '\r';
+        const BreakCount c = CountBreaks(s.data(), s.size());
+        EXPECT_EQ(c.breaks + (open ? 1 : 0), lines.size()) << round;
+        std::size_t text = 0;
+        for (const auto l : lines) {
+            text += l.size();
+        }
+        EXPECT_EQ(c.bytes, s.size() - text) << round;
+        const std::size_t from = s.empty() ? 0 : rng() % s.size();
+        EXPECT_EQ(FindBreakByte(s.data(), from, s.size()),
+                  std::min(s.find_first_of("\r\n", from), s.size()));
+    }
+}
+
+// The matcher finds every occurrence, overlapping ones too, by end.
+TEST(FastParts, MatcherFindsEveryOccurrence) {
+    std::mt19937 rng(11);
+    const char bytes[] = {'a', 'b', '\x81', '\x40', '\x82', '\xA0', '\0'};
+    auto random = [&](unsigned max) {
+        std::string s;
+        for (unsigned n = rng() % (max + 1); n > 0; --n) {
+            s += bytes[rng() % sizeof bytes];
+        }
+        return s;
+    };
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<std::string> words;
+        // Up to 40 words: both the vector filter and the plain loop are used.
+        for (unsigned n = 1 + rng() % (round % 2 ? 6 : 40); n > 0; --n) {
+            words.push_back(random(6));
+        }
+        const std::string text = random(300);
+        std::vector<Matcher::Match> want;
+        for (std::size_t end = 1; end <= text.size(); ++end) {
+            for (std::uint32_t j = 0; j < words.size(); ++j) {
+                const std::string& w = words[j];
+                const bool first =
+                    std::find(words.begin(), words.begin() + j, w) == words.begin() + j;
+                if (first && !w.empty() && w.size() <= end &&
+                    text.compare(end - w.size(), w.size(), w) == 0) {
+                    want.push_back({end, j});
+                }
+            }
+        }
+        for (const auto engine : {Matcher::Engine::Best, Matcher::Engine::Scalar}) {
+            std::vector<Matcher::Match> got;
+            Matcher(words, engine).FindAll(text, got);
+            auto key = [](const Matcher::Match& m) { return std::pair(m.end, m.word); };
+            std::sort(got.begin(), got.end(), [&](auto& x, auto& y) { return key(x) < key(y); });
+            ASSERT_EQ(got.size(), want.size()) << round;
+            for (std::size_t i = 0; i < got.size(); ++i) {
+                ASSERT_EQ(key(got[i]), key(want[i])) << round;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace korvalen::test

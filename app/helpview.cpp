@@ -40,23 +40,22 @@ bool THelpViewer::Load() {
 }
 
 void THelpViewer::ShowContents() {
-    if (Load()) {
-        current_ = 0;
-        browser_->scrollToAnchor(QStringLiteral("contents"));
-    }
-    show();
-    raise();
-    activateWindow();
+    Show(0, QStringLiteral("contents"));
 }
 
 void THelpViewer::ShowTopic(int topic) {
-    if (Load()) {
-        current_ = topic;
-        browser_->scrollToAnchor(QString::number(topic));
-    }
+    Show(topic, QString::number(topic));
+}
+
+void THelpViewer::Show(int topic, const QString& anchor) {
+    // Shown first: the page is laid out only then, and the anchor found.
     show();
     raise();
     activateWindow();
+    if (Load()) {
+        current_ = topic;
+        browser_->scrollToAnchor(anchor);
+    }
 }
 
 }  // namespace korvalen

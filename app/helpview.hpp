@@ -30,6 +30,7 @@ class THelpViewer : public QWidget {
 
   private:
     bool Load();
+    void Show(int topic, const QString& anchor);
 
     QTextBrowser* browser_;
     QString helpFile_;

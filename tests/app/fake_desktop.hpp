@@ -39,9 +39,11 @@ class FakeDesktop : public Desktop {
             ADD_FAILURE() << "unexpected file dialog: " << request.title.toStdString();
             return std::nullopt;
         }
-        auto chosen = files.front();
+        // Unwrapped by hand: GCC 12 warns falsely on copying an optional QString.
+        const bool confirmed = files.front().has_value();
+        const QString name = confirmed ? *files.front() : QString();
         files.pop_front();
-        return chosen;
+        return confirmed ? std::optional<QString>(name) : std::nullopt;
     }
     Qt::KeyboardModifiers KeyboardModifiers() override { return modifiers; }
     QRect PrimaryScreen() override { return screen; }

@@ -14,7 +14,7 @@ namespace {
 
 // Hit lines held back by the in-memory twin beyond this many bytes are
 // written out (see FastSearchInMemory).
-constexpr std::size_t kHoldLimit = std::size_t{64} << 20;
+constexpr std::size_t kHoldLimit = std::size_t{16} << 20;
 constexpr std::size_t kHoldPiece = std::size_t{1} << 20;
 
 class FileSource : public ByteSource {

@@ -1,0 +1,184 @@
+// The fast scanners against the literal ones on one file: the same output
+// bytes and hit count, for the options and words the input picks; and the
+// fast core gives the same hits whatever the size of its blocks.
+//
+// Input: byte 0 options, byte 1 block size, byte 2 word count (0-7), then each
+// word as a length byte and its bytes, then the file's text.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/file.hpp"
+#include "search/fast_scan.hpp"
+#include "search/fast_search.hpp"
+#include "search/scanner.hpp"
+
+namespace korvalen {
+namespace {
+
+class QuietHost : public RunHost {
+  public:
+    std::vector<std::string> words;
+    void SetStatusText(std::string_view) override {}
+    void SetCaption(std::string_view) override {}
+    void SetAppTitle(std::string_view) override {}
+    void SetProgressMax(std::int64_t) override {}
+    void SetProgressPos(std::int64_t) override {}
+    void SetProgressVisible(bool) override {}
+    void LockControls() override {}
+    void UnlockControls() override {}
+    void Minimize() override {}
+    void Restore() override {}
+    void ShowMessage(std::string_view) override {}
+    void ProcessMessages() override {}
+    std::uint64_t WordsGeneration() override { return 1; }
+    std::vector<std::string> SearchWords() override { return words; }
+    void OpenWithEditor(const std::string&) override {}
+    std::int64_t AvailablePhysicalMemory() override { return std::int64_t{1} << 40; }
+    bool ShiftCtrlDown() override { return false; }
+    std::string AskOutputPath() override { return {}; }
+    void SetDropTarget(bool) override {}
+};
+
+std::string Dir() {
+    const char* shm = "/dev/shm";
+    return (access(shm, W_OK) == 0 ? std::string(shm) : std::string("/tmp")) + "/korvalen-fuzz-" +
+           std::to_string(getpid());
+}
+
+std::string ReadAll(const std::string& path) {
+    File f(path, File::Mode::Read);
+    std::string data;
+    char buf[65536];
+    for (std::size_t got; (got = f.Read(buf, sizeof buf)) > 0;) {
+        data.append(buf, got);
+    }
+    return data;
+}
+
+struct Result {
+    std::string output;
+    std::int64_t hits;
+    std::int64_t progress;
+};
+
+template <class Scan>
+Result RunScanner(QuietHost& host, const iset& options, const std::string& in,
+                  const std::string& out, Scan scan) {
+    RunState state;
+    state.Searching = true;
+    OutFile file;
+    file.Open(out, true);
+    WordCache words(host);
+    ScanContext ctx{host, state, file, options, words};
+    scan(ctx, in);
+    file.Close();
+    return {ReadAll(out), state.HitCount, state.Progress};
+}
+
+struct Hits : FastScanner::Host {
+    std::string log;
+    std::int64_t progress = 0;
+    void Hit(std::int64_t number, std::uint32_t word, std::string_view text) override {
+        log += std::to_string(number) + ":" + std::to_string(word) + ":";
+        log += text;
+        log += '\n';
+    }
+    bool AfterBlock(std::int64_t p) override {
+        progress += p;
+        return true;
+    }
+};
+
+}  // namespace
+}  // namespace korvalen
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace korvalen;
+    if (size < 3) {
+        return 0;
+    }
+    const std::uint8_t opt = data[0];
+    const std::size_t block = 1 + data[1];
+    std::size_t at = 3;
+    QuietHost host;
+    for (unsigned n = data[2] % 8; n > 0 && at < size; --n) {
+        const std::size_t len = std::min<std::size_t>(data[at] % 8, size - at - 1);
+        host.words.emplace_back(reinterpret_cast<const char*>(data + at + 1), len);
+        at += 1 + len;
+    }
+    const std::string_view text(reinterpret_cast<const char*>(data + at), size - at);
+    if (host.words.empty()) {
+        return 0;  // a run refuses an empty word list
+    }
+
+    iset options;
+    options.JapaneseWord = (opt & 1) != 0;
+    options.CRText = (opt & 2) != 0;
+    options.TagJump = (opt & 8) != 0;
+    options.FileSeparate = (opt & 16) != 0;
+    const std::int32_t widths[] = {0, 78, 9, -1};
+    options.OutputStrLength = widths[(opt >> 5) & 3];
+    const bool byLine = (opt & 4) != 0;
+
+    static const std::string dir = [] {
+        const std::string d = Dir();
+        std::filesystem::create_directories(d);
+        return d;
+    }();
+    const std::string in = dir + "/in.txt";
+    {
+        File f(in, File::Mode::Create);
+        f.WriteAll(text);
+        f.Close();
+    }
+    const bool isLast = (opt & 128) != 0;
+    const Result want = RunScanner(host, options, in, dir + "/want.txt",
+                                   [&](ScanContext& ctx, const std::string& name) {
+                                       if (byLine) {
+                                           SearchByLine(ctx, name, isLast);
+                                       } else {
+                                           SearchInMemory(ctx, name, isLast);
+                                       }
+                                   });
+    const Result got = RunScanner(host, options, in, dir + "/got.txt",
+                                  [&](ScanContext& ctx, const std::string& name) {
+                                      if (byLine) {
+                                          FastSearchByLine(ctx, name, isLast);
+                                      } else {
+                                          FastSearchInMemory(ctx, name, isLast);
+                                      }
+                                  });
+    if (got.output != want.output || got.hits != want.hits || got.progress != want.progress) {
+        std::fprintf(stderr, "fast and literal scanners differ\n");
+        std::abort();
+    }
+
+    // Block boundaries anywhere: the same hits as one block.
+    const FastScanner::Config config{options.JapaneseWord, options.CRText, byLine};
+    Hits whole;
+    Hits pieces;
+    for (Hits* h : {&whole, &pieces}) {
+        FastScanner scanner(config, h == &whole ? Matcher::Engine::Scalar : Matcher::Engine::Best);
+        scanner.SetWords(host.words);
+        scanner.SetBlockSize(h == &whole ? text.size() + 1 : block);
+        if (h == &pieces && (opt & 64) != 0) {
+            MemorySource source(text, 1 + block / 3);
+            scanner.ScanSource(source, *h);
+        } else {
+            scanner.ScanBuffer(text, *h);
+        }
+    }
+    if (whole.log != pieces.log || whole.progress != pieces.progress) {
+        std::fprintf(stderr, "block size changes the hits\n");
+        std::abort();
+    }
+    return 0;
+}

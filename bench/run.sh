@@ -108,6 +108,7 @@ for ((r = 1; r <= rounds; r++)); do
             cmd=${s#*|}
             cmd=${cmd//FAM/$f}
             OUT="$out/o"
+            rm -f "$OUT"  # truncating the last one's output would be timed
             t0=$(now)
             OUT=$OUT bash -c "${cmd//\$OUT/$OUT}" 2>/dev/null || true
             t1=$(now)
@@ -172,6 +173,7 @@ if [ "$scaling" = 1 ]; then
         for m in "" "--by-line"; do
             ts=
             for r in 1 2 3; do
+                rm -f "$out/o"
                 t0=$(now)
                 "$cli" -q $m -o "$out/o" -W "$work/words-common.sjis" "$file" 2>/dev/null || true
                 t1=$(now)

@@ -256,6 +256,10 @@ std::string Utf8ToCp932(std::string_view utf8, std::string_view unmappable) {
     return out;
 }
 
+std::int32_t Cp932CodeOf(char32_t cp) {
+    return cp < 0x10000 ? GetTables().encode[cp] : kNone;
+}
+
 bool Cp932DecodesCleanly(std::string_view sjis) {
     bool clean = true;
     Decode(sjis, [&](char32_t cp) {

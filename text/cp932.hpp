@@ -10,6 +10,7 @@
 // itself: a line break after a stray lead byte is still a line break.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,11 @@ std::string Cp932ToUtf8(std::string_view sjis);
 // 932 form, and each byte of invalid input, becomes `unmappable`.
 std::string Utf16ToCp932(std::u16string_view text, std::string_view unmappable = kGetaMark);
 std::string Utf8ToCp932(std::string_view utf8, std::string_view unmappable = kGetaMark);
+
+// The code page 932 code of a BMP code point (a single byte, or lead << 8 |
+// trail), or -1 when it has none. Byte escapes have none here: this is the
+// table for text that arrives in Unicode, not for text that came from bytes.
+std::int32_t Cp932CodeOf(char32_t cp);
 
 // True when every character of `sjis` decodes to a character of its own (no
 // byte escapes needed).

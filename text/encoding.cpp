@@ -1,0 +1,483 @@
+#include "text/encoding.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <memory>
+
+#include "text/cp932.hpp"
+
+namespace korvalen {
+
+namespace {
+
+// The eight-byte fast paths read words in memory order.
+static_assert(std::endian::native == std::endian::little);
+
+constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+constexpr std::uint16_t kNoCode = 0xFFFF;  // 0xFF is never a lead byte
+
+// Code page 932 code of every BMP code point, 16 bits wide so that the part
+// Japanese text uses stays in cache.
+const std::uint16_t* EncodeTable() {
+    static const std::unique_ptr<std::uint16_t[]> table = [] {
+        auto t = std::make_unique<std::uint16_t[]>(0x10000);
+        for (char32_t cp = 0; cp < 0x10000; ++cp) {
+            const std::int32_t code = Cp932CodeOf(cp);
+            t[cp] = code < 0 ? kNoCode : static_cast<std::uint16_t>(code);
+        }
+        return t;
+    }();
+    return table.get();
+}
+
+inline char* PutGeta(char* o) {
+    o[0] = kGetaMark[0];
+    o[1] = kGetaMark[1];
+    return o + 2;
+}
+
+inline char* PutCode(const std::uint16_t* table, char32_t cp, char* o) {
+    const std::uint16_t code = table[cp];
+    if (code == kNoCode) {
+        return PutGeta(o);
+    }
+    if (code > 0xFF) {
+        *o++ = static_cast<char>(code >> 8);
+    }
+    *o++ = static_cast<char>(code & 0xFF);
+    return o;
+}
+
+inline bool IsCont(unsigned char b) {
+    return (b & 0xC0) == 0x80;
+}
+
+inline std::uint64_t Load64(const unsigned char* p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
+}
+
+// Length of a valid sequence that starts at p[0], which is above 0x7F and
+// has `avail` bytes from p on; 0 when invalid, -1 when cut off by the end.
+int SequenceLength(const unsigned char* p, std::size_t avail) noexcept {
+    const unsigned char b0 = p[0];
+    int len;
+    unsigned char lo = 0x80, hi = 0xBF;  // range of the second byte
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        len = 2;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        len = 3;
+        if (b0 == 0xE0) {
+            lo = 0xA0;  // overlong below
+        } else if (b0 == 0xED) {
+            hi = 0x9F;  // surrogates above
+        }
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        len = 4;
+        if (b0 == 0xF0) {
+            lo = 0x90;
+        } else if (b0 == 0xF4) {
+            hi = 0x8F;  // beyond U+10FFFF
+        }
+    } else {
+        return 0;
+    }
+    if (avail < 2) {
+        return -1;
+    }
+    if (p[1] < lo || p[1] > hi) {
+        return 0;
+    }
+    for (int k = 2; k < len; ++k) {
+        if (static_cast<std::size_t>(k) >= avail) {
+            return -1;
+        }
+        if (!IsCont(p[k])) {
+            return 0;
+        }
+    }
+    return len;
+}
+
+// Bytes of p[0..n) that form complete valid sequences, stopping at an invalid
+// one (`invalid` set) or at one cut off by the end.
+std::size_t ValidPrefix(const unsigned char* p, std::size_t n, bool& invalid,
+                        bool& non_ascii) noexcept {
+    std::size_t i = 0;
+    while (i < n) {
+        if (i + 8 <= n && (Load64(p + i) & kHighBits) == 0) {
+            i += 8;
+            continue;
+        }
+        if (p[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        non_ascii = true;
+        // Japanese text is mostly three-byte sequences: take them straight.
+        if (p[i] >= 0xE1 && p[i] <= 0xEF && p[i] != 0xED && i + 2 < n && IsCont(p[i + 1]) &&
+            IsCont(p[i + 2])) {
+            i += 3;
+            continue;
+        }
+        const int len = SequenceLength(p + i, n - i);
+        if (len < 0) {
+            return i;
+        }
+        if (len == 0) {
+            invalid = true;
+            return i;
+        }
+        i += static_cast<std::size_t>(len);
+    }
+    return i;
+}
+
+}  // namespace
+
+bool Utf8Validator::Feed(std::string_view bytes) noexcept {
+    if (!valid_) {
+        return false;
+    }
+    auto p = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::size_t n = bytes.size();
+    // Finish the sequence the last feed left open, a byte at a time.
+    while (pending_ > 0 && n > 0) {
+        part_[pending_++] = *p++;
+        --n;
+        const int len = SequenceLength(part_, pending_);
+        if (len == 0) {
+            valid_ = false;
+            return false;
+        }
+        if (len > 0) {
+            pending_ = 0;
+        }
+    }
+    if (pending_ > 0) {
+        return true;  // the piece ended inside the sequence
+    }
+    bool invalid = false;
+    const std::size_t done = ValidPrefix(p, n, invalid, non_ascii_);
+    if (invalid) {
+        valid_ = false;
+        return false;
+    }
+    pending_ = n - done;  // at most three bytes
+    std::memcpy(part_, p + done, pending_);
+    return true;
+}
+
+bool IsValidUtf8(std::string_view bytes) noexcept {
+    Utf8Validator v;
+    v.Feed(bytes);
+    return v.Finish();
+}
+
+bool EncodingDetector::Feed(std::string_view bytes) noexcept {
+    if (decided_) {
+        return true;
+    }
+    for (std::size_t k = 0; head_len_ < 3 && k < bytes.size(); ++k) {
+        head_[head_len_++] = static_cast<unsigned char>(bytes[k]);
+    }
+    auto decide = [&](TextEncoding e) {
+        decided_ = true;
+        decision_ = e;
+        return true;
+    };
+    if (head_len_ >= 2 && head_[0] == 0xFF && head_[1] == 0xFE) {
+        return decide(TextEncoding::Utf16Le);
+    }
+    if (head_len_ >= 2 && head_[0] == 0xFE && head_[1] == 0xFF) {
+        return decide(TextEncoding::Utf16Be);
+    }
+    if (head_len_ == 3 && head_[0] == 0xEF && head_[1] == 0xBB && head_[2] == 0xBF) {
+        return decide(TextEncoding::Utf8);
+    }
+    // Past a byte that is not UTF-8 only a mark could still say otherwise,
+    // and a mark needs at most three bytes.
+    if (!utf8_.Feed(bytes) && head_len_ == 3) {
+        return decide(TextEncoding::Cp932);
+    }
+    return false;
+}
+
+TextEncoding EncodingDetector::Finish() const noexcept {
+    if (decided_) {
+        return decision_;
+    }
+    return utf8_.Finish() && utf8_.SawNonAscii() ? TextEncoding::Utf8 : TextEncoding::Cp932;
+}
+
+TextEncoding DetectEncoding(std::string_view whole) noexcept {
+    EncodingDetector d;
+    d.Feed(whole);
+    return d.Finish();
+}
+
+Sniffed SniffEncoding(ByteSource& source, std::size_t keep) {
+    Sniffed s;
+    EncodingDetector detector;
+    std::string buf(std::size_t{1} << 16, '\0');
+    for (;;) {
+        const std::size_t got = source.Read(buf.data(), buf.size());
+        if (got == 0) {
+            break;
+        }
+        const std::string_view piece(buf.data(), got);
+        if (s.replayable) {
+            if (s.head.size() + got <= keep) {
+                s.head.append(piece);
+            } else {
+                s.replayable = false;
+                std::string().swap(s.head);
+            }
+        }
+        if (detector.Feed(piece)) {
+            break;
+        }
+    }
+    s.encoding = detector.Finish();
+    return s;
+}
+
+std::size_t ReplaySource::Read(char* buf, std::size_t n) {
+    if (at_ < head_.size()) {
+        const std::size_t got = std::min(n, head_.size() - at_);
+        std::memcpy(buf, head_.data() + at_, got);
+        at_ += got;
+        if (at_ == head_.size()) {
+            std::string().swap(head_);
+            at_ = 0;
+        }
+        return got;
+    }
+    return rest_.Read(buf, n);
+}
+
+std::size_t Cp932Converter::ConvertUtf8(const unsigned char* p, std::size_t n, bool last,
+                                        char* out) {
+    const std::uint16_t* table = EncodeTable();
+    char* o = out;
+    std::size_t i = 0;
+    while (i < n) {
+        if (i + 8 <= n) {
+            const std::uint64_t w = Load64(p + i);
+            if ((w & kHighBits) == 0) {
+                std::memcpy(o, &w, 8);
+                o += 8;
+                i += 8;
+                continue;
+            }
+        }
+        const unsigned char b0 = p[i];
+        if (b0 < 0x80) {
+            *o++ = static_cast<char>(b0);
+            ++i;
+            continue;
+        }
+        // Each invalid byte becomes one mark and the next byte is looked at
+        // afresh, so a CR or LF is never swallowed.
+        int len;
+        char32_t cp;
+        if ((b0 & 0xF0) == 0xE0) {
+            len = 3, cp = b0 & 0x0Fu;
+        } else if ((b0 & 0xE0) == 0xC0) {
+            len = 2, cp = b0 & 0x1Fu;
+        } else if ((b0 & 0xF8) == 0xF0) {
+            len = 4, cp = b0 & 0x07u;
+        } else {
+            o = PutGeta(o);
+            ++i;
+            continue;
+        }
+        if (i + static_cast<std::size_t>(len) > n) {
+            if (!last) {
+                break;  // the rest comes with the next piece
+            }
+            o = PutGeta(o);
+            ++i;
+            continue;
+        }
+        bool ok = true;
+        for (int k = 1; k < len; ++k) {
+            const unsigned char b = p[i + static_cast<std::size_t>(k)];
+            ok = ok && IsCont(b);
+            cp = (cp << 6) | (b & 0x3Fu);
+        }
+        static constexpr char32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
+        if (!ok || cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            o = PutGeta(o);
+            ++i;
+            continue;
+        }
+        o = cp < 0x10000 ? PutCode(table, cp, o) : PutGeta(o);
+        i += static_cast<std::size_t>(len);
+    }
+    carry_len_ = n - i;
+    std::memcpy(carry_, p + i, carry_len_);
+    return static_cast<std::size_t>(o - out);
+}
+
+std::size_t Cp932Converter::ConvertUtf16(const unsigned char* p, std::size_t n, bool last,
+                                         char* out) {
+    const std::uint16_t* table = EncodeTable();
+    const bool le = encoding_ == TextEncoding::Utf16Le;
+    // Units that are ASCII: their high bytes and bit 7 of their low bytes clear.
+    const std::uint64_t mask = le ? 0xFF80FF80FF80FF80ull : 0x80FF80FF80FF80FFull;
+    auto unit = [&](std::size_t at) -> char32_t {
+        return le ? (p[at] | (p[at + 1] << 8)) : ((p[at] << 8) | p[at + 1]);
+    };
+    char* o = out;
+    std::size_t i = 0;
+    while (i + 2 <= n) {
+        if (i + 8 <= n && (Load64(p + i) & mask) == 0) {
+            const std::size_t lo = le ? 0 : 1;
+            o[0] = static_cast<char>(p[i + lo]);
+            o[1] = static_cast<char>(p[i + 2 + lo]);
+            o[2] = static_cast<char>(p[i + 4 + lo]);
+            o[3] = static_cast<char>(p[i + 6 + lo]);
+            o += 4;
+            i += 8;
+            continue;
+        }
+        const char32_t u = unit(i);
+        if (u < 0xD800 || u > 0xDFFF) {
+            o = PutCode(table, u, o);
+            i += 2;
+            continue;
+        }
+        if (u <= 0xDBFF) {
+            if (i + 4 > n && !last) {
+                break;  // its partner comes with the next piece
+            }
+            if (i + 4 <= n) {
+                const char32_t u2 = unit(i + 2);
+                if (u2 >= 0xDC00 && u2 <= 0xDFFF) {
+                    o = PutGeta(o);  // beyond the BMP: no code page 932 form
+                    i += 4;
+                    continue;
+                }
+            }
+        }
+        o = PutGeta(o);  // a surrogate on its own
+        i += 2;
+    }
+    if (last && i < n) {  // an odd byte at the very end
+        o = PutGeta(o);
+        i = n;
+    }
+    carry_len_ = n - i;
+    std::memcpy(carry_, p + i, carry_len_);
+    return static_cast<std::size_t>(o - out);
+}
+
+std::size_t Cp932Converter::Convert(std::string_view in, bool last, char* out) {
+    if (encoding_ == TextEncoding::Cp932) {
+        std::memcpy(out, in.data(), in.size());
+        return in.size();
+    }
+    auto p = reinterpret_cast<const unsigned char*>(in.data());
+    std::size_t n = in.size();
+    auto take = [&](std::size_t upTo) {
+        while (carry_len_ < upTo && n > 0) {
+            carry_[carry_len_++] = *p++;
+            --n;
+        }
+    };
+    if (at_start_) {
+        const bool utf8 = encoding_ == TextEncoding::Utf8;
+        const std::size_t markLen = utf8 ? 3 : 2;
+        take(markLen);
+        if (carry_len_ < markLen && !last) {
+            return 0;
+        }
+        at_start_ = false;
+        const char* mark = utf8                                 ? "\xEF\xBB\xBF"
+                           : encoding_ == TextEncoding::Utf16Le ? "\xFF\xFE"
+                                                                : "\xFE\xFF";
+        if (carry_len_ == markLen && std::memcmp(carry_, mark, markLen) == 0) {
+            carry_len_ = 0;
+        }
+    }
+    auto run = [&](const unsigned char* q, std::size_t m, bool end, char* o) {
+        return encoding_ == TextEncoding::Utf8 ? ConvertUtf8(q, m, end, o)
+                                               : ConvertUtf16(q, m, end, o);
+    };
+    std::size_t written = 0;
+    if (carry_len_ > 0) {
+        // The carried bytes and enough of the new piece to finish them.
+        unsigned char joined[16];
+        const std::size_t had = carry_len_;
+        std::memcpy(joined, carry_, had);
+        const std::size_t extra = std::min<std::size_t>(n, 8);
+        std::memcpy(joined + had, p, extra);
+        written = run(joined, had + extra, last && extra == n, out);
+        const std::size_t used = had + extra - carry_len_;
+        if (used < had) {
+            return written;  // still unfinished: all of the piece is carried
+        }
+        p += used - had;
+        n -= used - had;
+        carry_len_ = 0;
+    }
+    return written + run(p, n, last, out + written);
+}
+
+void Cp932Converter::Append(std::string_view in, bool last, std::string& out) {
+    constexpr std::size_t kPiece = std::size_t{1} << 16;
+    do {
+        const std::string_view piece = in.substr(0, kPiece);
+        in.remove_prefix(piece.size());
+        const std::size_t size = out.size();
+        out.resize(size + MaxOutput(piece.size()));
+        out.resize(size + Convert(piece, last && in.empty(), out.data() + size));
+    } while (!in.empty());
+}
+
+std::string ToCp932(std::string_view whole, TextEncoding encoding) {
+    if (encoding == TextEncoding::Cp932) {
+        return std::string(whole);
+    }
+    std::string out;
+    out.reserve(whole.size() + whole.size() / 8 + 16);
+    Cp932Converter(encoding).Append(whole, /*last=*/true, out);
+    return out;
+}
+
+std::size_t Cp932Source::Read(char* buf, std::size_t n) {
+    for (;;) {
+        if (spill_at_ < spill_.size()) {
+            const std::size_t got = std::min(n, spill_.size() - spill_at_);
+            std::memcpy(buf, spill_.data() + spill_at_, got);
+            spill_at_ += got;
+            return got;
+        }
+        if (eof_ || n == 0) {
+            return 0;
+        }
+        // Straight into the caller's buffer when it has room for the worst
+        // case; a small buffer is served through the spill.
+        const bool direct = n >= Cp932Converter::MaxOutput(64);
+        const std::size_t want = direct ? (n - 8) / 2 : 64;
+        piece_.resize(want);
+        const std::size_t got = in_.Read(piece_.data(), want);
+        eof_ = got == 0;
+        const std::string_view piece(piece_.data(), got);
+        if (direct) {
+            const std::size_t written = conv_.Convert(piece, eof_, buf);
+            if (written > 0 || eof_) {
+                return written;
+            }
+            continue;
+        }
+        spill_.resize(Cp932Converter::MaxOutput(want));
+        spill_.resize(conv_.Convert(piece, eof_, spill_.data()));
+        spill_at_ = 0;
+    }
+}
+
+}  // namespace korvalen

@@ -21,6 +21,10 @@ struct iset {  // NOLINT(readability-identifier-naming): the record's historic n
     std::int32_t OutputStrLength = 78;  // width of a hit line in bytes, 0 = no limit
     std::string Editor;                 // editor program; empty = the desktop's default
     std::uint8_t Delete = 0;            // how the output file is deleted
+    // 0: every input file is code page 932. Non-zero: each file's encoding is
+    // detected (UTF-8 or UTF-16 by its byte order mark, UTF-8 when valid and
+    // not plain ASCII) and the file is searched as code page 932 text.
+    std::int32_t InputEncoding = 0;
 };
 
 }  // namespace korvalen

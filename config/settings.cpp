@@ -62,6 +62,7 @@ constexpr OptionKey kBoolKeys[] = {
     {kOther, "CRText", Kind::Bool, &iset::CRText},
 };
 constexpr std::string_view kOutputStrLength = "OutputStrLength";
+constexpr std::string_view kInputEncoding = "InputEncoding";
 constexpr std::string_view kEditor = "Editor";
 constexpr std::string_view kDelete = "Delete";
 
@@ -85,6 +86,7 @@ void ReadOptions(const IniFile& ini, iset& o) {
         o.*k.flag = IntOr(ini.Get(k.section, k.key), def.*k.flag ? 1 : 0) != 0;
     }
     o.OutputStrLength = IntOr(ini.Get(kOther, kOutputStrLength), def.OutputStrLength);
+    o.InputEncoding = IntOr(ini.Get(kOther, kInputEncoding), def.InputEncoding);
     o.Editor = ini.Get(kFile, kEditor).value_or(def.Editor);
     o.Delete = static_cast<std::uint8_t>(IntOr(ini.Get(kFile, kDelete), def.Delete) & 0xFF);
 }
@@ -141,6 +143,8 @@ bool SetOption(iset& options, std::string_view key, std::string_view value) {
     }
     if (EqualNoCase(key, kOutputStrLength)) {
         options.OutputStrLength = ParseInt(v).value_or(def.OutputStrLength);
+    } else if (EqualNoCase(key, kInputEncoding)) {
+        options.InputEncoding = ParseInt(v).value_or(def.InputEncoding);
     } else if (EqualNoCase(key, kEditor)) {
         options.Editor = v;
     } else if (EqualNoCase(key, kDelete)) {
@@ -159,6 +163,7 @@ bool WriteOptions(const std::string& iniPath, const iset& values,
             ok = ok && ini.Set(k.section, k.key, values.*k.flag ? "1" : "0");
         }
         ok = ok && ini.Set(kOther, kOutputStrLength, outputStrLengthText);
+        ok = ok && ini.Set(kOther, kInputEncoding, values.InputEncoding != 0 ? "1" : "0");
         return ok && ini.Set(kFile, kEditor, values.Editor);
     });
 }

@@ -21,7 +21,8 @@ std::string Dump(const Settings& s) {
     const iset& o = s.Options;
     std::string out = s.RelFile + "|" + s.OutputFile;
     for (std::int32_t v :
-         {s.TopPos, s.LeftPos, s.Height, s.Width, o.OutputStrLength, std::int32_t{o.Delete}}) {
+         {s.TopPos, s.LeftPos, s.Height, s.Width, o.OutputStrLength, std::int32_t{o.Delete},
+          o.InputEncoding}) {
         out += "|" + std::to_string(v);
     }
     out += "|";
@@ -33,7 +34,7 @@ std::string Dump(const Settings& s) {
 }
 
 TEST(Settings, ReadsDefaultsAndEveryKey) {
-    EXPECT_EQ(Dump(Settings{}), "||0|0|270|465|78|0|1111000110|");
+    EXPECT_EQ(Dump(Settings{}), "||0|0|270|465|78|0|0|1111000110|");
     TempDir dir;
     fs::create_directory(dir.Path("folder"));
     for (const std::string& path : {
@@ -52,9 +53,9 @@ TEST(Settings, ReadsDefaultsAndEveryKey) {
                  "[Position]\r\nTopPos=-10\r\nLeftPos=20\r\nHeight=300\r\nWidth=640\r\n"
                  "[Other]\r\nTagJump=0\r\nFileSeparate=0\r\nErrorStop=0\r\nFileOverWrite=0\r\n"
                  "CloseFileDelete=1\r\nAddSortWord=1\r\nOutputFileOpen=1\r\nSearchIconize=0\r\n"
-                 "JapaneseWord=0\r\nCRText=1\r\nOutputStrLength=0");
+                 "JapaneseWord=0\r\nCRText=1\r\nOutputStrLength=0\r\nInputEncoding=1");
     EXPECT_EQ(Dump(ReadSettings(ini)),
-              "/home/u/rel words.kvl|\x8F\x6F.txt|-10|20|300|640|0|2|0000111001|/usr/bin/gvim");
+              "/home/u/rel words.kvl|\x8F\x6F.txt|-10|20|300|640|0|2|1|0000111001|/usr/bin/gvim");
 }
 
 // One key's stored text, as the start-up read and SetOption take it.
@@ -91,6 +92,15 @@ TEST(Settings, ValueRules) {
             EXPECT_EQ(o.OutputStrLength, r.length);
             EXPECT_EQ(o.Delete, r.del);
         }
+    }
+    // InputEncoding keeps its number; any value but 0 means detect.
+    for (const auto& [value, encoding] : std::vector<std::pair<const char*, int>>{
+             {"1", 1}, {"0", 0}, {"2", 2}, {"-1", -1}, {"yes", 0}, {"", 0}}) {
+        const std::string text = "[Other]\r\nInputEncoding=" + std::string(value) + "\r\n";
+        iset set;
+        ASSERT_TRUE(SetOption(set, "inputencoding", value));
+        EXPECT_EQ(set.InputEncoding, encoding) << value;
+        EXPECT_EQ(ReadSettings(dir.File("v.INI", text)).Options.InputEncoding, encoding) << value;
     }
     iset o;
     EXPECT_TRUE(SetOption(o, "editor", " \"/opt/my editor\" "));
@@ -132,17 +142,18 @@ TEST(Settings, EachWriterTouchesOnlyItsKeys) {
     o.TagJump = false;
     o.CRText = true;
     o.Editor = "/usr/bin/kate";
-    o.Delete = 9;  // never written
+    o.Delete = 9;          // never written
+    o.InputEncoding = 2;  // written as a check box holds it
     ASSERT_TRUE(WriteOptions(ini, o, "abc"));
     Replace(expected, "Editor=ed", "Editor=/usr/bin/kate");
     Replace(expected, "TagJump=1", "TagJump=0");
     Replace(expected, "CRText=0",
             "CRText=1\r\nFileSeparate=1\r\nErrorStop=1\r\nFileOverWrite=1\r\n"
             "CloseFileDelete=0\r\nAddSortWord=0\r\nOutputFileOpen=0\r\n"
-            "SearchIconize=1\r\nJapaneseWord=1\r\nOutputStrLength=abc");
+            "SearchIconize=1\r\nJapaneseWord=1\r\nOutputStrLength=abc\r\nInputEncoding=1");
     EXPECT_EQ(TempDir::Read(ini), expected);
     // "abc" reads as the default length; Delete keeps its stored 3.
-    EXPECT_EQ(Dump(ReadSettings(ini)), "/new rel.kvl||-5|6|700|800|78|3|0111000111|/usr/bin/kate");
+    EXPECT_EQ(Dump(ReadSettings(ini)), "/new rel.kvl||-5|6|700|800|78|3|1|0111000111|/usr/bin/kate");
 }
 
 TEST(Settings, WritersCreateFileFoldersAndKeepModeAndLinks) {
@@ -153,7 +164,7 @@ TEST(Settings, WritersCreateFileFoldersAndKeepModeAndLinks) {
     ASSERT_TRUE(WriteOptions(ini, o));
     const std::string odd = "/tmp/ \"q\" \x82\xA0\xFF\tend ";
     ASSERT_TRUE(WritePaths(ini, odd, " lead"));
-    EXPECT_EQ(Dump(ReadSettings(ini)), odd + "| lead|0|0|270|465|120|0|1111000110|");
+    EXPECT_EQ(Dump(ReadSettings(ini)), odd + "| lead|0|0|270|465|120|0|0|1111000110|");
     EXPECT_TRUE(TempDir::Read(ini).starts_with("[Other]\r\nTagJump=1\r\n"));
 
     const std::string real = dir.File("real.INI", "[Position]\nWidth=1\n");

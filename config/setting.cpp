@@ -78,6 +78,7 @@ TSettingForm::TSettingForm(iset& options, std::string iniPath, Desktop& desktop,
       CSearchIconize(new QCheckBox(QStringLiteral("検索開始時に最小化"), this)),
       CJapaneseWord(new QCheckBox(QStringLiteral("日本語を考慮した検索"), this)),
       CCRText(new QCheckBox(QStringLiteral("改行で折り返されたテキストも検索"), this)),
+      CInputEncoding(new QCheckBox(QStringLiteral("UTF-8/UTF-16のファイルを判別して検索"), this)),
       Label1(new QLabel(QStringLiteral("出力桁数："), this)),
       EOutputStrLength(new QLineEdit(QStringLiteral("1"), this)),
       UDLength(new TUpDown(EOutputStrLength, 0, 200, this)),
@@ -94,7 +95,7 @@ TSettingForm::TSettingForm(iset& options, std::string iniPath, Desktop& desktop,
     setObjectName(QStringLiteral("SettingForm"));
     setWindowTitle(QStringLiteral("動作設定"));
     setFont(ProportionalGothic());
-    setFixedSize(330, 337);
+    setFixedSize(330, 361);
     setModal(true);
 
     const std::array<const char*, 10> names = {
@@ -106,28 +107,33 @@ TSettingForm::TSettingForm(iset& options, std::string iniPath, Desktop& desktop,
         boxes[i]->setGeometry(12, 12 + static_cast<int>(i) * 24, 232, 20);
         boxes[i]->setProperty(kHelpContext, 101 + static_cast<int>(i));
     }
+    // One more row below the ten; the rows under it move down by one.
+    constexpr int kRow = 24;
+    CInputEncoding->setObjectName(QStringLiteral("CInputEncoding"));
+    CInputEncoding->setGeometry(12, 12 + 10 * kRow, 306, 20);
+    CInputEncoding->setProperty(kHelpContext, 117);
 
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(14, 266, 60, 21);
+    Label1->setGeometry(14, 266 + kRow, 60, 21);
     EOutputStrLength->setObjectName(QStringLiteral("EOutputStrLength"));
-    EOutputStrLength->setGeometry(76, 266, 41, 21);
+    EOutputStrLength->setGeometry(76, 266 + kRow, 41, 21);
     EOutputStrLength->setProperty(kHelpContext, 111);
     UDLength->setObjectName(QStringLiteral("UDLength"));
-    UDLength->setGeometry(117, 266, 16, 21);
+    UDLength->setGeometry(117, 266 + kRow, 16, 21);
     UDLength->setProperty(kHelpContext, 111);
     UDLength->SetPosition(1);
 
     Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->setGeometry(14, 298, 60, 21);
+    Label2->setGeometry(14, 298 + kRow, 60, 21);
     EEditor->setObjectName(QStringLiteral("EEditor"));
-    EEditor->setGeometry(76, 298, 188, 21);
+    EEditor->setGeometry(76, 298 + kRow, 188, 21);
     EEditor->setReadOnly(true);
     QPalette grey = EEditor->palette();
     grey.setColor(QPalette::Text, grey.color(QPalette::Disabled, QPalette::Text));
     EEditor->setPalette(grey);
     EEditor->setProperty(kHelpContext, 112);
     Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setGeometry(268, 297, 50, 23);
+    Button1->setGeometry(268, 297 + kRow, 50, 23);
     Button1->setAutoDefault(false);
     Button1->setProperty(kHelpContext, 113);
 
@@ -170,6 +176,7 @@ void TSettingForm::Fill() {
     for (std::size_t i = 0; i < boxes.size(); ++i) {
         boxes[i]->setChecked(values[i]);
     }
+    CInputEncoding->setChecked(options_.InputEncoding != 0);
     UDLength->SetPosition(options_.OutputStrLength);
     EEditor->setText(PathText(options_.Editor));
 }
@@ -188,6 +195,13 @@ iset TSettingForm::Collected() {
                             &values.CRText};
     for (std::size_t i = 0; i < boxes.size(); ++i) {
         *fields[i] = boxes[i]->isChecked();
+    }
+    // A non-zero value other than 1 (from a hand-edited INI file) stays while
+    // the box stays checked.
+    if (!CInputEncoding->isChecked()) {
+        values.InputEncoding = 0;
+    } else if (values.InputEncoding == 0) {
+        values.InputEncoding = 1;
     }
     values.OutputStrLength = UDLength->Position();
     values.Editor = PathBytes(EEditor->text());

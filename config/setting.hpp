@@ -69,6 +69,7 @@ class TSettingForm : public QDialog {
     QCheckBox* CSearchIconize;
     QCheckBox* CJapaneseWord;
     QCheckBox* CCRText;
+    QCheckBox* CInputEncoding;  // detect UTF-8 / UTF-16 input files
     QLabel* Label1;
     QLineEdit* EOutputStrLength;
     TUpDown* UDLength;

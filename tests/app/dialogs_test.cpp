@@ -88,6 +88,47 @@ TEST_F(Settings, OkAppliesAndSaveAlsoStores) {
     EXPECT_EQ(f.Options.Delete, 2);
 }
 
+TEST_F(Settings, InputEncodingBox) {
+    TMainForm& f = Start();
+    TSettingForm& s = *f.SettingForm();
+    // Below the ten boxes, above the length row, inside the dialog.
+    const QRect box = s.CInputEncoding->geometry();
+    EXPECT_GT(box.top(), s.CCRText->geometry().bottom());
+    EXPECT_LT(box.bottom(), s.Label1->geometry().top());
+    for (QWidget* w : std::initializer_list<QWidget*>{s.CInputEncoding, s.EEditor, s.Button1}) {
+        EXPECT_TRUE(s.rect().contains(w->geometry())) << w->objectName().toStdString();
+    }
+    struct Case {
+        std::int32_t stored;
+        bool shown;
+        bool check;
+        std::int32_t applied;
+    };
+    for (const Case& c : {Case{0, false, true, 1}, Case{1, true, false, 0}, Case{2, true, true, 2},
+                          Case{-1, true, false, 0}}) {
+        f.Options.InputEncoding = c.stored;
+        WhileOpen(s, [&] {
+            EXPECT_EQ(s.CInputEncoding->isChecked(), c.shown) << c.stored;
+            s.CInputEncoding->setChecked(c.check);
+            s.BOK->click();
+        });
+        EXPECT_EQ(f.Options.InputEncoding, c.applied) << c.stored;
+    }
+    EXPECT_EQ(IniText(), "<missing>");
+    for (bool on : {true, false}) {
+        WhileOpen(s, [&] {
+            s.CInputEncoding->setChecked(on);
+            s.BSaveSet->click();
+        });
+        EXPECT_EQ(f.Options.InputEncoding, on ? 1 : 0);
+        const std::string ini = IniText();
+        EXPECT_NE(ini.find(on ? "OutputStrLength=78\r\nInputEncoding=1\r\n"
+                              : "OutputStrLength=78\r\nInputEncoding=0\r\n"),
+                  std::string::npos)
+            << ini;
+    }
+}
+
 TEST_F(Settings, LengthArrowsStopAtTheirEnds) {
     TMainForm& f = Start();
     TSettingForm& s = *f.SettingForm();
@@ -146,7 +187,8 @@ TEST_F(Settings, HelpTopicsOfTheControls) {
     TSettingForm& s = *f.SettingForm();
     const std::vector<std::pair<QWidget*, int>> topics = {
         {s.CNewTag, 101}, {s.CCRText, 110}, {s.EOutputStrLength, 111}, {s.EEditor, 112},
-        {s.Button1, 113}, {s.BOK, 114},     {s.BCancel, 115},          {s.BSaveSet, 116}};
+        {s.Button1, 113}, {s.BOK, 114},     {s.BCancel, 115},          {s.BSaveSet, 116},
+        {s.CInputEncoding, 117}};
     for (const auto& [control, topic] : topics) {
         f.HelpViewer()->hide();
         QTest::keyClick(control, Qt::Key_F1);
@@ -175,7 +217,7 @@ TEST(HelpFile, HasTheContentsAndEveryTopic) {
         }
     }
     EXPECT_TRUE(anchors.count(QStringLiteral("contents")));
-    for (int topic = 101; topic <= 116; ++topic) {
+    for (int topic = 101; topic <= 117; ++topic) {
         EXPECT_TRUE(anchors.count(QString::number(topic))) << topic;
     }
     EXPECT_TRUE(viewer.Browser()->toPlainText().contains(QStringLiteral("目次")));

@@ -6,6 +6,7 @@
 
 #include "platform/file.hpp"
 #include "search/fast_scan.hpp"
+#include "search/input.hpp"
 #include "text/cp932.hpp"
 
 namespace korvalen {
@@ -16,15 +17,6 @@ namespace {
 // written out (see FastSearchInMemory).
 constexpr std::size_t kHoldLimit = std::size_t{16} << 20;
 constexpr std::size_t kHoldPiece = std::size_t{1} << 20;
-
-class FileSource : public ByteSource {
-  public:
-    explicit FileSource(File& file) : file_(file) {}
-    std::size_t Read(char* buf, std::size_t n) override { return file_.Read(buf, n); }
-
-  private:
-    File& file_;
-};
 
 // One file's scan: writes the hits and keeps the run's state as the line loop
 // of the scanners does, once per block instead of once per line.
@@ -152,12 +144,11 @@ class FastFileScan : public FastScanner::Host {
 void FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast) {
     FastFileScan scan(ctx, name, /*trimPrevLine=*/true, /*hold=*/false);
     try {
-        File file(name, File::Mode::Read);
+        InputText input(name, ctx.options.InputEncoding != 0, DetectionPause(ctx));
         if (ctx.state.Searching) {
-            FileSource source(file);
-            scan.Scanner().ScanSource(source, scan);
+            scan.Scanner().ScanSource(input.Source(), scan);
         }
-        file.Close();
+        input.Close();
     } catch (const FileError&) {
         scan.Failed();
         return;
@@ -177,12 +168,11 @@ void FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast) {
 bool FastSearchInMemory(ScanContext& ctx, const std::string& name, bool isLast) {
     FastFileScan scan(ctx, name, /*trimPrevLine=*/false, /*hold=*/true);
     try {
-        File file(name, File::Mode::Read);
+        InputText input(name, ctx.options.InputEncoding != 0, DetectionPause(ctx));
         if (ctx.state.Searching) {
-            FileSource source(file);
-            scan.Scanner().ScanSource(source, scan);
+            scan.Scanner().ScanSource(input.Source(), scan);
         }
-        file.Close();
+        input.Close();
     } catch (const FileError&) {
         scan.Unload();
         scan.Failed();

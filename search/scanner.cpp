@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "platform/file.hpp"
+#include "search/input.hpp"
 #include "text/cp932.hpp"
 #include "text/lines.hpp"
 #include "text/sjis.hpp"
@@ -13,15 +14,6 @@ namespace korvalen {
 namespace {
 
 constexpr std::string_view kFileErrorUtf8 = "ファイルアクセスでエラーが生じました：";
-
-class FileByteSource : public ByteSource {
-  public:
-    explicit FileByteSource(File& file) : file_(file) {}
-    std::size_t Read(char* buf, std::size_t n) override { return file_.Read(buf, n); }
-
-  private:
-    File& file_;
-};
 
 // The state of one file's scan and the loop over its lines, shared by both
 // scanners.
@@ -175,6 +167,13 @@ const std::vector<std::string>& WordCache::Current() {
     return words_;
 }
 
+std::function<bool()> DetectionPause(ScanContext& ctx) {
+    return [&ctx] {
+        ctx.host.ProcessMessages();
+        return ctx.state.Searching;
+    };
+}
+
 const std::string& FileErrorText() {
     static const std::string text = Utf8ToCp932(kFileErrorUtf8);
     return text;
@@ -183,11 +182,10 @@ const std::string& FileErrorText() {
 void SearchByLine(ScanContext& ctx, const std::string& name, bool isLast) {
     FileScan scan(ctx, name, /*trimPrevLine=*/true);
     try {
-        File file(name, File::Mode::Read);
-        FileByteSource source(file);
-        LineReader reader(source);
+        InputText input(name, ctx.options.InputEncoding != 0, DetectionPause(ctx));
+        LineReader reader(input.Source());
         scan.Lines([&](std::string_view& line) { return reader.Next(line); });
-        file.Close();
+        input.Close();
     } catch (const FileError&) {
         scan.Failed();
         return;
@@ -204,6 +202,9 @@ bool SearchInMemory(ScanContext& ctx, const std::string& name, bool isLast) {
     std::vector<std::string_view> lines;
     try {
         data = LoadWhole(name);
+        if (ctx.options.InputEncoding != 0) {
+            ConvertLoaded(data);
+        }
         lines = SplitLines(data);
     } catch (const FileError&) {
         scan.Failed();

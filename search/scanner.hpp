@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,10 @@ void SearchByLine(ScanContext& ctx, const std::string& name, bool isLast);
 // Loads the whole file first. False when memory ran out while loading, before
 // anything was written: the caller then reads the file line by line instead.
 bool SearchInMemory(ScanContext& ctx, const std::string& name, bool isLast);
+
+// Between the pieces a file is read in to detect its encoding: the host
+// processes its messages; false once the run was stopped.
+std::function<bool()> DetectionPause(ScanContext& ctx);
 
 // "ファイルアクセスでエラーが生じました：" in code page 932.
 const std::string& FileErrorText();

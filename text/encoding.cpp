@@ -218,7 +218,7 @@ TextEncoding DetectEncoding(std::string_view whole) noexcept {
     return d.Finish();
 }
 
-Sniffed SniffEncoding(ByteSource& source, std::size_t keep) {
+Sniffed SniffEncoding(ByteSource& source, std::size_t keep, const std::function<bool()>& between) {
     Sniffed s;
     EncodingDetector detector;
     std::string buf(std::size_t{1} << 16, '\0');
@@ -236,7 +236,7 @@ Sniffed SniffEncoding(ByteSource& source, std::size_t keep) {
                 std::string().swap(s.head);
             }
         }
-        if (detector.Feed(piece)) {
+        if (detector.Feed(piece) || (between && !between())) {
             break;
         }
     }

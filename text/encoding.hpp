@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -66,13 +67,16 @@ TextEncoding DetectEncoding(std::string_view whole) noexcept;
 // Reads `source` until its encoding is known. What was read is kept in `head`
 // while it stays within `keep` bytes: then `replayable` is true and the input
 // goes on with ReplaySource(head, source). Otherwise `head` is empty and the
-// caller reads the input again from its start.
+// caller reads the input again from its start. `between`, when given, is
+// called after each piece read; false ends the reading (the answer is then
+// what the bytes so far say, as if the input ended there).
 struct Sniffed {
     TextEncoding encoding = TextEncoding::Cp932;
     std::string head;
     bool replayable = true;
 };
-Sniffed SniffEncoding(ByteSource& source, std::size_t keep = std::size_t{1} << 20);
+Sniffed SniffEncoding(ByteSource& source, std::size_t keep = std::size_t{1} << 20,
+                      const std::function<bool()>& between = {});
 
 // Hands out `head`, then the rest of `rest`.
 class ReplaySource : public ByteSource {

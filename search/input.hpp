@@ -1,0 +1,55 @@
+// One input file opened for a scan, handed out as code page 932 text. With
+// detection on, the start of the file (or all of it, for a file of valid
+// UTF-8 or plain ASCII) is read once before the first line to find its
+// encoding; a UTF-8 or UTF-16 file is then converted as it is read. With
+// detection off the bytes come straight from the file.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/file.hpp"
+#include "text/encoding.hpp"
+#include "text/lines.hpp"
+
+namespace korvalen {
+
+class InputText {
+  public:
+    // Opens `name` (throws FileError). `between` is called after each piece
+    // read while detecting; false ends the detection early (a Stop), the
+    // file then counts as code page 932.
+    InputText(const std::string& name, bool detect, const std::function<bool()>& between = {});
+    InputText(const InputText&) = delete;
+    InputText& operator=(const InputText&) = delete;
+
+    ByteSource& Source() noexcept { return *source_; }
+    TextEncoding Encoding() const noexcept { return encoding_; }
+
+    // Closes the file and reports a failed close.
+    void Close() { file_.Close(); }
+
+  private:
+    class FileSource : public ByteSource {
+      public:
+        explicit FileSource(File& file) : file_(file) {}
+        std::size_t Read(char* buf, std::size_t n) override { return file_.Read(buf, n); }
+
+      private:
+        File& file_;
+    };
+
+    File file_;
+    FileSource raw_{file_};
+    std::optional<ReplaySource> replay_;
+    std::optional<Cp932Source> convert_;
+    ByteSource* source_ = &raw_;
+    TextEncoding encoding_ = TextEncoding::Cp932;
+};
+
+// The encoding of a whole file already in memory, and the text as code page
+// 932 (`data` is replaced by its conversion when it is not already so).
+TextEncoding ConvertLoaded(std::string& data);
+
+}  // namespace korvalen

@@ -10,6 +10,10 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define KORVALEN_X86 1
+#endif
 
 namespace korvalen {
 
@@ -53,59 +57,134 @@ bool OnBoundary(std::string_view line, std::size_t pos, std::size_t& cursor) noe
     return run % 2 == 0;
 }
 
-// The line breaks of a block in order, found 64 bytes at a time.
-class BreakFinder {
-  public:
-    BreakFinder(const char* p, std::size_t n) : p_(p), n_(n) {}
+constexpr std::size_t kNoBit = static_cast<std::size_t>(-1);
 
-    // The first CR or LF at or after `from`, or the block's end.
-    std::size_t Next(std::size_t from) {
-        while (from < n_) {
-            const std::size_t window = from & ~std::size_t{63};
-            if (window != base_ || !loaded_) {
-                Load(window);
-            }
-            const std::uint64_t m = mask_ & (~std::uint64_t{0} << (from - base_));
-            if (m != 0) {
-                return base_ + static_cast<std::size_t>(std::countr_zero(m));
-            }
-            from = base_ + 64;
-        }
-        return n_;
-    }
-
-  private:
-    void Load(std::size_t window) {
-        base_ = window;
-        loaded_ = true;
-        mask_ = 0;
-#ifdef __SSE2__
-        if (window + 64 <= n_) {
-            const __m128i vlf = _mm_set1_epi8('\n');
-            const __m128i vcr = _mm_set1_epi8('\r');
-            for (int k = 0; k < 4; ++k) {
-                const __m128i v =
-                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(p_ + window + 16 * k));
-                const auto m = static_cast<std::uint32_t>(_mm_movemask_epi8(
-                    _mm_or_si128(_mm_cmpeq_epi8(v, vlf), _mm_cmpeq_epi8(v, vcr))));
-                mask_ |= static_cast<std::uint64_t>(m) << (16 * k);
-            }
-            return;
-        }
+// Set bits of `bits` in [from, to). The baseline x86-64 has no popcount
+// instruction; without one the count is a library call.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__POPCNT__)
+__attribute__((target_clones("popcnt", "default")))
 #endif
-        for (std::size_t i = window; i < n_ && i < window + 64; ++i) {
-            if (IsBreakByte(p_[i])) {
-                mask_ |= std::uint64_t{1} << (i - window);
-            }
+std::size_t
+CountBits(const std::vector<std::uint64_t>& bits, std::size_t from, std::size_t to) noexcept {
+    if (from >= to) {
+        return 0;
+    }
+    std::size_t w = from >> 6;
+    const std::size_t last = (to - 1) >> 6;
+    std::uint64_t m = bits[w] & (~std::uint64_t{0} << (from & 63));
+    std::size_t count = 0;
+    while (w < last) {
+        count += static_cast<std::size_t>(std::popcount(m));
+        m = bits[++w];
+    }
+    const unsigned top = static_cast<unsigned>(to - (last << 6));  // 1..64
+    if (top < 64) {
+        m &= (std::uint64_t{1} << top) - 1;
+    }
+    return count + static_cast<std::size_t>(std::popcount(m));
+}
+
+// The last set bit below `pos`, or kNoBit.
+std::size_t LastBitBefore(const std::vector<std::uint64_t>& bits, std::size_t pos) noexcept {
+    if (pos == 0) {
+        return kNoBit;
+    }
+    std::size_t w = (pos - 1) >> 6;
+    const unsigned top = static_cast<unsigned>(pos - (w << 6));  // 1..64
+    std::uint64_t m = bits[w];
+    if (top < 64) {
+        m &= (std::uint64_t{1} << top) - 1;
+    }
+    while (m == 0) {
+        if (w == 0) {
+            return kNoBit;
+        }
+        m = bits[--w];
+    }
+    return (w << 6) + 63 - static_cast<std::size_t>(std::countl_zero(m));
+}
+
+// The first set bit at or after `pos`, or `n` (bits past `n` are clear).
+std::size_t NextBitFrom(const std::vector<std::uint64_t>& bits, std::size_t pos,
+                        std::size_t n) noexcept {
+    if (pos >= n) {
+        return n;
+    }
+    std::size_t w = pos >> 6;
+    std::uint64_t m = bits[w] & (~std::uint64_t{0} << (pos & 63));
+    const std::size_t words = (n + 63) >> 6;
+    while (m == 0) {
+        if (++w == words) {
+            return n;
+        }
+        m = bits[w];
+    }
+    return (w << 6) + static_cast<std::size_t>(std::countr_zero(m));
+}
+
+// Marks the bytes of p[0, n) that are in `set` (256 bits), one bit per byte.
+void MarkClassScalar(const std::array<std::uint64_t, 4>& set, const char* p, std::size_t from,
+                     std::size_t n, std::uint64_t* out) noexcept {
+    for (std::size_t i = from; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(p[i]);
+        if ((set[c >> 6] >> (c & 63) & 1) != 0) {
+            out[i >> 6] |= std::uint64_t{1} << (i & 63);
         }
     }
+}
 
-    const char* p_;
-    std::size_t n_;
-    std::size_t base_ = 0;
-    bool loaded_ = false;
-    std::uint64_t mask_ = 0;
-};
+#ifdef KORVALEN_X86
+bool HaveAvx2() noexcept {
+    return __builtin_cpu_supports("avx2");
+}
+
+// The same 32 bytes at a time: the low nibble picks a byte of flags for the
+// high nibbles 0-7 (or 8-15), the high nibble picks the flag.
+__attribute__((target("avx2"))) void MarkClassAvx2(const std::array<std::uint64_t, 4>& set,
+                                                   const char* p, std::size_t n,
+                                                   std::uint64_t* out) noexcept {
+    alignas(16) std::uint8_t lo[16] = {};
+    alignas(16) std::uint8_t hi[16] = {};
+    for (unsigned c = 0; c < 256; ++c) {
+        if ((set[c >> 6] >> (c & 63) & 1) != 0) {
+            (c < 128 ? lo : hi)[c & 15] |= static_cast<std::uint8_t>(1u << ((c >> 4) & 7));
+        }
+    }
+    const __m256i tlo = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<__m128i*>(lo)));
+    const __m256i thi = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<__m128i*>(hi)));
+    const __m256i bits =
+        _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16,
+                         32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+    const __m256i top = _mm256_set1_epi8(-128);
+    const __m256i nib = _mm256_set1_epi8(0x0F);
+    const __m256i zero = _mm256_setzero_si256();
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+        const __m256i flags = _mm256_or_si256(_mm256_shuffle_epi8(tlo, v),
+                                              _mm256_shuffle_epi8(thi, _mm256_xor_si256(v, top)));
+        const __m256i bit =
+            _mm256_shuffle_epi8(bits, _mm256_and_si256(_mm256_srli_epi16(v, 4), nib));
+        const auto m = ~static_cast<std::uint32_t>(
+            _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(flags, bit), zero)));
+        std::memcpy(reinterpret_cast<char*>(out) + i / 8, &m, sizeof m);
+    }
+    MarkClassScalar(set, p, i, n, out);
+}
+#endif
+
+// One bit per byte of p[0, n): the byte is in `set`.
+void MarkClass(const std::array<std::uint64_t, 4>& set, const char* p, std::size_t n,
+               std::vector<std::uint64_t>& out) {
+    out.assign((n + 63) / 64, 0);
+#ifdef KORVALEN_X86
+    if (HaveAvx2()) {
+        MarkClassAvx2(set, p, n, out.data());
+        return;
+    }
+#endif
+    MarkClassScalar(set, p, 0, n, out.data());
+}
 
 }  // namespace
 
@@ -197,6 +276,7 @@ void FastScanner::SetWords(std::vector<std::string> words) {
     std::sort(pair_words_.begin(), pair_words_.end());
     pair_words_.erase(std::unique(pair_words_.begin(), pair_words_.end()), pair_words_.end());
     prev_words_known_ = false;
+    SetJoinTables();
 }
 
 void FastScanner::Reset() noexcept {
@@ -297,11 +377,23 @@ void FastScanner::ScanSource(ByteSource& source, Host& host) {
 
 std::int64_t FastScanner::ScanBlock(std::string_view block, Host& host) {
     matches_.clear();
-    if (matcher_) {
-        matcher_->FindAll(block, matches_);
+    if (!matcher_) {
+        SetWords({});
     }
+    matcher_->FindAll(block, matches_, &breaks_);
+    if (config_.cr_text) {
+        ScanJoined(block, host);
+    } else {
+        ScanPlain(block, host);
+    }
+    // Every line of the block ends in a break but the input's last one.
+    const std::size_t n = block.size();
+    const std::size_t lines =
+        CountBits(breaks_.ends, 0, n) + ((n > 0 && !IsBreakByte(block[n - 1])) ? 1 : 0);
+    const std::size_t break_bytes = CountBits(breaks_.any, 0, n);
+    lines_ += static_cast<std::int64_t>(lines);
     const std::int64_t progress =
-        config_.cr_text ? ScanJoined(block, host) : ScanPlain(block, host);
+        static_cast<std::int64_t>(n - break_bytes) + 2 * static_cast<std::int64_t>(lines);
     if (!prev_.empty() && prev_.data() != prev_store_.data()) {
         prev_store_.assign(prev_);  // the block's buffer is reused
         prev_ = prev_store_;
@@ -329,50 +421,31 @@ std::uint32_t FastScanner::FirstDirect(std::string_view line, std::size_t line_b
     return best;
 }
 
-std::int64_t FastScanner::ScanPlain(std::string_view block, Host& host) {
-    const char* b = block.data();
+void FastScanner::ScanPlain(std::string_view block, Host& host) {
     const std::size_t n = block.size();
-    std::size_t pos = 0;
-    std::size_t lines = 0;
-    std::size_t break_bytes = 0;
+    std::size_t counted = 0;  // line ends in [0, counted) are in `before`
+    std::size_t before = 0;
     std::size_t mi = 0;
     const std::size_t mc = matches_.size();
     while (mi < mc) {
         // The line of the next occurrence; the lines before it hold none.
         const Matcher::Match& m = matches_[mi];
-        std::size_t begin = m.end - matcher_->Length(m.word);
-        while (begin > pos && !IsBreakByte(b[begin - 1])) {
-            --begin;
-        }
-        const BreakCount skipped = CountBreaks(b + pos, begin - pos);
-        lines += skipped.breaks;
-        break_bytes += skipped.bytes;
-        const std::size_t end = FindBreakByte(b, m.end, n);
+        const std::size_t last = LastBitBefore(breaks_.any, m.end - matcher_->Length(m.word));
+        const std::size_t begin = last == kNoBit ? 0 : last + 1;
+        const std::size_t end = NextBitFrom(breaks_.any, m.end, n);
+        before += CountBits(breaks_.ends, counted, begin);
+        counted = begin;
         std::size_t mj = mi + 1;
         while (mj < mc && matches_[mj].end <= end) {
             ++mj;
         }
         const std::string_view line = block.substr(begin, end - begin);
-        ++lines;
         const std::uint32_t word = FirstDirect(line, begin, mi, mj);
         if (word != kNone) {
-            host.Hit(lines_ + static_cast<std::int64_t>(lines), word, line);
+            host.Hit(lines_ + static_cast<std::int64_t>(before) + 1, word, line);
         }
-        const std::size_t br = BreakLength(b, end, n);
-        break_bytes += br;
-        pos = end + br;
         mi = mj;
     }
-    if (pos < n) {
-        const BreakCount rest = CountBreaks(b + pos, n - pos);
-        lines += rest.breaks;
-        break_bytes += rest.bytes;
-        if (!IsBreakByte(b[n - 1])) {
-            ++lines;  // the input's last line, without a break
-        }
-    }
-    lines_ += static_cast<std::int64_t>(lines);
-    return static_cast<std::int64_t>(n - break_bytes) + 2 * static_cast<std::int64_t>(lines);
 }
 
 bool FastScanner::JunctionMayMatch(std::string_view line,
@@ -473,58 +546,168 @@ void FastScanner::TestJoined(std::string_view line, std::size_t first, std::size
     }
 }
 
-std::int64_t FastScanner::ScanJoined(std::string_view block, Host& host) {
+void FastScanner::SetJoinTables() {
+    // Blanks at the join move it; otherwise a word across it holds the two
+    // bytes that meet there, or one of them beside the space of the spaced join.
+    join_end_.fill(0);
+    join_start_.fill(0);
+    for (const auto& [pair, id] : pair_words_) {
+        const unsigned a = pair >> 8;
+        const unsigned z = pair & 0xFF;
+        join_end_[a] |= z == ' ' ? kJoinAlways : kJoinPair;
+        join_start_[z] |= a == ' ' ? kJoinAlways : kJoinPair;
+    }
+    for (const unsigned char c : {0x20, 0x09, 0x81}) {
+        join_start_[c] |= kJoinAlways;
+    }
+    if (config_.trim_prev) {
+        for (const unsigned char c : {0x20, 0x09, 0x40}) {
+            join_end_[c] |= kJoinAlways;
+        }
+    }
+    join_trim_prev_ = config_.trim_prev;
+    start_set_.fill(0);
+    end_set_.fill(0);
+    any_end_always_ = false;
+    for (unsigned c = 0; c < 256; ++c) {
+        if (join_start_[c] != 0) {
+            start_set_[c >> 6] |= std::uint64_t{1} << (c & 63);
+        }
+        if ((join_end_[c] & kJoinAlways) != 0) {
+            end_set_[c >> 6] |= std::uint64_t{1} << (c & 63);
+            any_end_always_ = true;
+        }
+    }
+}
+
+std::size_t FastScanner::NextJoin(std::string_view block, std::size_t from, std::size_t to) const {
+    const char* b = block.data();
+    const std::vector<std::uint64_t>& any = breaks_.any;
+    const std::vector<std::uint64_t>& ends = breaks_.ends;
+    for (std::size_t w = from >> 6; (w << 6) < to; ++w) {
+        // Before the block: as if a break, so that its first line has none
+        // before it.
+        const std::uint64_t pa = w > 0 ? any[w - 1] : ~std::uint64_t{0};
+        const std::uint64_t pe = w > 0 ? ends[w - 1] : ~std::uint64_t{0};
+        const std::uint64_t a = any[w];
+        const std::uint64_t crlf = a & ~ends[w];  // a CR that an LF follows
+        // Bit x: a line starts at x after one break, and the line before it
+        // is not empty. The break is one byte at x-1, or CR LF at x-2.
+        const std::uint64_t start = ~a & ((a << 1) | (pa >> 63));
+        const std::uint64_t one = start & ~((a << 2) | (pa >> 62));
+        const std::uint64_t two =
+            start & ((crlf << 2) | ((pa & ~pe) >> 62)) & ~((a << 3) | (pa >> 61));
+        std::uint64_t cand = (one | two) & start_class_[w];
+        if (any_end_always_) {
+            const std::uint64_t e = end_class_[w];
+            const std::uint64_t pc = w > 0 ? end_class_[w - 1] : 0;
+            cand |= (one & ((e << 2) | (pc >> 62))) | (two & ((e << 3) | (pc >> 61)));
+        }
+        if ((w << 6) < from) {
+            cand &= ~std::uint64_t{0} << (from & 63);
+        }
+        if (to - (w << 6) < 64) {
+            cand &= (std::uint64_t{1} << (to - (w << 6))) - 1;
+        }
+        for (; cand != 0; cand &= cand - 1) {
+            const std::size_t x = (w << 6) + static_cast<std::size_t>(std::countr_zero(cand));
+            const std::size_t k = (b[x - 1] == '\n' && b[x - 2] == '\r') ? x - 2 : x - 1;
+            const auto ca = static_cast<unsigned char>(b[k - 1]);
+            const auto cz = static_cast<unsigned char>(b[x]);
+            const unsigned ta = join_end_[ca];
+            const unsigned tz = join_start_[cz];
+            if (((ta | tz) & kJoinAlways) != 0 || ((ta & tz) != 0 && PairBit(PairOf(ca, cz)))) {
+                return x;
+            }
+        }
+    }
+    return to;
+}
+
+std::string_view FastScanner::LineBefore(std::string_view block, std::size_t x) const {
+    const char* b = block.data();
+    std::size_t k = x;  // the end of the line before
+    if (x < block.size() || IsBreakByte(b[x - 1])) {
+        k = x - 1;
+        if (b[k] == '\n' && k > 0 && b[k - 1] == '\r') {
+            --k;
+        }
+    }
+    if (k == 0 || IsBreakByte(b[k - 1])) {
+        return {};
+    }
+    const std::size_t last = LastBitBefore(breaks_.any, k);
+    const std::size_t begin = last == kNoBit ? 0 : last + 1;
+    return block.substr(begin, k - begin);
+}
+
+void FastScanner::ScanJoined(std::string_view block, Host& host) {
     const char* b = block.data();
     const std::size_t n = block.size();
-    BreakFinder breaks(b, n);
     std::size_t pos = 0;
-    std::size_t lines = 0;
-    std::size_t break_bytes = 0;
+    std::size_t counted = 0;  // line ends in [0, counted) are in `before`
+    std::size_t before = 0;
     std::size_t mi = 0;
     const std::size_t mc = matches_.size();
     const bool quick = space_words_.empty();
+    if (quick) {
+        if (join_trim_prev_ != config_.trim_prev) {
+            SetJoinTables();
+        }
+        MarkClass(start_set_, b, n, start_class_);
+        if (any_end_always_) {
+            MarkClass(end_set_, b, n, end_class_);
+        }
+    }
     while (pos < n) {
-        const std::size_t end = breaks.Next(pos);
-        const std::size_t br = BreakLength(b, end, n);
-        ++lines;
-        break_bytes += br;
+        if (pos > 0 && quick && prev_words_known_ && prev_words_.empty()) {
+            // Up to the next line with a word, a line can hit only across a
+            // join that may hold one: the lines between go in bulk.
+            std::size_t next = n;
+            if (mi < mc) {
+                const Matcher::Match& m = matches_[mi];
+                const std::size_t last =
+                    LastBitBefore(breaks_.any, m.end - matcher_->Length(m.word));
+                next = last == kNoBit ? 0 : last + 1;
+            }
+            const std::size_t event = NextJoin(block, pos, next);
+            if (event > pos) {
+                prev_ = LineBefore(block, event);
+                pos = event;
+                if (pos == n) {
+                    break;
+                }
+            }
+        }
+        const std::size_t start = pos;
+        const std::size_t end = NextBitFrom(breaks_.any, pos, n);
         std::size_t mj = mi;
         while (mj < mc && matches_[mj].end <= end) {
             ++mj;
         }
-        const std::string_view line = block.substr(pos, end - pos);
-        pos = end + br;
-        if (line.empty()) {
-            prev_ = {};
-            continue;
-        }
-        if (mj == mi && !prev_.empty() && prev_words_.empty() && prev_words_known_ && quick) {
-            // The common line: no word in it nor in the previous line; only a
-            // word across the join could hit, and it would hold the bytes
-            // that meet there.
-            const auto a = static_cast<unsigned char>(prev_.back());
-            const auto z = static_cast<unsigned char>(line.front());
-            const bool blank_end = config_.trim_prev && (a == 0x20 || a == 0x09 || a == 0x40);
-            const bool blank_start = z == 0x20 || z == 0x09 || z == 0x81;
-            if (!blank_end && !blank_start && !PairBit(PairOf(a, z)) && !PairBit(PairOf(a, ' ')) &&
-                !PairBit(PairOf(' ', z))) {
-                prev_ = line;
-                continue;
-            }
-        }
-        const std::int64_t number = lines_ + static_cast<std::int64_t>(lines);
+        const std::string_view line = block.substr(start, end - start);
+        pos = end + BreakLength(b, end, n);
         std::uint32_t word = kNone;
         bool wrapped = false;
-        if (prev_.empty()) {
-            if (mj > mi) {
-                word = FirstDirect(line, end - line.size(), mi, mj);
+        if (!line.empty()) {
+            if (prev_.empty()) {
+                if (mj > mi) {
+                    word = FirstDirect(line, start, mi, mj);
+                }
+            } else {
+                TestJoined(line, mi, mj, word, wrapped);
             }
-        } else {
-            TestJoined(line, mi, mj, word, wrapped);
         }
-        if (word != kNone) {
-            host.Hit(wrapped ? number - 1 : number, word, wrapped ? prev_ : line);
+        if (line.empty() || word != kNone) {
+            if (word != kNone) {
+                before += CountBits(breaks_.ends, counted, start);
+                counted = start;
+                const std::int64_t number = lines_ + static_cast<std::int64_t>(before) + 1;
+                host.Hit(wrapped ? number - 1 : number, word, wrapped ? prev_ : line);
+            }
             prev_ = {};
+            prev_words_.clear();
+            prev_words_known_ = true;
         } else {
             prev_ = line;
             prev_words_.clear();
@@ -535,8 +718,6 @@ std::int64_t FastScanner::ScanJoined(std::string_view block, Host& host) {
         }
         mi = mj;
     }
-    lines_ += static_cast<std::int64_t>(lines);
-    return static_cast<std::int64_t>(n - break_bytes) + 2 * static_cast<std::int64_t>(lines);
 }
 
 }  // namespace korvalen

@@ -3,6 +3,7 @@
 // applied only to lines that can hold a hit.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -75,8 +76,16 @@ class FastScanner {
     // Scans a block of whole lines; the last line lacks its break only at the
     // input's end. Returns the progress of the block.
     std::int64_t ScanBlock(std::string_view block, Host& host);
-    std::int64_t ScanPlain(std::string_view block, Host& host);
-    std::int64_t ScanJoined(std::string_view block, Host& host);
+    void ScanPlain(std::string_view block, Host& host);
+    void ScanJoined(std::string_view block, Host& host);
+    // Fills join_end_ and join_start_ from the words and the options.
+    void SetJoinTables();
+    // The first line start in [from, to) that follows a line that is not
+    // empty and whose join with it may hold a word, or `to`.
+    std::size_t NextJoin(std::string_view block, std::size_t from, std::size_t to) const;
+    // The line that ends just before the line start `x` (at the block's end:
+    // its last line), empty when there is none.
+    std::string_view LineBefore(std::string_view block, std::size_t x) const;
 
     // The first word of the list that the line holds (at a character boundary
     // with JapaneseWord), or kNone; matches [first, last) are the line's.
@@ -102,8 +111,22 @@ class FastScanner {
     std::vector<std::uint64_t> pair_bits_;
     std::vector<std::pair<std::uint16_t, std::uint32_t>> pair_words_;  // sorted
     std::vector<std::uint32_t> space_words_;                           // words that are one space
+    // What a byte at the end of a line (join_end_) or at the start of the
+    // next (join_start_) allows across their join: kJoinAlways, a word there
+    // whatever the other byte; kJoinPair, a word that holds this byte and
+    // one on the other side (both must have it, and the pair must be a word's).
+    static constexpr std::uint8_t kJoinAlways = 1;
+    static constexpr std::uint8_t kJoinPair = 2;
+    std::array<std::uint8_t, 256> join_end_{}, join_start_{};
+    bool join_trim_prev_ = true;  // the option the tables were made for
+    // The same as sets of bytes, and which bytes of the block are in them.
+    std::array<std::uint64_t, 4> start_set_{};  // join_start_ not 0
+    std::array<std::uint64_t, 4> end_set_{};    // join_end_ has kJoinAlways
+    bool any_end_always_ = false;
+    std::vector<std::uint64_t> start_class_, end_class_;
 
     std::vector<Matcher::Match> matches_;
+    Matcher::Breaks breaks_;                 // of the block in hand
     std::vector<std::uint32_t> candidates_;  // scratch
     std::string tight_, spaced_;             // the joins
 

@@ -1,5 +1,7 @@
 #include "search/matcher.hpp"
 
+#include "search/fast_scan.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -17,24 +19,43 @@ bool CanOccur(const std::string& w) {
     return !w.empty() && w.find_first_of("\r\n") == std::string::npos;
 }
 
+// Keys are the first bytes read little-endian, as the vector filter sees them.
 std::uint32_t QuadAt(const char* p) {
     std::uint32_t q;
     std::memcpy(&q, p, sizeof q);
+    if constexpr (std::endian::native == std::endian::big) {
+        q = __builtin_bswap32(q);
+    }
     return q;
 }
 
+std::uint32_t PairAt(const char* p) {
+    return static_cast<unsigned char>(p[0]) |
+           static_cast<unsigned>(static_cast<unsigned char>(p[1])) << 8;
+}
+
+constexpr std::uint32_t kQuadMul = 0x9E3779B1u;
+
 std::uint32_t QuadHash(std::uint32_t q) {
-    return (q * 0x9E3779B1u) >> 16;
+    return (q * kQuadMul) >> 16;
 }
 
-std::uint16_t PairAt(const char* p) {
-    return static_cast<std::uint16_t>((static_cast<unsigned char>(p[0]) << 8) |
-                                      static_cast<unsigned char>(p[1]));
+bool TestBit(const std::vector<std::uint64_t>& bits, std::uint32_t i) {
+    return (bits[i >> 6] >> (i & 63) & 1) != 0;
 }
 
-// Above this many distinct first pairs the nibble masks pass nearly every
-// position, and the plain loop is faster.
-constexpr std::size_t kMaxVectorPairs = 24;
+void SetBit(std::vector<std::uint64_t>& bits, std::uint32_t i) {
+    bits[i >> 6] |= std::uint64_t{1} << (i & 63);
+}
+
+// Above this many distinct heads (first pairs, single bytes) the nibble masks
+// pass too many positions: the hashed filter is faster, and where it cannot
+// be used (words of one byte) the plain loop is.
+constexpr std::size_t kMaxNibbleHeads = 24;
+
+// The vector filters hold the candidate masks of this many bytes before they
+// look at the candidates: no call inside the vector loop.
+constexpr std::size_t kStretch = 8192;
 
 bool HaveAvx2() {
 #ifdef KORVALEN_X86
@@ -45,6 +66,27 @@ bool HaveAvx2() {
 }
 
 }  // namespace
+
+void Matcher::KeyTable::Build(std::vector<std::pair<std::uint32_t, std::uint32_t>> keyed) {
+    // At least twice as many slots as keys: mostly one key or none per slot.
+    unsigned bits = 4;
+    while ((std::size_t{1} << bits) < 2 * keyed.size()) {
+        ++bits;
+    }
+    shift = 32 - bits;
+    begin.assign((std::size_t{1} << bits) + 1, 0);
+    for (const auto& [key, id] : keyed) {
+        ++begin[Slot(key) + 1];
+    }
+    for (std::size_t s = 1; s < begin.size(); ++s) {
+        begin[s] += begin[s - 1];
+    }
+    items.assign(keyed.size(), {});
+    std::vector<std::uint32_t> fill(begin.begin(), begin.end() - 1);
+    for (const auto& kv : keyed) {
+        items[fill[Slot(kv.first)]++] = kv;
+    }
+}
 
 Matcher::Matcher(const std::vector<std::string>& words, Engine engine)
     : words_(words), lengths_(words.size()) {
@@ -61,51 +103,54 @@ Matcher::Matcher(const std::vector<std::string>& words, Engine engine)
     }
     single_.resize(256);
     pair_bits_.assign(65536 / 64, 0);
+    quad_bits_.assign(65536 / 64, 0);
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs, quads;
+    std::vector<std::uint32_t> firsts;  // distinct first pairs, for the nibbles
     for (const std::uint32_t id : ids_) {
         const std::string& w = words_[id];
         if (w.size() == 1) {
             single_[static_cast<unsigned char>(w[0])].push_back(id);
             any_single_ = true;
+            continue;
+        }
+        firsts.push_back(PairAt(w.data()));
+        if (w.size() < 4) {
+            SetBit(pair_bits_, PairAt(w.data()));
+            pairs.emplace_back(PairAt(w.data()), id);
         } else {
-            const std::uint16_t pair = PairAt(w.data());
-            pair_bits_[pair >> 6] |= std::uint64_t{1} << (pair & 63);
-            if (w.size() < 4) {
-                pair_words_.emplace_back(pair, id);
-            } else {
-                const std::uint32_t quad = QuadAt(w.data());
-                const std::uint32_t h = QuadHash(quad);
-                quad_bits_.resize(65536 / 64);
-                quad_bits_[h >> 6] |= std::uint64_t{1} << (h & 63);
-                quad_words_.emplace_back(quad, id);
-            }
+            SetBit(quad_bits_, QuadHash(QuadAt(w.data())));
+            quads.emplace_back(QuadAt(w.data()), id);
         }
     }
-    std::sort(pair_words_.begin(), pair_words_.end());
-    std::sort(quad_words_.begin(), quad_words_.end());
-
-    // Buckets for the vector filter: each distinct first pair (or single
-    // byte) gets one of eight, round robin.
-    std::vector<std::uint16_t> pairs;
-    for (const auto& [pair, id] : pair_words_) {
-        pairs.push_back(pair);
-    }
-    for (const auto& [quad, id] : quad_words_) {
-        pairs.push_back(PairAt(words_[id].data()));
-    }
-    std::sort(pairs.begin(), pairs.end());
-    pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+    pairs_.Build(std::move(pairs));
+    quads_.Build(std::move(quads));
+    std::sort(firsts.begin(), firsts.end());
+    firsts.erase(std::unique(firsts.begin(), firsts.end()), firsts.end());
     std::size_t singles = 0;
     for (const auto& list : single_) {
         singles += list.empty() ? 0 : 1;
     }
-    if (engine == Engine::Best && HaveAvx2() && !ids_.empty() &&
-        pairs.size() + singles <= kMaxVectorPairs) {
-        vector_ = true;
+
+    const std::size_t heads = firsts.size() + singles;
+    if (ids_.empty() || engine == Engine::Scalar || !HaveAvx2()) {
+        used_ = Engine::Scalar;
+    } else if (engine == Engine::Nibbles) {
+        used_ = Engine::Nibbles;
+    } else if (engine == Engine::Hashed) {
+        used_ = any_single_ ? Engine::Scalar : Engine::Hashed;  // it sees no word of one byte
+    } else if (heads <= kMaxNibbleHeads) {
+        used_ = Engine::Nibbles;
+    } else {
+        used_ = any_single_ ? Engine::Scalar : Engine::Hashed;
+    }
+    if (used_ == Engine::Nibbles) {
+        // Each distinct first pair (or single byte) gets one of eight
+        // buckets, round robin.
         unsigned bucket = 0;
-        for (const std::uint16_t pair : pairs) {
+        for (const std::uint32_t pair : firsts) {
             const auto bit = static_cast<std::uint8_t>(1u << (bucket++ % 8));
-            const unsigned a = pair >> 8;
-            const unsigned b = pair & 0xFF;
+            const unsigned a = pair & 0xFF;
+            const unsigned b = pair >> 8;
             lo0_[a & 15] |= bit;
             hi0_[a >> 4] |= bit;
             lo1_[b & 15] |= bit;
@@ -135,35 +180,43 @@ void Matcher::At(const char* p, std::size_t pos, std::size_t n, std::vector<Matc
     if (pos + 1 >= n) {
         return;
     }
-    const std::uint16_t pair = PairAt(p + pos);
-    if ((pair_bits_[pair >> 6] >> (pair & 63) & 1) == 0) {
-        return;
-    }
-    if (!pair_words_.empty()) {
-        auto it = std::lower_bound(pair_words_.begin(), pair_words_.end(),
-                                   std::pair<std::uint16_t, std::uint32_t>(pair, 0));
-        for (; it != pair_words_.end() && it->first == pair; ++it) {
-            const std::size_t len = lengths_[it->second];
-            if (len <= n - pos && std::memcmp(p + pos, words_[it->second].data(), len) == 0) {
-                out.push_back({pos + len, it->second});
+    const std::size_t left = n - pos;
+    if (!pairs_.items.empty()) {
+        const std::uint32_t pair = PairAt(p + pos);
+        if (TestBit(pair_bits_, pair)) {
+            const std::uint32_t s = pairs_.Slot(pair);
+            for (std::uint32_t k = pairs_.begin[s]; k < pairs_.begin[s + 1]; ++k) {
+                const auto [key, id] = pairs_.items[k];
+                const std::size_t len = lengths_[id];
+                if (key == pair && len <= left && (len == 2 || p[pos + 2] == words_[id][2])) {
+                    out.push_back({pos + len, id});
+                }
             }
         }
     }
-    if (quad_words_.empty() || n - pos < 4) {
+    if (quads_.items.empty() || left < 4) {
         return;
     }
     const std::uint32_t quad = QuadAt(p + pos);
-    const std::uint32_t h = QuadHash(quad);
-    if ((quad_bits_[h >> 6] >> (h & 63) & 1) == 0) {
+    if (!TestBit(quad_bits_, QuadHash(quad))) {
         return;
     }
-    auto it = std::lower_bound(quad_words_.begin(), quad_words_.end(),
-                               std::pair<std::uint32_t, std::uint32_t>(quad, 0));
-    for (; it != quad_words_.end() && it->first == quad; ++it) {
-        const std::size_t len = lengths_[it->second];
-        if (len <= n - pos &&
-            std::memcmp(p + pos + 4, words_[it->second].data() + 4, len - 4) == 0) {
-            out.push_back({pos + len, it->second});
+    const std::uint32_t s = quads_.Slot(quad);
+    for (std::uint32_t k = quads_.begin[s]; k < quads_.begin[s + 1]; ++k) {
+        const auto [key, id] = quads_.items[k];
+        const std::size_t len = lengths_[id];
+        if (key == quad && len <= left &&
+            std::memcmp(p + pos + 4, words_[id].data() + 4, len - 4) == 0) {
+            out.push_back({pos + len, id});
+        }
+    }
+}
+
+void Matcher::Candidates(const char* p, std::size_t n, std::size_t from, const std::uint32_t* masks,
+                         std::size_t count, std::vector<Match>& out) const {
+    for (std::size_t k = 0; k < count; ++k) {
+        for (std::uint32_t m = masks[k]; m != 0; m &= m - 1) {
+            At(p, from + 32 * k + static_cast<std::size_t>(std::countr_zero(m)), n, out);
         }
     }
 }
@@ -175,12 +228,18 @@ void Matcher::FindScalar(const char* p, std::size_t n, std::vector<Match>& out) 
         }
         return;
     }
-    const std::uint64_t* bits = pair_bits_.data();
-    for (std::size_t i = 0; i + 1 < n; ++i) {
-        const std::uint16_t pair = PairAt(p + i);
-        if ((bits[pair >> 6] >> (pair & 63) & 1) != 0) {
+    const bool pairs = !pairs_.items.empty();
+    const bool quads = !quads_.items.empty();
+    std::size_t i = 0;
+    for (; i + 4 <= n; ++i) {
+        const std::uint32_t q = QuadAt(p + i);
+        if ((pairs && TestBit(pair_bits_, q & 0xFFFF)) ||
+            (quads && TestBit(quad_bits_, QuadHash(q)))) {
             At(p, i, n, out);
         }
+    }
+    for (; i + 1 < n; ++i) {
+        At(p, i, n, out);
     }
 }
 
@@ -199,45 +258,169 @@ __attribute__((target("avx2"))) inline __m256i Buckets(__m256i v, __m256i lo, __
     return _mm256_and_si256(l, h);
 }
 
+// Bit k*4 of the result is bit k of the index: four masks of every fourth
+// position interleave into one in position order.
+constexpr std::array<std::uint32_t, 256> MakeSpread() {
+    std::array<std::uint32_t, 256> t{};
+    for (unsigned m = 0; m < 256; ++m) {
+        for (unsigned k = 0; k < 8; ++k) {
+            t[m] |= ((m >> k) & 1u) << (4 * k);
+        }
+    }
+    return t;
+}
+constexpr std::array<std::uint32_t, 256> kSpread = MakeSpread();
+
+// The break bits of the 32 bytes `a`, stored at `any` and `ends`; `b` holds
+// the 32 bytes that follow each of them.
+__attribute__((target("avx2"))) inline void MarkBreaks(__m256i a, __m256i b, char* any,
+                                                       char* ends) {
+    const __m256i lf = _mm256_cmpeq_epi8(a, _mm256_set1_epi8('\n'));
+    const __m256i cr = _mm256_cmpeq_epi8(a, _mm256_set1_epi8('\r'));
+    const __m256i lf_next = _mm256_cmpeq_epi8(b, _mm256_set1_epi8('\n'));
+    const auto any_bits = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(lf, cr)));
+    const auto end_bits = static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_or_si256(lf, _mm256_andnot_si256(lf_next, cr))));
+    // Little-endian: the low half of a 64-bit word comes first.
+    std::memcpy(any, &any_bits, sizeof any_bits);
+    std::memcpy(ends, &end_bits, sizeof end_bits);
+}
+
+// Bit `idx` of `bits`, for eight indexes at once: all ones where set.
+__attribute__((target("avx2"))) inline __m256i GatherBits(const std::uint64_t* bits, __m256i idx) {
+    const __m256i word =
+        _mm256_i32gather_epi32(reinterpret_cast<const int*>(bits), _mm256_srli_epi32(idx, 5), 4);
+    const __m256i bit = _mm256_and_si256(idx, _mm256_set1_epi32(31));
+    const __m256i one = _mm256_set1_epi32(1);
+    return _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_srlv_epi32(word, bit), one), one);
+}
+
 }  // namespace
 
-__attribute__((target("avx2"))) void Matcher::FindVector(const char* p, std::size_t n,
-                                                         std::vector<Match>& out) const {
+__attribute__((target("avx2"))) std::size_t Matcher::FindNibbles(const char* p, std::size_t n,
+                                                                 std::vector<Match>& out,
+                                                                 Breaks* breaks) const {
     const __m256i lo0 = Table(lo0_);
     const __m256i hi0 = Table(hi0_);
     const __m256i lo1 = Table(lo1_);
     const __m256i hi1 = Table(hi1_);
     const __m256i zero = _mm256_setzero_si256();
+    char* any = breaks != nullptr ? reinterpret_cast<char*>(breaks->any.data()) : nullptr;
+    char* ends = breaks != nullptr ? reinterpret_cast<char*>(breaks->ends.data()) : nullptr;
+    std::uint32_t masks[kStretch / 32];
     std::size_t i = 0;
-    for (; i + 33 <= n; i += 32) {
-        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
-        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 1));
-        const __m256i hit = _mm256_and_si256(Buckets(a, lo0, hi0), Buckets(b, lo1, hi1));
-        auto m = ~static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hit, zero)));
-        while (m != 0) {
-            At(p, i + static_cast<std::size_t>(std::countr_zero(m)), n, out);
-            m &= m - 1;
+    while (i + 33 <= n) {
+        const std::size_t from = i;
+        std::size_t k = 0;
+        for (; i + 33 <= n && k < kStretch / 32; i += 32, ++k) {
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 1));
+            const __m256i hit = _mm256_and_si256(Buckets(a, lo0, hi0), Buckets(b, lo1, hi1));
+            if (any != nullptr) {
+                MarkBreaks(a, b, any + i / 8, ends + i / 8);
+            }
+            masks[k] =
+                ~static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hit, zero)));
         }
+        Candidates(p, n, from, masks, k, out);
     }
+    const std::size_t marked = i;
     for (; i < n; ++i) {
         At(p, i, n, out);
     }
+    return marked;
+}
+
+// The first four bytes at each position, hashed into the bit set of the long
+// words' heads; the first two tested against the short words' pairs.
+__attribute__((target("avx2"))) std::size_t Matcher::FindHashed(const char* p, std::size_t n,
+                                                                std::vector<Match>& out,
+                                                                Breaks* breaks) const {
+    const bool pairs = !pairs_.items.empty();
+    const bool quads = !quads_.items.empty();
+    const __m256i mul = _mm256_set1_epi32(static_cast<int>(kQuadMul));
+    const __m256i low16 = _mm256_set1_epi32(0xFFFF);
+    char* any = breaks != nullptr ? reinterpret_cast<char*>(breaks->any.data()) : nullptr;
+    char* ends = breaks != nullptr ? reinterpret_cast<char*>(breaks->ends.data()) : nullptr;
+    std::uint32_t masks[kStretch / 32];
+    std::size_t i = 0;
+    while (i + 35 <= n) {
+        const std::size_t from = i;
+        std::size_t k = 0;
+        for (; i + 35 <= n && k < kStretch / 32; i += 32, ++k) {
+            if (any != nullptr) {
+                MarkBreaks(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i)),
+                           _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 1)),
+                           any + i / 8, ends + i / 8);
+            }
+            std::uint32_t m = 0;
+            for (unsigned o = 0; o < 4; ++o) {
+                const __m256i q = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + o));
+                __m256i hit = _mm256_setzero_si256();
+                if (quads) {
+                    const __m256i h = _mm256_srli_epi32(_mm256_mullo_epi32(q, mul), 16);
+                    hit = GatherBits(quad_bits_.data(), h);
+                }
+                if (pairs) {
+                    hit = _mm256_or_si256(
+                        hit, GatherBits(pair_bits_.data(), _mm256_and_si256(q, low16)));
+                }
+                m |= kSpread[static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(hit)))]
+                     << o;
+            }
+            masks[k] = m;
+        }
+        Candidates(p, n, from, masks, k, out);
+    }
+    const std::size_t marked = i;
+    for (; i < n; ++i) {
+        At(p, i, n, out);
+    }
+    return marked;
 }
 #else
-void Matcher::FindVector(const char* p, std::size_t n, std::vector<Match>& out) const {
+std::size_t Matcher::FindNibbles(const char* p, std::size_t n, std::vector<Match>& out,
+                                 Breaks*) const {
     FindScalar(p, n, out);
+    return 0;
+}
+std::size_t Matcher::FindHashed(const char* p, std::size_t n, std::vector<Match>& out,
+                                Breaks*) const {
+    FindScalar(p, n, out);
+    return 0;
 }
 #endif
 
-void Matcher::FindAll(std::string_view buf, std::vector<Match>& out) const {
-    if (ids_.empty() || buf.empty()) {
-        return;
+void Matcher::FindAll(std::string_view buf, std::vector<Match>& out, Breaks* breaks) const {
+    const char* p = buf.data();
+    const std::size_t n = buf.size();
+    std::size_t marked = 0;
+    if (breaks != nullptr) {
+        breaks->any.assign((n + 63) / 64, 0);
+        breaks->ends.assign((n + 63) / 64, 0);
     }
     const std::size_t first = out.size();
-    if (vector_) {
-        FindVector(buf.data(), buf.size(), out);
-    } else {
-        FindScalar(buf.data(), buf.size(), out);
+    if (!ids_.empty()) {
+        switch (used_) {
+            case Engine::Nibbles:
+                marked = FindNibbles(p, n, out, breaks);
+                break;
+            case Engine::Hashed:
+                marked = FindHashed(p, n, out, breaks);
+                break;
+            default:
+                FindScalar(p, n, out);
+                break;
+        }
+    }
+    if (breaks != nullptr) {
+        for (std::size_t i = FindBreakByte(p, marked, n); i < n; i = FindBreakByte(p, i + 1, n)) {
+            const std::uint64_t bit = std::uint64_t{1} << (i & 63);
+            breaks->any[i >> 6] |= bit;
+            if (p[i] == '\n' || i + 1 == n || p[i + 1] != '\n') {
+                breaks->ends[i >> 6] |= bit;
+            }
+        }
     }
     // Found by start; the scanners want them by end.
     auto by_end = [](const Match& a, const Match& b) { return a.end < b.end; };

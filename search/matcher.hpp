@@ -15,8 +15,10 @@ namespace korvalen {
 class Matcher {
   public:
     enum class Engine {
-        Best,    // the vector filter where the processor has AVX2 and the words suit it
-        Scalar,  // one position at a time (the reference for the vector filter)
+        Best,     // the fastest filter that suits the words and the processor
+        Scalar,   // one position at a time (the reference for the vector filters)
+        Nibbles,  // AVX2: bucket masks of the first two bytes (few words)
+        Hashed,   // AVX2: hashed bit sets of the first four bytes (many words)
     };
 
     struct Match {
@@ -26,37 +28,67 @@ class Matcher {
 
     // Words that can never occur in a line (empty ones, ones holding CR or LF)
     // are left out. Of equal words only the first is reported: it always wins.
+    // An engine that the processor or the words do not allow falls back to
+    // Scalar.
     explicit Matcher(const std::vector<std::string>& words, Engine engine = Engine::Best);
 
+    // The line breaks of a buffer, one bit per byte, found in the same pass.
+    struct Breaks {
+        std::vector<std::uint64_t> any;   // CR or LF
+        std::vector<std::uint64_t> ends;  // the last byte of each break: LF, or CR not before LF
+    };
+
     // Appends every occurrence in `buf`, overlapping ones included, sorted by
-    // end. `buf` may be of any size.
-    void FindAll(std::string_view buf, std::vector<Match>& out) const;
+    // end. `buf` may be of any size. With `breaks`, also marks its breaks (a
+    // CR at the very end counts as a break of its own).
+    void FindAll(std::string_view buf, std::vector<Match>& out, Breaks* breaks = nullptr) const;
 
     // No word can occur anywhere.
     bool Empty() const noexcept { return ids_.empty(); }
     std::size_t Length(std::uint32_t word) const noexcept { return lengths_[word]; }
-    bool Vectorised() const noexcept { return vector_; }
+    Engine Used() const noexcept { return used_; }
 
   private:
+    // Words by a key of their first bytes, found through a small hash table.
+    struct KeyTable {
+        unsigned shift = 32;                                         // slot = hash >> shift
+        std::vector<std::uint32_t> begin;                            // slots + 1
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> items;  // (key, word) by slot
+        void Build(std::vector<std::pair<std::uint32_t, std::uint32_t>> keyed);
+        std::uint32_t Slot(std::uint32_t key) const noexcept {
+            return static_cast<std::uint32_t>((key * 0x9E3779B1u) >> shift);
+        }
+    };
+
     // The occurrences that start at `pos`.
     void At(const char* p, std::size_t pos, std::size_t n, std::vector<Match>& out) const;
+    // The occurrences at the positions that masks[k] marks in the 32 bytes
+    // from `from` + 32 k.
+    void Candidates(const char* p, std::size_t n, std::size_t from, const std::uint32_t* masks,
+                    std::size_t count, std::vector<Match>& out) const;
     void FindScalar(const char* p, std::size_t n, std::vector<Match>& out) const;
-    void FindVector(const char* p, std::size_t n, std::vector<Match>& out) const;
+    // These two return how far they marked the breaks (a multiple of 32).
+    std::size_t FindNibbles(const char* p, std::size_t n, std::vector<Match>& out,
+                            Breaks* breaks) const;
+    std::size_t FindHashed(const char* p, std::size_t n, std::vector<Match>& out,
+                           Breaks* breaks) const;
 
     std::vector<std::string> words_;    // all words, by index
     std::vector<std::size_t> lengths_;  // by index
     std::vector<std::uint32_t> ids_;    // the words that take part
+    Engine used_ = Engine::Scalar;
     bool any_single_ = false;
-    // Words of one byte by that byte; longer ones by their first two bytes.
-    std::vector<std::vector<std::uint32_t>> single_;                   // 256 lists
-    std::vector<std::uint64_t> pair_bits_;                             // 65536 bits
-    std::vector<std::pair<std::uint16_t, std::uint32_t>> pair_words_;  // sorted, 2 or 3 bytes
-    // Words of four bytes or more by their first four, behind a hashed bitset.
-    std::vector<std::uint64_t> quad_bits_;                             // 65536 bits
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> quad_words_;  // sorted
-    // The vector filter: for the first and the second byte of a word, bucket
-    // masks by low and by high nibble (a word of one byte accepts any second).
-    bool vector_ = false;
+    // Words of one byte by that byte.
+    std::vector<std::vector<std::uint32_t>> single_;  // 256 lists
+    // Words of two or three bytes by their first two (little-endian), behind
+    // a bit set of those pairs.
+    std::vector<std::uint64_t> pair_bits_;  // 65536 bits
+    KeyTable pairs_;
+    // Words of four bytes or more by their first four, behind a hashed bit set.
+    std::vector<std::uint64_t> quad_bits_;  // 65536 bits
+    KeyTable quads_;
+    // Nibbles: for the first and the second byte of a word, bucket masks by
+    // low and by high nibble (a word of one byte accepts any second).
     std::array<std::uint8_t, 16> lo0_{}, hi0_{}, lo1_{}, hi1_{};
 };
 

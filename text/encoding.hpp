@@ -99,7 +99,7 @@ class Cp932Converter {
     explicit Cp932Converter(TextEncoding encoding) noexcept : encoding_(encoding) {}
 
     // The most bytes that Convert may write for `n` bytes of input.
-    static constexpr std::size_t MaxOutput(std::size_t n) noexcept { return 2 * n + 8; }
+    static constexpr std::size_t MaxOutput(std::size_t n) noexcept { return 2 * n + 16; }
 
     // Converts `in` (the next piece; `last` for the final one) into `out`,
     // which has room for MaxOutput(in.size()) bytes. Returns the count written.

@@ -74,6 +74,7 @@ TEST_F(Settings, OkAppliesAndSaveAlsoStores) {
         s.EOutputStrLength->setText(QStringLiteral("abc"));
         s.BSaveSet->click();
     });
+    // Every box to its own key; the keys the dialog does not own stay.
     const std::string ini = IniText();
     EXPECT_NE(
         ini.find("[Other]\r\nTagJump=0\r\nFileSeparate=1\r\nErrorStop=1\r\nFileOverWrite=1\r\n"
@@ -81,9 +82,7 @@ TEST_F(Settings, OkAppliesAndSaveAlsoStores) {
                  "JapaneseWord=1\r\nCRText=0\r\nOutputStrLength=abc\r\n"),
         std::string::npos)
         << ini;
-    EXPECT_NE(ini.find("Editor="), std::string::npos);
-    EXPECT_NE(ini.find("Delete=2"), std::string::npos);
-    EXPECT_NE(ini.find("RelFile=keep"), std::string::npos);
+    EXPECT_NE(ini.find("Delete=2\r\nRelFile=keep\r\n"), std::string::npos);
     EXPECT_EQ(f.Options.OutputStrLength, 120);  // "abc" leaves the last valid position
     EXPECT_EQ(f.Options.Delete, 2);
 }
@@ -115,18 +114,6 @@ TEST_F(Settings, InputEncodingBox) {
         EXPECT_EQ(f.Options.InputEncoding, c.applied) << c.stored;
     }
     EXPECT_EQ(IniText(), "<missing>");
-    for (bool on : {true, false}) {
-        WhileOpen(s, [&] {
-            s.CInputEncoding->setChecked(on);
-            s.BSaveSet->click();
-        });
-        EXPECT_EQ(f.Options.InputEncoding, on ? 1 : 0);
-        const std::string ini = IniText();
-        EXPECT_NE(ini.find(on ? "OutputStrLength=78\r\nInputEncoding=1\r\n"
-                              : "OutputStrLength=78\r\nInputEncoding=0\r\n"),
-                  std::string::npos)
-            << ini;
-    }
 }
 
 TEST_F(Settings, LengthArrowsStopAtTheirEnds) {
@@ -169,8 +156,6 @@ TEST_F(Settings, EditorBoxQuestionAndDialog) {
     s.Button1->click();
     const FileDialogRequest& first = desktop.requests.back();
     EXPECT_EQ(first.title, QStringLiteral("ｴﾃﾞｨﾀの指定"));
-    EXPECT_EQ(first.filters.front(), QStringLiteral("実行ファイル (*.exe)"));
-    EXPECT_EQ(first.filters.size(), 2);
     EXPECT_TRUE(first.directory.isEmpty() && first.fileName.isEmpty());
     EXPECT_TRUE(s.EEditor->text().isEmpty());
     QTest::mouseDClick(s.EEditor, Qt::LeftButton);
@@ -186,9 +171,9 @@ TEST_F(Settings, HelpTopicsOfTheControls) {
     TMainForm& f = Start();
     TSettingForm& s = *f.SettingForm();
     const std::vector<std::pair<QWidget*, int>> topics = {
-        {s.CNewTag, 101}, {s.CCRText, 110}, {s.EOutputStrLength, 111}, {s.EEditor, 112},
-        {s.Button1, 113}, {s.BOK, 114},     {s.BCancel, 115},          {s.BSaveSet, 116},
-        {s.CInputEncoding, 117}};
+        {s.CNewTag, 101}, {s.CCRText, 110},  {s.EOutputStrLength, 111},
+        {s.EEditor, 112}, {s.Button1, 113},  {s.BOK, 114},
+        {s.BCancel, 115}, {s.BSaveSet, 116}, {s.CInputEncoding, 117}};
     for (const auto& [control, topic] : topics) {
         f.HelpViewer()->hide();
         QTest::keyClick(control, Qt::Key_F1);

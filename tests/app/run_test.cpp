@@ -14,6 +14,7 @@
 #include <QUrl>
 #include <climits>
 #include <map>
+#include <set>
 
 #include "tests/app/fake_desktop.hpp"
 #include "text/cp932.hpp"
@@ -21,29 +22,30 @@
 namespace korvalen::test {
 namespace {
 
-// What the window showed at one moment of a run.
+// What the window showed at one moment of a run: which controls were usable,
+// whether it was minimized, its caption and its icon text.
 struct Snapshot {
-    bool exit, stop, del, edit, rel, out, setting, keys, relBox, outBox, ks1, help, words;
-    bool progress, dropTarget, minimized;
+    std::map<std::string, bool> usable;
+    bool minimized;
     QString caption, iconText;
 };
 
 Snapshot Take(TMainForm& f) {
-    return {f.MFileExit->isEnabled(),
-            f.MFileStop->isEnabled(),
-            f.MFileOutDel->isEnabled(),
-            f.MEdit->menuAction()->isEnabled(),
-            f.MFileRel->isEnabled(),
-            f.MFileOut->isEnabled(),
-            f.MSetting->menuAction()->isEnabled(),
-            f.DCRelStr->isEnabled(),
-            f.ERelFile->isEnabled(),
-            f.EOutputFile->isEnabled(),
-            f.KS1->isEnabled(),
-            f.MHelp->menuAction()->isEnabled(),
-            f.MSearchStr->isEnabled(),
-            f.PFileCount->isVisible(),
-            f.DropTarget(),
+    return {{{"MFileExit", f.MFileExit->isEnabled()},
+             {"MFileStop", f.MFileStop->isEnabled()},
+             {"MFileOutDel", f.MFileOutDel->isEnabled()},
+             {"MEdit", f.MEdit->menuAction()->isEnabled()},
+             {"MFileRel", f.MFileRel->isEnabled()},
+             {"MFileOut", f.MFileOut->isEnabled()},
+             {"MSetting", f.MSetting->menuAction()->isEnabled()},
+             {"DCRelStr", f.DCRelStr->isEnabled()},
+             {"ERelFile", f.ERelFile->isEnabled()},
+             {"EOutputFile", f.EOutputFile->isEnabled()},
+             {"KS1", f.KS1->isEnabled()},
+             {"MHelp", f.MHelp->menuAction()->isEnabled()},
+             {"MSearchStr", f.MSearchStr->isEnabled()},
+             {"progress", f.PFileCount->isVisible()},
+             {"drop", f.DropTarget()}},
             f.isMinimized(),
             f.windowTitle(),
             f.windowIconText()};
@@ -123,29 +125,21 @@ TEST_F(Run, DropSearchesAndShowsItsProgress) {
     // Idle, locked, idle again: the lock table element by element.
     ASSERT_EQ(seen.size(), 1u);
     const Snapshot& during = seen[0];
-    for (const auto& [idle, running, name] : std::vector<std::tuple<bool, bool, const char*>>{
-             {before.exit, during.exit, "MFileExit"},
-             {before.del, during.del, "MFileOutDel"},
-             {before.edit, during.edit, "MEdit"},
-             {before.rel, during.rel, "MFileRel"},
-             {before.out, during.out, "MFileOut"},
-             {before.setting, during.setting, "MSetting"},
-             {before.keys, during.keys, "DCRelStr"},
-             {before.relBox, during.relBox, "ERelFile"},
-             {before.outBox, during.outBox, "EOutputFile"},
-             {before.dropTarget, during.dropTarget, "drop"}}) {
-        EXPECT_TRUE(idle) << name;
-        EXPECT_FALSE(running) << name;
+    const std::set<std::string> locked = {"MFileExit",   "MFileOutDel", "MEdit",    "MFileRel",
+                                          "MFileOut",    "MSetting",    "DCRelStr", "ERelFile",
+                                          "EOutputFile", "drop"};
+    const std::set<std::string> runOnly = {"MFileStop", "progress"};
+    for (const auto& [name, usable] : during.usable) {
+        EXPECT_EQ(before.usable.at(name), !runOnly.contains(name)) << name;
+        EXPECT_EQ(usable, !locked.contains(name)) << name;
+        EXPECT_EQ(after.usable.at(name), before.usable.at(name)) << name;
     }
-    EXPECT_TRUE(during.ks1 && during.help && during.words && during.stop && during.progress);
-    EXPECT_FALSE(before.stop || after.stop || before.progress || after.progress);
     EXPECT_TRUE(during.minimized);
     EXPECT_FALSE(after.minimized);
     EXPECT_EQ(during.caption, QStringLiteral("Korvalen+"));
     EXPECT_EQ(during.iconText, QStringLiteral("1/2検索中"));
     EXPECT_EQ(after.caption, QStringLiteral("Korvalen"));
     EXPECT_EQ(after.iconText, QStringLiteral("Korvalen"));
-    EXPECT_TRUE(after.exit && after.edit && after.keys && after.dropTarget);
 
     // The status follows the files and the hits, in order, and ends with the outcome.
     QStringList texts;
@@ -273,15 +267,8 @@ TEST_F(Run, StopEndsTheRunWithinTheFile) {
 }
 
 TEST_F(Run, WordEditsDuringARunApplyToTheLinesAfter) {
-    std::string text;
-    for (int i = 0; i < kManyLines; ++i) {
-        text += "a\r\n";
-    }
-    for (int i = 0; i < 10; ++i) {
-        text += "b\r\n";
-    }
     const QString ab = Path("ab.txt");
-    WriteAll(ab, text);
+    WriteAll(ab, ReadAll(Lines("a.txt", kManyLines, "a")) + ReadAll(Lines("b.txt", 10, "b")));
     const QString out = Path("out.txt");
     TMainForm& f = Ready(QStringLiteral("a"), out);
     ASSERT_TRUE(Drop(f, {ab}));
@@ -292,10 +279,8 @@ TEST_F(Run, WordEditsDuringARunApplyToTheLinesAfter) {
     // "a" up to where the words changed, then "b" for every line after.
     EXPECT_TRUE(Prefix(hits.at("a"), 1));
     EXPECT_LT(hits.at("a").size(), static_cast<std::size_t>(kManyLines));
-    EXPECT_EQ(hits.at("b"),
-              (std::vector<int>{kManyLines + 1, kManyLines + 2, kManyLines + 3, kManyLines + 4,
-                                kManyLines + 5, kManyLines + 6, kManyLines + 7, kManyLines + 8,
-                                kManyLines + 9, kManyLines + 10}));
+    EXPECT_EQ(hits.at("b").size(), 10u);
+    EXPECT_TRUE(Prefix(hits.at("b"), kManyLines + 1));
 }
 
 TEST_F(Run, ShiftCtrlReadsByLineAndTheEditorOpensAtTheEnd) {

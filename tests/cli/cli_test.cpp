@@ -104,18 +104,10 @@ TEST(Cli, ExitStatusAndStatusText) {
     const Result ascii = cli.Run({"-o", out, "-w", "x", a}, "C");
     EXPECT_EQ(ascii.code, 1);
     EXPECT_EQ(ascii.err, "?????????\n");
-}
-
-TEST(Cli, HelpNamesEveryOption) {
-    Cli cli;
-    const Result r = cli.Run({"--help"});
-    EXPECT_EQ(r.code, 0);
-    for (const char* option :
-         {"--output", "--relation", "--key", "--word", "--words-file", "--list-keys",
-          "--list-words", "--ini", "--set", "--by-line", "--quiet", "-o,", "-r,", "-k,", "-w,",
-          "-W,", "-q,", "Exit status"}) {
-        EXPECT_NE(r.out.find(option), std::string::npos) << option;
-    }
+    // Help goes to standard output and counts as success.
+    const Result help = cli.Run({"--help"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_TRUE(help.err.empty() && help.out.starts_with("Usage: korvalen-cli")) << help.err;
 }
 
 TEST(Cli, WordsInOrderAndListings) {
@@ -150,39 +142,31 @@ TEST(Cli, SameBytesAsADrop) {
     const std::string b = cli.File("b.txt", Sj("曇り\r\nのち雨。晴れ\r\n"));
     const std::string wordsFile = cli.File("w.txt", Sj("検索\r\n晴れ\r\n雨") + "\r\n");
     const std::int32_t widths[] = {0, 20, 33, -1};
+    const std::pair<const char*, bool iset::*> flags[] = {{"TagJump", &iset::TagJump},
+                                                          {"FileSeparate", &iset::FileSeparate},
+                                                          {"FileOverWrite", &iset::FileOverWrite},
+                                                          {"JapaneseWord", &iset::JapaneseWord},
+                                                          {"CRText", &iset::CRText}};
     for (int combo = 0; combo < 64; ++combo) {
-        iset options;
-        options.TagJump = (combo & 1) != 0;
-        options.FileSeparate = (combo & 2) != 0;
-        options.FileOverWrite = (combo & 4) != 0;
-        options.JapaneseWord = (combo & 8) != 0;
-        options.CRText = (combo & 16) != 0;
         const bool byLine = (combo & 32) != 0;
-        options.OutputStrLength = widths[combo % 4];
-        options.ErrorStop = false;
-
         const std::string cliOut = cli.dir / "cli.txt";
         const std::string dropOut = cli.dir / "drop.txt";
         WriteBytes(cliOut, "old\r\n");
         WriteBytes(dropOut, "old\r\n");
         std::vector<std::string> args = {"-q", "-o", cliOut, "-W", wordsFile};
-        for (const char* key :
-             {"TagJump", "FileSeparate", "FileOverWrite", "JapaneseWord", "CRText"}) {
-            const bool on = key == std::string("TagJump")         ? options.TagJump
-                            : key == std::string("FileSeparate")  ? options.FileSeparate
-                            : key == std::string("FileOverWrite") ? options.FileOverWrite
-                            : key == std::string("JapaneseWord")  ? options.JapaneseWord
-                                                                  : options.CRText;
-            args.push_back("--set");
-            args.push_back(std::string(key) + "=" + (on ? "1" : "0"));
+        iset options;
+        options.ErrorStop = false;
+        options.OutputStrLength = widths[combo % 4];
+        for (std::size_t i = 0; i < std::size(flags); ++i) {
+            options.*flags[i].second = (combo >> i & 1) != 0;
+            args.insert(args.end(), {"--set", std::string(flags[i].first) + "=" +
+                                                  (combo >> i & 1 ? "1" : "0")});
         }
-        args.push_back("--set");
-        args.push_back("OutputStrLength=" + std::to_string(options.OutputStrLength));
         if (byLine) {
             args.push_back("--by-line");
         }
-        args.push_back(a);
-        args.push_back(b);
+        args.insert(args.end(),
+                    {"--set", "OutputStrLength=" + std::to_string(options.OutputStrLength), a, b});
         const Result r = cli.Run(args);
         ASSERT_LE(r.code, 1) << r.err;
 

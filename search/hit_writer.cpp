@@ -34,10 +34,14 @@ void OutFile::Fail(const FileError& e) {
     throw OutputError(e.what());
 }
 
-void OutFile::WriteLine(std::string_view bytes) {
+void OutFile::CheckWritable() const {
     if (failed_ || !file_.IsOpen()) {
         throw OutputError("output file not writable");
     }
+}
+
+void OutFile::WriteLine(std::string_view bytes) {
+    CheckWritable();
     buf_.append(bytes);
     buf_.append("\r\n");
     if (buf_.size() >= kFlushAt) {
@@ -114,12 +118,19 @@ std::string ComposeHitLine(std::string_view path, std::int64_t number, std::stri
     return line;
 }
 
+void OutFile::WriteHitLine(const iset& options, std::string_view path, std::int64_t number,
+                           std::string_view word, std::string_view text) {
+    CheckWritable();
+    AppendHitLine(buf_, path, number, word, text, options);
+    buf_.append("\r\n");
+    if (buf_.size() >= kFlushAt) {
+        Flush();
+    }
+}
+
 void WriteHitLine(OutFile& out, const iset& options, std::string_view path, std::int64_t number,
                   std::string_view word, std::string_view text) {
-    thread_local std::string line;
-    line.clear();
-    AppendHitLine(line, path, number, word, text, options);
-    out.WriteLine(line);
+    out.WriteHitLine(options, path, number, word, text);
 }
 
 }  // namespace korvalen

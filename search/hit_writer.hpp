@@ -34,10 +34,14 @@ class OutFile {
     FileId Id() const;
 
     void WriteLine(std::string_view bytes);
+    // A hit line (see AppendHitLine), composed straight into the buffer.
+    void WriteHitLine(const iset& options, std::string_view path, std::int64_t number,
+                      std::string_view word, std::string_view text);
     // Flushes and closes; a file that is not open is left alone.
     void Close();
 
   private:
+    void CheckWritable() const;
     void Flush();
     [[noreturn]] void Fail(const FileError& e);
 

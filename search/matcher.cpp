@@ -40,6 +40,24 @@ std::uint32_t QuadHash(std::uint32_t q) {
     return (q * kQuadMul) >> 16;
 }
 
+// Words are short: a call to memcmp costs more than the comparison.
+bool SameBytes(const char* a, const char* b, std::size_t n) {
+    for (; n >= 8; a += 8, b += 8, n -= 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a, 8);
+        std::memcpy(&y, b, 8);
+        if (x != y) {
+            return false;
+        }
+    }
+    for (; n > 0; ++a, ++b, --n) {
+        if (*a != *b) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool TestBit(const std::vector<std::uint64_t>& bits, std::uint32_t i) {
     return (bits[i >> 6] >> (i & 63) & 1) != 0;
 }
@@ -105,15 +123,16 @@ Matcher::Matcher(const std::vector<std::string>& words, Engine engine)
     pair_bits_.assign(65536 / 64, 0);
     quad_bits_.assign(65536 / 64, 0);
     std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs, quads;
-    std::vector<std::uint32_t> firsts;  // distinct first pairs, for the nibbles
+    std::vector<std::string> heads;  // distinct first four bytes (or fewer), for the nibbles
     for (const std::uint32_t id : ids_) {
         const std::string& w = words_[id];
         if (w.size() == 1) {
             single_[static_cast<unsigned char>(w[0])].push_back(id);
             any_single_ = true;
+            heads.push_back(w);
             continue;
         }
-        firsts.push_back(PairAt(w.data()));
+        heads.push_back(w.substr(0, kNibbleBytes));
         if (w.size() < 4) {
             SetBit(pair_bits_, PairAt(w.data()));
             pairs.emplace_back(PairAt(w.data()), id);
@@ -124,48 +143,41 @@ Matcher::Matcher(const std::vector<std::string>& words, Engine engine)
     }
     pairs_.Build(std::move(pairs));
     quads_.Build(std::move(quads));
-    std::sort(firsts.begin(), firsts.end());
-    firsts.erase(std::unique(firsts.begin(), firsts.end()), firsts.end());
-    std::size_t singles = 0;
-    for (const auto& list : single_) {
-        singles += list.empty() ? 0 : 1;
-    }
+    std::sort(heads.begin(), heads.end());
+    heads.erase(std::unique(heads.begin(), heads.end()), heads.end());
 
-    const std::size_t heads = firsts.size() + singles;
     if (ids_.empty() || engine == Engine::Scalar || !HaveAvx2()) {
         used_ = Engine::Scalar;
     } else if (engine == Engine::Nibbles) {
         used_ = Engine::Nibbles;
     } else if (engine == Engine::Hashed) {
         used_ = any_single_ ? Engine::Scalar : Engine::Hashed;  // it sees no word of one byte
-    } else if (heads <= kMaxNibbleHeads) {
+    } else if (heads.size() <= kMaxNibbleHeads) {
         used_ = Engine::Nibbles;
     } else {
         used_ = any_single_ ? Engine::Scalar : Engine::Hashed;
     }
     if (used_ == Engine::Nibbles) {
-        // Each distinct first pair (or single byte) gets one of eight
-        // buckets, round robin.
-        unsigned bucket = 0;
-        for (const std::uint32_t pair : firsts) {
-            const auto bit = static_cast<std::uint8_t>(1u << (bucket++ % 8));
-            const unsigned a = pair & 0xFF;
-            const unsigned b = pair >> 8;
-            lo0_[a & 15] |= bit;
-            hi0_[a >> 4] |= bit;
-            lo1_[b & 15] |= bit;
-            hi1_[b >> 4] |= bit;
-        }
-        for (unsigned a = 0; a < 256; ++a) {
-            if (single_[a].empty()) {
-                continue;
-            }
-            const auto bit = static_cast<std::uint8_t>(1u << (bucket++ % 8));
-            lo0_[a & 15] |= bit;
-            hi0_[a >> 4] |= bit;
-            for (unsigned k = 0; k < 16; ++k) {
-                lo1_[k] |= bit;
-                hi1_[k] |= bit;
+        // With a bucket each, the first two bytes pass only the heads' pairs;
+        // with shared buckets also their mixtures, and the next two bytes
+        // sort those out.
+        deep_ = heads.size() > 8;
+        // Eight buckets; neighbours in sorted order share one, so that a
+        // bucket's heads differ little and its masks pass little more than
+        // them. A head shorter than four bytes accepts any byte after it.
+        for (std::size_t h = 0; h < heads.size(); ++h) {
+            const auto bit = static_cast<std::uint8_t>(1u << (h * 8 / heads.size()));
+            for (std::size_t k = 0; k < kNibbleBytes; ++k) {
+                if (k < heads[h].size()) {
+                    const auto c = static_cast<unsigned char>(heads[h][k]);
+                    lo_[k][c & 15] |= bit;
+                    hi_[k][c >> 4] |= bit;
+                } else {
+                    for (unsigned v = 0; v < 16; ++v) {
+                        lo_[k][v] |= bit;
+                        hi_[k][v] |= bit;
+                    }
+                }
             }
         }
     }
@@ -205,8 +217,7 @@ void Matcher::At(const char* p, std::size_t pos, std::size_t n, std::vector<Matc
     for (std::uint32_t k = quads_.begin[s]; k < quads_.begin[s + 1]; ++k) {
         const auto [key, id] = quads_.items[k];
         const std::size_t len = lengths_[id];
-        if (key == quad && len <= left &&
-            std::memcmp(p + pos + 4, words_[id].data() + 4, len - 4) == 0) {
+        if (key == quad && len <= left && SameBytes(p + pos + 4, words_[id].data() + 4, len - 4)) {
             out.push_back({pos + len, id});
         }
     }
@@ -297,25 +308,36 @@ __attribute__((target("avx2"))) inline __m256i GatherBits(const std::uint64_t* b
 
 }  // namespace
 
+template <bool kDeep>
 __attribute__((target("avx2"))) std::size_t Matcher::FindNibbles(const char* p, std::size_t n,
                                                                  std::vector<Match>& out,
                                                                  Breaks* breaks) const {
-    const __m256i lo0 = Table(lo0_);
-    const __m256i hi0 = Table(hi0_);
-    const __m256i lo1 = Table(lo1_);
-    const __m256i hi1 = Table(hi1_);
+    const __m256i lo0 = Table(lo_[0]);
+    const __m256i hi0 = Table(hi_[0]);
+    const __m256i lo1 = Table(lo_[1]);
+    const __m256i hi1 = Table(hi_[1]);
+    const __m256i lo2 = Table(lo_[2]);
+    const __m256i hi2 = Table(hi_[2]);
+    const __m256i lo3 = Table(lo_[3]);
+    const __m256i hi3 = Table(hi_[3]);
     const __m256i zero = _mm256_setzero_si256();
     char* any = breaks != nullptr ? reinterpret_cast<char*>(breaks->any.data()) : nullptr;
     char* ends = breaks != nullptr ? reinterpret_cast<char*>(breaks->ends.data()) : nullptr;
     std::uint32_t masks[kStretch / 32];
     std::size_t i = 0;
-    while (i + 33 <= n) {
+    while (i + 35 <= n) {
         const std::size_t from = i;
         std::size_t k = 0;
-        for (; i + 33 <= n && k < kStretch / 32; i += 32, ++k) {
+        for (; i + 35 <= n && k < kStretch / 32; i += 32, ++k) {
             const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
             const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 1));
-            const __m256i hit = _mm256_and_si256(Buckets(a, lo0, hi0), Buckets(b, lo1, hi1));
+            __m256i hit = _mm256_and_si256(Buckets(a, lo0, hi0), Buckets(b, lo1, hi1));
+            if constexpr (kDeep) {
+                const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 2));
+                const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 3));
+                hit = _mm256_and_si256(
+                    hit, _mm256_and_si256(Buckets(c, lo2, hi2), Buckets(d, lo3, hi3)));
+            }
             if (any != nullptr) {
                 MarkBreaks(a, b, any + i / 8, ends + i / 8);
             }
@@ -379,6 +401,7 @@ __attribute__((target("avx2"))) std::size_t Matcher::FindHashed(const char* p, s
     return marked;
 }
 #else
+template <bool kDeep>
 std::size_t Matcher::FindNibbles(const char* p, std::size_t n, std::vector<Match>& out,
                                  Breaks*) const {
     FindScalar(p, n, out);
@@ -403,7 +426,8 @@ void Matcher::FindAll(std::string_view buf, std::vector<Match>& out, Breaks* bre
     if (!ids_.empty()) {
         switch (used_) {
             case Engine::Nibbles:
-                marked = FindNibbles(p, n, out, breaks);
+                marked = deep_ ? FindNibbles<true>(p, n, out, breaks)
+                               : FindNibbles<false>(p, n, out, breaks);
                 break;
             case Engine::Hashed:
                 marked = FindHashed(p, n, out, breaks);

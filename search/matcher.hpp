@@ -17,7 +17,7 @@ class Matcher {
     enum class Engine {
         Best,     // the fastest filter that suits the words and the processor
         Scalar,   // one position at a time (the reference for the vector filters)
-        Nibbles,  // AVX2: bucket masks of the first two bytes (few words)
+        Nibbles,  // AVX2: bucket masks of the first four bytes (few words)
         Hashed,   // AVX2: hashed bit sets of the first four bytes (many words)
     };
 
@@ -68,6 +68,7 @@ class Matcher {
                     std::size_t count, std::vector<Match>& out) const;
     void FindScalar(const char* p, std::size_t n, std::vector<Match>& out) const;
     // These two return how far they marked the breaks (a multiple of 32).
+    template <bool kDeep>
     std::size_t FindNibbles(const char* p, std::size_t n, std::vector<Match>& out,
                             Breaks* breaks) const;
     std::size_t FindHashed(const char* p, std::size_t n, std::vector<Match>& out,
@@ -87,9 +88,11 @@ class Matcher {
     // Words of four bytes or more by their first four, behind a hashed bit set.
     std::vector<std::uint64_t> quad_bits_;  // 65536 bits
     KeyTable quads_;
-    // Nibbles: for the first and the second byte of a word, bucket masks by
-    // low and by high nibble (a word of one byte accepts any second).
-    std::array<std::uint8_t, 16> lo0_{}, hi0_{}, lo1_{}, hi1_{};
+    // Nibbles: for each of the first four bytes of a word, bucket masks by
+    // low and by high nibble.
+    static constexpr std::size_t kNibbleBytes = 4;
+    std::array<std::array<std::uint8_t, 16>, kNibbleBytes> lo_{}, hi_{};
+    bool deep_ = false;  // all four bytes, not the first two only
 };
 
 }  // namespace korvalen

@@ -10,10 +10,6 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define KORVALEN_X86 1
-#endif
 
 namespace korvalen {
 
@@ -120,70 +116,6 @@ std::size_t NextBitFrom(const std::vector<std::uint64_t>& bits, std::size_t pos,
         m = bits[w];
     }
     return (w << 6) + static_cast<std::size_t>(std::countr_zero(m));
-}
-
-// Marks the bytes of p[0, n) that are in `set` (256 bits), one bit per byte.
-void MarkClassScalar(const std::array<std::uint64_t, 4>& set, const char* p, std::size_t from,
-                     std::size_t n, std::uint64_t* out) noexcept {
-    for (std::size_t i = from; i < n; ++i) {
-        const auto c = static_cast<unsigned char>(p[i]);
-        if ((set[c >> 6] >> (c & 63) & 1) != 0) {
-            out[i >> 6] |= std::uint64_t{1} << (i & 63);
-        }
-    }
-}
-
-#ifdef KORVALEN_X86
-bool HaveAvx2() noexcept {
-    return __builtin_cpu_supports("avx2");
-}
-
-// The same 32 bytes at a time: the low nibble picks a byte of flags for the
-// high nibbles 0-7 (or 8-15), the high nibble picks the flag.
-__attribute__((target("avx2"))) void MarkClassAvx2(const std::array<std::uint64_t, 4>& set,
-                                                   const char* p, std::size_t n,
-                                                   std::uint64_t* out) noexcept {
-    alignas(16) std::uint8_t lo[16] = {};
-    alignas(16) std::uint8_t hi[16] = {};
-    for (unsigned c = 0; c < 256; ++c) {
-        if ((set[c >> 6] >> (c & 63) & 1) != 0) {
-            (c < 128 ? lo : hi)[c & 15] |= static_cast<std::uint8_t>(1u << ((c >> 4) & 7));
-        }
-    }
-    const __m256i tlo = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<__m128i*>(lo)));
-    const __m256i thi = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<__m128i*>(hi)));
-    const __m256i bits =
-        _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16,
-                         32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
-    const __m256i top = _mm256_set1_epi8(-128);
-    const __m256i nib = _mm256_set1_epi8(0x0F);
-    const __m256i zero = _mm256_setzero_si256();
-    std::size_t i = 0;
-    for (; i + 32 <= n; i += 32) {
-        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
-        const __m256i flags = _mm256_or_si256(_mm256_shuffle_epi8(tlo, v),
-                                              _mm256_shuffle_epi8(thi, _mm256_xor_si256(v, top)));
-        const __m256i bit =
-            _mm256_shuffle_epi8(bits, _mm256_and_si256(_mm256_srli_epi16(v, 4), nib));
-        const auto m = ~static_cast<std::uint32_t>(
-            _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(flags, bit), zero)));
-        std::memcpy(reinterpret_cast<char*>(out) + i / 8, &m, sizeof m);
-    }
-    MarkClassScalar(set, p, i, n, out);
-}
-#endif
-
-// One bit per byte of p[0, n): the byte is in `set`.
-void MarkClass(const std::array<std::uint64_t, 4>& set, const char* p, std::size_t n,
-               std::vector<std::uint64_t>& out) {
-    out.assign((n + 63) / 64, 0);
-#ifdef KORVALEN_X86
-    if (HaveAvx2()) {
-        MarkClassAvx2(set, p, n, out.data());
-        return;
-    }
-#endif
-    MarkClassScalar(set, p, 0, n, out.data());
 }
 
 }  // namespace
@@ -380,6 +312,13 @@ std::int64_t FastScanner::ScanBlock(std::string_view block, Host& host) {
     if (!matcher_) {
         SetWords({});
     }
+    // The joins need the byte classes of the block.
+    const bool joins = config_.cr_text && space_words_.empty();
+    if (joins && join_trim_prev_ != config_.trim_prev) {
+        SetJoinTables();
+    }
+    breaks_.classes[0].on = joins;
+    breaks_.classes[1].on = joins && start_always_;
     matcher_->FindAll(block, matches_, &breaks_);
     if (config_.cr_text) {
         ScanJoined(block, host);
@@ -448,8 +387,8 @@ void FastScanner::ScanPlain(std::string_view block, Host& host) {
     }
 }
 
-bool FastScanner::JunctionMayMatch(std::string_view line,
-                                   std::vector<std::uint32_t>& candidates) const {
+void FastScanner::JoinCandidates(std::string_view line,
+                                 std::vector<std::uint32_t>& candidates) const {
     std::string_view tail = prev_;
     const auto last = static_cast<unsigned char>(prev_.back());
     if (config_.trim_prev && (last == 0x20 || last == 0x09 || last == 0x40)) {
@@ -460,14 +399,23 @@ bool FastScanner::JunctionMayMatch(std::string_view line,
     if (first == 0x20 || first == 0x09 || first == 0x81) {
         head = TrimLeftBlanksView(line);
     }
-    if (tail.empty() || head.empty()) {
-        return false;
+    // A word across the join holds the two bytes that meet there, or one
+    // of them beside the space of the spaced join, or is that space.
+    std::uint16_t pairs[3];
+    std::size_t count = 0;
+    if (!tail.empty()) {
+        const auto a = static_cast<unsigned char>(tail.back());
+        pairs[count++] = PairOf(a, ' ');
+        if (!head.empty()) {
+            pairs[count++] = PairOf(a, static_cast<unsigned char>(head.front()));
+        }
     }
-    const auto a = static_cast<unsigned char>(tail.back());
-    const auto z = static_cast<unsigned char>(head.front());
-    // A word across the join holds the two bytes that meet there.
-    for (const std::uint16_t pair : {PairOf(a, z), PairOf(a, ' '), PairOf(' ', z)}) {
-        if ((pair_bits_[pair >> 6] >> (pair & 63) & 1) == 0) {
+    if (!head.empty()) {
+        pairs[count++] = PairOf(' ', static_cast<unsigned char>(head.front()));
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint16_t pair = pairs[i];
+        if (!PairBit(pair)) {
             continue;
         }
         auto it = std::lower_bound(pair_words_.begin(), pair_words_.end(),
@@ -477,78 +425,77 @@ bool FastScanner::JunctionMayMatch(std::string_view line,
         }
     }
     candidates.insert(candidates.end(), space_words_.begin(), space_words_.end());
-    return true;
 }
 
-void FastScanner::TestJoined(std::string_view line, std::size_t first, std::size_t last,
-                             std::uint32_t& word, bool& wrapped) {
-    // Only a word that occurs in the line, in the previous line or across
-    // their join can hit; every other word fails all three tests.
-    bool every_word = !prev_words_known_;
-    candidates_.clear();
-    if (!every_word) {
-        for (std::size_t k = first; k < last; ++k) {
-            candidates_.push_back(matches_[k].word);
-        }
-        candidates_.insert(candidates_.end(), prev_words_.begin(), prev_words_.end());
-        every_word = !JunctionMayMatch(line, candidates_);
-        if (!every_word) {
-            if (candidates_.empty()) {
-                return;
-            }
-            std::sort(candidates_.begin(), candidates_.end());
-            candidates_.erase(std::unique(candidates_.begin(), candidates_.end()),
-                              candidates_.end());
-        }
-    }
-    const std::string_view tail = config_.trim_prev ? TrimRightBlanksView(prev_) : prev_;
-    const std::string_view head = TrimLeftBlanksView(line);
-    tight_.assign(tail).append(head);
-    spaced_.assign(tail).append(1, ' ').append(head);
+void FastScanner::TestJoined(std::string_view line, std::size_t line_begin, std::size_t first,
+                             std::size_t last, std::uint32_t& word, bool& wrapped) {
     const bool jw = config_.japanese_word;
-    auto test = [&](std::uint32_t j) {
+    bool joined = false;
+    // The joins are built when a word is first tried across the break.
+    auto across = [&](std::uint32_t j) {
         const std::string& w = words_[j];
         if (w.empty()) {
-            return 0;
+            return false;
         }
-        if (line.find(w) != std::string_view::npos && (!jw || AlignedPos(w, line) != 0)) {
-            return 1;
+        if (!joined) {
+            const std::string_view tail = config_.trim_prev ? TrimRightBlanksView(prev_) : prev_;
+            const std::string_view head = TrimLeftBlanksView(line);
+            tight_.assign(tail).append(head);
+            spaced_.assign(tail).append(1, ' ').append(head);
+            joined = true;
         }
         if (tight_.find(w) != std::string::npos) {
-            return (!jw || AlignedPos(w, tight_) != 0) ? 2 : 0;
+            return !jw || AlignedPos(w, tight_) != 0;
         }
-        if (spaced_.find(w) != std::string::npos) {
-            return (!jw || AlignedPos(w, spaced_) != 0) ? 2 : 0;
-        }
-        return 0;
+        return spaced_.find(w) != std::string::npos && (!jw || AlignedPos(w, spaced_) != 0);
     };
-    auto check = [&](std::uint32_t j) {
-        const int r = test(j);
-        if (r != 0) {
-            word = j;
-            wrapped = r == 2;
-            return true;
-        }
-        return false;
-    };
-    if (every_word) {
+    if (!prev_words_known_) {
+        // The words changed since the previous line: every word is tried.
         for (std::uint32_t j = 0; j < words_.size(); ++j) {
-            if (check(j)) {
+            const std::string& w = words_[j];
+            if (!w.empty() && line.find(w) != std::string_view::npos &&
+                (!jw || AlignedPos(w, line) != 0)) {
+                word = j;
+                return;
+            }
+            if (across(j)) {
+                word = j;
+                wrapped = true;
                 return;
             }
         }
-    } else {
-        for (const std::uint32_t j : candidates_) {
-            if (check(j)) {
-                return;
-            }
+        return;
+    }
+    // The first word that the line holds wins unless a word before it in the
+    // list runs across the break. Only a word that occurs in the line, in the
+    // previous line or across their join can.
+    const std::uint32_t direct = FirstDirect(line, line_begin, first, last);
+    candidates_.clear();
+    for (std::size_t k = first; k < last; ++k) {
+        candidates_.push_back(matches_[k].word);
+    }
+    candidates_.insert(candidates_.end(), prev_words_.begin(), prev_words_.end());
+    JoinCandidates(line, candidates_);
+    std::sort(candidates_.begin(), candidates_.end());
+    candidates_.erase(std::unique(candidates_.begin(), candidates_.end()), candidates_.end());
+    for (const std::uint32_t j : candidates_) {
+        if (j >= direct) {
+            break;
+        }
+        if (across(j)) {
+            word = j;
+            wrapped = true;
+            return;
         }
     }
+    word = direct;
 }
 
 void FastScanner::SetJoinTables() {
-    // Blanks at the join move it; otherwise a word across it holds the two
-    // bytes that meet there, or one of them beside the space of the spaced join.
+    // A word across the join holds the two bytes that meet there, or one of
+    // them beside the space of the spaced join. Blanks at the start of the
+    // line (and, when the previous line is trimmed, at its end) move the
+    // join: they stand for any byte.
     join_end_.fill(0);
     join_start_.fill(0);
     for (const auto& [pair, id] : pair_words_) {
@@ -557,8 +504,12 @@ void FastScanner::SetJoinTables() {
         join_end_[a] |= z == ' ' ? kJoinAlways : kJoinPair;
         join_start_[z] |= a == ' ' ? kJoinAlways : kJoinPair;
     }
+    bool start_always = false;
+    for (const std::uint8_t t : join_start_) {
+        start_always = start_always || (t & kJoinAlways) != 0;
+    }
     for (const unsigned char c : {0x20, 0x09, 0x81}) {
-        join_start_[c] |= kJoinAlways;
+        join_start_[c] |= start_always ? kJoinAlways : kJoinBlank;
     }
     if (config_.trim_prev) {
         for (const unsigned char c : {0x20, 0x09, 0x40}) {
@@ -566,62 +517,80 @@ void FastScanner::SetJoinTables() {
         }
     }
     join_trim_prev_ = config_.trim_prev;
-    start_set_.fill(0);
-    end_set_.fill(0);
-    any_end_always_ = false;
+    // The byte classes the matcher marks for FindJoins.
+    for (auto& c : breaks_.classes) {
+        c.set.fill(0);
+    }
     for (unsigned c = 0; c < 256; ++c) {
-        if (join_start_[c] != 0) {
-            start_set_[c >> 6] |= std::uint64_t{1} << (c & 63);
+        if (join_end_[c] != 0) {
+            breaks_.classes[0].set[c >> 6] |= std::uint64_t{1} << (c & 63);
         }
-        if ((join_end_[c] & kJoinAlways) != 0) {
-            end_set_[c >> 6] |= std::uint64_t{1} << (c & 63);
-            any_end_always_ = true;
+        if ((join_start_[c] & kJoinAlways) != 0) {
+            breaks_.classes[1].set[c >> 6] |= std::uint64_t{1} << (c & 63);
         }
     }
+    start_always_ = start_always;
 }
 
-std::size_t FastScanner::NextJoin(std::string_view block, std::size_t from, std::size_t to) const {
-    const char* b = block.data();
+void FastScanner::FindJoins(std::string_view block) {
+    const auto* b = reinterpret_cast<const unsigned char*>(block.data());
+    const std::size_t n = block.size();
     const std::vector<std::uint64_t>& any = breaks_.any;
     const std::vector<std::uint64_t>& ends = breaks_.ends;
-    for (std::size_t w = from >> 6; (w << 6) < to; ++w) {
-        // Before the block: as if a break, so that its first line has none
-        // before it.
+    // Only a line after one that ends with a byte that may join, or one that
+    // starts with a byte that always may, is looked at.
+    const std::vector<std::uint64_t>& may_end = breaks_.classes[0].bits;
+    const bool start_always = breaks_.classes[1].on;
+    const std::vector<std::uint64_t>& may_start = breaks_.classes[1].bits;
+    joins_.clear();
+    const std::size_t windows = (n + 63) / 64;
+    for (std::size_t w = 0; w < windows; ++w) {
+        // Before the block: as if a break, so that its first line has no
+        // line before it.
         const std::uint64_t pa = w > 0 ? any[w - 1] : ~std::uint64_t{0};
-        const std::uint64_t pe = w > 0 ? ends[w - 1] : ~std::uint64_t{0};
         const std::uint64_t a = any[w];
+        const std::uint64_t start = ~a & ((a << 1) | (pa >> 63));  // a line starts at x
+        const std::uint64_t e = may_end[w];
+        const std::uint64_t pm = w > 0 ? may_end[w - 1] : 0;
+        const std::uint64_t end2 = (e << 2) | (pm >> 62);  // bit x: byte x-2 may end a join
+        const std::uint64_t end3 = (e << 3) | (pm >> 61);
+        std::uint64_t m = start & (end2 | end3 | (start_always ? may_start[w] : 0));
+        if (m == 0) {
+            continue;
+        }
+        // The line before is not empty: one break before x, a byte at x-1 or
+        // CR LF at x-2, and no break before that.
+        const std::uint64_t pe = w > 0 ? ends[w - 1] : ~std::uint64_t{0};
         const std::uint64_t crlf = a & ~ends[w];  // a CR that an LF follows
-        // Bit x: a line starts at x after one break, and the line before it
-        // is not empty. The break is one byte at x-1, or CR LF at x-2.
-        const std::uint64_t start = ~a & ((a << 1) | (pa >> 63));
-        const std::uint64_t one = start & ~((a << 2) | (pa >> 62));
-        const std::uint64_t two =
-            start & ((crlf << 2) | ((pa & ~pe) >> 62)) & ~((a << 3) | (pa >> 61));
-        std::uint64_t cand = (one | two) & start_class_[w];
-        if (any_end_always_) {
-            const std::uint64_t e = end_class_[w];
-            const std::uint64_t pc = w > 0 ? end_class_[w - 1] : 0;
-            cand |= (one & ((e << 2) | (pc >> 62))) | (two & ((e << 3) | (pc >> 61)));
+        const std::uint64_t one = ~((a << 2) | (pa >> 62));
+        const std::uint64_t two = ((crlf << 2) | ((pa & ~pe) >> 62)) & ~((a << 3) | (pa >> 61));
+        m &= (one & end2) | (two & end3) | ((one | two) & (start_always ? may_start[w] : 0));
+        if (n - (w << 6) < 64) {
+            m &= (std::uint64_t{1} << (n - (w << 6))) - 1;
         }
-        if ((w << 6) < from) {
-            cand &= ~std::uint64_t{0} << (from & 63);
-        }
-        if (to - (w << 6) < 64) {
-            cand &= (std::uint64_t{1} << (to - (w << 6))) - 1;
-        }
-        for (; cand != 0; cand &= cand - 1) {
-            const std::size_t x = (w << 6) + static_cast<std::size_t>(std::countr_zero(cand));
-            const std::size_t k = (b[x - 1] == '\n' && b[x - 2] == '\r') ? x - 2 : x - 1;
-            const auto ca = static_cast<unsigned char>(b[k - 1]);
-            const auto cz = static_cast<unsigned char>(b[x]);
+        for (; m != 0; m &= m - 1) {
+            const auto bit = static_cast<unsigned>(std::countr_zero(m));
+            const std::size_t x = (w << 6) + bit;
+            // The byte before the break: at x-2, or at x-3 before CR LF.
+            const unsigned char ca = b[x - 2 - ((two >> bit) & 1)];
+            const unsigned char cz = b[x];
             const unsigned ta = join_end_[ca];
             const unsigned tz = join_start_[cz];
-            if (((ta | tz) & kJoinAlways) != 0 || ((ta & tz) != 0 && PairBit(PairOf(ca, cz)))) {
-                return x;
+            if (((ta | tz) & kJoinAlways) != 0 ||
+                ((ta & kJoinPair) != 0 &&
+                 ((tz & kJoinBlank) != 0 || ((tz & kJoinPair) != 0 && PairBit(PairOf(ca, cz)))))) {
+                joins_.push_back(static_cast<std::uint32_t>(x));
             }
         }
     }
-    return to;
+    next_join_ = 0;
+}
+
+std::size_t FastScanner::NextJoin(std::size_t from, std::size_t to) {
+    while (next_join_ < joins_.size() && joins_[next_join_] < from) {
+        ++next_join_;
+    }
+    return next_join_ < joins_.size() && joins_[next_join_] < to ? joins_[next_join_] : to;
 }
 
 std::string_view FastScanner::LineBefore(std::string_view block, std::size_t x) const {
@@ -651,13 +620,7 @@ void FastScanner::ScanJoined(std::string_view block, Host& host) {
     const std::size_t mc = matches_.size();
     const bool quick = space_words_.empty();
     if (quick) {
-        if (join_trim_prev_ != config_.trim_prev) {
-            SetJoinTables();
-        }
-        MarkClass(start_set_, b, n, start_class_);
-        if (any_end_always_) {
-            MarkClass(end_set_, b, n, end_class_);
-        }
+        FindJoins(block);
     }
     while (pos < n) {
         if (pos > 0 && quick && prev_words_known_ && prev_words_.empty()) {
@@ -670,7 +633,7 @@ void FastScanner::ScanJoined(std::string_view block, Host& host) {
                     LastBitBefore(breaks_.any, m.end - matcher_->Length(m.word));
                 next = last == kNoBit ? 0 : last + 1;
             }
-            const std::size_t event = NextJoin(block, pos, next);
+            const std::size_t event = NextJoin(pos, next);
             if (event > pos) {
                 prev_ = LineBefore(block, event);
                 pos = event;
@@ -695,7 +658,7 @@ void FastScanner::ScanJoined(std::string_view block, Host& host) {
                     word = FirstDirect(line, start, mi, mj);
                 }
             } else {
-                TestJoined(line, mi, mj, word, wrapped);
+                TestJoined(line, start, mi, mj, word, wrapped);
             }
         }
         if (line.empty() || word != kNone) {

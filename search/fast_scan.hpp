@@ -80,9 +80,11 @@ class FastScanner {
     void ScanJoined(std::string_view block, Host& host);
     // Fills join_end_ and join_start_ from the words and the options.
     void SetJoinTables();
-    // The first line start in [from, to) that follows a line that is not
-    // empty and whose join with it may hold a word, or `to`.
-    std::size_t NextJoin(std::string_view block, std::size_t from, std::size_t to) const;
+    // The line starts of the block that follow a line that is not empty and
+    // whose join with it may hold a word, into joins_.
+    void FindJoins(std::string_view block);
+    // The first of them in [from, to), or `to`; `from` never goes back.
+    std::size_t NextJoin(std::size_t from, std::size_t to);
     // The line that ends just before the line start `x` (at the block's end:
     // its last line), empty when there is none.
     std::string_view LineBefore(std::string_view block, std::size_t x) const;
@@ -92,9 +94,11 @@ class FastScanner {
     std::uint32_t FirstDirect(std::string_view line, std::size_t line_begin, std::size_t first,
                               std::size_t last);
     // The word loop of a line that has a previous line.
-    void TestJoined(std::string_view line, std::size_t first, std::size_t last, std::uint32_t& word,
-                    bool& wrapped);
-    bool JunctionMayMatch(std::string_view line, std::vector<std::uint32_t>& candidates) const;
+    void TestJoined(std::string_view line, std::size_t line_begin, std::size_t first,
+                    std::size_t last, std::uint32_t& word, bool& wrapped);
+    // Adds the words that could run across the join of prev_ and `line`
+    // (with the words of either half, they are all that can hit there).
+    void JoinCandidates(std::string_view line, std::vector<std::uint32_t>& candidates) const;
 
     bool PairBit(std::uint16_t pair) const noexcept {
         return (pair_bits_[pair >> 6] >> (pair & 63) & 1) != 0;
@@ -113,17 +117,17 @@ class FastScanner {
     std::vector<std::uint32_t> space_words_;                           // words that are one space
     // What a byte at the end of a line (join_end_) or at the start of the
     // next (join_start_) allows across their join: kJoinAlways, a word there
-    // whatever the other byte; kJoinPair, a word that holds this byte and
-    // one on the other side (both must have it, and the pair must be a word's).
+    // whatever the other byte; kJoinPair, a word that holds this byte and the
+    // other as a pair; kJoinBlank (start only), a blank that stands for any
+    // byte of a pair.
     static constexpr std::uint8_t kJoinAlways = 1;
     static constexpr std::uint8_t kJoinPair = 2;
+    static constexpr std::uint8_t kJoinBlank = 4;
     std::array<std::uint8_t, 256> join_end_{}, join_start_{};
-    bool join_trim_prev_ = true;  // the option the tables were made for
-    // The same as sets of bytes, and which bytes of the block are in them.
-    std::array<std::uint64_t, 4> start_set_{};  // join_start_ not 0
-    std::array<std::uint64_t, 4> end_set_{};    // join_end_ has kJoinAlways
-    bool any_end_always_ = false;
-    std::vector<std::uint64_t> start_class_, end_class_;
+    bool join_trim_prev_ = true;        // the option the tables were made for
+    bool start_always_ = false;         // some byte at a line's start always may join
+    std::vector<std::uint32_t> joins_;  // see FindJoins
+    std::size_t next_join_ = 0;
 
     std::vector<Matcher::Match> matches_;
     Matcher::Breaks breaks_;                 // of the block in hand

@@ -297,6 +297,63 @@ __attribute__((target("avx2"))) inline void MarkBreaks(__m256i a, __m256i b, cha
     std::memcpy(ends, &end_bits, sizeof end_bits);
 }
 
+// Membership in a set of bytes, loosely: the low nibble picks a byte of
+// flags, one for each high nibble (modulo 8), the high nibble picks the flag.
+// A byte passes when it is in the set or differs from one that is only in its
+// top bit; the caller checks again.
+struct ClassTables {
+    __m256i lo, hi;
+};
+
+__attribute__((target("avx2"))) inline ClassTables MakeClassTables(
+    const std::array<std::uint64_t, 4>& set) {
+    alignas(16) std::uint8_t lo[16] = {};
+    alignas(16) std::uint8_t hi[16] = {};
+    for (unsigned c = 0; c < 256; ++c) {
+        hi[c >> 4] = static_cast<std::uint8_t>(1u << ((c >> 4) & 7));
+        if ((set[c >> 6] >> (c & 63) & 1) != 0) {
+            lo[c & 15] |= static_cast<std::uint8_t>(1u << ((c >> 4) & 7));
+        }
+    }
+    return {_mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(lo))),
+            _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(hi)))};
+}
+
+// The class bits of the 32 bytes `a` at `at`.
+class ClassMarker {
+  public:
+    __attribute__((target("avx2"))) explicit ClassMarker(Matcher::Breaks* breaks) {
+        if (breaks == nullptr) {
+            return;
+        }
+        for (std::size_t k = 0; k < 2; ++k) {
+            if (breaks->classes[k].on) {
+                tables_[count_] = MakeClassTables(breaks->classes[k].set);
+                out_[count_] = reinterpret_cast<char*>(breaks->classes[k].bits.data());
+                ++count_;
+            }
+        }
+    }
+    bool Any() const { return count_ > 0; }
+    __attribute__((target("avx2"))) void Mark(__m256i a, std::size_t at) const {
+        const __m256i nib = _mm256_set1_epi8(0x0F);
+        const __m256i lo = _mm256_and_si256(a, nib);
+        const __m256i hi = _mm256_and_si256(_mm256_srli_epi16(a, 4), nib);
+        for (std::size_t k = 0; k < count_; ++k) {
+            const __m256i flags = _mm256_and_si256(_mm256_shuffle_epi8(tables_[k].lo, lo),
+                                                   _mm256_shuffle_epi8(tables_[k].hi, hi));
+            const auto m = ~static_cast<std::uint32_t>(
+                _mm256_movemask_epi8(_mm256_cmpeq_epi8(flags, _mm256_setzero_si256())));
+            std::memcpy(out_[k] + at / 8, &m, sizeof m);
+        }
+    }
+
+  private:
+    ClassTables tables_[2];
+    char* out_[2] = {};
+    std::size_t count_ = 0;
+};
+
 // Bit `idx` of `bits`, for eight indexes at once: all ones where set.
 __attribute__((target("avx2"))) inline __m256i GatherBits(const std::uint64_t* bits, __m256i idx) {
     const __m256i word =
@@ -323,6 +380,7 @@ __attribute__((target("avx2"))) std::size_t Matcher::FindNibbles(const char* p, 
     const __m256i zero = _mm256_setzero_si256();
     char* any = breaks != nullptr ? reinterpret_cast<char*>(breaks->any.data()) : nullptr;
     char* ends = breaks != nullptr ? reinterpret_cast<char*>(breaks->ends.data()) : nullptr;
+    const ClassMarker marker(breaks);
     std::uint32_t masks[kStretch / 32];
     std::size_t i = 0;
     while (i + 35 <= n) {
@@ -340,6 +398,9 @@ __attribute__((target("avx2"))) std::size_t Matcher::FindNibbles(const char* p, 
             }
             if (any != nullptr) {
                 MarkBreaks(a, b, any + i / 8, ends + i / 8);
+                if (marker.Any()) {
+                    marker.Mark(a, i);
+                }
             }
             masks[k] =
                 ~static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hit, zero)));
@@ -364,6 +425,7 @@ __attribute__((target("avx2"))) std::size_t Matcher::FindHashed(const char* p, s
     const __m256i low16 = _mm256_set1_epi32(0xFFFF);
     char* any = breaks != nullptr ? reinterpret_cast<char*>(breaks->any.data()) : nullptr;
     char* ends = breaks != nullptr ? reinterpret_cast<char*>(breaks->ends.data()) : nullptr;
+    const ClassMarker marker(breaks);
     std::uint32_t masks[kStretch / 32];
     std::size_t i = 0;
     while (i + 35 <= n) {
@@ -371,9 +433,12 @@ __attribute__((target("avx2"))) std::size_t Matcher::FindHashed(const char* p, s
         std::size_t k = 0;
         for (; i + 35 <= n && k < kStretch / 32; i += 32, ++k) {
             if (any != nullptr) {
-                MarkBreaks(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i)),
-                           _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 1)),
+                const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+                MarkBreaks(a, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 1)),
                            any + i / 8, ends + i / 8);
+                if (marker.Any()) {
+                    marker.Mark(a, i);
+                }
             }
             std::uint32_t m = 0;
             for (unsigned o = 0; o < 4; ++o) {
@@ -421,6 +486,11 @@ void Matcher::FindAll(std::string_view buf, std::vector<Match>& out, Breaks* bre
     if (breaks != nullptr) {
         breaks->any.assign((n + 63) / 64, 0);
         breaks->ends.assign((n + 63) / 64, 0);
+        for (Breaks::Class& c : breaks->classes) {
+            if (c.on) {
+                c.bits.assign((n + 63) / 64, 0);
+            }
+        }
     }
     const std::size_t first = out.size();
     if (!ids_.empty()) {
@@ -443,6 +513,15 @@ void Matcher::FindAll(std::string_view buf, std::vector<Match>& out, Breaks* bre
             breaks->any[i >> 6] |= bit;
             if (p[i] == '\n' || i + 1 == n || p[i + 1] != '\n') {
                 breaks->ends[i >> 6] |= bit;
+            }
+        }
+        for (Breaks::Class& c : breaks->classes) {
+            if (!c.on) {
+                continue;
+            }
+            for (std::size_t i = marked; i < n; ++i) {
+                const auto b = static_cast<unsigned char>(p[i]);
+                c.bits[i >> 6] |= (c.set[b >> 6] >> (b & 63) & 1) << (i & 63);
             }
         }
     }

@@ -32,10 +32,18 @@ class Matcher {
     // Scalar.
     explicit Matcher(const std::vector<std::string>& words, Engine engine = Engine::Best);
 
-    // The line breaks of a buffer, one bit per byte, found in the same pass.
+    // The line breaks of a buffer, one bit per byte, found in the same pass;
+    // and, when asked for, its bytes that are in either of two sets of bytes
+    // (a filter: some bytes outside a set may be marked too).
     struct Breaks {
         std::vector<std::uint64_t> any;   // CR or LF
         std::vector<std::uint64_t> ends;  // the last byte of each break: LF, or CR not before LF
+        struct Class {
+            bool on = false;
+            std::array<std::uint64_t, 4> set{};  // 256 bits
+            std::vector<std::uint64_t> bits;     // a bit per byte of the buffer
+        };
+        std::array<Class, 2> classes;
     };
 
     // Appends every occurrence in `buf`, overlapping ones included, sorted by

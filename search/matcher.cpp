@@ -83,6 +83,14 @@ bool HaveAvx2() {
 #endif
 }
 
+bool HaveAvx512() {
+#ifdef KORVALEN_X86
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+#else
+    return false;
+#endif
+}
+
 }  // namespace
 
 void Matcher::KeyTable::Build(std::vector<std::pair<std::uint32_t, std::uint32_t>> keyed) {
@@ -148,7 +156,7 @@ Matcher::Matcher(const std::vector<std::string>& words, Engine engine)
 
     if (ids_.empty() || engine == Engine::Scalar || !HaveAvx2()) {
         used_ = Engine::Scalar;
-    } else if (engine == Engine::Nibbles) {
+    } else if (engine == Engine::Nibbles || engine == Engine::NibblesNarrow) {
         used_ = Engine::Nibbles;
     } else if (engine == Engine::Hashed) {
         used_ = any_single_ ? Engine::Scalar : Engine::Hashed;  // it sees no word of one byte
@@ -162,6 +170,7 @@ Matcher::Matcher(const std::vector<std::string>& words, Engine engine)
         // with shared buckets also their mixtures, and the next two bytes
         // sort those out.
         deep_ = heads.size() > 8;
+        wide_ = engine != Engine::NibblesNarrow && HaveAvx512();
         // Eight buckets; neighbours in sorted order share one, so that a
         // bucket's heads differ little and its masks pass little more than
         // them. A head shorter than four bytes accepts any byte after it.
@@ -223,11 +232,11 @@ void Matcher::At(const char* p, std::size_t pos, std::size_t n, std::vector<Matc
     }
 }
 
-void Matcher::Candidates(const char* p, std::size_t n, std::size_t from, const std::uint32_t* masks,
-                         std::size_t count, std::vector<Match>& out) const {
+void Matcher::Candidates(const char* p, std::size_t n, const Marked* marked, std::size_t count,
+                         std::vector<Match>& out) const {
     for (std::size_t k = 0; k < count; ++k) {
-        for (std::uint32_t m = masks[k]; m != 0; m &= m - 1) {
-            At(p, from + 32 * k + static_cast<std::size_t>(std::countr_zero(m)), n, out);
+        for (std::uint64_t m = marked[k].mask; m != 0; m &= m - 1) {
+            At(p, marked[k].at + static_cast<std::size_t>(std::countr_zero(m)), n, out);
         }
     }
 }
@@ -284,8 +293,8 @@ constexpr std::array<std::uint32_t, 256> kSpread = MakeSpread();
 
 // The break bits of the 32 bytes `a`, stored at `any` and `ends`; `b` holds
 // the 32 bytes that follow each of them.
-__attribute__((target("avx2"))) inline void MarkBreaks(__m256i a, __m256i b, char* any,
-                                                       char* ends) {
+__attribute__((target("avx2,popcnt"))) inline void MarkBreaks(__m256i a, __m256i b, char* any,
+                                                              char* ends, Matcher::Breaks& breaks) {
     const __m256i lf = _mm256_cmpeq_epi8(a, _mm256_set1_epi8('\n'));
     const __m256i cr = _mm256_cmpeq_epi8(a, _mm256_set1_epi8('\r'));
     const __m256i lf_next = _mm256_cmpeq_epi8(b, _mm256_set1_epi8('\n'));
@@ -295,6 +304,8 @@ __attribute__((target("avx2"))) inline void MarkBreaks(__m256i a, __m256i b, cha
     // Little-endian: the low half of a 64-bit word comes first.
     std::memcpy(any, &any_bits, sizeof any_bits);
     std::memcpy(ends, &end_bits, sizeof end_bits);
+    breaks.any_count += static_cast<std::size_t>(std::popcount(any_bits));
+    breaks.end_count += static_cast<std::size_t>(std::popcount(end_bits));
 }
 
 // Membership in a set of bytes, loosely: the low nibble picks a byte of
@@ -366,9 +377,10 @@ __attribute__((target("avx2"))) inline __m256i GatherBits(const std::uint64_t* b
 }  // namespace
 
 template <bool kDeep>
-__attribute__((target("avx2"))) std::size_t Matcher::FindNibbles(const char* p, std::size_t n,
-                                                                 std::vector<Match>& out,
-                                                                 Breaks* breaks) const {
+__attribute__((target("avx2,popcnt"))) std::size_t Matcher::FindNibbles(const char* p,
+                                                                        std::size_t n,
+                                                                        std::vector<Match>& out,
+                                                                        Breaks* breaks) const {
     const __m256i lo0 = Table(lo_[0]);
     const __m256i hi0 = Table(hi_[0]);
     const __m256i lo1 = Table(lo_[1]);
@@ -381,12 +393,11 @@ __attribute__((target("avx2"))) std::size_t Matcher::FindNibbles(const char* p, 
     char* any = breaks != nullptr ? reinterpret_cast<char*>(breaks->any.data()) : nullptr;
     char* ends = breaks != nullptr ? reinterpret_cast<char*>(breaks->ends.data()) : nullptr;
     const ClassMarker marker(breaks);
-    std::uint32_t masks[kStretch / 32];
+    Marked marked[kStretch / 32];
     std::size_t i = 0;
     while (i + 35 <= n) {
-        const std::size_t from = i;
         std::size_t k = 0;
-        for (; i + 35 <= n && k < kStretch / 32; i += 32, ++k) {
+        for (std::size_t step = 0; i + 35 <= n && step < kStretch / 32; i += 32, ++step) {
             const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
             const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 1));
             __m256i hit = _mm256_and_si256(Buckets(a, lo0, hi0), Buckets(b, lo1, hi1));
@@ -397,28 +408,137 @@ __attribute__((target("avx2"))) std::size_t Matcher::FindNibbles(const char* p, 
                     hit, _mm256_and_si256(Buckets(c, lo2, hi2), Buckets(d, lo3, hi3)));
             }
             if (any != nullptr) {
-                MarkBreaks(a, b, any + i / 8, ends + i / 8);
+                MarkBreaks(a, b, any + i / 8, ends + i / 8, *breaks);
                 if (marker.Any()) {
                     marker.Mark(a, i);
                 }
             }
-            masks[k] =
+            const auto m =
                 ~static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hit, zero)));
+            marked[k] = {i, m};
+            k += m != 0 ? 1 : 0;
         }
-        Candidates(p, n, from, masks, k, out);
+        Candidates(p, n, marked, k, out);
     }
-    const std::size_t marked = i;
+    const std::size_t done = i;
     for (; i < n; ++i) {
         At(p, i, n, out);
     }
-    return marked;
+    return done;
+}
+
+// The same 64 bytes at a time, where the processor has AVX-512 BW.
+// (GCC 12 warns falsely about its own _mm512_broadcast_i32x4.)
+__attribute__((target("avx512f,avx512bw"))) inline __m512i Table512(const std::uint8_t* t) {
+    std::uint8_t four[64];
+    for (std::size_t k = 0; k < 64; k += 16) {
+        std::memcpy(four + k, t, 16);
+    }
+    return _mm512_loadu_si512(four);
+}
+
+__attribute__((target("avx512f,avx512bw"))) inline __m512i Buckets512(__m512i v, __m512i lo,
+                                                                      __m512i hi) {
+    const __m512i nib = _mm512_set1_epi8(0x0F);
+    const __m512i l = _mm512_shuffle_epi8(lo, _mm512_and_si512(v, nib));
+    const __m512i h = _mm512_shuffle_epi8(hi, _mm512_and_si512(_mm512_srli_epi16(v, 4), nib));
+    return _mm512_and_si512(l, h);
+}
+
+template <bool kDeep>
+__attribute__((target("avx512f,avx512bw,popcnt"))) std::size_t Matcher::FindNibbles512(
+    const char* p, std::size_t n, std::vector<Match>& out, Breaks* breaks) const {
+    const __m512i lo0 = Table512(lo_[0].data());
+    const __m512i hi0 = Table512(hi_[0].data());
+    const __m512i lo1 = Table512(lo_[1].data());
+    const __m512i hi1 = Table512(hi_[1].data());
+    const __m512i lo2 = Table512(lo_[2].data());
+    const __m512i hi2 = Table512(hi_[2].data());
+    const __m512i lo3 = Table512(lo_[3].data());
+    const __m512i hi3 = Table512(hi_[3].data());
+    const __m512i lf = _mm512_set1_epi8('\n');
+    const __m512i cr = _mm512_set1_epi8('\r');
+    const __m512i nib = _mm512_set1_epi8(0x0F);
+    std::uint64_t* any = breaks != nullptr ? breaks->any.data() : nullptr;
+    std::uint64_t* ends = breaks != nullptr ? breaks->ends.data() : nullptr;
+    // Class tables and where their bits go (see ClassMarker).
+    __m512i class_lo[2], class_hi[2];
+    std::uint64_t* class_out[2] = {};
+    std::size_t classes = 0;
+    if (breaks != nullptr) {
+        for (Breaks::Class& c : breaks->classes) {
+            if (c.on) {
+                const ClassTables t = MakeClassTables(c.set);
+                alignas(32) std::uint8_t lo[32];
+                alignas(32) std::uint8_t hi[32];
+                _mm256_store_si256(reinterpret_cast<__m256i*>(lo), t.lo);
+                _mm256_store_si256(reinterpret_cast<__m256i*>(hi), t.hi);
+                class_lo[classes] = Table512(lo);
+                class_hi[classes] = Table512(hi);
+                class_out[classes] = c.bits.data();
+                ++classes;
+            }
+        }
+    }
+    Marked marked[kStretch / 64];
+    std::size_t any_count = 0;
+    std::size_t end_count = 0;
+    std::size_t i = 0;
+    while (i + 67 <= n) {
+        std::size_t k = 0;
+        for (std::size_t step = 0; i + 67 <= n && step < kStretch / 64; i += 64, ++step) {
+            const __m512i a = _mm512_loadu_si512(p + i);
+            const __m512i b = _mm512_loadu_si512(p + i + 1);
+            __m512i hit = _mm512_and_si512(Buckets512(a, lo0, hi0), Buckets512(b, lo1, hi1));
+            if constexpr (kDeep) {
+                const __m512i c = _mm512_loadu_si512(p + i + 2);
+                const __m512i d = _mm512_loadu_si512(p + i + 3);
+                hit = _mm512_and_si512(
+                    hit, _mm512_and_si512(Buckets512(c, lo2, hi2), Buckets512(d, lo3, hi3)));
+            }
+            if (any != nullptr) {
+                const std::uint64_t is_lf = _mm512_cmpeq_epi8_mask(a, lf);
+                const std::uint64_t is_cr = _mm512_cmpeq_epi8_mask(a, cr);
+                const std::uint64_t lf_next = _mm512_cmpeq_epi8_mask(b, lf);
+                const std::uint64_t any_bits = is_lf | is_cr;
+                const std::uint64_t end_bits = is_lf | (is_cr & ~lf_next);
+                any[i / 64] = any_bits;
+                ends[i / 64] = end_bits;
+                any_count += static_cast<std::size_t>(std::popcount(any_bits));
+                end_count += static_cast<std::size_t>(std::popcount(end_bits));
+                if (classes > 0) {
+                    const __m512i lo = _mm512_and_si512(a, nib);
+                    const __m512i hi = _mm512_and_si512(_mm512_srli_epi16(a, 4), nib);
+                    for (std::size_t c = 0; c < classes; ++c) {
+                        const __m512i flags =
+                            _mm512_and_si512(_mm512_shuffle_epi8(class_lo[c], lo),
+                                             _mm512_shuffle_epi8(class_hi[c], hi));
+                        class_out[c][i / 64] = _mm512_test_epi8_mask(flags, flags);
+                    }
+                }
+            }
+            const std::uint64_t m = _mm512_test_epi8_mask(hit, hit);
+            marked[k] = {i, m};
+            k += m != 0 ? 1 : 0;
+        }
+        Candidates(p, n, marked, k, out);
+    }
+    if (breaks != nullptr) {
+        breaks->any_count += any_count;
+        breaks->end_count += end_count;
+    }
+    const std::size_t done = i;
+    for (; i < n; ++i) {
+        At(p, i, n, out);
+    }
+    return done;
 }
 
 // The first four bytes at each position, hashed into the bit set of the long
 // words' heads; the first two tested against the short words' pairs.
-__attribute__((target("avx2"))) std::size_t Matcher::FindHashed(const char* p, std::size_t n,
-                                                                std::vector<Match>& out,
-                                                                Breaks* breaks) const {
+__attribute__((target("avx2,popcnt"))) std::size_t Matcher::FindHashed(const char* p, std::size_t n,
+                                                                       std::vector<Match>& out,
+                                                                       Breaks* breaks) const {
     const bool pairs = !pairs_.items.empty();
     const bool quads = !quads_.items.empty();
     const __m256i mul = _mm256_set1_epi32(static_cast<int>(kQuadMul));
@@ -426,16 +546,15 @@ __attribute__((target("avx2"))) std::size_t Matcher::FindHashed(const char* p, s
     char* any = breaks != nullptr ? reinterpret_cast<char*>(breaks->any.data()) : nullptr;
     char* ends = breaks != nullptr ? reinterpret_cast<char*>(breaks->ends.data()) : nullptr;
     const ClassMarker marker(breaks);
-    std::uint32_t masks[kStretch / 32];
+    Marked marked[kStretch / 32];
     std::size_t i = 0;
     while (i + 35 <= n) {
-        const std::size_t from = i;
         std::size_t k = 0;
-        for (; i + 35 <= n && k < kStretch / 32; i += 32, ++k) {
+        for (std::size_t step = 0; i + 35 <= n && step < kStretch / 32; i += 32, ++step) {
             if (any != nullptr) {
                 const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
                 MarkBreaks(a, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 1)),
-                           any + i / 8, ends + i / 8);
+                           any + i / 8, ends + i / 8, *breaks);
                 if (marker.Any()) {
                     marker.Mark(a, i);
                 }
@@ -455,17 +574,24 @@ __attribute__((target("avx2"))) std::size_t Matcher::FindHashed(const char* p, s
                 m |= kSpread[static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(hit)))]
                      << o;
             }
-            masks[k] = m;
+            marked[k] = {i, m};
+            k += m != 0 ? 1 : 0;
         }
-        Candidates(p, n, from, masks, k, out);
+        Candidates(p, n, marked, k, out);
     }
-    const std::size_t marked = i;
+    const std::size_t done = i;
     for (; i < n; ++i) {
         At(p, i, n, out);
     }
-    return marked;
+    return done;
 }
 #else
+template <bool kDeep>
+std::size_t Matcher::FindNibbles512(const char* p, std::size_t n, std::vector<Match>& out,
+                                    Breaks*) const {
+    FindScalar(p, n, out);
+    return 0;
+}
 template <bool kDeep>
 std::size_t Matcher::FindNibbles(const char* p, std::size_t n, std::vector<Match>& out,
                                  Breaks*) const {
@@ -482,13 +608,17 @@ std::size_t Matcher::FindHashed(const char* p, std::size_t n, std::vector<Match>
 void Matcher::FindAll(std::string_view buf, std::vector<Match>& out, Breaks* breaks) const {
     const char* p = buf.data();
     const std::size_t n = buf.size();
+    const std::size_t words = (n + 63) / 64;
     std::size_t marked = 0;
     if (breaks != nullptr) {
-        breaks->any.assign((n + 63) / 64, 0);
-        breaks->ends.assign((n + 63) / 64, 0);
+        // The vector loops write every word they pass; the rest is cleared below.
+        breaks->any.resize(words);
+        breaks->ends.resize(words);
+        breaks->any_count = 0;
+        breaks->end_count = 0;
         for (Breaks::Class& c : breaks->classes) {
             if (c.on) {
-                c.bits.assign((n + 63) / 64, 0);
+                c.bits.resize(words);
             }
         }
     }
@@ -496,8 +626,13 @@ void Matcher::FindAll(std::string_view buf, std::vector<Match>& out, Breaks* bre
     if (!ids_.empty()) {
         switch (used_) {
             case Engine::Nibbles:
-                marked = deep_ ? FindNibbles<true>(p, n, out, breaks)
-                               : FindNibbles<false>(p, n, out, breaks);
+                if (wide_) {
+                    marked = deep_ ? FindNibbles512<true>(p, n, out, breaks)
+                                   : FindNibbles512<false>(p, n, out, breaks);
+                } else {
+                    marked = deep_ ? FindNibbles<true>(p, n, out, breaks)
+                                   : FindNibbles<false>(p, n, out, breaks);
+                }
                 break;
             case Engine::Hashed:
                 marked = FindHashed(p, n, out, breaks);
@@ -508,17 +643,31 @@ void Matcher::FindAll(std::string_view buf, std::vector<Match>& out, Breaks* bre
         }
     }
     if (breaks != nullptr) {
+        // Past `marked`: the bits left from an earlier buffer go, one by one
+        // the new ones come.
+        auto clear_from = [&](std::vector<std::uint64_t>& bits) {
+            if (marked % 64 != 0) {
+                bits[marked / 64] &= (std::uint64_t{1} << (marked % 64)) - 1;
+            }
+            std::fill(bits.begin() + static_cast<std::ptrdiff_t>((marked + 63) / 64), bits.end(),
+                      0);
+        };
+        clear_from(breaks->any);
+        clear_from(breaks->ends);
         for (std::size_t i = FindBreakByte(p, marked, n); i < n; i = FindBreakByte(p, i + 1, n)) {
             const std::uint64_t bit = std::uint64_t{1} << (i & 63);
             breaks->any[i >> 6] |= bit;
+            ++breaks->any_count;
             if (p[i] == '\n' || i + 1 == n || p[i + 1] != '\n') {
                 breaks->ends[i >> 6] |= bit;
+                ++breaks->end_count;
             }
         }
         for (Breaks::Class& c : breaks->classes) {
             if (!c.on) {
                 continue;
             }
+            clear_from(c.bits);
             for (std::size_t i = marked; i < n; ++i) {
                 const auto b = static_cast<unsigned char>(p[i]);
                 c.bits[i >> 6] |= (c.set[b >> 6] >> (b & 63) & 1) << (i & 63);

@@ -15,10 +15,12 @@ namespace korvalen {
 class Matcher {
   public:
     enum class Engine {
-        Best,     // the fastest filter that suits the words and the processor
-        Scalar,   // one position at a time (the reference for the vector filters)
-        Nibbles,  // AVX2: bucket masks of the first four bytes (few words)
-        Hashed,   // AVX2: hashed bit sets of the first four bytes (many words)
+        Best,           // the fastest filter that suits the words and the processor
+        Scalar,         // one position at a time (the reference for the vector filters)
+        Nibbles,        // AVX2: bucket masks of the first four bytes (few words); 64 bytes at a
+                        // time with AVX-512 BW
+        NibblesNarrow,  // the same 32 bytes at a time (its reference where AVX-512 is)
+        Hashed,         // AVX2: hashed bit sets of the first four bytes (many words)
     };
 
     struct Match {
@@ -38,6 +40,8 @@ class Matcher {
     struct Breaks {
         std::vector<std::uint64_t> any;   // CR or LF
         std::vector<std::uint64_t> ends;  // the last byte of each break: LF, or CR not before LF
+        std::size_t any_count = 0;        // bits set in `any`
+        std::size_t end_count = 0;        // bits set in `ends`
         struct Class {
             bool on = false;
             std::array<std::uint64_t, 4> set{};  // 256 bits
@@ -70,12 +74,18 @@ class Matcher {
 
     // The occurrences that start at `pos`.
     void At(const char* p, std::size_t pos, std::size_t n, std::vector<Match>& out) const;
-    // The occurrences at the positions that masks[k] marks in the 32 bytes
-    // from `from` + 32 k.
-    void Candidates(const char* p, std::size_t n, std::size_t from, const std::uint32_t* masks,
-                    std::size_t count, std::vector<Match>& out) const;
+    // The occurrences at the positions that the vector filters marked.
+    struct Marked {
+        std::size_t at;      // a position in the buffer
+        std::uint64_t mask;  // bit k: a candidate at `at` + k
+    };
+    void Candidates(const char* p, std::size_t n, const Marked* marked, std::size_t count,
+                    std::vector<Match>& out) const;
     void FindScalar(const char* p, std::size_t n, std::vector<Match>& out) const;
     // These two return how far they marked the breaks (a multiple of 32).
+    template <bool kDeep>
+    std::size_t FindNibbles512(const char* p, std::size_t n, std::vector<Match>& out,
+                               Breaks* breaks) const;
     template <bool kDeep>
     std::size_t FindNibbles(const char* p, std::size_t n, std::vector<Match>& out,
                             Breaks* breaks) const;
@@ -101,6 +111,7 @@ class Matcher {
     static constexpr std::size_t kNibbleBytes = 4;
     std::array<std::array<std::uint8_t, 16>, kNibbleBytes> lo_{}, hi_{};
     bool deep_ = false;  // all four bytes, not the first two only
+    bool wide_ = false;  // 64 bytes at a time
 };
 
 }  // namespace korvalen

@@ -165,8 +165,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const FastScanner::Config config{options.JapaneseWord, options.CRText, byLine};
     Hits whole;
     Hits pieces;
+    const Matcher::Engine engines[] = {Matcher::Engine::Best, Matcher::Engine::Nibbles,
+                                       Matcher::Engine::NibblesNarrow, Matcher::Engine::Hashed};
+    const Matcher::Engine engine = engines[(data[2] >> 3) & 3];
     for (Hits* h : {&whole, &pieces}) {
-        FastScanner scanner(config, h == &whole ? Matcher::Engine::Scalar : Matcher::Engine::Best);
+        FastScanner scanner(config, h == &whole ? Matcher::Engine::Scalar : engine);
         scanner.SetWords(host.words);
         scanner.SetBlockSize(h == &whole ? text.size() + 1 : block);
         if (h == &pieces && (opt & 64) != 0) {

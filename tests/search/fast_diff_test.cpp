@@ -194,6 +194,10 @@ std::string Describe(const std::string& text, const std::vector<std::string>& wo
     return out;
 }
 
+constexpr Matcher::Engine kEngines[] = {Matcher::Engine::Best, Matcher::Engine::Scalar,
+                                        Matcher::Engine::Nibbles, Matcher::Engine::NibblesNarrow,
+                                        Matcher::Engine::Hashed};
+
 TEST(FastDiff, RandomInputsGiveTheLiteralHits) {
     std::mt19937 rng(20261206);
     const int kWordSets = 2500;
@@ -203,17 +207,21 @@ TEST(FastDiff, RandomInputsGiveTheLiteralHits) {
         const std::string sample = RandomText(rng, 60);
         const std::vector<std::string> words = RandomWords(rng, sample);
         const std::vector<std::string> other = RandomWords(rng, sample);
-        for (const auto engine : {Matcher::Engine::Best, Matcher::Engine::Scalar}) {
+        // Two of the matcher's engines for each word set, in turn.
+        const Matcher::Engine engines[] = {kEngines[set % std::size(kEngines)],
+                                           kEngines[(set + 2) % std::size(kEngines)]};
+        for (const auto engine : engines) {
             FastScanner scanner({}, engine);
             for (int t = 0; t < kTexts; ++t) {
-                std::string text = RandomText(rng, 120);
+                // Some long enough for the vector loops of the matcher.
+                std::string text = RandomText(rng, t % 5 == 0 ? 700 : 120);
                 if (rng() % 3 == 0) {  // make words straddle lines more often
                     text = sample + kBreaks[rng() % 3] + text;
                 }
                 for (int opt = 0; opt < 8; ++opt) {
                     const FastScanner::Config c{(opt & 1) != 0, (opt & 2) != 0, (opt & 4) != 0};
                     scanner.SetConfig(c);
-                    scanner.SetBlockSize(1 + rng() % 48);
+                    scanner.SetBlockSize(rng() % 2 == 0 ? 1 + rng() % 48 : 64 + rng() % 400);
                     const bool by_source = rng() % 2 == 0;
                     const std::int64_t switch_block = rng() % 4 == 0 ? 1 + rng() % 3 : -1;
                     scanner.SetWords(words);

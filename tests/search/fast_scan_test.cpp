@@ -3,6 +3,8 @@
 // Stop, word edits, and the pieces they rest on (break counting, the matcher).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <random>
 
 #include "fixture.hpp"
@@ -214,24 +216,34 @@ TEST(FastParts, BreaksByTheLineRule) {
     }
 }
 
-// The matcher finds every occurrence, overlapping ones too, by end.
+constexpr Matcher::Engine kEngines[] = {Matcher::Engine::Best, Matcher::Engine::Scalar,
+                                        Matcher::Engine::Nibbles, Matcher::Engine::NibblesNarrow,
+                                        Matcher::Engine::Hashed};
+
+// The matcher finds every occurrence, overlapping ones too, by end, with
+// every engine; the breaks and byte classes it marks on the way are those of
+// the line rule and the sets.
 TEST(FastParts, MatcherFindsEveryOccurrence) {
     std::mt19937 rng(11);
-    const char bytes[] = {'a', 'b', '\x81', '\x40', '\x82', '\xA0', '\0'};
-    auto random = [&](unsigned max) {
+    const char bytes[] = {'a', 'b', '\x81', '\x40', '\x82', '\xA0', '\0', '\r', '\n'};
+    auto random = [&](unsigned max, unsigned alphabet) {
         std::string s;
         for (unsigned n = rng() % (max + 1); n > 0; --n) {
-            s += bytes[rng() % sizeof bytes];
+            s += bytes[rng() % alphabet];
         }
         return s;
     };
+    // Kept from round to round, as the scanners keep theirs from block to block.
+    std::array<Matcher::Breaks, std::size(kEngines)> kept;
     for (int round = 0; round < 3000; ++round) {
         std::vector<std::string> words;
-        // Up to 40 words: both the vector filter and the plain loop are used.
+        // Up to 40 words: the nibbles with a bucket each and shared ones, the
+        // hashed filter and the plain loop all have their turn.
         for (unsigned n = 1 + rng() % (round % 2 ? 6 : 40); n > 0; --n) {
-            words.push_back(random(6));
+            words.push_back(random(round % 3 == 0 ? 6 : 2 + rng() % 5, 7));
         }
-        const std::string text = random(300);
+        // Now and then longer than the stretch the vector loops hold.
+        const std::string text = random(round % 50 == 0 ? 20000 : 300, 9);
         std::vector<Matcher::Match> want;
         for (std::size_t end = 1; end <= text.size(); ++end) {
             for (std::uint32_t j = 0; j < words.size(); ++j) {
@@ -244,14 +256,52 @@ TEST(FastParts, MatcherFindsEveryOccurrence) {
                 }
             }
         }
-        for (const auto engine : {Matcher::Engine::Best, Matcher::Engine::Scalar}) {
+        std::array<std::uint64_t, 4> set{};
+        for (int k = 0; k < 8; ++k) {
+            const unsigned c = rng() % 256;
+            set[c >> 6] |= std::uint64_t{1} << (c & 63);
+        }
+        const std::vector<std::string_view> lines = SplitLines(text);
+        const bool open = !text.empty() && text.back() != '\n' && text.back() != '\r';
+        for (std::size_t e = 0; e < std::size(kEngines); ++e) {
+            const Matcher::Engine engine = kEngines[e];
             std::vector<Matcher::Match> got;
-            Matcher(words, engine).FindAll(text, got);
+            Matcher::Breaks& breaks = kept[e];
+            breaks.classes[round % 2].on = true;
+            breaks.classes[round % 2].set = set;
+            breaks.classes[1 - round % 2].on = false;
+            Matcher(words, engine).FindAll(text, got, round % 5 == 0 ? nullptr : &breaks);
             auto key = [](const Matcher::Match& m) { return std::pair(m.end, m.word); };
+            ASSERT_TRUE(std::is_sorted(got.begin(), got.end(),
+                                       [](auto& x, auto& y) { return x.end < y.end; }));
             std::sort(got.begin(), got.end(), [&](auto& x, auto& y) { return key(x) < key(y); });
             ASSERT_EQ(got.size(), want.size()) << round;
             for (std::size_t i = 0; i < got.size(); ++i) {
                 ASSERT_EQ(key(got[i]), key(want[i])) << round;
+            }
+            if (round % 5 == 0) {
+                continue;
+            }
+            ASSERT_EQ(breaks.end_count + (open ? 1 : 0), lines.size()) << round;
+            std::size_t break_bytes = 0;
+            for (std::size_t i = 0; i < text.size(); ++i) {
+                const bool is_break = text[i] == '\r' || text[i] == '\n';
+                const bool ends =
+                    text[i] == '\n' ||
+                    (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'));
+                const auto c = static_cast<unsigned char>(text[i]);
+                const bool in_set = (set[c >> 6] >> (c & 63) & 1) != 0;
+                ASSERT_EQ((breaks.any[i >> 6] >> (i & 63) & 1) != 0, is_break) << round << " " << i;
+                ASSERT_EQ((breaks.ends[i >> 6] >> (i & 63) & 1) != 0, ends) << round << " " << i;
+                const auto& bits = breaks.classes[round % 2].bits;
+                if (in_set) {  // a filter: more may be marked, none left out
+                    ASSERT_NE(bits[i >> 6] >> (i & 63) & 1, 0u) << round << " " << i;
+                }
+                break_bytes += is_break ? 1 : 0;
+            }
+            ASSERT_EQ(breaks.any_count, break_bytes) << round;
+            for (std::size_t i = text.size(); i < breaks.any.size() * 64; ++i) {
+                ASSERT_EQ(breaks.any[i >> 6] >> (i & 63) & 1, 0u) << round;
             }
         }
     }

@@ -137,9 +137,21 @@ for f in $families; do
     done
     echo
 done
-c=$(echo ${times["common|korvalen"]} | tr ' ' '\n' | median)
-w=$(echo ${times["200|korvalen"]} | tr ' ' '\n' | median)
-printf 'Family of 200 / family of 10 (korvalen, default options): %.2f\n\n' "$(echo "$w / $c" | bc -l)"
+med() { echo ${times["$1"]} | tr ' ' '\n' | median; }
+ratio() { printf '%.2f' "$(echo "$(med "$1") / $(med "$2")" | bc -l)"; }
+echo "### Ratios (korvalen, medians)"
+echo
+echo "| ratio | common | rare | 200 |"
+echo "|---|---:|---:|---:|"
+for pair in "CRText on / off|korvalen CRText|korvalen" "--by-line / in memory|korvalen --by-line|korvalen" \
+    "korvalen / rg -j1 bytes|korvalen|rg -j1 -n, bytes" \
+    "korvalen / grep ja_JP.SJIS|korvalen|grep -F -n, ja_JP.SJIS"; do
+    IFS='|' read -r label a b <<<"$pair"
+    printf '| %s | %s | %s | %s |\n' "$label" "$(ratio "common|$a" "common|$b")" \
+        "$(ratio "rare|$a" "rare|$b")" "$(ratio "200|$a" "200|$b")"
+done
+echo
+printf 'Family of 200 / family of 10 (korvalen, default options): %s\n\n' "$(ratio "200|korvalen" "common|korvalen")"
 
 echo "### Peak memory (common words, /usr/bin/time -v)"
 echo

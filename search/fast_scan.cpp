@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <unordered_set>
 #include <utility>
 
 #include "text/sjis.hpp"
@@ -192,9 +193,15 @@ void FastScanner::SetWords(std::vector<std::string> words) {
     pair_bits_.assign(65536 / 64, 0);
     pair_words_.clear();
     space_words_.clear();
+    // A word equal to one before it never hits first: it is left out, as the
+    // matcher leaves it out (and so it is never tried on its own).
+    std::unordered_set<std::string_view> seen;
     for (std::size_t i = 0; i < words_.size(); ++i) {
         const std::string& w = words_[i];
         const auto id = static_cast<std::uint32_t>(i);
+        if (!seen.insert(w).second) {
+            continue;
+        }
         if (w == " ") {
             space_words_.push_back(id);
         }
@@ -431,23 +438,36 @@ void FastScanner::TestJoined(std::string_view line, std::size_t line_begin, std:
                              std::size_t last, std::uint32_t& word, bool& wrapped) {
     const bool jw = config_.japanese_word;
     bool joined = false;
-    // The joins are built when a word is first tried across the break.
-    auto across = [&](std::uint32_t j) {
+    std::size_t join = 0;  // where the line's half begins in the joins
+    // Word j in either join (the literal test, a first aligned occurrence
+    // anywhere). A word that occurs in neither half can only occur across
+    // the join: then only the bytes around it are searched.
+    auto across = [&](std::uint32_t j, bool halves) {
         const std::string& w = words_[j];
         if (w.empty()) {
             return false;
         }
         if (!joined) {
+            // Built when a word is first tried across the break.
             const std::string_view tail = config_.trim_prev ? TrimRightBlanksView(prev_) : prev_;
             const std::string_view head = TrimLeftBlanksView(line);
             tight_.assign(tail).append(head);
             spaced_.assign(tail).append(1, ' ').append(head);
+            join = tail.size();
             joined = true;
         }
-        if (tight_.find(w) != std::string::npos) {
+        auto occurs = [&](const std::string& in, std::size_t width) {
+            if (halves) {
+                return in.find(w) != std::string::npos;
+            }
+            const std::size_t from = join >= w.size() ? join - w.size() + 1 : 0;
+            return std::string_view(in).substr(from, join + width - from).find(w) !=
+                   std::string_view::npos;
+        };
+        if (occurs(tight_, w.size() - 1)) {
             return !jw || AlignedPos(w, tight_) != 0;
         }
-        return spaced_.find(w) != std::string::npos && (!jw || AlignedPos(w, spaced_) != 0);
+        return occurs(spaced_, w.size()) && (!jw || AlignedPos(w, spaced_) != 0);
     };
     if (!prev_words_known_) {
         // The words changed since the previous line: every word is tried.
@@ -458,7 +478,7 @@ void FastScanner::TestJoined(std::string_view line, std::size_t line_begin, std:
                 word = j;
                 return;
             }
-            if (across(j)) {
+            if (across(j, true)) {
                 word = j;
                 wrapped = true;
                 return;
@@ -468,21 +488,33 @@ void FastScanner::TestJoined(std::string_view line, std::size_t line_begin, std:
     }
     // The first word that the line holds wins unless a word before it in the
     // list runs across the break. Only a word that occurs in the line, in the
-    // previous line or across their join can.
+    // previous line or across their join can. Candidates are 2 j for a word
+    // of a half, 2 j + 1 for one that only the join may hold.
     const std::uint32_t direct = FirstDirect(line, line_begin, first, last);
     candidates_.clear();
     for (std::size_t k = first; k < last; ++k) {
-        candidates_.push_back(matches_[k].word);
+        candidates_.push_back(2 * matches_[k].word);
     }
-    candidates_.insert(candidates_.end(), prev_words_.begin(), prev_words_.end());
+    for (const std::uint32_t j : prev_words_) {
+        candidates_.push_back(2 * j);
+    }
+    const std::size_t halves = candidates_.size();
     JoinCandidates(line, candidates_);
+    for (std::size_t k = halves; k < candidates_.size(); ++k) {
+        candidates_[k] = 2 * candidates_[k] + 1;
+    }
     std::sort(candidates_.begin(), candidates_.end());
-    candidates_.erase(std::unique(candidates_.begin(), candidates_.end()), candidates_.end());
-    for (const std::uint32_t j : candidates_) {
+    std::uint32_t tried = kNone;
+    for (const std::uint32_t c : candidates_) {
+        const std::uint32_t j = c / 2;
         if (j >= direct) {
             break;
         }
-        if (across(j)) {
+        if (j == tried) {
+            continue;  // the same word from a half came first
+        }
+        tried = j;
+        if (across(j, c % 2 == 0)) {
             word = j;
             wrapped = true;
             return;
@@ -542,7 +574,12 @@ void FastScanner::FindJoins(std::string_view block) {
     const std::vector<std::uint64_t>& may_end = breaks_.classes[0].bits;
     const bool start_always = breaks_.classes[1].on;
     const std::vector<std::uint64_t>& may_start = breaks_.classes[1].bits;
-    joins_.clear();
+    // A line takes two bytes at least (a byte and its break); the buffer is
+    // written past its count.
+    if (joins_.size() < n / 2 + 2) {
+        joins_.resize(n / 2 + 2);
+    }
+    std::size_t count = 0;
     const std::size_t windows = (n + 63) / 64;
     for (std::size_t w = 0; w < windows; ++w) {
         // Before the block: as if a break, so that its first line has no
@@ -576,21 +613,26 @@ void FastScanner::FindJoins(std::string_view block) {
             const unsigned char cz = b[x];
             const unsigned ta = join_end_[ca];
             const unsigned tz = join_start_[cz];
-            if (((ta | tz) & kJoinAlways) != 0 ||
-                ((ta & kJoinPair) != 0 &&
-                 ((tz & kJoinBlank) != 0 || ((tz & kJoinPair) != 0 && PairBit(PairOf(ca, cz)))))) {
-                joins_.push_back(static_cast<std::uint32_t>(x));
-            }
+            // Without branches: candidates pass or fail in no order.
+            const unsigned pair = PairBit(PairOf(ca, cz)) ? 1 : 0;
+            const unsigned always = (ta | tz) & kJoinAlways;
+            const unsigned end_pair = (ta & kJoinPair) != 0 ? 1 : 0;
+            const unsigned start_blank = (tz & kJoinBlank) != 0 ? 1 : 0;
+            const unsigned start_pair = (tz & kJoinPair) != 0 ? 1 : 0;
+            const unsigned may = always | (end_pair & (start_blank | (start_pair & pair)));
+            joins_[count] = static_cast<std::uint32_t>(x);
+            count += may != 0 ? 1 : 0;
         }
     }
+    joins_count_ = count;
     next_join_ = 0;
 }
 
 std::size_t FastScanner::NextJoin(std::size_t from, std::size_t to) {
-    while (next_join_ < joins_.size() && joins_[next_join_] < from) {
+    while (next_join_ < joins_count_ && joins_[next_join_] < from) {
         ++next_join_;
     }
-    return next_join_ < joins_.size() && joins_[next_join_] < to ? joins_[next_join_] : to;
+    return next_join_ < joins_count_ && joins_[next_join_] < to ? joins_[next_join_] : to;
 }
 
 std::string_view FastScanner::LineBefore(std::string_view block, std::size_t x) const {

@@ -126,7 +126,8 @@ class FastScanner {
     std::array<std::uint8_t, 256> join_end_{}, join_start_{};
     bool join_trim_prev_ = true;        // the option the tables were made for
     bool start_always_ = false;         // some byte at a line's start always may join
-    std::vector<std::uint32_t> joins_;  // see FindJoins
+    std::vector<std::uint32_t> joins_;  // see FindJoins; the first joins_count_
+    std::size_t joins_count_ = 0;
     std::size_t next_join_ = 0;
 
     std::vector<Matcher::Match> matches_;

@@ -93,7 +93,7 @@ bool HaveAvx512() {
 
 }  // namespace
 
-void Matcher::KeyTable::Build(std::vector<std::pair<std::uint32_t, std::uint32_t>> keyed) {
+void Matcher::KeyTable::Build(std::vector<Item> keyed) {
     // At least twice as many slots as keys: mostly one key or none per slot.
     unsigned bits = 4;
     while ((std::size_t{1} << bits) < 2 * keyed.size()) {
@@ -101,16 +101,16 @@ void Matcher::KeyTable::Build(std::vector<std::pair<std::uint32_t, std::uint32_t
     }
     shift = 32 - bits;
     begin.assign((std::size_t{1} << bits) + 1, 0);
-    for (const auto& [key, id] : keyed) {
-        ++begin[Slot(key) + 1];
+    for (const Item& item : keyed) {
+        ++begin[Slot(item.key) + 1];
     }
     for (std::size_t s = 1; s < begin.size(); ++s) {
         begin[s] += begin[s - 1];
     }
     items.assign(keyed.size(), {});
     std::vector<std::uint32_t> fill(begin.begin(), begin.end() - 1);
-    for (const auto& kv : keyed) {
-        items[fill[Slot(kv.first)]++] = kv;
+    for (const Item& item : keyed) {
+        items[fill[Slot(item.key)]++] = item;
     }
 }
 
@@ -130,7 +130,7 @@ Matcher::Matcher(const std::vector<std::string>& words, Engine engine)
     single_.resize(256);
     pair_bits_.assign(65536 / 64, 0);
     quad_bits_.assign(65536 / 64, 0);
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs, quads;
+    std::vector<KeyTable::Item> pairs, quads;
     std::vector<std::string> heads;  // distinct first four bytes (or fewer), for the nibbles
     for (const std::uint32_t id : ids_) {
         const std::string& w = words_[id];
@@ -143,10 +143,10 @@ Matcher::Matcher(const std::vector<std::string>& words, Engine engine)
         heads.push_back(w.substr(0, kNibbleBytes));
         if (w.size() < 4) {
             SetBit(pair_bits_, PairAt(w.data()));
-            pairs.emplace_back(PairAt(w.data()), id);
+            pairs.push_back({PairAt(w.data()), id, w.size(), w.data()});
         } else {
             SetBit(quad_bits_, QuadHash(QuadAt(w.data())));
-            quads.emplace_back(QuadAt(w.data()), id);
+            quads.push_back({QuadAt(w.data()), id, w.size(), w.data()});
         }
     }
     pairs_.Build(std::move(pairs));
@@ -207,10 +207,10 @@ void Matcher::At(const char* p, std::size_t pos, std::size_t n, std::vector<Matc
         if (TestBit(pair_bits_, pair)) {
             const std::uint32_t s = pairs_.Slot(pair);
             for (std::uint32_t k = pairs_.begin[s]; k < pairs_.begin[s + 1]; ++k) {
-                const auto [key, id] = pairs_.items[k];
-                const std::size_t len = lengths_[id];
-                if (key == pair && len <= left && (len == 2 || p[pos + 2] == words_[id][2])) {
-                    out.push_back({pos + len, id});
+                const KeyTable::Item& item = pairs_.items[k];
+                const std::size_t len = item.length;
+                if (item.key == pair && len <= left && (len == 2 || p[pos + 2] == item.bytes[2])) {
+                    out.push_back({pos + len, item.word});
                 }
             }
         }
@@ -224,10 +224,10 @@ void Matcher::At(const char* p, std::size_t pos, std::size_t n, std::vector<Matc
     }
     const std::uint32_t s = quads_.Slot(quad);
     for (std::uint32_t k = quads_.begin[s]; k < quads_.begin[s + 1]; ++k) {
-        const auto [key, id] = quads_.items[k];
-        const std::size_t len = lengths_[id];
-        if (key == quad && len <= left && SameBytes(p + pos + 4, words_[id].data() + 4, len - 4)) {
-            out.push_back({pos + len, id});
+        const KeyTable::Item& item = quads_.items[k];
+        const std::size_t len = item.length;
+        if (item.key == quad && len <= left && SameBytes(p + pos + 4, item.bytes + 4, len - 4)) {
+            out.push_back({pos + len, item.word});
         }
     }
 }

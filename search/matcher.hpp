@@ -33,6 +33,9 @@ class Matcher {
     // An engine that the processor or the words do not allow falls back to
     // Scalar.
     explicit Matcher(const std::vector<std::string>& words, Engine engine = Engine::Best);
+    // The tables point into the words it holds.
+    Matcher(const Matcher&) = delete;
+    Matcher& operator=(const Matcher&) = delete;
 
     // The line breaks of a buffer, one bit per byte, found in the same pass;
     // and, when asked for, its bytes that are in either of two sets of bytes
@@ -63,10 +66,16 @@ class Matcher {
   private:
     // Words by a key of their first bytes, found through a small hash table.
     struct KeyTable {
-        unsigned shift = 32;                                         // slot = hash >> shift
-        std::vector<std::uint32_t> begin;                            // slots + 1
-        std::vector<std::pair<std::uint32_t, std::uint32_t>> items;  // (key, word) by slot
-        void Build(std::vector<std::pair<std::uint32_t, std::uint32_t>> keyed);
+        struct Item {
+            std::uint32_t key;
+            std::uint32_t word;
+            std::size_t length;
+            const char* bytes;  // the word's, in words_
+        };
+        unsigned shift = 32;               // slot = hash >> shift
+        std::vector<std::uint32_t> begin;  // slots + 1
+        std::vector<Item> items;           // by slot
+        void Build(std::vector<Item> keyed);
         std::uint32_t Slot(std::uint32_t key) const noexcept {
             return static_cast<std::uint32_t>((key * 0x9E3779B1u) >> shift);
         }

@@ -170,7 +170,9 @@ Matcher::Matcher(const std::vector<std::string>& words, Engine engine)
         // with shared buckets also their mixtures, and the next two bytes
         // sort those out.
         deep_ = heads.size() > 8;
-        wide_ = engine != Engine::NibblesNarrow && HaveAvx512();
+        if (engine == Engine::NibblesNarrow || !HaveAvx512()) {
+            used_ = Engine::NibblesNarrow;
+        }
         // Eight buckets; neighbours in sorted order share one, so that a
         // bucket's heads differ little and its masks pass little more than
         // them. A head shorter than four bytes accepts any byte after it.
@@ -626,13 +628,12 @@ void Matcher::FindAll(std::string_view buf, std::vector<Match>& out, Breaks* bre
     if (!ids_.empty()) {
         switch (used_) {
             case Engine::Nibbles:
-                if (wide_) {
-                    marked = deep_ ? FindNibbles512<true>(p, n, out, breaks)
-                                   : FindNibbles512<false>(p, n, out, breaks);
-                } else {
-                    marked = deep_ ? FindNibbles<true>(p, n, out, breaks)
-                                   : FindNibbles<false>(p, n, out, breaks);
-                }
+                marked = deep_ ? FindNibbles512<true>(p, n, out, breaks)
+                               : FindNibbles512<false>(p, n, out, breaks);
+                break;
+            case Engine::NibblesNarrow:
+                marked = deep_ ? FindNibbles<true>(p, n, out, breaks)
+                               : FindNibbles<false>(p, n, out, breaks);
                 break;
             case Engine::Hashed:
                 marked = FindHashed(p, n, out, breaks);

@@ -61,6 +61,7 @@ class Matcher {
     // No word can occur anywhere.
     bool Empty() const noexcept { return ids_.empty(); }
     std::size_t Length(std::uint32_t word) const noexcept { return lengths_[word]; }
+    // The engine in use: never Best; Nibbles only where AVX-512 BW is.
     Engine Used() const noexcept { return used_; }
 
   private:
@@ -120,7 +121,6 @@ class Matcher {
     static constexpr std::size_t kNibbleBytes = 4;
     std::array<std::array<std::uint8_t, 16>, kNibbleBytes> lo_{}, hi_{};
     bool deep_ = false;  // all four bytes, not the first two only
-    bool wide_ = false;  // 64 bytes at a time
 };
 
 }  // namespace korvalen

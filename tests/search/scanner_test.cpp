@@ -68,6 +68,9 @@ struct LineCase {
     bool twinsDiffer = false;
 };
 
+// Keeps the listed test names short and stable (no dump of the object).
+void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
+
 class LineRules : public ::testing::TestWithParam<LineCase> {};
 
 TEST_P(LineRules, BothScanners) {

@@ -199,8 +199,8 @@ void FastScanner::SetWords(std::vector<std::string> words) {
     for (std::size_t i = 0; i < words_.size(); ++i) {
         const std::string& w = words_[i];
         const auto id = static_cast<std::uint32_t>(i);
-        if (!seen.insert(w).second) {
-            continue;
+        if (!seen.insert(w).second || w.find_first_of("\r\n") != std::string::npos) {
+            continue;  // (one that holds a break is in no line and no join)
         }
         if (w == " ") {
             space_words_.push_back(id);
@@ -325,6 +325,7 @@ std::int64_t FastScanner::ScanBlock(std::string_view block, Host& host) {
         SetJoinTables();
     }
     breaks_.classes[0].on = joins;
+    breaks_.classes[0].before_break = true;
     breaks_.classes[1].on = joins && start_always_;
     matcher_->FindAll(block, matches_, &breaks_);
     if (config_.cr_text) {
@@ -568,52 +569,29 @@ void FastScanner::FindJoins(std::string_view block) {
     const auto* b = reinterpret_cast<const unsigned char*>(block.data());
     const std::size_t n = block.size();
     const std::vector<std::uint64_t>& any = breaks_.any;
-    const std::vector<std::uint64_t>& ends = breaks_.ends;
-    // Only a line after one that ends with a byte that may join, or one that
-    // starts with a byte that always may, is looked at.
-    const std::vector<std::uint64_t>& may_end = breaks_.classes[0].bits;
-    const bool start_always = breaks_.classes[1].on;
-    const std::vector<std::uint64_t>& may_start = breaks_.classes[1].bits;
-    // A line takes two bytes at least (a byte and its break); the buffer is
-    // written past its count.
-    if (joins_.size() < n / 2 + 2) {
-        joins_.resize(n / 2 + 2);
+    // A line takes two bytes at least (a byte and its break), and each of
+    // the two passes below gives a line once at most; the buffer is written
+    // past its count.
+    if (joins_.size() < n + 2) {
+        joins_.resize(n + 2);
     }
     std::size_t count = 0;
+    // The last byte of a line, when it may take part in a join: the next line
+    // starts after its break (CR LF, or one byte).
+    const std::vector<std::uint64_t>& may_end = breaks_.classes[0].bits;
     const std::size_t windows = (n + 63) / 64;
     for (std::size_t w = 0; w < windows; ++w) {
-        // Before the block: as if a break, so that its first line has no
-        // line before it.
-        const std::uint64_t pa = w > 0 ? any[w - 1] : ~std::uint64_t{0};
-        const std::uint64_t a = any[w];
-        const std::uint64_t start = ~a & ((a << 1) | (pa >> 63));  // a line starts at x
-        const std::uint64_t e = may_end[w];
-        const std::uint64_t pm = w > 0 ? may_end[w - 1] : 0;
-        const std::uint64_t end2 = (e << 2) | (pm >> 62);  // bit x: byte x-2 may end a join
-        const std::uint64_t end3 = (e << 3) | (pm >> 61);
-        std::uint64_t m = start & (end2 | end3 | (start_always ? may_start[w] : 0));
-        if (m == 0) {
-            continue;
-        }
-        // The line before is not empty: one break before x, a byte at x-1 or
-        // CR LF at x-2, and no break before that.
-        const std::uint64_t pe = w > 0 ? ends[w - 1] : ~std::uint64_t{0};
-        const std::uint64_t crlf = a & ~ends[w];  // a CR that an LF follows
-        const std::uint64_t one = ~((a << 2) | (pa >> 62));
-        const std::uint64_t two = ((crlf << 2) | ((pa & ~pe) >> 62)) & ~((a << 3) | (pa >> 61));
-        m &= (one & end2) | (two & end3) | ((one | two) & (start_always ? may_start[w] : 0));
-        if (n - (w << 6) < 64) {
-            m &= (std::uint64_t{1} << (n - (w << 6))) - 1;
-        }
-        for (; m != 0; m &= m - 1) {
-            const auto bit = static_cast<unsigned>(std::countr_zero(m));
-            const std::size_t x = (w << 6) + bit;
-            // The byte before the break: at x-2, or at x-3 before CR LF.
-            const unsigned char ca = b[x - 2 - ((two >> bit) & 1)];
+        for (std::uint64_t m = may_end[w] & ~any[w]; m != 0; m &= m - 1) {
+            const std::size_t y = (w << 6) + static_cast<std::size_t>(std::countr_zero(m));
+            const std::size_t x = y + ((b[y + 1] == '\r' && y + 2 < n && b[y + 2] == '\n') ? 3 : 2);
+            if (x >= n || b[x] == '\r' || b[x] == '\n') {
+                continue;  // no line, or an empty one, after it in the block
+            }
+            // Without branches: candidates pass or fail in no order.
+            const unsigned char ca = b[y];
             const unsigned char cz = b[x];
             const unsigned ta = join_end_[ca];
             const unsigned tz = join_start_[cz];
-            // Without branches: candidates pass or fail in no order.
             const unsigned pair = PairBit(PairOf(ca, cz)) ? 1 : 0;
             const unsigned always = (ta | tz) & kJoinAlways;
             const unsigned end_pair = (ta & kJoinPair) != 0 ? 1 : 0;
@@ -623,6 +601,32 @@ void FastScanner::FindJoins(std::string_view block) {
             joins_[count] = static_cast<std::uint32_t>(x);
             count += may != 0 ? 1 : 0;
         }
+    }
+    if (breaks_.classes[1].on) {
+        // A line that starts with a byte that always may join, whatever
+        // ended the line before (not empty, one break before).
+        const std::vector<std::uint64_t>& ends = breaks_.ends;
+        const std::vector<std::uint64_t>& may_start = breaks_.classes[1].bits;
+        for (std::size_t w = 0; w < windows; ++w) {
+            // Before the block: as if a break, so that its first line has
+            // no line before it.
+            const std::uint64_t pa = w > 0 ? any[w - 1] : ~std::uint64_t{0};
+            const std::uint64_t pe = w > 0 ? ends[w - 1] : ~std::uint64_t{0};
+            const std::uint64_t a = any[w];
+            const std::uint64_t crlf = a & ~ends[w];  // a CR that an LF follows
+            const std::uint64_t start = ~a & ((a << 1) | (pa >> 63));
+            const std::uint64_t one = ~((a << 2) | (pa >> 62));
+            const std::uint64_t two = ((crlf << 2) | ((pa & ~pe) >> 62)) & ~((a << 3) | (pa >> 61));
+            std::uint64_t m = start & (one | two) & may_start[w];
+            if (n - (w << 6) < 64) {
+                m &= (std::uint64_t{1} << (n - (w << 6))) - 1;
+            }
+            for (; m != 0; m &= m - 1) {
+                joins_[count++] = static_cast<std::uint32_t>(
+                    (w << 6) + static_cast<std::size_t>(std::countr_zero(m)));
+            }
+        }
+        std::sort(joins_.begin(), joins_.begin() + static_cast<std::ptrdiff_t>(count));
     }
     joins_count_ = count;
     next_join_ = 0;

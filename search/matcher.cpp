@@ -343,20 +343,28 @@ class ClassMarker {
             if (breaks->classes[k].on) {
                 tables_[count_] = MakeClassTables(breaks->classes[k].set);
                 out_[count_] = reinterpret_cast<char*>(breaks->classes[k].bits.data());
+                before_break_[count_] = breaks->classes[k].before_break;
                 ++count_;
             }
         }
     }
     bool Any() const { return count_ > 0; }
-    __attribute__((target("avx2"))) void Mark(__m256i a, std::size_t at) const {
+    // `a` the 32 bytes at `at`, `b` the 32 after each.
+    __attribute__((target("avx2"))) void Mark(__m256i a, __m256i b, std::size_t at) const {
         const __m256i nib = _mm256_set1_epi8(0x0F);
         const __m256i lo = _mm256_and_si256(a, nib);
         const __m256i hi = _mm256_and_si256(_mm256_srli_epi16(a, 4), nib);
+        const auto next_break = static_cast<std::uint32_t>(
+            _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(b, _mm256_set1_epi8('\n')),
+                                                 _mm256_cmpeq_epi8(b, _mm256_set1_epi8('\r')))));
         for (std::size_t k = 0; k < count_; ++k) {
             const __m256i flags = _mm256_and_si256(_mm256_shuffle_epi8(tables_[k].lo, lo),
                                                    _mm256_shuffle_epi8(tables_[k].hi, hi));
-            const auto m = ~static_cast<std::uint32_t>(
+            auto m = ~static_cast<std::uint32_t>(
                 _mm256_movemask_epi8(_mm256_cmpeq_epi8(flags, _mm256_setzero_si256())));
+            if (before_break_[k]) {
+                m &= next_break;
+            }
             std::memcpy(out_[k] + at / 8, &m, sizeof m);
         }
     }
@@ -364,6 +372,7 @@ class ClassMarker {
   private:
     ClassTables tables_[2];
     char* out_[2] = {};
+    bool before_break_[2] = {};
     std::size_t count_ = 0;
 };
 
@@ -412,7 +421,7 @@ __attribute__((target("avx2,popcnt"))) std::size_t Matcher::FindNibbles(const ch
             if (any != nullptr) {
                 MarkBreaks(a, b, any + i / 8, ends + i / 8, *breaks);
                 if (marker.Any()) {
-                    marker.Mark(a, i);
+                    marker.Mark(a, b, i);
                 }
             }
             const auto m =
@@ -466,6 +475,7 @@ __attribute__((target("avx512f,avx512bw,popcnt"))) std::size_t Matcher::FindNibb
     // Class tables and where their bits go (see ClassMarker).
     __m512i class_lo[2], class_hi[2];
     std::uint64_t* class_out[2] = {};
+    bool class_before_break[2] = {};
     std::size_t classes = 0;
     if (breaks != nullptr) {
         for (Breaks::Class& c : breaks->classes) {
@@ -478,6 +488,7 @@ __attribute__((target("avx512f,avx512bw,popcnt"))) std::size_t Matcher::FindNibb
                 class_lo[classes] = Table512(lo);
                 class_hi[classes] = Table512(hi);
                 class_out[classes] = c.bits.data();
+                class_before_break[classes] = c.before_break;
                 ++classes;
             }
         }
@@ -509,13 +520,15 @@ __attribute__((target("avx512f,avx512bw,popcnt"))) std::size_t Matcher::FindNibb
                 any_count += static_cast<std::size_t>(std::popcount(any_bits));
                 end_count += static_cast<std::size_t>(std::popcount(end_bits));
                 if (classes > 0) {
+                    const std::uint64_t next_break = lf_next | _mm512_cmpeq_epi8_mask(b, cr);
                     const __m512i lo = _mm512_and_si512(a, nib);
                     const __m512i hi = _mm512_and_si512(_mm512_srli_epi16(a, 4), nib);
                     for (std::size_t c = 0; c < classes; ++c) {
                         const __m512i flags =
                             _mm512_and_si512(_mm512_shuffle_epi8(class_lo[c], lo),
                                              _mm512_shuffle_epi8(class_hi[c], hi));
-                        class_out[c][i / 64] = _mm512_test_epi8_mask(flags, flags);
+                        const std::uint64_t m = _mm512_test_epi8_mask(flags, flags);
+                        class_out[c][i / 64] = class_before_break[c] ? m & next_break : m;
                     }
                 }
             }
@@ -555,10 +568,10 @@ __attribute__((target("avx2,popcnt"))) std::size_t Matcher::FindHashed(const cha
         for (std::size_t step = 0; i + 35 <= n && step < kStretch / 32; i += 32, ++step) {
             if (any != nullptr) {
                 const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
-                MarkBreaks(a, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 1)),
-                           any + i / 8, ends + i / 8, *breaks);
+                const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 1));
+                MarkBreaks(a, b, any + i / 8, ends + i / 8, *breaks);
                 if (marker.Any()) {
-                    marker.Mark(a, i);
+                    marker.Mark(a, b, i);
                 }
             }
             std::uint32_t m = 0;
@@ -671,7 +684,10 @@ void Matcher::FindAll(std::string_view buf, std::vector<Match>& out, Breaks* bre
             clear_from(c.bits);
             for (std::size_t i = marked; i < n; ++i) {
                 const auto b = static_cast<unsigned char>(p[i]);
-                c.bits[i >> 6] |= (c.set[b >> 6] >> (b & 63) & 1) << (i & 63);
+                const bool next_break = i + 1 < n && (p[i + 1] == '\n' || p[i + 1] == '\r');
+                if ((c.set[b >> 6] >> (b & 63) & 1) != 0 && (!c.before_break || next_break)) {
+                    c.bits[i >> 6] |= std::uint64_t{1} << (i & 63);
+                }
             }
         }
     }

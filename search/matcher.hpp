@@ -47,6 +47,7 @@ class Matcher {
         std::size_t end_count = 0;        // bits set in `ends`
         struct Class {
             bool on = false;
+            bool before_break = false;           // only bytes that a CR or LF follows
             std::array<std::uint64_t, 4> set{};  // 256 bits
             std::vector<std::uint64_t> bits;     // a bit per byte of the buffer
         };

@@ -267,8 +267,10 @@ TEST(FastParts, MatcherFindsEveryOccurrence) {
             const Matcher::Engine engine = kEngines[e];
             std::vector<Matcher::Match> got;
             Matcher::Breaks& breaks = kept[e];
+            const bool before_break = round % 4 < 2;
             breaks.classes[round % 2].on = true;
             breaks.classes[round % 2].set = set;
+            breaks.classes[round % 2].before_break = before_break;
             breaks.classes[1 - round % 2].on = false;
             Matcher(words, engine).FindAll(text, got, round % 5 == 0 ? nullptr : &breaks);
             auto key = [](const Matcher::Match& m) { return std::pair(m.end, m.word); };
@@ -294,8 +296,16 @@ TEST(FastParts, MatcherFindsEveryOccurrence) {
                 ASSERT_EQ((breaks.any[i >> 6] >> (i & 63) & 1) != 0, is_break) << round << " " << i;
                 ASSERT_EQ((breaks.ends[i >> 6] >> (i & 63) & 1) != 0, ends) << round << " " << i;
                 const auto& bits = breaks.classes[round % 2].bits;
-                if (in_set) {  // a filter: more may be marked, none left out
-                    ASSERT_NE(bits[i >> 6] >> (i & 63) & 1, 0u) << round << " " << i;
+                const bool next_break =
+                    i + 1 < text.size() && (text[i + 1] == '\r' || text[i + 1] == '\n');
+                const bool marked = (bits[i >> 6] >> (i & 63) & 1) != 0;
+                // A filter: more may be marked, none left out; but a byte
+                // marked before a break is always before one.
+                if (in_set && (next_break || !before_break)) {
+                    ASSERT_TRUE(marked) << round << " " << i;
+                }
+                if (marked && before_break) {
+                    ASSERT_TRUE(next_break) << round << " " << i;
                 }
                 break_bytes += is_break ? 1 : 0;
             }

@@ -335,9 +335,8 @@ std::int64_t FastScanner::ScanBlock(std::string_view block, Host& host) {
     }
     // Every line of the block ends in a break but the input's last one.
     const std::size_t n = block.size();
-    const std::size_t lines =
-        CountBits(breaks_.ends, 0, n) + ((n > 0 && !IsBreakByte(block[n - 1])) ? 1 : 0);
-    const std::size_t break_bytes = CountBits(breaks_.any, 0, n);
+    const std::size_t lines = breaks_.end_count + ((n > 0 && !IsBreakByte(block[n - 1])) ? 1 : 0);
+    const std::size_t break_bytes = breaks_.any_count;
     lines_ += static_cast<std::int64_t>(lines);
     const std::int64_t progress =
         static_cast<std::int64_t>(n - break_bytes) + 2 * static_cast<std::int64_t>(lines);

@@ -121,50 +121,6 @@ std::size_t NextBitFrom(const std::vector<std::uint64_t>& bits, std::size_t pos,
 
 }  // namespace
 
-BreakCount CountBreaks(const char* p, std::size_t n) noexcept {
-    std::size_t lf = 0;
-    std::size_t cr = 0;
-    std::size_t crlf = 0;
-    std::size_t i = 0;
-#ifdef __SSE2__
-    // Byte counters, summed before they can overflow.
-    const __m128i vlf = _mm_set1_epi8('\n');
-    const __m128i vcr = _mm_set1_epi8('\r');
-    const __m128i zero = _mm_setzero_si128();
-    auto sum = [&](__m128i acc) {
-        const __m128i s = _mm_sad_epu8(acc, zero);
-        return static_cast<std::size_t>(_mm_cvtsi128_si32(s)) +
-               static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(s, 8)));
-    };
-    while (i + 17 <= n) {
-        __m128i alf = zero;
-        __m128i acr = zero;
-        __m128i apair = zero;
-        for (int k = 0; k < 255 && i + 17 <= n; ++k, i += 16) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-            const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 1));
-            const __m128i is_cr = _mm_cmpeq_epi8(v, vcr);
-            alf = _mm_sub_epi8(alf, _mm_cmpeq_epi8(v, vlf));
-            acr = _mm_sub_epi8(acr, is_cr);
-            apair = _mm_sub_epi8(apair, _mm_and_si128(is_cr, _mm_cmpeq_epi8(w, vlf)));
-        }
-        lf += sum(alf);
-        cr += sum(acr);
-        crlf += sum(apair);
-    }
-#endif
-    for (; i < n; ++i) {
-        const char c = p[i];
-        if (c == '\n') {
-            ++lf;
-        } else if (c == '\r') {
-            ++cr;
-            crlf += (i + 1 < n && p[i + 1] == '\n') ? 1 : 0;
-        }
-    }
-    return {lf + cr - crlf, lf + cr};
-}
-
 std::size_t FindBreakByte(const char* p, std::size_t from, std::size_t n) noexcept {
     std::size_t i = from;
 #ifdef __SSE2__

@@ -16,13 +16,6 @@
 
 namespace korvalen {
 
-// Line breaks in bulk. Both count and find by the one rule of text/lines.hpp.
-struct BreakCount {
-    std::size_t breaks = 0;  // CR LF counts once
-    std::size_t bytes = 0;   // bytes that belong to breaks
-};
-// `n` bytes that begin at a line start and end at one (or at the input's end).
-BreakCount CountBreaks(const char* p, std::size_t n) noexcept;
 // The first CR or LF in [from, n), or n.
 std::size_t FindBreakByte(const char* p, std::size_t from, std::size_t n) noexcept;
 

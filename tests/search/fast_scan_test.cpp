@@ -191,25 +191,15 @@ TEST(FastRun, WordsChangeBetweenBlocks) {
               std::string::npos);
 }
 
-// Break counting and finding against the one line rule.
-TEST(FastParts, BreaksByTheLineRule) {
+// Breaks found by the one line rule (the matcher marks them; see below).
+TEST(FastParts, BreakBytesFound) {
     std::mt19937 rng(7);
-    const char bytes[] = {'\r', '\n', 'a', '\x81', '\x0d', '\x0a', 'z'};
+    const char bytes[] = {'\r', '\n', 'a', '\x81', 'z'};
     for (int round = 0; round < 2000; ++round) {
         std::string s;
         for (unsigned n = rng() % 200; n > 0; --n) {
             s += bytes[rng() % sizeof bytes];
         }
-        // Cut at a line start, as the scanners do.
-        const std::vector<std::string_view> lines = SplitLines(s);
-        const bool open = !s.empty() && s.back() != '\n' && s.back() != '\r';
-        const BreakCount c = CountBreaks(s.data(), s.size());
-        EXPECT_EQ(c.breaks + (open ? 1 : 0), lines.size()) << round;
-        std::size_t text = 0;
-        for (const auto l : lines) {
-            text += l.size();
-        }
-        EXPECT_EQ(c.bytes, s.size() - text) << round;
         const std::size_t from = s.empty() ? 0 : rng() % s.size();
         EXPECT_EQ(FindBreakByte(s.data(), from, s.size()),
                   std::min(s.find_first_of("\r\n", from), s.size()));

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/file.hpp"
-#include "tests/words/temp_dir.hpp"
+#include "tests/support/temp_dir.hpp"
 
 namespace korvalen {
 namespace {

@@ -16,32 +16,12 @@
 #include "platform/file.hpp"
 #include "search/run_host.hpp"
 #include "search/search_run.hpp"
+#include "tests/support/temp_dir.hpp"
 #include "text/cp932.hpp"
 
 namespace korvalen::test {
 
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "korvalen-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::string operator/(std::string_view name) const { return (path_ / name).string(); }
-    std::string Path() const { return path_.string(); }
-
-  private:
-    std::filesystem::path path_;
-};
+using korvalen::TempDir;
 
 inline void WriteBytes(const std::string& path, std::string_view bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/file.hpp"
-#include "tests/words/temp_dir.hpp"
+#include "tests/support/temp_dir.hpp"
 #include "text/cp932.hpp"
 
 namespace korvalen {

@@ -28,7 +28,9 @@ class TempDir {
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
+    std::string Path() const { return path_.string(); }
     std::string Path(std::string_view name) const { return (path_ / name).string(); }
+    std::string operator/(std::string_view name) const { return Path(name); }
     // Writes `bytes` to `name` and gives its path.
     std::string File(std::string_view name, std::string_view bytes) const {
         const std::string p = Path(name);

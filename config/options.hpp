@@ -7,17 +7,17 @@
 
 namespace korvalen {
 
-struct iset {  // NOLINT(readability-identifier-naming): the record's historic name
-    bool TagJump = true;           // line number in parentheses in a hit line
-    bool FileSeparate = true;      // an empty line between the hits of successive files
-    bool ErrorStop = true;         // a file error during a run is shown in a message box
-    bool FileOverWrite = true;     // each run rewrites the output file
-    bool CloseFileDelete = false;  // the output file is removed at exit
-    bool AddSortWord = false;      // the chosen key is the first search word
-    bool OutputFileOpen = false;   // the output file is opened with the editor after a run
-    bool SearchIconize = true;     // the application is minimised during a run
-    bool JapaneseWord = true;      // character-boundary matching
-    bool CRText = false;           // words cut by a line break are found
+struct iset {                   // NOLINT(readability-identifier-naming): the record's historic name
+    bool TagJump = true;        // line number in parentheses in a hit line
+    bool FileSeparate = true;   // an empty line between the hits of successive files
+    bool ErrorStop = true;      // a file error during a run is shown in a message box
+    bool FileOverWrite = true;  // each run rewrites the output file
+    bool CloseFileDelete = false;       // the output file is removed at exit
+    bool AddSortWord = false;           // the chosen key is the first search word
+    bool OutputFileOpen = false;        // the output file is opened with the editor after a run
+    bool SearchIconize = true;          // the application is minimised during a run
+    bool JapaneseWord = true;           // character-boundary matching
+    bool CRText = false;                // words cut by a line break are found
     std::int32_t OutputStrLength = 78;  // width of a hit line in bytes, 0 = no limit
     std::string Editor;                 // editor program; empty = the desktop's default
     std::uint8_t Delete = 0;            // how the output file is deleted

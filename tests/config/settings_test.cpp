@@ -20,9 +20,8 @@ namespace fs = std::filesystem;
 std::string Dump(const Settings& s) {
     const iset& o = s.Options;
     std::string out = s.RelFile + "|" + s.OutputFile;
-    for (std::int32_t v :
-         {s.TopPos, s.LeftPos, s.Height, s.Width, o.OutputStrLength, std::int32_t{o.Delete},
-          o.InputEncoding}) {
+    for (std::int32_t v : {s.TopPos, s.LeftPos, s.Height, s.Width, o.OutputStrLength,
+                           std::int32_t{o.Delete}, o.InputEncoding}) {
         out += "|" + std::to_string(v);
     }
     out += "|";
@@ -142,7 +141,7 @@ TEST(Settings, EachWriterTouchesOnlyItsKeys) {
     o.TagJump = false;
     o.CRText = true;
     o.Editor = "/usr/bin/kate";
-    o.Delete = 9;          // never written
+    o.Delete = 9;         // never written
     o.InputEncoding = 2;  // written as a check box holds it
     ASSERT_TRUE(WriteOptions(ini, o, "abc"));
     Replace(expected, "Editor=ed", "Editor=/usr/bin/kate");
@@ -153,7 +152,8 @@ TEST(Settings, EachWriterTouchesOnlyItsKeys) {
             "SearchIconize=1\r\nJapaneseWord=1\r\nOutputStrLength=abc\r\nInputEncoding=1");
     EXPECT_EQ(TempDir::Read(ini), expected);
     // "abc" reads as the default length; Delete keeps its stored 3.
-    EXPECT_EQ(Dump(ReadSettings(ini)), "/new rel.kvl||-5|6|700|800|78|3|1|0111000111|/usr/bin/kate");
+    EXPECT_EQ(Dump(ReadSettings(ini)),
+              "/new rel.kvl||-5|6|700|800|78|3|1|0111000111|/usr/bin/kate");
 }
 
 TEST(Settings, WritersCreateFileFoldersAndKeepModeAndLinks) {

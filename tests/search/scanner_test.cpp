@@ -69,7 +69,9 @@ struct LineCase {
 };
 
 // Keeps the listed test names short and stable (no dump of the object).
-void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const LineCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class LineRules : public ::testing::TestWithParam<LineCase> {};
 

@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "text/cp932.hpp"
 #include "text/sjis.hpp"
 
 #ifdef __SSE2__
@@ -55,6 +56,78 @@ bool OnBoundary(std::string_view line, std::size_t pos, std::size_t& cursor) noe
 }
 
 constexpr std::size_t kNoBit = static_cast<std::size_t>(-1);
+
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+
+// Whether `text` holds the character `c` (both code page 932).
+bool HoldsChar(std::string_view text, std::string_view c) noexcept {
+    for (std::size_t i = 0; i < text.size();) {
+        if (text.compare(i, c.size(), c) == 0) {
+            return true;
+        }
+        i += IsLeadByte(text[i]) ? 2 : 1;
+    }
+    return false;
+}
+
+// The length of valid UTF-8 text once converted to code page 932: ASCII and
+// half-width katakana (U+FF61 to U+FF9F) take one byte, every other
+// character two (its code, or the mark for one without). Never reads past
+// the text, whatever it holds.
+std::size_t Cp932Length(std::string_view utf8) noexcept {
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+    const std::size_t n = utf8.size();
+    std::size_t length = 0;
+    std::size_t i = 0;
+    auto half_width = [&](std::size_t at) {
+        // p[at] is 0xEF.
+        if (at + 2 >= n) {
+            return false;
+        }
+        const unsigned char b1 = p[at + 1], b2 = p[at + 2];
+        return (b1 == 0xBD && b2 >= 0xA1 && b2 <= 0xBF) || (b1 == 0xBE && b2 >= 0x80 && b2 <= 0x9F);
+    };
+#ifdef __SSE2__
+    // Per byte, 1 for ASCII and 2 for a lead byte, summed in byte lanes
+    // for up to 127 chunks at a time (2 * 127 fits a byte).
+    const __m128i minus_one = _mm_set1_epi8(-1);
+    const __m128i lead_floor = _mm_set1_epi8(static_cast<char>(0xBF));
+    const __m128i one = _mm_set1_epi8(1);
+    const __m128i two = _mm_set1_epi8(2);
+    const __m128i ef = _mm_set1_epi8(static_cast<char>(0xEF));
+    const __m128i zero = _mm_setzero_si128();
+    __m128i total = zero;
+    while (i + 16 <= n) {
+        const std::size_t stop = std::min(n - 15, i + 16 * 127);
+        __m128i sum = zero;  // at most 2 * 127 per byte lane
+        for (; i < stop; i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            // Signed: ASCII is above -1; a lead byte (0xC0 up) is above 0xBF and
+            // below zero.
+            const __m128i ascii = _mm_cmpgt_epi8(v, minus_one);
+            const __m128i lead = _mm_andnot_si128(ascii, _mm_cmpgt_epi8(v, lead_floor));
+            sum = _mm_add_epi8(sum,
+                               _mm_or_si128(_mm_and_si128(ascii, one), _mm_and_si128(lead, two)));
+            auto efs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, ef)));
+            while (efs != 0) {
+                length -= half_width(i + static_cast<std::size_t>(std::countr_zero(efs))) ? 1 : 0;
+                efs &= efs - 1;
+            }
+        }
+        total = _mm_add_epi64(total, _mm_sad_epu8(sum, zero));
+    }
+    length += static_cast<std::size_t>(_mm_cvtsi128_si64(total)) +
+              static_cast<std::size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(total, total)));
+#endif
+    for (; i < n; ++i) {
+        if (p[i] < 0x80) {
+            ++length;
+        } else if (p[i] >= 0xC0) {
+            length += (p[i] == 0xEF && half_width(i)) ? 1 : 2;
+        }
+    }
+    return length;
+}
 
 // Set bits of `bits` in [from, to). The baseline x86-64 has no popcount
 // instruction; without one the count is a library call.
@@ -172,10 +245,36 @@ void FastScanner::SetWords(std::vector<std::string> words) {
     pair_words_.erase(std::unique(pair_words_.begin(), pair_words_.end()), pair_words_.end());
     prev_words_known_ = false;
     SetJoinTables();
+    // The UTF-8 forms find every hit of a converted line only when each word
+    // is whole characters that convert back to it.
+    utf8_matcher_.reset();
+    utf8_words_.clear();
+    bool exact = true;
+    for (const std::string& w : words_) {
+        if (!w.empty() && (!Cp932DecodesCleanly(w) || HoldsChar(w, kGetaMark))) {
+            exact = false;
+            break;
+        }
+        // A lead byte of Japanese text says little (E3 starts all the kana):
+        // the word without it, when long enough, finds fewer lines that do
+        // not hold the word, and still every line that does.
+        std::string u = Cp932ToUtf8(w);
+        if (u.size() >= 5 && static_cast<unsigned char>(u[0]) >= 0xC0) {
+            u.erase(0, 1);
+        }
+        utf8_words_.push_back(std::move(u));
+    }
+    if (exact) {
+        utf8_matcher_ = std::make_unique<Matcher>(utf8_words_, engine_);
+    }
 }
 
 void FastScanner::Reset() noexcept {
     lines_ = 0;
+    utf8_start_ = true;
+    utf8_conv_ = Cp932Converter(TextEncoding::Utf8);
+    utf8_pause_ = 0;
+    utf8_backoff_ = 0;
     prev_ = {};
     prev_words_.clear();
     prev_words_known_ = true;
@@ -199,7 +298,8 @@ void FastScanner::ScanBuffer(std::string_view data, Host& host) {
     }
 }
 
-void FastScanner::ScanSource(ByteSource& source, Host& host) {
+template <class Scan>
+void FastScanner::ReadBlocks(ByteSource& source, Host& host, Scan scan) {
     const std::size_t chunk = block_;
     std::string buf(2 * chunk, '\0');
     std::size_t have = 0;     // bytes in buf
@@ -235,7 +335,7 @@ void FastScanner::ScanSource(ByteSource& source, Host& host) {
             // The lines read whole before the failure are searched first.
             const std::size_t cut = decided_cut();
             if (cut > 0) {
-                const std::int64_t progress = ScanBlock(std::string_view(buf.data(), cut), host);
+                const std::int64_t progress = scan(std::string_view(buf.data(), cut));
                 if (!host.AfterBlock(progress)) {
                     return;
                 }
@@ -257,7 +357,7 @@ void FastScanner::ScanSource(ByteSource& source, Host& host) {
             have += got;
             continue;
         }
-        const std::int64_t progress = ScanBlock(std::string_view(buf.data(), cut), host);
+        const std::int64_t progress = scan(std::string_view(buf.data(), cut));
         std::memmove(buf.data(), buf.data() + cut, have - cut);
         have -= cut;
         checked = 0;
@@ -268,6 +368,100 @@ void FastScanner::ScanSource(ByteSource& source, Host& host) {
             return;
         }
     }
+}
+
+void FastScanner::ScanSource(ByteSource& source, Host& host) {
+    ReadBlocks(source, host, [&](std::string_view block) { return ScanBlock(block, host); });
+}
+
+void FastScanner::ScanUtf8Source(ByteSource& source, Host& host, bool valid) {
+    utf8_valid_ = valid;
+    ReadBlocks(source, host, [&](std::string_view block) { return ScanUtf8Block(block, host); });
+}
+
+std::int64_t FastScanner::ConvertAndScan(std::string_view raw, Host& host) {
+    if (converted_.size() < Cp932Converter::MaxOutput(raw.size())) {
+        converted_.resize(Cp932Converter::MaxOutput(raw.size()));
+    }
+    // Whole lines: a sequence that a break cuts short is invalid whatever
+    // follows, so converting them as the end of the input changes nothing.
+    const std::size_t size = utf8_conv_.Convert(raw, /*last=*/true, converted_.data());
+    return ScanBlock(std::string_view(converted_.data(), size), host);
+}
+
+std::int64_t FastScanner::ScanUtf8Block(std::string_view block, Host& host) {
+    if (utf8_start_) {
+        utf8_start_ = false;
+        // The mark is dropped here, so the converter is told it went by.
+        char none[Cp932Converter::MaxOutput(3)];
+        utf8_conv_.Convert(kUtf8Mark, /*last=*/false, none);
+        if (block.starts_with(kUtf8Mark)) {
+            block.remove_prefix(kUtf8Mark.size());
+        }
+    }
+    if (!matcher_) {
+        SetWords({});
+    }
+    if (!Utf8FilterExact() || utf8_pause_ > 0 || (!utf8_valid_ && !IsValidUtf8(block))) {
+        if (utf8_pause_ > 0) {
+            --utf8_pause_;
+        }
+        return ConvertAndScan(block, host);
+    }
+    utf8_matches_.clear();
+    utf8_matcher_->FindAll(block, utf8_matches_, &utf8_breaks_);
+    const std::size_t n = block.size();
+    // Lines without a candidate are only counted: their converted lengths
+    // come from the characters they hold. Candidate lines close together
+    // are converted and scanned as one piece.
+    constexpr std::size_t kMinGap = 4096;
+    std::int64_t progress = 0;
+    std::size_t done = 0;  // block[0, done) is accounted for
+    std::size_t converted = 0;
+    auto count = [&](std::size_t from, std::size_t to) {
+        if (from >= to) {
+            return;
+        }
+        std::size_t lines = CountBits(utf8_breaks_.ends, from, to);
+        if (to == n && !IsBreakByte(block[n - 1])) {
+            ++lines;
+        }
+        const std::size_t break_bytes = CountBits(utf8_breaks_.any, from, to);
+        lines_ += static_cast<std::int64_t>(lines);
+        progress += static_cast<std::int64_t>(Cp932Length(block.substr(from, to - from)) -
+                                              break_bytes + 2 * lines);
+    };
+    std::size_t mi = 0;
+    const std::size_t mc = utf8_matches_.size();
+    while (mi < mc) {
+        const Matcher::Match& m = utf8_matches_[mi];
+        const std::size_t last =
+            LastBitBefore(utf8_breaks_.any, m.end - utf8_words_[m.word].size());
+        const std::size_t begin = last == kNoBit ? 0 : last + 1;
+        std::size_t end = NextBitFrom(utf8_breaks_.any, m.end, n);
+        end += BreakLength(block.data(), end, n);
+        // Take in the candidates that follow closely.
+        while (++mi < mc && utf8_matches_[mi].end < end + kMinGap) {
+            if (utf8_matches_[mi].end > end) {
+                end = NextBitFrom(utf8_breaks_.any, utf8_matches_[mi].end, n);
+                end += BreakLength(block.data(), end, n);
+            }
+        }
+        count(done, begin);
+        progress += ConvertAndScan(block.substr(begin, end - begin), host);
+        converted += end - begin;
+        done = end;
+    }
+    count(done, n);
+    // Where candidates are everywhere, filtering is wasted work: blocks are
+    // converted whole for a while.
+    if (converted > n / 2) {
+        utf8_backoff_ = std::min<std::uint32_t>(2 * utf8_backoff_ + 1, 64);
+        utf8_pause_ = utf8_backoff_;
+    } else {
+        utf8_backoff_ = 0;
+    }
+    return progress;
 }
 
 std::int64_t FastScanner::ScanBlock(std::string_view block, Host& host) {

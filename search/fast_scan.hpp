@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "search/matcher.hpp"
+#include "text/encoding.hpp"
 #include "text/lines.hpp"
 
 namespace korvalen {
@@ -55,6 +56,12 @@ class FastScanner {
     void ScanBuffer(std::string_view data, Host& host);
     // A file read in chunks: memory stays at the longest line plus a chunk.
     void ScanSource(ByteSource& source, Host& host);
+    // The same for a file of UTF-8 text (`source` gives its bytes as they
+    // are, byte order mark included), searched as its code page 932 form.
+    // Where the words allow, lines that cannot hold a hit are counted
+    // without being converted. `valid`: the bytes were found to be valid
+    // UTF-8 throughout (else each block is checked before lines are counted).
+    void ScanUtf8Source(ByteSource& source, Host& host, bool valid);
 
     // Forgets the file in hand (line count, previous line); the words stay.
     void Reset() noexcept;
@@ -66,9 +73,22 @@ class FastScanner {
     static constexpr std::size_t kBlock = 256 * 1024;
 
   private:
+    // Hands `scan` blocks of whole lines read from `source`; `scan` returns
+    // the progress of the block, and `last` says the input ends with it.
+    template <class Scan>
+    void ReadBlocks(ByteSource& source, Host& host, Scan scan);
     // Scans a block of whole lines; the last line lacks its break only at the
     // input's end. Returns the progress of the block.
     std::int64_t ScanBlock(std::string_view block, Host& host);
+    // A block of whole lines of UTF-8 text.
+    std::int64_t ScanUtf8Block(std::string_view block, Host& host);
+    // Converts `raw` (whole lines) and scans it.
+    std::int64_t ConvertAndScan(std::string_view raw, Host& host);
+    // Whether the UTF-8 forms of the words find every line of a converted
+    // block that may hold a hit.
+    bool Utf8FilterExact() const noexcept {
+        return utf8_matcher_ && config_.japanese_word && !config_.cr_text;
+    }
     void ScanPlain(std::string_view block, Host& host);
     void ScanJoined(std::string_view block, Host& host);
     // Fills join_end_ and join_start_ from the words and the options.
@@ -127,6 +147,19 @@ class FastScanner {
     Matcher::Breaks breaks_;                 // of the block in hand
     std::vector<std::uint32_t> candidates_;  // scratch
     std::string tight_, spaced_;             // the joins
+
+    // The words in UTF-8, when every one decodes cleanly and none holds the
+    // mark that stands for what has no code page 932 form.
+    std::unique_ptr<Matcher> utf8_matcher_;
+    std::vector<std::string> utf8_words_;
+    std::vector<Matcher::Match> utf8_matches_;
+    Matcher::Breaks utf8_breaks_;
+    Cp932Converter utf8_conv_{TextEncoding::Utf8};
+    std::string converted_;
+    bool utf8_start_ = true;  // the byte order mark may come next
+    bool utf8_valid_ = false;
+    std::uint32_t utf8_pause_ = 0;  // blocks to convert whole before filtering again
+    std::uint32_t utf8_backoff_ = 0;
 
     std::int64_t lines_ = 0;
     // The previous line with CRText: empty when it was empty or had a hit.

@@ -139,6 +139,16 @@ class FastFileScan : public FastScanner::Host {
     bool newHits_ = false;
 };
 
+// UTF-8 is converted by the scanner, which can leave out lines that cannot
+// hold a hit.
+void ScanInput(FastScanner& scanner, InputText& input, FastScanner::Host& host) {
+    if (input.Encoding() == TextEncoding::Utf8) {
+        scanner.ScanUtf8Source(input.RawSource(), host, input.Validated());
+    } else {
+        scanner.ScanSource(input.Source(), host);
+    }
+}
+
 }  // namespace
 
 void FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast) {
@@ -146,7 +156,7 @@ void FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast) {
     try {
         InputText input(name, ctx.options.InputEncoding != 0, DetectionPause(ctx));
         if (ctx.state.Searching) {
-            scan.Scanner().ScanSource(input.Source(), scan);
+            ScanInput(scan.Scanner(), input, scan);
         }
         input.Close();
     } catch (const FileError&) {
@@ -170,7 +180,7 @@ bool FastSearchInMemory(ScanContext& ctx, const std::string& name, bool isLast) 
     try {
         InputText input(name, ctx.options.InputEncoding != 0, DetectionPause(ctx));
         if (ctx.state.Searching) {
-            scan.Scanner().ScanSource(input.Source(), scan);
+            ScanInput(scan.Scanner(), input, scan);
         }
         input.Close();
     } catch (const FileError&) {

@@ -17,6 +17,9 @@ InputText::InputText(const std::string& name, bool detect, const std::function<b
     }
     Sniffed sniffed = SniffEncoding(raw_, kKeep, between);
     encoding_ = sniffed.encoding;
+    // A mark decides at once; a file read further was read to its end.
+    validated_ = encoding_ == TextEncoding::Utf8 &&
+                 !(sniffed.replayable && sniffed.head.starts_with("\xEF\xBB\xBF"));
     if (sniffed.replayable) {
         replay_.emplace(std::move(sniffed.head), raw_);
         source_ = &*replay_;

@@ -25,7 +25,11 @@ class InputText {
     InputText& operator=(const InputText&) = delete;
 
     ByteSource& Source() noexcept { return *source_; }
+    // The file's bytes as they are, before any conversion.
+    ByteSource& RawSource() noexcept { return replay_ ? static_cast<ByteSource&>(*replay_) : raw_; }
     TextEncoding Encoding() const noexcept { return encoding_; }
+    // UTF-8 found valid throughout while detecting (not just by its mark).
+    bool Validated() const noexcept { return validated_; }
 
     // Closes the file and reports a failed close.
     void Close() { file_.Close(); }
@@ -46,6 +50,7 @@ class InputText {
     std::optional<Cp932Source> convert_;
     ByteSource* source_ = &raw_;
     TextEncoding encoding_ = TextEncoding::Cp932;
+    bool validated_ = false;
 };
 
 // The encoding of a whole file already in memory, and the text as code page

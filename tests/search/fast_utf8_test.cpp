@@ -1,0 +1,300 @@
+// UTF-8 files scanned from their own bytes, with lines that cannot hold a
+// hit counted instead of converted: the same hits, line numbers and progress
+// as scanning the converted text, and as the literal scanners.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "fixture.hpp"
+#include "search/fast_scan.hpp"
+#include "search/scanner.hpp"
+#include "text/cp932.hpp"
+#include "text/encoding.hpp"
+
+namespace korvalen::test {
+namespace {
+
+// Pieces of text: ASCII, kana, kanji, half-width katakana (one byte in code
+// page 932), full-width forms (EF lead bytes), characters without a code
+// page 932 form, and blanks.
+const std::vector<std::string>
+    kPieces = {"a",  "b",  "ab", " ",  "\t", "x1", "検",          "索", "検索", "エ",
+               "ン", "の", "ｶ",  "ﾀ",  "ﾟ",  "｡",  "（",          "）", "～",   "＄",
+               "　", "😀",  "€",  "Ω",  "é",  "ü",  "〓",          "丂", "﨑",   "①",
+               "Ⅰ",  "¬",  "∵",  "￢", "ｰ",  "･",  "\xEF\xBD\xA0"};  // U+FF60: no form
+
+const char* const kBreaks[] = {"\r\n", "\n", "\r"};
+
+std::string RandomText(std::mt19937& rng, std::size_t lines) {
+    std::string text;
+    for (std::size_t i = 0; i < lines; ++i) {
+        const std::size_t n = rng() % 12;
+        for (std::size_t k = 0; k < n; ++k) {
+            text += kPieces[rng() % kPieces.size()];
+        }
+        if (i + 1 < lines || rng() % 2 == 0) {
+            text += kBreaks[rng() % 3];
+        }
+    }
+    return text;
+}
+
+// Words as code page 932 bytes, mostly taken from the text's pieces; some
+// break the filter's conditions (the mark, a lone lead byte, an empty word).
+std::vector<std::string> RandomWords(std::mt19937& rng, bool exact) {
+    std::vector<std::string> words;
+    const std::size_t count = 1 + rng() % 4;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::string w;
+        const std::size_t n = 1 + rng() % 3;
+        for (std::size_t k = 0; k < n; ++k) {
+            w += kPieces[rng() % kPieces.size()];
+        }
+        words.push_back(Utf8ToCp932(w));
+    }
+    if (!exact) {
+        switch (rng() % 3) {
+            case 0:
+                words.push_back(Sj("〓"));
+                break;
+            case 1:
+                words.push_back("\x88");  // a lead byte without its trail
+                break;
+            default:
+                words.push_back(Sj("検\x81\xAC"));  // the mark's bytes inside a word
+        }
+    }
+    if (rng() % 4 == 0) {
+        words.push_back("");
+    }
+    return words;
+}
+
+struct Recorder : FastScanner::Host {
+    std::string hits;
+    std::int64_t progress = 0;
+    std::size_t blocks = 0;
+    std::vector<std::string> next_words;  // set on the second block
+    FastScanner* scanner = nullptr;
+
+    void Hit(std::int64_t number, std::uint32_t word, std::string_view text) override {
+        hits +=
+            std::to_string(number) + ":" + std::to_string(word) + ":" + std::string(text) + "\n";
+    }
+    bool AfterBlock(std::int64_t p) override {
+        progress += p;
+        if (++blocks == 2 && !next_words.empty()) {
+            scanner->SetWords(next_words);
+        }
+        return true;
+    }
+};
+
+// Scans `utf8` from its own bytes and, as before, its conversion.
+void ExpectSame(const std::string& utf8, const std::vector<std::string>& words,
+                FastScanner::Config config, std::size_t block, bool valid) {
+    FastScanner fast(config);
+    fast.SetBlockSize(block);
+    fast.SetWords(words);
+    Recorder got;
+    MemorySource raw(utf8, 1 + block / 3);
+    fast.ScanUtf8Source(raw, got, valid);
+
+    FastScanner plain(config);
+    plain.SetBlockSize(block);
+    plain.SetWords(words);
+    Recorder want;
+    const std::string converted = ToCp932(utf8, TextEncoding::Utf8);
+    MemorySource converted_src(converted);
+    plain.ScanSource(converted_src, want);
+
+    EXPECT_EQ(got.hits, want.hits);
+    EXPECT_EQ(got.progress, want.progress);
+    EXPECT_EQ(fast.LinesDone(), plain.LinesDone());
+}
+
+TEST(FastUtf8, RandomTextsMatchTheConvertedScan) {
+    std::mt19937 rng(20261206);
+    for (int round = 0; round < 3000; ++round) {
+        const bool exact = round % 4 != 0;
+        const std::string text =
+            (round % 7 == 0 ? "\xEF\xBB\xBF" : "") + RandomText(rng, 1 + rng() % 40);
+        const std::vector<std::string> words = RandomWords(rng, exact);
+        FastScanner::Config config;
+        config.japanese_word = round % 5 != 1;
+        config.cr_text = round % 6 == 2;
+        config.trim_prev = round % 2 == 0;
+        const std::size_t block = 1 + rng() % 300;
+        SCOPED_TRACE("round " + std::to_string(round));
+        ExpectSame(text, words, config, block, IsValidUtf8(text) && round % 7 != 0);
+        if (HasFailure()) {
+            return;
+        }
+    }
+}
+
+TEST(FastUtf8, InvalidBytesAndLongGaps) {
+    // Invalid sequences (cut by breaks, lone continuation bytes, overlong
+    // forms) and lines far apart, so that gaps are counted and candidates
+    // grouped; blocks both small and large.
+    std::mt19937 rng(7);
+    const std::vector<std::string> bad = {"\xE3\x81", "\xE3",         "\x80",
+                                          "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                                          "\xEF\xBD", "\xEF"};
+    for (int round = 0; round < 200; ++round) {
+        std::string text = "\xEF\xBB\xBF";
+        const std::size_t lines = 50 + rng() % 400;
+        for (std::size_t i = 0; i < lines; ++i) {
+            if (rng() % 9 == 0) {
+                text += bad[rng() % bad.size()];
+            }
+            text += RandomText(rng, 1);
+            if (rng() % 50 == 0) {
+                text += std::string(5000, 'z');
+            }
+            text += kBreaks[rng() % 3];
+        }
+        text += bad[rng() % bad.size()];  // the file ends inside a sequence
+        const std::vector<std::string> words = RandomWords(rng, true);
+        SCOPED_TRACE("round " + std::to_string(round));
+        for (const std::size_t block : {std::size_t{64}, std::size_t{4096}, FastScanner::kBlock}) {
+            ExpectSame(text, words, {}, block, /*valid=*/false);
+        }
+        if (HasFailure()) {
+            return;
+        }
+    }
+}
+
+TEST(FastUtf8, WordsChangeBetweenBlocks) {
+    // Many lines per block; the words change after the second block, to a
+    // set that the filter can use or cannot.
+    std::mt19937 rng(11);
+    for (int round = 0; round < 300; ++round) {
+        const std::string text = RandomText(rng, 200);
+        const std::vector<std::string> first = RandomWords(rng, true);
+        const std::vector<std::string> second = RandomWords(rng, round % 2 == 0);
+        const std::size_t block = 100 + rng() % 400;
+        // Both sides see their second block end at a different line: change
+        // the words where the UTF-8 scan did and cut the converted scan there.
+        FastScanner fast({});
+        fast.SetBlockSize(block);
+        fast.SetWords(first);
+        Recorder got;
+        got.next_words = second;
+        got.scanner = &fast;
+        MemorySource raw(text);
+        fast.ScanUtf8Source(raw, got, true);
+
+        // The converted scan, words changed after the same lines: line by line.
+        FastScanner plain({});
+        plain.SetWords(first);
+        Recorder want;
+        std::size_t lines_before_change = 0;
+        {
+            FastScanner probe({});
+            probe.SetBlockSize(block);
+            probe.SetWords(first);
+            struct Count : FastScanner::Host {
+                std::size_t blocks = 0;
+                std::int64_t lines = 0;
+                FastScanner* s = nullptr;
+                void Hit(std::int64_t, std::uint32_t, std::string_view) override {}
+                bool AfterBlock(std::int64_t) override {
+                    if (++blocks == 2) {
+                        lines = s->LinesDone();
+                        return false;
+                    }
+                    return true;
+                }
+            } count;
+            count.s = &probe;
+            MemorySource again(text);
+            probe.ScanUtf8Source(again, count, true);
+            lines_before_change = static_cast<std::size_t>(count.lines);
+            if (count.blocks < 2) {
+                lines_before_change = SIZE_MAX;
+            }
+        }
+        const std::string converted = ToCp932(text, TextEncoding::Utf8);
+        std::size_t cut = 0;
+        for (std::size_t line = 0; line < lines_before_change && cut < converted.size(); ++line) {
+            cut = converted.find_first_of("\r\n", cut);
+            if (cut == std::string::npos) {
+                cut = converted.size();
+                break;
+            }
+            cut += (converted.compare(cut, 2, "\r\n") == 0) ? 2 : 1;
+        }
+        MemorySource head(std::string_view(converted).substr(0, cut));
+        plain.ScanSource(head, want);
+        plain.SetWords(second);
+        MemorySource tail(std::string_view(converted).substr(cut));
+        plain.ScanSource(tail, want);
+        SCOPED_TRACE("round " + std::to_string(round));
+        EXPECT_EQ(got.hits, want.hits);
+        EXPECT_EQ(got.progress, want.progress);
+        if (HasFailure()) {
+            return;
+        }
+    }
+}
+
+// Whole runs, four scanners, files on disk: byte-identical output and the
+// same progress before each file's end.
+TEST(FastUtf8, RunsMatchTheLiteralScanners) {
+    std::mt19937 rng(3);
+    TempDir dir;
+    for (int round = 0; round < 60; ++round) {
+        const std::string path = dir / "u.txt";
+        std::string text = RandomText(rng, 30 + rng() % 300);
+        if (round % 3 == 0) {
+            text = "\xEF\xBB\xBF" + text;
+        }
+        if (text.find_first_of("\x80\xFF") == std::string::npos) {
+            text += "検";  // detected as UTF-8
+        }
+        WriteBytes(path, text);
+        iset options;
+        options.OutputStrLength = round % 2 == 0 ? 0 : 40;
+        options.ErrorStop = false;
+        options.SearchIconize = false;
+        options.InputEncoding = 1;
+        options.JapaneseWord = round % 4 != 3;
+        options.CRText = round % 5 == 4;
+        const std::vector<std::string> words = RandomWords(rng, round % 3 != 1);
+        std::string expected;
+        std::int64_t expected_progress = -1;
+        for (const bool by_line : {false, true}) {
+            for (const bool literal : {true, false}) {
+                RecordingHost host;
+                host.words = words;
+                host.shiftCtrl = by_line;
+                SearchRun run(host);
+                run.UseLiteralScanners(literal);
+                host.run = &run;
+                std::string out = dir / "out.txt";
+                run.Drop({path}, out, options);
+                const std::string output = ReadBytes(out);
+                ASSERT_GE(host.positions.size(), 2u);
+                const std::int64_t progress = host.positions[host.positions.size() - 2];
+                SCOPED_TRACE("round " + std::to_string(round) + " by line " +
+                             std::to_string(by_line) + " literal " + std::to_string(literal));
+                if (expected_progress < 0) {
+                    expected = output;
+                    expected_progress = progress;
+                }
+                EXPECT_EQ(output, expected);
+                EXPECT_EQ(progress, expected_progress);
+            }
+        }
+        if (HasFailure()) {
+            return;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace korvalen::test

@@ -389,6 +389,29 @@ std::int64_t FastScanner::ConvertAndScan(std::string_view raw, Host& host) {
     return ScanBlock(std::string_view(converted_.data(), size), host);
 }
 
+// Hits in a piece made of runs of a block's lines, numbered as in the block.
+class FastScanner::MappedHost : public FastScanner::Host {
+  public:
+    MappedHost(Host& host, const std::vector<Utf8Run>& runs, std::int64_t base)
+        : host_(host), runs_(runs), base_(base) {}
+    void Hit(std::int64_t number, std::uint32_t word, std::string_view text) override {
+        const auto k = static_cast<std::size_t>(number - 1);  // line of the piece
+        while (at_ + 1 < runs_.size() && runs_[at_ + 1].piece_line <= k) {
+            ++at_;  // hits come in line order
+        }
+        const Utf8Run& run = runs_[at_];
+        host_.Hit(base_ + static_cast<std::int64_t>(run.block_line + (k - run.piece_line)) + 1,
+                  word, text);
+    }
+    bool AfterBlock(std::int64_t) override { return true; }
+
+  private:
+    Host& host_;
+    const std::vector<Utf8Run>& runs_;
+    std::int64_t base_;
+    std::size_t at_ = 0;
+};
+
 std::int64_t FastScanner::ScanUtf8Block(std::string_view block, Host& host) {
     if (utf8_start_) {
         utf8_start_ = false;
@@ -411,52 +434,77 @@ std::int64_t FastScanner::ScanUtf8Block(std::string_view block, Host& host) {
     utf8_matches_.clear();
     utf8_matcher_->FindAll(block, utf8_matches_, &utf8_breaks_);
     const std::size_t n = block.size();
-    // Lines without a candidate are only counted: their converted lengths
-    // come from the characters they hold. Candidate lines close together
-    // are converted and scanned as one piece.
-    constexpr std::size_t kMinGap = 4096;
+    const std::vector<std::uint64_t>& ends = utf8_breaks_.ends;
+    const std::vector<std::uint64_t>& any = utf8_breaks_.any;
+    const bool open_end = n > 0 && !IsBreakByte(block[n - 1]);
+    // The lines that hold a candidate are converted into one piece and
+    // scanned together; the hits' numbers are mapped back to the block's
+    // lines. The other lines are only counted: their converted lengths come
+    // from the characters they hold.
+    utf8_runs_.clear();
+    std::size_t piece = 0;      // converted bytes so far
+    std::size_t piece_raw = 0;  // bytes of the block they came from
+    std::size_t done = 0;       // block[0, done) is accounted for
+    std::size_t line = 0;       // lines of the block before `done`
+    std::size_t piece_lines = 0;
     std::int64_t progress = 0;
-    std::size_t done = 0;  // block[0, done) is accounted for
-    std::size_t converted = 0;
-    auto count = [&](std::size_t from, std::size_t to) {
-        if (from >= to) {
+    auto count_gap = [&](std::size_t to) {
+        if (done >= to) {
             return;
         }
-        std::size_t lines = CountBits(utf8_breaks_.ends, from, to);
-        if (to == n && !IsBreakByte(block[n - 1])) {
+        std::size_t lines = CountBits(ends, done, to);
+        if (to == n && open_end) {
             ++lines;
         }
-        const std::size_t break_bytes = CountBits(utf8_breaks_.any, from, to);
-        lines_ += static_cast<std::int64_t>(lines);
-        progress += static_cast<std::int64_t>(Cp932Length(block.substr(from, to - from)) -
+        const std::size_t break_bytes = CountBits(any, done, to);
+        progress += static_cast<std::int64_t>(Cp932Length(block.substr(done, to - done)) -
                                               break_bytes + 2 * lines);
+        line += lines;
+        done = to;
     };
     std::size_t mi = 0;
     const std::size_t mc = utf8_matches_.size();
     while (mi < mc) {
         const Matcher::Match& m = utf8_matches_[mi];
-        const std::size_t last =
-            LastBitBefore(utf8_breaks_.any, m.end - utf8_words_[m.word].size());
+        const std::size_t last = LastBitBefore(any, m.end - utf8_words_[m.word].size());
         const std::size_t begin = last == kNoBit ? 0 : last + 1;
-        std::size_t end = NextBitFrom(utf8_breaks_.any, m.end, n);
+        std::size_t end = NextBitFrom(any, m.end, n);
         end += BreakLength(block.data(), end, n);
-        // Take in the candidates that follow closely.
-        while (++mi < mc && utf8_matches_[mi].end < end + kMinGap) {
-            if (utf8_matches_[mi].end > end) {
-                end = NextBitFrom(utf8_breaks_.any, utf8_matches_[mi].end, n);
-                end += BreakLength(block.data(), end, n);
-            }
+        while (++mi < mc && utf8_matches_[mi].end <= end) {
         }
-        count(done, begin);
-        progress += ConvertAndScan(block.substr(begin, end - begin), host);
-        converted += end - begin;
+        count_gap(begin);
+        if (utf8_runs_.empty() || utf8_runs_.back().block_line + utf8_runs_.back().lines != line) {
+            utf8_runs_.push_back({piece_lines, line, 0});
+        }
+        std::size_t lines = CountBits(ends, begin, end) + ((end == n && open_end) ? 1 : 0);
+        utf8_runs_.back().lines += lines;
+        piece_lines += lines;
+        line += lines;
+        const std::string_view raw = block.substr(begin, end - begin);
+        if (converted_.size() < piece + Cp932Converter::MaxOutput(raw.size())) {
+            converted_.resize(
+                std::max(2 * converted_.size(), piece + Cp932Converter::MaxOutput(raw.size())));
+        }
+        // Whole lines: a sequence that a break cuts short is invalid whatever
+        // follows, so converting them as the end of the input changes nothing.
+        piece += utf8_conv_.Convert(raw, /*last=*/true, converted_.data() + piece);
+        piece_raw += raw.size();
         done = end;
     }
-    count(done, n);
-    // Where candidates are everywhere, filtering is wasted work: blocks are
+    count_gap(n);
+    if (piece > 0) {
+        const std::int64_t before = lines_;
+        lines_ = 0;
+        MappedHost mapped(host, utf8_runs_, before);
+        progress += ScanBlock(std::string_view(converted_.data(), piece), mapped);
+        lines_ = before;
+    }
+    lines_ += static_cast<std::int64_t>(line);
+    // Where a good part of the text is in candidate lines, filtering costs
+    // more than it saves (measured: about a third breaks even): blocks are
     // converted whole for a while.
-    if (converted > n / 2) {
-        utf8_backoff_ = std::min<std::uint32_t>(2 * utf8_backoff_ + 1, 64);
+    if (piece_raw > n / 4) {
+        utf8_backoff_ = std::min<std::uint32_t>(2 * utf8_backoff_ + 1, 256);
         utf8_pause_ = utf8_backoff_;
     } else {
         utf8_backoff_ = 0;

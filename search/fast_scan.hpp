@@ -153,6 +153,14 @@ class FastScanner {
     std::unique_ptr<Matcher> utf8_matcher_;
     std::vector<std::string> utf8_words_;
     std::vector<Matcher::Match> utf8_matches_;
+    // Runs of consecutive lines of a block, put together in one piece.
+    struct Utf8Run {
+        std::size_t piece_line;  // first line in the piece
+        std::size_t block_line;  // the same line in the block
+        std::size_t lines;
+    };
+    std::vector<Utf8Run> utf8_runs_;
+    class MappedHost;
     Matcher::Breaks utf8_breaks_;
     Cp932Converter utf8_conv_{TextEncoding::Utf8};
     std::string converted_;

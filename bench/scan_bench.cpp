@@ -17,39 +17,11 @@
 #include "search/fast_search.hpp"
 #include "search/matcher.hpp"
 #include "search/scanner.hpp"
+#include "tests/support/quiet_host.hpp"
 #include "text/lines.hpp"
 
 namespace korvalen {
 namespace {
-
-class BenchHost : public RunHost {
-  public:
-    explicit BenchHost(std::vector<std::string> words) : words_(std::move(words)) {}
-    void SetStatusText(std::string_view) override {}
-    void SetCaption(std::string_view) override {}
-    void SetAppTitle(std::string_view) override {}
-    void SetProgressMax(std::int64_t) override {}
-    void SetProgressPos(std::int64_t) override {}
-    void SetProgressVisible(bool) override {}
-    void LockControls() override {}
-    void UnlockControls() override {}
-    void Minimize() override {}
-    void Restore() override {}
-    void ShowMessage(std::string_view utf8) override {
-        std::fprintf(stderr, "%.*s\n", static_cast<int>(utf8.size()), utf8.data());
-    }
-    void ProcessMessages() override {}
-    std::uint64_t WordsGeneration() override { return 1; }
-    std::vector<std::string> SearchWords() override { return words_; }
-    void OpenWithEditor(const std::string&) override {}
-    std::int64_t AvailablePhysicalMemory() override { return 0; }
-    bool ShiftCtrlDown() override { return false; }
-    std::string AskOutputPath() override { return {}; }
-    void SetDropTarget(bool) override {}
-
-  private:
-    std::vector<std::string> words_;
-};
 
 std::string ReadAll(const std::string& path) {
     File f(path, File::Mode::Read);
@@ -139,7 +111,9 @@ int Main(int argc, char** argv) {
     std::vector<std::string> words;
     const std::string wordData = ReadAll(argv[i]);
     ForEachLine(wordData, [&](std::string_view w) { words.emplace_back(w); });
-    BenchHost host(words);
+    QuietHost host;
+    host.words = words;
+    host.echoMessages = true;
     RunState state;
     state.Searching = true;
     OutFile out;

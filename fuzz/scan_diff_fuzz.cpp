@@ -19,33 +19,10 @@
 #include "search/fast_scan.hpp"
 #include "search/fast_search.hpp"
 #include "search/scanner.hpp"
+#include "tests/support/quiet_host.hpp"
 
 namespace korvalen {
 namespace {
-
-class QuietHost : public RunHost {
-  public:
-    std::vector<std::string> words;
-    void SetStatusText(std::string_view) override {}
-    void SetCaption(std::string_view) override {}
-    void SetAppTitle(std::string_view) override {}
-    void SetProgressMax(std::int64_t) override {}
-    void SetProgressPos(std::int64_t) override {}
-    void SetProgressVisible(bool) override {}
-    void LockControls() override {}
-    void UnlockControls() override {}
-    void Minimize() override {}
-    void Restore() override {}
-    void ShowMessage(std::string_view) override {}
-    void ProcessMessages() override {}
-    std::uint64_t WordsGeneration() override { return 1; }
-    std::vector<std::string> SearchWords() override { return words; }
-    void OpenWithEditor(const std::string&) override {}
-    std::int64_t AvailablePhysicalMemory() override { return std::int64_t{1} << 40; }
-    bool ShiftCtrlDown() override { return false; }
-    std::string AskOutputPath() override { return {}; }
-    void SetDropTarget(bool) override {}
-};
 
 std::string Dir() {
     const char* shm = "/dev/shm";

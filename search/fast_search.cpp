@@ -149,16 +149,21 @@ void ScanInput(FastScanner& scanner, InputText& input, FastScanner::Host& host) 
     }
 }
 
+// Opens, scans and closes one file; a failure is the twin's to handle.
+void ScanFile(ScanContext& ctx, const std::string& name, FastFileScan& scan) {
+    InputText input(name, ctx.options.InputEncoding != 0, DetectionPause(ctx));
+    if (ctx.state.Searching) {
+        ScanInput(scan.Scanner(), input, scan);
+    }
+    input.Close();
+}
+
 }  // namespace
 
 void FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast) {
     FastFileScan scan(ctx, name, /*trimPrevLine=*/true, /*hold=*/false);
     try {
-        InputText input(name, ctx.options.InputEncoding != 0, DetectionPause(ctx));
-        if (ctx.state.Searching) {
-            ScanInput(scan.Scanner(), input, scan);
-        }
-        input.Close();
+        ScanFile(ctx, name, scan);
     } catch (const FileError&) {
         scan.Failed();
         return;
@@ -178,11 +183,7 @@ void FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast) {
 bool FastSearchInMemory(ScanContext& ctx, const std::string& name, bool isLast) {
     FastFileScan scan(ctx, name, /*trimPrevLine=*/false, /*hold=*/true);
     try {
-        InputText input(name, ctx.options.InputEncoding != 0, DetectionPause(ctx));
-        if (ctx.state.Searching) {
-            ScanInput(scan.Scanner(), input, scan);
-        }
-        input.Close();
+        ScanFile(ctx, name, scan);
     } catch (const FileError&) {
         scan.Unload();
         scan.Failed();

@@ -54,15 +54,8 @@ TEST(FastRun, SameOutputFileAsTheLiteralScanners) {
     };
     TempDir dir;
     for (int round = 0; round < 400; ++round) {
-        iset o;
-        o.TagJump = (rng() & 1) != 0;
-        o.FileSeparate = (rng() & 1) != 0;
-        o.JapaneseWord = (rng() & 1) != 0;
-        o.CRText = (rng() & 1) != 0;
-        o.ErrorStop = false;
-        o.SearchIconize = false;
         const std::int32_t widths[] = {0, 78, 12, 30, -1};
-        o.OutputStrLength = widths[rng() % 5];
+        const iset o = RandomOptions(rng, widths);
         std::vector<std::string> words;
         for (unsigned i = 1 + rng() % 4; i > 0; --i) {
             std::string w = text(3);

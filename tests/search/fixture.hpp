@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,21 @@
 namespace korvalen::test {
 
 using korvalen::TempDir;
+
+// Random switches of what a hit line and a scan depend on; no message boxes,
+// no minimising. The width is one of `widths`.
+template <std::size_t N>
+iset RandomOptions(std::mt19937& rng, const std::int32_t (&widths)[N]) {
+    iset o;
+    o.TagJump = (rng() & 1) != 0;
+    o.FileSeparate = (rng() & 1) != 0;
+    o.JapaneseWord = (rng() & 1) != 0;
+    o.CRText = (rng() & 1) != 0;
+    o.ErrorStop = false;
+    o.SearchIconize = false;
+    o.OutputStrLength = widths[rng() % N];
+    return o;
+}
 
 inline void WriteBytes(const std::string& path, std::string_view bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

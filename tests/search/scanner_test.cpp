@@ -275,15 +275,8 @@ TEST(Scanner, TwinsAgreeOnRandomInput) {
     for (int round = 0; round < 300; ++round) {
         Searcher mem;
         Searcher line;
-        iset o;
-        o.TagJump = (rng() & 1) != 0;
-        o.FileSeparate = (rng() & 1) != 0;
-        o.JapaneseWord = (rng() & 1) != 0;
-        o.CRText = (rng() & 1) != 0;
-        o.ErrorStop = false;
-        o.SearchIconize = false;
         const std::int32_t widths[] = {0, 0, 12, 30, -1};
-        o.OutputStrLength = widths[rng() % 5];
+        const iset o = RandomOptions(rng, widths);
         mem.options = o;
         line.options = o;
         std::vector<std::string> words;

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/random_chunks.hpp"
 #include "tests/text/sjis_oracle.hpp"
 #include "text/cp932.hpp"
 
@@ -24,24 +25,6 @@ std::string Units(std::u16string_view text, bool le) {
     }
     return out;
 }
-
-// Hands out 1 up to what was asked (capped at `max`) at every read.
-class Dribble : public ByteSource {
-  public:
-    Dribble(std::string_view data, std::mt19937& rng, std::size_t max)
-        : data_(data), rng_(rng), max_(max) {}
-    std::size_t Read(char* buf, std::size_t n) override {
-        MemorySource part(data_, std::uniform_int_distribution<std::size_t>(1, max_)(rng_));
-        const std::size_t got = part.Read(buf, n);
-        data_.remove_prefix(got);
-        return got;
-    }
-
-  private:
-    std::string_view data_;
-    std::mt19937& rng_;
-    std::size_t max_;
-};
 
 // All of a source, read with buffers of random sizes (small ones included).
 std::string Drain(ByteSource& source, std::mt19937& rng) {
@@ -238,7 +221,7 @@ TEST(Encoding, StreamingWholeAndLineByLineAgree) {
                                              : RandomUtf16(rng, size, e == TE::Utf16Le);
         const std::string whole = ToCp932(in, e);
 
-        Dribble dribble(in, rng, 1 + rng() % 300);
+        RandomChunks dribble(in, rng, 1 + rng() % 300);
         Cp932Source source(dribble, e);
         ASSERT_EQ(Drain(source, rng), whole) << oracle::Hex(in);
 

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/random_chunks.hpp"
 #include "tests/text/sjis_oracle.hpp"
 
 namespace korvalen {
@@ -31,23 +32,6 @@ Lines Chunked(ByteSource& source, std::size_t chunk) {
     EXPECT_FALSE(reader.Next(line));  // the end stays the end
     return lines;
 }
-
-// Hands out a random count of bytes, 1 up to what was asked, at every read.
-class RandomChunks : public ByteSource {
-  public:
-    RandomChunks(std::string_view data, std::mt19937& rng) : data_(data), rng_(rng) {}
-    std::size_t Read(char* buf, std::size_t n) override {
-        std::uniform_int_distribution<std::size_t> count(1, n);
-        MemorySource part(data_, count(rng_));
-        const std::size_t got = part.Read(buf, n);
-        data_.remove_prefix(got);
-        return got;
-    }
-
-  private:
-    std::string_view data_;
-    std::mt19937& rng_;
-};
 
 TEST(Lines, BreaksAtEveryChunkSize) {
     struct Row {

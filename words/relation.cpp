@@ -57,6 +57,25 @@ void AppendFolded(std::string_view ch, std::string& out) {
     out.append(ch);
 }
 
+// Calls f(key, value) for every non-empty line, split at its first "=".
+// False when reading failed; the entries before the failure were seen.
+template <class F>
+bool ForEachEntry(ByteSource& source, F&& f) {
+    try {
+        LineReader reader(source);
+        std::string_view line;
+        while (reader.Next(line)) {
+            if (!line.empty()) {
+                auto [key, value] = SplitAt(line, '=');
+                f(std::move(key), std::move(value));
+            }
+        }
+    } catch (const FileError&) {
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string FoldKeyCase(std::string_view key) {
@@ -83,19 +102,12 @@ RelKeysResult ReadRelKeys(ByteSource& source) {
     // a file of many keys linear.
     std::unordered_set<std::string> seen;
     seen.insert(FoldKeyCase(kNoKey));
-    try {
-        LineReader reader(source);
-        std::string_view line;
-        while (reader.Next(line)) {
-            if (line.empty()) {
-                continue;
-            }
-            std::string key = SplitAt(line, '=').first;
-            if (seen.insert(FoldKeyCase(key)).second) {
-                result.keys.push_back(std::move(key));
-            }
+    const bool read = ForEachEntry(source, [&](std::string key, std::string) {
+        if (seen.insert(FoldKeyCase(key)).second) {
+            result.keys.push_back(std::move(key));
         }
-    } catch (const FileError&) {
+    });
+    if (!read) {
         result.message = kMsgKeysFailed;
     }
     return result;
@@ -109,21 +121,14 @@ RelWordsResult ReadRelWords(ByteSource& source, std::string_view key, bool addSo
     if (addSortWord) {
         result.words.emplace_back(key);
     }
-    try {
-        LineReader reader(source);
-        std::string_view line;
-        while (reader.Next(line)) {
-            if (line.empty()) {
-                continue;
-            }
-            auto [left, right] = SplitAt(line, '=');
-            if (left == key) {
-                std::vector<std::string> fields = RelValueWords(right);
-                result.words.insert(result.words.end(), std::make_move_iterator(fields.begin()),
-                                    std::make_move_iterator(fields.end()));
-            }
+    const bool read = ForEachEntry(source, [&](std::string left, std::string right) {
+        if (left == key) {
+            std::vector<std::string> fields = RelValueWords(right);
+            result.words.insert(result.words.end(), std::make_move_iterator(fields.begin()),
+                                std::make_move_iterator(fields.end()));
         }
-    } catch (const FileError&) {
+    });
+    if (!read) {
         result.message = kMsgWordsFailed;
     }
     return result;

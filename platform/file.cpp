@@ -45,6 +45,9 @@ ssize_t FileOps::Write(int fd, const void* buf, std::size_t n) {
 int FileOps::Close(int fd) {
     return ::close(fd);
 }
+int FileOps::Ftruncate(int fd, off_t length) {
+    return ::ftruncate(fd, length);
+}
 
 FileOps& CurrentFileOps() noexcept {
     return g_ops != nullptr ? *g_ops : SystemOps();
@@ -165,6 +168,25 @@ FileId File::Id() const {
         throw FileError(path_, errno, "cannot stat");
     }
     return {st.st_dev, st.st_ino};
+}
+
+bool File::IsRegular() const {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) {
+        throw FileError(path_, errno, "cannot stat");
+    }
+    return S_ISREG(st.st_mode);
+}
+
+void File::Truncate(std::int64_t size) {
+    int rc;
+    do {
+        rc = CurrentFileOps().Ftruncate(fd_, static_cast<off_t>(size));
+    } while (rc != 0 && errno == EINTR);
+    // Without O_APPEND the next write would go where the file used to end.
+    if (rc != 0 || ::lseek(fd_, static_cast<off_t>(size), SEEK_SET) < 0) {
+        throw FileError(path_, errno, "cannot truncate");
+    }
 }
 
 }  // namespace korvalen

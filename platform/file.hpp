@@ -34,6 +34,7 @@ class FileOps {
     virtual ssize_t Read(int fd, void* buf, std::size_t n);
     virtual ssize_t Write(int fd, const void* buf, std::size_t n);
     virtual int Close(int fd);
+    virtual int Ftruncate(int fd, off_t length);
 };
 
 FileOps& CurrentFileOps() noexcept;
@@ -84,6 +85,9 @@ class File {
 
     std::int64_t Size() const;
     FileId Id() const;
+    bool IsRegular() const;
+    // Cuts the file to `size` bytes; writing goes on from there.
+    void Truncate(std::int64_t size);
 
   private:
     void CloseQuietly() noexcept;

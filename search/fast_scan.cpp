@@ -336,7 +336,7 @@ void FastScanner::ReadBlocks(ByteSource& source, Host& host, Scan scan) {
             const std::size_t cut = decided_cut();
             if (cut > 0) {
                 const std::int64_t progress = scan(std::string_view(buf.data(), cut));
-                if (!host.AfterBlock(progress)) {
+                if (progress >= 0 && !host.AfterBlock(progress)) {
                     return;
                 }
             }
@@ -358,6 +358,9 @@ void FastScanner::ReadBlocks(ByteSource& source, Host& host, Scan scan) {
             continue;
         }
         const std::int64_t progress = scan(std::string_view(buf.data(), cut));
+        if (progress < 0) {
+            return;  // the scan gave up on the input
+        }
         std::memmove(buf.data(), buf.data() + cut, have - cut);
         have -= cut;
         checked = 0;
@@ -374,9 +377,47 @@ void FastScanner::ScanSource(ByteSource& source, Host& host) {
     ReadBlocks(source, host, [&](std::string_view block) { return ScanBlock(block, host); });
 }
 
-void FastScanner::ScanUtf8Source(ByteSource& source, Host& host, bool valid) {
-    utf8_valid_ = valid;
-    ReadBlocks(source, host, [&](std::string_view block) { return ScanUtf8Block(block, host); });
+bool FastScanner::ScanUtf8Source(ByteSource& source, Host& host, Utf8Check check) {
+    utf8_check_ = check;
+    utf8_non_ascii_ = false;
+    utf8_raw_ = false;
+    bool not_utf8 = false;
+    ReadBlocks(source, host, [&](std::string_view block) -> std::int64_t {
+        if (utf8_start_) {
+            utf8_start_ = false;
+            // The mark is dropped here, so the converter is told it went by.
+            char none[Cp932Converter::MaxOutput(3)];
+            utf8_conv_.Convert(kUtf8Mark, /*last=*/false, none);
+            if (block.starts_with(kUtf8Mark)) {
+                block.remove_prefix(kUtf8Mark.size());
+            }
+        }
+        if (utf8_raw_) {
+            return ScanBlock(block, host);
+        }
+        if (utf8_check_ != Utf8Check::Provisional) {
+            return ScanUtf8Block(block, host, utf8_check_ == Utf8Check::Valid);
+        }
+        // Blocks are whole lines, and no sequence holds a break: the file is
+        // valid throughout when every block is.
+        Utf8Validator validator;
+        validator.Feed(block);
+        if (!validator.Finish()) {
+            if (utf8_non_ascii_) {
+                not_utf8 = true;
+                return -1;
+            }
+            utf8_raw_ = true;
+            host.Settled();
+            return ScanBlock(block, host);
+        }
+        if (!validator.SawNonAscii()) {
+            return ScanBlock(block, host);  // the same text either way
+        }
+        utf8_non_ascii_ = true;
+        return ScanUtf8Block(block, host, /*valid=*/true);
+    });
+    return !not_utf8;
 }
 
 std::int64_t FastScanner::ConvertAndScan(std::string_view raw, Host& host) {
@@ -412,20 +453,11 @@ class FastScanner::MappedHost : public FastScanner::Host {
     std::size_t at_ = 0;
 };
 
-std::int64_t FastScanner::ScanUtf8Block(std::string_view block, Host& host) {
-    if (utf8_start_) {
-        utf8_start_ = false;
-        // The mark is dropped here, so the converter is told it went by.
-        char none[Cp932Converter::MaxOutput(3)];
-        utf8_conv_.Convert(kUtf8Mark, /*last=*/false, none);
-        if (block.starts_with(kUtf8Mark)) {
-            block.remove_prefix(kUtf8Mark.size());
-        }
-    }
+std::int64_t FastScanner::ScanUtf8Block(std::string_view block, Host& host, bool valid) {
     if (!matcher_) {
         SetWords({});
     }
-    if (!Utf8FilterExact() || utf8_pause_ > 0 || (!utf8_valid_ && !IsValidUtf8(block))) {
+    if (!Utf8FilterExact() || utf8_pause_ > 0 || (!valid && !IsValidUtf8(block))) {
         if (utf8_pause_ > 0) {
             --utf8_pause_;
         }

@@ -38,6 +38,17 @@ class FastScanner {
         // plus 2 per line. False ends the scan (stopped). The host may change
         // the words here with SetWords.
         virtual bool AfterBlock(std::int64_t progress) = 0;
+        // A provisional UTF-8 scan found the file to be code page 932 before
+        // anything but ASCII was read, and goes on reading it so: what was
+        // reported stands (ASCII reads the same either way).
+        virtual void Settled() {}
+    };
+
+    // How much of a UTF-8 file is known to be valid.
+    enum class Utf8Check {
+        Valid,        // all of it
+        PerBlock,     // maybe not: a block that is not is converted as it is
+        Provisional,  // its start: a block that is not makes it code page 932
     };
 
     explicit FastScanner(Config config, Matcher::Engine engine = Matcher::Engine::Best)
@@ -59,9 +70,11 @@ class FastScanner {
     // The same for a file of UTF-8 text (`source` gives its bytes as they
     // are, byte order mark included), searched as its code page 932 form.
     // Where the words allow, lines that cannot hold a hit are counted
-    // without being converted. `valid`: the bytes were found to be valid
-    // UTF-8 throughout (else each block is checked before lines are counted).
-    void ScanUtf8Source(ByteSource& source, Host& host, bool valid);
+    // without being converted. False only for a provisional scan that
+    // found a block that is not UTF-8 after other text that is not ASCII:
+    // nothing of that block was reported, and the file is to be read again
+    // from its start as code page 932.
+    bool ScanUtf8Source(ByteSource& source, Host& host, Utf8Check check);
 
     // Forgets the file in hand (line count, previous line); the words stay.
     void Reset() noexcept;
@@ -74,14 +87,14 @@ class FastScanner {
 
   private:
     // Hands `scan` blocks of whole lines read from `source`; `scan` returns
-    // the progress of the block, and `last` says the input ends with it.
+    // the progress of the block (negative: read no further).
     template <class Scan>
     void ReadBlocks(ByteSource& source, Host& host, Scan scan);
     // Scans a block of whole lines; the last line lacks its break only at the
     // input's end. Returns the progress of the block.
     std::int64_t ScanBlock(std::string_view block, Host& host);
-    // A block of whole lines of UTF-8 text.
-    std::int64_t ScanUtf8Block(std::string_view block, Host& host);
+    // A block of whole lines of UTF-8 text; `valid` when known to be valid.
+    std::int64_t ScanUtf8Block(std::string_view block, Host& host, bool valid);
     // Converts `raw` (whole lines) and scans it.
     std::int64_t ConvertAndScan(std::string_view raw, Host& host);
     // Whether the UTF-8 forms of the words find every line of a converted
@@ -165,7 +178,9 @@ class FastScanner {
     Cp932Converter utf8_conv_{TextEncoding::Utf8};
     std::string converted_;
     bool utf8_start_ = true;  // the byte order mark may come next
-    bool utf8_valid_ = false;
+    Utf8Check utf8_check_ = Utf8Check::Valid;
+    bool utf8_non_ascii_ = false;   // a provisional scan read more than ASCII
+    bool utf8_raw_ = false;         // the rest of the file is code page 932
     std::uint32_t utf8_pause_ = 0;  // blocks to convert whole before filtering again
     std::uint32_t utf8_backoff_ = 0;
 

@@ -26,8 +26,10 @@ class FastFileScan : public FastScanner::Host {
         : ctx_(ctx),
           name_(name),
           scanner_({ctx.options.JapaneseWord, ctx.options.CRText, trimPrevLine}),
+          holdsFile_(hold),
           hold_(hold),
-          hitsBefore_(ctx.state.HitCount) {
+          hitsBefore_(ctx.state.HitCount),
+          outputBefore_(ctx.out.Position()) {
         generation_ = ctx_.host.WordsGeneration();
         words_ = &ctx_.words.Current();
         scanner_.SetWords(*words_);
@@ -65,6 +67,7 @@ class FastFileScan : public FastScanner::Host {
         }
         ctx_.host.ProcessMessages();
         ctx_.state.Progress += progress;
+        progressOfFile_ += progress;
         ctx_.host.SetProgressPos(ctx_.state.Progress);
         // Words change only while messages are processed.
         const std::uint64_t generation = ctx_.host.WordsGeneration();
@@ -74,6 +77,22 @@ class FastFileScan : public FastScanner::Host {
             scanner_.SetWords(*words_);
         }
         return ctx_.state.Searching;
+    }
+
+    // The file is read as UTF-8 before that is known; what its scan writes
+    // may be taken back (Unload, Undo).
+    void Provisional() noexcept { provisional_ = true; }
+    void Settled() override { provisional_ = false; }
+
+    // Takes back all that the file's scan reported, to read it again.
+    void Undo() {
+        Unload();
+        ctx_.state.Progress -= progressOfFile_;
+        ctx_.host.SetProgressPos(ctx_.state.Progress);
+        progressOfFile_ = 0;
+        newHits_ = true;  // the status line shows the count again
+        hold_ = holdsFile_;
+        scanner_.Reset();
     }
 
     // Writes the held hit lines; from now on hits go straight out.
@@ -89,9 +108,12 @@ class FastFileScan : public FastScanner::Host {
     }
 
     // The file could not be read whole: as if it had failed to load, before
-    // any hit. False when the held lines were already written.
+    // any hit. False when the held lines were already written for good.
     bool Unload() {
-        if (!hold_) {
+        if (provisional_) {
+            ctx_.out.TakeBack(outputBefore_);
+            provisional_ = false;
+        } else if (!hold_) {
             return false;
         }
         Drop();
@@ -128,8 +150,12 @@ class FastFileScan : public FastScanner::Host {
     ScanContext& ctx_;
     const std::string& name_;
     FastScanner scanner_;
+    const bool holdsFile_;  // the in-memory twin holds a file's hits to its end
     bool hold_;
+    bool provisional_ = false;
+    std::int64_t progressOfFile_ = 0;
     std::int64_t hitsBefore_;
+    std::int64_t outputBefore_;
     std::vector<std::string> held_;
     std::vector<std::size_t> heldLengths_;
     std::size_t heldBytes_ = 0;
@@ -139,23 +165,48 @@ class FastFileScan : public FastScanner::Host {
     bool newHits_ = false;
 };
 
-// UTF-8 is converted by the scanner, which can leave out lines that cannot
-// hold a hit.
-void ScanInput(FastScanner& scanner, InputText& input, FastScanner::Host& host) {
-    if (input.Encoding() == TextEncoding::Utf8) {
-        scanner.ScanUtf8Source(input.RawSource(), host, input.Validated());
-    } else {
-        scanner.ScanSource(input.Source(), host);
-    }
-}
-
 // Opens, scans and closes one file; a failure is the twin's to handle.
+//
+// A file whose start is valid UTF-8 is scanned as UTF-8 at once rather than
+// read to its end first to be sure (that read costs as much as the search):
+// the scan checks each block, and in the rare file that turns out not to be
+// UTF-8 after all, what it wrote is taken back and the file read again.
 void ScanFile(ScanContext& ctx, const std::string& name, FastFileScan& scan) {
-    InputText input(name, ctx.options.InputEncoding != 0, DetectionPause(ctx));
-    if (ctx.state.Searching) {
-        ScanInput(scan.Scanner(), input, scan);
+    InputText input(name, ctx.options.InputEncoding != 0, DetectionPause(ctx),
+                    /*provisional=*/ctx.out.CanTakeBack());
+    if (!ctx.state.Searching) {
+        input.Close();
+        return;
     }
+    FastScanner& scanner = scan.Scanner();
+    if (input.Encoding() != TextEncoding::Utf8) {
+        scanner.ScanSource(input.Source(), scan);
+        input.Close();
+        return;
+    }
+    if (input.Settled()) {
+        // UTF-8 is converted by the scanner, which can leave out lines that
+        // cannot hold a hit.
+        scanner.ScanUtf8Source(
+            input.RawSource(), scan,
+            input.Validated() ? FastScanner::Utf8Check::Valid : FastScanner::Utf8Check::PerBlock);
+        input.Close();
+        return;
+    }
+    scan.Provisional();
+    const bool stands =
+        scanner.ScanUtf8Source(input.RawSource(), scan, FastScanner::Utf8Check::Provisional);
     input.Close();
+    if (stands) {
+        scan.Settled();  // read to its end, or stopped: the hits go out
+        return;
+    }
+    scan.Undo();
+    if (ctx.state.Searching) {
+        InputText again(name, /*detect=*/false);
+        scanner.ScanSource(again.Source(), scan);
+        again.Close();
+    }
 }
 
 }  // namespace
@@ -165,9 +216,13 @@ void FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast) {
     try {
         ScanFile(ctx, name, scan);
     } catch (const FileError&) {
+        // Hits found while the encoding was open go: a file that cannot be
+        // read to its end has none as UTF-8.
+        scan.Unload();
         scan.Failed();
         return;
     } catch (const std::bad_alloc&) {
+        scan.Unload();
         scan.Failed();
         return;
     }

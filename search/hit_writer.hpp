@@ -40,6 +40,15 @@ class OutFile {
     // Flushes and closes; a file that is not open is left alone.
     void Close();
 
+    // Where the next line goes, from the file's start.
+    std::int64_t Position() const noexcept {
+        return start_ + flushed_ + static_cast<std::int64_t>(buf_.size());
+    }
+    // Whether lines can be taken back (a regular file can be cut short).
+    bool CanTakeBack() const noexcept { return regular_; }
+    // Removes what was written after `position`, a Position() since Open.
+    void TakeBack(std::int64_t position);
+
   private:
     void CheckWritable() const;
     void Flush();
@@ -48,6 +57,9 @@ class OutFile {
     File file_;
     std::string buf_;
     bool failed_ = false;
+    bool regular_ = false;
+    std::int64_t start_ = 0;    // the file's size when opened
+    std::int64_t flushed_ = 0;  // bytes written to it since
 };
 
 // The hit line without its line break: the head (tag-jump form or not), the

@@ -10,15 +10,17 @@ constexpr std::size_t kKeep = std::size_t{1} << 20;
 
 }  // namespace
 
-InputText::InputText(const std::string& name, bool detect, const std::function<bool()>& between)
+InputText::InputText(const std::string& name, bool detect, const std::function<bool()>& between,
+                     bool provisional)
     : file_(name, File::Mode::Read) {
     if (!detect) {
         return;
     }
-    Sniffed sniffed = SniffEncoding(raw_, kKeep, between);
+    Sniffed sniffed = SniffEncoding(raw_, kKeep, between, provisional);
     encoding_ = sniffed.encoding;
+    settled_ = sniffed.settled;
     // A mark decides at once; a file read further was read to its end.
-    validated_ = encoding_ == TextEncoding::Utf8 &&
+    validated_ = encoding_ == TextEncoding::Utf8 && settled_ &&
                  !(sniffed.replayable && sniffed.head.starts_with("\xEF\xBB\xBF"));
     if (sniffed.replayable) {
         replay_.emplace(std::move(sniffed.head), raw_);

@@ -19,8 +19,12 @@ class InputText {
   public:
     // Opens `name` (throws FileError). `between` is called after each piece
     // read while detecting; false ends the detection early (a Stop), the
-    // file then counts as code page 932.
-    InputText(const std::string& name, bool detect, const std::function<bool()>& between = {});
+    // file then counts as code page 932. With `provisional`, a file whose
+    // start is valid UTF-8 is not read to its end to settle the question:
+    // it is taken as UTF-8 with Settled() false, and the reader checks the
+    // rest as it goes.
+    InputText(const std::string& name, bool detect, const std::function<bool()>& between = {},
+              bool provisional = false);
     InputText(const InputText&) = delete;
     InputText& operator=(const InputText&) = delete;
 
@@ -30,6 +34,8 @@ class InputText {
     TextEncoding Encoding() const noexcept { return encoding_; }
     // UTF-8 found valid throughout while detecting (not just by its mark).
     bool Validated() const noexcept { return validated_; }
+    // False for a provisional answer (see the constructor).
+    bool Settled() const noexcept { return settled_; }
 
     // Closes the file and reports a failed close.
     void Close() { file_.Close(); }
@@ -51,6 +57,7 @@ class InputText {
     ByteSource* source_ = &raw_;
     TextEncoding encoding_ = TextEncoding::Cp932;
     bool validated_ = false;
+    bool settled_ = true;
 };
 
 // The encoding of a whole file already in memory, and the text as code page

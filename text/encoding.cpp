@@ -308,12 +308,23 @@ TextEncoding DetectEncoding(std::string_view whole) noexcept {
     return d.Finish();
 }
 
-Sniffed SniffEncoding(ByteSource& source, std::size_t keep, const std::function<bool()>& between) {
+Sniffed SniffEncoding(ByteSource& source, std::size_t keep, const std::function<bool()>& between,
+                      bool stop_at_keep) {
     Sniffed s;
     EncodingDetector detector;
     std::string buf(std::size_t{1} << 16, '\0');
     for (;;) {
-        const std::size_t got = source.Read(buf.data(), buf.size());
+        std::size_t want = buf.size();
+        if (stop_at_keep) {
+            want = std::min(want, keep - s.head.size());
+            if (want == 0) {
+                // Still open means no invalid byte so far.
+                s.settled = false;
+                s.encoding = TextEncoding::Utf8;
+                return s;
+            }
+        }
+        const std::size_t got = source.Read(buf.data(), want);
         if (got == 0) {
             break;
         }

@@ -70,13 +70,18 @@ TextEncoding DetectEncoding(std::string_view whole) noexcept;
 // caller reads the input again from its start. `between`, when given, is
 // called after each piece read; false ends the reading (the answer is then
 // what the bytes so far say, as if the input ended there).
+//
+// With `stop_at_keep`, reading stops once `keep` bytes are held and the
+// answer is still open (valid UTF-8 so far): `settled` is then false and
+// `encoding` is UTF-8, an answer that the rest of the input may overturn.
 struct Sniffed {
     TextEncoding encoding = TextEncoding::Cp932;
     std::string head;
     bool replayable = true;
+    bool settled = true;
 };
 Sniffed SniffEncoding(ByteSource& source, std::size_t keep = std::size_t{1} << 20,
-                      const std::function<bool()>& between = {});
+                      const std::function<bool()>& between = {}, bool stop_at_keep = false);
 
 // Hands out `head`, then the rest of `rest`.
 class ReplaySource : public ByteSource {

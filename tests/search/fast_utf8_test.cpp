@@ -100,7 +100,8 @@ void ExpectSame(const std::string& utf8, const std::vector<std::string>& words,
     fast.SetWords(words);
     Recorder got;
     MemorySource raw(utf8, 1 + block / 3);
-    fast.ScanUtf8Source(raw, got, valid);
+    fast.ScanUtf8Source(raw, got,
+                        valid ? FastScanner::Utf8Check::Valid : FastScanner::Utf8Check::PerBlock);
 
     FastScanner plain(config);
     plain.SetBlockSize(block);
@@ -186,7 +187,7 @@ TEST(FastUtf8, WordsChangeBetweenBlocks) {
         got.next_words = second;
         got.scanner = &fast;
         MemorySource raw(text);
-        fast.ScanUtf8Source(raw, got, true);
+        fast.ScanUtf8Source(raw, got, FastScanner::Utf8Check::Valid);
 
         // The converted scan, words changed after the same lines: line by line.
         FastScanner plain({});
@@ -212,7 +213,7 @@ TEST(FastUtf8, WordsChangeBetweenBlocks) {
             } count;
             count.s = &probe;
             MemorySource again(text);
-            probe.ScanUtf8Source(again, count, true);
+            probe.ScanUtf8Source(again, count, FastScanner::Utf8Check::Valid);
             lines_before_change = static_cast<std::size_t>(count.lines);
             if (count.blocks < 2) {
                 lines_before_change = SIZE_MAX;

@@ -3,6 +3,8 @@
 // as scanning the converted text, and as the literal scanners.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -293,6 +295,168 @@ TEST(FastUtf8, RunsMatchTheLiteralScanners) {
         }
         if (HasFailure()) {
             return;
+        }
+    }
+}
+
+// Files whose first megabyte is ASCII or valid UTF-8 are scanned as UTF-8
+// before the rest is known; what comes later decides. Whatever it is, the
+// output, the hit count and the file's progress are those of the literal
+// scanners, which read the whole file first.
+TEST(FastUtf8, FilesDecidedLateMatchTheLiteralScanners) {
+    TempDir dir;
+    // Long paths make long hit lines: the in-memory twin writes out what it
+    // holds before the end of the larger files.
+    const std::string folder = dir / std::string(200, 'd');
+    std::filesystem::create_directory(folder);
+    const std::string ascii = "a plain line with abc in it, and some more text to pad it out\n";
+    const std::string utf8 = "検索の行です、abc もあります。もう少し長くしておきます\n";
+    const std::string sjis = Sj("検索の行です、abc もあります") + "\n";
+    auto times = [](const std::string& line, int n) {
+        std::string text;
+        for (int i = 0; i < n; ++i) {
+            text += line;
+        }
+        return text;
+    };
+    struct Case {
+        const char* name;
+        std::string text;
+    };
+    const std::vector<Case> cases = {
+        {"ascii then utf8", times(ascii, 18000) + times(utf8, 50)},
+        {"ascii throughout", times(ascii, 18000)},
+        {"ascii then sjis", times(ascii, 18000) + sjis + times(ascii, 50)},
+        {"utf8 then sjis", times(utf8, 16000) + sjis + times(utf8, 50)},
+        {"utf8 then sjis, many hits", times(utf8, 60000) + sjis},
+        {"utf8 cut short at the end", times(utf8, 16000) + "\xE6\xA4"},
+    };
+    const std::string second = dir / "second.txt";
+    WriteBytes(second, Sj("二つ目の検索\r\n"));
+    const std::string out = dir / "out.txt";
+    for (const Case& c : cases) {
+        const std::string path = folder + "/" + "f.txt";
+        WriteBytes(path, c.text);
+        const auto size = static_cast<std::int64_t>(c.text.size());
+        for (int variant = 0; variant < 3; ++variant) {
+            iset options;
+            options.ErrorStop = false;
+            options.SearchIconize = false;
+            options.InputEncoding = 1;
+            options.OutputStrLength = 0;
+            options.CRText = variant == 1;
+            options.JapaneseWord = variant != 2;
+            options.FileOverWrite = variant != 0;
+            std::string expected, expected_status;
+            std::int64_t expected_progress = -1;
+            for (const bool by_line : {false, true}) {
+                for (const bool literal : {true, false}) {
+                    RecordingHost host;
+                    host.words = {"abc", Sj("検索")};
+                    host.shiftCtrl = by_line;
+                    SearchRun run(host);
+                    run.UseLiteralScanners(literal);
+                    host.run = &run;
+                    WriteBytes(out, "an earlier run\r\n");
+                    std::string target = out;
+                    run.Drop({path, second}, target, options);
+                    // The first file's own progress comes just before the
+                    // run sets it to the file's size.
+                    const auto& pos = host.positions;
+                    const auto at = std::find(pos.rbegin(), pos.rend(), size);
+                    ASSERT_TRUE(at != pos.rend() && at + 1 != pos.rend());
+                    const std::int64_t progress = *(at + 1);
+                    const std::vector<std::string> status = host.Only("status 検索中：2/2");
+                    ASSERT_FALSE(status.empty());
+                    const std::string output = ReadBytes(out);
+                    SCOPED_TRACE(std::string(c.name) + " variant " + std::to_string(variant) +
+                                 " by line " + std::to_string(by_line) + " literal " +
+                                 std::to_string(literal));
+                    if (expected_progress < 0) {
+                        expected = output;
+                        expected_status = status.front();
+                        expected_progress = progress;
+                    }
+                    EXPECT_EQ(output.size(), expected.size());
+                    EXPECT_TRUE(output == expected);
+                    EXPECT_EQ(status.front(), expected_status);
+                    EXPECT_EQ(progress, expected_progress);
+                }
+            }
+        }
+        if (HasFailure()) {
+            return;
+        }
+    }
+}
+
+// Reading `path` fails once it would go past `limit` bytes.
+class FailPast : public FileOps {
+  public:
+    FailPast(std::string path, std::size_t limit) : path_(std::move(path)), limit_(limit) {}
+    int Open(const char* path, int flags, mode_t mode) override {
+        const int fd = FileOps::Open(path, flags, mode);
+        if (path_ == path) {
+            fd_ = fd;
+            read_ = 0;
+        }
+        return fd;
+    }
+    ssize_t Read(int fd, void* buf, std::size_t n) override {
+        if (fd == fd_ && read_ + n > limit_) {
+            errno = EIO;
+            return -1;
+        }
+        const ssize_t got = FileOps::Read(fd, buf, n);
+        read_ += got > 0 ? static_cast<std::size_t>(got) : 0;
+        return got;
+    }
+
+  private:
+    std::string path_;
+    std::size_t limit_;
+    int fd_ = -1;
+    std::size_t read_ = 0;
+};
+
+TEST(FastUtf8, AReadFailureBeforeTheEncodingIsKnownLeavesNoHit) {
+    // As when the whole file is read first to know its encoding: the hits
+    // found before the failure go, and the file gets its error block.
+    TempDir dir;
+    const std::string path = dir / "u.txt";
+    std::string text;
+    for (int i = 0; i < 60000; ++i) {
+        text += "検索の行です、もう少し長くしておきます\n";
+    }
+    WriteBytes(path, text);
+    const std::string out = dir / "out.txt";
+    iset options;
+    options.ErrorStop = false;
+    options.SearchIconize = false;
+    options.InputEncoding = 1;
+    std::string expected;
+    for (const bool by_line : {false, true}) {
+        for (const bool literal : {true, false}) {
+            RecordingHost host;
+            host.words = {Sj("検索")};
+            host.shiftCtrl = by_line;
+            SearchRun run(host);
+            run.UseLiteralScanners(literal);
+            FailPast ops(path, 3 << 20);
+            std::string target = out;
+            {
+                ScopedFileOps scoped(ops);
+                run.Drop({path}, target, options);
+            }
+            const std::string output = ReadBytes(out);
+            SCOPED_TRACE("by line " + std::to_string(by_line) + " literal " +
+                         std::to_string(literal));
+            EXPECT_EQ(output.find(Sj("検索の行")), std::string::npos);
+            EXPECT_NE(output.find(FileErrorText()), std::string::npos);
+            if (expected.empty()) {
+                expected = output;
+            }
+            EXPECT_TRUE(output == expected);
         }
     }
 }

@@ -70,65 +70,6 @@ bool HoldsChar(std::string_view text, std::string_view c) noexcept {
     return false;
 }
 
-// The length of valid UTF-8 text once converted to code page 932: ASCII and
-// half-width katakana (U+FF61 to U+FF9F) take one byte, every other
-// character two (its code, or the mark for one without). Never reads past
-// the text, whatever it holds.
-std::size_t Cp932Length(std::string_view utf8) noexcept {
-    const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
-    const std::size_t n = utf8.size();
-    std::size_t length = 0;
-    std::size_t i = 0;
-    auto half_width = [&](std::size_t at) {
-        // p[at] is 0xEF.
-        if (at + 2 >= n) {
-            return false;
-        }
-        const unsigned char b1 = p[at + 1], b2 = p[at + 2];
-        return (b1 == 0xBD && b2 >= 0xA1 && b2 <= 0xBF) || (b1 == 0xBE && b2 >= 0x80 && b2 <= 0x9F);
-    };
-#ifdef __SSE2__
-    // Per byte, 1 for ASCII and 2 for a lead byte, summed in byte lanes
-    // for up to 127 chunks at a time (2 * 127 fits a byte).
-    const __m128i minus_one = _mm_set1_epi8(-1);
-    const __m128i lead_floor = _mm_set1_epi8(static_cast<char>(0xBF));
-    const __m128i one = _mm_set1_epi8(1);
-    const __m128i two = _mm_set1_epi8(2);
-    const __m128i ef = _mm_set1_epi8(static_cast<char>(0xEF));
-    const __m128i zero = _mm_setzero_si128();
-    __m128i total = zero;
-    while (i + 16 <= n) {
-        const std::size_t stop = std::min(n - 15, i + 16 * 127);
-        __m128i sum = zero;  // at most 2 * 127 per byte lane
-        for (; i < stop; i += 16) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-            // Signed: ASCII is above -1; a lead byte (0xC0 up) is above 0xBF and
-            // below zero.
-            const __m128i ascii = _mm_cmpgt_epi8(v, minus_one);
-            const __m128i lead = _mm_andnot_si128(ascii, _mm_cmpgt_epi8(v, lead_floor));
-            sum = _mm_add_epi8(sum,
-                               _mm_or_si128(_mm_and_si128(ascii, one), _mm_and_si128(lead, two)));
-            auto efs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, ef)));
-            while (efs != 0) {
-                length -= half_width(i + static_cast<std::size_t>(std::countr_zero(efs))) ? 1 : 0;
-                efs &= efs - 1;
-            }
-        }
-        total = _mm_add_epi64(total, _mm_sad_epu8(sum, zero));
-    }
-    length += static_cast<std::size_t>(_mm_cvtsi128_si64(total)) +
-              static_cast<std::size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(total, total)));
-#endif
-    for (; i < n; ++i) {
-        if (p[i] < 0x80) {
-            ++length;
-        } else if (p[i] >= 0xC0) {
-            length += (p[i] == 0xEF && half_width(i)) ? 1 : 2;
-        }
-    }
-    return length;
-}
-
 // Set bits of `bits` in [from, to). The baseline x86-64 has no popcount
 // instruction; without one the count is a library call.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__POPCNT__)
@@ -377,8 +318,7 @@ void FastScanner::ScanSource(ByteSource& source, Host& host) {
     ReadBlocks(source, host, [&](std::string_view block) { return ScanBlock(block, host); });
 }
 
-bool FastScanner::ScanUtf8Source(ByteSource& source, Host& host, Utf8Check check) {
-    utf8_check_ = check;
+bool FastScanner::ScanUtf8Source(ByteSource& source, Host& host, bool provisional) {
     utf8_non_ascii_ = false;
     utf8_raw_ = false;
     bool not_utf8 = false;
@@ -395,14 +335,13 @@ bool FastScanner::ScanUtf8Source(ByteSource& source, Host& host, Utf8Check check
         if (utf8_raw_) {
             return ScanBlock(block, host);
         }
-        if (utf8_check_ != Utf8Check::Provisional) {
-            return ScanUtf8Block(block, host, utf8_check_ == Utf8Check::Valid);
-        }
         // Blocks are whole lines, and no sequence holds a break: the file is
         // valid throughout when every block is.
-        Utf8Validator validator;
-        validator.Feed(block);
-        if (!validator.Finish()) {
+        const Utf8Summary summary = SummarizeUtf8(block);
+        if (!summary.valid) {
+            if (!provisional) {
+                return ConvertAndScan(block, host);
+            }
             if (utf8_non_ascii_) {
                 not_utf8 = true;
                 return -1;
@@ -411,11 +350,11 @@ bool FastScanner::ScanUtf8Source(ByteSource& source, Host& host, Utf8Check check
             host.Settled();
             return ScanBlock(block, host);
         }
-        if (!validator.SawNonAscii()) {
+        if (!summary.non_ascii) {
             return ScanBlock(block, host);  // the same text either way
         }
         utf8_non_ascii_ = true;
-        return ScanUtf8Block(block, host, /*valid=*/true);
+        return ScanUtf8Block(block, host, summary.cp932_length);
     });
     return !not_utf8;
 }
@@ -453,11 +392,12 @@ class FastScanner::MappedHost : public FastScanner::Host {
     std::size_t at_ = 0;
 };
 
-std::int64_t FastScanner::ScanUtf8Block(std::string_view block, Host& host, bool valid) {
+std::int64_t FastScanner::ScanUtf8Block(std::string_view block, Host& host,
+                                        std::size_t cp932_length) {
     if (!matcher_) {
         SetWords({});
     }
-    if (!Utf8FilterExact() || utf8_pause_ > 0 || (!valid && !IsValidUtf8(block))) {
+    if (!Utf8FilterExact() || utf8_pause_ > 0) {
         if (utf8_pause_ > 0) {
             --utf8_pause_;
         }
@@ -479,19 +419,11 @@ std::int64_t FastScanner::ScanUtf8Block(std::string_view block, Host& host, bool
     std::size_t done = 0;       // block[0, done) is accounted for
     std::size_t line = 0;       // lines of the block before `done`
     std::size_t piece_lines = 0;
-    std::int64_t progress = 0;
     auto count_gap = [&](std::size_t to) {
         if (done >= to) {
             return;
         }
-        std::size_t lines = CountBits(ends, done, to);
-        if (to == n && open_end) {
-            ++lines;
-        }
-        const std::size_t break_bytes = CountBits(any, done, to);
-        progress += static_cast<std::int64_t>(Cp932Length(block.substr(done, to - done)) -
-                                              break_bytes + 2 * lines);
-        line += lines;
+        line += CountBits(ends, done, to) + ((to == n && open_end) ? 1 : 0);
         done = to;
     };
     std::size_t mi = 0;
@@ -528,10 +460,13 @@ std::int64_t FastScanner::ScanUtf8Block(std::string_view block, Host& host, bool
         const std::int64_t before = lines_;
         lines_ = 0;
         MappedHost mapped(host, utf8_runs_, before);
-        progress += ScanBlock(std::string_view(converted_.data(), piece), mapped);
+        ScanBlock(std::string_view(converted_.data(), piece), mapped);
         lines_ = before;
     }
     lines_ += static_cast<std::int64_t>(line);
+    // The progress of the whole block converted: the same lines and breaks.
+    const auto progress = static_cast<std::int64_t>(cp932_length - utf8_breaks_.any_count) +
+                          2 * static_cast<std::int64_t>(line);
     // Where a good part of the text is in candidate lines, filtering costs
     // more than it saves (measured: about a third breaks even): blocks are
     // converted whole for a while.

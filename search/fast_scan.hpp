@@ -44,13 +44,6 @@ class FastScanner {
         virtual void Settled() {}
     };
 
-    // How much of a UTF-8 file is known to be valid.
-    enum class Utf8Check {
-        Valid,        // all of it
-        PerBlock,     // maybe not: a block that is not is converted as it is
-        Provisional,  // its start: a block that is not makes it code page 932
-    };
-
     explicit FastScanner(Config config, Matcher::Engine engine = Matcher::Engine::Best)
         : config_(config), engine_(engine) {}
 
@@ -70,11 +63,13 @@ class FastScanner {
     // The same for a file of UTF-8 text (`source` gives its bytes as they
     // are, byte order mark included), searched as its code page 932 form.
     // Where the words allow, lines that cannot hold a hit are counted
-    // without being converted. False only for a provisional scan that
-    // found a block that is not UTF-8 after other text that is not ASCII:
-    // nothing of that block was reported, and the file is to be read again
-    // from its start as code page 932.
-    bool ScanUtf8Source(ByteSource& source, Host& host, Utf8Check check);
+    // without being converted. A block that is not valid UTF-8 is converted
+    // as it is, unless the scan is `provisional` (the file was taken for
+    // UTF-8 by its start): such a block makes the file code page 932. Before
+    // anything but ASCII was read the scan goes on so (see Host::Settled);
+    // after, it returns false at once, nothing of that block reported, and
+    // the file is to be read again from its start.
+    bool ScanUtf8Source(ByteSource& source, Host& host, bool provisional);
 
     // Forgets the file in hand (line count, previous line); the words stay.
     void Reset() noexcept;
@@ -93,8 +88,9 @@ class FastScanner {
     // Scans a block of whole lines; the last line lacks its break only at the
     // input's end. Returns the progress of the block.
     std::int64_t ScanBlock(std::string_view block, Host& host);
-    // A block of whole lines of UTF-8 text; `valid` when known to be valid.
-    std::int64_t ScanUtf8Block(std::string_view block, Host& host, bool valid);
+    // A block of whole lines of valid UTF-8 text, `cp932_length` bytes once
+    // converted.
+    std::int64_t ScanUtf8Block(std::string_view block, Host& host, std::size_t cp932_length);
     // Converts `raw` (whole lines) and scans it.
     std::int64_t ConvertAndScan(std::string_view raw, Host& host);
     // Whether the UTF-8 forms of the words find every line of a converted
@@ -177,8 +173,7 @@ class FastScanner {
     Matcher::Breaks utf8_breaks_;
     Cp932Converter utf8_conv_{TextEncoding::Utf8};
     std::string converted_;
-    bool utf8_start_ = true;  // the byte order mark may come next
-    Utf8Check utf8_check_ = Utf8Check::Valid;
+    bool utf8_start_ = true;        // the byte order mark may come next
     bool utf8_non_ascii_ = false;   // a provisional scan read more than ASCII
     bool utf8_raw_ = false;         // the rest of the file is code page 932
     std::uint32_t utf8_pause_ = 0;  // blocks to convert whole before filtering again

@@ -187,15 +187,12 @@ void ScanFile(ScanContext& ctx, const std::string& name, FastFileScan& scan) {
     if (input.Settled()) {
         // UTF-8 is converted by the scanner, which can leave out lines that
         // cannot hold a hit.
-        scanner.ScanUtf8Source(
-            input.RawSource(), scan,
-            input.Validated() ? FastScanner::Utf8Check::Valid : FastScanner::Utf8Check::PerBlock);
+        scanner.ScanUtf8Source(input.RawSource(), scan, /*provisional=*/false);
         input.Close();
         return;
     }
     scan.Provisional();
-    const bool stands =
-        scanner.ScanUtf8Source(input.RawSource(), scan, FastScanner::Utf8Check::Provisional);
+    const bool stands = scanner.ScanUtf8Source(input.RawSource(), scan, /*provisional=*/true);
     input.Close();
     if (stands) {
         scan.Settled();  // read to its end, or stopped: the hits go out

@@ -19,9 +19,6 @@ InputText::InputText(const std::string& name, bool detect, const std::function<b
     Sniffed sniffed = SniffEncoding(raw_, kKeep, between, provisional);
     encoding_ = sniffed.encoding;
     settled_ = sniffed.settled;
-    // A mark decides at once; a file read further was read to its end.
-    validated_ = encoding_ == TextEncoding::Utf8 && settled_ &&
-                 !(sniffed.replayable && sniffed.head.starts_with("\xEF\xBB\xBF"));
     if (sniffed.replayable) {
         replay_.emplace(std::move(sniffed.head), raw_);
         source_ = &*replay_;

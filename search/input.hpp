@@ -32,8 +32,6 @@ class InputText {
     // The file's bytes as they are, before any conversion.
     ByteSource& RawSource() noexcept { return replay_ ? static_cast<ByteSource&>(*replay_) : raw_; }
     TextEncoding Encoding() const noexcept { return encoding_; }
-    // UTF-8 found valid throughout while detecting (not just by its mark).
-    bool Validated() const noexcept { return validated_; }
     // False for a provisional answer (see the constructor).
     bool Settled() const noexcept { return settled_; }
 
@@ -56,7 +54,6 @@ class InputText {
     std::optional<Cp932Source> convert_;
     ByteSource* source_ = &raw_;
     TextEncoding encoding_ = TextEncoding::Cp932;
-    bool validated_ = false;
     bool settled_ = true;
 };
 

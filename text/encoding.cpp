@@ -121,8 +121,12 @@ __attribute__((target("avx2"))) inline __m256i Table16(const std::array<std::uin
 // Keiser and Lemire, "Validating UTF-8 in less than one instruction per
 // byte"). Returns where the blocks that passed end; the caller goes on from
 // the sequence boundary at or before that point. `p` starts at a boundary.
-__attribute__((target("avx2"))) std::size_t ValidBlocksAvx2(const unsigned char* p, std::size_t n,
-                                                            bool& non_ascii) {
+// With kCount, the Cp932Weight of the bytes of those blocks is added to
+// `length`.
+template <bool kCount>
+__attribute__((target("avx2,popcnt"))) std::size_t ValidBlocksAvx2(const unsigned char* p,
+                                                                   std::size_t n, bool& non_ascii,
+                                                                   std::size_t* length) {
     constexpr std::uint8_t kShort = 1 << 0, kLong = 1 << 1, kOver3 = 1 << 2, kLarge = 1 << 3,
                            kSurr = 1 << 4, kOver2 = 1 << 5, kLarge1000 = 1 << 6, kOver4 = 1 << 6,
                            kTwoConts = 1 << 7;
@@ -144,6 +148,7 @@ __attribute__((target("avx2"))) std::size_t ValidBlocksAvx2(const unsigned char*
     const __m256i nibble = _mm256_set1_epi8(0x0F);
     __m256i prev = _mm256_setzero_si256();
     __m256i seen = _mm256_setzero_si256();
+    std::int64_t count = 0;  // the weights
     std::size_t i = 0;
     for (; i + 32 <= n; i += 32) {
         const __m256i in = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
@@ -165,21 +170,69 @@ __attribute__((target("avx2"))) std::size_t ValidBlocksAvx2(const unsigned char*
         if (!_mm256_testz_si256(error, error)) {
             break;
         }
+        if constexpr (kCount) {
+            // ASCII 1, a lead byte (0xC0 up: bits 7 and 6 set) 2.
+            const auto high = static_cast<std::uint32_t>(_mm256_movemask_epi8(in));
+            const auto lead = static_cast<std::uint32_t>(
+                _mm256_movemask_epi8(_mm256_and_si256(in, _mm256_slli_epi16(in, 1))));
+            count += 32 - std::popcount(high) + 2 * std::popcount(lead);
+            // Less the last byte of EF BD A1-BF or EF BE 80-9F (valid: EF
+            // is a lead there).
+            const __m256i ef = _mm256_cmpeq_epi8(prev2, _mm256_set1_epi8(static_cast<char>(0xEF)));
+            if (!_mm256_testz_si256(ef, ef)) {
+                const __m256i bd = _mm256_and_si256(
+                    _mm256_cmpeq_epi8(prev1, _mm256_set1_epi8(static_cast<char>(0xBD))),
+                    _mm256_cmpeq_epi8(
+                        _mm256_max_epu8(in, _mm256_set1_epi8(static_cast<char>(0xA1))), in));
+                const __m256i be = _mm256_and_si256(
+                    _mm256_cmpeq_epi8(prev1, _mm256_set1_epi8(static_cast<char>(0xBE))),
+                    _mm256_cmpeq_epi8(
+                        _mm256_min_epu8(in, _mm256_set1_epi8(static_cast<char>(0x9F))), in));
+                count -= std::popcount(static_cast<std::uint32_t>(
+                    _mm256_movemask_epi8(_mm256_and_si256(ef, _mm256_or_si256(bd, be)))));
+            }
+        }
         prev = in;
     }
     non_ascii = non_ascii || _mm256_movemask_epi8(seen) != 0;
+    if constexpr (kCount) {
+        *length += static_cast<std::size_t>(count);
+    }
     return i;
 }
 #endif
 
+// What the byte at p[j] adds to the length of valid UTF-8 text converted to
+// code page 932: ASCII 1, a lead byte 2, the last byte of a half-width
+// katakana (U+FF61 to U+FF9F, one byte in code page 932) -1.
+inline std::ptrdiff_t Cp932Weight(const unsigned char* p, std::size_t j) noexcept {
+    const unsigned char b = p[j];
+    if (b < 0x80) {
+        return 1;
+    }
+    if (b >= 0xC0) {
+        return 2;
+    }
+    const bool half_width = j >= 2 && p[j - 2] == 0xEF &&
+                            ((p[j - 1] == 0xBD && b >= 0xA1) || (p[j - 1] == 0xBE && b <= 0x9F));
+    return half_width ? -1 : 0;
+}
+
 // Bytes of p[0..n) that form complete valid sequences, stopping at an invalid
-// one (`invalid` set) or at one cut off by the end.
-std::size_t ValidPrefix(const unsigned char* p, std::size_t n, bool& invalid,
-                        bool& non_ascii) noexcept {
+// one (`invalid` set) or at one cut off by the end. With `length`, the
+// Cp932Weight of every byte of p[0..n) is added to it.
+std::size_t ValidPrefix(const unsigned char* p, std::size_t n, bool& invalid, bool& non_ascii,
+                        std::size_t* length = nullptr) noexcept {
     std::size_t i = 0;
+    std::size_t weighed = 0;  // bytes whose weight is in *length
 #ifdef KORVALEN_X86
     if (n >= 64 && HaveAvx2()) {
-        i = ValidBlocksAvx2(p, n, non_ascii);
+        if (length != nullptr) {
+            i = ValidBlocksAvx2<true>(p, n, non_ascii, length);
+            weighed = i;
+        } else {
+            i = ValidBlocksAvx2<false>(p, n, non_ascii, nullptr);
+        }
         // Back to the start of a sequence that the last block cut.
         for (std::size_t k = 1; k <= 3 && k <= i; ++k) {
             const unsigned char b = p[i - k];
@@ -214,13 +267,20 @@ std::size_t ValidPrefix(const unsigned char* p, std::size_t n, bool& invalid,
         }
         const int len = SequenceLength(p + i, n - i);
         if (len < 0) {
-            return i;
+            break;
         }
         if (len == 0) {
             invalid = true;
-            return i;
+            break;
         }
         i += static_cast<std::size_t>(len);
+    }
+    if (length != nullptr) {
+        std::ptrdiff_t rest = 0;
+        for (std::size_t j = weighed; j < n; ++j) {
+            rest += Cp932Weight(p, j);
+        }
+        *length += static_cast<std::size_t>(rest);
     }
     return i;
 }
@@ -264,6 +324,15 @@ bool IsValidUtf8(std::string_view bytes) noexcept {
     Utf8Validator v;
     v.Feed(bytes);
     return v.Finish();
+}
+
+Utf8Summary SummarizeUtf8(std::string_view bytes) noexcept {
+    Utf8Summary s;
+    bool invalid = false;
+    const std::size_t done = ValidPrefix(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                         bytes.size(), invalid, s.non_ascii, &s.cp932_length);
+    s.valid = !invalid && done == bytes.size();
+    return s;
 }
 
 bool EncodingDetector::Feed(std::string_view bytes) noexcept {

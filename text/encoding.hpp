@@ -46,6 +46,17 @@ class Utf8Validator {
 
 bool IsValidUtf8(std::string_view bytes) noexcept;
 
+// One pass over text that may be UTF-8: whether it is valid throughout,
+// whether it holds a byte above 0x7F, and, when valid, its length once
+// converted to code page 932 (ASCII and half-width katakana take one byte,
+// every other character two: its code, or the mark for one without).
+struct Utf8Summary {
+    bool valid = false;
+    bool non_ascii = false;
+    std::size_t cp932_length = 0;
+};
+Utf8Summary SummarizeUtf8(std::string_view bytes) noexcept;
+
 // The detection, fed the start of a file and as much more as it asks for.
 class EncodingDetector {
   public:

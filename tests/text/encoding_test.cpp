@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <string_view>
@@ -291,6 +292,42 @@ TEST(Encoding, ValidatorFedInPiecesAgreesWithWhole) {
             at += n;
         }
         ASSERT_EQ(v.Finish(), whole) << oracle::Hex(in);
+    }
+}
+
+TEST(Encoding, SummaryAgreesWithTheValidatorAndTheConversion) {
+    // Long texts for the vector path, half-width katakana and their
+    // neighbours at every offset, now and then a piece that may be invalid.
+    static const std::vector<std::string> kinds = {"a",
+                                                   "\n",
+                                                   "\xE3\x81\x82",
+                                                   "\xEF\xBD\xB1",
+                                                   "\xEF\xBD\xA1",
+                                                   "\xEF\xBE\x9F",
+                                                   "\xEF\xBD\xA0",
+                                                   "\xEF\xBE\xA0",
+                                                   "\xEF\xBC\x81",
+                                                   "\xC2\xA5",
+                                                   "\xF0\x9F\x98\x80",
+                                                   "abcdefghijklmnopqrstuvwxyz0123"};
+    std::mt19937 rng(13);
+    for (int round = 0; round < 2000; ++round) {
+        std::string in = "a";  // no byte order mark first: the conversion drops it
+        // Now and then long enough for the byte lanes' sums to wrap.
+        const std::size_t pieces = round % 10 == 0 ? 20000 : rng() % 600;
+        for (std::size_t k = 0; k < pieces; ++k) {
+            in += kinds[rng() % kinds.size()];
+        }
+        if (round % 3 == 0) {
+            in.insert(rng() % in.size(), RandomUtf8(rng, 1, false));
+        }
+        const Utf8Summary s = SummarizeUtf8(in);
+        ASSERT_EQ(s.valid, IsValidUtf8(in)) << oracle::Hex(in);
+        if (s.valid) {
+            ASSERT_EQ(s.non_ascii,
+                      std::any_of(in.begin(), in.end(), [](char c) { return (c & 0x80) != 0; }));
+            ASSERT_EQ(s.cp932_length, ToCp932(in, TE::Utf8).size()) << oracle::Hex(in);
+        }
     }
 }
 

@@ -340,7 +340,7 @@ bool FastScanner::ScanUtf8Source(ByteSource& source, Host& host, bool provisiona
         const Utf8Summary summary = SummarizeUtf8(block);
         if (!summary.valid) {
             if (!provisional) {
-                return ConvertAndScan(block, host);
+                return ConvertAndScan(block, host, /*valid=*/false);
             }
             if (utf8_non_ascii_) {
                 not_utf8 = true;
@@ -359,13 +359,14 @@ bool FastScanner::ScanUtf8Source(ByteSource& source, Host& host, bool provisiona
     return !not_utf8;
 }
 
-std::int64_t FastScanner::ConvertAndScan(std::string_view raw, Host& host) {
+std::int64_t FastScanner::ConvertAndScan(std::string_view raw, Host& host, bool valid) {
     if (converted_.size() < Cp932Converter::MaxOutput(raw.size())) {
         converted_.resize(Cp932Converter::MaxOutput(raw.size()));
     }
     // Whole lines: a sequence that a break cuts short is invalid whatever
     // follows, so converting them as the end of the input changes nothing.
-    const std::size_t size = utf8_conv_.Convert(raw, /*last=*/true, converted_.data());
+    const std::size_t size = valid ? ConvertValidUtf8(raw, converted_.data())
+                                   : utf8_conv_.Convert(raw, /*last=*/true, converted_.data());
     return ScanBlock(std::string_view(converted_.data(), size), host);
 }
 
@@ -401,7 +402,7 @@ std::int64_t FastScanner::ScanUtf8Block(std::string_view block, Host& host,
         if (utf8_pause_ > 0) {
             --utf8_pause_;
         }
-        return ConvertAndScan(block, host);
+        return ConvertAndScan(block, host, /*valid=*/true);
     }
     utf8_matches_.clear();
     utf8_matcher_->FindAll(block, utf8_matches_, &utf8_breaks_);
@@ -451,7 +452,7 @@ std::int64_t FastScanner::ScanUtf8Block(std::string_view block, Host& host,
         }
         // Whole lines: a sequence that a break cuts short is invalid whatever
         // follows, so converting them as the end of the input changes nothing.
-        piece += utf8_conv_.Convert(raw, /*last=*/true, converted_.data() + piece);
+        piece += ConvertValidUtf8(raw, converted_.data() + piece);
         piece_raw += raw.size();
         done = end;
     }

@@ -91,8 +91,8 @@ class FastScanner {
     // A block of whole lines of valid UTF-8 text, `cp932_length` bytes once
     // converted.
     std::int64_t ScanUtf8Block(std::string_view block, Host& host, std::size_t cp932_length);
-    // Converts `raw` (whole lines) and scans it.
-    std::int64_t ConvertAndScan(std::string_view raw, Host& host);
+    // Converts `raw` (whole lines; `valid` UTF-8) and scans it.
+    std::int64_t ConvertAndScan(std::string_view raw, Host& host, bool valid);
     // Whether the UTF-8 forms of the words find every line of a converted
     // block that may hold a hit.
     bool Utf8FilterExact() const noexcept {

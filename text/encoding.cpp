@@ -428,6 +428,57 @@ std::size_t ReplaySource::Read(char* buf, std::size_t n) {
     return rest_.Read(buf, n);
 }
 
+std::size_t ConvertValidUtf8(std::string_view in, char* out) noexcept {
+    const std::uint16_t* table = EncodeTable();
+    const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+    const std::size_t n = in.size();
+    char* o = out;
+    std::size_t i = 0;
+    while (i < n) {
+#ifdef KORVALEN_X86
+        if (i + 16 <= n) {
+            // As in ConvertUtf8: a run of ASCII sixteen bytes at a time.
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
+            const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(v));
+            const std::size_t run = mask == 0 ? 16 : static_cast<std::size_t>(__builtin_ctz(mask));
+            i += run;
+            o += run;
+            if (mask == 0) {
+                continue;
+            }
+        }
+#endif
+        if (p[i] < 0x80) {
+            *o++ = static_cast<char>(p[i]);
+            ++i;
+            continue;
+        }
+        // Valid: the lead byte tells the length, and nothing needs checking.
+        while (i < n && (p[i] & 0xF0) == 0xE0) {
+            const char32_t cp = (p[i] & 0x0Fu) << 12 | (p[i + 1] & 0x3Fu) << 6 | (p[i + 2] & 0x3Fu);
+            const std::uint16_t code = table[cp];
+            const bool two = code > 0xFF;
+            o[0] = static_cast<char>(two ? code >> 8 : code);
+            o[1] = static_cast<char>(code & 0xFF);
+            o += two ? 2 : 1;
+            i += 3;
+        }
+        if (i >= n || p[i] < 0x80) {
+            continue;
+        }
+        if (p[i] >= 0xF0) {
+            o = PutGeta(o);  // beyond the BMP: no code page 932 form
+            i += 4;
+            continue;
+        }
+        // Two bytes (three were taken above).
+        o = PutCode(table, (p[i] & 0x1Fu) << 6 | (p[i + 1] & 0x3Fu), o);
+        i += 2;
+    }
+    return static_cast<std::size_t>(o - out);
+}
+
 std::size_t Cp932Converter::ConvertUtf8(const unsigned char* p, std::size_t n, bool last,
                                         char* out) {
     const std::uint16_t* table = EncodeTable();

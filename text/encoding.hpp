@@ -134,6 +134,11 @@ class Cp932Converter {
     std::size_t carry_len_ = 0;
 };
 
+// Text known to be valid UTF-8 (SummarizeUtf8) converted as Cp932Converter
+// would convert it, only faster: nothing is checked. `out` has room for
+// Cp932Converter::MaxOutput(in.size()) bytes; returns the count written.
+std::size_t ConvertValidUtf8(std::string_view in, char* out) noexcept;
+
 // A whole input in `encoding` as code page 932, the byte order mark dropped.
 std::string ToCp932(std::string_view whole, TextEncoding encoding);
 

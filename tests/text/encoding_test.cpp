@@ -295,7 +295,7 @@ TEST(Encoding, ValidatorFedInPiecesAgreesWithWhole) {
     }
 }
 
-TEST(Encoding, SummaryAgreesWithTheValidatorAndTheConversion) {
+TEST(Encoding, SummaryAndUncheckedConversionAgreeWithTheCheckedOnes) {
     // Long texts for the vector path, half-width katakana and their
     // neighbours at every offset, now and then a piece that may be invalid.
     static const std::vector<std::string> kinds = {"a",
@@ -303,6 +303,8 @@ TEST(Encoding, SummaryAgreesWithTheValidatorAndTheConversion) {
                                                    "\xE3\x81\x82",
                                                    "\xEF\xBD\xB1",
                                                    "\xEF\xBD\xA1",
+                                                   "\xEF\x9C\x8D",
+                                                   "\xCE\xA9",
                                                    "\xEF\xBE\x9F",
                                                    "\xEF\xBD\xA0",
                                                    "\xEF\xBE\xA0",
@@ -326,7 +328,11 @@ TEST(Encoding, SummaryAgreesWithTheValidatorAndTheConversion) {
         if (s.valid) {
             ASSERT_EQ(s.non_ascii,
                       std::any_of(in.begin(), in.end(), [](char c) { return (c & 0x80) != 0; }));
-            ASSERT_EQ(s.cp932_length, ToCp932(in, TE::Utf8).size()) << oracle::Hex(in);
+            const std::string converted = ToCp932(in, TE::Utf8);
+            ASSERT_EQ(s.cp932_length, converted.size()) << oracle::Hex(in);
+            std::string fast(Cp932Converter::MaxOutput(in.size()), '\0');
+            fast.resize(ConvertValidUtf8(in, fast.data()));
+            ASSERT_TRUE(fast == converted) << oracle::Hex(in);
         }
     }
 }

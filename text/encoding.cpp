@@ -428,6 +428,38 @@ std::size_t ReplaySource::Read(char* buf, std::size_t n) {
     return rest_.Read(buf, n);
 }
 
+namespace {
+
+// Copies the run of ASCII at p[i] on to `o`, sixteen bytes at a time (eight
+// without SSE2); true when a whole stride was ASCII and there may be more.
+// Bytes stored past the run's end are overwritten by what follows.
+inline bool CopyAscii(const unsigned char* p, std::size_t& i, std::size_t n, char*& o) noexcept {
+#ifdef KORVALEN_X86
+    if (i + 16 <= n) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(v));
+        const std::size_t run = mask == 0 ? 16 : static_cast<std::size_t>(__builtin_ctz(mask));
+        i += run;
+        o += run;
+        return mask == 0;
+    }
+#else
+    if (i + 8 <= n) {
+        const std::uint64_t w = Load64(p + i);
+        if ((w & kHighBits) == 0) {
+            std::memcpy(o, &w, 8);
+            o += 8;
+            i += 8;
+            return true;
+        }
+    }
+#endif
+    return false;
+}
+
+}  // namespace
+
 std::size_t ConvertValidUtf8(std::string_view in, char* out) noexcept {
     const std::uint16_t* table = EncodeTable();
     const auto* p = reinterpret_cast<const unsigned char*>(in.data());
@@ -435,20 +467,9 @@ std::size_t ConvertValidUtf8(std::string_view in, char* out) noexcept {
     char* o = out;
     std::size_t i = 0;
     while (i < n) {
-#ifdef KORVALEN_X86
-        if (i + 16 <= n) {
-            // As in ConvertUtf8: a run of ASCII sixteen bytes at a time.
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
-            const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(v));
-            const std::size_t run = mask == 0 ? 16 : static_cast<std::size_t>(__builtin_ctz(mask));
-            i += run;
-            o += run;
-            if (mask == 0) {
-                continue;
-            }
+        if (CopyAscii(p, i, n, o)) {
+            continue;
         }
-#endif
         if (p[i] < 0x80) {
             *o++ = static_cast<char>(p[i]);
             ++i;
@@ -485,31 +506,9 @@ std::size_t Cp932Converter::ConvertUtf8(const unsigned char* p, std::size_t n, b
     char* o = out;
     std::size_t i = 0;
     while (i < n) {
-#ifdef KORVALEN_X86
-        if (i + 16 <= n) {
-            // A run of ASCII, sixteen bytes at a time; the bytes stored past
-            // its end are overwritten by what follows.
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
-            const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(v));
-            const std::size_t run = mask == 0 ? 16 : static_cast<std::size_t>(__builtin_ctz(mask));
-            i += run;
-            o += run;
-            if (mask == 0) {
-                continue;
-            }
+        if (CopyAscii(p, i, n, o)) {
+            continue;
         }
-#else
-        if (i + 8 <= n) {
-            const std::uint64_t w = Load64(p + i);
-            if ((w & kHighBits) == 0) {
-                std::memcpy(o, &w, 8);
-                o += 8;
-                i += 8;
-                continue;
-            }
-        }
-#endif
         if (p[i] < 0x80) {
             *o++ = static_cast<char>(p[i]);
             ++i;

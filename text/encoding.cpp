@@ -43,15 +43,15 @@ inline char* PutGeta(char* o) {
     return o + 2;
 }
 
+// Without a branch, so that runs of Japanese text go straight through: two
+// bytes are always stored (the output has room), and the second one of a
+// one-byte code is overwritten by what follows.
 inline char* PutCode(const std::uint16_t* table, char32_t cp, char* o) {
     const std::uint16_t code = table[cp];
-    if (code > 0xFF) {
-        o[0] = static_cast<char>(code >> 8);
-        o[1] = static_cast<char>(code & 0xFF);
-        return o + 2;
-    }
-    *o = static_cast<char>(code);
-    return o + 1;
+    const bool two = code > 0xFF;
+    o[0] = static_cast<char>(two ? code >> 8 : code);
+    o[1] = static_cast<char>(code & 0xFF);
+    return o + (two ? 2 : 1);
 }
 
 inline bool IsCont(unsigned char b) {
@@ -478,11 +478,7 @@ std::size_t ConvertValidUtf8(std::string_view in, char* out) noexcept {
         // Valid: the lead byte tells the length, and nothing needs checking.
         while (i < n && (p[i] & 0xF0) == 0xE0) {
             const char32_t cp = (p[i] & 0x0Fu) << 12 | (p[i + 1] & 0x3Fu) << 6 | (p[i + 2] & 0x3Fu);
-            const std::uint16_t code = table[cp];
-            const bool two = code > 0xFF;
-            o[0] = static_cast<char>(two ? code >> 8 : code);
-            o[1] = static_cast<char>(code & 0xFF);
-            o += two ? 2 : 1;
+            o = PutCode(table, cp, o);
             i += 3;
         }
         if (i >= n || p[i] < 0x80) {
@@ -515,19 +511,14 @@ std::size_t Cp932Converter::ConvertUtf8(const unsigned char* p, std::size_t n, b
             continue;
         }
         // Most Japanese characters take three bytes: a run of them goes
-        // through here with no other test. The second byte stored for a
-        // one-byte code is overwritten by what follows.
+        // through here with no other test.
         while (i + 3 <= n && (p[i] & 0xF0) == 0xE0) {
             const unsigned char b1 = p[i + 1], b2 = p[i + 2];
             const char32_t cp = (p[i] & 0x0Fu) << 12 | (b1 & 0x3Fu) << 6 | (b2 & 0x3Fu);
             if (!(IsCont(b1) && IsCont(b2) && cp >= 0x800 && (cp & 0xF800) != 0xD800)) {
                 break;
             }
-            const std::uint16_t code = table[cp];
-            const bool two = code > 0xFF;
-            o[0] = static_cast<char>(two ? code >> 8 : code);
-            o[1] = static_cast<char>(code & 0xFF);
-            o += two ? 2 : 1;
+            o = PutCode(table, cp, o);
             i += 3;
         }
         if (i >= n || p[i] < 0x80) {

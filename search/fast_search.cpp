@@ -195,7 +195,7 @@ void ScanFile(ScanContext& ctx, const std::string& name, FastFileScan& scan) {
     const bool stands = scanner.ScanUtf8Source(input.RawSource(), scan, /*provisional=*/true);
     input.Close();
     if (stands) {
-        scan.Settled();  // read to its end, or stopped: the hits go out
+        scan.Settled();  // read to its end, or stopped: what it wrote stands
         return;
     }
     scan.Undo();

@@ -1,8 +1,9 @@
 // One input file opened for a scan, handed out as code page 932 text. With
 // detection on, the start of the file (or all of it, for a file of valid
-// UTF-8 or plain ASCII) is read once before the first line to find its
-// encoding; a UTF-8 or UTF-16 file is then converted as it is read. With
-// detection off the bytes come straight from the file.
+// UTF-8 or plain ASCII, unless a provisional answer will do) is read once
+// before the first line to find its encoding; a UTF-8 or UTF-16 file is then
+// converted as it is read. With detection off the bytes come straight from
+// the file.
 #pragma once
 
 #include <functional>

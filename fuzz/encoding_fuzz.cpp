@@ -1,6 +1,7 @@
 // Input files in UTF-8 and UTF-16: converting in pieces of any size gives the
 // bytes of the whole-buffer conversion, the lines stay the lines of the
-// original, and detection fed in pieces agrees with detection of the whole.
+// original, detection fed in pieces agrees with detection of the whole, and
+// the shortcuts for valid UTF-8 agree with the checked conversion.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -109,6 +110,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (validator.Finish() != IsValidUtf8(text)) {
         std::abort();
+    }
+    // The one-pass summary and the unchecked conversion of valid text agree
+    // with the checking converter (after a byte that no mark can start with).
+    const std::string tagged = "a" + std::string(text);
+    const Utf8Summary summary = SummarizeUtf8(tagged);
+    if (summary.valid != IsValidUtf8(tagged)) {
+        std::abort();
+    }
+    if (summary.valid) {
+        const std::string checked = ToCp932(tagged, TextEncoding::Utf8);
+        std::string fast(Cp932Converter::MaxOutput(tagged.size()), '\0');
+        fast.resize(ConvertValidUtf8(tagged, fast.data()));
+        if (summary.cp932_length != checked.size() || fast != checked) {
+            std::abort();
+        }
     }
     return 0;
 }

@@ -34,7 +34,7 @@
 #include "app/helpview.hpp"
 #include "app/icon.hpp"
 #include "app/qtext.hpp"
-#include "config/setting.hpp"
+#include "app/setting.hpp"
 #include "config/settings.hpp"
 #include "platform/file_info.hpp"
 #include "words/relation.hpp"

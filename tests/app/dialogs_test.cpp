@@ -13,7 +13,7 @@
 
 #include "app/about.hpp"
 #include "app/helpview.hpp"
-#include "config/setting.hpp"
+#include "app/setting.hpp"
 #include "tests/app/fake_desktop.hpp"
 
 namespace korvalen::test {

@@ -16,7 +16,7 @@
 #include <QCheckBox>
 #include <QPushButton>
 #include "app/helpview.hpp"
-#include "config/setting.hpp"
+#include "app/setting.hpp"
 #include "tests/app/fake_desktop.hpp"
 #include "text/cp932.hpp"
 

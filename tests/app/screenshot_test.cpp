@@ -10,7 +10,7 @@
 
 #include "app/about.hpp"
 #include "app/qtext.hpp"
-#include "config/setting.hpp"
+#include "app/setting.hpp"
 #include "tests/app/fake_desktop.hpp"
 #include "text/cp932.hpp"
 

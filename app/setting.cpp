@@ -1,4 +1,4 @@
-#include "config/setting.hpp"
+#include "app/setting.hpp"
 
 #include <QCheckBox>
 #include <QEvent>

@@ -25,6 +25,10 @@ struct iset {                   // NOLINT(readability-identifier-naming): the re
     // detected (UTF-8 or UTF-16 by its byte order mark, UTF-8 when valid and
     // not plain ASCII) and the file is searched as code page 932 text.
     std::int32_t InputEncoding = 0;
+    // A dropped folder stands for the files below it whose names match
+    // FolderFilter (patterns separated by ";", "*" and "?"; empty = all).
+    bool SearchFolders = false;
+    std::string FolderFilter = "*.txt";
 };
 
 }  // namespace korvalen

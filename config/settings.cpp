@@ -65,6 +65,8 @@ constexpr std::string_view kOutputStrLength = "OutputStrLength";
 constexpr std::string_view kInputEncoding = "InputEncoding";
 constexpr std::string_view kEditor = "Editor";
 constexpr std::string_view kDelete = "Delete";
+constexpr std::string_view kSearchFolders = "SearchFolders";
+constexpr std::string_view kFolderFilter = "FolderFilter";
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
@@ -88,6 +90,8 @@ void ReadOptions(const IniFile& ini, iset& o) {
     o.OutputStrLength = IntOr(ini.Get(kOther, kOutputStrLength), def.OutputStrLength);
     o.InputEncoding = IntOr(ini.Get(kOther, kInputEncoding), def.InputEncoding);
     o.Editor = ini.Get(kFile, kEditor).value_or(def.Editor);
+    o.SearchFolders = IntOr(ini.Get(kOther, kSearchFolders), def.SearchFolders ? 1 : 0) != 0;
+    o.FolderFilter = ini.Get(kOther, kFolderFilter).value_or(def.FolderFilter);
     o.Delete = static_cast<std::uint8_t>(IntOr(ini.Get(kFile, kDelete), def.Delete) & 0xFF);
 }
 
@@ -147,6 +151,10 @@ bool SetOption(iset& options, std::string_view key, std::string_view value) {
         options.InputEncoding = ParseInt(v).value_or(def.InputEncoding);
     } else if (EqualNoCase(key, kEditor)) {
         options.Editor = v;
+    } else if (EqualNoCase(key, kSearchFolders)) {
+        options.SearchFolders = ParseInt(v).value_or(def.SearchFolders ? 1 : 0) != 0;
+    } else if (EqualNoCase(key, kFolderFilter)) {
+        options.FolderFilter = v;
     } else if (EqualNoCase(key, kDelete)) {
         options.Delete = static_cast<std::uint8_t>(ParseInt(v).value_or(def.Delete) & 0xFF);
     } else {
@@ -164,6 +172,8 @@ bool WriteOptions(const std::string& iniPath, const iset& values,
         }
         ok = ok && ini.Set(kOther, kOutputStrLength, outputStrLengthText);
         ok = ok && ini.Set(kOther, kInputEncoding, values.InputEncoding != 0 ? "1" : "0");
+        ok = ok && ini.Set(kOther, kSearchFolders, values.SearchFolders ? "1" : "0");
+        ok = ok && ini.Set(kOther, kFolderFilter, values.FolderFilter);
         return ok && ini.Set(kFile, kEditor, values.Editor);
     });
 }

@@ -23,7 +23,7 @@ struct Settings {  // everything the start-up read gives
 Settings ReadSettings(const std::string& iniPath);
 
 // Applies one option key (TagJump ... CRText, OutputStrLength, InputEncoding,
-// Editor, Delete; letter case ignored) with its value as the INI file would hold it,
+// SearchFolders, FolderFilter, Editor, Delete; letter case ignored) with its value as the INI file would hold it,
 // as the start-up read would. False for a key that is not an option key.
 bool SetOption(iset& options, std::string_view key, std::string_view value);
 
@@ -31,7 +31,8 @@ bool SetOption(iset& options, std::string_view key, std::string_view value);
 // keys; false with errno set on failure, the old file then unchanged.
 // Options: section Other, the ten booleans of `values` in record order as "1"
 // or "0", then OutputStrLength as `outputStrLengthText` unchanged, then
-// InputEncoding as "1" or "0"; section File, Editor. Delete is never written.
+// InputEncoding as "1" or "0", SearchFolders as "1" or "0", FolderFilter;
+// section File, Editor. Delete is never written.
 bool WriteOptions(const std::string& iniPath, const iset& values,
                   std::string_view outputStrLengthText);
 // The same with OutputStrLength written as the number in `values`.

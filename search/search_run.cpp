@@ -6,6 +6,7 @@
 
 #include "platform/file_info.hpp"
 #include "search/fast_search.hpp"
+#include "search/folders.hpp"
 #include "search/hit_writer.hpp"
 #include "search/scanner.hpp"
 
@@ -15,6 +16,8 @@ namespace {
 
 // A file is loaded whole only when it fits with this much memory to spare.
 constexpr std::int64_t kMemoryReserve = 262144;
+
+const std::string kScanningFolders = "フォルダを調べています";
 
 std::int64_t SizeOrZero(const std::string& name) {
     return FileSizeOf(name).value_or(0);
@@ -31,7 +34,7 @@ class RunLoop {
           literal_(literal),
           words_(host) {}
 
-    void Files(const std::vector<std::string>& names, const std::string& outputPath, OutFile& out) {
+    void Files(const std::vector<DropName>& names, const std::string& outputPath, OutFile& out) {
         const FileId outId = out.Id();
         ScanContext ctx{host_, state_, out, options_, words_};
         const std::size_t n = names.size();
@@ -43,11 +46,14 @@ class RunLoop {
             host_.SetStatusText(state_.StatusPrefix + "  (" + std::to_string(state_.HitCount) +
                                 " Lines)");
             host_.SetAppTitle(number + "/" + count + "検索中");
-            const std::string& name = names[i];
+            const std::string& name = names[i].name;
             // The output file is never searched, under whatever name it is reached:
             // it would feed on its own hit lines.
             const std::optional<FileAttributes> attrs = GetFileAttributes(name);
-            if (name != outputPath && attrs && !attrs->directory && attrs->id != outId) {
+            if (names[i].unreadableFolder) {
+                // Its open fails as well: the scanner reports it as any unreadable file.
+                SearchOneFile(ctx, name, 0, i == n - 1);
+            } else if (name != outputPath && attrs && !attrs->directory && attrs->id != outId) {
                 SearchOneFile(ctx, name, attrs->size, i == n - 1);
             }
             bytesDone += SizeOrZero(name);
@@ -91,6 +97,29 @@ class RunLoop {
 
 }  // namespace
 
+std::vector<DropName> SearchRun::Expand(const std::vector<std::string>& names,
+                                        const iset& options) {
+    if (!options.SearchFolders) {
+        std::vector<DropName> list;
+        list.reserve(names.size());
+        for (const std::string& name : names) {
+            list.push_back(DropName{name, false});
+        }
+        return list;
+    }
+    std::size_t shown = 0;
+    return ExpandFolders(names, options.FolderFilter, [&](std::size_t found) {
+        if (found == 0 || found - shown >= 1000) {
+            shown = found;
+            host_.SetStatusText(kScanningFolders + (found == 0 ? std::string()
+                                                               : "  (" + std::to_string(found) +
+                                                                     " Files)"));
+        }
+        host_.ProcessMessages();
+        return state_.Searching;
+    });
+}
+
 RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& outputPath,
                            const iset& options) {
     if (host_.SearchWords().empty()) {
@@ -117,9 +146,10 @@ RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& o
             host_.Minimize();
         }
         host_.SetProgressMax(0);
+        const std::vector<DropName> list = Expand(names, options);
         std::int64_t total = 0;
-        for (const std::string& name : names) {
-            total += SizeOrZero(name);
+        for (const DropName& entry : list) {
+            total += SizeOrZero(entry.name);
         }
         host_.SetProgressMax(total);
         state_.Progress = 0;
@@ -132,7 +162,7 @@ RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& o
             out.WriteLine("----------");
         }
         RunLoop loop(host_, state_, options, forceByLine, literal_);
-        loop.Files(names, outputPath, out);
+        loop.Files(list, outputPath, out);
         out.Close();
         if (state_.Searching) {
             host_.SetStatusText("検索を終了しました");

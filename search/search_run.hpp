@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/options.hpp"
+#include "search/folders.hpp"
 #include "search/run_host.hpp"
 
 namespace korvalen {
@@ -50,6 +51,10 @@ class SearchRun {
     void UseLiteralScanners(bool literal) noexcept { literal_ = literal; }
 
   private:
+    // The names the run takes in turn: with SearchFolders, each folder
+    // replaced by its files (the host's messages processed meanwhile).
+    std::vector<DropName> Expand(const std::vector<std::string>& names, const iset& options);
+
     RunHost& host_;
     RunState state_;
     bool literal_ = false;

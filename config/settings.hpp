@@ -23,8 +23,8 @@ struct Settings {  // everything the start-up read gives
 Settings ReadSettings(const std::string& iniPath);
 
 // Applies one option key (TagJump ... CRText, OutputStrLength, InputEncoding,
-// SearchFolders, FolderFilter, Editor, Delete; letter case ignored) with its value as the INI file would hold it,
-// as the start-up read would. False for a key that is not an option key.
+// SearchFolders, FolderFilter, Editor, Delete; letter case ignored) with its value as the INI file
+// would hold it, as the start-up read would. False for a key that is not an option key.
 bool SetOption(iset& options, std::string_view key, std::string_view value);
 
 // The writers. Each rewrites the file atomically and touches only its own

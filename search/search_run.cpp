@@ -107,13 +107,14 @@ std::vector<DropName> SearchRun::Expand(const std::vector<std::string>& names,
         }
         return list;
     }
-    std::size_t shown = 0;
+    // The count of files found so far, now and then: a large folder takes a while.
+    std::optional<std::size_t> shown;
     return ExpandFolders(names, options.FolderFilter, [&](std::size_t found) {
-        if (found == 0 || found - shown >= 1000) {
+        if (!shown || found >= *shown + 1000) {
             shown = found;
-            host_.SetStatusText(kScanningFolders + (found == 0 ? std::string()
-                                                               : "  (" + std::to_string(found) +
-                                                                     " Files)"));
+            host_.SetStatusText(found == 0
+                                    ? kScanningFolders
+                                    : kScanningFolders + "  (" + std::to_string(found) + " Files)");
         }
         host_.ProcessMessages();
         return state_.Searching;

@@ -25,15 +25,16 @@ std::string Dump(const Settings& s) {
         out += "|" + std::to_string(v);
     }
     out += "|";
-    for (bool b : {o.TagJump, o.FileSeparate, o.ErrorStop, o.FileOverWrite, o.CloseFileDelete,
-                   o.AddSortWord, o.OutputFileOpen, o.SearchIconize, o.JapaneseWord, o.CRText}) {
+    for (bool b :
+         {o.TagJump, o.FileSeparate, o.ErrorStop, o.FileOverWrite, o.CloseFileDelete, o.AddSortWord,
+          o.OutputFileOpen, o.SearchIconize, o.JapaneseWord, o.CRText, o.SearchFolders}) {
         out += b ? "1" : "0";
     }
-    return out + "|" + o.Editor;
+    return out + "|" + o.Editor + "|" + o.FolderFilter;
 }
 
 TEST(Settings, ReadsDefaultsAndEveryKey) {
-    EXPECT_EQ(Dump(Settings{}), "||0|0|270|465|78|0|0|1111000110|");
+    EXPECT_EQ(Dump(Settings{}), "||0|0|270|465|78|0|0|11110001100||*.txt");
     TempDir dir;
     fs::create_directory(dir.Path("folder"));
     for (const std::string& path : {
@@ -52,9 +53,11 @@ TEST(Settings, ReadsDefaultsAndEveryKey) {
                  "[Position]\r\nTopPos=-10\r\nLeftPos=20\r\nHeight=300\r\nWidth=640\r\n"
                  "[Other]\r\nTagJump=0\r\nFileSeparate=0\r\nErrorStop=0\r\nFileOverWrite=0\r\n"
                  "CloseFileDelete=1\r\nAddSortWord=1\r\nOutputFileOpen=1\r\nSearchIconize=0\r\n"
-                 "JapaneseWord=0\r\nCRText=1\r\nOutputStrLength=0\r\nInputEncoding=1");
+                 "JapaneseWord=0\r\nCRText=1\r\nOutputStrLength=0\r\nInputEncoding=1\r\n"
+                 "SearchFolders=1\r\nFolderFilter=*.md; *.TXT\r\n");
     EXPECT_EQ(Dump(ReadSettings(ini)),
-              "/home/u/rel words.kvl|\x8F\x6F.txt|-10|20|300|640|0|2|1|0000111001|/usr/bin/gvim");
+              "/home/u/rel words.kvl|\x8F\x6F.txt|-10|20|300|640|0|2|1|"
+              "00001110011|/usr/bin/gvim|*.md; *.TXT");
 }
 
 // One key's stored text, as the start-up read and SetOption take it.
@@ -104,6 +107,9 @@ TEST(Settings, ValueRules) {
     iset o;
     EXPECT_TRUE(SetOption(o, "editor", " \"/opt/my editor\" "));
     EXPECT_EQ(o.Editor, "/opt/my editor");
+    EXPECT_TRUE(SetOption(o, "searchfolders", "1") && SetOption(o, "FolderFilter", ""));
+    EXPECT_TRUE(o.SearchFolders);
+    EXPECT_EQ(o.FolderFilter, "");
     for (const char* notOption : {"RelFile", "Width", "Tag", ""}) {
         EXPECT_FALSE(SetOption(o, notOption, "0")) << notOption;
     }
@@ -143,17 +149,19 @@ TEST(Settings, EachWriterTouchesOnlyItsKeys) {
     o.Editor = "/usr/bin/kate";
     o.Delete = 9;         // never written
     o.InputEncoding = 2;  // written as a check box holds it
+    o.FolderFilter = "*.c;*.h";
     ASSERT_TRUE(WriteOptions(ini, o, "abc"));
     Replace(expected, "Editor=ed", "Editor=/usr/bin/kate");
     Replace(expected, "TagJump=1", "TagJump=0");
     Replace(expected, "CRText=0",
             "CRText=1\r\nFileSeparate=1\r\nErrorStop=1\r\nFileOverWrite=1\r\n"
             "CloseFileDelete=0\r\nAddSortWord=0\r\nOutputFileOpen=0\r\n"
-            "SearchIconize=1\r\nJapaneseWord=1\r\nOutputStrLength=abc\r\nInputEncoding=1");
+            "SearchIconize=1\r\nJapaneseWord=1\r\nOutputStrLength=abc\r\nInputEncoding=1\r\n"
+            "SearchFolders=0\r\nFolderFilter=*.c;*.h");
     EXPECT_EQ(TempDir::Read(ini), expected);
     // "abc" reads as the default length; Delete keeps its stored 3.
     EXPECT_EQ(Dump(ReadSettings(ini)),
-              "/new rel.kvl||-5|6|700|800|78|3|1|0111000111|/usr/bin/kate");
+              "/new rel.kvl||-5|6|700|800|78|3|1|01110001110|/usr/bin/kate|*.c;*.h");
 }
 
 TEST(Settings, WritersCreateFileFoldersAndKeepModeAndLinks) {
@@ -164,7 +172,7 @@ TEST(Settings, WritersCreateFileFoldersAndKeepModeAndLinks) {
     ASSERT_TRUE(WriteOptions(ini, o));
     const std::string odd = "/tmp/ \"q\" \x82\xA0\xFF\tend ";
     ASSERT_TRUE(WritePaths(ini, odd, " lead"));
-    EXPECT_EQ(Dump(ReadSettings(ini)), odd + "| lead|0|0|270|465|120|0|0|1111000110|");
+    EXPECT_EQ(Dump(ReadSettings(ini)), odd + "| lead|0|0|270|465|120|0|0|11110001100||*.txt");
     EXPECT_TRUE(TempDir::Read(ini).starts_with("[Other]\r\nTagJump=1\r\n"));
 
     const std::string real = dir.File("real.INI", "[Position]\nWidth=1\n");

@@ -1,0 +1,239 @@
+#include "search/folders.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <unordered_set>
+#include <utility>
+
+#include "platform/file.hpp"
+
+namespace korvalen {
+
+namespace {
+
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+// Bytes of the character that starts at `i`: a UTF-8 sequence (file names
+// are UTF-8 here) or a single byte that is none.
+std::size_t CharLength(std::string_view s, std::size_t i) {
+    const auto lead = static_cast<unsigned char>(s[i]);
+    const std::size_t want = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    std::size_t n = 1;
+    while (n < want && i + n < s.size() && (static_cast<unsigned char>(s[i + n]) & 0xC0) == 0x80) {
+        ++n;
+    }
+    return n;
+}
+
+// One pattern against a whole name; a "*" that failed is retried one
+// character further on, so the work stays linear per star.
+bool Matches(std::string_view pattern, std::string_view name) {
+    std::size_t p = 0, n = 0;
+    std::size_t starP = std::string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            starP = ++p;
+            starN = n;
+        } else if (p < pattern.size() && pattern[p] == '?') {
+            ++p;
+            n += CharLength(name, n);
+        } else if (p < pattern.size() && Lower(pattern[p]) == Lower(name[n])) {
+            ++p;
+            ++n;
+        } else if (starP != std::string_view::npos) {
+            p = starP;
+            starN += CharLength(name, starN);
+            n = starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') {
+        ++p;
+    }
+    return p == pattern.size();
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
+
+struct DirCloser {
+    void operator()(DIR* dir) const noexcept { ::closedir(dir); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+// What a folder holds that the walk takes, each list sorted by name.
+struct Listing {
+    std::vector<std::pair<std::string, FileId>> files;
+    std::vector<std::string> folders;
+};
+
+class Walk {
+  public:
+    Walk(std::string_view filter, const std::function<bool(std::size_t)>& pause)
+        : filter_(filter), pause_(pause) {}
+
+    std::vector<DropName> Run(const std::vector<std::string>& names) {
+        for (const std::string& name : names) {
+            if (!going_) {
+                break;
+            }
+            struct stat st {};
+            const bool known = ::stat(name.c_str(), &st) == 0;
+            if (!known || !S_ISDIR(st.st_mode)) {
+                if (known) {
+                    seen_.insert(FileId{st.st_dev, st.st_ino});
+                }
+                out_.push_back(DropName{name, false});
+                continue;
+            }
+            if (!metFolder_) {
+                metFolder_ = true;
+                going_ = pause_(0);
+            }
+            // "corpus/" as typed gives "corpus/a.txt", not "corpus//a.txt".
+            Folder(name.size() > 1 && name.back() == '/' ? name.substr(0, name.size() - 1) : name);
+        }
+        return std::move(out_);
+    }
+
+  private:
+    void Folder(const std::string& path) {
+        Listing listing;
+        if (!Read(path, listing)) {
+            if (going_) {
+                out_.push_back(DropName{path, true});
+            }
+            return;
+        }
+        const std::string prefix = path == "/" ? path : path + "/";
+        for (auto& [name, id] : listing.files) {
+            if (seen_.insert(id).second) {
+                out_.push_back(DropName{prefix + name, false});
+                ++found_;
+            }
+        }
+        for (const std::string& name : listing.folders) {
+            if (!going_) {
+                return;
+            }
+            Folder(prefix + name);
+        }
+    }
+
+    // False when the folder cannot be opened or read to its end.
+    bool Read(const std::string& path, Listing& listing) {
+        const int fd = CurrentFileOps().Open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+        if (fd < 0) {
+            return false;
+        }
+        DirHandle dir(::fdopendir(fd));
+        if (!dir) {
+            CurrentFileOps().Close(fd);
+            return false;
+        }
+        const int dfd = ::dirfd(dir.get());
+        for (;;) {
+            errno = 0;
+            const dirent* entry = ::readdir(dir.get());
+            if (entry == nullptr) {
+                if (errno != 0) {
+                    return false;
+                }
+                break;
+            }
+            going_ = going_ && pause_(found_);  // the host decides how often to look
+            if (!going_) {
+                return false;
+            }
+            const std::string_view name = entry->d_name;
+            if (name.empty() || name.front() == '.') {
+                continue;  // hidden, and "." and ".."
+            }
+            Take(dfd, entry, name, listing);
+        }
+        std::sort(listing.files.begin(), listing.files.end(),
+                  [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::sort(listing.folders.begin(), listing.folders.end());
+        return true;
+    }
+
+    void Take(int dfd, const dirent* entry, std::string_view name, Listing& listing) {
+        struct stat st {};
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {  // some file systems do not say
+            if (::fstatat(dfd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                return;
+            }
+            type = S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
+        }
+        if (type == DT_DIR) {
+            listing.folders.emplace_back(name);
+            return;
+        }
+        if (!MatchesFolderFilter(filter_, name)) {
+            return;
+        }
+        // Following a link shows what it points to; a link to a folder (or to
+        // nothing) is left out, so the walk never loops nor leaves the folder.
+        if (::fstatat(dfd, entry->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) {
+            return;
+        }
+        listing.files.emplace_back(std::string(name), FileId{st.st_dev, st.st_ino});
+    }
+
+    struct IdHash {
+        std::size_t operator()(const FileId& id) const noexcept {
+            return std::hash<ino_t>()(id.ino) ^ (std::hash<dev_t>()(id.dev) << 1);
+        }
+    };
+
+    std::string_view filter_;
+    const std::function<bool(std::size_t)>& pause_;
+    std::vector<DropName> out_;
+    std::unordered_set<FileId, IdHash> seen_;
+    std::size_t found_ = 0;
+    bool metFolder_ = false;
+    bool going_ = true;
+};
+
+}  // namespace
+
+bool MatchesFolderFilter(std::string_view filter, std::string_view name) {
+    bool anyPattern = false;
+    while (true) {
+        const std::size_t semi = filter.find(';');
+        const std::string_view pattern = TrimBlanks(filter.substr(0, semi));
+        if (!pattern.empty()) {
+            anyPattern = true;
+            if (Matches(pattern, name)) {
+                return true;
+            }
+        }
+        if (semi == std::string_view::npos) {
+            return !anyPattern;
+        }
+        filter.remove_prefix(semi + 1);
+    }
+}
+
+std::vector<DropName> ExpandFolders(const std::vector<std::string>& names, std::string_view filter,
+                                    const std::function<bool(std::size_t)>& pause) {
+    return Walk(filter, pause).Run(names);
+}
+
+}  // namespace korvalen

@@ -1,0 +1,191 @@
+// Dropped folders: the filter, the walk's order and what it leaves out, and a
+// folder run against the same files dropped one by one.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "fixture.hpp"
+#include "search/folders.hpp"
+
+namespace korvalen::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
+
+TEST(Folders, FilterPatterns) {
+    struct Row {
+        const char* filter;
+        const char* name;
+        bool match;
+    };
+    const Row rows[] = {
+        {"*.txt", "A.TXT", true},
+        {"*.txt", "a.txt.bak", false},
+        {"*.TXT", "a.txt", true},
+        {"?.txt", "あ.txt", true},
+        {"?.txt", "ab.txt", false},
+        {"a*b*c", "aXbYbZc", true},
+        {"a*b*c", "aXbYbZ", false},
+        {"*.c; *.h", "x.h", true},
+        {"*.c;*.h", "x.cc", false},
+        {"", "x", true},
+        {" ; ", "x", true},
+        {";*.c", "x.h", false},
+        {"*", "", true},
+        {"?", "", false},
+        {"[ab].txt", "a.txt", false},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(MatchesFolderFilter(r.filter, r.name), r.match) << r.filter << " " << r.name;
+    }
+}
+
+// d/ holds files in every case, hidden names, a link to a file below it, a
+// loop back up, a dangling link and two levels of sub-folders.
+struct Tree {
+    TempDir t;
+    std::string d = t / "d";
+
+    Tree() {
+        for (const char* folder : {"d", "d/sub", "d/sub/deep", "d/sub2", "d/.git"}) {
+            fs::create_directory(t / folder);
+        }
+        for (const char* file :
+             {"d/b.txt", "d/a.TXT", "d/B.txt", "d/c.md", "d/.h.txt", "d/sub/x.txt",
+              "d/sub/deep/y.txt", "d/sub2/z.txt", "d/.git/g.txt"}) {
+            WriteBytes(t / file, "a " + std::string(file) + "\r\n");
+        }
+        fs::create_symlink("sub/x.txt", t / "d/link.txt");  // reached before sub/x.txt
+        fs::create_symlink("..", t / "d/sub/up.txt");       // a loop, named like a file
+        fs::create_symlink("none", t / "d/sub/dangling.txt");
+    }
+
+    Names Expand(const Names& names, std::string_view filter) const {
+        Names got;
+        for (const DropName& n : ExpandFolders(names, filter, [](std::size_t) { return true; })) {
+            got.push_back(n.unreadableFolder ? "!" + n.name : n.name);
+        }
+        return got;
+    }
+};
+
+TEST(Folders, WalkOrderDepthAndWhatIsLeftOut) {
+    Tree tr;
+    const std::string& d = tr.d;
+    const Names txt = {d + "/B.txt",    d + "/a.TXT",          d + "/b.txt",
+                       d + "/link.txt", d + "/sub/deep/y.txt", d + "/sub2/z.txt"};
+    struct Row {
+        Names dropped;
+        const char* filter;
+        Names expected;
+    };
+    const std::string file = tr.t.File("loose.txt", "a\r\n");
+    const std::vector<Row> rows = {
+        {{d}, "*.txt", txt},
+        {{d + "/"}, "*.txt", txt},  // no doubled slash
+        {{d}, "?.MD;b*", {d + "/B.txt", d + "/b.txt", d + "/c.md"}},
+        {{d + "/sub"}, "", {d + "/sub/x.txt", d + "/sub/deep/y.txt"}},
+        // Dropped files stay as dropped; what was reached once is not taken again.
+        {{file, d + "/b.txt", d + "/sub2", d, d},
+         "*.txt",
+         {file, d + "/b.txt", d + "/sub2/z.txt", d + "/B.txt", d + "/a.TXT", d + "/link.txt",
+          d + "/sub/deep/y.txt"}},
+        {{tr.t / "missing", d + "/c.md"}, "*.txt", {tr.t / "missing", d + "/c.md"}},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(tr.Expand(r.dropped, r.filter), r.expected)
+            << r.dropped.back() << " " << r.filter;
+    }
+    // A folder that cannot be opened (through the file layer, so it fails as root too).
+    FailingOps ops(d + "/sub", FailingOps::Fail::Open, 0, EACCES);
+    ScopedFileOps scoped(ops);
+    EXPECT_EQ(tr.Expand({d}, "*.txt"),
+              (Names{d + "/B.txt", d + "/a.TXT", d + "/b.txt", d + "/link.txt", "!" + d + "/sub",
+                     d + "/sub2/z.txt"}));
+}
+
+struct FolderRun {
+    Tree tr;
+    RecordingHost host;
+    iset options;
+    std::string out = tr.d + "/out.txt";  // inside the dropped folder
+
+    FolderRun() {
+        options.OutputStrLength = 0;
+        options.ErrorStop = false;
+        options.SearchIconize = false;
+        options.FileOverWrite = false;
+        host.words = {"a"};
+    }
+
+    // The output bytes of one run on an output file that held a hit line before.
+    std::string Drop(const Names& names, bool folders, RunOutcome expected = RunOutcome::Finished) {
+        WriteBytes(out, "a old\r\n");
+        options.SearchFolders = folders;
+        host.log.clear();
+        host.positions.clear();
+        SearchRun run(host);
+        run.UseLiteralScanners((host.processCalls & 1) != 0);
+        host.run = &run;
+        EXPECT_EQ(run.Drop(names, out, options), expected);
+        host.run = nullptr;
+        return ReadBytes(out);
+    }
+};
+
+TEST(Folders, FolderRunWritesWhatTheFilesDroppedOneByOneWrite) {
+    FolderRun r;
+    const std::string& d = r.tr.d;
+    const std::string loose = r.tr.t.File("loose.txt", "a\r\n");
+    const std::string viaFolder = r.Drop({loose, d}, true);
+    const Names statuses = r.host.Only("status フォルダ");
+    EXPECT_EQ(statuses, Names{"status フォルダを調べています"});
+    Names log = r.host.log;
+    std::erase(log, statuses.front());
+    const auto positions = r.host.positions;
+
+    const Names oneByOne = {
+        loose,           d + "/B.txt",   d + "/a.TXT",          d + "/b.txt",
+        d + "/link.txt", d + "/out.txt", d + "/sub/deep/y.txt", d + "/sub2/z.txt"};
+    EXPECT_EQ(viaFolder, r.Drop(oneByOne, false));
+    EXPECT_EQ(log, r.host.log);  // the same numbering, progress maximum and steps
+    EXPECT_EQ(positions, r.host.positions);
+    EXPECT_EQ(viaFolder.find("out.txt"), std::string::npos);  // never searched
+    EXPECT_NE(viaFolder.find(d + "/sub2/z.txt(1)"), std::string::npos);
+
+    // Without the option a folder is skipped without a word, as ever.
+    EXPECT_EQ(r.Drop({d}, false), "a old\r\n----------\r\n");
+}
+
+TEST(Folders, UnreadableFolderIsReportedAndTheRunGoesOn) {
+    FolderRun r;
+    r.options.ErrorStop = true;
+    const std::string sub = r.tr.d + "/sub";
+    FailingOps ops(sub, FailingOps::Fail::Open, 0, EACCES);
+    ScopedFileOps scoped(ops);
+    const std::string output = r.Drop({r.tr.d}, true);
+    const std::string block = Sj("ファイルアクセスでエラーが生じました：") + sub + "\r\n\r\n";
+    EXPECT_NE(output.find("\r\n" + block + r.tr.d + "/sub2/z.txt(1)"), std::string::npos);
+    EXPECT_EQ(r.host.Only("message"),
+              Names{"message ファイルアクセスでエラーが生じました：" + sub});
+}
+
+TEST(Folders, StopDuringTheWalk) {
+    FolderRun r;
+    r.options.FileOverWrite = true;
+    r.host.onProcess = [](RecordingHost& h) {
+        if (h.status.starts_with("フォルダ")) {
+            h.run->Stop();
+        }
+    };
+    EXPECT_EQ(r.Drop({r.tr.d}, true, RunOutcome::Stopped), "");
+    EXPECT_TRUE(r.host.Only("caption").empty());  // no file was opened
+    EXPECT_EQ(r.host.status, "検索を中止しました");
+}
+
+}  // namespace
+}  // namespace korvalen::test

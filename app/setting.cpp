@@ -85,6 +85,10 @@ TSettingForm::TSettingForm(iset& options, std::string iniPath, Desktop& desktop,
       Label2(new QLabel(QStringLiteral("エディタ："), this)),
       EEditor(new QLineEdit(this)),
       Button1(new QPushButton(QStringLiteral("設定..."), this)),
+      CSearchFolders(
+          new QCheckBox(QStringLiteral("ドロップしたフォルダの中のファイルも検索"), this)),
+      Label3(new QLabel(QStringLiteral("対象ファイル："), this)),
+      EFolderFilter(new QLineEdit(this)),
       BOK(new QPushButton(QStringLiteral("OK"), this)),
       BCancel(new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"), this)),
       BSaveSet(new QPushButton(QStringLiteral("設定保存"), this)),
@@ -95,7 +99,7 @@ TSettingForm::TSettingForm(iset& options, std::string iniPath, Desktop& desktop,
     setObjectName(QStringLiteral("SettingForm"));
     setWindowTitle(QStringLiteral("動作設定"));
     setFont(ProportionalGothic());
-    setFixedSize(330, 361);
+    setFixedSize(330, 417);
     setModal(true);
 
     const std::array<const char*, 10> names = {
@@ -136,6 +140,18 @@ TSettingForm::TSettingForm(iset& options, std::string iniPath, Desktop& desktop,
     Button1->setGeometry(268, 297 + kRow, 50, 23);
     Button1->setAutoDefault(false);
     Button1->setProperty(kHelpContext, 113);
+
+    // The folder rows at the bottom, below the editor row.
+    CSearchFolders->setObjectName(QStringLiteral("CSearchFolders"));
+    CSearchFolders->setGeometry(12, 330 + kRow, 306, 20);
+    CSearchFolders->setProperty(kHelpContext, 118);
+    Label3->setObjectName(QStringLiteral("Label3"));
+    Label3->setGeometry(14, 356 + kRow, 80, 21);
+    EFolderFilter->setObjectName(QStringLiteral("EFolderFilter"));
+    EFolderFilter->setGeometry(96, 356 + kRow, 222, 21);
+    EFolderFilter->setProperty(kHelpContext, 119);
+    EFolderFilter->setToolTip(QStringLiteral("例：*.txt;*.log（空欄ならすべてのファイル）"));
+    connect(CSearchFolders, &QCheckBox::toggled, EFolderFilter, &QWidget::setEnabled);
 
     const std::array<std::pair<QPushButton*, const char*>, 3> column = {
         std::pair{BOK, "BOK"}, std::pair{BCancel, "BCancel"}, std::pair{BSaveSet, "BSaveSet"}};
@@ -179,6 +195,9 @@ void TSettingForm::Fill() {
     CInputEncoding->setChecked(options_.InputEncoding != 0);
     UDLength->SetPosition(options_.OutputStrLength);
     EEditor->setText(PathText(options_.Editor));
+    CSearchFolders->setChecked(options_.SearchFolders);
+    EFolderFilter->setEnabled(options_.SearchFolders);
+    EFolderFilter->setText(PathText(options_.FolderFilter));  // matched against file names
 }
 
 int TSettingForm::Execute() {
@@ -205,6 +224,8 @@ iset TSettingForm::Collected() {
     }
     values.OutputStrLength = UDLength->Position();
     values.Editor = PathBytes(EEditor->text());
+    values.SearchFolders = CSearchFolders->isChecked();
+    values.FolderFilter = PathBytes(EFolderFilter->text());
     return values;
 }
 

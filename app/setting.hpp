@@ -76,6 +76,9 @@ class TSettingForm : public QDialog {
     QLabel* Label2;
     QLineEdit* EEditor;
     QPushButton* Button1;
+    QCheckBox* CSearchFolders;  // a dropped folder stands for its files
+    QLabel* Label3;
+    QLineEdit* EFolderFilter;  // which of them: name patterns
     QPushButton* BOK;
     QPushButton* BCancel;
     QPushButton* BSaveSet;

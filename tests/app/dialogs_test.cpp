@@ -71,9 +71,15 @@ TEST_F(Settings, OkAppliesAndSaveAlsoStores) {
     // Save stores the box's text as it is, and applies what the arrows hold.
     WhileOpen(s, [&] {
         EXPECT_FALSE(s.CNewTag->isChecked());
+        EXPECT_FALSE(s.EFolderFilter->isEnabled());
+        s.CSearchFolders->setChecked(true);
+        EXPECT_TRUE(s.EFolderFilter->isEnabled());
+        s.EFolderFilter->setText(QStringLiteral("*.txt;メモ*"));
         s.EOutputStrLength->setText(QStringLiteral("abc"));
         s.BSaveSet->click();
     });
+    EXPECT_TRUE(f.Options.SearchFolders);
+    EXPECT_EQ(f.Options.FolderFilter, "*.txt;メモ*");
     // Every box to its own key; the keys the dialog does not own stay.
     const std::string ini = IniText();
     EXPECT_NE(
@@ -83,6 +89,7 @@ TEST_F(Settings, OkAppliesAndSaveAlsoStores) {
         std::string::npos)
         << ini;
     EXPECT_NE(ini.find("Delete=2\r\nRelFile=keep\r\n"), std::string::npos);
+    EXPECT_NE(ini.find("SearchFolders=1\r\nFolderFilter=*.txt;メモ*\r\n"), std::string::npos);
     EXPECT_EQ(f.Options.OutputStrLength, 120);  // "abc" leaves the last valid position
     EXPECT_EQ(f.Options.Delete, 2);
 }
@@ -94,7 +101,8 @@ TEST_F(Settings, InputEncodingBox) {
     const QRect box = s.CInputEncoding->geometry();
     EXPECT_GT(box.top(), s.CCRText->geometry().bottom());
     EXPECT_LT(box.bottom(), s.Label1->geometry().top());
-    for (QWidget* w : std::initializer_list<QWidget*>{s.CInputEncoding, s.EEditor, s.Button1}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{s.CInputEncoding, s.EEditor, s.Button1,
+                                                      s.CSearchFolders, s.EFolderFilter}) {
         EXPECT_TRUE(s.rect().contains(w->geometry())) << w->objectName().toStdString();
     }
     struct Case {
@@ -171,9 +179,10 @@ TEST_F(Settings, HelpTopicsOfTheControls) {
     TMainForm& f = Start();
     TSettingForm& s = *f.SettingForm();
     const std::vector<std::pair<QWidget*, int>> topics = {
-        {s.CNewTag, 101}, {s.CCRText, 110},  {s.EOutputStrLength, 111},
-        {s.EEditor, 112}, {s.Button1, 113},  {s.BOK, 114},
-        {s.BCancel, 115}, {s.BSaveSet, 116}, {s.CInputEncoding, 117}};
+        {s.CNewTag, 101},        {s.CCRText, 110},      {s.EOutputStrLength, 111},
+        {s.EEditor, 112},        {s.Button1, 113},      {s.BOK, 114},
+        {s.BCancel, 115},        {s.BSaveSet, 116},     {s.CInputEncoding, 117},
+        {s.CSearchFolders, 118}, {s.EFolderFilter, 119}};
     for (const auto& [control, topic] : topics) {
         f.HelpViewer()->hide();
         QTest::keyClick(control, Qt::Key_F1);
@@ -202,7 +211,7 @@ TEST(HelpFile, HasTheContentsAndEveryTopic) {
         }
     }
     EXPECT_TRUE(anchors.count(QStringLiteral("contents")));
-    for (int topic = 101; topic <= 117; ++topic) {
+    for (int topic = 101; topic <= 119; ++topic) {
         EXPECT_TRUE(anchors.count(QString::number(topic))) << topic;
     }
     EXPECT_TRUE(viewer.Browser()->toPlainText().contains(QStringLiteral("目次")));

@@ -2,6 +2,7 @@
 // before, during and after, and what lands in the output file.
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
 #include <QDropEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -169,6 +170,29 @@ TEST_F(Run, DropSearchesAndShowsItsProgress) {
                     Utf8ToCp932("ここに検索語") + "\r\n";
     }
     EXPECT_EQ(ReadAll(out), expected + "\r\n");
+}
+
+TEST_F(Run, FolderDropWritesWhatItsFilesDroppedOneByOneWrite) {
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("corpus/sub")));
+    const std::string hit = Utf8ToCp932("ここに検索語");
+    const QStringList files = {Lines("corpus/a.txt", 2, hit), Lines("corpus/b.txt", 1, hit),
+                               Lines("corpus/sub/c.txt", 1, hit)};
+    Lines("corpus/d.md", 1, hit);
+    const QString out = Path("out.txt");
+    TMainForm& f = Ready(QStringLiteral("検索語"), out);
+    f.Options.SearchIconize = false;
+    f.Options.SearchFolders = true;
+    QString walking;
+    ASSERT_TRUE(Drop(f, {Path("corpus")}));
+    During([&] { walking = f.StatusText(); });  // the window answers during the walk
+    EXPECT_EQ(Finish(), RunOutcome::Finished);
+    EXPECT_EQ(walking, QStringLiteral("フォルダを調べています"));
+    const std::string viaFolder = ReadAll(out);
+    EXPECT_NE(viaFolder.find(QFile::encodeName(files.back()).toStdString() + "(1)"),
+              std::string::npos);
+    ASSERT_TRUE(Drop(f, files));
+    EXPECT_EQ(Finish(), RunOutcome::Finished);
+    EXPECT_EQ(ReadAll(out), viaFolder);
 }
 
 TEST_F(Run, RefusedRuns) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "../search/fixture.hpp"
@@ -179,6 +180,26 @@ TEST(Cli, SameBytesAsADrop) {
         EXPECT_EQ(ReadBytes(cliOut), ReadBytes(dropOut)) << "combination " << combo;
         EXPECT_EQ(r.code, run.State().HitCount > 0 ? 0 : 1);
     }
+}
+
+TEST(Cli, FolderStandsForItsFiles) {
+    Cli cli;
+    const std::string c = cli.dir / "c";
+    std::filesystem::create_directories(c + "/s");
+    const std::string rain = Sj("雨\r\n");
+    for (const char* name : {"c/b.txt", "c/a.txt", "c/s/x.TXT", "c/skip.md"}) {
+        cli.File(name, rain);
+    }
+    const std::string out = cli.dir / "out.txt";
+    Result r = cli.Run({"-q", "-o", out, "-w", "雨", "--set", "SearchFolders=1", c + "/"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    const std::string viaFolder = ReadBytes(out);
+    r = cli.Run({"-q", "-o", out, "-w", "雨", c + "/a.txt", c + "/b.txt", c + "/s/x.TXT"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(ReadBytes(out), viaFolder);
+    r = cli.Run({"-q", "-o", out, "-w", "雨", "--set", "FolderFilter=", c});  // option off
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(ReadBytes(out), "");
 }
 
 TEST(Cli, IniThenSetsInOrder) {

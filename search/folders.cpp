@@ -78,7 +78,12 @@ using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
 // What a folder holds that the walk takes, each list sorted by name.
 struct Listing {
-    std::vector<std::pair<std::string, FileId>> files;
+    struct File {
+        std::string name;
+        FileId id;
+        std::int64_t size;
+    };
+    std::vector<File> files;
     std::vector<std::string> folders;
 };
 
@@ -98,7 +103,7 @@ class Walk {
                 if (known) {
                     seen_.insert(FileId{st.st_dev, st.st_ino});
                 }
-                out_.push_back(DropName{name, false});
+                out_.push_back(DropName{name, false, std::nullopt});
                 continue;
             }
             if (!metFolder_) {
@@ -116,14 +121,14 @@ class Walk {
         Listing listing;
         if (!Read(path, listing)) {
             if (going_) {
-                out_.push_back(DropName{path, true});
+                out_.push_back(DropName{path, true, 0});
             }
             return;
         }
         const std::string prefix = path == "/" ? path : path + "/";
-        for (auto& [name, id] : listing.files) {
-            if (seen_.insert(id).second) {
-                out_.push_back(DropName{prefix + name, false});
+        for (const Listing::File& file : listing.files) {
+            if (seen_.insert(file.id).second) {
+                out_.push_back(DropName{prefix + file.name, false, file.size});
                 ++found_;
             }
         }
@@ -167,7 +172,7 @@ class Walk {
             Take(dfd, entry, name, listing);
         }
         std::sort(listing.files.begin(), listing.files.end(),
-                  [](const auto& a, const auto& b) { return a.first < b.first; });
+                  [](const auto& a, const auto& b) { return a.name < b.name; });
         std::sort(listing.folders.begin(), listing.folders.end());
         return true;
     }
@@ -193,7 +198,8 @@ class Walk {
         if (::fstatat(dfd, entry->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) {
             return;
         }
-        listing.files.emplace_back(std::string(name), FileId{st.st_dev, st.st_ino});
+        listing.files.push_back(Listing::File{std::string(name), FileId{st.st_dev, st.st_ino},
+                                              static_cast<std::int64_t>(st.st_size)});
     }
 
     struct IdHash {

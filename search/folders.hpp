@@ -2,7 +2,9 @@
 // when folders are searched, built before the first file is opened.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +16,9 @@ struct DropName {
     std::string name;
     // A folder that could not be read: reported as a file that cannot be read.
     bool unreadableFolder = false;
+    // The size the walk saw (none for a name as dropped): spares opening
+    // every file found once more before the run starts.
+    std::optional<std::int64_t> size;
 };
 
 // `filter` holds file-name patterns separated by ";" (blanks around each

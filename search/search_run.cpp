@@ -103,13 +103,13 @@ std::vector<DropName> SearchRun::Expand(const std::vector<std::string>& names,
         std::vector<DropName> list;
         list.reserve(names.size());
         for (const std::string& name : names) {
-            list.push_back(DropName{name, false});
+            list.push_back(DropName{name, false, std::nullopt});
         }
         return list;
     }
     // The count of files found so far, now and then: a large folder takes a while.
     std::optional<std::size_t> shown;
-    return ExpandFolders(names, options.FolderFilter, [&](std::size_t found) {
+    std::vector<DropName> list = ExpandFolders(names, options.FolderFilter, [&](std::size_t found) {
         if (!shown || found >= *shown + 1000) {
             shown = found;
             host_.SetStatusText(found == 0
@@ -119,6 +119,10 @@ std::vector<DropName> SearchRun::Expand(const std::vector<std::string>& names,
         host_.ProcessMessages();
         return state_.Searching;
     });
+    if (!state_.Searching) {
+        list.clear();  // stopped: nothing will be searched, nothing to measure
+    }
+    return list;
 }
 
 RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& outputPath,
@@ -150,7 +154,7 @@ RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& o
         const std::vector<DropName> list = Expand(names, options);
         std::int64_t total = 0;
         for (const DropName& entry : list) {
-            total += SizeOrZero(entry.name);
+            total += entry.size ? *entry.size : SizeOrZero(entry.name);
         }
         host_.SetProgressMax(total);
         state_.Progress = 0;

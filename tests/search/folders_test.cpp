@@ -129,7 +129,6 @@ struct FolderRun {
         host.log.clear();
         host.positions.clear();
         SearchRun run(host);
-        run.UseLiteralScanners((host.processCalls & 1) != 0);
         host.run = &run;
         EXPECT_EQ(run.Drop(names, out, options), expected);
         host.run = nullptr;

@@ -62,10 +62,12 @@ void GreyText(QLineEdit* edit) {
     edit->setPalette(palette);
 }
 
-// A path box shows the start of its path, as the user reads it.
+// A path box is narrower than most paths: it shows the end, where the file
+// name is, and the whole path as its tooltip.
 void SetPath(QLineEdit* box, const QString& path) {
     box->setText(path);
-    box->setCursorPosition(0);
+    box->setCursorPosition(static_cast<int>(path.size()));
+    box->setToolTip(path);
 }
 
 QString SaveFailedText(const std::string& iniPath) {
@@ -251,6 +253,7 @@ void TMainForm::BuildControls() {
     MSearchStr->setLineWrapMode(QPlainTextEdit::NoWrap);
     MSearchStr->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     MSearchStr->setAcceptDrops(false);
+    MSearchStr->setTabChangesFocus(true);  // a word never holds a tab; Tab leaves the box
     MSearchStr->installEventFilter(this);
     connect(MSearchStr, &QPlainTextEdit::textChanged, this, [this] { ++wordsGeneration_; });
     SetEditing(false);

@@ -123,13 +123,19 @@ TEST_F(Settings, LengthArrowsStopAtTheirEnds) {
         int start;
         int steps;
         QString shown;
+        bool keys = false;  // the Up and Down keys in the box instead of the arrows
     };
-    for (const Case& c : {Case{199, 5, "200"}, Case{1, -5, "0"}, Case{500, 0, "200"},
-                          Case{-3, 0, "0"}, Case{78, 1, "79"}}) {
+    for (const Case& c :
+         {Case{199, 5, "200"}, Case{1, -5, "0"}, Case{500, 0, "200"}, Case{-3, 0, "0"},
+          Case{78, 1, "79"}, Case{199, 5, "200", true}, Case{2, -1, "1", true}}) {
         f.Options.OutputStrLength = c.start;
         s.Fill();
         for (int i = 0; i < std::abs(c.steps); ++i) {
-            (c.steps > 0 ? s.UDLength->Up() : s.UDLength->Down())->click();
+            if (c.keys) {
+                QTest::keyClick(s.EOutputStrLength, c.steps > 0 ? Qt::Key_Up : Qt::Key_Down);
+            } else {
+                (c.steps > 0 ? s.UDLength->Up() : s.UDLength->Down())->click();
+            }
         }
         EXPECT_EQ(s.EOutputStrLength->text(), c.shown) << c.start << " " << c.steps;
     }
@@ -156,6 +162,7 @@ TEST_F(Settings, EditorBoxQuestionAndDialog) {
     s.Button1->click();
     const FileDialogRequest& first = desktop.requests.back();
     EXPECT_EQ(first.title, QStringLiteral("ｴﾃﾞｨﾀの指定"));
+    EXPECT_EQ(first.filters.front(), QStringLiteral("実行できるファイル (*)"));
     EXPECT_TRUE(first.directory.isEmpty() && first.fileName.isEmpty());
     EXPECT_TRUE(s.EEditor->text().isEmpty());
     QTest::mouseDClick(s.EEditor, Qt::LeftButton);

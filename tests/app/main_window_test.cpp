@@ -178,6 +178,13 @@ TEST_F(MainWindow, WordEditModeAndItsColours) {
     EXPECT_EQ(host.SearchWords(), (std::vector<std::string>{"a", " ", "b"}));
     EXPECT_EQ(f.StatusText(), QStringLiteral("検索語 : 3語"));
 
+    // Tab leaves the box as for any control and ends the edit; no tab in a word.
+    QTest::keyClick(f.MSearchStr, Qt::Key_Insert);
+    QTest::keyClick(f.MSearchStr, Qt::Key_Tab);
+    EXPECT_NE(QApplication::focusWidget(), f.MSearchStr);
+    EXPECT_FALSE(f.MEditWord->isChecked());
+    EXPECT_EQ(host.SearchWords(), (std::vector<std::string>{"a", " ", "b"}));
+
     // Leaving the box for another control ends an edit too.
     QTest::keyClick(f.MSearchStr, Qt::Key_Insert);
     EXPECT_TRUE(f.MEditWord->isChecked());
@@ -348,6 +355,11 @@ TEST_F(MainWindow, EditorCommandsAndDoubleClicks) {
     WriteIni("[File]\r\nRelFile=/r/rel file.kvl\r\nOutputFile=" +
              QFile::encodeName(out).toStdString() + "\r\n");
     TMainForm& f = Start();
+    // The boxes show the end of a path, where the file name is; the whole path as a tooltip.
+    for (QLineEdit* box : {f.ERelFile, f.EOutputFile}) {
+        EXPECT_EQ(box->cursorPosition(), box->text().size());
+        EXPECT_EQ(box->toolTip(), box->text());
+    }
     f.MEditOut->trigger();
     EXPECT_EQ(desktop.opened, std::vector<QString>{out});
     f.Options.Editor = "/usr/bin/my editor";

@@ -269,6 +269,11 @@ bool ReplaceFile(const std::string& path, std::string_view bytes) {
             errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
             return false;
         }
+        // The rename needs only the folder's permission; a file the user may
+        // not write stays as it is.
+        if (CurrentFileOps().Access(target.c_str(), W_OK) != 0) {
+            return false;
+        }
         mode = st.st_mode & 07777;
         existed = true;
     } else if (errno != ENOENT) {

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include "app/helpview.hpp"
 #include "app/setting.hpp"
+#include "platform/file.hpp"
 #include "tests/app/fake_desktop.hpp"
 #include "text/cp932.hpp"
 
@@ -406,6 +407,30 @@ TEST(UnwritableIni, SavesThatFailAreReported) {
     s.BSaveSet->click();
     EXPECT_EQ(desktop.messages.size(), 2u);
     EXPECT_TRUE(form->Options.CRText);  // applied all the same, as OK would
+}
+
+// A file the user may not write (faked: these tests may run as root).
+class ReadOnlyOps : public FileOps {
+  public:
+    int Access(const char*, int) override {
+        errno = EACCES;
+        return -1;
+    }
+};
+
+TEST_F(MainWindow, ReadOnlyIniIsNotReplaced) {
+    const std::string text = "[Position]\r\nWidth=500\r\n";
+    WriteIni(text);
+    ReadOnlyOps ops;
+    ScopedFileOps scope(ops);
+    TMainForm& f = Start();
+    desktop.messages.clear();
+    f.MSettingPos->trigger();
+    f.SettingForm()->BSaveSet->click();
+    const QString said = QStringLiteral("設定ファイルに保存できません：") + Path("korvalen.INI");
+    EXPECT_EQ(desktop.messages, (std::vector<QString>{said, said}));
+    form.reset();  // the paths written at exit
+    EXPECT_EQ(IniText(), text);
 }
 
 }  // namespace

@@ -98,6 +98,14 @@ QRect RealDesktop::PrimaryScreen() {
     return screen != nullptr ? screen->geometry() : QRect();
 }
 
+std::vector<QRect> RealDesktop::Screens() {
+    std::vector<QRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        screens.push_back(screen->geometry());
+    }
+    return screens;
+}
+
 MemoryStatus RealDesktop::Memory() {
     return ReadMemoryStatus();
 }

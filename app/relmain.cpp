@@ -80,6 +80,40 @@ QColor InactiveCaptionColour() {
     return QColor(128, 128, 128);
 }
 
+QPoint WindowPlace(std::int64_t left, std::int64_t top, QSize size, const QRect& primary,
+                   const std::vector<QRect>& screens) {
+    // 64-bit throughout: a saved place may be anywhere in the int range.
+    const std::int64_t width = size.width();
+    const std::int64_t height = size.height();
+    auto overlap = [&](const QRect& s) {
+        const std::int64_t w =
+            std::min<std::int64_t>(left + width, std::int64_t{s.x()} + s.width()) -
+            std::max<std::int64_t>(left, s.x());
+        const std::int64_t h =
+            std::min<std::int64_t>(top + height, std::int64_t{s.y()} + s.height()) -
+            std::max<std::int64_t>(top, s.y());
+        return w > 0 && h > 0 ? w * h : 0;
+    };
+    QRect screen = primary;
+    std::int64_t most = 0;
+    for (const QRect& s : screens) {
+        if (const std::int64_t area = overlap(s); area > most) {
+            most = area;
+            screen = s;
+        }
+    }
+    // Only ever the place, never the size: a window larger than its screen
+    // keeps its top left off the screen.
+    auto pull = [](std::int64_t at, std::int64_t extent, std::int64_t start, std::int64_t length) {
+        if (start + length < at + extent) {
+            return start + length - extent;
+        }
+        return std::max(at, start);
+    };
+    return QPoint(static_cast<int>(pull(left, width, screen.x(), screen.width())),
+                  static_cast<int>(pull(top, height, screen.y(), screen.height())));
+}
+
 QString ExePathWithExtension(const QString& exePath, const QString& extension) {
     const qsizetype slash = exePath.lastIndexOf(QLatin1Char('/'));
     const qsizetype dot = exePath.lastIndexOf(QLatin1Char('.'));
@@ -294,8 +328,6 @@ void TMainForm::FormCreate() {
     const Settings settings = ReadSettings(setup_.iniPath);
     SetPath(ERelFile, PathText(settings.RelFile));
     SetPath(EOutputFile, PathText(settings.OutputFile));
-    int top = settings.TopPos;
-    int left = settings.LeftPos;
     resize(settings.Width, settings.Height);
     Options = settings.Options;
 
@@ -303,19 +335,8 @@ void TMainForm::FormCreate() {
         MEditOut->setEnabled(false);
     }
 
-    // Keep the window on the primary screen; only ever its place, never its size.
-    const QRect screen = desktop_.PrimaryScreen();
-    if (screen.width() < left + width()) {
-        left = screen.width() - width();
-    } else if (left < 0) {
-        left = 0;
-    }
-    if (screen.height() < top + height()) {
-        top = screen.height() - height();
-    } else if (top < 0) {
-        top = 0;
-    }
-    move(left, top);
+    move(WindowPlace(settings.LeftPos, settings.TopPos, size(), desktop_.PrimaryScreen(),
+                     desktop_.Screens()));
 
     LoadRelKeys(ERelFile->text());
     SetDropTarget(true);

@@ -207,6 +207,12 @@ class TMainForm : public QMainWindow, public RunHost {
 // about dialog, both owned by the main window and hidden.
 std::unique_ptr<TMainForm> CreateForms(Desktop& desktop, FormSetup setup);
 
+// Where the main window of `size` saved at `left`, `top` opens: kept on the
+// screen it overlaps most, pulled in from that screen's edges; a window off
+// every screen goes to the primary one.
+QPoint WindowPlace(std::int64_t left, std::int64_t top, QSize size, const QRect& primary,
+                   const std::vector<QRect>& screens);
+
 // The executable's path with its extension (if any) replaced by `extension`.
 QString ExePathWithExtension(const QString& exePath, const QString& extension);
 

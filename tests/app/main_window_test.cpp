@@ -92,16 +92,26 @@ TEST_F(MainWindow, StartUpKeepsTheWindowOnThePrimaryScreen) {
     struct Case {
         int left, top, width, height;
         QPoint expected;
+        bool second = false;  // a second screen right of the first
     };
-    // Screen 1024 x 768.
+    // Screen 1024 x 768; the second 1280 x 1024.
     const Case cases[] = {
-        {900, 10, 465, 270, {559, 10}},    // off the right edge
-        {-50, -20, 465, 270, {0, 0}},      // off the left and top
-        {0, 0, 1200, 270, {-176, 0}},      // wider than the screen: stays negative
-        {10, 700, 465, 270, {10, 498}},    // off the bottom
-        {100, 100, 465, 270, {100, 100}},  // inside: untouched
+        {900, 10, 465, 270, {559, 10}},            // off the right edge
+        {-50, -20, 465, 270, {0, 0}},              // off the left and top
+        {0, 0, 1200, 270, {-176, 0}},              // wider than the screen: stays negative
+        {10, 700, 465, 270, {10, 498}},            // off the bottom
+        {100, 100, 465, 270, {100, 100}},          // inside: untouched
+        {2147483600, 10, 465, 270, {559, 10}},     // the int range's end, plus the width
+        {10, 2147483600, 465, 270, {10, 498}},     // the same downwards
+        {1500, 100, 465, 270, {1500, 100}, true},  // on the second screen: kept there
+        {1000, 900, 465, 270, {1024, 754}, true},  // mostly on the second: pulled onto it
+        {3000, -900, 465, 270, {559, 0}, true},    // off every screen: onto the primary
     };
     for (const Case& c : cases) {
+        desktop.otherScreens.clear();
+        if (c.second) {
+            desktop.otherScreens.push_back(QRect(1024, 0, 1280, 1024));
+        }
         WriteIni("[Position]\r\nTopPos=" + std::to_string(c.top) + "\r\nLeftPos=" +
                  std::to_string(c.left) + "\r\nHeight=" + std::to_string(c.height) +
                  "\r\nWidth=" + std::to_string(c.width) + "\r\n");

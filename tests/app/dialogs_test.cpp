@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
@@ -194,6 +195,31 @@ TEST_F(Settings, HelpTopicsOfTheControls) {
     QHelpEvent arrows(QEvent::WhatsThis, QPoint(2, 2), QPoint(2, 2));
     QCoreApplication::sendEvent(s.UDLength->Up(), &arrows);  // passed up to the arrows
     EXPECT_EQ(f.HelpViewer()->CurrentTopic(), 111);
+}
+
+TEST_F(Settings, HelpOpenedFromTheModalDialogIsUsable) {
+    TMainForm& f = Start();
+    TSettingForm& s = *f.SettingForm();
+    THelpViewer& help = *f.HelpViewer();
+    QScrollBar& bar = *help.Browser()->verticalScrollBar();
+    WhileOpen(s, [&] {
+        // Keys as the window system delivers them, which a blocked window never gets.
+        for (const QKeyCombination close :
+             {Qt::Key_Escape | Qt::NoModifier, Qt::CTRL | Qt::Key_W}) {
+            QTest::keyClick(s.CNewTag, Qt::Key_F1);
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&help));
+            const int at = bar.value();
+            QTest::keyClick(help.windowHandle(), Qt::Key_PageUp);
+            EXPECT_LT(bar.value(), at);
+            QTest::keyClick(help.windowHandle(), close.key(), close.keyboardModifiers());
+            EXPECT_FALSE(help.isVisible());
+        }
+        QTest::keyClick(s.CNewTag, Qt::Key_F1);
+        s.BCancel->click();
+    });
+    // Still open after the dialog, and the main window's again.
+    EXPECT_TRUE(help.isVisible());
+    EXPECT_EQ(help.parentWidget(), &f);
 }
 
 TEST(HelpFile, HasTheContentsAndEveryTopic) {

@@ -782,12 +782,28 @@ void TMainForm::UnlockControls() {
 }
 
 void TMainForm::Minimize() {
+    restoreHeldUntil_ = {};
     stateBeforeMinimize_ = windowState();
     setWindowState(windowState() | Qt::WindowMinimized);
 }
 
 void TMainForm::Restore() {
     setWindowState(stateBeforeMinimize_ & ~Qt::WindowMinimized);
+    // The window manager minimises when it gets to it: after a short run
+    // that can be after this restore. The restore holds for a while.
+    restoreHeldUntil_ = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+}
+
+void TMainForm::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() &&
+        std::chrono::steady_clock::now() < restoreHeldUntil_) {
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized()) {
+                setWindowState(stateBeforeMinimize_ & ~Qt::WindowMinimized);
+            }
+        });
+    }
 }
 
 void TMainForm::ShowMessage(std::string_view utf8) {

@@ -136,6 +136,7 @@ class TMainForm : public QMainWindow, public RunHost {
     void runEnded(korvalen::RunOutcome outcome);
 
   protected:
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
@@ -188,6 +189,7 @@ class TMainForm : public QMainWindow, public RunHost {
     bool destroyed_ = false;
     std::uint64_t wordsGeneration_ = 0;
     Qt::WindowStates stateBeforeMinimize_;
+    std::chrono::steady_clock::time_point restoreHeldUntil_;  // a late minimise is undone
 
     // Progress in bytes, shown scaled to the bar's int range.
     std::int64_t progressPos_ = 0;

@@ -37,6 +37,7 @@
 #include "app/setting.hpp"
 #include "config/settings.hpp"
 #include "platform/file_info.hpp"
+#include "platform/trash.hpp"
 #include "words/relation.hpp"
 #include "words/word_list.hpp"
 
@@ -367,8 +368,10 @@ void TMainForm::RecycleFile(const QString& path) {
     }
     if (desktop_.Question(isVisible() ? this : nullptr,
                           QStringLiteral("「%1」をごみ箱に移動しますか？").arg(path))) {
-        if (!QFile::moveToTrash(path)) {
-            // As with the shell's own failures, nothing is reported.
+        // Nowhere else than the trash: a file that cannot go there stays.
+        if (!MoveToTrash(PathBytes(path))) {
+            desktop_.Message(isVisible() ? this : nullptr,
+                             QStringLiteral("「%1」をごみ箱に移動できません").arg(path));
         }
     }
 }

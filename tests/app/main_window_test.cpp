@@ -19,6 +19,7 @@
 #include "app/setting.hpp"
 #include "platform/file.hpp"
 #include "tests/app/fake_desktop.hpp"
+#include "tests/support/scoped_env.hpp"
 #include "text/cp932.hpp"
 
 namespace korvalen::test {
@@ -308,6 +309,39 @@ TEST_F(MainWindow, DeleteCommandByDeleteMode) {
     f.Options.Delete = 0;
     f.MFileOutDel->trigger();
     EXPECT_TRUE(desktop.questions.empty());
+}
+
+TEST_F(MainWindow, TheUsersTrashOrNowhere) {
+    const QString home = Path(QStringLiteral("home"));
+    const QString work = Path(QStringLiteral("work"));
+    ASSERT_TRUE(QDir().mkpath(home) && QDir().mkpath(work));
+    const QString out = Path(QStringLiteral("out.txt"));
+    WriteIni("[File]\r\nOutputFile=" + QFile::encodeName(out).toStdString() + "\r\n");
+    TMainForm& f = Start();
+    f.Options.Delete = 0;
+    const QString cwd = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(work));
+    {
+        // No ~/.local/share yet: the trash is made there, not in the working folder.
+        ScopedEnv data("XDG_DATA_HOME", nullptr);
+        ScopedEnv user("HOME", QFile::encodeName(home).constData());
+        WriteAll(out, "x");
+        f.MFileOutDel->trigger();
+        EXPECT_EQ(ReadAll(home + QStringLiteral("/.local/share/Trash/files/out.txt")), "x");
+        EXPECT_TRUE(QDir(work).isEmpty());
+    }
+    {
+        // No trash can be made: the file stays, and the user hears of it.
+        ScopedEnv data("XDG_DATA_HOME",
+                       QFile::encodeName(out + QStringLiteral("/share")).constData());
+        WriteAll(out, "y");
+        desktop.messages.clear();
+        f.MFileOutDel->trigger();
+        EXPECT_EQ(ReadAll(out), "y");
+        EXPECT_EQ(desktop.messages,
+                  std::vector<QString>{QStringLiteral("「%1」をごみ箱に移動できません").arg(out)});
+    }
+    QDir::setCurrent(cwd);
 }
 
 TEST_F(MainWindow, ExitWritesThePathsAndRemovesTheOutputByOption) {

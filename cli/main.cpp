@@ -47,12 +47,15 @@ constexpr const char* kUsage =
     "                           shows it, and exit\n"
     "      --list-words         print the search words the options above give, and exit\n"
     "      --ini PATH           read the options from this INI file (section Other and\n"
-    "                           Editor); without it the built-in defaults apply\n"
+    "                           Editor); without it the built-in defaults apply. A\n"
+    "                           file that is missing or cannot be read is refused\n"
     "      --set KEY=VALUE      set one option by its INI key (TagJump, FileSeparate,\n"
     "                           ErrorStop, FileOverWrite, CloseFileDelete, AddSortWord,\n"
     "                           OutputFileOpen, SearchIconize, JapaneseWord, CRText,\n"
     "                           OutputStrLength, InputEncoding, Editor, Delete), VALUE\n"
-    "                           as the INI file holds it (1 or 0 for a switch);\n"
+    "                           as the INI file holds it (1 or 0 for a switch, a\n"
+    "                           whole number for OutputStrLength, 0 to 255 for\n"
+    "                           Delete; any other value or KEY is refused);\n"
     "                           applied after --ini, in order; repeatable\n"
     "      --by-line            read every file line by line (as Shift+Ctrl held at a\n"
     "                           drop)\n"
@@ -234,9 +237,10 @@ class Cli {
         if (args.ini) {
             const std::optional<Settings> read = ReadSettingsFile(*args.ini);
             if (!read) {
+                const char* why = errno == EINVAL ? "not a regular file" : std::strerror(errno);
                 Err(errno == ENOENT ? "korvalen-cli: no INI file at " + *args.ini + "\n"
                                     : "korvalen-cli: cannot read the INI file " + *args.ini + ": " +
-                                          std::strerror(errno) + "\n");
+                                          why + "\n");
                 return false;
             }
             options = read->Options;

@@ -215,6 +215,7 @@ bool ReadIniBytes(const std::string& path, std::string& out) {
         while (const std::size_t got = file.Read(buf, sizeof buf)) {
             out.append(buf, got);
         }
+        errno = 0;
         return true;
     } catch (const FileError& e) {
         out.clear();

@@ -25,7 +25,9 @@ QString FindHelpFile(const QString& exePath) {
 
 bool LoadQtTranslation(QTranslator& translator, const QLocale& locale) {
     const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-    if (locale.language() != QLocale::Japanese &&
+    // Qt's texts are English to begin with: qtbase_en holds only plural forms.
+    const QLocale::Language language = locale.language();
+    if (language != QLocale::Japanese && language != QLocale::English && language != QLocale::C &&
         translator.load(locale, QStringLiteral("qtbase"), QStringLiteral("_"), dir)) {
         return true;
     }

@@ -17,8 +17,8 @@ namespace korvalen {
 // ../share/korvalen/korvalen.html relative to it. Neither there: the first.
 QString FindHelpFile(const QString& exePath);
 
-// Qt's translation of its own texts: the locale's when Qt has one and the
-// locale is not Japanese, else Japanese (the program's own texts are).
+// Qt's translation of its own texts: the locale's when Qt has one (English
+// counts as none), else Japanese, as the program's own texts are.
 // False when none could be loaded.
 bool LoadQtTranslation(QTranslator& translator, const QLocale& locale);
 

@@ -19,7 +19,7 @@ QString FindHelpFile(const QString& exePath) {
     }
     // Relative to the executable, so any install prefix works.
     const QString installed = QDir::cleanPath(QFileInfo(exePath).absolutePath() +
-                                              QStringLiteral("/../share/korvalen/korvalen.html"));
+                                              QStringLiteral("/" KORVALEN_INSTALLED_HELP));
     return QFileInfo::exists(installed) ? installed : beside;
 }
 

@@ -18,6 +18,9 @@ cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVALEN_WERRO
 cmake --build build/release -j"$jobs"
 ctest --test-dir build/release -j"$jobs" --timeout 600
 
+step "Debian package from the Release build, checked unpacked"
+scripts/package_test.sh build/release
+
 step "Debug build with AddressSanitizer and UndefinedBehaviorSanitizer, and tests"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVALEN_WERROR=ON \
     -DKORVALEN_SANITIZE=ON >/dev/null

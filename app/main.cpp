@@ -23,8 +23,8 @@ constexpr const char* kUsage =
     "Usage: korvalen [FILE]...\n"
     "Starts the Korvalen window and searches FILEs as if they were dropped on it.\n"
     "When Korvalen already runs for this user, the FILEs go to that window.\n\n"
-    "  -h, --help     show this help and exit\n"
-    "      --version  show the version and exit\n"
+    "  -h, --help       show this help and exit\n"
+    "      --version    show the version and exit\n"
     "      --help-path  print the help file the window shows and exit (1: missing)\n";
 
 QString ExePath() {
@@ -33,14 +33,17 @@ QString ExePath() {
     return ec ? QString() : QFile::decodeName(QByteArray::fromStdString(exe.string()));
 }
 
+korvalen::CommandLine Parse(int argc, char* argv[]) {
+    std::error_code ec;
+    return korvalen::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc),
+                                      std::filesystem::current_path(ec).string());
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);  // takes Qt's own options out of argv
-    std::vector<std::string> args(argv + 1, argv + argc);
-    std::error_code ec;
-    const korvalen::CommandLine line =
-        korvalen::ParseCommandLine(args, std::filesystem::current_path(ec).string());
+    // Help and version need no display: answered before Qt looks for one.
+    korvalen::CommandLine line = Parse(argc, argv);
     switch (line.action) {
         case korvalen::CommandLine::Action::Help:
             std::fputs(kUsage, stdout);
@@ -54,10 +57,15 @@ int main(int argc, char* argv[]) {
             return QFileInfo::exists(help) ? 0 : 1;
         }
         case korvalen::CommandLine::Action::Error:
-            std::fprintf(stderr, "korvalen: %s\n%s", line.error.c_str(), kUsage);
-            return 2;
         case korvalen::CommandLine::Action::Start:
             break;
+    }
+
+    QApplication app(argc, argv);  // takes Qt's own options out of argv
+    line = Parse(argc, argv);
+    if (line.action == korvalen::CommandLine::Action::Error) {
+        std::fprintf(stderr, "korvalen: %s\n%s", line.error.c_str(), kUsage);
+        return 2;
     }
 
     const QString socketName = korvalen::InstanceSocketName();

@@ -57,12 +57,16 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, const std::st
         } else if (options && arg == "--help-path") {
             line.action = CommandLine::Action::HelpPath;
         } else if (options && arg.size() > 1 && arg[0] == '-') {
-            line.action = CommandLine::Action::Error;
-            line.error = "unknown option: " + arg;
-            return line;
+            if (line.error.empty()) {
+                line.error = "unknown option: " + arg;
+            }
         } else if (!arg.empty()) {
             line.files.push_back(arg[0] == '/' ? arg : cwd + "/" + arg);
         }
+    }
+    // Asked for help, the user gets it whatever else is on the line.
+    if (!line.error.empty() && line.action == CommandLine::Action::Start) {
+        line.action = CommandLine::Action::Error;
     }
     return line;
 }

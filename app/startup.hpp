@@ -32,7 +32,7 @@ struct CommandLine {
     std::string error;
 };
 
-// The arguments left after Qt took its own. Relative names are made absolute
+// The arguments (after Qt took its own, for files and errors). Relative names are made absolute
 // against `cwd` (bytes), since a running window may be the one to search them.
 CommandLine ParseCommandLine(const std::vector<std::string>& args, const std::string& cwd);
 

@@ -44,6 +44,26 @@ TEST(QtTranslation, QuestionBoxInJapanese) {
     QCoreApplication::removeTranslator(&translator);
 }
 
+TEST(CommandLine, Parse) {
+    using A = CommandLine::Action;
+    const struct {
+        std::vector<std::string> args;
+        A action;
+        std::vector<std::string> files;
+    } rows[] = {
+        {{"a.txt", "/x/b c.txt", "../d"}, A::Start, {"/w/a.txt", "/x/b c.txt", "/w/../d"}},
+        {{"--", "-f", "--help"}, A::Start, {"/w/-f", "/w/--help"}},
+        {{"-x", "a"}, A::Error, {"/w/a"}},
+        {{"-x", "--help"}, A::Help, {}},
+        {{"--help-path"}, A::HelpPath, {}},
+    };
+    for (const auto& row : rows) {
+        const CommandLine line = ParseCommandLine(row.args, "/w");
+        EXPECT_EQ(line.action, row.action) << row.args.front();
+        EXPECT_EQ(line.files, row.files) << row.args.front();
+    }
+}
+
 // Two real programs in a folder of their own: the first searches the file it
 // was started with; the second hands its file to the first and ends.
 TEST(CommandLine, FilesAreSearchedAsADropByTheRunningWindow) {

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <memory>
@@ -24,6 +25,12 @@ QString InstanceSocketName() {
 }
 
 bool HandToRunningInstance(const QString& name, const std::vector<std::string>& files) {
+    // In a shared temporary folder another user could have made the socket:
+    // file names go only to our own.
+    const QFileInfo info(name);
+    if (!info.exists() || info.ownerId() != getuid()) {
+        return false;
+    }
     QLocalSocket socket;
     socket.connectToServer(name);
     if (!socket.waitForConnected(kTimeoutMs)) {

@@ -80,8 +80,7 @@ using DirHandle = std::unique_ptr<DIR, DirCloser>;
 struct Listing {
     struct File {
         std::string name;
-        FileId id;
-        std::int64_t size;
+        FileAttributes attrs;
     };
     std::vector<File> files;
     std::vector<std::string> folders;
@@ -121,14 +120,14 @@ class Walk {
         Listing listing;
         if (!Read(path, listing)) {
             if (going_) {
-                out_.push_back(DropName{path, true, 0});
+                out_.push_back(DropName{path, true, std::nullopt});
             }
             return;
         }
         const std::string prefix = path == "/" ? path : path + "/";
         for (const Listing::File& file : listing.files) {
-            if (seen_.insert(file.id).second) {
-                out_.push_back(DropName{prefix + file.name, false, file.size});
+            if (seen_.insert(file.attrs.id).second) {
+                out_.push_back(DropName{prefix + file.name, false, file.attrs});
                 ++found_;
             }
         }
@@ -198,8 +197,9 @@ class Walk {
         if (::fstatat(dfd, entry->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) {
             return;
         }
-        listing.files.push_back(Listing::File{std::string(name), FileId{st.st_dev, st.st_ino},
-                                              static_cast<std::int64_t>(st.st_size)});
+        listing.files.push_back(Listing::File{
+            std::string(name), FileAttributes{false, true, static_cast<std::int64_t>(st.st_size),
+                                              FileId{st.st_dev, st.st_ino}}});
     }
 
     struct IdHash {

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_info.hpp"
+
 namespace korvalen {
 
 // One name the run takes in turn.
@@ -16,9 +18,9 @@ struct DropName {
     std::string name;
     // A folder that could not be read: reported as a file that cannot be read.
     bool unreadableFolder = false;
-    // The size the walk saw (none for a name as dropped): spares opening
-    // every file found once more before the run starts.
-    std::optional<std::int64_t> size;
+    // What the walk saw of a file it found (none for a name as dropped):
+    // spares a second look at every file before the run starts.
+    std::optional<FileAttributes> attrs;
 };
 
 // `filter` holds file-name patterns separated by ";" (blanks around each

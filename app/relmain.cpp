@@ -63,8 +63,8 @@ void GreyText(QLineEdit* edit) {
 }
 
 // A path box shows the start of its path, as the user reads it.
-void SetPath(QLineEdit* box, const QString& path) {
-    box->setText(path);
+void SetPath(QLineEdit* box, std::string_view path) {
+    SetPathBytes(box, path);
     box->setCursorPosition(0);
 }
 
@@ -289,8 +289,8 @@ void TMainForm::FormCreate() {
     helpViewer_->SetHelpFile(setup_.helpFile);
 
     const Settings settings = ReadSettings(setup_.iniPath);
-    SetPath(ERelFile, PathText(settings.RelFile));
-    SetPath(EOutputFile, PathText(settings.OutputFile));
+    SetPath(ERelFile, settings.RelFile);
+    SetPath(EOutputFile, settings.OutputFile);
     int top = settings.TopPos;
     int left = settings.LeftPos;
     resize(settings.Width, settings.Height);
@@ -314,7 +314,7 @@ void TMainForm::FormCreate() {
     }
     move(left, top);
 
-    LoadRelKeys(ERelFile->text());
+    LoadRelKeys(PathBytesOf(ERelFile));
     SetDropTarget(true);
 }
 
@@ -323,27 +323,27 @@ void TMainForm::FormDestroy() {
         return;
     }
     destroyed_ = true;
-    if (!WritePaths(setup_.iniPath, PathBytes(ERelFile->text()), PathBytes(EOutputFile->text()))) {
+    if (!WritePaths(setup_.iniPath, PathBytesOf(ERelFile), PathBytesOf(EOutputFile))) {
         // Too late for a box: the program is ending.
         std::fprintf(stderr, "korvalen: %s\n", qPrintable(SaveFailedText(setup_.iniPath)));
     }
     if (Options.CloseFileDelete) {
-        const QString out = EOutputFile->text();
+        const std::string out = PathBytesOf(EOutputFile);
         if (Options.Delete == 0) {
             RecycleFile(out);
-        } else if (!out.isEmpty() && !QFile::remove(out)) {
+        } else if (!out.empty() && std::remove(out.c_str()) != 0) {
             // Removing it is a courtesy; a file in use or gone stays unreported.
         }
     }
 }
 
-void TMainForm::RecycleFile(const QString& path) {
-    if (path.isEmpty() || !FileExists(PathBytes(path))) {
+void TMainForm::RecycleFile(const std::string& path) {
+    if (path.empty() || !FileExists(path)) {
         return;
     }
     if (desktop_.Question(isVisible() ? this : nullptr,
-                          QStringLiteral("「%1」をごみ箱に移動しますか？").arg(path))) {
-        if (!QFile::moveToTrash(path)) {
+                          QStringLiteral("「%1」をごみ箱に移動しますか？").arg(PathText(path)))) {
+        if (!QFile::moveToTrash(QFile::decodeName(QByteArray::fromStdString(path)))) {
             // As with the shell's own failures, nothing is reported.
         }
     }
@@ -383,8 +383,8 @@ void TMainForm::SetWords(const std::vector<std::string>& words) {
     MSearchStr->setPlainText(Cp932Text(WordList(words).Text("\n")));
 }
 
-void TMainForm::LoadRelKeys(const QString& path) {
-    const RelKeysResult result = korvalen::LoadRelKeys(PathBytes(path));
+void TMainForm::LoadRelKeys(const std::string& path) {
+    const RelKeysResult result = korvalen::LoadRelKeys(path);
     DCRelStr->clear();
     for (const std::string& key : result.keys) {
         DCRelStr->addItem(Cp932Text(key),
@@ -404,9 +404,8 @@ void TMainForm::DCRelStrExit() {
         DCRelStr->currentIndex() >= 0 ? DCRelStr->currentData().toByteArray() : QByteArray();
     MSearchStr->clear();
     if (!key.isEmpty()) {
-        const RelWordsResult result =
-            LoadRelWords(PathBytes(ERelFile->text()), std::string_view(key.data(), key.size()),
-                         Options.AddSortWord);
+        const RelWordsResult result = LoadRelWords(
+            PathBytesOf(ERelFile), std::string_view(key.data(), key.size()), Options.AddSortWord);
         SetWords(result.words);
         if (!result.message.empty()) {
             desktop_.Message(this, Utf8Text(result.message));
@@ -475,7 +474,7 @@ void TMainForm::EndEditWord() {
 }
 
 void TMainForm::MEditRelChgClick() {
-    LoadRelKeys(ERelFile->text());
+    LoadRelKeys(PathBytesOf(ERelFile));
 }
 
 // ---- file and editor commands -------------------------------------------
@@ -493,11 +492,11 @@ void TMainForm::MFileRelClick() {
     OpenKvlFile.directory = FolderPart(ERelFile->text());
     const QString chosen = ShowFileDialog(OpenKvlFile);
     if (!chosen.isEmpty()) {
-        SetPath(ERelFile, chosen);
+        SetPath(ERelFile, PathBytes(chosen));
         MEditRel->setEnabled(true);
     }
     if (!ERelFile->text().isEmpty()) {
-        LoadRelKeys(ERelFile->text());
+        LoadRelKeys(PathBytesOf(ERelFile));
     }
 }
 
@@ -507,7 +506,7 @@ void TMainForm::MFileOutClick() {
     OutputDialog.fileName = NamePart(current);
     const QString chosen = ShowFileDialog(OutputDialog);
     if (!chosen.isEmpty()) {
-        SetPath(EOutputFile, chosen);
+        SetPath(EOutputFile, PathBytes(chosen));
         MEditOut->setEnabled(true);
     }
 }
@@ -517,19 +516,19 @@ void TMainForm::KS1Click() {
     OutputDialog.directory = FolderPart(current);
     OutputDialog.fileName = NamePart(current);
     const QString chosen = ShowFileDialog(OutputDialog);
-    if (chosen.isEmpty() || PathBytes(chosen) == PathBytes(current)) {
+    if (chosen.isEmpty() || PathBytes(chosen) == PathBytesOf(EOutputFile)) {
         return;
     }
     std::error_code ec;  // a failed copy goes unreported, as the shell's do
-    std::filesystem::copy_file(PathBytes(current), PathBytes(chosen),
+    std::filesystem::copy_file(PathBytesOf(EOutputFile), PathBytes(chosen),
                                std::filesystem::copy_options::overwrite_existing, ec);
 }
 
 void TMainForm::MFileOutDelClick() {
-    const QString out = EOutputFile->text();
+    const std::string out = PathBytesOf(EOutputFile);
     if (Options.Delete == 0 || Options.Delete == 2) {
         RecycleFile(out);
-    } else if (!out.isEmpty() && !QFile::remove(out)) {
+    } else if (!out.empty() && std::remove(out.c_str()) != 0) {
         // Unreported by design; the path stays and the next run creates the file.
     }
 }
@@ -545,11 +544,11 @@ void TMainForm::OpenWithEditor(const std::string& path) {
 }
 
 void TMainForm::MEditRelClick() {
-    OpenWithEditor(PathBytes(ERelFile->text()));
+    OpenWithEditor(PathBytesOf(ERelFile));
 }
 
 void TMainForm::MEditOutClick() {
-    OpenWithEditor(PathBytes(EOutputFile->text()));
+    OpenWithEditor(PathBytesOf(EOutputFile));
 }
 
 void TMainForm::MFileStopClick() {
@@ -636,7 +635,7 @@ std::vector<std::string> LocalFiles(const QMimeData* mime) {
     }
     for (const QUrl& url : mime->urls()) {
         if (url.isLocalFile()) {
-            names.push_back(PathBytes(QDir::toNativeSeparators(url.toLocalFile())));
+            names.push_back(LocalFileBytes(url));
         }
     }
     return names;
@@ -677,12 +676,12 @@ void TMainForm::dropEvent(QDropEvent* event) {
 }
 
 RunOutcome TMainForm::WMDropFiles(const std::vector<std::string>& names) {
-    std::string out = PathBytes(EOutputFile->text());
+    std::string out = PathBytesOf(EOutputFile);
     inRun_ = true;
     const RunOutcome outcome = run_.Drop(names, out, Options);
     inRun_ = false;
-    if (PathBytes(EOutputFile->text()) != out) {
-        SetPath(EOutputFile, PathText(out));
+    if (PathBytesOf(EOutputFile) != out) {
+        SetPath(EOutputFile, out);
     }
     emit runEnded(outcome);
     return outcome;
@@ -809,7 +808,7 @@ std::string TMainForm::AskOutputPath() {
     // A cancelled dialog gives no path, so a cancel never starts a run on a
     // file chosen earlier for something else.
     const QString chosen = ShowFileDialog(OutputDialog);
-    SetPath(EOutputFile, chosen);
+    SetPath(EOutputFile, PathBytes(chosen));
     return PathBytes(chosen);
 }
 

@@ -536,11 +536,11 @@ void TMainForm::MFileOutDelClick() {
 void TMainForm::OpenWithEditor(const std::string& path) {
     if (Options.Editor.empty()) {
         if (!path.empty()) {
-            desktop_.OpenDocument(PathText(path));
+            desktop_.OpenDocument(path);
         }
         return;
     }
-    desktop_.StartProgram(PathText(Options.Editor), PathText(path));
+    desktop_.StartProgram(Options.Editor, path);
 }
 
 void TMainForm::MEditRelClick() {

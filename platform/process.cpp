@@ -1,7 +1,11 @@
 #include "platform/process.hpp"
 
 #include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <thread>
 
 namespace korvalen {
 
@@ -14,7 +18,16 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
     }
     argv.push_back(nullptr);
     pid_t pid = 0;
-    return ::posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) == 0;
+    if (::posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
+        return false;
+    }
+    // Reaped when it ends, so that a long-lived caller collects no zombies.
+    std::thread([pid] {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+    return true;
 }
 
 }  // namespace korvalen

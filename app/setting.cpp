@@ -194,10 +194,10 @@ void TSettingForm::Fill() {
     }
     CInputEncoding->setChecked(options_.InputEncoding != 0);
     UDLength->SetPosition(options_.OutputStrLength);
-    EEditor->setText(PathText(options_.Editor));
+    SetPathBytes(EEditor, options_.Editor);
     CSearchFolders->setChecked(options_.SearchFolders);
     EFolderFilter->setEnabled(options_.SearchFolders);
-    EFolderFilter->setText(PathText(options_.FolderFilter));  // matched against file names
+    SetPathBytes(EFolderFilter, options_.FolderFilter);  // matched against file names
 }
 
 int TSettingForm::Execute() {
@@ -223,9 +223,9 @@ iset TSettingForm::Collected() {
         values.InputEncoding = 1;
     }
     values.OutputStrLength = UDLength->Position();
-    values.Editor = PathBytes(EEditor->text());
+    values.Editor = PathBytesOf(EEditor);
     values.SearchFolders = CSearchFolders->isChecked();
-    values.FolderFilter = PathBytes(EFolderFilter->text());
+    values.FolderFilter = PathBytesOf(EFolderFilter);
     return values;
 }
 

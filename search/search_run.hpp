@@ -2,11 +2,13 @@
 // line) searched for the current words, the hits written to the output file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "config/options.hpp"
+#include "search/held_lines.hpp"
 #include "search/run_host.hpp"
 
 namespace korvalen {
@@ -49,10 +51,15 @@ class SearchRun {
     // literal ones once per line. Both write the same bytes.
     void UseLiteralScanners(bool literal) noexcept { literal_ = literal; }
 
+    // Hit lines held back beyond this many bytes go to a temporary file
+    // (tests use small bounds).
+    void SetHoldBound(std::size_t bytes) noexcept { holdBound_ = bytes; }
+
   private:
     RunHost& host_;
     RunState state_;
     bool literal_ = false;
+    std::size_t holdBound_ = HeldLines::kDefaultBound;
 };
 
 }  // namespace korvalen

@@ -186,6 +186,32 @@ TEST(FastRun, WordsChangeBetweenBlocks) {
               std::string::npos);
 }
 
+// Held hit lines beyond the bound go to a file without a name in the output's
+// folder; where none can be made there, in $TMPDIR. A failed write or read of
+// it is the output's failure, never a silent loss.
+TEST(FastRun, HeldLinesFileFailures) {
+    TempDir dir;
+    const std::string name = dir / "f.txt";
+    WriteBytes(name, "a\r\nab\r\n");
+    const std::string want = name + "(1) :(a)a\r\n" + name + "(2) :(a)ab\r\n";
+    iset o;
+    o.SearchIconize = false;
+    for (const auto what :
+         {FailingOps::Fail::Open, FailingOps::Fail::Write, FailingOps::Fail::Read}) {
+        RecordingHost host;
+        host.words = {"a"};
+        FailingOps ops(dir.Path(), what);
+        ScopedFileOps scoped(ops);
+        const Outcome got = RunOnce(host, {name}, dir / "out.txt", o, false);
+        if (what == FailingOps::Fail::Open) {
+            EXPECT_EQ(got.outcome, RunOutcome::Finished);
+            EXPECT_EQ(got.output, want);
+        } else {
+            EXPECT_EQ(got.outcome, RunOutcome::OutputFailed);
+        }
+    }
+}
+
 // Breaks found by the one line rule (the matcher marks them; see below).
 TEST(FastParts, BreakBytesFound) {
     std::mt19937 rng(7);

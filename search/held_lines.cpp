@@ -1,5 +1,6 @@
 #include "search/held_lines.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -17,9 +18,15 @@ HeldLines::HeldLines(const std::string& outputPath, std::size_t bound)
 
 void HeldLines::AddHitLine(const iset& options, std::string_view path, std::int64_t number,
                            std::string_view word, std::string_view text) {
-    AppendHitLine(memory_, path, number, word, text, options);
-    memory_ += "\r\n";
-    if (memory_.size() > bound_) {
+    if (pieces_.empty() || pieces_.back().size() >= kPiece) {
+        pieces_.emplace_back().reserve(kPiece + 4096);
+    }
+    std::string& piece = pieces_.back();
+    const std::size_t before = piece.size();
+    AppendHitLine(piece, path, number, word, text, options);
+    piece += "\r\n";
+    bytes_ += piece.size() - before;
+    if (bytes_ > bound_) {
         Spill();
     }
 }
@@ -47,11 +54,15 @@ void HeldLines::Spill() {
         spill_ = OpenSpill();
     }
     try {
-        spill_.WriteAll(memory_);
+        for (const std::string& piece : pieces_) {
+            spill_.WriteAll(piece);
+        }
     } catch (const FileError& e) {
         throw OutputError(e.what());
     }
-    memory_.clear();
+    pieces_.resize(1);  // its room is used again
+    pieces_.front().clear();
+    bytes_ = 0;
 }
 
 void HeldLines::AppendTo(OutFile& out) {
@@ -82,15 +93,18 @@ void HeldLines::AppendTo(OutFile& out) {
         }
         spill_ = File();
     }
-    out.WriteLines(memory_);
+    for (const std::string& piece : pieces_) {
+        out.WriteLines(piece);
+    }
     Drop();
 }
 
 void HeldLines::Drop() noexcept {
-    memory_.clear();
-    if (memory_.capacity() > kPiece) {
-        std::string().swap(memory_);
+    pieces_.resize(std::min<std::size_t>(pieces_.size(), 1));  // one piece kept for the next file
+    if (!pieces_.empty()) {
+        pieces_.front().clear();
     }
+    bytes_ = 0;
     spill_ = File();
 }
 

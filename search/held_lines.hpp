@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/options.hpp"
 #include "platform/file.hpp"
@@ -37,8 +38,10 @@ class HeldLines {
 
     std::string outputPath_;
     std::size_t bound_;
-    std::string memory_;
-    File spill_;  // open while lines are held in it
+    // In pieces of about a megabyte of whole lines: no copying as they grow.
+    std::vector<std::string> pieces_;
+    std::size_t bytes_ = 0;  // in pieces_
+    File spill_;             // open while lines are held in it
 };
 
 }  // namespace korvalen

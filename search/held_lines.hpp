@@ -17,7 +17,7 @@ namespace korvalen {
 
 class HeldLines {
   public:
-    static constexpr std::size_t kDefaultBound = std::size_t{16} << 20;
+    static constexpr std::size_t kDefaultBound = std::size_t{4} << 20;
 
     // Up to `bound` bytes are held in memory; beyond that in a file without a
     // name, made in the output file's folder (the disk that is to take the

@@ -78,7 +78,7 @@ class FastFileScan : public FastScanner::Host {
                 state_ = known_;
                 return;
             case ScanEvent::ReadAgain:
-                TakeBack();
+                Drop();
                 ctx_.state.Progress -= progressOfFile_;
                 ctx_.host.SetProgressPos(ctx_.state.Progress);
                 progressOfFile_ = 0;
@@ -87,18 +87,22 @@ class FastFileScan : public FastScanner::Host {
                 state_ = known_;
                 return;
             case ScanEvent::Ended:
+                if (state_ != FileHits::Writing) {
+                    ctx_.held.AppendTo(ctx_.out);
+                }
+                state_ = FileHits::Done;
+                return;
             case ScanEvent::Stopped:
-                if (state_ == FileHits::HeldToEnd ||
-                    (state_ == FileHits::Provisional && event == ScanEvent::Ended)) {
+                if (state_ == FileHits::HeldToEnd) {
                     ctx_.held.AppendTo(ctx_.out);
                 } else if (state_ == FileHits::Provisional) {
-                    TakeBack();
+                    Drop();
                 }
                 state_ = FileHits::Done;
                 return;
             case ScanEvent::Failed:
                 if (state_ != FileHits::Writing) {
-                    TakeBack();
+                    Drop();
                 }
                 state_ = FileHits::Done;
                 return;
@@ -158,7 +162,7 @@ class FastFileScan : public FastScanner::Host {
     }
 
   private:
-    void TakeBack() noexcept {
+    void Drop() noexcept {
         ctx_.held.Drop();
         ctx_.state.HitCount = hitsBefore_;
         fileHasHits_ = false;

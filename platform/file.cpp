@@ -46,6 +46,10 @@ int FileOps::Close(int fd) {
     return ::close(fd);
 }
 
+int FileOps::Access(const char* path, int mode) {
+    return ::faccessat(AT_FDCWD, path, mode, AT_EACCESS);
+}
+
 FileOps& CurrentFileOps() noexcept {
     return g_ops != nullptr ? *g_ops : SystemOps();
 }

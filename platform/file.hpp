@@ -34,6 +34,8 @@ class FileOps {
     virtual ssize_t Read(int fd, void* buf, std::size_t n);
     virtual ssize_t Write(int fd, const void* buf, std::size_t n);
     virtual int Close(int fd);
+    // faccessat with the effective ids.
+    virtual int Access(const char* path, int mode);
 };
 
 FileOps& CurrentFileOps() noexcept;

@@ -12,6 +12,7 @@
 #include <QSortFilterProxyModel>
 #include <QUrl>
 
+#include "app/startup.hpp"
 #include "platform/memory.hpp"
 
 namespace korvalen {
@@ -49,6 +50,7 @@ void RealDesktop::Message(QWidget* parent, const QString& text) {
 bool RealDesktop::Question(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::Information, QStringLiteral("Korvalen"), text,
                     QMessageBox::Yes | QMessageBox::No, parent);
+    JapaneseYesNo(box);
     return box.exec() == QMessageBox::Yes;
 }
 

@@ -688,12 +688,17 @@ void TMainForm::dragMoveEvent(QDragMoveEvent* event) {
 }
 
 void TMainForm::dropEvent(QDropEvent* event) {
-    std::vector<std::string> names = LocalFiles(event->mimeData());
-    if (!dropTarget_ || dropPending_ || names.empty()) {
+    if (DropFiles(LocalFiles(event->mimeData()))) {
+        event->acceptProposedAction();
+    } else {
         event->ignore();
-        return;
     }
-    event->acceptProposedAction();
+}
+
+bool TMainForm::DropFiles(std::vector<std::string> names) {
+    if (!dropTarget_ || dropPending_ || names.empty()) {
+        return false;
+    }
     // The run starts once the drop is over, so the program the files came
     // from is not kept waiting for the whole search.
     dropPending_ = true;
@@ -701,6 +706,7 @@ void TMainForm::dropEvent(QDropEvent* event) {
         dropPending_ = false;
         WMDropFiles(names);
     });
+    return true;
 }
 
 RunOutcome TMainForm::WMDropFiles(const std::vector<std::string>& names) {

@@ -126,6 +126,10 @@ class TMainForm : public QMainWindow, public RunHost {
     void RecycleFile(const QString& path);
     void OpenWithEditor(const std::string& path) override;
 
+    // Files dropped, or handed over on the command line: a run over them
+    // starts once control returns to the event loop. False when refused, as
+    // a drop is while a run is under way.
+    bool DropFiles(std::vector<std::string> names);
     // A search run over `names` (file-system bytes), as a drop starts it.
     RunOutcome WMDropFiles(const std::vector<std::string>& names);
 

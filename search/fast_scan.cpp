@@ -157,16 +157,29 @@ std::size_t FindBreakByte(const char* p, std::size_t from, std::size_t n) noexce
     return n;
 }
 
-void FastScanner::SetWords(std::vector<std::string> words) {
+bool FastScanner::SetWords(std::vector<std::string> words, const SetupPause& pause) {
+    try {
+        Compile(std::move(words), pause);
+        return true;
+    } catch (const SetupStopped&) {
+        Compile({}, {});  // half set up is no set-up
+        return false;
+    }
+}
+
+void FastScanner::Compile(std::vector<std::string> words, const SetupPause& pause) {
+    SetupPacer pacer(pause);
     words_ = std::move(words);
-    matcher_ = std::make_unique<Matcher>(words_, engine_);
+    matcher_ = std::make_unique<Matcher>(words_, engine_, pause);
     pair_bits_.assign(65536 / 64, 0);
     pair_words_.clear();
     space_words_.clear();
     // A word equal to one before it never hits first: it is left out, as the
     // matcher leaves it out (and so it is never tried on its own).
     std::unordered_set<std::string_view> seen;
+    seen.reserve(words_.size());
     for (std::size_t i = 0; i < words_.size(); ++i) {
+        pacer.Tick();
         const std::string& w = words_[i];
         const auto id = static_cast<std::uint32_t>(i);
         if (!seen.insert(w).second || w.find_first_of("\r\n") != std::string::npos) {
@@ -182,7 +195,21 @@ void FastScanner::SetWords(std::vector<std::string> words) {
             pair_words_.emplace_back(pair, id);
         }
     }
-    std::sort(pair_words_.begin(), pair_words_.end());
+    // By pair, then by word (they came by word): a counting sort, linear.
+    {
+        std::vector<std::uint32_t> at(65536 + 1, 0);
+        for (const auto& [pair, id] : pair_words_) {
+            ++at[pair + 1];
+        }
+        for (std::size_t k = 1; k < at.size(); ++k) {
+            at[k] += at[k - 1];
+        }
+        std::vector<std::pair<std::uint16_t, std::uint32_t>> sorted(pair_words_.size());
+        for (const auto& item : pair_words_) {
+            sorted[at[item.first]++] = item;
+        }
+        pair_words_.swap(sorted);
+    }
     pair_words_.erase(std::unique(pair_words_.begin(), pair_words_.end()), pair_words_.end());
     prev_words_known_ = false;
     SetJoinTables();
@@ -192,6 +219,7 @@ void FastScanner::SetWords(std::vector<std::string> words) {
     utf8_words_.clear();
     bool exact = true;
     for (const std::string& w : words_) {
+        pacer.Tick();
         if (!w.empty() && (!Cp932DecodesCleanly(w) || HoldsChar(w, kGetaMark))) {
             exact = false;
             break;
@@ -206,7 +234,7 @@ void FastScanner::SetWords(std::vector<std::string> words) {
         utf8_words_.push_back(std::move(u));
     }
     if (exact) {
-        utf8_matcher_ = std::make_unique<Matcher>(utf8_words_, engine_);
+        utf8_matcher_ = std::make_unique<Matcher>(utf8_words_, engine_, pause);
     }
 }
 
@@ -242,7 +270,15 @@ void FastScanner::ScanBuffer(std::string_view data, Host& host) {
 template <class Scan>
 void FastScanner::ReadBlocks(ByteSource& source, Host& host, Scan scan) {
     const std::size_t chunk = block_;
-    std::string buf(2 * chunk, '\0');
+    // Kept from file to file: clearing it for each small file cost more
+    // than reading the file. (One a long line made huge goes.)
+    std::string& buf = read_buf_;
+    if (buf.size() > 4 * chunk) {
+        std::string().swap(buf);
+    }
+    if (buf.size() < 2 * chunk) {
+        buf.resize(2 * chunk);
+    }
     std::size_t have = 0;     // bytes in buf
     std::size_t checked = 0;  // buf[0, checked) holds no decided break
     bool eof = false;

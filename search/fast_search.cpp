@@ -1,5 +1,6 @@
 #include "search/fast_search.hpp"
 
+#include <memory>
 #include <new>
 #include <string_view>
 #include <vector>
@@ -52,16 +53,16 @@ enum class ScanEvent {
 // line loop of the scanners does, once per block instead of once per line.
 class FastFileScan : public FastScanner::Host {
   public:
-    FastFileScan(ScanContext& ctx, const std::string& name, bool inMemory)
+    // `scanner` is the run's, its words set up (WordCache::Fast).
+    FastFileScan(ScanContext& ctx, FastScanner& scanner, const std::string& name, bool inMemory)
         : ctx_(ctx),
           name_(name),
-          scanner_({ctx.options.JapaneseWord, ctx.options.CRText, /*trim_prev=*/!inMemory}),
+          scanner_(scanner),
           known_(inMemory ? FileHits::HeldToEnd : FileHits::Writing),
           state_(known_),
           hitsBefore_(ctx.state.HitCount) {
-        generation_ = ctx_.host.WordsGeneration();
-        words_ = &ctx_.words.Current();
-        scanner_.SetWords(*words_);
+        scanner_.SetConfig({ctx.options.JapaneseWord, ctx.options.CRText, /*trim_prev=*/!inMemory});
+        scanner_.Reset();
     }
 
     FastScanner& Scanner() { return scanner_; }
@@ -111,9 +112,9 @@ class FastFileScan : public FastScanner::Host {
 
     void Hit(std::int64_t number, std::uint32_t word, std::string_view text) override {
         if (state_ == FileHits::Writing) {
-            WriteHitLine(ctx_.out, ctx_.options, name_, number, (*words_)[word], text);
+            WriteHitLine(ctx_.out, ctx_.options, name_, number, scanner_.Words()[word], text);
         } else {
-            ctx_.held.AddHitLine(ctx_.options, name_, number, (*words_)[word], text);
+            ctx_.held.AddHitLine(ctx_.options, name_, number, scanner_.Words()[word], text);
         }
         ++ctx_.state.HitCount;
         fileHasHits_ = true;
@@ -130,14 +131,9 @@ class FastFileScan : public FastScanner::Host {
         ctx_.state.Progress += progress;
         progressOfFile_ += progress;
         ctx_.host.SetProgressPos(ctx_.state.Progress);
-        // Words change only while messages are processed.
-        const std::uint64_t generation = ctx_.host.WordsGeneration();
-        if (generation != generation_) {
-            generation_ = generation;
-            words_ = &ctx_.words.Current();
-            scanner_.SetWords(*words_);
-        }
-        return ctx_.state.Searching;
+        // Words change only while messages are processed; the scanner is
+        // the same one after they were set up again.
+        return ctx_.words.Fast(ctx_.state) != nullptr && ctx_.state.Searching;
     }
 
     void Settled() override { Move(ScanEvent::AsciiWasSjis); }
@@ -170,13 +166,11 @@ class FastFileScan : public FastScanner::Host {
 
     ScanContext& ctx_;
     const std::string& name_;
-    FastScanner scanner_;
+    FastScanner& scanner_;
     const FileHits known_;
     FileHits state_;
     std::int64_t progressOfFile_ = 0;
     std::int64_t hitsBefore_;
-    std::uint64_t generation_ = 0;
-    const std::vector<std::string>* words_ = nullptr;
     bool fileHasHits_ = false;
     bool newHits_ = false;
 };
@@ -227,7 +221,11 @@ void ScanFile(ScanContext& ctx, const std::string& name, FastFileScan& scan) {
 // reads in blocks like the other. False when memory ran out: nothing of the
 // file was written, the caller reads it line by line.
 bool SearchFile(ScanContext& ctx, const std::string& name, bool isLast, bool inMemory) {
-    FastFileScan scan(ctx, name, inMemory);
+    FastScanner* scanner = ctx.words.Fast(ctx.state);
+    if (scanner == nullptr) {
+        return true;  // stopped before the file's first line
+    }
+    FastFileScan scan(ctx, *scanner, name, inMemory);
     try {
         ScanFile(ctx, name, scan);
     } catch (const FileError&) {
@@ -249,6 +247,29 @@ bool SearchFile(ScanContext& ctx, const std::string& name, bool isLast, bool inM
 }
 
 }  // namespace
+
+WordCache::WordCache(RunHost& host) : host_(host) {}
+WordCache::~WordCache() = default;
+
+FastScanner* WordCache::Fast(const RunState& state) {
+    if (!fast_) {
+        fast_ = std::make_unique<FastScanner>(FastScanner::Config{});
+    }
+    const std::uint64_t generation = host_.WordsGeneration();
+    if (!fastReady_ || generation != fastGeneration_) {
+        fastReady_ = false;
+        const std::vector<std::string>& words = Current();
+        fastGeneration_ = generation_;
+        if (!fast_->SetWords(words, [&] {
+                host_.ProcessMessages();
+                return state.Searching;
+            })) {
+            return nullptr;
+        }
+        fastReady_ = true;
+    }
+    return fast_.get();
+}
 
 void FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast) {
     SearchFile(ctx, name, isLast, /*inMemory=*/false);

@@ -119,7 +119,8 @@ int Main(int argc, char** argv) {
     OutFile out;
     out.Open(argv[i + 1], true);
     WordCache cache(host);
-    ScanContext ctx{host, state, out, options, cache};
+    HeldLines held(argv[i + 1], HeldLines::kDefaultBound);
+    ScanContext ctx{host, state, out, options, cache, held};
     const std::string name = argv[i + 2];
     if (ref) {
         if (byLine) {

@@ -54,7 +54,9 @@ Result RunScanner(QuietHost& host, const iset& options, const std::string& in,
     OutFile file;
     file.Open(out, true);
     WordCache words(host);
-    ScanContext ctx{host, state, file, options, words};
+    // A tiny bound: held lines go through the temporary file too.
+    HeldLines held(out, 64);
+    ScanContext ctx{host, state, file, options, words, held};
     scan(ctx, in);
     file.Close();
     return {ReadAll(out), state.HitCount, state.Progress};

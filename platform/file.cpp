@@ -45,9 +45,6 @@ ssize_t FileOps::Write(int fd, const void* buf, std::size_t n) {
 int FileOps::Close(int fd) {
     return ::close(fd);
 }
-int FileOps::Ftruncate(int fd, off_t length) {
-    return ::ftruncate(fd, length);
-}
 
 int FileOps::Access(const char* path, int mode) {
     return ::faccessat(AT_FDCWD, path, mode, AT_EACCESS);
@@ -72,13 +69,17 @@ File::File(const std::string& path, Mode mode) : path_(path) {
             flags |= O_RDONLY | O_NONBLOCK;
             break;
         case Mode::Create:
-            flags |= O_WRONLY | O_CREAT | O_TRUNC;
+            // Appending: what another writer adds meanwhile is never overwritten.
+            flags |= O_WRONLY | O_CREAT | O_TRUNC | O_APPEND;
             break;
         case Mode::Append:
             flags |= O_WRONLY | O_APPEND;
             break;
+        case Mode::Temporary:
+            flags |= O_RDWR | O_TMPFILE | O_EXCL;
+            break;
     }
-    fd_ = CurrentFileOps().Open(path.c_str(), flags, 0666);
+    fd_ = CurrentFileOps().Open(path.c_str(), flags, mode == Mode::Temporary ? 0600 : 0666);
     if (fd_ < 0) {
         throw FileError(path, errno, "cannot open");
     }
@@ -174,22 +175,9 @@ FileId File::Id() const {
     return {st.st_dev, st.st_ino};
 }
 
-bool File::IsRegular() const {
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) {
-        throw FileError(path_, errno, "cannot stat");
-    }
-    return S_ISREG(st.st_mode);
-}
-
-void File::Truncate(std::int64_t size) {
-    int rc;
-    do {
-        rc = CurrentFileOps().Ftruncate(fd_, static_cast<off_t>(size));
-    } while (rc != 0 && errno == EINTR);
-    // Without O_APPEND the next write would go where the file used to end.
-    if (rc != 0 || ::lseek(fd_, static_cast<off_t>(size), SEEK_SET) < 0) {
-        throw FileError(path_, errno, "cannot truncate");
+void File::Rewind() {
+    if (::lseek(fd_, 0, SEEK_SET) < 0) {
+        throw FileError(path_, errno, "cannot seek");
     }
 }
 

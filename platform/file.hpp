@@ -34,7 +34,6 @@ class FileOps {
     virtual ssize_t Read(int fd, void* buf, std::size_t n);
     virtual ssize_t Write(int fd, const void* buf, std::size_t n);
     virtual int Close(int fd);
-    virtual int Ftruncate(int fd, off_t length);
     // faccessat with the effective ids.
     virtual int Access(const char* path, int mode);
 };
@@ -63,9 +62,10 @@ struct FileId {
 class File {
   public:
     enum class Mode {
-        Read,    // an existing regular file (anything else is refused: a FIFO would block)
-        Create,  // created, or emptied when it exists
-        Append,  // writes go to the end; existing bytes are never touched
+        Read,       // an existing regular file (anything else is refused: a FIFO would block)
+        Create,     // created, or emptied when it exists; writes go to the end
+        Append,     // writes go to the end; existing bytes are never touched
+        Temporary,  // a new file without a name in the folder `path`, read and written
     };
 
     File() = default;
@@ -87,9 +87,8 @@ class File {
 
     std::int64_t Size() const;
     FileId Id() const;
-    bool IsRegular() const;
-    // Cuts the file to `size` bytes; writing goes on from there.
-    void Truncate(std::int64_t size);
+    // Reading goes on from the file's start.
+    void Rewind();
 
   private:
     void CloseQuietly() noexcept;

@@ -14,47 +14,107 @@ namespace korvalen {
 
 namespace {
 
-// Hit lines held back by the in-memory twin beyond this many bytes are
-// written out (see FastSearchInMemory).
-constexpr std::size_t kHoldLimit = std::size_t{16} << 20;
-constexpr std::size_t kHoldPiece = std::size_t{1} << 20;
+// Where a file's hit lines go. Every state a file's scan can be in, and what
+// moves it on (FastFileScan::Move is the one place that changes it):
+//
+//   Writing      hit lines go straight to the output: the line-by-line
+//                scanner on a file of known encoding.
+//   HeldToEnd    held until the file has been read without failure: the
+//                in-memory scanner on a file of known encoding.
+//   Provisional  held until the encoding is known: either scanner, while the
+//                file is read as UTF-8 on the strength of its start.
+//   Done         the file's hit lines are in the output or gone.
+//
+//   event        from Writing  from HeldToEnd   from Provisional
+//   Guessed      Provisional   Provisional      -
+//   AsciiWasSjis -             -                known (held lines appended
+//                                               first when that is Writing)
+//   ReadAgain    -             drop, known      drop, known
+//   Ended        Done          append, Done     append, Done
+//   Stopped      Done          append, Done     drop, Done
+//   Failed       Done          drop, Done       drop, Done
+//
+// "known" is Writing or HeldToEnd, as the scanner began. "drop" takes the
+// file's hits off the hit count; ReadAgain also takes its progress back, as
+// the file is read again from its start. A Stop while the encoding is open
+// drops: the file may yet turn out to be code page 932, and reading on to
+// know could take as long as the search that was stopped.
+enum class FileHits { Writing, HeldToEnd, Provisional, Done };
+enum class ScanEvent {
+    Guessed,       // the file is read as UTF-8 before that is known
+    AsciiWasSjis,  // only ASCII was read when it turned out code page 932
+    ReadAgain,     // it is read again from its start, its encoding known
+    Ended,         // read to its end
+    Stopped,       // Stop ended the read
+    Failed,        // it could not be read
+};
 
-// One file's scan: writes the hits and keeps the run's state as the line loop
-// of the scanners does, once per block instead of once per line.
+// One file's scan: writes or holds the hits and keeps the run's state as the
+// line loop of the scanners does, once per block instead of once per line.
 class FastFileScan : public FastScanner::Host {
   public:
     // `scanner` is the run's, its words set up (WordCache::Fast).
-    FastFileScan(ScanContext& ctx, FastScanner& scanner, const std::string& name, bool trimPrevLine,
-                 bool hold)
+    FastFileScan(ScanContext& ctx, FastScanner& scanner, const std::string& name, bool inMemory)
         : ctx_(ctx),
           name_(name),
           scanner_(scanner),
-          holdsFile_(hold),
-          hold_(hold),
-          hitsBefore_(ctx.state.HitCount),
-          outputBefore_(ctx.out.Position()) {
-        scanner_.SetConfig({ctx.options.JapaneseWord, ctx.options.CRText, trimPrevLine});
+          known_(inMemory ? FileHits::HeldToEnd : FileHits::Writing),
+          state_(known_),
+          hitsBefore_(ctx.state.HitCount) {
+        scanner_.SetConfig({ctx.options.JapaneseWord, ctx.options.CRText, /*trim_prev=*/!inMemory});
         scanner_.Reset();
     }
 
     FastScanner& Scanner() { return scanner_; }
 
+    void Move(ScanEvent event) {
+        switch (event) {
+            case ScanEvent::Guessed:
+                state_ = FileHits::Provisional;
+                return;
+            case ScanEvent::AsciiWasSjis:
+                if (known_ == FileHits::Writing) {
+                    ctx_.held.AppendTo(ctx_.out);
+                }
+                state_ = known_;
+                return;
+            case ScanEvent::ReadAgain:
+                Drop();
+                ctx_.state.Progress -= progressOfFile_;
+                ctx_.host.SetProgressPos(ctx_.state.Progress);
+                progressOfFile_ = 0;
+                newHits_ = true;  // the status line shows the count again
+                scanner_.Reset();
+                state_ = known_;
+                return;
+            case ScanEvent::Ended:
+                if (state_ != FileHits::Writing) {
+                    ctx_.held.AppendTo(ctx_.out);
+                }
+                state_ = FileHits::Done;
+                return;
+            case ScanEvent::Stopped:
+                if (state_ == FileHits::HeldToEnd) {
+                    ctx_.held.AppendTo(ctx_.out);
+                } else if (state_ == FileHits::Provisional) {
+                    Drop();
+                }
+                state_ = FileHits::Done;
+                return;
+            case ScanEvent::Failed:
+                if (state_ != FileHits::Writing) {
+                    Drop();
+                }
+                state_ = FileHits::Done;
+                return;
+        }
+    }
+
     void Hit(std::int64_t number, std::uint32_t word, std::string_view text) override {
-        if (hold_) {
-            // In pieces of about 1 MB: no copying as the held lines grow.
-            if (held_.empty() || held_.back().size() > kHoldPiece) {
-                held_.emplace_back().reserve(kHoldPiece + 4096);
-            }
-            std::string& piece = held_.back();
-            const std::size_t before = piece.size();
-            AppendHitLine(piece, name_, number, scanner_.Words()[word], text, ctx_.options);
-            heldLengths_.push_back(piece.size() - before);
-            heldBytes_ += piece.size() - before;
-            if (heldBytes_ > kHoldLimit) {
-                Release();
-            }
-        } else {
+        if (state_ == FileHits::Writing) {
             WriteHitLine(ctx_.out, ctx_.options, name_, number, scanner_.Words()[word], text);
+        } else {
+            ctx_.held.AddHitLine(ctx_.options, name_, number, scanner_.Words()[word], text);
         }
         ++ctx_.state.HitCount;
         fileHasHits_ = true;
@@ -76,54 +136,7 @@ class FastFileScan : public FastScanner::Host {
         return ctx_.words.Fast(ctx_.state) != nullptr && ctx_.state.Searching;
     }
 
-    // The file is read as UTF-8 before that is known; what its scan writes
-    // may be taken back (Unload, Undo).
-    void Provisional() noexcept { provisional_ = true; }
-    void Settled() override { provisional_ = false; }
-
-    // Takes back all that the file's scan reported, to read it again.
-    void Undo() {
-        Unload();
-        ctx_.state.Progress -= progressOfFile_;
-        ctx_.host.SetProgressPos(ctx_.state.Progress);
-        progressOfFile_ = 0;
-        newHits_ = true;  // the status line shows the count again
-        hold_ = holdsFile_;
-        scanner_.Reset();
-    }
-
-    // Writes the held hit lines; from now on hits go straight out.
-    void Release() {
-        std::size_t line = 0;
-        for (const std::string& piece : held_) {
-            for (std::size_t at = 0; at < piece.size(); at += heldLengths_[line++]) {
-                ctx_.out.WriteLine(std::string_view(piece).substr(at, heldLengths_[line]));
-            }
-        }
-        Drop();
-        hold_ = false;
-    }
-
-    // The file could not be read whole: as if it had failed to load, before
-    // any hit. False when the held lines were already written for good.
-    bool Unload() {
-        if (provisional_) {
-            ctx_.out.TakeBack(outputBefore_);
-            provisional_ = false;
-        } else if (!hold_) {
-            return false;
-        }
-        Drop();
-        ctx_.state.HitCount = hitsBefore_;
-        fileHasHits_ = false;
-        return true;
-    }
-
-    void Drop() {
-        std::vector<std::string>().swap(held_);
-        std::vector<std::size_t>().swap(heldLengths_);
-        heldBytes_ = 0;
-    }
+    void Settled() override { Move(ScanEvent::AsciiWasSjis); }
 
     void Separate(bool isLast) {
         if (fileHasHits_ && ctx_.options.FileSeparate && !isLast) {
@@ -131,6 +144,7 @@ class FastFileScan : public FastScanner::Host {
         }
     }
 
+    // The error block; the hit lines before it are those Move(Failed) left.
     void Failed() {
         if (ctx_.options.ErrorStop) {
             ctx_.host.ShowMessage(Cp932ToUtf8(FileErrorText()) + name_);
@@ -144,31 +158,32 @@ class FastFileScan : public FastScanner::Host {
     }
 
   private:
+    void Drop() noexcept {
+        ctx_.held.Drop();
+        ctx_.state.HitCount = hitsBefore_;
+        fileHasHits_ = false;
+    }
+
     ScanContext& ctx_;
     const std::string& name_;
     FastScanner& scanner_;
-    const bool holdsFile_;  // the in-memory twin holds a file's hits to its end
-    bool hold_;
-    bool provisional_ = false;
+    const FileHits known_;
+    FileHits state_;
     std::int64_t progressOfFile_ = 0;
     std::int64_t hitsBefore_;
-    std::int64_t outputBefore_;
-    std::vector<std::string> held_;
-    std::vector<std::size_t> heldLengths_;
-    std::size_t heldBytes_ = 0;
     bool fileHasHits_ = false;
     bool newHits_ = false;
 };
 
-// Opens, scans and closes one file; a failure is the twin's to handle.
+// Opens, scans and closes one file; the events of its end are the caller's.
 //
 // A file whose start is valid UTF-8 is scanned as UTF-8 at once rather than
 // read to its end first to be sure (that read costs as much as the search):
 // the scan checks each block, and in the rare file that turns out not to be
-// UTF-8 after all, what it wrote is taken back and the file read again.
+// UTF-8 after all, its held hits are dropped and the file read again.
 void ScanFile(ScanContext& ctx, const std::string& name, FastFileScan& scan) {
     InputText input(name, ctx.options.InputEncoding != 0, DetectionPause(ctx),
-                    /*provisional=*/ctx.out.CanTakeBack());
+                    /*provisional=*/true);
     if (!ctx.state.Searching) {
         input.Close();
         return;
@@ -186,19 +201,49 @@ void ScanFile(ScanContext& ctx, const std::string& name, FastFileScan& scan) {
         input.Close();
         return;
     }
-    scan.Provisional();
+    scan.Move(ScanEvent::Guessed);
     const bool stands = scanner.ScanUtf8Source(input.RawSource(), scan, /*provisional=*/true);
     input.Close();
     if (stands) {
-        scan.Settled();  // read to its end, or stopped: what it wrote stands
-        return;
+        return;  // read to its end as UTF-8 (or as code page 932 after ASCII), or stopped
     }
-    scan.Undo();
+    scan.Move(ScanEvent::ReadAgain);
     if (ctx.state.Searching) {
         InputText again(name, /*detect=*/false);
         scanner.ScanSource(again.Source(), scan);
         again.Close();
     }
+}
+
+// The two twins differ in the join (the in-memory one keeps the previous
+// line's trailing blanks) and in that a file the in-memory one cannot read
+// whole gives no hit at all. It holds its hits without holding the file: it
+// reads in blocks like the other. False when memory ran out: nothing of the
+// file was written, the caller reads it line by line.
+bool SearchFile(ScanContext& ctx, const std::string& name, bool isLast, bool inMemory) {
+    FastScanner* scanner = ctx.words.Fast(ctx.state);
+    if (scanner == nullptr) {
+        return true;  // stopped before the file's first line
+    }
+    FastFileScan scan(ctx, *scanner, name, inMemory);
+    try {
+        ScanFile(ctx, name, scan);
+    } catch (const FileError&) {
+        scan.Move(ScanEvent::Failed);
+        scan.Failed();
+        return true;
+    } catch (const std::bad_alloc&) {
+        if (inMemory) {
+            scan.Move(ScanEvent::ReadAgain);
+            return false;
+        }
+        scan.Move(ScanEvent::Failed);  // a line longer than memory allows
+        scan.Failed();
+        return true;
+    }
+    scan.Move(ctx.state.Searching ? ScanEvent::Ended : ScanEvent::Stopped);
+    scan.Separate(isLast);
+    return true;
 }
 
 }  // namespace
@@ -227,55 +272,11 @@ FastScanner* WordCache::Fast(const RunState& state) {
 }
 
 void FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast) {
-    FastScanner* scanner = ctx.words.Fast(ctx.state);
-    if (scanner == nullptr) {
-        return;  // stopped before the file's first line
-    }
-    FastFileScan scan(ctx, *scanner, name, /*trimPrevLine=*/true, /*hold=*/false);
-    try {
-        ScanFile(ctx, name, scan);
-    } catch (const FileError&) {
-        // Hits found while the encoding was open go: a file that cannot be
-        // read to its end has none as UTF-8.
-        scan.Unload();
-        scan.Failed();
-        return;
-    } catch (const std::bad_alloc&) {
-        scan.Unload();
-        scan.Failed();
-        return;
-    }
-    scan.Separate(isLast);
+    SearchFile(ctx, name, isLast, /*inMemory=*/false);
 }
 
-// The twin that loads the file whole differs from the line-by-line one in the
-// join (the previous line keeps its trailing blanks) and in that a file it
-// cannot read gives no hit at all. Both hold here without holding the file:
-// it is read in blocks like the other, and its hit lines are held back until
-// the file has been read to its end (up to kHoldLimit bytes of them; a file
-// with more writes them out from there on).
 bool FastSearchInMemory(ScanContext& ctx, const std::string& name, bool isLast) {
-    FastScanner* scanner = ctx.words.Fast(ctx.state);
-    if (scanner == nullptr) {
-        return true;  // stopped before the file's first line
-    }
-    FastFileScan scan(ctx, *scanner, name, /*trimPrevLine=*/false, /*hold=*/true);
-    try {
-        ScanFile(ctx, name, scan);
-    } catch (const FileError&) {
-        scan.Unload();
-        scan.Failed();
-        return true;
-    } catch (const std::bad_alloc&) {
-        if (scan.Unload()) {
-            return false;  // nothing written: the caller reads it line by line
-        }
-        scan.Failed();
-        return true;
-    }
-    scan.Release();
-    scan.Separate(isLast);
-    return true;
+    return SearchFile(ctx, name, isLast, /*inMemory=*/true);
 }
 
 }  // namespace korvalen

@@ -13,7 +13,8 @@ namespace korvalen {
 
 void FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast);
 
-// False when memory ran out while loading, before anything was written.
+// False when memory ran out: nothing of the file was written, it is to be
+// read line by line.
 bool FastSearchInMemory(ScanContext& ctx, const std::string& name, bool isLast);
 
 }  // namespace korvalen

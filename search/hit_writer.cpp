@@ -17,30 +17,11 @@ OutFile::~OutFile() = default;
 void OutFile::Open(const std::string& path, bool create) {
     buf_.clear();
     failed_ = false;
-    flushed_ = 0;
     try {
         file_ = File(path, create ? File::Mode::Create : File::Mode::Append);
-        regular_ = file_.IsRegular();
-        start_ = regular_ ? file_.Size() : 0;
     } catch (const FileError& e) {
         Fail(e);
     }
-}
-
-void OutFile::TakeBack(std::int64_t position) {
-    CheckWritable();
-    const std::int64_t on_disk = start_ + flushed_;
-    if (position >= on_disk) {
-        buf_.resize(static_cast<std::size_t>(position - on_disk));
-        return;
-    }
-    buf_.clear();
-    try {
-        file_.Truncate(position);
-    } catch (const FileError& e) {
-        Fail(e);
-    }
-    flushed_ = position - start_;
 }
 
 FileId OutFile::Id() const {
@@ -74,8 +55,21 @@ void OutFile::Flush() {
     } catch (const FileError& e) {
         Fail(e);
     }
-    flushed_ += static_cast<std::int64_t>(buf_.size());
     buf_.clear();
+}
+
+void OutFile::WriteLines(std::string_view lines) {
+    CheckWritable();
+    if (buf_.size() + lines.size() < kFlushAt) {
+        buf_.append(lines);
+        return;
+    }
+    Flush();
+    try {
+        file_.WriteAll(lines);
+    } catch (const FileError& e) {
+        Fail(e);
+    }
 }
 
 void OutFile::Close() {

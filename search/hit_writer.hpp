@@ -20,7 +20,9 @@ class OutputError : public std::runtime_error {
 
 // The output file, buffered. Lines are written as they come (code page 932
 // bytes, never converted) and end with CR LF. Every write, flush and close is
-// checked; after a failure every further write fails too.
+// checked; after a failure every further write fails too. The file is only
+// ever appended to, by whole lines: what another writer appends meanwhile
+// stays.
 class OutFile {
   public:
     OutFile() = default;
@@ -37,17 +39,10 @@ class OutFile {
     // A hit line (see AppendHitLine), composed straight into the buffer.
     void WriteHitLine(const iset& options, std::string_view path, std::int64_t number,
                       std::string_view word, std::string_view text);
+    // Bytes that are whole lines, each ending in CR LF (held hit lines).
+    void WriteLines(std::string_view lines);
     // Flushes and closes; a file that is not open is left alone.
     void Close();
-
-    // Where the next line goes, from the file's start.
-    std::int64_t Position() const noexcept {
-        return start_ + flushed_ + static_cast<std::int64_t>(buf_.size());
-    }
-    // Whether lines can be taken back (a regular file can be cut short).
-    bool CanTakeBack() const noexcept { return regular_; }
-    // Removes what was written after `position`, a Position() since Open.
-    void TakeBack(std::int64_t position);
 
   private:
     void CheckWritable() const;
@@ -57,9 +52,6 @@ class OutFile {
     File file_;
     std::string buf_;
     bool failed_ = false;
-    bool regular_ = false;
-    std::int64_t start_ = 0;    // the file's size when opened
-    std::int64_t flushed_ = 0;  // bytes written to it since
 };
 
 // The hit line without its line break: the head (tag-jump form or not), the

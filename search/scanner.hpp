@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "config/options.hpp"
+#include "search/held_lines.hpp"
 #include "search/hit_writer.hpp"
 #include "search/run_host.hpp"
 #include "search/search_run.hpp"
@@ -50,6 +51,7 @@ struct ScanContext {
     OutFile& out;
     const iset& options;
     WordCache& words;
+    HeldLines& held;  // hit lines that may still be taken back (the fast scanners')
 };
 
 // Reads the file from disk a line at a time. Failures of the input file

@@ -70,19 +70,21 @@ class MemoryGauge {
 // One run's work between opening and closing the output file.
 class RunLoop {
   public:
-    RunLoop(RunHost& host, RunState& state, const iset& options, bool forceByLine, bool literal)
+    RunLoop(RunHost& host, RunState& state, const iset& options, bool forceByLine, bool literal,
+            const std::string& outputPath, std::size_t holdBound)
         : host_(host),
           state_(state),
           options_(options),
           forceByLine_(forceByLine),
           literal_(literal),
           memory_(host),
-          words_(host) {}
+          words_(host),
+          held_(outputPath, holdBound) {}
 
     void Files(const std::vector<DropName>& names, const std::vector<NameInfo>& infos,
                const std::string& outputPath, OutFile& out) {
         const FileId outId = out.Id();
-        ScanContext ctx{host_, state_, out, options_, words_};
+        ScanContext ctx{host_, state_, out, options_, words_, held_};
         const std::size_t n = names.size();
         const std::string count = std::to_string(n);
         std::int64_t bytesDone = 0;
@@ -142,6 +144,7 @@ class RunLoop {
     const bool literal_;
     MemoryGauge memory_;
     WordCache words_;
+    HeldLines held_;
 };
 
 }  // namespace
@@ -218,7 +221,7 @@ RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& o
         if (!create) {
             out.WriteLine("----------");
         }
-        RunLoop loop(host_, state_, options, forceByLine, literal_);
+        RunLoop loop(host_, state_, options, forceByLine, literal_, outputPath, holdBound_);
         loop.Files(list, infos, outputPath, out);
         out.Close();
         if (state_.Searching) {

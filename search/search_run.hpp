@@ -2,12 +2,14 @@
 // line) searched for the current words, the hits written to the output file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "config/options.hpp"
 #include "search/folders.hpp"
+#include "search/held_lines.hpp"
 #include "search/run_host.hpp"
 
 namespace korvalen {
@@ -50,6 +52,10 @@ class SearchRun {
     // literal ones once per line. Both write the same bytes.
     void UseLiteralScanners(bool literal) noexcept { literal_ = literal; }
 
+    // Hit lines held back beyond this many bytes go to a temporary file
+    // (tests use small bounds).
+    void SetHoldBound(std::size_t bytes) noexcept { holdBound_ = bytes; }
+
   private:
     // The names the run takes in turn: with SearchFolders, each folder
     // replaced by its files (the host's messages processed meanwhile).
@@ -58,6 +64,7 @@ class SearchRun {
     RunHost& host_;
     RunState state_;
     bool literal_ = false;
+    std::size_t holdBound_ = HeldLines::kDefaultBound;
 };
 
 }  // namespace korvalen

@@ -31,6 +31,7 @@ Outcome RunOnce(RecordingHost& host, const std::vector<std::string>& names, cons
                 const iset& options, bool literal) {
     SearchRun run(host);
     run.UseLiteralScanners(literal);
+    run.SetHoldBound(32);  // held hit lines go through the temporary file too
     host.run = &run;
     std::string output = out;
     const RunOutcome outcome = run.Drop(names, output, options);
@@ -82,7 +83,8 @@ TEST(FastRun, SameOutputFileAsTheLiteralScanners) {
 }
 
 // A file that cannot be read to its end: the in-memory twin writes no hit of
-// it (as a load that failed), the line-by-line twin keeps the hits before.
+// it (as a load that failed), however many it held, the line-by-line twin
+// keeps the hits before.
 TEST(FastRun, ReadErrorInTheMiddleOfAFile) {
     std::string data;
     while (data.size() < 3 * FastScanner::kBlock) {
@@ -182,6 +184,32 @@ TEST(FastRun, WordsChangeBetweenBlocks) {
     const std::string m = std::to_string(firstBlock + 1);
     EXPECT_NE(got.output.find(name + "(" + n + ") :(a)ab\r\n" + name + "(" + m + ") :(b)ab"),
               std::string::npos);
+}
+
+// Held hit lines beyond the bound go to a file without a name in the output's
+// folder; where none can be made there, in $TMPDIR. A failed write or read of
+// it is the output's failure, never a silent loss.
+TEST(FastRun, HeldLinesFileFailures) {
+    TempDir dir;
+    const std::string name = dir / "f.txt";
+    WriteBytes(name, "a\r\nab\r\n");
+    const std::string want = name + "(1) :(a)a\r\n" + name + "(2) :(a)ab\r\n";
+    iset o;
+    o.SearchIconize = false;
+    for (const auto what :
+         {FailingOps::Fail::Open, FailingOps::Fail::Write, FailingOps::Fail::Read}) {
+        RecordingHost host;
+        host.words = {"a"};
+        FailingOps ops(dir.Path(), what);
+        ScopedFileOps scoped(ops);
+        const Outcome got = RunOnce(host, {name}, dir / "out.txt", o, false);
+        if (what == FailingOps::Fail::Open) {
+            EXPECT_EQ(got.outcome, RunOutcome::Finished);
+            EXPECT_EQ(got.output, want);
+        } else {
+            EXPECT_EQ(got.outcome, RunOutcome::OutputFailed);
+        }
+    }
 }
 
 // Setting up a long word list lets Stop through: the run ends before the

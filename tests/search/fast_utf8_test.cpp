@@ -397,6 +397,72 @@ TEST(FastUtf8, FilesDecidedLateMatchTheLiteralScanners) {
     }
 }
 
+// A file read as UTF-8 on the strength of its start that turns out to be
+// code page 932. Another writer appends to the output meanwhile: its lines
+// survive, and ours arrive whole. A Stop while the encoding is still open
+// writes no hit line that the finished run would not write.
+TEST(FastUtf8, HitsOfAnOpenEncodingAreHeldBack) {
+    TempDir dir;
+    std::string text;
+    for (int i = 0; i < 16000; ++i) {
+        text += "検索の行です、abc もあります。もう少し長くしておきます\n";
+    }
+    text += Sj("検索の行です") + "\n";
+    const std::string path = dir / "f.txt";
+    WriteBytes(path, text);
+    const std::string out = dir / "out.txt";
+    const std::string other = "another writer\r\n";
+    for (const bool by_line : {false, true}) {
+        for (const bool overwrite : {false, true}) {
+            SCOPED_TRACE("by line " + std::to_string(by_line) + " overwrite " +
+                         std::to_string(overwrite));
+            iset options;
+            options.SearchIconize = false;
+            options.InputEncoding = 1;
+            options.FileOverWrite = overwrite;
+            auto search = [&](const std::function<void(RecordingHost&)>& onProcess) {
+                RecordingHost host;
+                host.words = {Sj("検索"), "abc"};
+                host.shiftCtrl = by_line;
+                host.onProcess = onProcess;
+                SearchRun run(host);
+                host.run = &run;
+                WriteBytes(out, "old\r\n");
+                std::string target = out;
+                run.Drop({path}, target, options);
+                return ReadBytes(out);
+            };
+            const std::string finished = search({});
+            ASSERT_NE(finished.find(Sj("検索の行です")), std::string::npos);
+
+            File writer(out, File::Mode::Append);
+            int appended = 0;
+            std::string got = search([&](RecordingHost&) {
+                writer.WriteAll(other);
+                ++appended;
+            });
+            int found = 0;
+            for (std::size_t at; (at = got.find(other)) != std::string::npos; ++found) {
+                got.erase(at, other.size());
+            }
+            EXPECT_EQ(found, appended);
+            EXPECT_TRUE(got == finished);
+
+            const std::string stopped = search([](RecordingHost& h) {
+                if (h.run->State().HitCount > 0) {
+                    h.run->Stop();
+                }
+            });
+            int unknown = 0;
+            for (std::size_t at = 0, end; at < stopped.size(); at = end + 2) {
+                end = stopped.find("\r\n", at);
+                unknown += finished.find(stopped.substr(at, end + 2 - at)) == std::string::npos;
+            }
+            EXPECT_EQ(unknown, 0);
+        }
+    }
+}
+
 // Reading `path` fails once it would go past `limit` bytes.
 class FailPast : public FileOps {
   public:

@@ -124,7 +124,7 @@ class RecordingHost : public RunHost {
 // A file layer that fails one kind of call on one file.
 class FailingOps : public FileOps {
   public:
-    enum class Fail { Open, Read, Write, Close, Truncate };
+    enum class Fail { Open, Read, Write, Close };
     FailingOps(std::string path, Fail what, int okCalls = 0, int err = EIO)
         : path_(std::move(path)), what_(what), okCalls_(okCalls), err_(err) {}
 
@@ -153,13 +153,6 @@ class FailingOps : public FileOps {
             return -1;
         }
         return FileOps::Write(fd, buf, n);
-    }
-    int Ftruncate(int fd, off_t length) override {
-        if (fd == fd_ && what_ == Fail::Truncate && Due()) {
-            errno = err_;
-            return -1;
-        }
-        return FileOps::Ftruncate(fd, length);
     }
     int Close(int fd) override {
         const bool fail = fd == fd_ && what_ == Fail::Close && Due();

@@ -93,45 +93,5 @@ TEST(OutFile, EveryFailureIsReportedAndSticks) {
     EXPECT_THROW(out.Open(dir / "none/o.txt", true), OutputError);
 }
 
-TEST(OutFile, TakesBackWhatWasWrittenAfterAPosition) {
-    // From the buffer, and from the disk past a flush; an appended file keeps
-    // its old bytes, and writing goes on where the cut was made.
-    TempDir dir;
-    const std::string path = dir / "o.txt";
-    for (const bool create : {true, false}) {
-        for (const int lines : {3, 20000}) {
-            WriteBytes(path, "old\r\n");
-            OutFile out;
-            out.Open(path, create);
-            EXPECT_TRUE(out.CanTakeBack());
-            out.WriteLine("kept");
-            const std::int64_t mark = out.Position();
-            for (int i = 0; i < lines; ++i) {
-                out.WriteLine("0123456789");
-            }
-            out.TakeBack(mark);
-            out.WriteLine("after");
-            out.Close();
-            SCOPED_TRACE(std::to_string(create) + " " + std::to_string(lines));
-            EXPECT_EQ(ReadBytes(path), std::string(create ? "" : "old\r\n") + "kept\r\nafter\r\n");
-        }
-    }
-    {  // a failed cut is reported and sticks
-        FailingOps ops(path, FailingOps::Fail::Truncate);
-        ScopedFileOps scoped(ops);
-        OutFile out;
-        out.Open(path, true);
-        const std::int64_t mark = out.Position();
-        for (int i = 0; i < 20000; ++i) {
-            out.WriteLine("0123456789");
-        }
-        EXPECT_THROW(out.TakeBack(mark), OutputError);
-        EXPECT_THROW(out.WriteLine("more"), OutputError);
-    }
-    OutFile device;
-    device.Open("/dev/null", true);
-    EXPECT_FALSE(device.CanTakeBack());
-}
-
 }  // namespace
 }  // namespace korvalen::test

@@ -1,0 +1,47 @@
+// A file's hit lines held back while they may still have to be taken back,
+// then appended to the output whole, or dropped. The output file itself is
+// never cut short: another writer may be appending to it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "config/options.hpp"
+#include "platform/file.hpp"
+#include "search/hit_writer.hpp"
+
+namespace korvalen {
+
+class HeldLines {
+  public:
+    static constexpr std::size_t kDefaultBound = std::size_t{4} << 20;
+
+    // Up to `bound` bytes are held in memory; beyond that in a file without a
+    // name, made in the output file's folder (the disk that is to take the
+    // lines anyway), else in $TMPDIR or /tmp.
+    HeldLines(const std::string& outputPath, std::size_t bound);
+
+    // A hit line (see AppendHitLine). A failure of the held file is the
+    // output's (OutputError).
+    void AddHitLine(const iset& options, std::string_view path, std::int64_t number,
+                    std::string_view word, std::string_view text);
+    // Writes every held line to `out`, in order; none is held after.
+    void AppendTo(OutFile& out);
+    void Drop() noexcept;
+
+  private:
+    void Spill();
+    File OpenSpill() const;
+
+    std::string outputPath_;
+    std::size_t bound_;
+    // In pieces of about a megabyte of whole lines: no copying as they grow.
+    std::vector<std::string> pieces_;
+    std::size_t bytes_ = 0;  // in pieces_
+    File spill_;             // open while lines are held in it
+};
+
+}  // namespace korvalen

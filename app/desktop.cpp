@@ -102,11 +102,7 @@ MemoryStatus RealDesktop::Memory() {
     return ReadMemoryStatus();
 }
 
-void RealDesktop::StartProgram(const QString& program, const QString& argument) {
-    QStringList args;
-    if (!argument.isEmpty()) {
-        args << argument;
-    }
+void RealDesktop::StartProgram(const QString& program, const QStringList& args) {
     QProcess::startDetached(program, args);
 }
 

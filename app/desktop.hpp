@@ -41,9 +41,9 @@ class Desktop {
     virtual QRect PrimaryScreen() = 0;
     virtual MemoryStatus Memory() = 0;
 
-    // Starts `program` with `argument` as its single argument, without a shell;
-    // an empty argument starts it with none. Does not wait, reports nothing.
-    virtual void StartProgram(const QString& program, const QString& argument) = 0;
+    // Starts `program` with `args`, each one argument, without a shell. Does
+    // not wait, reports nothing.
+    virtual void StartProgram(const QString& program, const QStringList& args) = 0;
     // Opens a document with the desktop's default application for it.
     virtual void OpenDocument(const QString& path) = 0;
 };
@@ -56,7 +56,7 @@ class RealDesktop : public Desktop {
     Qt::KeyboardModifiers KeyboardModifiers() override;
     QRect PrimaryScreen() override;
     MemoryStatus Memory() override;
-    void StartProgram(const QString& program, const QString& argument) override;
+    void StartProgram(const QString& program, const QStringList& args) override;
     void OpenDocument(const QString& path) override;
 };
 

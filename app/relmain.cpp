@@ -36,6 +36,7 @@
 #include "app/qtext.hpp"
 #include "app/setting.hpp"
 #include "config/settings.hpp"
+#include "platform/editor.hpp"
 #include "platform/file_info.hpp"
 #include "words/relation.hpp"
 #include "words/word_list.hpp"
@@ -535,13 +536,21 @@ void TMainForm::MFileOutDelClick() {
 }
 
 void TMainForm::OpenWithEditor(const std::string& path) {
+    OpenWithEditor(path, 0);
+}
+
+void TMainForm::OpenWithEditor(const std::string& path, std::int64_t line) {
     if (Options.Editor.empty()) {
         if (!path.empty()) {
             desktop_.OpenDocument(PathText(path));
         }
         return;
     }
-    desktop_.StartProgram(PathText(Options.Editor), PathText(path));
+    QStringList args;
+    for (const std::string& arg : EditorArguments(Options.Editor, Options.EditorLine, path, line)) {
+        args << PathText(arg);
+    }
+    desktop_.StartProgram(PathText(Options.Editor), args);
 }
 
 void TMainForm::MEditRelClick() {

@@ -125,6 +125,8 @@ class TMainForm : public QMainWindow, public RunHost {
     void MSettingPosClick();
     void RecycleFile(const QString& path);
     void OpenWithEditor(const std::string& path) override;
+    // At `line` (0: the file's start) where the editor allows.
+    void OpenWithEditor(const std::string& path, std::int64_t line);
 
     // A search run over `names` (file-system bytes), as a drop starts it.
     RunOutcome WMDropFiles(const std::vector<std::string>& names);

@@ -79,12 +79,15 @@ TSettingForm::TSettingForm(iset& options, std::string iniPath, Desktop& desktop,
       CJapaneseWord(new QCheckBox(QStringLiteral("日本語を考慮した検索"), this)),
       CCRText(new QCheckBox(QStringLiteral("改行で折り返されたテキストも検索"), this)),
       CInputEncoding(new QCheckBox(QStringLiteral("UTF-8/UTF-16のファイルを判別して検索"), this)),
+      CShowResults(new QCheckBox(QStringLiteral("検索終了時に検索結果一覧を開く"), this)),
       Label1(new QLabel(QStringLiteral("出力桁数："), this)),
       EOutputStrLength(new QLineEdit(QStringLiteral("1"), this)),
       UDLength(new TUpDown(EOutputStrLength, 0, 200, this)),
       Label2(new QLabel(QStringLiteral("エディタ："), this)),
       EEditor(new QLineEdit(this)),
       Button1(new QPushButton(QStringLiteral("設定..."), this)),
+      Label3(new QLabel(QStringLiteral("行指定："), this)),
+      EEditorLine(new QLineEdit(this)),
       BOK(new QPushButton(QStringLiteral("OK"), this)),
       BCancel(new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"), this)),
       BSaveSet(new QPushButton(QStringLiteral("設定保存"), this)),
@@ -95,7 +98,7 @@ TSettingForm::TSettingForm(iset& options, std::string iniPath, Desktop& desktop,
     setObjectName(QStringLiteral("SettingForm"));
     setWindowTitle(QStringLiteral("動作設定"));
     setFont(ProportionalGothic());
-    setFixedSize(330, 361);
+    setFixedSize(330, 409);
     setModal(true);
 
     const std::array<const char*, 10> names = {
@@ -107,35 +110,45 @@ TSettingForm::TSettingForm(iset& options, std::string iniPath, Desktop& desktop,
         boxes[i]->setGeometry(12, 12 + static_cast<int>(i) * 24, 232, 20);
         boxes[i]->setProperty(kHelpContext, 101 + static_cast<int>(i));
     }
-    // One more row below the ten; the rows under it move down by one.
+    // Two more rows below the ten; the rows under them move down by two.
     constexpr int kRow = 24;
     CInputEncoding->setObjectName(QStringLiteral("CInputEncoding"));
     CInputEncoding->setGeometry(12, 12 + 10 * kRow, 306, 20);
     CInputEncoding->setProperty(kHelpContext, 117);
+    CShowResults->setObjectName(QStringLiteral("CShowResults"));
+    CShowResults->setGeometry(12, 12 + 11 * kRow, 306, 20);
+    CShowResults->setProperty(kHelpContext, 120);
 
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(14, 266 + kRow, 60, 21);
+    Label1->setGeometry(14, 266 + 2 * kRow, 60, 21);
     EOutputStrLength->setObjectName(QStringLiteral("EOutputStrLength"));
-    EOutputStrLength->setGeometry(76, 266 + kRow, 41, 21);
+    EOutputStrLength->setGeometry(76, 266 + 2 * kRow, 41, 21);
     EOutputStrLength->setProperty(kHelpContext, 111);
     UDLength->setObjectName(QStringLiteral("UDLength"));
-    UDLength->setGeometry(117, 266 + kRow, 16, 21);
+    UDLength->setGeometry(117, 266 + 2 * kRow, 16, 21);
     UDLength->setProperty(kHelpContext, 111);
     UDLength->SetPosition(1);
 
     Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->setGeometry(14, 298 + kRow, 60, 21);
+    Label2->setGeometry(14, 298 + 2 * kRow, 60, 21);
     EEditor->setObjectName(QStringLiteral("EEditor"));
-    EEditor->setGeometry(76, 298 + kRow, 188, 21);
+    EEditor->setGeometry(76, 298 + 2 * kRow, 188, 21);
     EEditor->setReadOnly(true);
     QPalette grey = EEditor->palette();
     grey.setColor(QPalette::Text, grey.color(QPalette::Disabled, QPalette::Text));
     EEditor->setPalette(grey);
     EEditor->setProperty(kHelpContext, 112);
     Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setGeometry(268, 297 + kRow, 50, 23);
+    Button1->setGeometry(268, 297 + 2 * kRow, 50, 23);
     Button1->setAutoDefault(false);
     Button1->setProperty(kHelpContext, 113);
+    // The editor's arguments for a line, just below the editor.
+    Label3->setObjectName(QStringLiteral("Label3"));
+    Label3->setGeometry(14, 330 + 2 * kRow, 60, 21);
+    EEditorLine->setObjectName(QStringLiteral("EEditorLine"));
+    EEditorLine->setGeometry(76, 330 + 2 * kRow, 188, 21);
+    EEditorLine->setPlaceholderText(QStringLiteral("+%l %f"));
+    EEditorLine->setProperty(kHelpContext, 121);
 
     const std::array<std::pair<QPushButton*, const char*>, 3> column = {
         std::pair{BOK, "BOK"}, std::pair{BCancel, "BCancel"}, std::pair{BSaveSet, "BSaveSet"}};
@@ -177,6 +190,8 @@ void TSettingForm::Fill() {
         boxes[i]->setChecked(values[i]);
     }
     CInputEncoding->setChecked(options_.InputEncoding != 0);
+    CShowResults->setChecked(options_.ShowResults);
+    EEditorLine->setText(PathText(options_.EditorLine));
     UDLength->SetPosition(options_.OutputStrLength);
     EEditor->setText(PathText(options_.Editor));
 }
@@ -205,6 +220,8 @@ iset TSettingForm::Collected() {
     }
     values.OutputStrLength = UDLength->Position();
     values.Editor = PathBytes(EEditor->text());
+    values.EditorLine = PathBytes(EEditorLine->text());
+    values.ShowResults = CShowResults->isChecked();
     return values;
 }
 

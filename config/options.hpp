@@ -25,6 +25,10 @@ struct iset {                   // NOLINT(readability-identifier-naming): the re
     // detected (UTF-8 or UTF-16 by its byte order mark, UTF-8 when valid and
     // not plain ASCII) and the file is searched as code page 932 text.
     std::int32_t InputEncoding = 0;
+    // The editor's arguments for opening a file at a line (%f path, %l line);
+    // empty: the usual form for an editor recognised by its name.
+    std::string EditorLine;
+    bool ShowResults = false;  // the results window opens after a run that wrote a hit
 };
 
 }  // namespace korvalen

@@ -16,6 +16,7 @@ namespace {
 
 constexpr std::string_view kFile = "File";
 constexpr std::string_view kPosition = "Position";
+constexpr std::string_view kEditorSection = "Editor";
 constexpr std::string_view kOther = "Other";
 
 // Decimal digits with an optional leading minus, within 32 bits; anything
@@ -61,6 +62,9 @@ constexpr OptionKey kBoolKeys[] = {
     {kOther, "JapaneseWord", Kind::Bool, &iset::JapaneseWord},
     {kOther, "CRText", Kind::Bool, &iset::CRText},
 };
+// Written after OutputStrLength and InputEncoding, so the record order above stays.
+constexpr OptionKey kShowResults = {kOther, "ShowResults", Kind::Bool, &iset::ShowResults};
+constexpr std::string_view kEditorLine = "EditorLine";
 constexpr std::string_view kOutputStrLength = "OutputStrLength";
 constexpr std::string_view kInputEncoding = "InputEncoding";
 constexpr std::string_view kEditor = "Editor";
@@ -89,6 +93,8 @@ void ReadOptions(const IniFile& ini, iset& o) {
     o.InputEncoding = IntOr(ini.Get(kOther, kInputEncoding), def.InputEncoding);
     o.Editor = ini.Get(kFile, kEditor).value_or(def.Editor);
     o.Delete = static_cast<std::uint8_t>(IntOr(ini.Get(kFile, kDelete), def.Delete) & 0xFF);
+    o.ShowResults = IntOr(ini.Get(kOther, kShowResults.key), 0) != 0;
+    o.EditorLine = ini.Get(kEditorSection, kEditorLine).value_or(def.EditorLine);
 }
 
 // Creates the folders above a file about to be written for the first time
@@ -141,7 +147,11 @@ bool SetOption(iset& options, std::string_view key, std::string_view value) {
             return true;
         }
     }
-    if (EqualNoCase(key, kOutputStrLength)) {
+    if (EqualNoCase(key, kShowResults.key)) {
+        options.ShowResults = ParseInt(v).value_or(0) != 0;
+    } else if (EqualNoCase(key, kEditorLine)) {
+        options.EditorLine = v;
+    } else if (EqualNoCase(key, kOutputStrLength)) {
         options.OutputStrLength = ParseInt(v).value_or(def.OutputStrLength);
     } else if (EqualNoCase(key, kInputEncoding)) {
         options.InputEncoding = ParseInt(v).value_or(def.InputEncoding);
@@ -164,7 +174,9 @@ bool WriteOptions(const std::string& iniPath, const iset& values,
         }
         ok = ok && ini.Set(kOther, kOutputStrLength, outputStrLengthText);
         ok = ok && ini.Set(kOther, kInputEncoding, values.InputEncoding != 0 ? "1" : "0");
-        return ok && ini.Set(kFile, kEditor, values.Editor);
+        ok = ok && ini.Set(kOther, kShowResults.key, values.ShowResults ? "1" : "0");
+        ok = ok && ini.Set(kFile, kEditor, values.Editor);
+        return ok && ini.Set(kEditorSection, kEditorLine, values.EditorLine);
     });
 }
 

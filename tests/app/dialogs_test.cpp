@@ -72,6 +72,8 @@ TEST_F(Settings, OkAppliesAndSaveAlsoStores) {
     WhileOpen(s, [&] {
         EXPECT_FALSE(s.CNewTag->isChecked());
         s.EOutputStrLength->setText(QStringLiteral("abc"));
+        s.EEditorLine->setText(QStringLiteral("--line %l \"%f\""));
+        s.CShowResults->setChecked(true);
         s.BSaveSet->click();
     });
     // Every box to its own key; the keys the dialog does not own stay.
@@ -83,6 +85,10 @@ TEST_F(Settings, OkAppliesAndSaveAlsoStores) {
         std::string::npos)
         << ini;
     EXPECT_NE(ini.find("Delete=2\r\nRelFile=keep\r\n"), std::string::npos);
+    EXPECT_NE(ini.find("ShowResults=1\r\n"), std::string::npos);
+    EXPECT_NE(ini.find("[Editor]\r\nEditorLine=--line %l \"%f\"\r\n"), std::string::npos);
+    EXPECT_EQ(f.Options.EditorLine, "--line %l \"%f\"");
+    EXPECT_TRUE(f.Options.ShowResults);
     EXPECT_EQ(f.Options.OutputStrLength, 120);  // "abc" leaves the last valid position
     EXPECT_EQ(f.Options.Delete, 2);
 }
@@ -94,7 +100,8 @@ TEST_F(Settings, InputEncodingBox) {
     const QRect box = s.CInputEncoding->geometry();
     EXPECT_GT(box.top(), s.CCRText->geometry().bottom());
     EXPECT_LT(box.bottom(), s.Label1->geometry().top());
-    for (QWidget* w : std::initializer_list<QWidget*>{s.CInputEncoding, s.EEditor, s.Button1}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{s.CInputEncoding, s.CShowResults, s.EEditor,
+                                                      s.Button1, s.EEditorLine}) {
         EXPECT_TRUE(s.rect().contains(w->geometry())) << w->objectName().toStdString();
     }
     struct Case {
@@ -171,9 +178,10 @@ TEST_F(Settings, HelpTopicsOfTheControls) {
     TMainForm& f = Start();
     TSettingForm& s = *f.SettingForm();
     const std::vector<std::pair<QWidget*, int>> topics = {
-        {s.CNewTag, 101}, {s.CCRText, 110},  {s.EOutputStrLength, 111},
-        {s.EEditor, 112}, {s.Button1, 113},  {s.BOK, 114},
-        {s.BCancel, 115}, {s.BSaveSet, 116}, {s.CInputEncoding, 117}};
+        {s.CNewTag, 101},      {s.CCRText, 110},    {s.EOutputStrLength, 111},
+        {s.EEditor, 112},      {s.Button1, 113},    {s.BOK, 114},
+        {s.BCancel, 115},      {s.BSaveSet, 116},   {s.CInputEncoding, 117},
+        {s.CShowResults, 120}, {s.EEditorLine, 121}};
     for (const auto& [control, topic] : topics) {
         f.HelpViewer()->hide();
         QTest::keyClick(control, Qt::Key_F1);
@@ -202,7 +210,8 @@ TEST(HelpFile, HasTheContentsAndEveryTopic) {
         }
     }
     EXPECT_TRUE(anchors.count(QStringLiteral("contents")));
-    for (int topic = 101; topic <= 117; ++topic) {
+    for (int topic : {101, 102, 103, 104, 105, 106, 107, 108, 109, 110, 111, 112, 113, 114, 115,
+                      116, 117, 120, 121}) {
         EXPECT_TRUE(anchors.count(QString::number(topic))) << topic;
     }
     EXPECT_TRUE(viewer.Browser()->toPlainText().contains(QStringLiteral("目次")));

@@ -48,8 +48,11 @@ class FakeDesktop : public Desktop {
     Qt::KeyboardModifiers KeyboardModifiers() override { return modifiers; }
     QRect PrimaryScreen() override { return screen; }
     MemoryStatus Memory() override { return memory; }
-    void StartProgram(const QString& program, const QString& argument) override {
-        started.emplace_back(program, argument);
+    void StartProgram(const QString& program, const QStringList& args) override {
+        started.emplace_back(program, args);
+        if (reallyStart) {
+            RealDesktop().StartProgram(program, args);
+        }
     }
     void OpenDocument(const QString& path) override { opened.push_back(path); }
 
@@ -62,7 +65,8 @@ class FakeDesktop : public Desktop {
     Qt::KeyboardModifiers modifiers = Qt::NoModifier;
     QRect screen{0, 0, 1920, 1080};
     MemoryStatus memory{std::int64_t{8} << 30, std::int64_t{4} << 30};
-    std::vector<std::pair<QString, QString>> started;
+    std::vector<std::pair<QString, QStringList>> started;
+    bool reallyStart = false;  // also start the programs
     std::vector<QString> opened;
 };
 

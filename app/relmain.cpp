@@ -34,6 +34,7 @@
 #include "app/helpview.hpp"
 #include "app/icon.hpp"
 #include "app/qtext.hpp"
+#include "app/results.hpp"
 #include "app/setting.hpp"
 #include "config/settings.hpp"
 #include "platform/editor.hpp"
@@ -147,6 +148,8 @@ void TMainForm::BuildMenu() {
     MFileOut = addAction(MFile, "MFileOut", QStringLiteral("出力ﾌｧｲﾙ指定(&O)..."),
                          &TMainForm::MFileOutClick);
     KS1 = addAction(MFile, "KS1", QStringLiteral("名前を変えて保存(&S)..."), &TMainForm::KS1Click);
+    MFileResults = addAction(MFile, "MFileResults", QStringLiteral("検索結果一覧(&L)..."),
+                             &TMainForm::MFileResultsClick);
     separator(MFile, "N1");
     MFileOutDel = addAction(MFile, "MFileOutDel", QStringLiteral("出力ﾌｧｲﾙ削除(&D)"),
                             &TMainForm::MFileOutDelClick);
@@ -553,6 +556,19 @@ void TMainForm::OpenWithEditor(const std::string& path, std::int64_t line) {
     desktop_.StartProgram(PathText(Options.Editor), args);
 }
 
+TResultsForm* TMainForm::ResultsForm() {
+    if (resultsForm_ == nullptr) {
+        resultsForm_ = new TResultsForm(
+            [this](const std::string& file, std::int64_t line) { OpenWithEditor(file, line); },
+            this);
+    }
+    return resultsForm_;
+}
+
+void TMainForm::MFileResultsClick() {
+    ResultsForm()->ShowFile(PathBytes(EOutputFile->text()));
+}
+
 void TMainForm::MEditRelClick() {
     OpenWithEditor(PathBytes(ERelFile->text()));
 }
@@ -692,6 +708,11 @@ RunOutcome TMainForm::WMDropFiles(const std::vector<std::string>& names) {
     inRun_ = false;
     if (PathBytes(EOutputFile->text()) != out) {
         SetPath(EOutputFile, PathText(out));
+    }
+    if (outcome == RunOutcome::Finished && Options.ShowResults && run_.State().HitCount > 0) {
+        MFileResultsClick();
+    } else if (resultsForm_ != nullptr && resultsForm_->isVisible()) {
+        resultsForm_->ShowFile(out);
     }
     emit runEnded(outcome);
     return outcome;

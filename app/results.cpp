@@ -49,8 +49,8 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
         case Qt::DisplayRole:
             switch (row.kind) {
                 case Kind::Group:
-                    return Cp932Text(index_.GroupPath(row.group)) +
-                           QStringLiteral("  (%1件)").arg(index_.Groups()[row.group].hits);
+                    return Cp932Text(index_.GroupPath(row.Group())) +
+                           QStringLiteral("  (%1件)").arg(index_.Groups()[row.Group()].hits);
                 case Kind::Hit: {
                     const OutputLine hit = index_.Read(row);
                     return QString::number(hit.number) + QStringLiteral(": ") + Cp932Text(hit.text);
@@ -233,7 +233,7 @@ void TResultsForm::OpenCurrent() {
         open_(index.FileOf(hit), hit.number);
     } else if (row.kind == OutputIndex::RowKind::Group) {
         OutputLine first;
-        first.path = index.GroupPath(row.group);
+        first.path = index.GroupPath(row.Group());
         open_(index.FileOf(first), 0);
     }
 }

@@ -54,38 +54,68 @@ bool Exists(const std::string& path) {
 
 }  // namespace
 
-std::vector<OutputLine> ReadOutputLineAll(std::string_view line) {
-    std::vector<OutputLine> all(1);
-    if (line.empty()) {
-        all[0].kind = OutputLineKind::Empty;
-        return all;
-    }
-    if (line == kSeparator) {
-        all[0].kind = OutputLineKind::Separator;
-        return all;
-    }
-    if (line.starts_with(kFileError)) {
-        all[0].kind = OutputLineKind::FileError;
-        all[0].path = line.substr(kFileError.size());
-        return all;
-    }
-    all.clear();
-    for (std::size_t at = 1; at < line.size(); ++at) {
+namespace {
+
+// The first hit reading whose head starts at or after `from`; false when none.
+// Every head holds ":(", which text rarely does: each one found is checked
+// backwards for the rest of a head.
+bool NextReading(std::string_view line, std::size_t from, OutputLine& hit) {
+    for (std::size_t colon = line.find(":(", from); colon != std::string_view::npos;
+         colon = line.find(":(", colon + 1)) {
+        // "(N) :(" ends ") " before the colon, " N:(" ends in a digit.
+        const bool tagJump = colon >= 2 && line[colon - 1] == ' ' && line[colon - 2] == ')';
+        std::size_t digits = tagJump ? colon - 2 : colon;
+        while (digits > 0 && IsDigit(line[digits - 1])) {
+            --digits;
+        }
+        if (digits == 0) {
+            continue;
+        }
+        const std::size_t at = digits - 1;
         std::int64_t number = 0;
         std::size_t word = 0;
-        if (!HeadAt(line, at, number, word)) {
+        if (at < from || !HeadAt(line, at, number, word) || word != colon + 2) {
             continue;
         }
         const std::size_t close = line.find(')', word);
         if (close == std::string_view::npos) {
             continue;
         }
-        OutputLine hit;
         hit.kind = OutputLineKind::Hit;
         hit.path = line.substr(0, at);
         hit.number = number;
         hit.word = line.substr(word, close - word);
         hit.text = line.substr(close + 1);
+        return true;
+    }
+    return false;
+}
+
+// A line that is no hit, or false.
+bool NotAHit(std::string_view line, OutputLine& read) {
+    if (line.empty()) {
+        read.kind = OutputLineKind::Empty;
+    } else if (line == kSeparator) {
+        read.kind = OutputLineKind::Separator;
+    } else if (line.starts_with(kFileError)) {
+        read.kind = OutputLineKind::FileError;
+        read.path = line.substr(kFileError.size());
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::vector<OutputLine> ReadOutputLineAll(std::string_view line) {
+    std::vector<OutputLine> all(1);
+    if (NotAHit(line, all[0])) {
+        return all;
+    }
+    all.clear();
+    OutputLine hit;
+    for (std::size_t from = 1; NextReading(line, from, hit); from = hit.path.size() + 1) {
         all.push_back(hit);
     }
     if (all.empty()) {
@@ -95,15 +125,25 @@ std::vector<OutputLine> ReadOutputLineAll(std::string_view line) {
 }
 
 OutputLine ReadOutputLine(std::string_view line, const PathExists& exists) {
-    std::vector<OutputLine> all = ReadOutputLineAll(line);
-    if (all.size() > 1 && exists) {
-        for (const OutputLine& reading : all) {
-            if (exists(reading.path)) {
-                return reading;
-            }
+    OutputLine first;
+    if (NotAHit(line, first)) {
+        return first;
+    }
+    if (!NextReading(line, 1, first)) {
+        first.text = line;
+        return first;
+    }
+    // Most lines have one reading: the file system is asked only when not.
+    OutputLine other;
+    if (!exists || !NextReading(line, first.path.size() + 1, other)) {
+        return first;
+    }
+    for (const OutputLine& reading : ReadOutputLineAll(line)) {
+        if (exists(reading.path)) {
+            return reading;
         }
     }
-    return all.front();
+    return first;
 }
 
 std::string ResolveOutputPath(std::string_view path, const std::string& outputFile,

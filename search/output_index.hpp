@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,11 +17,13 @@ namespace korvalen {
 class OutputIndex {
   public:
     enum class RowKind : std::uint8_t { Group, Hit, FileError, Separator, Empty, Other };
-    struct Row {
+    struct Row {               // 16 bytes a line
         std::uint64_t offset;  // of the line in the file (a group: of its first hit)
         std::uint32_t length;
         RowKind kind;
-        std::uint32_t group;  // Group and Hit: index into groups()
+        std::uint8_t groupHigh;  // Group and Hit: the group's index into Groups(),
+        std::uint16_t groupLow;  // in two parts so the row stays small
+        std::uint32_t Group() const { return std::uint32_t{groupHigh} << 16 | groupLow; }
     };
     struct Group {
         std::uint64_t pathOffset;  // the path, as the file holds it
@@ -36,7 +39,7 @@ class OutputIndex {
     const std::vector<Row>& Rows() const { return rows_; }
     const std::vector<Group>& Groups() const { return groups_; }
     std::string_view Line(const Row& row) const {
-        return std::string_view(bytes_).substr(row.offset, row.length);
+        return std::string_view(bytes_.get() + row.offset, row.length);
     }
     std::string_view GroupPath(std::uint32_t group) const;
     // The reading of a Hit or FileError row (views into the file's bytes).
@@ -48,10 +51,11 @@ class OutputIndex {
     // the hits whose path, word or text holds it, each under its group row.
     std::vector<std::uint32_t> Filter(std::string_view filter) const;
 
-    std::size_t Bytes() const { return bytes_.size(); }
+    std::size_t Bytes() const { return size_; }
 
   private:
-    std::string bytes_;
+    std::unique_ptr<char[]> bytes_;  // the file, not zeroed first
+    std::size_t size_ = 0;
     std::string outputFile_, currentDir_;
     std::vector<Row> rows_;
     std::vector<Group> groups_;

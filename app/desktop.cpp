@@ -19,11 +19,11 @@ namespace korvalen {
 namespace {
 
 // Shows folders, and files the user may run. Qt name filters cannot test the
-// executable bit, so the last filter of the editor dialog works through this.
+// executable bit, so the first filter of the editor dialog works through this.
 class ExecutableFilter final : public QSortFilterProxyModel {
   public:
     using QSortFilterProxyModel::QSortFilterProxyModel;
-    bool active = false;
+    bool active = true;
 
   protected:
     bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
@@ -73,10 +73,10 @@ std::optional<QString> RealDesktop::ChooseFile(QWidget* parent, const FileDialog
         dialog.setOption(QFileDialog::DontUseNativeDialog, true);
         proxy = new ExecutableFilter(&dialog);  // owned by the dialog
         dialog.setProxyModel(proxy);
-        const QString last = request.filters.isEmpty() ? QString() : request.filters.last();
+        const QString first = request.filters.isEmpty() ? QString() : request.filters.first();
         QObject::connect(&dialog, &QFileDialog::filterSelected, proxy,
-                         [proxy, last](const QString& filter) {
-                             proxy->active = filter == last;
+                         [proxy, first](const QString& filter) {
+                             proxy->active = filter == first;
                              proxy->invalidate();
                          });
     }
@@ -96,6 +96,14 @@ Qt::KeyboardModifiers RealDesktop::KeyboardModifiers() {
 QRect RealDesktop::PrimaryScreen() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     return screen != nullptr ? screen->geometry() : QRect();
+}
+
+std::vector<QRect> RealDesktop::Screens() {
+    std::vector<QRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        screens.push_back(screen->geometry());
+    }
+    return screens;
 }
 
 MemoryStatus RealDesktop::Memory() {

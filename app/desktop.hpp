@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QtGlobal>
 #include <optional>
+#include <vector>
 
 #include "platform/memory.hpp"
 
@@ -39,6 +40,8 @@ class Desktop {
     virtual Qt::KeyboardModifiers KeyboardModifiers() = 0;
     // Geometry of the primary screen, in pixels.
     virtual QRect PrimaryScreen() = 0;
+    // Geometry of every screen, the primary one among them.
+    virtual std::vector<QRect> Screens() = 0;
     virtual MemoryStatus Memory() = 0;
 
     // Starts `program` with `args`, each one argument, without a shell. Does
@@ -55,6 +58,7 @@ class RealDesktop : public Desktop {
     std::optional<QString> ChooseFile(QWidget* parent, const FileDialogRequest& request) override;
     Qt::KeyboardModifiers KeyboardModifiers() override;
     QRect PrimaryScreen() override;
+    std::vector<QRect> Screens() override;
     MemoryStatus Memory() override;
     void StartProgram(const QString& program, const QStringList& args) override;
     void OpenDocument(const QString& path) override;

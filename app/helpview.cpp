@@ -1,6 +1,8 @@
 #include "app/helpview.hpp"
 
+#include <QApplication>
 #include <QFile>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -10,7 +12,7 @@
 namespace korvalen {
 
 THelpViewer::THelpViewer(QWidget* parent)
-    : QWidget(parent, Qt::Window), browser_(new QTextBrowser(this)) {
+    : QWidget(parent, Qt::Window), browser_(new QTextBrowser(this)), home_(parent) {
     setObjectName(QStringLiteral("HelpViewer"));
     setWindowTitle(QStringLiteral("Korvalen ヘルプ"));
     setFont(ProportionalGothic());
@@ -20,7 +22,38 @@ THelpViewer::THelpViewer(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(browser_);
+    setFocusProxy(browser_);
     resize(520, 460);
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
+    }
+}
+
+void THelpViewer::OwnedBy(QWidget* owner) {
+    if (parentWidget() == owner) {
+        return;
+    }
+    if (parentWidget() != nullptr && parentWidget() != home_) {
+        parentWidget()->removeEventFilter(this);
+    }
+    const QRect place = geometry();
+    const bool shown = isVisible();
+    setParent(owner, windowFlags());  // hides the window
+    setGeometry(place);
+    if (owner != home_) {
+        owner->installEventFilter(this);  // back home when the dialog closes
+    }
+    if (shown) {
+        show();
+    }
+}
+
+bool THelpViewer::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == parentWidget() && watched != home_ && event->type() == QEvent::Hide) {
+        OwnedBy(home_);
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 bool THelpViewer::Load() {
@@ -48,10 +81,15 @@ void THelpViewer::ShowTopic(int topic) {
 }
 
 void THelpViewer::Show(int topic, const QString& anchor) {
+    // A modal dialog blocks every window but its own: help asked for from
+    // one becomes its window while it is open.
+    QWidget* modal = QApplication::activeModalWidget();
+    OwnedBy(modal != nullptr ? modal : home_);
     // Shown first: the page is laid out only then, and the anchor found.
     show();
     raise();
     activateWindow();
+    browser_->setFocus(Qt::OtherFocusReason);  // keys scroll the page at once
     if (Load()) {
         current_ = topic;
         browser_->scrollToAnchor(anchor);

@@ -1,5 +1,6 @@
 // The help viewer: shows the HTML help file beside the executable, its
-// contents page or one numbered topic (the anchors 101 to 116).
+// contents page or one numbered topic (the anchors 101 to 116). Esc and
+// Ctrl+W close it.
 #pragma once
 
 #include <QString>
@@ -28,11 +29,16 @@ class THelpViewer : public QWidget {
     int CurrentTopic() const noexcept { return current_; }
     QTextBrowser* Browser() const noexcept { return browser_; }
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
+    void OwnedBy(QWidget* owner);  // keeps the window's place and visibility
     bool Load();
     void Show(int topic, const QString& anchor);
 
     QTextBrowser* browser_;
+    QWidget* home_;  // the window the viewer belongs to when no dialog is open
     QString helpFile_;
     int current_ = 0;
 };

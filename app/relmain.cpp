@@ -39,6 +39,7 @@
 #include "config/settings.hpp"
 #include "platform/editor.hpp"
 #include "platform/file_info.hpp"
+#include "platform/trash.hpp"
 #include "words/relation.hpp"
 #include "words/word_list.hpp"
 
@@ -64,10 +65,12 @@ void GreyText(QLineEdit* edit) {
     edit->setPalette(palette);
 }
 
-// A path box shows the start of its path, as the user reads it.
+// A path box is narrower than most paths: it shows the end, where the file
+// name is, and the whole path as its tooltip.
 void SetPath(QLineEdit* box, const QString& path) {
     box->setText(path);
-    box->setCursorPosition(0);
+    box->setCursorPosition(static_cast<int>(path.size()));
+    box->setToolTip(path);
 }
 
 QString SaveFailedText(const std::string& iniPath) {
@@ -78,6 +81,40 @@ QString SaveFailedText(const std::string& iniPath) {
 
 QColor InactiveCaptionColour() {
     return QColor(128, 128, 128);
+}
+
+QPoint WindowPlace(std::int64_t left, std::int64_t top, QSize size, const QRect& primary,
+                   const std::vector<QRect>& screens) {
+    // 64-bit throughout: a saved place may be anywhere in the int range.
+    const std::int64_t width = size.width();
+    const std::int64_t height = size.height();
+    auto overlap = [&](const QRect& s) {
+        const std::int64_t w =
+            std::min<std::int64_t>(left + width, std::int64_t{s.x()} + s.width()) -
+            std::max<std::int64_t>(left, s.x());
+        const std::int64_t h =
+            std::min<std::int64_t>(top + height, std::int64_t{s.y()} + s.height()) -
+            std::max<std::int64_t>(top, s.y());
+        return w > 0 && h > 0 ? w * h : 0;
+    };
+    QRect screen = primary;
+    std::int64_t most = 0;
+    for (const QRect& s : screens) {
+        if (const std::int64_t area = overlap(s); area > most) {
+            most = area;
+            screen = s;
+        }
+    }
+    // Only ever the place, never the size: a window larger than its screen
+    // keeps its top left off the screen.
+    auto pull = [](std::int64_t at, std::int64_t extent, std::int64_t start, std::int64_t length) {
+        if (start + length < at + extent) {
+            return start + length - extent;
+        }
+        return std::max(at, start);
+    };
+    return QPoint(static_cast<int>(pull(left, width, screen.x(), screen.width())),
+                  static_cast<int>(pull(top, height, screen.y(), screen.height())));
 }
 
 QString ExePathWithExtension(const QString& exePath, const QString& extension) {
@@ -255,6 +292,7 @@ void TMainForm::BuildControls() {
     MSearchStr->setLineWrapMode(QPlainTextEdit::NoWrap);
     MSearchStr->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     MSearchStr->setAcceptDrops(false);
+    MSearchStr->setTabChangesFocus(true);  // a word never holds a tab; Tab leaves the box
     MSearchStr->installEventFilter(this);
     connect(MSearchStr, &QPlainTextEdit::textChanged, this, [this] { ++wordsGeneration_; });
     SetEditing(false);
@@ -295,8 +333,6 @@ void TMainForm::FormCreate() {
     const Settings settings = ReadSettings(setup_.iniPath);
     SetPath(ERelFile, PathText(settings.RelFile));
     SetPath(EOutputFile, PathText(settings.OutputFile));
-    int top = settings.TopPos;
-    int left = settings.LeftPos;
     resize(settings.Width, settings.Height);
     Options = settings.Options;
 
@@ -304,19 +340,8 @@ void TMainForm::FormCreate() {
         MEditOut->setEnabled(false);
     }
 
-    // Keep the window on the primary screen; only ever its place, never its size.
-    const QRect screen = desktop_.PrimaryScreen();
-    if (screen.width() < left + width()) {
-        left = screen.width() - width();
-    } else if (left < 0) {
-        left = 0;
-    }
-    if (screen.height() < top + height()) {
-        top = screen.height() - height();
-    } else if (top < 0) {
-        top = 0;
-    }
-    move(left, top);
+    move(WindowPlace(settings.LeftPos, settings.TopPos, size(), desktop_.PrimaryScreen(),
+                     desktop_.Screens()));
 
     LoadRelKeys(ERelFile->text());
     SetDropTarget(true);
@@ -347,8 +372,10 @@ void TMainForm::RecycleFile(const QString& path) {
     }
     if (desktop_.Question(isVisible() ? this : nullptr,
                           QStringLiteral("「%1」をごみ箱に移動しますか？").arg(path))) {
-        if (!QFile::moveToTrash(path)) {
-            // As with the shell's own failures, nothing is reported.
+        // Nowhere else than the trash: a file that cannot go there stays.
+        if (!MoveToTrash(PathBytes(path))) {
+            desktop_.Message(isVisible() ? this : nullptr,
+                             QStringLiteral("「%1」をごみ箱に移動できません").arg(path));
         }
     }
 }
@@ -788,12 +815,28 @@ void TMainForm::UnlockControls() {
 }
 
 void TMainForm::Minimize() {
+    restoreHeldUntil_ = {};
     stateBeforeMinimize_ = windowState();
     setWindowState(windowState() | Qt::WindowMinimized);
 }
 
 void TMainForm::Restore() {
     setWindowState(stateBeforeMinimize_ & ~Qt::WindowMinimized);
+    // The window manager minimises when it gets to it: after a short run
+    // that can be after this restore. The restore holds for a while.
+    restoreHeldUntil_ = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+}
+
+void TMainForm::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() &&
+        std::chrono::steady_clock::now() < restoreHeldUntil_) {
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized()) {
+                setWindowState(stateBeforeMinimize_ & ~Qt::WindowMinimized);
+            }
+        });
+    }
 }
 
 void TMainForm::ShowMessage(std::string_view utf8) {

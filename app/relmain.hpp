@@ -143,6 +143,7 @@ class TMainForm : public QMainWindow, public RunHost {
     void runEnded(korvalen::RunOutcome outcome);
 
   protected:
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
@@ -196,6 +197,7 @@ class TMainForm : public QMainWindow, public RunHost {
     bool destroyed_ = false;
     std::uint64_t wordsGeneration_ = 0;
     Qt::WindowStates stateBeforeMinimize_;
+    std::chrono::steady_clock::time_point restoreHeldUntil_;  // a late minimise is undone
 
     // Progress in bytes, shown scaled to the bar's int range.
     std::int64_t progressPos_ = 0;
@@ -214,6 +216,12 @@ class TMainForm : public QMainWindow, public RunHost {
 // the INI file and loads the key list), then the settings dialog, then the
 // about dialog, both owned by the main window and hidden.
 std::unique_ptr<TMainForm> CreateForms(Desktop& desktop, FormSetup setup);
+
+// Where the main window of `size` saved at `left`, `top` opens: kept on the
+// screen it overlaps most, pulled in from that screen's edges; a window off
+// every screen goes to the primary one.
+QPoint WindowPlace(std::int64_t left, std::int64_t top, QSize size, const QRect& primary,
+                   const std::vector<QRect>& screens);
 
 // The executable's path with its extension (if any) replaced by `extension`.
 QString ExePathWithExtension(const QString& exePath, const QString& extension);

@@ -250,10 +250,10 @@ void TSettingForm::BEditorClick() {
     FileDialogRequest request;
     request.kind = FileDialogRequest::Kind::OpenExecutable;
     request.title = QStringLiteral("ｴﾃﾞｨﾀの指定");
-    // Programs on Linux have no ".exe": the last filter shows every file the
+    // Programs on Linux have no ".exe": the first filter shows every file the
     // user may run.
-    request.filters = NameFilters(QStringLiteral("実行ファイル|*.exe"));
-    request.filters << QStringLiteral("実行できるファイル (*)");
+    request.filters = QStringList{QStringLiteral("実行できるファイル (*)")} +
+                      NameFilters(QStringLiteral("実行ファイル|*.exe"));
     request.directory = FolderPart(current);
     request.fileName = NamePart(current);
     if (const auto chosen = desktop_.ChooseFile(this, request)) {
@@ -278,6 +278,10 @@ bool TSettingForm::eventFilter(QObject* watched, QEvent* event) {
             }
             if (watched == EEditor) {
                 EEditorKeyDown(key);
+            }
+            if (watched == EOutputStrLength && (key == Qt::Key_Up || key == Qt::Key_Down)) {
+                UDLength->Step(key == Qt::Key_Up ? 1 : -1);
+                return true;
             }
             break;
         }

@@ -20,6 +20,8 @@ extern "C" void OnInterrupt(int) {
 
 constexpr int kBarWidth = 30;
 constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
+constexpr unsigned kLookEveryCalls = 64;
+constexpr std::int64_t kLookEveryBytes = 64 * 1024;
 
 void WriteErr(const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stderr);
@@ -42,7 +44,9 @@ CliHost::CliHost(const Terminal& terminal, std::vector<std::string> words, const
       words_(std::move(words)),
       options_(options),
       byLine_(byLine),
-      progressBar_(progressBar) {}
+      progressBar_(progressBar),
+      now_([] { return std::chrono::steady_clock::now(); }),
+      write_(WriteErr) {}
 
 void CliHost::SetStatusText(std::string_view utf8) {
     status_.assign(utf8);
@@ -66,8 +70,13 @@ void CliHost::ProcessMessages() {
     if (g_interrupted != 0 && run_ != nullptr) {
         run_->Stop();
     }
-    // Looking at the clock only now and then keeps this cheap per line.
-    if (progressBar_ && barVisible_ && (++calls_ & 0xFF) == 0) {
+    // The bar follows the clock. Reading the clock costs more than a line,
+    // so it is read only once the progress has moved a little or enough
+    // calls have passed; a call per block of a slow disk reads it each time.
+    if (progressBar_ && barVisible_ &&
+        (++calls_ >= kLookEveryCalls || pos_ - lookedAtPos_ >= kLookEveryBytes)) {
+        calls_ = 0;
+        lookedAtPos_ = pos_;
         DrawBar(false);
     }
 }
@@ -88,7 +97,7 @@ void CliHost::DrawBar(bool force) {
     if (!progressBar_) {
         return;
     }
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = now_();
     if (!force && now - lastDraw_ < kRedrawEvery) {
         return;
     }
@@ -104,13 +113,13 @@ void CliHost::DrawBar(bool force) {
     line += percent;
     line += terminal_.FromUtf8(status_);
     line += "\x1b[K";  // erase what a longer earlier line left
-    WriteErr(line);
+    write_(line);
     barShown_ = true;
 }
 
 void CliHost::ClearBar() {
     if (barShown_) {
-        WriteErr("\r\x1b[K");
+        write_("\r\x1b[K");
         barShown_ = false;
     }
 }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,12 @@ class CliHost : public RunHost {
     // Must be set before the run: the target of Ctrl-C.
     void SetRun(SearchRun* run) noexcept { run_ = run; }
     const std::string& StatusText() const noexcept { return status_; }
+    // Where the bar is drawn and the clock that paces it (standard error and
+    // the steady clock unless a test says otherwise).
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+    using Writer = std::function<void(const std::string&)>;
+    void SetClock(Clock clock) { now_ = std::move(clock); }
+    void SetWriter(Writer writer) { write_ = std::move(writer); }
 
     void SetStatusText(std::string_view utf8) override;
     void SetCaption(std::string_view) override {}
@@ -64,8 +71,11 @@ class CliHost : public RunHost {
     std::int64_t pos_ = 0;
     bool barVisible_ = false;
     bool barShown_ = false;
-    unsigned calls_ = 0;
+    unsigned calls_ = 0;            // since the clock was last looked at
+    std::int64_t lookedAtPos_ = 0;  // the progress then
     std::chrono::steady_clock::time_point lastDraw_{};
+    Clock now_;
+    Writer write_;
 };
 
 }  // namespace korvalen

@@ -1,8 +1,12 @@
 // korvalen-cli: the search run of a drop on the window, from the command line.
+#include <fcntl.h>
 #include <getopt.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,13 +47,16 @@ constexpr const char* kUsage =
     "                           shows it, and exit\n"
     "      --list-words         print the search words the options above give, and exit\n"
     "      --ini PATH           read the options from this INI file (section Other and\n"
-    "                           Editor); without it the built-in defaults apply\n"
+    "                           Editor); without it the built-in defaults apply. A\n"
+    "                           file that is missing or cannot be read is refused\n"
     "      --set KEY=VALUE      set one option by its INI key (TagJump, FileSeparate,\n"
     "                           ErrorStop, FileOverWrite, CloseFileDelete, AddSortWord,\n"
     "                           OutputFileOpen, SearchIconize, JapaneseWord, CRText,\n"
     "                           OutputStrLength, InputEncoding, ShowResults, Editor,\n"
     "                           EditorLine, Delete), VALUE\n"
-    "                           as the INI file holds it (1 or 0 for a switch);\n"
+    "                           as the INI file holds it (1 or 0 for a switch, a\n"
+    "                           whole number for OutputStrLength, 0 to 255 for\n"
+    "                           Delete; any other value or KEY is refused);\n"
     "                           applied after --ini, in order; repeatable\n"
     "      --by-line            read every file line by line (as Shift+Ctrl held at a\n"
     "                           drop)\n"
@@ -136,6 +143,27 @@ class Cli {
     }
 
   private:
+    static constexpr const char* kShort = ":o:r:k:w:W:qh";  // ':' tells a missing argument
+
+    // What getopt refused. A short option is named by its letter: inside a
+    // cluster like -xq the argument at optind - 1 is an earlier one.
+    static std::string BadOption(int c, char** argv) {
+        const bool ours = optopt >= 256 || (optopt != ':' && std::strchr(kShort + 1, optopt));
+        if (c == '?' && optopt != 0 && !ours) {
+            return std::string("unrecognized option: -") + static_cast<char>(optopt);
+        }
+        // Otherwise getopt has passed the whole argument: a long option, or
+        // a short one at the end of its cluster that lacks its argument.
+        const std::string arg = argv[optind - 1];
+        if (c == ':') {
+            return "option needs an argument: " + arg;
+        }
+        if (optopt != 0) {
+            return "option takes no argument: " + arg;
+        }
+        return "unrecognized or ambiguous option: " + arg;
+    }
+
     bool Parse(int argc, char** argv, Args& args) {
         static const option kLong[] = {
             {"output", required_argument, nullptr, 'o'},
@@ -154,7 +182,7 @@ class Cli {
         };
         opterr = 0;  // the messages below name the program without its path
         for (;;) {
-            const int c = getopt_long(argc, argv, "o:r:k:w:W:qh", kLong, nullptr);
+            const int c = getopt_long(argc, argv, kShort, kLong, nullptr);
             if (c == -1) {
                 break;
             }
@@ -196,8 +224,7 @@ class Cli {
                     args.help = true;
                     break;
                 default:
-                    Err(std::string("korvalen-cli: unrecognized option or missing argument: ") +
-                        argv[optind - 1] + "\n");
+                    Err("korvalen-cli: " + BadOption(c, argv) + "\n");
                     return false;
             }
         }
@@ -209,17 +236,27 @@ class Cli {
 
     bool BuildOptions(const Args& args, iset& options) {
         if (args.ini) {
-            if (!FileExists(*args.ini)) {
-                Err("korvalen-cli: no INI file at " + *args.ini + "\n");
+            const std::optional<Settings> read = ReadSettingsFile(*args.ini);
+            if (!read) {
+                const char* why = errno == EINVAL ? "not a regular file" : std::strerror(errno);
+                Err(errno == ENOENT ? "korvalen-cli: no INI file at " + *args.ini + "\n"
+                                    : "korvalen-cli: cannot read the INI file " + *args.ini + ": " +
+                                          why + "\n");
                 return false;
             }
-            options = ReadSettings(*args.ini).Options;
+            options = read->Options;
         }
         for (const std::string& set : args.sets) {
             const std::size_t eq = set.find('=');
-            if (eq == std::string::npos || !SetOption(options, std::string_view(set).substr(0, eq),
-                                                      std::string_view(set).substr(eq + 1))) {
-                Err("korvalen-cli: --set " + set + ": not an option KEY=VALUE\n");
+            if (eq == std::string::npos) {
+                Err("korvalen-cli: --set " + set + ": not KEY=VALUE\n");
+                return false;
+            }
+            const std::string_view key = std::string_view(set).substr(0, eq);
+            const std::string why =
+                SetOptionChecked(options, key, std::string_view(set).substr(eq + 1));
+            if (!why.empty()) {
+                Err("korvalen-cli: --set " + set + ": " + why + "\n");
                 return false;
             }
         }
@@ -325,10 +362,32 @@ class Cli {
     const Terminal& term_;
 };
 
+// Descriptors 0 to 2 open, on /dev/null where they were closed: otherwise a
+// file this program opens takes the number and messages meant for standard
+// error land in it. False when that is not possible.
+bool OpenStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) {
+            continue;
+        }
+        const int opened = ::open("/dev/null", O_RDWR);  // the lowest free number: fd
+        if (opened != fd) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 }  // namespace korvalen
 
 int main(int argc, char** argv) {
+    if (!korvalen::OpenStandardDescriptors()) {
+        return 2;
+    }
+    // A write past the file-size limit then fails with EFBIG and the run
+    // reports the output failure; the signal would end the program unheard.
+    std::signal(SIGXFSZ, SIG_IGN);
     const korvalen::Terminal terminal = korvalen::Terminal::FromEnvironment();
     korvalen::Cli cli(terminal);
     try {

@@ -215,6 +215,7 @@ bool ReadIniBytes(const std::string& path, std::string& out) {
         while (const std::size_t got = file.Read(buf, sizeof buf)) {
             out.append(buf, got);
         }
+        errno = 0;
         return true;
     } catch (const FileError& e) {
         out.clear();
@@ -267,6 +268,11 @@ bool ReplaceFile(const std::string& path, std::string_view bytes) {
         if (!S_ISREG(st.st_mode)) {
             // Renaming over a device or a folder would destroy it.
             errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+            return false;
+        }
+        // The rename needs only the folder's permission; a file the user may
+        // not write stays as it is.
+        if (CurrentFileOps().Access(target.c_str(), W_OK) != 0) {
             return false;
         }
         mode = st.st_mode & 07777;

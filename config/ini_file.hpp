@@ -57,7 +57,8 @@ class IniFile {
 };
 
 // The whole file at `path`. A missing file gives true with empty `out` and
-// errno ENOENT; anything but a regular file, or a failed read, gives false.
+// errno ENOENT; a file read gives true with errno 0; anything but a regular
+// file, or a failed read, gives false.
 bool ReadIniBytes(const std::string& path, std::string& out);
 
 // Replaces the file at `path` with `bytes`: a temporary file beside it,

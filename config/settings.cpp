@@ -34,41 +34,71 @@ std::optional<std::int32_t> ParseInt(std::string_view s) {
     return v;
 }
 
-std::int32_t IntOr(std::optional<std::string> raw, std::int32_t def) {
+std::int32_t IntOr(const std::optional<std::string>& raw, std::int32_t def) {
     if (!raw) {
         return def;
     }
     return ParseInt(*raw).value_or(def);
 }
 
-// The option keys, in the order start-up reads them.
-enum class Kind { Bool, Int, Str, Byte };
+// The option keys, in the order start-up reads them and the options writer
+// writes them. This table is the one place that knows an option key: a row
+// gives the key its reading, its writing, and what --set accepts for it.
+// Each row is made by the function named for how a user gives the value:
+//   Switch  1 or 0 (a check box); any integer reads, non-zero being on
+//   Number  a whole number within 32 bits
+//   Byte    a number of which the low 8 bits count; never written
+//   Text    any text
+enum class Kind { Switch, Number, Byte, Text };
 struct OptionKey {
     std::string_view section;
     std::string_view key;
     Kind kind;
+    // Exactly one of these names the field.
     bool iset::*flag = nullptr;
+    std::int32_t iset::*number = nullptr;
+    std::uint8_t iset::*byte = nullptr;
+    std::string iset::*text = nullptr;
 };
 
-constexpr OptionKey kBoolKeys[] = {
-    {kOther, "TagJump", Kind::Bool, &iset::TagJump},
-    {kOther, "FileSeparate", Kind::Bool, &iset::FileSeparate},
-    {kOther, "ErrorStop", Kind::Bool, &iset::ErrorStop},
-    {kOther, "FileOverWrite", Kind::Bool, &iset::FileOverWrite},
-    {kOther, "CloseFileDelete", Kind::Bool, &iset::CloseFileDelete},
-    {kOther, "AddSortWord", Kind::Bool, &iset::AddSortWord},
-    {kOther, "OutputFileOpen", Kind::Bool, &iset::OutputFileOpen},
-    {kOther, "SearchIconize", Kind::Bool, &iset::SearchIconize},
-    {kOther, "JapaneseWord", Kind::Bool, &iset::JapaneseWord},
-    {kOther, "CRText", Kind::Bool, &iset::CRText},
+constexpr OptionKey Switch(std::string_view section, std::string_view key, bool iset::*field) {
+    return {section, key, Kind::Switch, field};
+}
+// A switch kept as a number (read back as stored; written as 1 or 0).
+constexpr OptionKey Switch(std::string_view section, std::string_view key,
+                           std::int32_t iset::*field) {
+    return {section, key, Kind::Switch, nullptr, field};
+}
+constexpr OptionKey Number(std::string_view section, std::string_view key,
+                           std::int32_t iset::*field) {
+    return {section, key, Kind::Number, nullptr, field};
+}
+constexpr OptionKey Byte(std::string_view section, std::string_view key,
+                         std::uint8_t iset::*field) {
+    return {section, key, Kind::Byte, nullptr, nullptr, field};
+}
+constexpr OptionKey Text(std::string_view section, std::string_view key, std::string iset::*field) {
+    return {section, key, Kind::Text, nullptr, nullptr, nullptr, field};
+}
+
+constexpr OptionKey kOptionKeys[] = {
+    Switch(kOther, "TagJump", &iset::TagJump),
+    Switch(kOther, "FileSeparate", &iset::FileSeparate),
+    Switch(kOther, "ErrorStop", &iset::ErrorStop),
+    Switch(kOther, "FileOverWrite", &iset::FileOverWrite),
+    Switch(kOther, "CloseFileDelete", &iset::CloseFileDelete),
+    Switch(kOther, "AddSortWord", &iset::AddSortWord),
+    Switch(kOther, "OutputFileOpen", &iset::OutputFileOpen),
+    Switch(kOther, "SearchIconize", &iset::SearchIconize),
+    Switch(kOther, "JapaneseWord", &iset::JapaneseWord),
+    Switch(kOther, "CRText", &iset::CRText),
+    Number(kOther, "OutputStrLength", &iset::OutputStrLength),
+    Switch(kOther, "InputEncoding", &iset::InputEncoding),
+    Switch(kOther, "ShowResults", &iset::ShowResults),
+    Text(kFile, "Editor", &iset::Editor),
+    Text(kEditorSection, "EditorLine", &iset::EditorLine),
+    Byte(kFile, "Delete", &iset::Delete),
 };
-// Written after OutputStrLength and InputEncoding, so the record order above stays.
-constexpr OptionKey kShowResults = {kOther, "ShowResults", Kind::Bool, &iset::ShowResults};
-constexpr std::string_view kEditorLine = "EditorLine";
-constexpr std::string_view kOutputStrLength = "OutputStrLength";
-constexpr std::string_view kInputEncoding = "InputEncoding";
-constexpr std::string_view kEditor = "Editor";
-constexpr std::string_view kDelete = "Delete";
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
@@ -83,18 +113,60 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-// Every option field from its key, defaults from a fresh record.
-void ReadOptions(const IniFile& ini, iset& o) {
-    const iset def;
-    for (const OptionKey& k : kBoolKeys) {
-        o.*k.flag = IntOr(ini.Get(k.section, k.key), def.*k.flag ? 1 : 0) != 0;
+const OptionKey* FindKey(std::string_view key) {
+    for (const OptionKey& k : kOptionKeys) {
+        if (EqualNoCase(key, k.key)) {
+            return &k;
+        }
     }
-    o.OutputStrLength = IntOr(ini.Get(kOther, kOutputStrLength), def.OutputStrLength);
-    o.InputEncoding = IntOr(ini.Get(kOther, kInputEncoding), def.InputEncoding);
-    o.Editor = ini.Get(kFile, kEditor).value_or(def.Editor);
-    o.Delete = static_cast<std::uint8_t>(IntOr(ini.Get(kFile, kDelete), def.Delete) & 0xFF);
-    o.ShowResults = IntOr(ini.Get(kOther, kShowResults.key), 0) != 0;
-    o.EditorLine = ini.Get(kEditorSection, kEditorLine).value_or(def.EditorLine);
+    return nullptr;
+}
+
+// Puts a stored value (unquoted; none when the key is missing) into its
+// field as the start-up read does: what does not read gives the default.
+void Apply(const OptionKey& k, iset& o, const std::optional<std::string>& value) {
+    static const iset def;
+    if (k.flag != nullptr) {
+        o.*k.flag = IntOr(value, def.*k.flag ? 1 : 0) != 0;
+    } else if (k.number != nullptr) {
+        o.*k.number = IntOr(value, def.*k.number);
+    } else if (k.byte != nullptr) {
+        o.*k.byte = static_cast<std::uint8_t>(IntOr(value, def.*k.byte) & 0xFF);
+    } else {
+        o.*k.text = value.value_or(def.*k.text);
+    }
+}
+
+// What a user must give for the key, when `value` (unquoted) is not that;
+// empty when the start-up read takes it as meant.
+std::string_view Expected(const OptionKey& k, const std::string& value) {
+    switch (k.kind) {
+        case Kind::Switch:
+            return value == "0" || value == "1" ? "" : "1 or 0";
+        case Kind::Number:
+            return ParseInt(value) ? "" : "a whole number";
+        case Kind::Byte: {
+            const std::optional<std::int32_t> v = ParseInt(value);
+            return v && *v >= 0 && *v <= 255 ? "" : "a number from 0 to 255";
+        }
+        case Kind::Text:
+            break;
+    }
+    return "";
+}
+
+// The text the options writer stores for the key.
+std::string Stored(const OptionKey& k, const iset& o, std::string_view outputStrLengthText) {
+    if (k.kind == Kind::Switch) {
+        return (k.flag != nullptr ? o.*k.flag : o.*k.number != 0) ? "1" : "0";
+    }
+    if (k.number == &iset::OutputStrLength) {
+        return std::string(outputStrLengthText);  // the dialog's box as it reads
+    }
+    if (k.number != nullptr) {
+        return std::to_string(o.*k.number);
+    }
+    return o.*k.text;
 }
 
 // Creates the folders above a file about to be written for the first time
@@ -121,11 +193,9 @@ bool Write(const std::string& iniPath, F&& change) {
 
 }  // namespace
 
-Settings ReadSettings(const std::string& iniPath) {
-    std::string bytes;
-    if (!ReadIniBytes(iniPath, bytes)) {
-        bytes.clear();  // unreadable: as if missing
-    }
+namespace {
+
+Settings FromBytes(const std::string& bytes) {
     const IniFile ini(bytes);
     Settings s;
     s.RelFile = ini.Get(kFile, "RelFile").value_or("");
@@ -134,49 +204,66 @@ Settings ReadSettings(const std::string& iniPath) {
     s.LeftPos = IntOr(ini.Get(kPosition, "LeftPos"), s.LeftPos);
     s.Height = IntOr(ini.Get(kPosition, "Height"), s.Height);
     s.Width = IntOr(ini.Get(kPosition, "Width"), s.Width);
-    ReadOptions(ini, s.Options);
+    for (const OptionKey& k : kOptionKeys) {
+        Apply(k, s.Options, ini.Get(k.section, k.key));
+    }
     return s;
 }
 
-bool SetOption(iset& options, std::string_view key, std::string_view value) {
-    const std::string v = IniFile::DecodeValue(value);
-    const iset def;
-    for (const OptionKey& k : kBoolKeys) {
-        if (EqualNoCase(key, k.key)) {
-            options.*k.flag = ParseInt(v).value_or(def.*k.flag ? 1 : 0) != 0;
-            return true;
-        }
+}  // namespace
+
+Settings ReadSettings(const std::string& iniPath) {
+    std::string bytes;
+    if (!ReadIniBytes(iniPath, bytes)) {
+        bytes.clear();  // unreadable: as if missing
     }
-    if (EqualNoCase(key, kShowResults.key)) {
-        options.ShowResults = ParseInt(v).value_or(0) != 0;
-    } else if (EqualNoCase(key, kEditorLine)) {
-        options.EditorLine = v;
-    } else if (EqualNoCase(key, kOutputStrLength)) {
-        options.OutputStrLength = ParseInt(v).value_or(def.OutputStrLength);
-    } else if (EqualNoCase(key, kInputEncoding)) {
-        options.InputEncoding = ParseInt(v).value_or(def.InputEncoding);
-    } else if (EqualNoCase(key, kEditor)) {
-        options.Editor = v;
-    } else if (EqualNoCase(key, kDelete)) {
-        options.Delete = static_cast<std::uint8_t>(ParseInt(v).value_or(def.Delete) & 0xFF);
-    } else {
+    return FromBytes(bytes);
+}
+
+std::optional<Settings> ReadSettingsFile(const std::string& iniPath) {
+    std::string bytes;
+    if (!ReadIniBytes(iniPath, bytes) || errno == ENOENT) {
+        return std::nullopt;
+    }
+    return FromBytes(bytes);
+}
+
+bool SetOption(iset& options, std::string_view key, std::string_view value) {
+    const OptionKey* k = FindKey(key);
+    if (k == nullptr) {
         return false;
     }
+    Apply(*k, options, IniFile::DecodeValue(value));
     return true;
+}
+
+std::string SetOptionChecked(iset& options, std::string_view key, std::string_view value) {
+    const OptionKey* k = FindKey(key);
+    if (k == nullptr) {
+        std::string why = std::string(key) + " is not an option key; the keys are";
+        for (const OptionKey& known : kOptionKeys) {
+            why += (&known == kOptionKeys ? " " : ", ") + std::string(known.key);
+        }
+        return why;
+    }
+    const std::string v = IniFile::DecodeValue(value);
+    if (const std::string_view expected = Expected(*k, v); !expected.empty()) {
+        return std::string(k->key) + " takes " + std::string(expected);
+    }
+    Apply(*k, options, v);
+    return {};
 }
 
 bool WriteOptions(const std::string& iniPath, const iset& values,
                   std::string_view outputStrLengthText) {
     return Write(iniPath, [&](IniFile& ini) {
         bool ok = true;
-        for (const OptionKey& k : kBoolKeys) {
-            ok = ok && ini.Set(k.section, k.key, values.*k.flag ? "1" : "0");
+        for (const OptionKey& k : kOptionKeys) {
+            if (k.kind != Kind::Byte) {  // Delete is set by hand only
+                ok = ok && ini.Set(k.section, k.key, Stored(k, values, outputStrLengthText));
+            }
         }
-        ok = ok && ini.Set(kOther, kOutputStrLength, outputStrLengthText);
-        ok = ok && ini.Set(kOther, kInputEncoding, values.InputEncoding != 0 ? "1" : "0");
-        ok = ok && ini.Set(kOther, kShowResults.key, values.ShowResults ? "1" : "0");
-        ok = ok && ini.Set(kFile, kEditor, values.Editor);
-        return ok && ini.Set(kEditorSection, kEditorLine, values.EditorLine);
+        return ok;
     });
 }
 

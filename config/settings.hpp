@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,11 +22,19 @@ struct Settings {  // everything the start-up read gives
 // The start-up read. A missing or unreadable file gives all defaults; a
 // missing key or a value that is not a valid integer gives that key's default.
 Settings ReadSettings(const std::string& iniPath);
+// The same read for a file the user named: none, with errno set, when the
+// file is missing (ENOENT) or cannot be read (a folder, a pipe, no permission).
+std::optional<Settings> ReadSettingsFile(const std::string& iniPath);
 
 // Applies one option key (TagJump ... CRText, OutputStrLength, InputEncoding,
 // ShowResults, Editor, EditorLine, Delete; letter case ignored) with its value as the INI file
 // would hold it, as the start-up read would. False for a key that is not an option key.
 bool SetOption(iset& options, std::string_view key, std::string_view value);
+// SetOption for a value a user typed: refuses an unknown key and a value the
+// start-up read would not take as meant (a switch other than 1 or 0, a number
+// that is not one), leaving `options` unchanged. Empty when set, else why
+// not, naming the key.
+std::string SetOptionChecked(iset& options, std::string_view key, std::string_view value);
 
 // The writers. Each rewrites the file atomically and touches only its own
 // keys; false with errno set on failure, the old file then unchanged.

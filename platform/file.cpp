@@ -49,6 +49,10 @@ int FileOps::Ftruncate(int fd, off_t length) {
     return ::ftruncate(fd, length);
 }
 
+int FileOps::Access(const char* path, int mode) {
+    return ::faccessat(AT_FDCWD, path, mode, AT_EACCESS);
+}
+
 FileOps& CurrentFileOps() noexcept {
     return g_ops != nullptr ? *g_ops : SystemOps();
 }

@@ -35,6 +35,8 @@ class FileOps {
     virtual ssize_t Write(int fd, const void* buf, std::size_t n);
     virtual int Close(int fd);
     virtual int Ftruncate(int fd, off_t length);
+    // faccessat with the effective ids.
+    virtual int Access(const char* path, int mode);
 };
 
 FileOps& CurrentFileOps() noexcept;

@@ -2,6 +2,7 @@
 
 #include <spawn.h>
 #include <unistd.h>
+#include <csignal>
 
 namespace korvalen {
 
@@ -13,8 +14,21 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
         argv.push_back(const_cast<char*>(arg.c_str()));
     }
     argv.push_back(nullptr);
+    // An ignored signal stays ignored across exec: korvalen-cli ignores
+    // SIGXFSZ, which the editor should not inherit.
+    posix_spawnattr_t attr;
+    if (::posix_spawnattr_init(&attr) != 0) {
+        return false;
+    }
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGXFSZ);
+    ::posix_spawnattr_setsigdefault(&attr, &defaults);
+    ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    return ::posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) == 0;
+    const int rc = ::posix_spawnp(&pid, program.c_str(), nullptr, &attr, argv.data(), environ);
+    ::posix_spawnattr_destroy(&attr);
+    return rc == 0;
 }
 
 }  // namespace korvalen

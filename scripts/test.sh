@@ -14,25 +14,30 @@ export CTEST_OUTPUT_ON_FAILURE=1
 step() { printf '\n=== %s ===\n' "$*"; }
 
 step "Release build and tests"
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVALEN_WERROR=ON >/dev/null
+# Every option stated: a folder that scripts/run.sh configured without tests is reused.
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVALEN_WERROR=ON \
+    -DKORVALEN_TESTS=ON -DKORVALEN_GUI=ON -DKORVALEN_SANITIZE=OFF -DKORVALEN_FUZZ=OFF \
+    -DKORVALEN_BENCH=OFF >/dev/null
 cmake --build build/release -j"$jobs"
-ctest --test-dir build/release -j"$jobs" --timeout 600
+ctest --test-dir build/release -j"$jobs" --timeout 600 --no-tests=error
 
 step "Debug build with AddressSanitizer and UndefinedBehaviorSanitizer, and tests"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVALEN_WERROR=ON \
-    -DKORVALEN_SANITIZE=ON >/dev/null
+    -DKORVALEN_TESTS=ON -DKORVALEN_GUI=ON -DKORVALEN_SANITIZE=ON -DKORVALEN_FUZZ=OFF \
+    -DKORVALEN_BENCH=OFF >/dev/null
 cmake --build build/asan -j"$jobs"
 supp="$PWD/tests/lsan.supp"
 export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 [[ -f "$supp" ]] && export LSAN_OPTIONS="suppressions=$supp:print_suppressions=0"
-ctest --test-dir build/asan -j"$jobs" --timeout 900
+ctest --test-dir build/asan -j"$jobs" --timeout 900 --no-tests=error
 unset ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS
 
 if command -v clang++ >/dev/null && compgen -G "fuzz/*_fuzz.cpp" >/dev/null; then
     step "Fuzzers (${fuzz_seconds} s each)"
     CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DKORVALEN_GUI=OFF -DKORVALEN_TESTS=OFF -DKORVALEN_FUZZ=ON -DKORVALEN_WERROR=ON \
+        -DKORVALEN_SANITIZE=OFF -DKORVALEN_BENCH=OFF \
         -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all" \
         >/dev/null
     cmake --build build/fuzz -j"$jobs"

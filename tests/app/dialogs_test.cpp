@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
@@ -130,13 +131,19 @@ TEST_F(Settings, LengthArrowsStopAtTheirEnds) {
         int start;
         int steps;
         QString shown;
+        bool keys = false;  // the Up and Down keys in the box instead of the arrows
     };
-    for (const Case& c : {Case{199, 5, "200"}, Case{1, -5, "0"}, Case{500, 0, "200"},
-                          Case{-3, 0, "0"}, Case{78, 1, "79"}}) {
+    for (const Case& c :
+         {Case{199, 5, "200"}, Case{1, -5, "0"}, Case{500, 0, "200"}, Case{-3, 0, "0"},
+          Case{78, 1, "79"}, Case{199, 5, "200", true}, Case{2, -1, "1", true}}) {
         f.Options.OutputStrLength = c.start;
         s.Fill();
         for (int i = 0; i < std::abs(c.steps); ++i) {
-            (c.steps > 0 ? s.UDLength->Up() : s.UDLength->Down())->click();
+            if (c.keys) {
+                QTest::keyClick(s.EOutputStrLength, c.steps > 0 ? Qt::Key_Up : Qt::Key_Down);
+            } else {
+                (c.steps > 0 ? s.UDLength->Up() : s.UDLength->Down())->click();
+            }
         }
         EXPECT_EQ(s.EOutputStrLength->text(), c.shown) << c.start << " " << c.steps;
     }
@@ -163,6 +170,7 @@ TEST_F(Settings, EditorBoxQuestionAndDialog) {
     s.Button1->click();
     const FileDialogRequest& first = desktop.requests.back();
     EXPECT_EQ(first.title, QStringLiteral("ｴﾃﾞｨﾀの指定"));
+    EXPECT_EQ(first.filters.front(), QStringLiteral("実行できるファイル (*)"));
     EXPECT_TRUE(first.directory.isEmpty() && first.fileName.isEmpty());
     EXPECT_TRUE(s.EEditor->text().isEmpty());
     QTest::mouseDClick(s.EEditor, Qt::LeftButton);
@@ -195,6 +203,31 @@ TEST_F(Settings, HelpTopicsOfTheControls) {
     QHelpEvent arrows(QEvent::WhatsThis, QPoint(2, 2), QPoint(2, 2));
     QCoreApplication::sendEvent(s.UDLength->Up(), &arrows);  // passed up to the arrows
     EXPECT_EQ(f.HelpViewer()->CurrentTopic(), 111);
+}
+
+TEST_F(Settings, HelpOpenedFromTheModalDialogIsUsable) {
+    TMainForm& f = Start();
+    TSettingForm& s = *f.SettingForm();
+    THelpViewer& help = *f.HelpViewer();
+    QScrollBar& bar = *help.Browser()->verticalScrollBar();
+    WhileOpen(s, [&] {
+        // Keys as the window system delivers them, which a blocked window never gets.
+        for (const QKeyCombination close :
+             {Qt::Key_Escape | Qt::NoModifier, Qt::CTRL | Qt::Key_W}) {
+            QTest::keyClick(s.CNewTag, Qt::Key_F1);
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&help));
+            const int at = bar.value();
+            QTest::keyClick(help.windowHandle(), Qt::Key_PageUp);
+            EXPECT_LT(bar.value(), at);
+            QTest::keyClick(help.windowHandle(), close.key(), close.keyboardModifiers());
+            EXPECT_FALSE(help.isVisible());
+        }
+        QTest::keyClick(s.CNewTag, Qt::Key_F1);
+        s.BCancel->click();
+    });
+    // Still open after the dialog, and the main window's again.
+    EXPECT_TRUE(help.isVisible());
+    EXPECT_EQ(help.parentWidget(), &f);
 }
 
 TEST(HelpFile, HasTheContentsAndEveryTopic) {

@@ -47,6 +47,11 @@ class FakeDesktop : public Desktop {
     }
     Qt::KeyboardModifiers KeyboardModifiers() override { return modifiers; }
     QRect PrimaryScreen() override { return screen; }
+    std::vector<QRect> Screens() override {
+        std::vector<QRect> all{screen};
+        all.insert(all.end(), otherScreens.begin(), otherScreens.end());
+        return all;
+    }
     MemoryStatus Memory() override { return memory; }
     void StartProgram(const QString& program, const QStringList& args) override {
         started.emplace_back(program, args);
@@ -64,6 +69,7 @@ class FakeDesktop : public Desktop {
     std::vector<FileDialogRequest> requests;
     Qt::KeyboardModifiers modifiers = Qt::NoModifier;
     QRect screen{0, 0, 1920, 1080};
+    std::vector<QRect> otherScreens;
     MemoryStatus memory{std::int64_t{8} << 30, std::int64_t{4} << 30};
     std::vector<std::pair<QString, QStringList>> started;
     bool reallyStart = false;  // also start the programs

@@ -17,7 +17,9 @@
 #include <QPushButton>
 #include "app/helpview.hpp"
 #include "app/setting.hpp"
+#include "platform/file.hpp"
 #include "tests/app/fake_desktop.hpp"
+#include "tests/support/scoped_env.hpp"
 #include "text/cp932.hpp"
 
 namespace korvalen::test {
@@ -91,16 +93,26 @@ TEST_F(MainWindow, StartUpKeepsTheWindowOnThePrimaryScreen) {
     struct Case {
         int left, top, width, height;
         QPoint expected;
+        bool second = false;  // a second screen right of the first
     };
-    // Screen 1024 x 768.
+    // Screen 1024 x 768; the second 1280 x 1024.
     const Case cases[] = {
-        {900, 10, 465, 270, {559, 10}},    // off the right edge
-        {-50, -20, 465, 270, {0, 0}},      // off the left and top
-        {0, 0, 1200, 270, {-176, 0}},      // wider than the screen: stays negative
-        {10, 700, 465, 270, {10, 498}},    // off the bottom
-        {100, 100, 465, 270, {100, 100}},  // inside: untouched
+        {900, 10, 465, 270, {559, 10}},            // off the right edge
+        {-50, -20, 465, 270, {0, 0}},              // off the left and top
+        {0, 0, 1200, 270, {-176, 0}},              // wider than the screen: stays negative
+        {10, 700, 465, 270, {10, 498}},            // off the bottom
+        {100, 100, 465, 270, {100, 100}},          // inside: untouched
+        {2147483600, 10, 465, 270, {559, 10}},     // the int range's end, plus the width
+        {10, 2147483600, 465, 270, {10, 498}},     // the same downwards
+        {1500, 100, 465, 270, {1500, 100}, true},  // on the second screen: kept there
+        {1000, 900, 465, 270, {1024, 754}, true},  // mostly on the second: pulled onto it
+        {3000, -900, 465, 270, {559, 0}, true},    // off every screen: onto the primary
     };
     for (const Case& c : cases) {
+        desktop.otherScreens.clear();
+        if (c.second) {
+            desktop.otherScreens.push_back(QRect(1024, 0, 1280, 1024));
+        }
         WriteIni("[Position]\r\nTopPos=" + std::to_string(c.top) + "\r\nLeftPos=" +
                  std::to_string(c.left) + "\r\nHeight=" + std::to_string(c.height) +
                  "\r\nWidth=" + std::to_string(c.width) + "\r\n");
@@ -177,6 +189,13 @@ TEST_F(MainWindow, WordEditModeAndItsColours) {
               InactiveCaptionColour());
     EXPECT_EQ(host.SearchWords(), (std::vector<std::string>{"a", " ", "b"}));
     EXPECT_EQ(f.StatusText(), QStringLiteral("検索語 : 3語"));
+
+    // Tab leaves the box as for any control and ends the edit; no tab in a word.
+    QTest::keyClick(f.MSearchStr, Qt::Key_Insert);
+    QTest::keyClick(f.MSearchStr, Qt::Key_Tab);
+    EXPECT_NE(QApplication::focusWidget(), f.MSearchStr);
+    EXPECT_FALSE(f.MEditWord->isChecked());
+    EXPECT_EQ(host.SearchWords(), (std::vector<std::string>{"a", " ", "b"}));
 
     // Leaving the box for another control ends an edit too.
     QTest::keyClick(f.MSearchStr, Qt::Key_Insert);
@@ -292,6 +311,39 @@ TEST_F(MainWindow, DeleteCommandByDeleteMode) {
     EXPECT_TRUE(desktop.questions.empty());
 }
 
+TEST_F(MainWindow, TheUsersTrashOrNowhere) {
+    const QString home = Path(QStringLiteral("home"));
+    const QString work = Path(QStringLiteral("work"));
+    ASSERT_TRUE(QDir().mkpath(home) && QDir().mkpath(work));
+    const QString out = Path(QStringLiteral("out.txt"));
+    WriteIni("[File]\r\nOutputFile=" + QFile::encodeName(out).toStdString() + "\r\n");
+    TMainForm& f = Start();
+    f.Options.Delete = 0;
+    const QString cwd = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(work));
+    {
+        // No ~/.local/share yet: the trash is made there, not in the working folder.
+        ScopedEnv data("XDG_DATA_HOME", nullptr);
+        ScopedEnv user("HOME", QFile::encodeName(home).constData());
+        WriteAll(out, "x");
+        f.MFileOutDel->trigger();
+        EXPECT_EQ(ReadAll(home + QStringLiteral("/.local/share/Trash/files/out.txt")), "x");
+        EXPECT_TRUE(QDir(work).isEmpty());
+    }
+    {
+        // No trash can be made: the file stays, and the user hears of it.
+        ScopedEnv data("XDG_DATA_HOME",
+                       QFile::encodeName(out + QStringLiteral("/share")).constData());
+        WriteAll(out, "y");
+        desktop.messages.clear();
+        f.MFileOutDel->trigger();
+        EXPECT_EQ(ReadAll(out), "y");
+        EXPECT_EQ(desktop.messages,
+                  std::vector<QString>{QStringLiteral("「%1」をごみ箱に移動できません").arg(out)});
+    }
+    QDir::setCurrent(cwd);
+}
+
 TEST_F(MainWindow, ExitWritesThePathsAndRemovesTheOutputByOption) {
     struct Case {
         bool closeFileDelete;
@@ -348,6 +400,11 @@ TEST_F(MainWindow, EditorCommandsAndDoubleClicks) {
     WriteIni("[File]\r\nRelFile=/r/rel file.kvl\r\nOutputFile=" +
              QFile::encodeName(out).toStdString() + "\r\n");
     TMainForm& f = Start();
+    // The boxes show the end of a path, where the file name is; the whole path as a tooltip.
+    for (QLineEdit* box : {f.ERelFile, f.EOutputFile}) {
+        EXPECT_EQ(box->cursorPosition(), box->text().size());
+        EXPECT_EQ(box->toolTip(), box->text());
+    }
     f.MEditOut->trigger();
     EXPECT_EQ(desktop.opened, std::vector<QString>{out});
     f.Options.Editor = "/usr/bin/my editor";
@@ -394,6 +451,30 @@ TEST(UnwritableIni, SavesThatFailAreReported) {
     s.BSaveSet->click();
     EXPECT_EQ(desktop.messages.size(), 2u);
     EXPECT_TRUE(form->Options.CRText);  // applied all the same, as OK would
+}
+
+// A file the user may not write (faked: these tests may run as root).
+class ReadOnlyOps : public FileOps {
+  public:
+    int Access(const char*, int) override {
+        errno = EACCES;
+        return -1;
+    }
+};
+
+TEST_F(MainWindow, ReadOnlyIniIsNotReplaced) {
+    const std::string text = "[Position]\r\nWidth=500\r\n";
+    WriteIni(text);
+    ReadOnlyOps ops;
+    ScopedFileOps scope(ops);
+    TMainForm& f = Start();
+    desktop.messages.clear();
+    f.MSettingPos->trigger();
+    f.SettingForm()->BSaveSet->click();
+    const QString said = QStringLiteral("設定ファイルに保存できません：") + Path("korvalen.INI");
+    EXPECT_EQ(desktop.messages, (std::vector<QString>{said, said}));
+    form.reset();  // the paths written at exit
+    EXPECT_EQ(IniText(), text);
 }
 
 }  // namespace

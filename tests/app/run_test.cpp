@@ -12,6 +12,7 @@
 #include <QSignalSpy>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 #include <climits>
 #include <map>
 #include <set>
@@ -169,6 +170,35 @@ TEST_F(Run, DropSearchesAndShowsItsProgress) {
                     Utf8ToCp932("ここに検索語") + "\r\n";
     }
     EXPECT_EQ(ReadAll(out), expected + "\r\n");
+}
+
+TEST_F(Run, RestoredAfterEveryShortRunWhateverTheWindowManagersTiming) {
+    const QString a = Lines("a.txt", 1, "x");
+    const QString out = Path("out.txt");
+    TMainForm& f = Ready(QStringLiteral("x"), out);
+    f.Options.SearchIconize = true;
+    // The window manager reports the window minimised when it gets to it.
+    auto reportMinimized = [&] {
+        f.windowHandle()->setWindowStates(Qt::WindowMinimized);
+        QWindowStateChangeEvent report(Qt::WindowNoState);
+        QCoreApplication::sendEvent(f.windowHandle(), &report);
+    };
+    for (int i = 0; i < 30; ++i) {
+        if (i % 2 == 1) {  // started from the save dialog
+            f.EOutputFile->clear();
+            desktop.files = {out};
+        }
+        ASSERT_TRUE(Drop(f, {a}));
+        if (i % 3 == 1) {
+            During(reportMinimized);
+        }
+        EXPECT_EQ(Finish(), RunOutcome::Finished);
+        if (i % 3 == 2) {
+            reportMinimized();
+        }
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(f.isMinimized()) << i;
+    }
 }
 
 TEST_F(Run, RefusedRuns) {

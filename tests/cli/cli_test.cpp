@@ -1,6 +1,7 @@
 // korvalen-cli end to end: the built program on temporary files.
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,7 +26,10 @@ class Cli {
   public:
     TempDir dir;
 
-    pid_t Start(const std::vector<std::string>& args, const std::string& locale = "C.UTF-8") {
+    // Descriptors 0 to 2 are /dev/null and two files, or closed when `closed`
+    // names them.
+    pid_t Start(const std::vector<std::string>& args, const std::string& locale = "C.UTF-8",
+                const std::vector<int>& closed = {}) {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -33,6 +37,9 @@ class Cli {
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, 2, (dir / "stderr").c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        for (const int fd : closed) {
+            posix_spawn_file_actions_addclose(&actions, fd);
+        }
         std::vector<std::string> argStore = {KORVALEN_CLI_PATH};
         argStore.insert(argStore.end(), args.begin(), args.end());
         std::vector<char*> argv;
@@ -60,8 +67,9 @@ class Cli {
         return r;
     }
 
-    Result Run(const std::vector<std::string>& args, const std::string& locale = "C.UTF-8") {
-        return Wait(Start(args, locale));
+    Result Run(const std::vector<std::string>& args, const std::string& locale = "C.UTF-8",
+               const std::vector<int>& closed = {}) {
+        return Wait(Start(args, locale, closed));
     }
 
     std::string File(const std::string& name, std::string_view bytes) {
@@ -75,6 +83,8 @@ TEST(Cli, ExitStatusAndStatusText) {
     Cli cli;
     const std::string a = cli.File("a.txt", Sj("雨の日\r\n晴れの日\r\n"));
     const std::string out = cli.dir / "out.txt";
+    const std::string fifo = cli.dir / "fifo.INI";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     struct Case {
         std::vector<std::string> args;
         int code;
@@ -89,9 +99,30 @@ TEST(Cli, ExitStatusAndStatusText) {
         {{"-o", "/dev/full", "-w", "雨", a}, 2, "ファイルに出力できません\n"},
         {{"-o", out, "-w", "雨"}, 2, "korvalen-cli: no FILE"},
         {{"-o", out, "-w", "😀", a}, 2, "korvalen-cli: --word: has characters"},
-        {{"-o", out, "--set", "NoSuch=1", "-w", "a", a}, 2, "korvalen-cli: --set NoSuch=1"},
-        {{"-o", out, "--set", "TagJump", "-w", "a", a}, 2, "korvalen-cli: --set TagJump"},
-        {{"--bogus", a}, 2, "korvalen-cli: unrecognized option"},
+        {{"-o", out, "--set", "NoSuch=1", "-w", "a", a},
+         2,
+         "korvalen-cli: --set NoSuch=1: NoSuch is not an option key; the keys are TagJump, "},
+        {{"-o", out, "--set", "TagJump", "-w", "a", a}, 2, "korvalen-cli: --set TagJump: not "},
+        {{"--set", "FileOverWrite=no", "-o", out, "-w", "a", a},
+         2,
+         "korvalen-cli: --set FileOverWrite=no: FileOverWrite takes 1 or 0\n"},
+        {{"--set", "tagjump=false", a},
+         2,
+         "korvalen-cli: --set tagjump=false: TagJump takes 1 or 0\n"},
+        {{"--set", "CRText=2", a}, 2, "korvalen-cli: --set CRText=2: CRText takes 1 or 0\n"},
+        {{"--set", "OutputStrLength=wide", a},
+         2,
+         "korvalen-cli: --set OutputStrLength=wide: OutputStrLength takes a whole number\n"},
+        {{"--set", "Delete=256", a}, 2, "korvalen-cli: --set Delete=256: Delete takes a number "},
+        {{"--bogus", a}, 2, "korvalen-cli: unrecognized or ambiguous option: --bogus\n"},
+        {{"-o", out, "-xq", a}, 2, "korvalen-cli: unrecognized option: -x\n"},
+        {{"-xq", a}, 2, "korvalen-cli: unrecognized option: -x\n"},
+        {{a, "-qx"}, 2, "korvalen-cli: unrecognized option: -x\n"},
+        {{"-q", "-w"}, 2, "korvalen-cli: option needs an argument: -w\n"},
+        {{"--quiet=1", a}, 2, "korvalen-cli: option takes no argument: --quiet=1\n"},
+        {{"--ini", fifo, "-o", out, "-w", "a", a},
+         2,
+         "korvalen-cli: cannot read the INI file " + fifo + ": "},
         {{"-o", out, "-k", "x", a}, 2, "korvalen-cli: --key needs --relation"},
         {{"--ini", cli.dir / "none.ini", "-o", out, "-w", "a", a}, 2, "korvalen-cli: no INI"},
     };
@@ -196,6 +227,39 @@ TEST(Cli, IniThenSetsInOrder) {
                  "a", a});
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(ReadBytes(out), a + "(1) :(a)abcdefghijklmnop\r\n");
+}
+
+// Closed standard descriptors at start and a file-size limit change nothing
+// but what the limit must: the output failure is reported.
+TEST(Cli, HostileStart) {
+    Cli cli;
+    const std::string a = cli.File("a.txt", Sj("雨の日\r\n"));
+    const std::string out = cli.dir / "out.txt";
+    const std::string pipe = cli.dir / "pipe";  // a file error, with its message
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const std::vector<std::string> args = {"-q", "-o", out, "-w", "雨", a, pipe};
+    ASSERT_EQ(cli.Run(args).code, 0);
+    const std::string expected = ReadBytes(out);
+    for (const std::vector<int>& closed : {std::vector<int>{2}, std::vector<int>{0, 1, 2}}) {
+        EXPECT_EQ(cli.Run(args, "C.UTF-8", closed).code, 0);
+        EXPECT_EQ(ReadBytes(out), expected) << closed.size();
+    }
+
+    std::string many;
+    for (int i = 0; i < 1000; ++i) {
+        many += Sj("雨\r\n");
+    }
+    const std::string b = cli.File("b.txt", many);
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit low = old;
+    low.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &low), 0);
+    const pid_t pid = cli.Start({"-q", "-o", out, "-w", "雨", b});
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
+    const Result r = cli.Wait(pid);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "ファイルに出力できません\n");
 }
 
 TEST(Cli, CtrlCStopsTheRun) {

@@ -1,6 +1,7 @@
 // Text to and from the terminal in its encoding.
 #include <gtest/gtest.h>
 
+#include "cli/cli_host.hpp"
 #include "cli/terminal.hpp"
 #include "text/cp932.hpp"
 
@@ -35,6 +36,35 @@ TEST(Terminal, OtherCodesets) {
     EXPECT_EQ(euc.FromCp932(Sj("検索")), eucKensaku);
     EXPECT_EQ(euc.FromUtf8("検索"), eucKensaku);
     EXPECT_EQ(euc.ToCp932(eucKensaku), Sj("検索"));
+}
+
+// The bar is redrawn about ten times a second whatever the calls' pace: one
+// call per block of a slow disk, or many per millisecond.
+TEST(CliHost, BarRedrawnByTime) {
+    using namespace std::chrono_literals;
+    const Terminal t("UTF-8");
+    const iset options;
+    CliHost host(t, {}, options, false, true);
+    auto now = std::chrono::steady_clock::time_point() + 1h;
+    int draws = 0;
+    host.SetClock([&] { return now; });
+    host.SetWriter([&](const std::string& s) { draws += s.starts_with("\r[") ? 1 : 0; });
+    host.SetProgressMax(std::int64_t{1} << 40);
+    host.SetProgressVisible(true);
+    EXPECT_EQ(draws, 1);
+    for (std::int64_t block = 1; block <= 100; ++block) {  // 5 s, 256 KB every 50 ms
+        now += 50ms;
+        host.SetProgressPos(block << 18);
+        host.ProcessMessages();
+    }
+    EXPECT_EQ(draws, 51);
+    for (std::int64_t line = 0; line < 100'000; ++line) {  // 1 s, a line every 10 us
+        now += 10us;
+        host.SetProgressPos((std::int64_t{100} << 18) + line * 80);
+        host.ProcessMessages();
+    }
+    EXPECT_GE(draws, 51 + 9);
+    EXPECT_LE(draws, 51 + 10);
 }
 
 }  // namespace

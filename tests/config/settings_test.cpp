@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/file.hpp"
@@ -188,6 +189,14 @@ class FailingOps : public FileOps {
   public:
     int failWrite = 0;
     int failClose = 0;
+    int failAccess = 0;  // a file the user may not write (root may write any)
+    int Access(const char* path, int mode) override {
+        if (failAccess == 0) {
+            return FileOps::Access(path, mode);
+        }
+        errno = failAccess;
+        return -1;
+    }
     ssize_t Write(int fd, const void* buf, std::size_t n) override {
         if (failWrite == 0) {
             return FileOps::Write(fd, buf, n);
@@ -209,13 +218,16 @@ class FailingOps : public FileOps {
 TEST(Settings, FailedWriteLeavesOldFile) {
     TempDir dir;
     const std::string ini = dir.File("k.INI", kStart);
-    for (const auto& [write, close] : {std::pair{ENOSPC, 0}, std::pair{0, EIO}}) {
+    for (const auto& [write, close, access] :
+         {std::tuple{ENOSPC, 0, 0}, std::tuple{0, EIO, 0}, std::tuple{0, 0, EACCES}}) {
         FailingOps ops;
         ops.failWrite = write;
         ops.failClose = close;
+        ops.failAccess = access;
         ScopedFileOps scope(ops);
         EXPECT_FALSE(WritePosition(ini, 9, 9, 9, 9));
-        EXPECT_EQ(errno, write + close);
+        EXPECT_EQ(errno, write + close + access);
+        EXPECT_FALSE(WriteOptions(ini, iset{}));
         EXPECT_FALSE(WritePaths(ini, "x", "y"));
         EXPECT_EQ(TempDir::Read(ini), kStart);
         EXPECT_EQ(dir.Names(), std::vector<std::string>{"k.INI"});

@@ -4,9 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
+#include <filesystem>
+#include <regex>
+
 #include "fixture.hpp"
 #include "platform/file_info.hpp"
 #include "platform/memory.hpp"
+#include "platform/trash.hpp"
+#include "tests/support/scoped_env.hpp"
 
 namespace korvalen::test {
 namespace {
@@ -68,6 +74,58 @@ TEST(FileInfo, OpenThroughTheSeamFails) {
         EXPECT_EQ(e.Errno(), EACCES);
         EXPECT_EQ(e.Path(), file);
     }
+}
+
+TEST(Trash, HomeTrashFolder) {
+    struct Case {
+        const char* data;
+        const char* home;
+        std::string trash;
+    };
+    for (const Case& c : {Case{"/d", "/h", "/d/Trash"}, Case{"rel", "/h", "/h/.local/share/Trash"},
+                          Case{nullptr, "/h", "/h/.local/share/Trash"}, Case{nullptr, nullptr, ""},
+                          Case{"", "rel", ""}}) {
+        ScopedEnv data("XDG_DATA_HOME", c.data);
+        ScopedEnv home("HOME", c.home);
+        EXPECT_EQ(HomeTrashPath(), c.trash) << (c.data ? c.data : "unset");
+    }
+    ScopedEnv tz("TZ", "UTC");
+    ::tzset();
+    EXPECT_EQ(TrashInfo("/a b/%\x82\xa0~.txt", 86399),
+              "[Trash Info]\nPath=/a%20b/%25%82%A0~.txt\nDeletionDate=1970-01-01T23:59:59\n");
+}
+
+TEST(Trash, MovesIntoTheTrashItCreatesUnderFreeNames) {
+    namespace fs = std::filesystem;
+    TempDir dir;
+    // Folders of which none exists yet: all made, for the user alone.
+    ScopedEnv data("XDG_DATA_HOME", (dir / "data/share").c_str());
+    const std::string name = "a b\x82\xa0.txt";
+    for (int i = 0; i < 3; ++i) {
+        WriteBytes(dir / name, std::to_string(i));
+        ASSERT_TRUE(MoveToTrash(dir / name)) << i;
+        EXPECT_FALSE(fs::exists(dir / name));
+    }
+    const std::string trash = dir / "data/share/Trash";
+    for (const std::string& folder : {dir / "data", trash, trash + "/files", trash + "/info"}) {
+        EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all) << folder;
+    }
+    const std::vector<std::string> names = {name, "a b\x82\xa0.2.txt", "a b\x82\xa0.3.txt"};
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(TempDir::Read(trash + "/files/" + names[i]), std::to_string(i));
+        const std::string info = TempDir::Read(trash + "/info/" + names[i] + ".trashinfo");
+        EXPECT_TRUE(std::regex_match(info, std::regex("\\[Trash Info\\]\nPath=" + dir.Path() +
+                                                      "/a%20b%82%A0\\.txt\nDeletionDate=\\d{4}-"
+                                                      "\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n")))
+            << info;
+    }
+    // Nothing to move, or no trash to be made: false, and the file stays.
+    EXPECT_FALSE(MoveToTrash(dir / "missing"));
+    WriteBytes(dir / "blocker", "");
+    WriteBytes(dir / "kept", "k");
+    ScopedEnv blocked("XDG_DATA_HOME", (dir / "blocker/share").c_str());
+    EXPECT_FALSE(MoveToTrash(dir / "kept"));
+    EXPECT_EQ(TempDir::Read(dir / "kept"), "k");
 }
 
 }  // namespace

@@ -7,12 +7,13 @@
 #include <QFileSystemModel>
 #include <QGuiApplication>
 #include <QMessageBox>
-#include <QProcess>
 #include <QScreen>
 #include <QSortFilterProxyModel>
 #include <QUrl>
 
+#include "app/startup.hpp"
 #include "platform/memory.hpp"
+#include "platform/process.hpp"
 
 namespace korvalen {
 
@@ -49,6 +50,7 @@ void RealDesktop::Message(QWidget* parent, const QString& text) {
 bool RealDesktop::Question(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::Information, QStringLiteral("Korvalen"), text,
                     QMessageBox::Yes | QMessageBox::No, parent);
+    JapaneseYesNo(box);
     return box.exec() == QMessageBox::Yes;
 }
 
@@ -110,12 +112,18 @@ MemoryStatus RealDesktop::Memory() {
     return ReadMemoryStatus();
 }
 
-void RealDesktop::StartProgram(const QString& program, const QStringList& args) {
-    QProcess::startDetached(program, args);
+void RealDesktop::StartProgram(const std::string& program, const std::vector<std::string>& args) {
+    // Not QProcess: its arguments are QStrings, which lose a name that is
+    // not UTF-8.
+    korvalen::StartProgram(program, args);
 }
 
-void RealDesktop::OpenDocument(const QString& path) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+void RealDesktop::OpenDocument(const std::string& path) {
+    // The URL from the bytes, percent-encoded: QUrl::fromLocalFile takes a
+    // QString.
+    QDesktopServices::openUrl(QUrl::fromEncoded(
+        "file://" +
+        QByteArray(path.data(), static_cast<qsizetype>(path.size())).toPercentEncoding("/")));
 }
 
 QStringList NameFilters(const QString& barFilter) {

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QtGlobal>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/memory.hpp"
@@ -45,10 +46,10 @@ class Desktop {
     virtual MemoryStatus Memory() = 0;
 
     // Starts `program` with `args`, each one argument, without a shell. Does
-    // not wait, reports nothing.
-    virtual void StartProgram(const QString& program, const QStringList& args) = 0;
+    // not wait, reports nothing. Paths are the file system's bytes.
+    virtual void StartProgram(const std::string& program, const std::vector<std::string>& args) = 0;
     // Opens a document with the desktop's default application for it.
-    virtual void OpenDocument(const QString& path) = 0;
+    virtual void OpenDocument(const std::string& path) = 0;
 };
 
 class RealDesktop : public Desktop {
@@ -60,8 +61,8 @@ class RealDesktop : public Desktop {
     QRect PrimaryScreen() override;
     std::vector<QRect> Screens() override;
     MemoryStatus Memory() override;
-    void StartProgram(const QString& program, const QStringList& args) override;
-    void OpenDocument(const QString& path) override;
+    void StartProgram(const std::string& program, const std::vector<std::string>& args) override;
+    void OpenDocument(const std::string& path) override;
 };
 
 // Turns a filter of the form "description|pattern|description|pattern" into

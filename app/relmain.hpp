@@ -106,7 +106,7 @@ class TMainForm : public QMainWindow, public RunHost {
 
     // Handlers.
     void FormDestroy();  // once; also run by the destructor
-    void LoadRelKeys(const QString& path);
+    void LoadRelKeys(const std::string& path);
     void DCRelStrExit();
     void DCRelStrEnter();
     void DCRelStrKeyDown(int key);
@@ -128,11 +128,15 @@ class TMainForm : public QMainWindow, public RunHost {
     void MHelpAboutClick();
     void MSettingRunClick();
     void MSettingPosClick();
-    void RecycleFile(const QString& path);
+    void RecycleFile(const std::string& path);
     void OpenWithEditor(const std::string& path) override;
     // At `line` (0: the file's start) where the editor allows.
     void OpenWithEditor(const std::string& path, std::int64_t line);
 
+    // Files dropped, or handed over on the command line: a run over them
+    // starts once control returns to the event loop. False when refused, as
+    // a drop is while a run is under way.
+    bool DropFiles(std::vector<std::string> names);
     // A search run over `names` (file-system bytes), as a drop starts it.
     RunOutcome WMDropFiles(const std::vector<std::string>& names);
 

@@ -193,7 +193,7 @@ void TSettingForm::Fill() {
     CShowResults->setChecked(options_.ShowResults);
     EEditorLine->setText(PathText(options_.EditorLine));
     UDLength->SetPosition(options_.OutputStrLength);
-    EEditor->setText(PathText(options_.Editor));
+    SetPathBytes(EEditor, options_.Editor);
 }
 
 int TSettingForm::Execute() {
@@ -219,7 +219,7 @@ iset TSettingForm::Collected() {
         values.InputEncoding = 1;
     }
     values.OutputStrLength = UDLength->Position();
-    values.Editor = PathBytes(EEditor->text());
+    values.Editor = PathBytesOf(EEditor);
     values.EditorLine = PathBytes(EEditorLine->text());
     values.ShowResults = CShowResults->isChecked();
     return values;

@@ -9,8 +9,8 @@ std::optional<FileAttributes> GetFileAttributes(const std::string& path) {
     if (::stat(path.c_str(), &st) != 0) {
         return std::nullopt;
     }
-    return FileAttributes{S_ISDIR(st.st_mode), static_cast<std::int64_t>(st.st_size),
-                          FileId{st.st_dev, st.st_ino}};
+    return FileAttributes{S_ISDIR(st.st_mode), S_ISREG(st.st_mode),
+                          static_cast<std::int64_t>(st.st_size), FileId{st.st_dev, st.st_ino}};
 }
 
 bool FileExists(const std::string& path) {

@@ -11,6 +11,7 @@ namespace korvalen {
 
 struct FileAttributes {
     bool directory = false;
+    bool regular = false;
     std::int64_t size = 0;
     FileId id;
 };

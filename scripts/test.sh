@@ -21,6 +21,9 @@ cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVALEN_WERRO
 cmake --build build/release -j"$jobs"
 ctest --test-dir build/release -j"$jobs" --timeout 600 --no-tests=error
 
+step "Debian package from the Release build, checked unpacked"
+scripts/package_test.sh build/release
+
 step "Debug build with AddressSanitizer and UndefinedBehaviorSanitizer, and tests"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVALEN_WERROR=ON \
     -DKORVALEN_TESTS=ON -DKORVALEN_GUI=ON -DKORVALEN_SANITIZE=ON -DKORVALEN_FUZZ=OFF \

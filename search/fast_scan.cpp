@@ -70,6 +70,32 @@ bool HoldsChar(std::string_view text, std::string_view c) noexcept {
     return false;
 }
 
+// The UTF-8 texts that convert to `word` (whole characters that decode
+// cleanly): a character such as ～ converts from two code points (U+FF5E and
+// the U+301C that Linux input methods type). Past 16 texts, those of the
+// longest prefix that has no more: a line holding the word holds its prefix.
+std::vector<std::string> Utf8FormsOf(std::string_view word) {
+    std::vector<std::string> forms(1);
+    while (!word.empty()) {
+        const std::string_view ch = TakeChar(word);
+        const std::string other = Cp932JisFormOf(ch);
+        const std::size_t n = forms.size();
+        if (!other.empty()) {
+            if (2 * n > 16) {
+                break;
+            }
+            for (std::size_t i = 0; i < n; ++i) {
+                forms.push_back(forms[i] + other);
+            }
+        }
+        const std::string utf8 = Cp932ToUtf8(ch);
+        for (std::size_t i = 0; i < n; ++i) {
+            forms[i] += utf8;
+        }
+    }
+    return forms;
+}
+
 // Set bits of `bits` in [from, to). The baseline x86-64 has no popcount
 // instruction; without one the count is a library call.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__POPCNT__)
@@ -157,16 +183,29 @@ std::size_t FindBreakByte(const char* p, std::size_t from, std::size_t n) noexce
     return n;
 }
 
-void FastScanner::SetWords(std::vector<std::string> words) {
+bool FastScanner::SetWords(std::vector<std::string> words, const SetupPause& pause) {
+    try {
+        Compile(std::move(words), pause);
+        return true;
+    } catch (const SetupStopped&) {
+        Compile({}, {});  // half set up is no set-up
+        return false;
+    }
+}
+
+void FastScanner::Compile(std::vector<std::string> words, const SetupPause& pause) {
+    SetupPacer pacer(pause);
     words_ = std::move(words);
-    matcher_ = std::make_unique<Matcher>(words_, engine_);
+    matcher_ = std::make_unique<Matcher>(words_, engine_, pause);
     pair_bits_.assign(65536 / 64, 0);
     pair_words_.clear();
     space_words_.clear();
     // A word equal to one before it never hits first: it is left out, as the
     // matcher leaves it out (and so it is never tried on its own).
     std::unordered_set<std::string_view> seen;
+    seen.reserve(words_.size());
     for (std::size_t i = 0; i < words_.size(); ++i) {
+        pacer.Tick();
         const std::string& w = words_[i];
         const auto id = static_cast<std::uint32_t>(i);
         if (!seen.insert(w).second || w.find_first_of("\r\n") != std::string::npos) {
@@ -182,7 +221,21 @@ void FastScanner::SetWords(std::vector<std::string> words) {
             pair_words_.emplace_back(pair, id);
         }
     }
-    std::sort(pair_words_.begin(), pair_words_.end());
+    // By pair, then by word (they came by word): a counting sort, linear.
+    {
+        std::vector<std::uint32_t> at(65536 + 1, 0);
+        for (const auto& [pair, id] : pair_words_) {
+            ++at[pair + 1];
+        }
+        for (std::size_t k = 1; k < at.size(); ++k) {
+            at[k] += at[k - 1];
+        }
+        std::vector<std::pair<std::uint16_t, std::uint32_t>> sorted(pair_words_.size());
+        for (const auto& item : pair_words_) {
+            sorted[at[item.first]++] = item;
+        }
+        pair_words_.swap(sorted);
+    }
     pair_words_.erase(std::unique(pair_words_.begin(), pair_words_.end()), pair_words_.end());
     prev_words_known_ = false;
     SetJoinTables();
@@ -192,6 +245,7 @@ void FastScanner::SetWords(std::vector<std::string> words) {
     utf8_words_.clear();
     bool exact = true;
     for (const std::string& w : words_) {
+        pacer.Tick();
         if (!w.empty() && (!Cp932DecodesCleanly(w) || HoldsChar(w, kGetaMark))) {
             exact = false;
             break;
@@ -199,14 +253,15 @@ void FastScanner::SetWords(std::vector<std::string> words) {
         // A lead byte of Japanese text says little (E3 starts all the kana):
         // the word without it, when long enough, finds fewer lines that do
         // not hold the word, and still every line that does.
-        std::string u = Cp932ToUtf8(w);
-        if (u.size() >= 5 && static_cast<unsigned char>(u[0]) >= 0xC0) {
-            u.erase(0, 1);
+        for (std::string& u : Utf8FormsOf(w)) {
+            if (u.size() >= 5 && static_cast<unsigned char>(u[0]) >= 0xC0) {
+                u.erase(0, 1);
+            }
+            utf8_words_.push_back(std::move(u));
         }
-        utf8_words_.push_back(std::move(u));
     }
     if (exact) {
-        utf8_matcher_ = std::make_unique<Matcher>(utf8_words_, engine_);
+        utf8_matcher_ = std::make_unique<Matcher>(utf8_words_, engine_, pause);
     }
 }
 
@@ -242,7 +297,15 @@ void FastScanner::ScanBuffer(std::string_view data, Host& host) {
 template <class Scan>
 void FastScanner::ReadBlocks(ByteSource& source, Host& host, Scan scan) {
     const std::size_t chunk = block_;
-    std::string buf(2 * chunk, '\0');
+    // Kept from file to file: clearing it for each small file cost more
+    // than reading the file. (One a long line made huge goes.)
+    std::string& buf = read_buf_;
+    if (buf.size() > 4 * chunk) {
+        std::string().swap(buf);
+    }
+    if (buf.size() < 2 * chunk) {
+        buf.resize(2 * chunk);
+    }
     std::size_t have = 0;     // bytes in buf
     std::size_t checked = 0;  // buf[0, checked) holds no decided break
     bool eof = false;

@@ -52,8 +52,10 @@ class FastScanner {
     // Lines are taken in blocks of about this many bytes (tests use small ones).
     void SetBlockSize(std::size_t bytes) noexcept { block_ = bytes > 0 ? bytes : 1; }
 
-    // Compiles the words; lines from now on are tested against them.
-    void SetWords(std::vector<std::string> words);
+    // Compiles the words; lines from now on are tested against them. Time
+    // grows linearly with their total length. False when `pause` stopped
+    // the set-up: the scanner is then left without words.
+    bool SetWords(std::vector<std::string> words, const SetupPause& pause = {});
     const std::vector<std::string>& Words() const noexcept { return words_; }
 
     // A whole file held in memory.
@@ -81,6 +83,7 @@ class FastScanner {
     static constexpr std::size_t kBlock = 256 * 1024;
 
   private:
+    void Compile(std::vector<std::string> words, const SetupPause& pause);
     // Hands `scan` blocks of whole lines read from `source`; `scan` returns
     // the progress of the block (negative: read no further).
     template <class Scan>
@@ -152,13 +155,15 @@ class FastScanner {
     std::size_t joins_count_ = 0;
     std::size_t next_join_ = 0;
 
+    std::string read_buf_;  // see ReadBlocks
     std::vector<Matcher::Match> matches_;
     Matcher::Breaks breaks_;                 // of the block in hand
     std::vector<std::uint32_t> candidates_;  // scratch
     std::string tight_, spaced_;             // the joins
 
-    // The words in UTF-8, when every one decodes cleanly and none holds the
-    // mark that stands for what has no code page 932 form.
+    // Every UTF-8 form of the words (see Utf8FormsOf), when every word
+    // decodes cleanly and none holds the mark that stands for what has no
+    // code page 932 form.
     std::unique_ptr<Matcher> utf8_matcher_;
     std::vector<std::string> utf8_words_;
     std::vector<Matcher::Match> utf8_matches_;

@@ -1,5 +1,6 @@
 #include "search/fast_search.hpp"
 
+#include <memory>
 #include <new>
 #include <string_view>
 #include <vector>
@@ -22,17 +23,18 @@ constexpr std::size_t kHoldPiece = std::size_t{1} << 20;
 // of the scanners does, once per block instead of once per line.
 class FastFileScan : public FastScanner::Host {
   public:
-    FastFileScan(ScanContext& ctx, const std::string& name, bool trimPrevLine, bool hold)
+    // `scanner` is the run's, its words set up (WordCache::Fast).
+    FastFileScan(ScanContext& ctx, FastScanner& scanner, const std::string& name, bool trimPrevLine,
+                 bool hold)
         : ctx_(ctx),
           name_(name),
-          scanner_({ctx.options.JapaneseWord, ctx.options.CRText, trimPrevLine}),
+          scanner_(scanner),
           holdsFile_(hold),
           hold_(hold),
           hitsBefore_(ctx.state.HitCount),
           outputBefore_(ctx.out.Position()) {
-        generation_ = ctx_.host.WordsGeneration();
-        words_ = &ctx_.words.Current();
-        scanner_.SetWords(*words_);
+        scanner_.SetConfig({ctx.options.JapaneseWord, ctx.options.CRText, trimPrevLine});
+        scanner_.Reset();
     }
 
     FastScanner& Scanner() { return scanner_; }
@@ -45,14 +47,14 @@ class FastFileScan : public FastScanner::Host {
             }
             std::string& piece = held_.back();
             const std::size_t before = piece.size();
-            AppendHitLine(piece, name_, number, (*words_)[word], text, ctx_.options);
+            AppendHitLine(piece, name_, number, scanner_.Words()[word], text, ctx_.options);
             heldLengths_.push_back(piece.size() - before);
             heldBytes_ += piece.size() - before;
             if (heldBytes_ > kHoldLimit) {
                 Release();
             }
         } else {
-            WriteHitLine(ctx_.out, ctx_.options, name_, number, (*words_)[word], text);
+            WriteHitLine(ctx_.out, ctx_.options, name_, number, scanner_.Words()[word], text);
         }
         ++ctx_.state.HitCount;
         fileHasHits_ = true;
@@ -69,14 +71,9 @@ class FastFileScan : public FastScanner::Host {
         ctx_.state.Progress += progress;
         progressOfFile_ += progress;
         ctx_.host.SetProgressPos(ctx_.state.Progress);
-        // Words change only while messages are processed.
-        const std::uint64_t generation = ctx_.host.WordsGeneration();
-        if (generation != generation_) {
-            generation_ = generation;
-            words_ = &ctx_.words.Current();
-            scanner_.SetWords(*words_);
-        }
-        return ctx_.state.Searching;
+        // Words change only while messages are processed; the scanner is
+        // the same one after they were set up again.
+        return ctx_.words.Fast(ctx_.state) != nullptr && ctx_.state.Searching;
     }
 
     // The file is read as UTF-8 before that is known; what its scan writes
@@ -149,7 +146,7 @@ class FastFileScan : public FastScanner::Host {
   private:
     ScanContext& ctx_;
     const std::string& name_;
-    FastScanner scanner_;
+    FastScanner& scanner_;
     const bool holdsFile_;  // the in-memory twin holds a file's hits to its end
     bool hold_;
     bool provisional_ = false;
@@ -159,8 +156,6 @@ class FastFileScan : public FastScanner::Host {
     std::vector<std::string> held_;
     std::vector<std::size_t> heldLengths_;
     std::size_t heldBytes_ = 0;
-    std::uint64_t generation_ = 0;
-    const std::vector<std::string>* words_ = nullptr;
     bool fileHasHits_ = false;
     bool newHits_ = false;
 };
@@ -208,8 +203,35 @@ void ScanFile(ScanContext& ctx, const std::string& name, FastFileScan& scan) {
 
 }  // namespace
 
+WordCache::WordCache(RunHost& host) : host_(host) {}
+WordCache::~WordCache() = default;
+
+FastScanner* WordCache::Fast(const RunState& state) {
+    if (!fast_) {
+        fast_ = std::make_unique<FastScanner>(FastScanner::Config{});
+    }
+    const std::uint64_t generation = host_.WordsGeneration();
+    if (!fastReady_ || generation != fastGeneration_) {
+        fastReady_ = false;
+        const std::vector<std::string>& words = Current();
+        fastGeneration_ = generation_;
+        if (!fast_->SetWords(words, [&] {
+                host_.ProcessMessages();
+                return state.Searching;
+            })) {
+            return nullptr;
+        }
+        fastReady_ = true;
+    }
+    return fast_.get();
+}
+
 void FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast) {
-    FastFileScan scan(ctx, name, /*trimPrevLine=*/true, /*hold=*/false);
+    FastScanner* scanner = ctx.words.Fast(ctx.state);
+    if (scanner == nullptr) {
+        return;  // stopped before the file's first line
+    }
+    FastFileScan scan(ctx, *scanner, name, /*trimPrevLine=*/true, /*hold=*/false);
     try {
         ScanFile(ctx, name, scan);
     } catch (const FileError&) {
@@ -233,7 +255,11 @@ void FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast) {
 // the file has been read to its end (up to kHoldLimit bytes of them; a file
 // with more writes them out from there on).
 bool FastSearchInMemory(ScanContext& ctx, const std::string& name, bool isLast) {
-    FastFileScan scan(ctx, name, /*trimPrevLine=*/false, /*hold=*/true);
+    FastScanner* scanner = ctx.words.Fast(ctx.state);
+    if (scanner == nullptr) {
+        return true;  // stopped before the file's first line
+    }
+    FastFileScan scan(ctx, *scanner, name, /*trimPrevLine=*/false, /*hold=*/true);
     try {
         ScanFile(ctx, name, scan);
     } catch (const FileError&) {

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <unordered_map>
+#include <unordered_set>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -29,15 +31,22 @@ std::uint32_t QuadAt(const char* p) {
     return q;
 }
 
+// Bytes 4 to 7 of `p` (of `n` bytes, four or more) read as QuadAt reads,
+// zeros past its end.
+std::uint32_t NextAt(const char* p, std::size_t n) {
+    if (n >= 8) {
+        return QuadAt(p + 4);
+    }
+    std::uint32_t q = 0;
+    for (std::size_t k = 4; k < n; ++k) {
+        q |= std::uint32_t{static_cast<unsigned char>(p[k])} << (8 * (k - 4));
+    }
+    return q;
+}
+
 std::uint32_t PairAt(const char* p) {
     return static_cast<unsigned char>(p[0]) |
            static_cast<unsigned>(static_cast<unsigned char>(p[1])) << 8;
-}
-
-constexpr std::uint32_t kQuadMul = 0x9E3779B1u;
-
-std::uint32_t QuadHash(std::uint32_t q) {
-    return (q * kQuadMul) >> 16;
 }
 
 // Words are short: a call to memcmp costs more than the comparison.
@@ -56,6 +65,38 @@ bool SameBytes(const char* a, const char* b, std::size_t n) {
         }
     }
     return true;
+}
+
+// The first eight bytes of a word (its bytes, zeros after a shorter one).
+std::uint64_t HeadBytes(const char* p, std::size_t n) {
+    std::uint64_t x = 0;
+    if (n >= 8) {
+        std::memcpy(&x, p, 8);
+        return x;
+    }
+    for (std::size_t k = 0; k < n; ++k) {
+        x |= std::uint64_t{static_cast<unsigned char>(p[k])} << (8 * k);
+    }
+    return x;
+}
+
+// Of a word's bytes, for the look-up of whole words.
+std::uint64_t HashBytes(const char* p, std::size_t n) {
+    auto mix = [](std::uint64_t x) {
+        x *= 0xFF51AFD7ED558CCDull;
+        return x ^ (x >> 32);
+    };
+    std::uint64_t h = 0x9E3779B97F4A7C15ull * (n + 1);
+    for (; n >= 8; p += 8, n -= 8) {
+        std::uint64_t x;
+        std::memcpy(&x, p, 8);
+        h = mix(h ^ x);
+    }
+    std::uint64_t x = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        x |= std::uint64_t{static_cast<unsigned char>(p[k])} << (8 * k);
+    }
+    return mix(h ^ x);
 }
 
 bool TestBit(const std::vector<std::uint64_t>& bits, std::uint32_t i) {
@@ -114,49 +155,70 @@ void Matcher::KeyTable::Build(std::vector<Item> keyed) {
     }
 }
 
-Matcher::Matcher(const std::vector<std::string>& words, Engine engine)
+Matcher::Matcher(const std::vector<std::string>& words, Engine engine, const SetupPause& pause)
     : words_(words), lengths_(words.size()) {
+    SetupPacer pacer(pause);
+    std::unordered_set<std::string_view> seen;
+    seen.reserve(words_.size());
     for (std::size_t i = 0; i < words_.size(); ++i) {
+        pacer.Tick();
         lengths_[i] = words_[i].size();
-        if (!CanOccur(words_[i])) {
-            continue;
-        }
-        const bool seen = std::any_of(ids_.begin(), ids_.end(),
-                                      [&](std::uint32_t id) { return words_[id] == words_[i]; });
-        if (!seen) {
+        if (CanOccur(words_[i]) && seen.insert(words_[i]).second) {
             ids_.push_back(static_cast<std::uint32_t>(i));
         }
     }
     single_.resize(256);
     pair_bits_.assign(65536 / 64, 0);
-    quad_bits_.assign(65536 / 64, 0);
+    // A bit set of the heads' hashes with a bit or more in sixteen set lets
+    // few positions through; beyond 2^24 bits (2 MB) it would no longer stay
+    // in the cache.
+    const std::size_t long_words = static_cast<std::size_t>(std::count_if(
+        ids_.begin(), ids_.end(), [&](std::uint32_t id) { return words_[id].size() >= 4; }));
+    unsigned quad_bits = 16;
+    while (quad_bits < 24 && (std::size_t{1} << quad_bits) < 16 * long_words) {
+        ++quad_bits;
+    }
+    quad_shift_ = 32 - quad_bits;
+    quad_bits_.assign((std::size_t{1} << quad_bits) / 64, 0);
     std::vector<KeyTable::Item> pairs, quads;
-    std::vector<std::string> heads;  // distinct first four bytes (or fewer), for the nibbles
+    // Distinct first four bytes (or fewer), for the nibbles; only their count
+    // matters once there are too many for them.
+    const bool nibbles = engine == Engine::Nibbles || engine == Engine::NibblesNarrow;
+    std::unordered_set<std::string_view> head_set;
+    auto add_head = [&](std::string_view head) {
+        if (nibbles || head_set.size() <= kMaxNibbleHeads) {
+            head_set.insert(head);
+        }
+    };
     for (const std::uint32_t id : ids_) {
+        pacer.Tick();
         const std::string& w = words_[id];
         if (w.size() == 1) {
             single_[static_cast<unsigned char>(w[0])].push_back(id);
             any_single_ = true;
-            heads.push_back(w);
+            add_head(w);
             continue;
         }
-        heads.push_back(w.substr(0, kNibbleBytes));
+        add_head(std::string_view(w).substr(0, kNibbleBytes));
         if (w.size() < 4) {
             SetBit(pair_bits_, PairAt(w.data()));
-            pairs.push_back({PairAt(w.data()), id, w.size(), w.data()});
+            pairs.push_back(
+                {PairAt(w.data()), id, static_cast<std::uint32_t>(w.size()), 0, w.data()});
         } else {
             SetBit(quad_bits_, QuadHash(QuadAt(w.data())));
-            quads.push_back({QuadAt(w.data()), id, w.size(), w.data()});
+            quads.push_back({QuadAt(w.data()), id, static_cast<std::uint32_t>(w.size()),
+                             NextAt(w.data(), w.size()), w.data()});
         }
     }
     pairs_.Build(std::move(pairs));
+    BuildCrowds(quads, pacer);
     quads_.Build(std::move(quads));
+    std::vector<std::string_view> heads(head_set.begin(), head_set.end());
     std::sort(heads.begin(), heads.end());
-    heads.erase(std::unique(heads.begin(), heads.end()), heads.end());
 
     if (ids_.empty() || engine == Engine::Scalar || !HaveAvx2()) {
         used_ = Engine::Scalar;
-    } else if (engine == Engine::Nibbles || engine == Engine::NibblesNarrow) {
+    } else if (nibbles) {
         used_ = Engine::Nibbles;
     } else if (engine == Engine::Hashed) {
         used_ = any_single_ ? Engine::Scalar : Engine::Hashed;  // it sees no word of one byte
@@ -194,6 +256,96 @@ Matcher::Matcher(const std::vector<std::string>& words, Engine engine)
     }
 }
 
+void Matcher::BuildCrowds(std::vector<KeyTable::Item>& quads, SetupPacer& pacer) {
+    std::unordered_map<std::uint32_t, std::uint32_t> per_head;
+    for (const KeyTable::Item& item : quads) {
+        pacer.Tick();
+        ++per_head[item.key];
+    }
+    std::unordered_map<std::uint32_t, Crowd> crowds;
+    std::vector<Exact> exact;
+    std::erase_if(quads, [&](const KeyTable::Item& item) {
+        if (per_head[item.key] <= kCrowdFrom) {
+            return false;
+        }
+        Crowd& c = crowds[item.key];
+        c.key = item.key;
+        if (item.length > kCrowdMax) {
+            c.others = 1;
+            return false;
+        }
+        c.lengths |= std::uint64_t{1} << (item.length - 4);
+        exact.push_back({HeadBytes(item.bytes, item.length), item.word, item.length});
+        return true;
+    });
+    if (exact.empty()) {
+        return;
+    }
+    // At least twice as many slots as entries: short probe sequences.
+    auto slots_for = [](std::size_t count, unsigned& bits) {
+        bits = 4;
+        while ((std::size_t{1} << bits) < 2 * count) {
+            ++bits;
+        }
+        return std::size_t{1} << bits;
+    };
+    unsigned bits = 0;
+    crowds_.assign(slots_for(crowds.size(), bits), {});
+    crowd_shift_ = 32 - bits;
+    for (const auto& [key, crowd] : crowds) {
+        std::size_t s = (key * kQuadMul) >> crowd_shift_;
+        while (crowds_[s].lengths != 0) {
+            s = (s + 1) & (crowds_.size() - 1);
+        }
+        crowds_[s] = crowd;
+    }
+    exact_.assign(slots_for(exact.size(), bits), {});
+    exact_shift_ = 64 - bits;
+    for (const Exact& e : exact) {
+        pacer.Tick();
+        std::size_t s = HashBytes(words_[e.word].data(), e.length) >> exact_shift_;
+        while (exact_[s].length != 0) {
+            s = (s + 1) & (exact_.size() - 1);
+        }
+        exact_[s] = e;
+    }
+}
+
+const Matcher::Crowd* Matcher::CrowdOf(std::uint32_t quad) const noexcept {
+    std::size_t s = (quad * kQuadMul) >> crowd_shift_;
+    for (;;) {
+        const Crowd& c = crowds_[s];
+        if (c.lengths == 0) {
+            return nullptr;
+        }
+        if (c.key == quad) {
+            return &c;
+        }
+        s = (s + 1) & (crowds_.size() - 1);
+    }
+}
+
+void Matcher::AtCrowd(const char* p, std::size_t pos, std::uint64_t lengths, std::size_t left,
+                      std::vector<Match>& out) const {
+    for (; lengths != 0; lengths &= lengths - 1) {
+        const std::size_t len = 4 + static_cast<std::size_t>(std::countr_zero(lengths));
+        if (len > left) {
+            return;
+        }
+        const std::uint64_t hash = HashBytes(p + pos, len);
+        const std::uint64_t head = HeadBytes(p + pos, len);
+        for (std::size_t s = hash >> exact_shift_; exact_[s].length != 0;
+             s = (s + 1) & (exact_.size() - 1)) {
+            const Exact& e = exact_[s];
+            if (e.head == head && e.length == len &&
+                (len <= 8 || SameBytes(p + pos + 8, words_[e.word].data() + 8, len - 8))) {
+                out.push_back({pos + len, e.word});
+                break;  // the words are distinct
+            }
+        }
+    }
+}
+
 void Matcher::At(const char* p, std::size_t pos, std::size_t n, std::vector<Match>& out) const {
     if (any_single_) {
         for (const std::uint32_t id : single_[static_cast<unsigned char>(p[pos])]) {
@@ -224,11 +376,22 @@ void Matcher::At(const char* p, std::size_t pos, std::size_t n, std::vector<Matc
     if (!TestBit(quad_bits_, QuadHash(quad))) {
         return;
     }
+    if (!crowds_.empty()) {
+        if (const Crowd* crowd = CrowdOf(quad)) {
+            AtCrowd(p, pos, crowd->lengths, left, out);
+            if (crowd->others == 0) {
+                return;
+            }
+        }
+    }
+    const std::uint32_t next = NextAt(p + pos, left);
     const std::uint32_t s = quads_.Slot(quad);
     for (std::uint32_t k = quads_.begin[s]; k < quads_.begin[s + 1]; ++k) {
         const KeyTable::Item& item = quads_.items[k];
         const std::size_t len = item.length;
-        if (item.key == quad && len <= left && SameBytes(p + pos + 4, item.bytes + 4, len - 4)) {
+        const std::uint32_t mask = len >= 8 ? ~0u : (1u << (8 * (len - 4))) - 1;
+        if (item.key == quad && len <= left && (next & mask) == item.next &&
+            (len <= 8 || SameBytes(p + pos + 8, item.bytes + 8, len - 8))) {
             out.push_back({pos + len, item.word});
         }
     }
@@ -557,6 +720,7 @@ __attribute__((target("avx2,popcnt"))) std::size_t Matcher::FindHashed(const cha
     const bool pairs = !pairs_.items.empty();
     const bool quads = !quads_.items.empty();
     const __m256i mul = _mm256_set1_epi32(static_cast<int>(kQuadMul));
+    const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(quad_shift_));
     const __m256i low16 = _mm256_set1_epi32(0xFFFF);
     char* any = breaks != nullptr ? reinterpret_cast<char*>(breaks->any.data()) : nullptr;
     char* ends = breaks != nullptr ? reinterpret_cast<char*>(breaks->ends.data()) : nullptr;
@@ -579,7 +743,7 @@ __attribute__((target("avx2,popcnt"))) std::size_t Matcher::FindHashed(const cha
                 const __m256i q = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + o));
                 __m256i hit = _mm256_setzero_si256();
                 if (quads) {
-                    const __m256i h = _mm256_srli_epi32(_mm256_mullo_epi32(q, mul), 16);
+                    const __m256i h = _mm256_srl_epi32(_mm256_mullo_epi32(q, mul), shift);
                     hit = GatherBits(quad_bits_.data(), h);
                 }
                 if (pairs) {

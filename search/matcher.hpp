@@ -5,12 +5,35 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 namespace korvalen {
+
+// Setting up a long word list takes a while: now and then the set-up calls a
+// pause, in which the host processes its messages (Stop arrives there); a
+// pause that returns false ends the set-up with SetupStopped.
+using SetupPause = std::function<bool()>;
+struct SetupStopped {};
+
+// Counts the words set up and calls the pause every so many of them.
+class SetupPacer {
+  public:
+    explicit SetupPacer(const SetupPause& pause) noexcept : pause_(pause) {}
+    void Tick() {
+        if (++count_ % kEvery == 0 && pause_ && !pause_()) {
+            throw SetupStopped{};
+        }
+    }
+
+  private:
+    static constexpr std::size_t kEvery = 256;
+    const SetupPause& pause_;
+    std::size_t count_ = 0;
+};
 
 class Matcher {
   public:
@@ -31,8 +54,10 @@ class Matcher {
     // Words that can never occur in a line (empty ones, ones holding CR or LF)
     // are left out. Of equal words only the first is reported: it always wins.
     // An engine that the processor or the words do not allow falls back to
-    // Scalar.
-    explicit Matcher(const std::vector<std::string>& words, Engine engine = Engine::Best);
+    // Scalar. Time and memory grow linearly with the words' total length;
+    // `pause` may end the set-up (SetupStopped).
+    explicit Matcher(const std::vector<std::string>& words, Engine engine = Engine::Best,
+                     const SetupPause& pause = {});
     // The tables point into the words it holds.
     Matcher(const Matcher&) = delete;
     Matcher& operator=(const Matcher&) = delete;
@@ -71,8 +96,9 @@ class Matcher {
         struct Item {
             std::uint32_t key;
             std::uint32_t word;
-            std::size_t length;
-            const char* bytes;  // the word's, in words_
+            std::uint32_t length;
+            std::uint32_t next;  // quads: bytes 4 to 7 as the key is read, zeros past the word
+            const char* bytes;   // the word's, in words_
         };
         unsigned shift = 32;               // slot = hash >> shift
         std::vector<std::uint32_t> begin;  // slots + 1
@@ -115,8 +141,34 @@ class Matcher {
     std::vector<std::uint64_t> pair_bits_;  // 65536 bits
     KeyTable pairs_;
     // Words of four bytes or more by their first four, behind a hashed bit set.
-    std::vector<std::uint64_t> quad_bits_;  // 65536 bits
+    static constexpr std::uint32_t kQuadMul = 0x9E3779B1u;
+    std::uint32_t QuadHash(std::uint32_t q) const noexcept { return (q * kQuadMul) >> quad_shift_; }
+    std::vector<std::uint64_t> quad_bits_;  // 2^(32 - quad_shift_) bits: 65536 or more
+    unsigned quad_shift_ = 16;
     KeyTable quads_;
+    // A head that many words share (a large family has heads with hundreds)
+    // is not followed by a walk over all of them: its words of up to
+    // kCrowdMax bytes are looked up by their whole bytes, once per length.
+    static constexpr std::size_t kCrowdFrom = 4;  // more words than this share the head
+    static constexpr std::size_t kCrowdMax = 67;
+    struct Crowd {
+        std::uint32_t key;
+        std::uint32_t others;   // words of the head left in quads_ (longer ones)
+        std::uint64_t lengths;  // bit L - 4: a word of L bytes; 0 marks an empty slot
+    };
+    struct Exact {
+        std::uint64_t head;  // the word's first eight bytes (fewer: zeros after them)
+        std::uint32_t word;
+        std::uint32_t length;  // 0 marks an empty slot
+    };
+    std::vector<Crowd> crowds_;  // open addressing, a power of two slots
+    std::vector<Exact> exact_;   // the same
+    unsigned crowd_shift_ = 32;
+    unsigned exact_shift_ = 64;
+    void BuildCrowds(std::vector<KeyTable::Item>& quads, SetupPacer& pacer);
+    const Crowd* CrowdOf(std::uint32_t quad) const noexcept;
+    void AtCrowd(const char* p, std::size_t pos, std::uint64_t lengths, std::size_t left,
+                 std::vector<Match>& out) const;
     // Nibbles: for each of the first four bytes of a word, bucket masks by
     // low and by high nibble.
     static constexpr std::size_t kNibbleBytes = 4;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,17 +18,29 @@
 
 namespace korvalen {
 
+class FastScanner;
+
 // The host's search words, fetched again only when their generation changes.
 class WordCache {
   public:
-    explicit WordCache(RunHost& host) : host_(host) {}
+    explicit WordCache(RunHost& host);
+    ~WordCache();
     const std::vector<std::string>& Current();
+
+    // The one fast scanner of a run, its words those of the host now. They
+    // are compiled before its first file and again only when they change;
+    // meanwhile the host processes its messages. Null when the run was
+    // stopped then. (In fast_search.cpp.)
+    FastScanner* Fast(const RunState& state);
 
   private:
     RunHost& host_;
     std::uint64_t generation_ = 0;
     bool fetched_ = false;
     std::vector<std::string> words_;
+    std::unique_ptr<FastScanner> fast_;
+    std::uint64_t fastGeneration_ = 0;  // of the words compiled into fast_
+    bool fastReady_ = false;
 };
 
 // Everything a scanner uses besides its own file.

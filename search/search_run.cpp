@@ -1,5 +1,6 @@
 #include "search/search_run.hpp"
 
+#include <chrono>
 #include <exception>
 #include <new>
 #include <optional>
@@ -16,9 +17,46 @@ namespace {
 // A file is loaded whole only when it fits with this much memory to spare.
 constexpr std::int64_t kMemoryReserve = 262144;
 
-std::int64_t SizeOrZero(const std::string& name) {
-    return FileSizeOf(name).value_or(0);
+// One stat of each name before the run gives the progress total and what the
+// skip rule needs: per file, the name is then only opened and read.
+struct NameInfo {
+    std::optional<FileAttributes> attrs;
+    std::int64_t size = 0;  // for the progress: what cannot be read counts nothing
+};
+
+NameInfo LookAt(const std::string& name) {
+    NameInfo info{GetFileAttributes(name)};
+    if (info.attrs && info.attrs->regular) {
+        info.size = info.attrs->size;
+    }
+    return info;
 }
+
+// The free memory for the choice of scanner. Reading /proc/meminfo costs more
+// than searching a small file, so a reading is used again for files that are
+// small against it (a file under an eighth of it would fit unless memory
+// fell by seven eighths) while it is fresh.
+class MemoryGauge {
+  public:
+    explicit MemoryGauge(RunHost& host) : host_(host) {}
+
+    bool Fits(std::int64_t size) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!read_ || now - readAt_ > kFresh || size >= available_ / 8) {
+            available_ = host_.AvailablePhysicalMemory();
+            readAt_ = now;
+            read_ = true;
+        }
+        return available_ - kMemoryReserve > size;
+    }
+
+  private:
+    static constexpr std::chrono::milliseconds kFresh{250};
+    RunHost& host_;
+    bool read_ = false;
+    std::int64_t available_ = 0;
+    std::chrono::steady_clock::time_point readAt_{};
+};
 
 // One run's work between opening and closing the output file.
 class RunLoop {
@@ -29,9 +67,11 @@ class RunLoop {
           options_(options),
           forceByLine_(forceByLine),
           literal_(literal),
+          memory_(host),
           words_(host) {}
 
-    void Files(const std::vector<std::string>& names, const std::string& outputPath, OutFile& out) {
+    void Files(const std::vector<std::string>& names, const std::vector<NameInfo>& infos,
+               const std::string& outputPath, OutFile& out) {
         const FileId outId = out.Id();
         ScanContext ctx{host_, state_, out, options_, words_};
         const std::size_t n = names.size();
@@ -46,11 +86,14 @@ class RunLoop {
             const std::string& name = names[i];
             // The output file is never searched, under whatever name it is reached:
             // it would feed on its own hit lines.
-            const std::optional<FileAttributes> attrs = GetFileAttributes(name);
+            std::optional<FileAttributes> attrs = infos[i].attrs;
+            if (!attrs) {
+                attrs = GetFileAttributes(name);  // it may be there by now (the output file)
+            }
             if (name != outputPath && attrs && !attrs->directory && attrs->id != outId) {
                 SearchOneFile(ctx, name, attrs->size, i == n - 1);
             }
-            bytesDone += SizeOrZero(name);
+            bytesDone += infos[i].size;
             state_.Progress = bytesDone;
             host_.SetProgressPos(bytesDone);
         }
@@ -59,9 +102,8 @@ class RunLoop {
   private:
     void SearchOneFile(ScanContext& ctx, const std::string& name, std::int64_t size, bool isLast) {
         try {
-            const std::int64_t available = host_.AvailablePhysicalMemory();
             bool done = false;
-            if (!forceByLine_ && available - kMemoryReserve > size) {
+            if (!forceByLine_ && memory_.Fits(size)) {
                 host_.SetCaption("Korvalen+");
                 done = literal_ ? SearchInMemory(ctx, name, isLast)
                                 : FastSearchInMemory(ctx, name, isLast);
@@ -86,6 +128,7 @@ class RunLoop {
     const iset& options_;
     const bool forceByLine_;
     const bool literal_;
+    MemoryGauge memory_;
     WordCache words_;
 };
 
@@ -117,9 +160,12 @@ RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& o
             host_.Minimize();
         }
         host_.SetProgressMax(0);
+        std::vector<NameInfo> infos;
+        infos.reserve(names.size());
         std::int64_t total = 0;
         for (const std::string& name : names) {
-            total += SizeOrZero(name);
+            infos.push_back(LookAt(name));
+            total += infos.back().size;
         }
         host_.SetProgressMax(total);
         state_.Progress = 0;
@@ -132,7 +178,7 @@ RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& o
             out.WriteLine("----------");
         }
         RunLoop loop(host_, state_, options, forceByLine, literal_);
-        loop.Files(names, outputPath, out);
+        loop.Files(names, infos, outputPath, out);
         out.Close();
         if (state_.Searching) {
             host_.SetStatusText("検索を終了しました");

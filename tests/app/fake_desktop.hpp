@@ -53,13 +53,19 @@ class FakeDesktop : public Desktop {
         return all;
     }
     MemoryStatus Memory() override { return memory; }
-    void StartProgram(const QString& program, const QStringList& args) override {
-        started.emplace_back(program, args);
+    void StartProgram(const std::string& program, const std::vector<std::string>& args) override {
+        QStringList list;
+        for (const std::string& arg : args) {
+            list << QFile::decodeName(arg.c_str());
+        }
+        started.emplace_back(QFile::decodeName(program.c_str()), list);
         if (reallyStart) {
             RealDesktop().StartProgram(program, args);
         }
     }
-    void OpenDocument(const QString& path) override { opened.push_back(path); }
+    void OpenDocument(const std::string& path) override {
+        opened.push_back(QFile::decodeName(path.c_str()));
+    }
 
     std::vector<QString> messages;
     std::function<void(const QString&)> onMessage;

@@ -184,6 +184,25 @@ TEST(FastRun, WordsChangeBetweenBlocks) {
               std::string::npos);
 }
 
+// Setting up a long word list lets Stop through: the run ends before the
+// file's first line.
+TEST(FastRun, StopWhileTheWordsAreSetUp) {
+    TempDir dir;
+    const std::string name = dir / "f.txt";
+    WriteBytes(name, "w7\r\n");
+    RecordingHost host;
+    for (int i = 0; i < 3000; ++i) {
+        host.words.push_back("w" + std::to_string(i));
+    }
+    host.onProcess = [](RecordingHost& h) { h.run->Stop(); };
+    iset o;
+    o.SearchIconize = false;
+    const Outcome got = RunOnce(host, {name}, dir / "out.txt", o, false);
+    EXPECT_EQ(got.outcome, RunOutcome::Stopped);
+    EXPECT_EQ(got.hits, 0);
+    EXPECT_EQ(got.output, "");
+}
+
 // Breaks found by the one line rule (the matcher marks them; see below).
 TEST(FastParts, BreakBytesFound) {
     std::mt19937 rng(7);
@@ -226,14 +245,29 @@ TEST(FastParts, MatcherFindsEveryOccurrence) {
             words.push_back(random(round % 3 == 0 ? 6 : 2 + rng() % 5, 7));
         }
         // Now and then longer than the stretch the vector loops hold.
-        const std::string text = random(round % 50 == 0 ? 20000 : 300, 9);
+        std::string text = random(round % 50 == 0 ? 20000 : 300, 9);
+        if (round % 6 == 5) {
+            // Many words under one head (looked up whole, by length), one
+            // longer than that look-up takes; now and then thousands of them.
+            const std::string head =
+                "ab\x81"
+                "a";
+            for (unsigned n = round % 600 == 5 ? 5000 : 5 + rng() % 30; n > 0; --n) {
+                words.push_back(head + random(round % 12 == 5 ? 3 : 9, 3));
+            }
+            words.push_back(head + std::string(70, 'b'));
+            text = random(300, 3) + words.back() + random(300, 3);
+        }
+        std::vector<bool> first(words.size());
+        for (std::size_t j = 0; j < words.size(); ++j) {
+            first[j] = std::find(words.begin(), words.begin() + static_cast<std::ptrdiff_t>(j),
+                                 words[j]) == words.begin() + static_cast<std::ptrdiff_t>(j);
+        }
         std::vector<Matcher::Match> want;
         for (std::size_t end = 1; end <= text.size(); ++end) {
             for (std::uint32_t j = 0; j < words.size(); ++j) {
                 const std::string& w = words[j];
-                const bool first =
-                    std::find(words.begin(), words.begin() + j, w) == words.begin() + j;
-                if (first && !w.empty() && w.size() <= end &&
+                if (first[j] && !w.empty() && w.size() <= end &&
                     text.compare(end - w.size(), w.size(), w) == 0) {
                     want.push_back({end, j});
                 }

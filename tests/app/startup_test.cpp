@@ -1,0 +1,110 @@
+// The start-up: Qt's texts in Japanese, and file names on the command line
+// searched as a drop, by this window or by the one already running.
+#include <QLocale>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+#include <QTranslator>
+
+#include "app/startup.hpp"
+#include "tests/app/fake_desktop.hpp"
+
+namespace korvalen::test {
+namespace {
+
+TEST(QtTranslation, JapaneseUnlessQtSpeaksTheLocale) {
+    const struct {
+        const char* locale;
+        const char* language;
+    } rows[] = {{"ja_JP", "ja"}, {"en_US", "ja"}, {"C", "ja"}, {"de_DE", "de"}};
+    for (const auto& row : rows) {
+        QTranslator translator;
+        ASSERT_TRUE(LoadQtTranslation(translator, QLocale(QString::fromLatin1(row.locale))))
+            << row.locale;
+        EXPECT_EQ(translator.language().left(2), QString::fromLatin1(row.language)) << row.locale;
+    }
+}
+
+TEST(QtTranslation, QuestionBoxInJapanese) {
+    QTranslator translator;
+    ASSERT_TRUE(LoadQtTranslation(translator, QLocale(QLocale::Japanese)));
+    QCoreApplication::installTranslator(&translator);
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Korvalen"),
+                    QStringLiteral("「/home/user/out.txt」をごみ箱に移動しますか？"),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    JapaneseYesNo(box);
+    box.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+    EXPECT_EQ(box.button(QMessageBox::Yes)->text(), QStringLiteral("はい"));
+    EXPECT_EQ(box.button(QMessageBox::No)->text(), QStringLiteral("いいえ"));
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QStringLiteral("キャンセル"));
+    const QString shot = QStringLiteral(KORVALEN_SHOT_DIR "/question.png");
+    EXPECT_TRUE(box.grab().save(shot)) << shot.toStdString();
+    QCoreApplication::removeTranslator(&translator);
+}
+
+TEST(CommandLine, Parse) {
+    using A = CommandLine::Action;
+    const struct {
+        std::vector<std::string> args;
+        A action;
+        std::vector<std::string> files;
+    } rows[] = {
+        {{"a.txt", "/x/b c.txt", "../d"}, A::Start, {"/w/a.txt", "/x/b c.txt", "/w/../d"}},
+        {{"--", "-f", "--help"}, A::Start, {"/w/-f", "/w/--help"}},
+        {{"-x", "a"}, A::Error, {"/w/a"}},
+        {{"-x", "--help"}, A::Help, {}},
+        {{"--help-path"}, A::HelpPath, {}},
+    };
+    for (const auto& row : rows) {
+        const CommandLine line = ParseCommandLine(row.args, "/w");
+        EXPECT_EQ(line.action, row.action) << row.args.front();
+        EXPECT_EQ(line.files, row.files) << row.args.front();
+    }
+}
+
+// Two real programs in a folder of their own: the first searches the file it
+// was started with; the second hands its file to the first and ends.
+TEST(CommandLine, FilesAreSearchedAsADropByTheRunningWindow) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString exe = dir.filePath(QStringLiteral("korvalen"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(KORVALEN_EXE), exe));
+    const QString out = dir.filePath(QStringLiteral("out.txt"));
+    WriteAll(dir.filePath(QStringLiteral("rel.kvl")), "zz=alpha\r\n");
+    WriteAll(dir.filePath(QStringLiteral("a.txt")), "one alpha\r\n");
+    WriteAll(dir.filePath(QStringLiteral("b.txt")), "two\r\nalpha two\r\n");
+    WriteAll(dir.filePath(QStringLiteral("korvalen.INI")),
+             "[File]\r\nRelFile=" + dir.filePath(QStringLiteral("rel.kvl")).toStdString() +
+                 "\r\nOutputFile=" + out.toStdString() + "\r\n");
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());  // the socket's folder
+    const auto start = [&](QProcess& process, const QString& file) {
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(dir.path());
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(exe, {file});
+    };
+    const auto hits = [&](const char* line) {
+        return QTest::qWaitFor([&] { return ReadAll(out).find(line) != std::string::npos; }, 20000);
+    };
+
+    QProcess first;
+    start(first, QStringLiteral("a.txt"));
+    EXPECT_TRUE(hits("/a.txt(1) :(alpha)one alpha\r\n")) << ReadAll(out);
+
+    QProcess second;
+    start(second, QStringLiteral("b.txt"));
+    ASSERT_TRUE(second.waitForFinished(20000));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(hits("/b.txt(2) :(alpha)alpha two\r\n")) << ReadAll(out);
+
+    first.kill();
+    first.waitForFinished();
+}
+
+}  // namespace
+}  // namespace korvalen::test

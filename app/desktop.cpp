@@ -112,13 +112,9 @@ MemoryStatus RealDesktop::Memory() {
     return ReadMemoryStatus();
 }
 
-void RealDesktop::StartProgram(const std::string& program, const std::string& argument) {
+void RealDesktop::StartProgram(const std::string& program, const std::vector<std::string>& args) {
     // Not QProcess: its arguments are QStrings, which lose a name that is
     // not UTF-8.
-    std::vector<std::string> args;
-    if (!argument.empty()) {
-        args.push_back(argument);
-    }
     korvalen::StartProgram(program, args);
 }
 

@@ -45,10 +45,9 @@ class Desktop {
     virtual std::vector<QRect> Screens() = 0;
     virtual MemoryStatus Memory() = 0;
 
-    // Starts `program` with `argument` as its single argument, without a shell;
-    // an empty argument starts it with none. Does not wait, reports nothing.
-    // Paths are the file system's bytes.
-    virtual void StartProgram(const std::string& program, const std::string& argument) = 0;
+    // Starts `program` with `args`, each one argument, without a shell. Does
+    // not wait, reports nothing. Paths are the file system's bytes.
+    virtual void StartProgram(const std::string& program, const std::vector<std::string>& args) = 0;
     // Opens a document with the desktop's default application for it.
     virtual void OpenDocument(const std::string& path) = 0;
 };
@@ -62,7 +61,7 @@ class RealDesktop : public Desktop {
     QRect PrimaryScreen() override;
     std::vector<QRect> Screens() override;
     MemoryStatus Memory() override;
-    void StartProgram(const std::string& program, const std::string& argument) override;
+    void StartProgram(const std::string& program, const std::vector<std::string>& args) override;
     void OpenDocument(const std::string& path) override;
 };
 

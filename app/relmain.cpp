@@ -34,8 +34,10 @@
 #include "app/helpview.hpp"
 #include "app/icon.hpp"
 #include "app/qtext.hpp"
+#include "app/results.hpp"
 #include "app/setting.hpp"
 #include "config/settings.hpp"
+#include "platform/editor.hpp"
 #include "platform/file_info.hpp"
 #include "platform/trash.hpp"
 #include "words/relation.hpp"
@@ -183,6 +185,8 @@ void TMainForm::BuildMenu() {
     MFileOut = addAction(MFile, "MFileOut", QStringLiteral("出力ﾌｧｲﾙ指定(&O)..."),
                          &TMainForm::MFileOutClick);
     KS1 = addAction(MFile, "KS1", QStringLiteral("名前を変えて保存(&S)..."), &TMainForm::KS1Click);
+    MFileResults = addAction(MFile, "MFileResults", QStringLiteral("検索結果一覧(&L)..."),
+                             &TMainForm::MFileResultsClick);
     separator(MFile, "N1");
     MFileOutDel = addAction(MFile, "MFileOutDel", QStringLiteral("出力ﾌｧｲﾙ削除(&D)"),
                             &TMainForm::MFileOutDelClick);
@@ -561,13 +565,31 @@ void TMainForm::MFileOutDelClick() {
 }
 
 void TMainForm::OpenWithEditor(const std::string& path) {
+    OpenWithEditor(path, 0);
+}
+
+void TMainForm::OpenWithEditor(const std::string& path, std::int64_t line) {
     if (Options.Editor.empty()) {
         if (!path.empty()) {
             desktop_.OpenDocument(path);
         }
         return;
     }
-    desktop_.StartProgram(Options.Editor, path);
+    desktop_.StartProgram(Options.Editor,
+                          EditorArguments(Options.Editor, Options.EditorLine, path, line));
+}
+
+TResultsForm* TMainForm::ResultsForm() {
+    if (resultsForm_ == nullptr) {
+        resultsForm_ = new TResultsForm(
+            [this](const std::string& file, std::int64_t line) { OpenWithEditor(file, line); },
+            this);
+    }
+    return resultsForm_;
+}
+
+void TMainForm::MFileResultsClick() {
+    ResultsForm()->ShowFile(PathBytesOf(EOutputFile));
 }
 
 void TMainForm::MEditRelClick() {
@@ -715,6 +737,11 @@ RunOutcome TMainForm::WMDropFiles(const std::vector<std::string>& names) {
     inRun_ = false;
     if (PathBytesOf(EOutputFile) != out) {
         SetPath(EOutputFile, out);
+    }
+    if (outcome == RunOutcome::Finished && Options.ShowResults && run_.State().HitCount > 0) {
+        MFileResultsClick();
+    } else if (resultsForm_ != nullptr && resultsForm_->isVisible()) {
+        resultsForm_->ShowFile(out);
     }
     emit runEnded(outcome);
     return outcome;

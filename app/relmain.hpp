@@ -29,6 +29,7 @@ namespace korvalen {
 
 class TAboutForm;
 class THelpViewer;
+class TResultsForm;
 class TSettingForm;
 
 // Where the program keeps its files: the INI file and the help file.
@@ -53,6 +54,8 @@ class TMainForm : public QMainWindow, public RunHost {
     TSettingForm* SettingForm() const noexcept { return settingForm_; }
     TAboutForm* AboutForm() const noexcept { return aboutForm_; }
     THelpViewer* HelpViewer() const noexcept { return helpViewer_; }
+    // The results window, made at its first use.
+    TResultsForm* ResultsForm();
 
     iset Options;
     const RunState& State() const noexcept { return run_.State(); }
@@ -81,6 +84,7 @@ class TMainForm : public QMainWindow, public RunHost {
     QAction* MFileRel;
     QAction* MFileOut;
     QAction* KS1;
+    QAction* MFileResults;
     QAction* MFileOutDel;
     QAction* MFileStop;
     QAction* MFileExit;
@@ -118,6 +122,7 @@ class TMainForm : public QMainWindow, public RunHost {
     void MEditRelClick();
     void MEditOutClick();
     void MFileStopClick();
+    void MFileResultsClick();
     void MFileExitClick();
     void MHelpTopicClick();
     void MHelpAboutClick();
@@ -125,6 +130,8 @@ class TMainForm : public QMainWindow, public RunHost {
     void MSettingPosClick();
     void RecycleFile(const std::string& path);
     void OpenWithEditor(const std::string& path) override;
+    // At `line` (0: the file's start) where the editor allows.
+    void OpenWithEditor(const std::string& path, std::int64_t line);
 
     // Files dropped, or handed over on the command line: a run over them
     // starts once control returns to the event loop. False when refused, as
@@ -185,6 +192,7 @@ class TMainForm : public QMainWindow, public RunHost {
     TSettingForm* settingForm_ = nullptr;
     TAboutForm* aboutForm_ = nullptr;
     THelpViewer* helpViewer_;
+    TResultsForm* resultsForm_ = nullptr;
     QLabel* statusLabel_;
 
     bool dropTarget_ = false;

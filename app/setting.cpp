@@ -79,15 +79,18 @@ TSettingForm::TSettingForm(iset& options, std::string iniPath, Desktop& desktop,
       CJapaneseWord(new QCheckBox(QStringLiteral("日本語を考慮した検索"), this)),
       CCRText(new QCheckBox(QStringLiteral("改行で折り返されたテキストも検索"), this)),
       CInputEncoding(new QCheckBox(QStringLiteral("UTF-8/UTF-16のファイルを判別して検索"), this)),
+      CShowResults(new QCheckBox(QStringLiteral("検索終了時に検索結果一覧を開く"), this)),
       Label1(new QLabel(QStringLiteral("出力桁数："), this)),
       EOutputStrLength(new QLineEdit(QStringLiteral("1"), this)),
       UDLength(new TUpDown(EOutputStrLength, 0, 200, this)),
       Label2(new QLabel(QStringLiteral("エディタ："), this)),
       EEditor(new QLineEdit(this)),
       Button1(new QPushButton(QStringLiteral("設定..."), this)),
+      Label3(new QLabel(QStringLiteral("行指定："), this)),
+      EEditorLine(new QLineEdit(this)),
       CSearchFolders(
           new QCheckBox(QStringLiteral("ドロップしたフォルダの中のファイルも検索"), this)),
-      Label3(new QLabel(QStringLiteral("対象ファイル："), this)),
+      Label4(new QLabel(QStringLiteral("対象ファイル："), this)),
       EFolderFilter(new QLineEdit(this)),
       BOK(new QPushButton(QStringLiteral("OK"), this)),
       BCancel(new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"), this)),
@@ -99,7 +102,7 @@ TSettingForm::TSettingForm(iset& options, std::string iniPath, Desktop& desktop,
     setObjectName(QStringLiteral("SettingForm"));
     setWindowTitle(QStringLiteral("動作設定"));
     setFont(ProportionalGothic());
-    setFixedSize(330, 417);
+    setFixedSize(330, 473);
     setModal(true);
 
     const std::array<const char*, 10> names = {
@@ -111,44 +114,54 @@ TSettingForm::TSettingForm(iset& options, std::string iniPath, Desktop& desktop,
         boxes[i]->setGeometry(12, 12 + static_cast<int>(i) * 24, 232, 20);
         boxes[i]->setProperty(kHelpContext, 101 + static_cast<int>(i));
     }
-    // One more row below the ten; the rows under it move down by one.
+    // Two more rows below the ten; the rows under them move down by two.
     constexpr int kRow = 24;
     CInputEncoding->setObjectName(QStringLiteral("CInputEncoding"));
     CInputEncoding->setGeometry(12, 12 + 10 * kRow, 306, 20);
     CInputEncoding->setProperty(kHelpContext, 117);
+    CShowResults->setObjectName(QStringLiteral("CShowResults"));
+    CShowResults->setGeometry(12, 12 + 11 * kRow, 306, 20);
+    CShowResults->setProperty(kHelpContext, 120);
 
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(14, 266 + kRow, 60, 21);
+    Label1->setGeometry(14, 266 + 2 * kRow, 60, 21);
     EOutputStrLength->setObjectName(QStringLiteral("EOutputStrLength"));
-    EOutputStrLength->setGeometry(76, 266 + kRow, 41, 21);
+    EOutputStrLength->setGeometry(76, 266 + 2 * kRow, 41, 21);
     EOutputStrLength->setProperty(kHelpContext, 111);
     UDLength->setObjectName(QStringLiteral("UDLength"));
-    UDLength->setGeometry(117, 266 + kRow, 16, 21);
+    UDLength->setGeometry(117, 266 + 2 * kRow, 16, 21);
     UDLength->setProperty(kHelpContext, 111);
     UDLength->SetPosition(1);
 
     Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->setGeometry(14, 298 + kRow, 60, 21);
+    Label2->setGeometry(14, 298 + 2 * kRow, 60, 21);
     EEditor->setObjectName(QStringLiteral("EEditor"));
-    EEditor->setGeometry(76, 298 + kRow, 188, 21);
+    EEditor->setGeometry(76, 298 + 2 * kRow, 188, 21);
     EEditor->setReadOnly(true);
     QPalette grey = EEditor->palette();
     grey.setColor(QPalette::Text, grey.color(QPalette::Disabled, QPalette::Text));
     EEditor->setPalette(grey);
     EEditor->setProperty(kHelpContext, 112);
     Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setGeometry(268, 297 + kRow, 50, 23);
+    Button1->setGeometry(268, 297 + 2 * kRow, 50, 23);
     Button1->setAutoDefault(false);
     Button1->setProperty(kHelpContext, 113);
-
-    // The folder rows at the bottom, below the editor row.
-    CSearchFolders->setObjectName(QStringLiteral("CSearchFolders"));
-    CSearchFolders->setGeometry(12, 330 + kRow, 306, 20);
-    CSearchFolders->setProperty(kHelpContext, 118);
+    // The editor's arguments for a line, just below the editor.
     Label3->setObjectName(QStringLiteral("Label3"));
-    Label3->setGeometry(14, 356 + kRow, 80, 21);
+    Label3->setGeometry(14, 330 + 2 * kRow, 60, 21);
+    EEditorLine->setObjectName(QStringLiteral("EEditorLine"));
+    EEditorLine->setGeometry(76, 330 + 2 * kRow, 188, 21);
+    EEditorLine->setPlaceholderText(QStringLiteral("+%l %f"));
+    EEditorLine->setProperty(kHelpContext, 121);
+
+    // The folder rows at the bottom, below the editor rows.
+    CSearchFolders->setObjectName(QStringLiteral("CSearchFolders"));
+    CSearchFolders->setGeometry(12, 362 + 2 * kRow, 306, 20);
+    CSearchFolders->setProperty(kHelpContext, 118);
+    Label4->setObjectName(QStringLiteral("Label4"));
+    Label4->setGeometry(14, 388 + 2 * kRow, 80, 21);
     EFolderFilter->setObjectName(QStringLiteral("EFolderFilter"));
-    EFolderFilter->setGeometry(96, 356 + kRow, 222, 21);
+    EFolderFilter->setGeometry(96, 388 + 2 * kRow, 222, 21);
     EFolderFilter->setProperty(kHelpContext, 119);
     EFolderFilter->setToolTip(QStringLiteral("例：*.txt;*.log（空欄ならすべてのファイル）"));
     connect(CSearchFolders, &QCheckBox::toggled, EFolderFilter, &QWidget::setEnabled);
@@ -193,6 +206,8 @@ void TSettingForm::Fill() {
         boxes[i]->setChecked(values[i]);
     }
     CInputEncoding->setChecked(options_.InputEncoding != 0);
+    CShowResults->setChecked(options_.ShowResults);
+    SetPathBytes(EEditorLine, options_.EditorLine);
     UDLength->SetPosition(options_.OutputStrLength);
     SetPathBytes(EEditor, options_.Editor);
     CSearchFolders->setChecked(options_.SearchFolders);
@@ -224,6 +239,8 @@ iset TSettingForm::Collected() {
     }
     values.OutputStrLength = UDLength->Position();
     values.Editor = PathBytesOf(EEditor);
+    values.EditorLine = PathBytesOf(EEditorLine);
+    values.ShowResults = CShowResults->isChecked();
     values.SearchFolders = CSearchFolders->isChecked();
     values.FolderFilter = PathBytesOf(EFolderFilter);
     return values;

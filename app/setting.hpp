@@ -70,14 +70,17 @@ class TSettingForm : public QDialog {
     QCheckBox* CJapaneseWord;
     QCheckBox* CCRText;
     QCheckBox* CInputEncoding;  // detect UTF-8 / UTF-16 input files
+    QCheckBox* CShowResults;    // the results window after a run with hits
     QLabel* Label1;
     QLineEdit* EOutputStrLength;
     TUpDown* UDLength;
     QLabel* Label2;
     QLineEdit* EEditor;
     QPushButton* Button1;
-    QCheckBox* CSearchFolders;  // a dropped folder stands for its files
     QLabel* Label3;
+    QLineEdit* EEditorLine;  // the editor's arguments for a line (%f, %l)
+    QCheckBox* CSearchFolders;  // a dropped folder stands for its files
+    QLabel* Label4;
     QLineEdit* EFolderFilter;  // which of them: name patterns
     QPushButton* BOK;
     QPushButton* BCancel;

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "platform/editor.hpp"
 #include "platform/memory.hpp"
 #include "platform/process.hpp"
 
@@ -84,7 +85,7 @@ void CliHost::OpenWithEditor(const std::string& path) {
     if (options_.Editor.empty()) {
         StartProgram("xdg-open", {path});
     } else {
-        StartProgram(options_.Editor, {path});
+        StartProgram(options_.Editor, EditorArguments(options_.Editor, "", path, 0));
     }
 }
 

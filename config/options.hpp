@@ -29,6 +29,10 @@ struct iset {                   // NOLINT(readability-identifier-naming): the re
     // FolderFilter (patterns separated by ";", "*" and "?"; empty = all).
     bool SearchFolders = false;
     std::string FolderFilter = "*.txt";
+    // The editor's arguments for opening a file at a line (%f path, %l line);
+    // empty: the usual form for an editor recognised by its name.
+    std::string EditorLine;
+    bool ShowResults = false;  // the results window opens after a run that wrote a hit
 };
 
 }  // namespace korvalen

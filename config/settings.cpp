@@ -16,6 +16,7 @@ namespace {
 
 constexpr std::string_view kFile = "File";
 constexpr std::string_view kPosition = "Position";
+constexpr std::string_view kEditorSection = "Editor";
 constexpr std::string_view kOther = "Other";
 
 // Decimal digits with an optional leading minus, within 32 bits; anything
@@ -95,7 +96,9 @@ constexpr OptionKey kOptionKeys[] = {
     Switch(kOther, "InputEncoding", &iset::InputEncoding),
     Switch(kOther, "SearchFolders", &iset::SearchFolders),
     Text(kOther, "FolderFilter", &iset::FolderFilter),
+    Switch(kOther, "ShowResults", &iset::ShowResults),
     Text(kFile, "Editor", &iset::Editor),
+    Text(kEditorSection, "EditorLine", &iset::EditorLine),
     Byte(kFile, "Delete", &iset::Delete),
 };
 

@@ -27,7 +27,7 @@ Settings ReadSettings(const std::string& iniPath);
 std::optional<Settings> ReadSettingsFile(const std::string& iniPath);
 
 // Applies one option key (TagJump ... CRText, OutputStrLength, InputEncoding,
-// SearchFolders, FolderFilter, Editor, Delete; letter case ignored) with its value as the INI file
+// SearchFolders, FolderFilter, ShowResults, Editor, EditorLine, Delete; letter case ignored) with its value as the INI file
 // would hold it, as the start-up read would. False for a key that is not an option key.
 bool SetOption(iset& options, std::string_view key, std::string_view value);
 // SetOption for a value a user typed: refuses an unknown key and a value the
@@ -40,8 +40,9 @@ std::string SetOptionChecked(iset& options, std::string_view key, std::string_vi
 // keys; false with errno set on failure, the old file then unchanged.
 // Options: section Other, the ten booleans of `values` in record order as "1"
 // or "0", then OutputStrLength as `outputStrLengthText` unchanged, then
-// InputEncoding as "1" or "0", SearchFolders as "1" or "0", FolderFilter;
-// section File, Editor. Delete is never written.
+// InputEncoding as "1" or "0", SearchFolders as "1" or "0", FolderFilter,
+// ShowResults as "1" or "0"; section File, Editor; section Editor, EditorLine.
+// Delete is never written.
 bool WriteOptions(const std::string& iniPath, const iset& values,
                   std::string_view outputStrLengthText);
 // The same with OutputStrLength written as the number in `values`.

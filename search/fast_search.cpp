@@ -152,7 +152,7 @@ class FastFileScan : public FastScanner::Host {
         if (fileHasHits_ || !ctx_.options.FileSeparate) {
             ctx_.out.WriteLine({});
         }
-        ctx_.out.WriteLine(FileErrorText() + name_);
+        ctx_.out.WriteLine(FileErrorText() + OutputPath(name_));
         ctx_.out.WriteLine({});
         fileHasHits_ = false;
     }

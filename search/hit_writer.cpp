@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "text/cp932.hpp"
 #include "text/sjis.hpp"
 
 namespace korvalen {
@@ -91,13 +92,29 @@ void OutFile::Close() {
     }
 }
 
+void AppendOutputPath(std::string& line, std::string_view path) {
+    bool ascii = true;
+    for (const char c : path) {
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    }
+    if (ascii || !Utf8ToCp932Exact(path, line)) {
+        line += path;
+    }
+}
+
+std::string OutputPath(std::string_view path) {
+    std::string out;
+    AppendOutputPath(out, path);
+    return out;
+}
+
 void AppendHitLine(std::string& line, std::string_view path, std::int64_t number,
                    std::string_view word, std::string_view text, const iset& options) {
     const std::size_t begin = line.size();
     char digits[24];
     const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, number);
     (void)ec;  // 24 characters hold any 64-bit number
-    line += path;
+    AppendOutputPath(line, path);
     line += options.TagJump ? "(" : " ";
     line.append(digits, end);
     line += options.TagJump ? ") :(" : ":(";

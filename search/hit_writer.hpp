@@ -54,6 +54,13 @@ class OutFile {
     bool failed_ = false;
 };
 
+// A path as the output file holds it (hit lines, error blocks): in code page
+// 932 when it is valid UTF-8 and every character has a code page 932 form,
+// so that editors reading the file as code page 932 find the file; any other
+// path byte for byte.
+std::string OutputPath(std::string_view path);
+void AppendOutputPath(std::string& line, std::string_view path);
+
 // The hit line without its line break: the head (tag-jump form or not), the
 // text, the cut to `OutputStrLength`, trailing spaces and tabs removed.
 std::string ComposeHitLine(std::string_view path, std::int64_t number, std::string_view word,

@@ -58,7 +58,7 @@ class FileScan {
         if (fileHasHits_ || !opt_.FileSeparate) {
             ctx_.out.WriteLine({});
         }
-        ctx_.out.WriteLine(FileErrorText() + name_);
+        ctx_.out.WriteLine(FileErrorText() + OutputPath(name_));
         ctx_.out.WriteLine({});
         fileHasHits_ = false;
     }

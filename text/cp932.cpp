@@ -279,6 +279,24 @@ std::string Utf8ToCp932(std::string_view utf8, std::string_view unmappable) {
     return out;
 }
 
+bool Utf8ToCp932Exact(std::string_view utf8, std::string& out) {
+    const std::size_t begin = out.size();
+    std::size_t pos = 0;
+    while (pos < utf8.size()) {
+        const char32_t cp = NextUtf8(utf8, pos);
+        const std::int32_t code = cp == kInvalid ? kNone : Cp932CodeOf(cp);
+        if (code == kNone) {
+            out.resize(begin);
+            return false;
+        }
+        if (code > 0xFF) {
+            out.push_back(static_cast<char>(code >> 8));
+        }
+        out.push_back(static_cast<char>(code & 0xFF));
+    }
+    return true;
+}
+
 std::int32_t Cp932CodeOf(char32_t cp) {
     return cp < 0x10000 ? GetTables().encode[cp] : kNone;
 }

@@ -36,6 +36,10 @@ std::string Utf8ToCp932(std::string_view utf8, std::string_view unmappable = kGe
 // without a code page 932 form.
 std::optional<std::string> Utf8ToCp932Exactly(std::string_view utf8);
 
+// `utf8` in code page 932 when it is valid UTF-8 and every character has a
+// code page 932 form; otherwise false, and `out` is left as it was.
+bool Utf8ToCp932Exact(std::string_view utf8, std::string& out);
+
 // The code page 932 code of a BMP code point (a single byte, or lead << 8 |
 // trail), or -1 when it has none. Byte escapes have none here: this is the
 // table for text that arrives in Unicode, not for text that came from bytes.

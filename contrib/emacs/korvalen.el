@@ -1,11 +1,14 @@
-;;; korvalen.el --- Jump to the hits of Korvalen's output file  -*- lexical-binding: t; -*-
+;;; korvalen.el --- Jump to the hits of Korvalen's output file  -*- lexical-binding: t; coding: utf-8 -*-
 
 ;; Korvalen writes tag-jump lines in code page 932:
 ;;   path(12) :(word)text     (TagJump on, the default)
 ;;   path 12:(word)text       (TagJump off)
 ;; `korvalen-open-output' shows such a file in a compilation-mode buffer, where
 ;; RET, `next-error' and `previous-error' jump to each hit.  The file name may
-;; hold blanks and parentheses; the hit text may hold anything.
+;; hold blanks, parentheses, colons and even a head look-alike (then the
+;; reading whose file exists wins); the hit text may hold anything.  A
+;; relative path is taken from the output file's folder when the file is
+;; there, else from the folder current when the output was opened.
 ;;
 ;; Usage: (load "/path/to/korvalen.el"), then M-x korvalen-open-output.
 
@@ -26,16 +29,91 @@ $XDG_CONFIG_HOME/korvalen/korvalen.INI."
 (defconst korvalen-coding-system 'cp932
   "Korvalen's output file is written in code page 932.")
 
-;; The two heads in one pattern: the shortest file name after which either
-;; head fits is the real one, since a look-alike in the hit text comes later.
-;; A path may hold blanks and parentheses.
+;; Each head, "(12) :(" or " 12:(", gives one reading of a line: the path is
+;; everything before it, the word runs to the first ")".  The first reading
+;; whose file exists is taken, else the first (the shortest path): the real
+;; head ends the shortest path unless the file name itself holds a
+;; look-alike.  Error blocks and separators are no hits.
+(defconst korvalen--head-regexp "(\\([0-9]+\\)) :(\\| \\([0-9]+\\):(")
+(defconst korvalen--error-prefix "ファイルアクセスでエラーが生じました：")
+
+(defvar-local korvalen--current-dir nil
+  "The folder current when the output was opened: relative paths whose
+file is not in the output file's folder are taken from here.")
+
+(defun korvalen--resolve (path)
+  "PATH of a hit as an absolute file name.
+A relative path is taken from the output file's folder (the buffer's
+`default-directory') when the file is there, else from the folder that
+was current when the output was opened; failing both, from the output's."
+  (let ((there (expand-file-name path default-directory)))
+    (if (or (file-name-absolute-p path) (file-exists-p there) (null korvalen--current-dir))
+        there
+      (let ((here (expand-file-name path korvalen--current-dir)))
+        (if (file-exists-p here) here there)))))
+
+(defun korvalen-parse-line (line)
+  "The hit of LINE as (FILE LINE-NUMBER WORD TEXT), FILE absolute, or nil."
+  (unless (or (string-prefix-p korvalen--error-prefix line)
+              (string= line "----------"))
+    (let ((start 1) (first nil) (found nil))
+      (while (and (not found) (string-match korvalen--head-regexp line start))
+        (let* ((at (match-beginning 0))
+               (word (match-end 0))
+               (number (string-to-number (or (match-string 1 line) (match-string 2 line))))
+               (close (string-match-p ")" line word)))
+          (setq start (1+ at))
+          (when close
+            (let ((reading (list (korvalen--resolve (substring line 0 at)) number
+                                 (substring line word close) (substring line (1+ close)))))
+              (if (file-exists-p (car reading))
+                  (setq found reading)
+                (setq first (or first reading)))))))
+      (or found first))))
+
+(defvar korvalen--reading nil "The reading of the line last matched: (POS . HIT).")
+
+(defun korvalen--match-reading ()
+  (let ((pos (match-beginning 0)))
+    (unless (eq (car korvalen--reading) pos)
+      (setq korvalen--reading
+            (cons pos (save-excursion
+                        (save-match-data
+                          (goto-char pos)
+                          (korvalen-parse-line
+                           (buffer-substring-no-properties pos (line-end-position))))))))
+    (cdr korvalen--reading)))
+
+(defun korvalen--match-file ()
+  (car (korvalen--match-reading)))
+
+(defun korvalen--match-line ()
+  (nth 1 (korvalen--match-reading)))
+
+;; A line with a head anywhere; which head is real, and so the file and the
+;; line number, the functions decide.
 (defconst korvalen-error-regexp-alist-alist
-  '((korvalen
-     "^\\(?1:.+?\\)\\(?:(\\(?2:[0-9]+\\)) :(\\| \\(?2:[0-9]+\\):(\\)" 1 2))
+  `((korvalen ,(concat "^.+?\\(?:" korvalen--head-regexp "\\)")
+              korvalen--match-file korvalen--match-line))
   "Entries for `compilation-error-regexp-alist-alist'.")
 
 (dolist (entry korvalen-error-regexp-alist-alist)
   (setf (alist-get (car entry) compilation-error-regexp-alist-alist) (cdr entry)))
+
+(defun korvalen--next-error-function (n &optional reset)
+  "`next-error-function' that also reaches a hit on the buffer's first line.
+Compilation mode starts looking after the first character, so it would
+never visit a hit there."
+  (when reset
+    (setq compilation-current-error nil))
+  (if (and (> n 0) (null compilation-current-error)
+           (save-excursion
+             (compilation--ensure-parse (point-min))
+             (get-text-property (point-min) 'compilation-message)))
+      (progn
+        (setq compilation-current-error (point-min-marker))
+        (compilation-next-error-function (1- n)))
+    (compilation-next-error-function n)))
 
 (defun korvalen--ini-file ()
   (or korvalen-ini-file
@@ -66,7 +144,11 @@ $XDG_CONFIG_HOME/korvalen/korvalen.INI."
 
 (define-compilation-mode korvalen-mode "Korvalen"
   "Compilation mode for Korvalen's output file."
-  (setq-local compilation-error-regexp-alist '(korvalen)))
+  (setq-local compilation-error-regexp-alist '(korvalen))
+  ;; The hit text is anyone's text: a line reading like make's "Entering
+  ;; directory" must not move where later paths are looked for.
+  (setq-local compilation-directory-matcher '("\\`a\\`"))
+  (setq-local next-error-function #'korvalen--next-error-function))
 
 ;;;###autoload
 (defun korvalen-open-output (&optional file)
@@ -80,7 +162,8 @@ Without FILE, the output file named in Korvalen's INI file."
     (unless (file-readable-p file)
       (user-error "Cannot read %s" file))
     (let ((buffer (get-buffer-create (format "*korvalen: %s*" (file-name-nondirectory file))))
-          (dir (file-name-directory (expand-file-name file))))
+          (dir (file-name-directory (expand-file-name file)))
+          (current default-directory))
       (with-current-buffer buffer
         (let ((inhibit-read-only t))
           (erase-buffer)
@@ -92,6 +175,7 @@ Without FILE, the output file named in Korvalen's INI file."
             (replace-match "\n" t t)))
         (korvalen-mode)
         (setq default-directory dir)
+        (setq korvalen--current-dir current)
         (goto-char (point-min)))
       (pop-to-buffer buffer)
       buffer)))

@@ -81,6 +81,8 @@ TEST_F(Settings, OkAppliesAndSaveAlsoStores) {
         EXPECT_TRUE(s.EFolderFilter->isEnabled());
         s.EFolderFilter->setText(QStringLiteral("*.txt;メモ*"));
         s.EOutputStrLength->setText(QStringLiteral("abc"));
+        s.EEditorLine->setText(QStringLiteral("--line %l \"%f\""));
+        s.CShowResults->setChecked(true);
         s.BSaveSet->click();
     });
     EXPECT_TRUE(f.Options.SearchFolders);
@@ -96,6 +98,10 @@ TEST_F(Settings, OkAppliesAndSaveAlsoStores) {
     EXPECT_NE(ini.find("Delete=2\r\nRelFile=keep\r\n"), std::string::npos);
     EXPECT_NE(ini.find("Editor=" + editor + "\r\n"), std::string::npos);
     EXPECT_NE(ini.find("SearchFolders=1\r\nFolderFilter=*.txt;メモ*\r\n"), std::string::npos);
+    EXPECT_NE(ini.find("ShowResults=1\r\n"), std::string::npos);
+    EXPECT_NE(ini.find("[Editor]\r\nEditorLine=--line %l \"%f\"\r\n"), std::string::npos);
+    EXPECT_EQ(f.Options.EditorLine, "--line %l \"%f\"");
+    EXPECT_TRUE(f.Options.ShowResults);
     EXPECT_EQ(f.Options.OutputStrLength, 120);  // "abc" leaves the last valid position
     EXPECT_EQ(f.Options.Delete, 2);
 }
@@ -107,8 +113,9 @@ TEST_F(Settings, InputEncodingBox) {
     const QRect box = s.CInputEncoding->geometry();
     EXPECT_GT(box.top(), s.CCRText->geometry().bottom());
     EXPECT_LT(box.bottom(), s.Label1->geometry().top());
-    for (QWidget* w : std::initializer_list<QWidget*>{s.CInputEncoding, s.EEditor, s.Button1,
-                                                      s.CSearchFolders, s.EFolderFilter}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{s.CInputEncoding, s.CShowResults, s.EEditor,
+                                                      s.Button1, s.EEditorLine, s.CSearchFolders,
+                                                      s.EFolderFilter}) {
         EXPECT_TRUE(s.rect().contains(w->geometry())) << w->objectName().toStdString();
     }
     struct Case {
@@ -195,7 +202,8 @@ TEST_F(Settings, HelpTopicsOfTheControls) {
         {s.CNewTag, 101},        {s.CCRText, 110},      {s.EOutputStrLength, 111},
         {s.EEditor, 112},        {s.Button1, 113},      {s.BOK, 114},
         {s.BCancel, 115},        {s.BSaveSet, 116},     {s.CInputEncoding, 117},
-        {s.CSearchFolders, 118}, {s.EFolderFilter, 119}};
+        {s.CSearchFolders, 118}, {s.EFolderFilter, 119}, {s.CShowResults, 120},
+        {s.EEditorLine, 121}};
     for (const auto& [control, topic] : topics) {
         f.HelpViewer()->hide();
         QTest::keyClick(control, Qt::Key_F1);
@@ -249,7 +257,7 @@ TEST(HelpFile, HasTheContentsAndEveryTopic) {
         }
     }
     EXPECT_TRUE(anchors.count(QStringLiteral("contents")));
-    for (int topic = 101; topic <= 119; ++topic) {
+    for (int topic = 101; topic <= 121; ++topic) {
         EXPECT_TRUE(anchors.count(QString::number(topic))) << topic;
     }
     EXPECT_TRUE(viewer.Browser()->toPlainText().contains(QStringLiteral("目次")));

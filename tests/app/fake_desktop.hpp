@@ -53,9 +53,15 @@ class FakeDesktop : public Desktop {
         return all;
     }
     MemoryStatus Memory() override { return memory; }
-    void StartProgram(const std::string& program, const std::string& argument) override {
-        started.emplace_back(QFile::decodeName(program.c_str()),
-                             QFile::decodeName(argument.c_str()));
+    void StartProgram(const std::string& program, const std::vector<std::string>& args) override {
+        QStringList list;
+        for (const std::string& arg : args) {
+            list << QFile::decodeName(arg.c_str());
+        }
+        started.emplace_back(QFile::decodeName(program.c_str()), list);
+        if (reallyStart) {
+            RealDesktop().StartProgram(program, args);
+        }
     }
     void OpenDocument(const std::string& path) override {
         opened.push_back(QFile::decodeName(path.c_str()));
@@ -71,7 +77,8 @@ class FakeDesktop : public Desktop {
     QRect screen{0, 0, 1920, 1080};
     std::vector<QRect> otherScreens;
     MemoryStatus memory{std::int64_t{8} << 30, std::int64_t{4} << 30};
-    std::vector<std::pair<QString, QString>> started;
+    std::vector<std::pair<QString, QStringList>> started;
+    bool reallyStart = false;  // also start the programs
     std::vector<QString> opened;
 };
 

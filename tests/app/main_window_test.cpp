@@ -433,8 +433,8 @@ TEST_F(MainWindow, EditorCommandsAndDoubleClicks) {
     f.MEditRel->setEnabled(false);
     QTest::mouseDClick(f.ERelFile, Qt::LeftButton);  // works with the item disabled
     QTest::mouseDClick(f.EOutputFile, Qt::LeftButton);
-    const std::vector<std::pair<QString, QString>> expected = {
-        {"/usr/bin/my editor", "/r/rel file.kvl"}, {"/usr/bin/my editor", out}};
+    const std::vector<std::pair<QString, QStringList>> expected = {
+        {"/usr/bin/my editor", {"/r/rel file.kvl"}}, {"/usr/bin/my editor", {out}}};
     EXPECT_EQ(desktop.started, expected);
 }
 

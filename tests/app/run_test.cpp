@@ -398,7 +398,8 @@ TEST_F(Run, ShiftCtrlReadsByLineAndTheEditorOpensAtTheEnd) {
         EXPECT_EQ(Finish(), RunOutcome::Finished);
     }
     EXPECT_EQ(captions, (QStringList{"Korvalen+", "Korvalen", "Korvalen-", "Korvalen"}));
-    const std::vector<std::pair<QString, QString>> started = {{"/bin/ed", out}, {"/bin/ed", out}};
+    const std::vector<std::pair<QString, QStringList>> started = {{"/bin/ed", {out}},
+                                                                  {"/bin/ed", {out}}};
     EXPECT_EQ(desktop.started, started);
 
     // Too little memory for the file: read line by line as well.

@@ -151,6 +151,8 @@ TEST(Settings, EachWriterTouchesOnlyItsKeys) {
     o.Delete = 9;         // never written
     o.InputEncoding = 2;  // written as a check box holds it
     o.FolderFilter = "*.c;*.h";
+    o.ShowResults = true;
+    o.EditorLine = "-g \"%f\":%l";
     ASSERT_TRUE(WriteOptions(ini, o, "abc"));
     Replace(expected, "Editor=ed", "Editor=/usr/bin/kate");
     Replace(expected, "TagJump=1", "TagJump=0");
@@ -158,8 +160,11 @@ TEST(Settings, EachWriterTouchesOnlyItsKeys) {
             "CRText=1\r\nFileSeparate=1\r\nErrorStop=1\r\nFileOverWrite=1\r\n"
             "CloseFileDelete=0\r\nAddSortWord=0\r\nOutputFileOpen=0\r\n"
             "SearchIconize=1\r\nJapaneseWord=1\r\nOutputStrLength=abc\r\nInputEncoding=1\r\n"
-            "SearchFolders=0\r\nFolderFilter=*.c;*.h");
+            "SearchFolders=0\r\nFolderFilter=*.c;*.h\r\nShowResults=1");
+    expected += "\r\n[Editor]\r\nEditorLine=-g \"%f\":%l\r\n";
     EXPECT_EQ(TempDir::Read(ini), expected);
+    EXPECT_EQ(ReadSettings(ini).Options.EditorLine, o.EditorLine);
+    EXPECT_TRUE(ReadSettings(ini).Options.ShowResults);
     // "abc" reads as the default length; Delete keeps its stored 3.
     EXPECT_EQ(Dump(ReadSettings(ini)),
               "/new rel.kvl||-5|6|700|800|78|3|1|01110001110|/usr/bin/kate|*.c;*.h");

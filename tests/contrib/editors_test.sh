@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Real editors on a real output file: Vim's :KorvalenQuickfix and Emacs's
-# korvalen-open-output must parse every hit into the right file and line, for
-# both line forms, with blanks and parentheses in paths and parentheses,
-# colons and full-width characters in the hit text.
-# Usage: editors_test.sh KORVALEN_CLI CONTRIB_DIR (vim|emacs)
+# Real editors on real output files: Vim's :KorvalenQuickfix and Emacs's
+# korvalen-open-output must read every hit into the right file and line:
+# outputs of korvalen-cli in both line forms (blanks, parentheses, colons and
+# a Japanese name in paths; look-alikes of both heads in the text), opened
+# from the files' folder and from another one; Emacs's first-error must visit
+# the first hit; and the shared table of line forms.
+# Usage: editors_test.sh KORVALEN_CLI CONTRIB_DIR (vim|emacs) TABLE
 set -euo pipefail
-cli=$1 contrib=$2 editor=$3
+cli=$1 contrib=$2 editor=$3 table=$4
 here=$(cd "$(dirname "$0")" && pwd)
 
 case $editor in
@@ -16,45 +18,77 @@ esac
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-mkdir "dir with blanks"
 
-sjis() { iconv -f UTF-8 -t CP932; }
-# Lines 2, 4 and 5 hold the word; line 5's text looks like both heads.
-printf '%s\r\n' "一行目" "検索（全角）: a(1) :(b)" "三行目" "x 7:(y) 検索" "検索(3) :(z) 9:(q)" \
-    | sjis >"dir with blanks/a (1).txt"
-printf '%s\n' "検索：ここ" "なし" | sjis >"b:c.txt"
-printf '%s\n' "検索" | sjis >words.txt
-expected="dir with blanks/a (1).txt|2
-dir with blanks/a (1).txt|4
-dir with blanks/a (1).txt|5
-b:c.txt|1"
-
-for tag in 1 0; do
-    out="out $tag.txt"
-    rc=0
-    "$cli" -q -o "$out" -W words.txt --set TagJump=$tag "dir with blanks/a (1).txt" "b:c.txt" \
-        2>/dev/null || rc=$?
-    [[ $rc -eq 0 ]] || { echo "korvalen-cli failed with $rc"; exit 1; }
-
-    rm -f got.txt
+# Runs the editor in the current folder on output file $1; prints "file|line"
+# for each hit, the file relative to $2; with $3 = first, Emacs's first-error too.
+hits() {
+    local out=$1 base=$2 first=${3:-}
+    rm -f "$work/got.txt"
     case $editor in
     vim)
         vim -Es -N -u NONE -i NONE --cmd 'set encoding=utf-8' \
             --cmd "source $contrib/vim/plugin/korvalen.vim" \
             --cmd "let g:korvalen_test_output = '$out'" \
-            --cmd "let g:korvalen_test_result = 'got.txt'" \
+            --cmd "let g:korvalen_test_result = '$work/got.txt'" \
             -S "$here/vim_hits.vim" || true
         ;;
     emacs)
-        emacs --batch -Q -l "$contrib/emacs/korvalen.el" -l "$here/emacs_hits.el" "$out" \
-            >got.txt 2>emacs.log || { cat emacs.log; exit 1; }
+        emacs --batch -Q -l "$contrib/emacs/korvalen.el" -l "$here/emacs_hits.el" "$out" $first \
+            >"$work/got.txt" 2>"$work/emacs.log" || { cat "$work/emacs.log"; exit 1; }
         ;;
     esac
-    if [[ "$(cat got.txt 2>/dev/null)" != "$expected" ]]; then
-        echo "FAIL: $editor, TagJump=$tag. Expected:"; echo "$expected"
-        echo "Got:"; cat got.txt 2>/dev/null || echo "(nothing)"
-        echo "Output file:"; iconv -f CP932 -t UTF-8 "$out"
+    sed "s|$base/||" "$work/got.txt" 2>/dev/null || true
+}
+
+check() {  # what, expected, got
+    if [[ "$3" != "$2" ]]; then
+        printf 'FAIL: %s, %s. Expected:\n%s\nGot:\n%s\n' "$editor" "$1" "$2" "$3"
         exit 1
     fi
-    echo "ok: $editor, TagJump=$tag"
+    echo "ok: $editor, $1"
+}
+
+mkdir "dir with blanks" elsewhere
+sjis() { iconv -f UTF-8 -t CP932; }
+# Lines 2, 4 and 5 hold the word; line 5's text looks like both heads.
+printf '%s\r\n' "一行目" "検索（全角）: a(1) :(b)" "三行目" "x 7:(y) 検索" "検索(3) :(z) 9:(q)" \
+    | sjis >"dir with blanks/a (1).txt"
+printf '%s\n' "検索：ここ" "なし" | sjis >"b:c.txt"
+printf '%s\n' "なし" "日本語の検索" | sjis >"日本語 (1).txt"
+printf '%s\n' "検索" | sjis >words.txt
+expected="dir with blanks/a (1).txt|2
+dir with blanks/a (1).txt|4
+dir with blanks/a (1).txt|5
+b:c.txt|1
+日本語 (1).txt|2"
+
+for tag in 1 0; do
+    out="out $tag.txt"
+    rc=0
+    "$cli" -q -o "$out" -W words.txt --set TagJump=$tag "dir with blanks/a (1).txt" "b:c.txt" \
+        "日本語 (1).txt" 2>/dev/null || rc=$?
+    [[ $rc -eq 0 ]] || { echo "korvalen-cli failed with $rc"; exit 1; }
+    check "TagJump=$tag" "$expected" "$(hits "$out" "$work")"
+    # Relative paths are the same when the editor starts in another folder.
+    check "TagJump=$tag from elsewhere" "$expected" "$(cd elsewhere && hits "../$out" "$work")"
 done
+
+if [[ $editor == emacs ]]; then
+    # An output whose only hit is on its first line.
+    "$cli" -q -o one.txt -W words.txt "b:c.txt" 2>/dev/null || true
+    check "first-error" "b:c.txt|1
+first|b:c.txt|1" "$(hits one.txt "$work" first)"
+fi
+
+# The shared table: every line in one output file, the files of rows marked
+# as existing created; each hit row must give its path and line, nothing else
+# a hit.
+mkdir table
+grep -v '^#' "$table" | cut -f1 | sed 's/$/\r/' | sjis >table/out.txt
+expected=$(grep -v '^#' "$table" | awk -F'\t' '$2 == "hit" { print $3 "|" $4 }')
+while IFS=$'\t' read -r _ _ path _ _ _ exists; do
+    if [[ $exists == 1 ]]; then
+        mkdir -p "table/$(dirname "$path")" && : >"table/$path"
+    fi
+done < <(grep -v '^#' "$table")
+check "shared table" "$expected" "$(cd table && hits out.txt "$work/table")"

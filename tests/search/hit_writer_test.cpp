@@ -39,6 +39,22 @@ TEST(HitLine, HeadCutAndTrim) {
     }
 }
 
+TEST(HitLine, PathsInCodePage932WhenTheyConvertWhole) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E (1).txt", "\x93\xFA\x96\x7B\x8C\xEA (1).txt"},
+        {"\xEF\xBD\xB1/a", "\xB1/a"},                      // half-width katakana
+        {"\x93\xFA\x96\x7B.txt", "\x93\xFA\x96\x7B.txt"},  // not UTF-8: as it is
+        {"\xC3\xA9\xE6\x97\xA5", "\xC3\xA9\xE6\x97\xA5"},  // \u00e9 has no form: as it is
+        {"a\xE6\x97", "a\xE6\x97"},                        // cut sequence
+    };
+    iset options;
+    options.OutputStrLength = 0;
+    for (const auto& [path, want] : cases) {
+        EXPECT_EQ(ComposeHitLine(path, 3, "w", "t", options), want + "(3) :(w)t") << path;
+        EXPECT_EQ(OutputPath(path), want);
+    }
+}
+
 TEST(OutFile, LinesEndInCrLfAndAppendKeepsBytes) {
     TempDir dir;
     const std::string path = dir / "o.txt";

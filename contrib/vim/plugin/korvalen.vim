@@ -7,35 +7,78 @@
 " Both line forms are understood:
 "   path(12) :(word)text       (TagJump on, the default)
 "   path 12:(word)text         (TagJump off)
-" The file name may hold blanks and parentheses; the hit text may hold
-" anything.
+" The file name may hold blanks, parentheses, colons and even a head
+" look-alike (then the reading whose file exists wins); the hit text may hold
+" anything. Error blocks and separators are left out. A relative path is
+" taken from the output file's folder when the file is there, else from the
+" current folder.
 "
 " g:korvalen_ini  the INI file to read the output path from. Default: the
 "                 file beside the korvalen executable found in $PATH, else
 "                 $XDG_CONFIG_HOME/korvalen/korvalen.INI.
+
+scriptencoding utf-8
 
 if exists('g:loaded_korvalen')
   finish
 endif
 let g:loaded_korvalen = 1
 
-" For :cfile and :grep users. Each form alone is exact; on a line whose text
-" holds the other form's head (" 12:(" after a TagJump head, say) the first
-" pattern that fits wins, which may be the wrong one. :KorvalenQuickfix does
-" not have that limit.
-let g:korvalen_errorformat = '%f(%l)\ :%m,%f\ %l:%m'
+" For :cfile users, with TagJump on only (the default) and file names
+" without blanks or parentheses: an errorformat cannot find the real head
+" among look-alikes. :KorvalenQuickfix reads every form and is the way.
+let g:korvalen_errorformat = '%f(%l)\ :%m'
 
-" The head that ends first is the real one: the path comes before it, and any
-" look-alike in the hit text comes after it.
-let s:head = '\v^(.{-1,})%(\((\d+)\) :\(| (\d+):\()'
+" Each head ("(12) :(" or " 12:(") gives one reading; the path is everything
+" before it. The first reading whose file exists is taken, else the first:
+" the real head ends the shortest such path unless the file name itself holds
+" a look-alike. The word runs to the first ")".
+let s:head = '\v\((\d+)\) :\(| (\d+):\('
+let s:error = 'ファイルアクセスでエラーが生じました：'
 
-function! korvalen#ParseLine(line) abort
-  let l:m = matchlist(a:line, s:head)
-  if empty(l:m)
+" A relative path is taken from the output file's folder when the file is
+" there, else from the current folder; failing both, from the output's folder.
+function! s:Resolve(path, outdir) abort
+  if a:path =~# '^/'
+    return a:path
+  endif
+  let l:there = a:outdir . '/' . a:path
+  if filereadable(l:there) || isdirectory(l:there) || !filereadable(a:path)
+    return l:there
+  endif
+  return a:path
+endfunction
+
+" {'filename', 'lnum', 'text'} of a hit line (already in &encoding), or {}.
+" `outdir` is the output file's folder.
+function! korvalen#ParseLine(line, ...) abort
+  let l:outdir = a:0 > 0 ? a:1 : getcwd()
+  if a:line ==# '' || a:line ==# '----------' || stridx(a:line, s:error) == 0
     return {}
   endif
-  let l:lnum = l:m[2] !=# '' ? l:m[2] : l:m[3]
-  return {'filename': l:m[1], 'lnum': str2nr(l:lnum), 'text': a:line[len(l:m[0]) - 1 :]}
+  let l:first = {}
+  let l:start = 1
+  while 1
+    let l:m = matchstrpos(a:line, s:head, l:start)
+    if l:m[1] < 0
+      break
+    endif
+    let l:start = l:m[1] + 1
+    let l:close = stridx(a:line, ')', l:m[2])
+    if l:close < 0
+      continue
+    endif
+    let l:num = matchlist(l:m[0], '\d\+')[0]
+    let l:item = {'filename': s:Resolve(a:line[: l:m[1] - 1], l:outdir),
+          \ 'lnum': str2nr(l:num), 'text': a:line[l:m[2] - 1 :]}
+    if filereadable(l:item.filename)
+      return l:item
+    endif
+    if empty(l:first)
+      let l:first = l:item
+    endif
+  endwhile
+  return l:first
 endfunction
 
 function! s:IniPath() abort
@@ -85,10 +128,16 @@ function! korvalen#Quickfix(...) abort
     return
   endif
   let l:items = []
+  let l:outdir = fnamemodify(l:file, ':p:h')
   for l:raw in readfile(l:file)
-    let l:line = iconv(substitute(l:raw, '\r$', '', ''), 'cp932', &encoding)
-    let l:item = korvalen#ParseLine(l:line)
+    let l:raw = substitute(l:raw, '\r$', '', '')
+    let l:line = iconv(l:raw, 'cp932', &encoding)
+    if l:line ==# '' && l:raw !=# ''
+      let l:line = l:raw  " a path the file holds byte for byte
+    endif
+    let l:item = korvalen#ParseLine(l:line, l:outdir)
     if !empty(l:item)
+      let l:item.filename = fnamemodify(l:item.filename, ':.')
       call add(l:items, l:item)
     endif
   endfor

@@ -1,0 +1,269 @@
+#include "app/results.hpp"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPainter>
+#include <QShortcut>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "app/qtext.hpp"
+
+namespace korvalen {
+
+bool ResultsModel::Load(const std::string& outputFile, const std::string& currentDir) {
+    beginResetModel();
+    const bool ok = index_.Load(outputFile, currentDir);
+    shown_ = index_.Filter(filter_);
+    endResetModel();
+    return ok;
+}
+
+void ResultsModel::SetFilter(const QString& filter) {
+    beginResetModel();
+    filter_ = FromCp932Text(filter);
+    shown_ = index_.Filter(filter_);
+    endResetModel();
+}
+
+int ResultsModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(shown_.size());
+}
+
+QVariant ResultsModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount()) {
+        return {};
+    }
+    using Kind = OutputIndex::RowKind;
+    const OutputIndex::Row& row = RowAt(index.row());
+    switch (role) {
+        case KindRole:
+            return static_cast<int>(row.kind);
+        case Qt::DisplayRole:
+            switch (row.kind) {
+                case Kind::Group:
+                    return Cp932Text(index_.GroupPath(row.Group())) +
+                           QStringLiteral("  (%1件)").arg(index_.Groups()[row.Group()].hits);
+                case Kind::Hit: {
+                    const OutputLine hit = index_.Read(row);
+                    return QString::number(hit.number) + QStringLiteral(": ") + Cp932Text(hit.text);
+                }
+                default:
+                    return Cp932Text(index_.Line(row));
+            }
+        case WordRole:
+            return row.kind == Kind::Hit ? Cp932Text(index_.Read(row).word) : QString();
+        case TextRole:
+            return row.kind == Kind::Hit ? Cp932Text(index_.Read(row).text) : QString();
+        case LineRole:
+            return row.kind == Kind::Hit ? QVariant(qlonglong(index_.Read(row).number))
+                                         : QVariant();
+        case Qt::ForegroundRole:
+            if (row.kind == Kind::FileError) {
+                return QColor(Qt::darkRed);
+            }
+            if (row.kind == Kind::Separator || row.kind == Kind::Other) {
+                return QColor(Qt::darkGray);
+            }
+            return {};
+        case Qt::FontRole:
+            if (row.kind == Kind::Group) {
+                QFont bold;
+                bold.setBold(true);
+                return bold;
+            }
+            return {};
+        default:
+            return {};
+    }
+}
+
+void ResultsDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                            const QModelIndex& index) const {
+    const QString word = index.data(ResultsModel::WordRole).toString();
+    if (word.isEmpty()) {
+        QStyledItemDelegate::paint(painter, option, index);
+        return;
+    }
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    const QString shown = opt.text;
+    opt.text.clear();
+    opt.widget->style()->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
+    // The hit's line number, then the text with every occurrence of the word marked.
+    const QString head = QStringLiteral("    ") + shown.left(shown.indexOf(QLatin1Char(':')) + 2);
+    const QString text = shown.mid(head.size() - 4);
+    const QFontMetrics fm(opt.font);
+    QRect r = opt.rect.adjusted(2, 0, 0, 0);
+    const bool selected = (opt.state & QStyle::State_Selected) != 0;
+    const QColor ink = opt.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
+    painter->save();
+    painter->setFont(opt.font);
+    painter->setPen(opt.palette.color(QPalette::PlaceholderText));
+    painter->drawText(r, Qt::AlignVCenter | Qt::AlignLeft, head);
+    r.setLeft(r.left() + fm.horizontalAdvance(head));
+    qsizetype at = 0;
+    while (at < text.size() && r.left() < opt.rect.right()) {
+        const qsizetype found = text.indexOf(word, at);
+        const qsizetype end = found < 0 ? text.size() : found;
+        const QString plain = text.mid(at, end - at);
+        painter->setPen(ink);
+        painter->drawText(r, Qt::AlignVCenter | Qt::AlignLeft, plain);
+        r.setLeft(r.left() + fm.horizontalAdvance(plain));
+        if (found < 0) {
+            break;
+        }
+        const QRect mark(r.left(), r.top() + 1, fm.horizontalAdvance(word), r.height() - 2);
+        painter->fillRect(mark, QColor(255, 220, 80));
+        painter->setPen(Qt::black);
+        painter->drawText(r, Qt::AlignVCenter | Qt::AlignLeft, word);
+        r.setLeft(mark.right() + 1);
+        at = found + word.size();
+    }
+    painter->restore();
+}
+
+TResultsForm::TResultsForm(std::function<void(const std::string&, std::int64_t)> open,
+                           QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      EFilter(new QLineEdit(this)),
+      LResults(new QListView(this)),
+      LCount(new QLabel(this)),
+      open_(std::move(open)),
+      model_(new ResultsModel(this)),
+      watcher_(new QFileSystemWatcher(this)) {
+    setObjectName(QStringLiteral("ResultsForm"));
+    setWindowTitle(QStringLiteral("検索結果一覧"));
+    setFont(ProportionalGothic());
+    resize(640, 420);
+    EFilter->setObjectName(QStringLiteral("EFilter"));
+    EFilter->setPlaceholderText(QStringLiteral("絞り込み (Ctrl+F)"));
+    EFilter->setClearButtonEnabled(true);
+    LResults->setObjectName(QStringLiteral("LResults"));
+    LResults->setModel(model_);
+    LResults->setItemDelegate(new ResultsDelegate(LResults));
+    LResults->setUniformItemSizes(true);
+    LResults->setSelectionMode(QAbstractItemView::SingleSelection);
+    LResults->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    LResults->installEventFilter(this);
+    EFilter->installEventFilter(this);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->addWidget(EFilter);
+    layout->addWidget(LResults, 1);
+    layout->addWidget(LCount);
+
+    connect(EFilter, &QLineEdit::textChanged, this, [this](const QString& text) {
+        model_->SetFilter(text);
+        LResults->setCurrentIndex(model_->index(0));
+    });
+    connect(LResults, &QListView::activated, this, [this] { OpenCurrent(); });
+    auto* find = new QShortcut(QKeySequence::Find, this);
+    connect(find, &QShortcut::activated, this, [this] {
+        EFilter->setFocus();
+        EFilter->selectAll();
+    });
+    // A run rewrites the file (or replaces it): read it once the writing settles.
+    auto* settle = new QTimer(this);
+    settle->setSingleShot(true);
+    settle->setInterval(200);
+    connect(settle, &QTimer::timeout, this, &TResultsForm::Reload);
+    connect(watcher_, &QFileSystemWatcher::fileChanged, settle, qOverload<>(&QTimer::start));
+    connect(watcher_, &QFileSystemWatcher::directoryChanged, settle, qOverload<>(&QTimer::start));
+}
+
+void TResultsForm::ShowFile(const std::string& outputFile) {
+    outputFile_ = outputFile;
+    Reload();
+    show();
+    raise();
+    activateWindow();
+    LResults->setFocus();
+}
+
+void TResultsForm::Watch() {
+    if (!watcher_->files().isEmpty()) {
+        watcher_->removePaths(watcher_->files());
+    }
+    if (!watcher_->directories().isEmpty()) {
+        watcher_->removePaths(watcher_->directories());
+    }
+    const QString path = PathText(outputFile_);
+    if (!watcher_->addPath(path)) {
+        // Not there yet: its folder tells when it comes.
+        watcher_->addPath(QFileInfo(path).absolutePath());
+    }
+}
+
+void TResultsForm::Reload() {
+    const int keep = LResults->currentIndex().row();
+    const bool ok = model_->Load(outputFile_, PathBytes(QDir::currentPath()));
+    Watch();
+    const OutputIndex& index = model_->Index();
+    std::uint64_t hits = 0;
+    for (const OutputIndex::Group& g : index.Groups()) {
+        hits += g.hits;
+    }
+    LCount->setText(ok ? QStringLiteral("%1件 / %2ファイル  %3")
+                             .arg(hits)
+                             .arg(index.Groups().size())
+                             .arg(PathText(outputFile_))
+                       : QStringLiteral("出力ファイルがありません：") + PathText(outputFile_));
+    const int rows = model_->rowCount();
+    LResults->setCurrentIndex(
+        model_->index(std::clamp(keep < 0 ? 0 : keep, 0, std::max(rows - 1, 0))));
+}
+
+void TResultsForm::OpenCurrent() {
+    const QModelIndex current = LResults->currentIndex();
+    if (!current.isValid()) {
+        return;
+    }
+    const OutputIndex::Row& row = model_->RowAt(current.row());
+    const OutputIndex& index = model_->Index();
+    if (row.kind == OutputIndex::RowKind::Hit) {
+        const OutputLine hit = index.Read(row);
+        open_(index.FileOf(hit), hit.number);
+    } else if (row.kind == OutputIndex::RowKind::Group) {
+        OutputLine first;
+        first.path = index.GroupPath(row.Group());
+        open_(index.FileOf(first), 0);
+    }
+}
+
+void TResultsForm::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool TResultsForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (watched == LResults && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+            OpenCurrent();
+            return true;
+        }
+        if (watched == EFilter && (key->key() == Qt::Key_Down || key->key() == Qt::Key_Return ||
+                                   key->key() == Qt::Key_Enter)) {
+            LResults->setFocus();
+            return true;
+        }
+        if (key->key() == Qt::Key_Escape) {
+            close();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace korvalen

@@ -1,0 +1,81 @@
+// The results window: the output file as it is on disk, hits grouped by input
+// file, the matched word highlighted, a filter, and Enter to open the editor
+// at a hit's line. A model over the core's index of line offsets: rows are
+// decoded only when shown.
+#pragma once
+
+#include <QAbstractListModel>
+#include <QStyledItemDelegate>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "search/output_index.hpp"
+
+class QFileSystemWatcher;
+class QLabel;
+class QLineEdit;
+class QListView;
+
+namespace korvalen {
+
+class ResultsModel : public QAbstractListModel {
+    Q_OBJECT
+  public:
+    enum Role { KindRole = Qt::UserRole, WordRole, TextRole, LineRole };
+    using QAbstractListModel::QAbstractListModel;
+
+    bool Load(const std::string& outputFile, const std::string& currentDir);
+    void SetFilter(const QString& filter);
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    const OutputIndex& Index() const { return index_; }
+    const OutputIndex::Row& RowAt(int row) const { return index_.Rows()[shown_[row]]; }
+
+  private:
+    OutputIndex index_;
+    std::vector<std::uint32_t> shown_;
+    std::string filter_;
+};
+
+// Paints a hit as its line number and text with the word marked.
+class ResultsDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+};
+
+class TResultsForm : public QWidget {
+    Q_OBJECT
+  public:
+    // `open(file, line)` opens a file (file-system bytes) at a line.
+    TResultsForm(std::function<void(const std::string&, std::int64_t)> open,
+                 QWidget* parent = nullptr);
+
+    // Shows `outputFile` (read again whenever it changes on disk).
+    void ShowFile(const std::string& outputFile);
+    void Reload();
+
+    QLineEdit* EFilter;
+    QListView* LResults;
+    QLabel* LCount;
+    ResultsModel* Model() const { return model_; }
+    void OpenCurrent();
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void Watch();
+
+    std::function<void(const std::string&, std::int64_t)> open_;
+    ResultsModel* model_;
+    QFileSystemWatcher* watcher_;
+    std::string outputFile_;
+};
+
+}  // namespace korvalen

@@ -1,0 +1,111 @@
+// The results window on a large output: 1,000,000 hit lines (~100 MB) of
+// Japanese text. Times, medians of 5: reading the file whole (the floor any
+// viewer pays), the window opening on it (read, index, first paint), and
+// paging through it; peak memory against the file's size.
+//
+//   results_bench [LINES]      (QT_QPA_PLATFORM=offscreen is set when unset)
+#include <QApplication>
+#include <QListView>
+#include <QScrollBar>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/results.hpp"
+#include "text/cp932.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::time_point since) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
+}
+
+long PeakKb() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+        }
+    }
+    return -1;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+    const long lines = argc > 1 ? std::atol(argv[1]) : 1000000;
+    QApplication app(argc, argv);
+    const std::string dir = std::filesystem::temp_directory_path() / "korvalen_results_bench";
+    std::filesystem::create_directories(dir);
+    const std::string out = dir + "/out.txt";
+    {
+        std::ofstream file(out, std::ios::binary | std::ios::trunc);
+        const std::string text = korvalen::Utf8ToCp932(
+            "　吾輩は猫である。名前はまだ無い。どこで生れたかとんと見当がつかぬ。何でも薄暗い");
+        for (long i = 0; i < lines; ++i) {
+            const std::string path =
+                korvalen::Utf8ToCp932("資料/日本語 (" + std::to_string(i / 1000) + ").txt");
+            file << path << '(' << (i % 1000 + 1) << ") :(" << korvalen::Utf8ToCp932("猫") << ')'
+                 << text << "\r\n";
+        }
+    }
+    const auto size = static_cast<double>(std::filesystem::file_size(out));
+    std::vector<double> read, open, openCpu, page;
+    for (int round = 0; round < 5; ++round) {
+        const auto t = Clock::now();
+        std::ifstream in(out, std::ios::binary);
+        std::string all(static_cast<std::size_t>(size), '\0');
+        in.read(all.data(), static_cast<std::streamsize>(all.size()));
+        read.push_back(Ms(t));
+    }
+    // The peak from here on: the window alone (writing 5 resets the kernel's mark).
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const long baseKb = PeakKb();
+    korvalen::TResultsForm form([](const std::string&, std::int64_t) {});
+    form.resize(800, 600);
+    for (int round = 0; round < 5; ++round) {
+        auto t = Clock::now();
+        const std::clock_t cpu = std::clock();
+        form.ShowFile(out);
+        (void)form.LResults->viewport()->grab();
+        open.push_back(Ms(t));
+        openCpu.push_back(1000.0 * static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC);
+
+        // 200 jumps spread over the whole list, each page painted (grabbed).
+        t = Clock::now();
+        QScrollBar* bar = form.LResults->verticalScrollBar();
+        for (int k = 0; k < 200; ++k) {
+            bar->setValue(static_cast<int>(static_cast<long>(bar->maximum()) * k / 200));
+            (void)form.LResults->viewport()->grab();
+        }
+        page.push_back(Ms(t) / 200);
+    }
+    const long peakKb = PeakKb();
+    std::printf("lines %ld, file %.1f MB, rows %d\n", lines, size / 1e6, form.Model()->rowCount());
+    std::printf("read the file whole     %8.1f ms\n", Median(read));
+    std::printf("open the window on it   %8.1f ms   (%.2f x reading it)\n", Median(open),
+                Median(open) / Median(read));
+    std::printf("  of which CPU time     %8.1f ms   (the rest is waiting: disk, other work)\n",
+                Median(openCpu));
+    std::printf("one page, painted       %8.2f ms\n", Median(page));
+    std::printf("peak memory %.1f MB (before opening %.1f MB): %.2f x the file\n", peakKb / 1024.0,
+                baseKb / 1024.0, (peakKb - baseKb) * 1024.0 / size);
+    std::filesystem::remove_all(dir);
+    return 0;
+}

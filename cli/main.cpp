@@ -52,16 +52,11 @@ constexpr const char* kUsage =
     "      --set KEY=VALUE      set one option by its INI key (TagJump, FileSeparate,\n"
     "                           ErrorStop, FileOverWrite, CloseFileDelete, AddSortWord,\n"
     "                           OutputFileOpen, SearchIconize, JapaneseWord, CRText,\n"
-    "                           OutputStrLength, InputEncoding, SearchFolders,
-"
-    "                           FolderFilter, ShowResults, Editor, EditorLine,
-"
-    "                           Delete), VALUE as the INI file holds it (1 or 0 for a
-"
-    "                           switch, a whole number for OutputStrLength, 0 to 255
-"
-    "                           for Delete; any other value or KEY is refused);
-"
+    "                           OutputStrLength, InputEncoding, SearchFolders,\n"
+    "                           FolderFilter, ShowResults, Editor, EditorLine,\n"
+    "                           Delete), VALUE as the INI file holds it (1 or 0 for a\n"
+    "                           switch, a whole number for OutputStrLength, 0 to 255\n"
+    "                           for Delete; any other value or KEY is refused);\n"
     "                           applied after --ini, in order; repeatable\n"
     "      --by-line            read every file line by line (as Shift+Ctrl held at a\n"
     "                           drop)\n"

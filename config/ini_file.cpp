@@ -240,20 +240,6 @@ std::string WriteTarget(const std::string& path) {
     return real.get();
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t put = CurrentFileOps().Write(fd, bytes.data(), bytes.size());
-        if (put < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(put));
-    }
-    return true;
-}
-
 }  // namespace
 
 bool ReplaceFile(const std::string& path, std::string_view bytes) {
@@ -300,7 +286,7 @@ bool ReplaceFile(const std::string& path, std::string_view bytes) {
     }
     // The first failure's errno is the one reported.
     int err = 0;
-    if ((existed && ::fchmod(fd, mode) != 0) || !WriteAll(fd, bytes) || ::fsync(fd) != 0) {
+    if ((existed && ::fchmod(fd, mode) != 0) || !WriteAllTo(fd, bytes) || ::fsync(fd) != 0) {
         err = errno;
     }
     if (CurrentFileOps().Close(fd) != 0 && err == 0) {

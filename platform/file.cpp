@@ -132,19 +132,27 @@ std::size_t File::Read(char* buf, std::size_t n) {
     }
 }
 
-void File::WriteAll(std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t put = CurrentFileOps().Write(fd_, data.data(), data.size());
+bool WriteAllTo(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t put = CurrentFileOps().Write(fd, bytes.data(), bytes.size());
         if (put < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            throw FileError(path_, errno, "cannot write");
+            return false;
         }
-        if (put == 0) {
-            throw FileError(path_, EIO, "cannot write");
+        if (put == 0) {  // no progress and no reason: would loop forever
+            errno = EIO;
+            return false;
         }
-        data.remove_prefix(static_cast<std::size_t>(put));
+        bytes.remove_prefix(static_cast<std::size_t>(put));
+    }
+    return true;
+}
+
+void File::WriteAll(std::string_view data) {
+    if (!WriteAllTo(fd_, data)) {
+        throw FileError(path_, errno, "cannot write");
     }
 }
 

@@ -40,6 +40,10 @@ class FileOps {
 
 FileOps& CurrentFileOps() noexcept;
 
+// Writes all of `bytes` to `fd` through the file layer, going on after a
+// short write or EINTR; false with errno set on failure.
+bool WriteAllTo(int fd, std::string_view bytes);
+
 // Routes the file layer through `ops` while alive (tests only).
 class ScopedFileOps {
   public:

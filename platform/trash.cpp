@@ -54,20 +54,6 @@ std::string EscapePath(std::string_view path) {
     return out;
 }
 
-bool WriteWhole(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t put = CurrentFileOps().Write(fd, bytes.data(), bytes.size());
-        if (put < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(put));
-    }
-    return true;
-}
-
 // The name in the trash: the file's own, then "name.2.ext", "name.3.ext"...
 std::string TrashName(const std::string& name, unsigned attempt) {
     if (attempt == 0) {
@@ -161,7 +147,7 @@ bool MoveToTrash(const std::string& path) {
             }
             return false;
         }
-        int err = WriteWhole(fd, text) ? 0 : errno;
+        int err = WriteAllTo(fd, text) ? 0 : errno;
         if (CurrentFileOps().Close(fd) != 0 && err == 0) {
             err = errno;
         }

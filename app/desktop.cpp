@@ -7,13 +7,13 @@
 #include <QFileSystemModel>
 #include <QGuiApplication>
 #include <QMessageBox>
-#include <QProcess>
 #include <QScreen>
 #include <QSortFilterProxyModel>
 #include <QUrl>
 
 #include "app/startup.hpp"
 #include "platform/memory.hpp"
+#include "platform/process.hpp"
 
 namespace korvalen {
 
@@ -112,16 +112,22 @@ MemoryStatus RealDesktop::Memory() {
     return ReadMemoryStatus();
 }
 
-void RealDesktop::StartProgram(const QString& program, const QString& argument) {
-    QStringList args;
-    if (!argument.isEmpty()) {
-        args << argument;
+void RealDesktop::StartProgram(const std::string& program, const std::string& argument) {
+    // Not QProcess: its arguments are QStrings, which lose a name that is
+    // not UTF-8.
+    std::vector<std::string> args;
+    if (!argument.empty()) {
+        args.push_back(argument);
     }
-    QProcess::startDetached(program, args);
+    korvalen::StartProgram(program, args);
 }
 
-void RealDesktop::OpenDocument(const QString& path) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+void RealDesktop::OpenDocument(const std::string& path) {
+    // The URL from the bytes, percent-encoded: QUrl::fromLocalFile takes a
+    // QString.
+    QDesktopServices::openUrl(QUrl::fromEncoded(
+        "file://" +
+        QByteArray(path.data(), static_cast<qsizetype>(path.size())).toPercentEncoding("/")));
 }
 
 QStringList NameFilters(const QString& barFilter) {

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QtGlobal>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/memory.hpp"
@@ -46,9 +47,10 @@ class Desktop {
 
     // Starts `program` with `argument` as its single argument, without a shell;
     // an empty argument starts it with none. Does not wait, reports nothing.
-    virtual void StartProgram(const QString& program, const QString& argument) = 0;
+    // Paths are the file system's bytes.
+    virtual void StartProgram(const std::string& program, const std::string& argument) = 0;
     // Opens a document with the desktop's default application for it.
-    virtual void OpenDocument(const QString& path) = 0;
+    virtual void OpenDocument(const std::string& path) = 0;
 };
 
 class RealDesktop : public Desktop {
@@ -60,8 +62,8 @@ class RealDesktop : public Desktop {
     QRect PrimaryScreen() override;
     std::vector<QRect> Screens() override;
     MemoryStatus Memory() override;
-    void StartProgram(const QString& program, const QString& argument) override;
-    void OpenDocument(const QString& path) override;
+    void StartProgram(const std::string& program, const std::string& argument) override;
+    void OpenDocument(const std::string& path) override;
 };
 
 // Turns a filter of the form "description|pattern|description|pattern" into

@@ -5,10 +5,13 @@
 #include <QFile>
 #include <QFont>
 #include <QString>
+#include <QUrl>
 #include <string>
 #include <string_view>
 
 #include "text/cp932.hpp"
+
+class QLineEdit;
 
 namespace korvalen {
 
@@ -22,13 +25,25 @@ inline std::string FromCp932Text(const QString& text) {
                                             static_cast<std::size_t>(text.size())));
 }
 
-// File-system bytes, as the core takes paths.
-inline QString PathText(std::string_view bytes) {
-    return QFile::decodeName(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
-}
+// File-system paths. The core takes paths as the file system's bytes; a
+// name that is not UTF-8 (a Shift-JIS name copied from Windows) has no
+// QString that turns back into its bytes. So the text shows the bytes
+// decoded, each part of the path as UTF-8 where it is UTF-8 and as code page
+// 932 where not, and the bytes are kept beside it; the shown form is never
+// stored or handed on.
+QString PathText(std::string_view bytes);
+// Text the user typed or a dialog chose, as the file system's bytes.
 inline std::string PathBytes(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
+// A path box: shows the path and keeps its bytes, which PathBytesOf gives
+// back for as long as the box shows that text (once the user edits it, the
+// bytes of what was typed).
+void SetPathBytes(QLineEdit* box, std::string_view bytes);
+std::string PathBytesOf(const QLineEdit* box);
+// The bytes of a local file URL's path, from its percent-encoding:
+// QUrl::toLocalFile loses those of a name that is not UTF-8.
+std::string LocalFileBytes(const QUrl& url);
 
 inline QString Utf8Text(std::string_view utf8) {
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));

@@ -65,10 +65,10 @@ void GreyText(QLineEdit* edit) {
 
 // A path box is narrower than most paths: it shows the end, where the file
 // name is, and the whole path as its tooltip.
-void SetPath(QLineEdit* box, const QString& path) {
-    box->setText(path);
-    box->setCursorPosition(static_cast<int>(path.size()));
-    box->setToolTip(path);
+void SetPath(QLineEdit* box, std::string_view path) {
+    SetPathBytes(box, path);
+    box->setCursorPosition(static_cast<int>(box->text().size()));
+    box->setToolTip(box->text());
 }
 
 QString SaveFailedText(const std::string& iniPath) {
@@ -327,8 +327,8 @@ void TMainForm::FormCreate() {
     helpViewer_->SetHelpFile(setup_.helpFile);
 
     const Settings settings = ReadSettings(setup_.iniPath);
-    SetPath(ERelFile, PathText(settings.RelFile));
-    SetPath(EOutputFile, PathText(settings.OutputFile));
+    SetPath(ERelFile, settings.RelFile);
+    SetPath(EOutputFile, settings.OutputFile);
     resize(settings.Width, settings.Height);
     Options = settings.Options;
 
@@ -339,7 +339,7 @@ void TMainForm::FormCreate() {
     move(WindowPlace(settings.LeftPos, settings.TopPos, size(), desktop_.PrimaryScreen(),
                      desktop_.Screens()));
 
-    LoadRelKeys(ERelFile->text());
+    LoadRelKeys(PathBytesOf(ERelFile));
     SetDropTarget(true);
 }
 
@@ -348,30 +348,30 @@ void TMainForm::FormDestroy() {
         return;
     }
     destroyed_ = true;
-    if (!WritePaths(setup_.iniPath, PathBytes(ERelFile->text()), PathBytes(EOutputFile->text()))) {
+    if (!WritePaths(setup_.iniPath, PathBytesOf(ERelFile), PathBytesOf(EOutputFile))) {
         // Too late for a box: the program is ending.
         std::fprintf(stderr, "korvalen: %s\n", qPrintable(SaveFailedText(setup_.iniPath)));
     }
     if (Options.CloseFileDelete) {
-        const QString out = EOutputFile->text();
+        const std::string out = PathBytesOf(EOutputFile);
         if (Options.Delete == 0) {
             RecycleFile(out);
-        } else if (!out.isEmpty() && !QFile::remove(out)) {
+        } else if (!out.empty() && std::remove(out.c_str()) != 0) {
             // Removing it is a courtesy; a file in use or gone stays unreported.
         }
     }
 }
 
-void TMainForm::RecycleFile(const QString& path) {
-    if (path.isEmpty() || !FileExists(PathBytes(path))) {
+void TMainForm::RecycleFile(const std::string& path) {
+    if (path.empty() || !FileExists(path)) {
         return;
     }
     if (desktop_.Question(isVisible() ? this : nullptr,
-                          QStringLiteral("「%1」をごみ箱に移動しますか？").arg(path))) {
+                          QStringLiteral("「%1」をごみ箱に移動しますか？").arg(PathText(path)))) {
         // Nowhere else than the trash: a file that cannot go there stays.
-        if (!MoveToTrash(PathBytes(path))) {
+        if (!MoveToTrash(path)) {
             desktop_.Message(isVisible() ? this : nullptr,
-                             QStringLiteral("「%1」をごみ箱に移動できません").arg(path));
+                             QStringLiteral("「%1」をごみ箱に移動できません").arg(PathText(path)));
         }
     }
 }
@@ -410,8 +410,8 @@ void TMainForm::SetWords(const std::vector<std::string>& words) {
     MSearchStr->setPlainText(Cp932Text(WordList(words).Text("\n")));
 }
 
-void TMainForm::LoadRelKeys(const QString& path) {
-    const RelKeysResult result = korvalen::LoadRelKeys(PathBytes(path));
+void TMainForm::LoadRelKeys(const std::string& path) {
+    const RelKeysResult result = korvalen::LoadRelKeys(path);
     DCRelStr->clear();
     for (const std::string& key : result.keys) {
         DCRelStr->addItem(Cp932Text(key),
@@ -431,9 +431,8 @@ void TMainForm::DCRelStrExit() {
         DCRelStr->currentIndex() >= 0 ? DCRelStr->currentData().toByteArray() : QByteArray();
     MSearchStr->clear();
     if (!key.isEmpty()) {
-        const RelWordsResult result =
-            LoadRelWords(PathBytes(ERelFile->text()), std::string_view(key.data(), key.size()),
-                         Options.AddSortWord);
+        const RelWordsResult result = LoadRelWords(
+            PathBytesOf(ERelFile), std::string_view(key.data(), key.size()), Options.AddSortWord);
         SetWords(result.words);
         if (!result.message.empty()) {
             desktop_.Message(this, Utf8Text(result.message));
@@ -502,7 +501,7 @@ void TMainForm::EndEditWord() {
 }
 
 void TMainForm::MEditRelChgClick() {
-    LoadRelKeys(ERelFile->text());
+    LoadRelKeys(PathBytesOf(ERelFile));
 }
 
 // ---- file and editor commands -------------------------------------------
@@ -520,11 +519,11 @@ void TMainForm::MFileRelClick() {
     OpenKvlFile.directory = FolderPart(ERelFile->text());
     const QString chosen = ShowFileDialog(OpenKvlFile);
     if (!chosen.isEmpty()) {
-        SetPath(ERelFile, chosen);
+        SetPath(ERelFile, PathBytes(chosen));
         MEditRel->setEnabled(true);
     }
     if (!ERelFile->text().isEmpty()) {
-        LoadRelKeys(ERelFile->text());
+        LoadRelKeys(PathBytesOf(ERelFile));
     }
 }
 
@@ -534,7 +533,7 @@ void TMainForm::MFileOutClick() {
     OutputDialog.fileName = NamePart(current);
     const QString chosen = ShowFileDialog(OutputDialog);
     if (!chosen.isEmpty()) {
-        SetPath(EOutputFile, chosen);
+        SetPath(EOutputFile, PathBytes(chosen));
         MEditOut->setEnabled(true);
     }
 }
@@ -544,19 +543,19 @@ void TMainForm::KS1Click() {
     OutputDialog.directory = FolderPart(current);
     OutputDialog.fileName = NamePart(current);
     const QString chosen = ShowFileDialog(OutputDialog);
-    if (chosen.isEmpty() || PathBytes(chosen) == PathBytes(current)) {
+    if (chosen.isEmpty() || PathBytes(chosen) == PathBytesOf(EOutputFile)) {
         return;
     }
     std::error_code ec;  // a failed copy goes unreported, as the shell's do
-    std::filesystem::copy_file(PathBytes(current), PathBytes(chosen),
+    std::filesystem::copy_file(PathBytesOf(EOutputFile), PathBytes(chosen),
                                std::filesystem::copy_options::overwrite_existing, ec);
 }
 
 void TMainForm::MFileOutDelClick() {
-    const QString out = EOutputFile->text();
+    const std::string out = PathBytesOf(EOutputFile);
     if (Options.Delete == 0 || Options.Delete == 2) {
         RecycleFile(out);
-    } else if (!out.isEmpty() && !QFile::remove(out)) {
+    } else if (!out.empty() && std::remove(out.c_str()) != 0) {
         // Unreported by design; the path stays and the next run creates the file.
     }
 }
@@ -564,19 +563,19 @@ void TMainForm::MFileOutDelClick() {
 void TMainForm::OpenWithEditor(const std::string& path) {
     if (Options.Editor.empty()) {
         if (!path.empty()) {
-            desktop_.OpenDocument(PathText(path));
+            desktop_.OpenDocument(path);
         }
         return;
     }
-    desktop_.StartProgram(PathText(Options.Editor), PathText(path));
+    desktop_.StartProgram(Options.Editor, path);
 }
 
 void TMainForm::MEditRelClick() {
-    OpenWithEditor(PathBytes(ERelFile->text()));
+    OpenWithEditor(PathBytesOf(ERelFile));
 }
 
 void TMainForm::MEditOutClick() {
-    OpenWithEditor(PathBytes(EOutputFile->text()));
+    OpenWithEditor(PathBytesOf(EOutputFile));
 }
 
 void TMainForm::MFileStopClick() {
@@ -663,7 +662,7 @@ std::vector<std::string> LocalFiles(const QMimeData* mime) {
     }
     for (const QUrl& url : mime->urls()) {
         if (url.isLocalFile()) {
-            names.push_back(PathBytes(QDir::toNativeSeparators(url.toLocalFile())));
+            names.push_back(LocalFileBytes(url));
         }
     }
     return names;
@@ -710,12 +709,12 @@ bool TMainForm::DropFiles(std::vector<std::string> names) {
 }
 
 RunOutcome TMainForm::WMDropFiles(const std::vector<std::string>& names) {
-    std::string out = PathBytes(EOutputFile->text());
+    std::string out = PathBytesOf(EOutputFile);
     inRun_ = true;
     const RunOutcome outcome = run_.Drop(names, out, Options);
     inRun_ = false;
-    if (PathBytes(EOutputFile->text()) != out) {
-        SetPath(EOutputFile, PathText(out));
+    if (PathBytesOf(EOutputFile) != out) {
+        SetPath(EOutputFile, out);
     }
     emit runEnded(outcome);
     return outcome;
@@ -858,7 +857,7 @@ std::string TMainForm::AskOutputPath() {
     // A cancelled dialog gives no path, so a cancel never starts a run on a
     // file chosen earlier for something else.
     const QString chosen = ShowFileDialog(OutputDialog);
-    SetPath(EOutputFile, chosen);
+    SetPath(EOutputFile, PathBytes(chosen));
     return PathBytes(chosen);
 }
 

@@ -102,7 +102,7 @@ class TMainForm : public QMainWindow, public RunHost {
 
     // Handlers.
     void FormDestroy();  // once; also run by the destructor
-    void LoadRelKeys(const QString& path);
+    void LoadRelKeys(const std::string& path);
     void DCRelStrExit();
     void DCRelStrEnter();
     void DCRelStrKeyDown(int key);
@@ -123,7 +123,7 @@ class TMainForm : public QMainWindow, public RunHost {
     void MHelpAboutClick();
     void MSettingRunClick();
     void MSettingPosClick();
-    void RecycleFile(const QString& path);
+    void RecycleFile(const std::string& path);
     void OpenWithEditor(const std::string& path) override;
 
     // Files dropped, or handed over on the command line: a run over them

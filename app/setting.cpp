@@ -178,7 +178,7 @@ void TSettingForm::Fill() {
     }
     CInputEncoding->setChecked(options_.InputEncoding != 0);
     UDLength->SetPosition(options_.OutputStrLength);
-    EEditor->setText(PathText(options_.Editor));
+    SetPathBytes(EEditor, options_.Editor);
 }
 
 int TSettingForm::Execute() {
@@ -204,7 +204,7 @@ iset TSettingForm::Collected() {
         values.InputEncoding = 1;
     }
     values.OutputStrLength = UDLength->Position();
-    values.Editor = PathBytes(EEditor->text());
+    values.Editor = PathBytesOf(EEditor);
     return values;
 }
 

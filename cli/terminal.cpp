@@ -83,11 +83,25 @@ std::size_t Utf8Length(unsigned char lead) {
     return 1;
 }
 
+// Code sets whose text is code page 932 bytes already: Shift-JIS is its
+// subset. Through Unicode, iconv's Shift-JIS would make 0x5C the yen sign
+// and 0x7E the overline, which code page 932 has no code for.
+bool IsShiftJis(const std::string& codeset) {
+    for (const char* name :
+         {"SHIFT_JIS", "SHIFT-JIS", "SJIS", "MS_KANJI", "CSSHIFTJIS", "CP932", "WINDOWS-31J"}) {
+        if (codeset == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 Terminal::Terminal(std::string codeset)
     : codeset_(std::move(codeset)),
-      utf8_(Upper(codeset_) == "UTF-8" || Upper(codeset_) == "UTF8") {}
+      utf8_(Upper(codeset_) == "UTF-8" || Upper(codeset_) == "UTF8"),
+      sjis_(IsShiftJis(Upper(codeset_))) {}
 
 Terminal Terminal::FromEnvironment() {
     std::setlocale(LC_ALL, "");
@@ -106,6 +120,13 @@ std::string Terminal::FromCp932(std::string_view sjis) const {
         const std::string utf8 = Cp932ToUtf8(ch);
         if (utf8_) {
             out += utf8;
+        } else if (sjis_) {
+            // As they are, when the terminal's Shift-JIS has the character.
+            if (Convert(ch, "UTF-8", codeset_)) {
+                out += ch;
+            } else {
+                AppendHexBytes(out, ch);
+            }
         } else if (const auto local = Convert(utf8, codeset_, "UTF-8")) {
             out += *local;
         } else {
@@ -134,6 +155,12 @@ std::string Terminal::FromUtf8(std::string_view utf8) const {
 }
 
 std::optional<std::string> Terminal::ToCp932(std::string_view text) const {
+    if (sjis_) {
+        if (!Cp932DecodesCleanly(text)) {
+            return std::nullopt;
+        }
+        return std::string(text);
+    }
     std::string utf8;
     if (utf8_) {
         utf8 = text;
@@ -142,12 +169,7 @@ std::optional<std::string> Terminal::ToCp932(std::string_view text) const {
     } else {
         return std::nullopt;
     }
-    std::string sjis = Utf8ToCp932(utf8);
-    // What does not come back unchanged had no code page 932 form.
-    if (Cp932ToUtf8(sjis) != utf8) {
-        return std::nullopt;
-    }
-    return sjis;
+    return Utf8ToCp932Exactly(utf8);
 }
 
 }  // namespace korvalen

@@ -24,11 +24,15 @@ class Terminal {
     std::string FromUtf8(std::string_view utf8) const;
     // An argument typed in the terminal as code page 932; none when some
     // character has no code page 932 form or the bytes are not valid text.
+    // The JIS-style code points that Linux input methods type (U+301C ...)
+    // become the characters they stand for; a Shift-JIS terminal's bytes are
+    // taken as they are.
     std::optional<std::string> ToCp932(std::string_view text) const;
 
   private:
     std::string codeset_;
     bool utf8_;
+    bool sjis_;  // its bytes are code page 932 text
 };
 
 }  // namespace korvalen

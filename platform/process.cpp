@@ -1,8 +1,12 @@
 #include "platform/process.hpp"
 
 #include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
+#include <thread>
 
 namespace korvalen {
 
@@ -28,7 +32,16 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
     pid_t pid = 0;
     const int rc = ::posix_spawnp(&pid, program.c_str(), nullptr, &attr, argv.data(), environ);
     ::posix_spawnattr_destroy(&attr);
-    return rc == 0;
+    if (rc != 0) {
+        return false;
+    }
+    // Reaped when it ends, so that a long-lived caller collects no zombies.
+    std::thread([pid] {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+    return true;
 }
 
 }  // namespace korvalen

@@ -69,6 +69,32 @@ bool HoldsChar(std::string_view text, std::string_view c) noexcept {
     return false;
 }
 
+// The UTF-8 texts that convert to `word` (whole characters that decode
+// cleanly): a character such as ～ converts from two code points (U+FF5E and
+// the U+301C that Linux input methods type). Past 16 texts, those of the
+// longest prefix that has no more: a line holding the word holds its prefix.
+std::vector<std::string> Utf8FormsOf(std::string_view word) {
+    std::vector<std::string> forms(1);
+    while (!word.empty()) {
+        const std::string_view ch = TakeChar(word);
+        const std::string other = Cp932JisFormOf(ch);
+        const std::size_t n = forms.size();
+        if (!other.empty()) {
+            if (2 * n > 16) {
+                break;
+            }
+            for (std::size_t i = 0; i < n; ++i) {
+                forms.push_back(forms[i] + other);
+            }
+        }
+        const std::string utf8 = Cp932ToUtf8(ch);
+        for (std::size_t i = 0; i < n; ++i) {
+            forms[i] += utf8;
+        }
+    }
+    return forms;
+}
+
 // Set bits of `bits` in [from, to). The baseline x86-64 has no popcount
 // instruction; without one the count is a library call.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__POPCNT__)
@@ -220,11 +246,12 @@ void FastScanner::Compile(std::vector<std::string> words, const SetupPause& paus
         // A lead byte of Japanese text says little (E3 starts all the kana):
         // the word without it, when long enough, finds fewer lines that do
         // not hold the word, and still every line that does.
-        std::string u = Cp932ToUtf8(w);
-        if (u.size() >= 5 && static_cast<unsigned char>(u[0]) >= 0xC0) {
-            u.erase(0, 1);
+        for (std::string& u : Utf8FormsOf(w)) {
+            if (u.size() >= 5 && static_cast<unsigned char>(u[0]) >= 0xC0) {
+                u.erase(0, 1);
+            }
+            utf8_words_.push_back(std::move(u));
         }
-        utf8_words_.push_back(std::move(u));
     }
     if (exact) {
         utf8_matcher_ = std::make_unique<Matcher>(utf8_words_, engine_, pause);

@@ -161,8 +161,9 @@ class FastScanner {
     std::vector<std::uint32_t> candidates_;  // scratch
     std::string tight_, spaced_;             // the joins
 
-    // The words in UTF-8, when every one decodes cleanly and none holds the
-    // mark that stands for what has no code page 932 form.
+    // Every UTF-8 form of the words (see Utf8FormsOf), when every word
+    // decodes cleanly and none holds the mark that stands for what has no
+    // code page 932 form.
     std::unique_ptr<Matcher> utf8_matcher_;
     std::vector<std::string> utf8_words_;
     std::vector<Matcher::Match> utf8_matches_;

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -15,6 +16,23 @@ namespace korvalen {
 namespace {
 
 constexpr std::int32_t kNone = -1;
+
+// What Japanese input methods, terminals and JIS-based converters on Linux
+// give for characters that Windows maps to other code points: encoded as the
+// code page 932 character each stands for. Decoding keeps the Windows forms.
+struct JisForm {
+    char16_t cp;
+    std::uint16_t code;
+};
+constexpr JisForm kJisForms[] = {
+    {0x301C, 0x8160},  // WAVE DASH, Windows: U+FF5E
+    {0x2212, 0x817C},  // MINUS SIGN, U+FF0D
+    {0x2016, 0x8161},  // DOUBLE VERTICAL LINE, U+2225
+    {0x00A2, 0x8191},  // CENT SIGN, U+FFE0
+    {0x00A3, 0x8192},  // POUND SIGN, U+FFE1
+    {0x00AC, 0x81CA},  // NOT SIGN, U+FFE2
+    {0x2014, 0x815C},  // EM DASH, U+2015
+};
 
 // Decode table indexed by code (single byte b, or lead << 8 | trail), and the
 // encode table indexed by BMP code point. Built once from ICU's Windows-31J
@@ -96,6 +114,11 @@ const Tables& GetTables() {
             for (int trail = 0; trail < 256; ++trail) {
                 const char two[2] = {one, static_cast<char>(trail)};
                 Keep(t, conv.get(), two, 2, (b << 8) | trail);
+            }
+        }
+        for (const JisForm& f : kJisForms) {
+            if (t.encode[f.cp] == kNone) {
+                t.encode[f.cp] = f.code;
             }
         }
         return t;
@@ -258,6 +281,35 @@ std::string Utf8ToCp932(std::string_view utf8, std::string_view unmappable) {
 
 std::int32_t Cp932CodeOf(char32_t cp) {
     return cp < 0x10000 ? GetTables().encode[cp] : kNone;
+}
+
+std::string Cp932JisFormOf(std::string_view ch) {
+    std::string utf8;
+    if (ch.size() != 2) {
+        return utf8;
+    }
+    const int code = (static_cast<unsigned char>(ch[0]) << 8) | static_cast<unsigned char>(ch[1]);
+    for (const JisForm& f : kJisForms) {
+        if (f.code == code && GetTables().encode[f.cp] == code) {
+            AppendUtf8(f.cp, utf8);
+        }
+    }
+    return utf8;
+}
+
+std::optional<std::string> Utf8ToCp932Exactly(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    std::size_t pos = 0;
+    while (pos < utf8.size()) {
+        const char32_t cp = NextUtf8(utf8, pos);
+        const bool escape = cp >= kByteEscapeBase && cp <= kByteEscapeBase + 0xFF;
+        if (cp == kInvalid || (!escape && Cp932CodeOf(cp) == kNone)) {
+            return std::nullopt;
+        }
+        Encode(cp, {}, out);
+    }
+    return out;
 }
 
 bool Cp932DecodesCleanly(std::string_view sjis) {

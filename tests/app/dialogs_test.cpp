@@ -58,7 +58,10 @@ TEST_F(Settings, OkAppliesAndSaveAlsoStores) {
     WriteIni("[File]\r\nDelete=2\r\nRelFile=keep\r\n");
     TMainForm& f = Start();
     TSettingForm& s = *f.SettingForm();
+    const std::string editor = "/opt/\x95\xD2\x8F\x57";  // a Shift-JIS name: 編集
+    f.Options.Editor = editor;
     WhileOpen(s, [&] {
+        EXPECT_EQ(s.EEditor->text(), QStringLiteral("/opt/編集"));
         s.CAddSortWord->setChecked(true);
         s.CNewTag->setChecked(false);
         s.EOutputStrLength->setText(QStringLiteral("120"));
@@ -67,6 +70,7 @@ TEST_F(Settings, OkAppliesAndSaveAlsoStores) {
     EXPECT_TRUE(f.Options.AddSortWord);
     EXPECT_FALSE(f.Options.TagJump);
     EXPECT_EQ(f.Options.OutputStrLength, 120);
+    EXPECT_EQ(f.Options.Editor, editor);
     EXPECT_EQ(IniText().find("AddSortWord"), std::string::npos);
 
     // Save stores the box's text as it is, and applies what the arrows hold.
@@ -84,6 +88,7 @@ TEST_F(Settings, OkAppliesAndSaveAlsoStores) {
         std::string::npos)
         << ini;
     EXPECT_NE(ini.find("Delete=2\r\nRelFile=keep\r\n"), std::string::npos);
+    EXPECT_NE(ini.find("Editor=" + editor + "\r\n"), std::string::npos);
     EXPECT_EQ(f.Options.OutputStrLength, 120);  // "abc" leaves the last valid position
     EXPECT_EQ(f.Options.Delete, 2);
 }

@@ -53,10 +53,13 @@ class FakeDesktop : public Desktop {
         return all;
     }
     MemoryStatus Memory() override { return memory; }
-    void StartProgram(const QString& program, const QString& argument) override {
-        started.emplace_back(program, argument);
+    void StartProgram(const std::string& program, const std::string& argument) override {
+        started.emplace_back(QFile::decodeName(program.c_str()),
+                             QFile::decodeName(argument.c_str()));
     }
-    void OpenDocument(const QString& path) override { opened.push_back(path); }
+    void OpenDocument(const std::string& path) override {
+        opened.push_back(QFile::decodeName(path.c_str()));
+    }
 
     std::vector<QString> messages;
     std::function<void(const QString&)> onMessage;

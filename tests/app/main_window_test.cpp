@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDirIterator>
 #include <QFrame>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -19,6 +20,7 @@
 #include "app/setting.hpp"
 #include "platform/file.hpp"
 #include "tests/app/fake_desktop.hpp"
+#include "tests/support/jis_forms.hpp"
 #include "tests/support/scoped_env.hpp"
 #include "text/cp932.hpp"
 
@@ -209,6 +211,26 @@ TEST_F(MainWindow, WordEditModeAndItsColours) {
     EXPECT_EQ(QApplication::focusWidget(), f.MSearchStr);
     EXPECT_TRUE(f.MSearchStr->isReadOnly());
     EXPECT_FALSE(f.MEditWord->isChecked());
+}
+
+// What a Linux input method commits for ～－∥￠￡￢― is searched as the code
+// page 932 character it stands for, not as the mark.
+TEST_F(MainWindow, WordsTypedFromAnInputMethod) {
+    TMainForm& f = Start();
+    f.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    RunHost& host = f;
+    for (const JisFormRow& r : kJisForms) {
+        f.MSearchStr->clear();
+        f.MEditWord->trigger();
+        QInputMethodEvent commit;
+        commit.setCommitString(QString::fromUtf8(r.typed.data(), r.typed.size()) +
+                               QStringLiteral("a"));
+        QApplication::sendEvent(f.MSearchStr, &commit);
+        f.MEditWord->trigger();
+        EXPECT_EQ(host.SearchWords(), std::vector<std::string>{std::string(r.cp932) + "a"})
+            << r.typed;
+    }
 }
 
 TEST_F(MainWindow, RelationFileCommand) {

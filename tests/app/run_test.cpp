@@ -14,6 +14,9 @@
 #include <QUrl>
 #include <QWindow>
 #include <climits>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 
@@ -65,11 +68,14 @@ class Run : public WindowTest {
 
     // Drops `paths` as a file manager would; true when the window took them.
     bool Drop(TMainForm& f, const QStringList& paths) {
-        QMimeData mime;
         QList<QUrl> urls;
         for (const QString& p : paths) {
             urls << QUrl::fromLocalFile(p);
         }
+        return DropUrls(f, urls);
+    }
+    bool DropUrls(TMainForm& f, const QList<QUrl>& urls) {
+        QMimeData mime;
         mime.setUrls(urls);
         const QPoint at = f.MSearchStr->geometry().center();
         QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
@@ -238,6 +244,40 @@ TEST_F(Run, RefusedRuns) {
     QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(form.get(), &enter);
     EXPECT_FALSE(enter.isAccepted());
+}
+
+// Names that are not UTF-8 (Shift-JIS names copied from Windows) go from the
+// INI file and from a drop to the run and back as the file system's bytes,
+// shown decoded.
+TEST_F(Run, NamesThatAreNotUtf8) {
+    const std::string folder = QFile::encodeName(dir.path()).toStdString() + "/";
+    const std::string rel = folder + "\x8A\xD6\x98\x41.kvl";  // 関連.kvl
+    const std::string out = folder + "\x8F\x6F\x97\xCD.txt";  // 出力.txt
+    const std::string in = folder + "\x93\xFC\x97\xCD.txt";   // 入力.txt
+    std::ofstream(rel, std::ios::binary) << "k=w\r\n";
+    std::ofstream(in, std::ios::binary) << "w\r\n";
+    WriteIni("[File]\r\nRelFile=" + rel + "\r\nOutputFile=" + out + "\r\n");
+    TMainForm& f = Start();
+    f.show();
+    EXPECT_TRUE(desktop.messages.empty());
+    EXPECT_EQ(f.DCRelStr->currentText(), QStringLiteral("k"));
+    EXPECT_EQ(f.ERelFile->text(), dir.path() + QStringLiteral("/関連.kvl"));
+    EXPECT_EQ(f.EOutputFile->text(), dir.path() + QStringLiteral("/出力.txt"));
+
+    // As a file manager puts it: the name's bytes percent-encoded.
+    ASSERT_TRUE(DropUrls(
+        f, {QUrl::fromEncoded("file://" + QByteArray::fromStdString(in).toPercentEncoding("/"))}));
+    EXPECT_EQ(Finish(), RunOutcome::Finished);
+    std::ifstream hits(out, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(hits), {}), in + "(1) :(w)w\r\n");
+
+    form.reset();
+    EXPECT_NE(IniText().find("RelFile=" + rel + "\r\nOutputFile=" + out + "\r\n"),
+              std::string::npos)
+        << IniText();
+    for (const std::string& path : {rel, out, in}) {
+        std::remove(path.c_str());  // beyond QTemporaryDir: Qt has no name for them
+    }
 }
 
 // The hit lines of `path` in `out`: the numbers, in order, per word.

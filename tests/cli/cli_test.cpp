@@ -9,9 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <clocale>
 #include <thread>
 
 #include "../search/fixture.hpp"
+#include "tests/support/jis_forms.hpp"
 
 namespace korvalen::test {
 namespace {
@@ -161,6 +163,41 @@ TEST(Cli, WordsInOrderAndListings) {
     r = cli.Run({"-o", cli.dir / "o.txt", "-r", cli.dir / "none.kvl", "-k", "天気", words});
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.err, "関連ファイルがありません\n");
+}
+
+// The JIS-style code points a Linux input method types, in -w and -k, find
+// the characters they stand for and not the mark; in a Shift-JIS terminal
+// the typed bytes are the words, a backslash included.
+TEST(Cli, TypedWordsAndKeys) {
+    Cli cli;
+    const bool sjis = std::setlocale(LC_ALL, "ja_JP.SJIS") != nullptr;
+    std::setlocale(LC_ALL, "C");
+    for (const JisFormRow& j : kJisForms) {
+        const std::string c(j.cp932);
+        const std::string rel = cli.File("rel.kvl", "k" + c + "=C:\\" + c + "\r\n");
+        const std::string a = cli.File("a.txt", "1" + c + "\r\n2\x81\xAC\r\n3C:\\" + c + "\r\n");
+        const std::string out = cli.dir / "out.txt";
+        const std::string hit1 = a + "(1) :(" + c + ")1" + c + "\r\n";
+        const std::string line3 = ")3C:\\" + c + "\r\n";
+        const std::string hit3 = a + "(3) :(C:\\" + c + line3;
+        Result r = cli.Run({"-o", out, "-w", std::string(j.typed), a});
+        EXPECT_EQ(r.code, 0) << j.typed << r.err;
+        EXPECT_EQ(ReadBytes(out), hit1 + a + "(3) :(" + c + line3) << j.typed;
+        r = cli.Run({"-o", out, "-r", rel, "-k", "k" + std::string(j.typed), a});
+        EXPECT_EQ(r.code, 0) << j.typed << r.err;
+        EXPECT_EQ(ReadBytes(out), hit3) << j.typed;
+        if (!sjis) {
+            continue;  // scripts/deps.sh test makes the locale
+        }
+        r = cli.Run({"-o", out, "-r", rel, "-k", "k" + c, "-w", c, a}, "ja_JP.SJIS");
+        EXPECT_EQ(r.code, 0) << j.typed << r.err;
+        EXPECT_EQ(ReadBytes(out), hit1 + hit3) << j.typed;
+        r = cli.Run({"--list-words", "-w", c, "-w", "C:\\dir"}, "ja_JP.SJIS");
+        EXPECT_EQ(r.out, c + "\nC:\\dir\n") << j.typed;
+    }
+    if (!sjis) {
+        GTEST_SKIP() << "no ja_JP.SJIS locale";
+    }
 }
 
 // The program writes what a drop of the same files with the same words

@@ -3,6 +3,7 @@
 
 #include "cli/cli_host.hpp"
 #include "cli/terminal.hpp"
+#include "tests/support/jis_forms.hpp"
 #include "text/cp932.hpp"
 
 namespace korvalen {
@@ -36,6 +37,21 @@ TEST(Terminal, OtherCodesets) {
     EXPECT_EQ(euc.FromCp932(Sj("検索")), eucKensaku);
     EXPECT_EQ(euc.FromUtf8("検索"), eucKensaku);
     EXPECT_EQ(euc.ToCp932(eucKensaku), Sj("検索"));
+}
+
+TEST(Terminal, TypedJisFormsAndShiftJis) {
+    const Terminal utf8("UTF-8");
+    const Terminal sjis("SHIFT_JIS");
+    for (const test::JisFormRow& r : test::kJisForms) {
+        EXPECT_EQ(utf8.ToCp932(r.typed), r.cp932) << r.typed;
+        EXPECT_EQ(sjis.ToCp932(r.cp932), r.cp932) << r.typed;
+        EXPECT_EQ(sjis.FromCp932(r.cp932), r.cp932) << r.typed;
+    }
+    // Through Unicode, Shift-JIS 5C and 7E were the yen sign and the overline.
+    EXPECT_EQ(sjis.ToCp932("C:\\dir~"), "C:\\dir~");
+    EXPECT_EQ(sjis.FromCp932("C:\\dir~"), "C:\\dir~");
+    EXPECT_EQ(sjis.FromCp932("\x87\x40"), "\\x87\\x40");  // ① is not in Shift-JIS
+    EXPECT_EQ(sjis.ToCp932("a\x82"), std::nullopt);
 }
 
 // The bar is redrawn about ten times a second whatever the calls' pace: one

@@ -20,12 +20,15 @@ namespace {
 
 // Pieces of text: ASCII, kana, kanji, half-width katakana (one byte in code
 // page 932), full-width forms (EF lead bytes), characters without a code
-// page 932 form, and blanks.
+// page 932 form, the forms Linux input methods type for ～－∥￠￡￢― (which
+// convert to the same codes; a run of them has too many forms to look for
+// all), and blanks.
 const std::vector<std::string>
-    kPieces = {"a",  "b",  "ab", " ",  "\t", "x1", "検",          "索", "検索", "エ",
-               "ン", "の", "ｶ",  "ﾀ",  "ﾟ",  "｡",  "（",          "）", "～",   "＄",
-               "　", "😀",  "€",  "Ω",  "é",  "ü",  "〓",          "丂", "﨑",   "①",
-               "Ⅰ",  "¬",  "∵",  "￢", "ｰ",  "･",  "\xEF\xBD\xA0"};  // U+FF60: no form
+    kPieces = {"a",  "b",  "ab", " ",  "\t",         "x1",          "検", "索", "検索", "エ",
+               "ン", "の", "ｶ",  "ﾀ",  "ﾟ",          "｡",           "（", "）", "～",   "＄",
+               "　", "😀",  "€",  "Ω",  "é",          "ü",           "〓", "丂", "﨑",   "①",
+               "Ⅰ",  "¬",  "∵",  "￢", "ｰ",          "･",           "〜", "−",  "‖",    "¢",
+               "£",  "—",  "―",  "∥",  "〜～〜〜～", "\xEF\xBD\xA0"};  // U+FF60: no form
 
 const char* const kBreaks[] = {"\r\n", "\n", "\r"};
 
@@ -268,7 +271,9 @@ TEST(FastUtf8, RunsMatchTheLiteralScanners) {
         options.JapaneseWord = round % 4 != 3;
         options.CRText = round % 5 == 4;
         const std::vector<std::string> words = RandomWords(rng, round % 3 != 1);
-        std::string expected;
+        // By line, a line joined with the next is right-trimmed first; in
+        // memory it is not: the two may differ with CRText.
+        std::string expected[2];
         std::int64_t expected_progress = -1;
         for (const bool by_line : {false, true}) {
             for (const bool literal : {true, false}) {
@@ -286,10 +291,12 @@ TEST(FastUtf8, RunsMatchTheLiteralScanners) {
                 SCOPED_TRACE("round " + std::to_string(round) + " by line " +
                              std::to_string(by_line) + " literal " + std::to_string(literal));
                 if (expected_progress < 0) {
-                    expected = output;
                     expected_progress = progress;
                 }
-                EXPECT_EQ(output, expected);
+                if (literal) {
+                    expected[by_line] = output;
+                }
+                EXPECT_EQ(output, expected[by_line]);
                 EXPECT_EQ(progress, expected_progress);
             }
         }

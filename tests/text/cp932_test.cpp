@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "tests/support/jis_forms.hpp"
 #include "tests/text/sjis_oracle.hpp"
 #include "text/sjis.hpp"
 
@@ -70,6 +71,21 @@ TEST(Cp932, KnownCharacters) {
         EXPECT_TRUE(Cp932DecodesCleanly(r.bytes)) << oracle::Hex(r.bytes);
     }
     EXPECT_EQ(Cp932ToUtf8("\x82\xA0\x61\x81\x60"), "\xE3\x81\x82\x61\xEF\xBD\x9E");
+}
+
+TEST(Cp932, JisFormsEncodeAsTheCharactersTheyStandFor) {
+    for (const test::JisFormRow& r : test::kJisForms) {
+        EXPECT_EQ(Utf8ToCp932(r.typed), r.cp932) << r.typed;
+        EXPECT_EQ(Utf16ToCp932(std::u16string(1, r.unit)), r.cp932) << r.typed;
+        EXPECT_EQ(Utf8ToCp932Exactly(r.typed), r.cp932) << r.typed;
+        EXPECT_EQ(Cp932ToUtf8(r.cp932), r.windows) << r.typed;  // decoding stays
+        EXPECT_EQ(Cp932JisFormOf(r.cp932), r.typed);
+    }
+    EXPECT_EQ(Cp932JisFormOf("\x82\xA0"), "");
+    EXPECT_EQ(Utf8ToCp932Exactly("a\\~"), "a\\~");
+    EXPECT_EQ(Utf8ToCp932Exactly("\xEF\x9E\x82"), "\x82");     // a byte escape
+    EXPECT_EQ(Utf8ToCp932Exactly("a\xC2\xA5"), std::nullopt);  // U+00A5: no form
+    EXPECT_EQ(Utf8ToCp932Exactly("\xE3\x81"), std::nullopt);
 }
 
 TEST(Cp932, EveryCodeRoundTrips) {

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/jis_forms.hpp"
 #include "tests/support/random_chunks.hpp"
 #include "tests/text/sjis_oracle.hpp"
 #include "text/cp932.hpp"
@@ -112,8 +113,7 @@ TEST(Encoding, ConversionTable) {
     const std::string geta(kGetaMark);
     for (const Row& r : std::vector<Row>{
              {TE::Utf8, "\xE3\x81\x82\xEF\xBD\xB1~\\", "\x82\xA0\xB1~\\"},  // あｱ~\ (sic)
-             {TE::Utf8, "\xEF\xBD\x9E\xEF\xBC\x8D\xE2\x88\x92",
-              "\x81\x60\x81\x7C" + geta},  // ～－, and − has no form
+             {TE::Utf8, "\xEF\xBD\x9E\xEF\xBC\x8D\xC2\xA5", "\x81\x60\x81\x7C" + geta},  // ～－¥
              {TE::Utf8,
               "\xEF\xBB\xBF"
               "a\xEF\xBB\xBF",
@@ -136,6 +136,16 @@ TEST(Encoding, ConversionTable) {
              {TE::Cp932, "\xEF\xBB\xBF\x82\xA0", "\xEF\xBB\xBF\x82\xA0"},
          }) {
         EXPECT_EQ(ToCp932(r.in, r.encoding), r.out) << oracle::Hex(r.in);
+    }
+    for (const test::JisFormRow& r : test::kJisForms) {
+        const std::string line = "a" + std::string(r.typed) + "\n";
+        const std::string want = "a" + std::string(r.cp932) + "\n";
+        EXPECT_EQ(ToCp932(line, TE::Utf8), want) << r.typed;
+        std::string fast(Cp932Converter::MaxOutput(line.size()), '\0');
+        fast.resize(ConvertValidUtf8(line, fast.data()));
+        EXPECT_EQ(fast, want) << r.typed;
+        EXPECT_EQ(ToCp932(Units(std::u16string{u'a', r.unit, u'\n'}, true), TE::Utf16Le), want)
+            << r.typed;
     }
 }
 

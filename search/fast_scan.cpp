@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <unordered_set>
 #include <utility>
 
 #include "text/cp932.hpp"
@@ -200,17 +199,11 @@ void FastScanner::Compile(std::vector<std::string> words, const SetupPause& paus
     pair_bits_.assign(65536 / 64, 0);
     pair_words_.clear();
     space_words_.clear();
-    // A word equal to one before it never hits first: it is left out, as the
-    // matcher leaves it out (and so it is never tried on its own).
-    std::unordered_set<std::string_view> seen;
-    seen.reserve(words_.size());
-    for (std::size_t i = 0; i < words_.size(); ++i) {
+    // The words the matcher takes: a word equal to one before it never hits
+    // first, and one that holds a break is in no line and no join.
+    for (const std::uint32_t id : matcher_->Ids()) {
         pacer.Tick();
-        const std::string& w = words_[i];
-        const auto id = static_cast<std::uint32_t>(i);
-        if (!seen.insert(w).second || w.find_first_of("\r\n") != std::string::npos) {
-            continue;  // (one that holds a break is in no line and no join)
-        }
+        const std::string& w = words_[id];
         if (w == " ") {
             space_words_.push_back(id);
         }

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <unordered_map>
 #include <unordered_set>
@@ -80,12 +82,19 @@ std::uint64_t HeadBytes(const char* p, std::size_t n) {
     return x;
 }
 
+std::uint64_t Mix(std::uint64_t x) {
+    x *= 0xFF51AFD7ED558CCDull;
+    return x ^ (x >> 32);
+}
+
+// HashBytes of a word of fewer than eight bytes, given as HeadBytes gives it.
+std::uint64_t HashHead(std::uint64_t head, std::size_t n) {
+    return Mix((0x9E3779B97F4A7C15ull * (n + 1)) ^ head);
+}
+
 // Of a word's bytes, for the look-up of whole words.
 std::uint64_t HashBytes(const char* p, std::size_t n) {
-    auto mix = [](std::uint64_t x) {
-        x *= 0xFF51AFD7ED558CCDull;
-        return x ^ (x >> 32);
-    };
+    auto mix = Mix;
     std::uint64_t h = 0x9E3779B97F4A7C15ull * (n + 1);
     for (; n >= 8; p += 8, n -= 8) {
         std::uint64_t x;
@@ -174,6 +183,7 @@ Matcher::Matcher(const std::vector<std::string>& words, Engine engine, const Set
     // in the cache.
     const std::size_t long_words = static_cast<std::size_t>(std::count_if(
         ids_.begin(), ids_.end(), [&](std::uint32_t id) { return words_[id].size() >= 4; }));
+    long_words_ = long_words > 0;
     unsigned quad_bits = 16;
     while (quad_bits < 24 && (std::size_t{1} << quad_bits) < 16 * long_words) {
         ++quad_bits;
@@ -213,6 +223,10 @@ Matcher::Matcher(const std::vector<std::string>& words, Engine engine, const Set
     pairs_.Build(std::move(pairs));
     BuildCrowds(quads, pacer);
     quads_.Build(std::move(quads));
+    prefetch_ = crowds_.size() * sizeof(Crowd) + exact_.size() * sizeof(Exact) +
+                    quads_.items.size() * sizeof(KeyTable::Item) +
+                    quads_.begin.size() * sizeof(std::uint32_t) >
+                kPrefetchFrom;
     std::vector<std::string_view> heads(head_set.begin(), head_set.end());
     std::sort(heads.begin(), heads.end());
 
@@ -275,10 +289,14 @@ void Matcher::BuildCrowds(std::vector<KeyTable::Item>& quads, SetupPacer& pacer)
             return false;
         }
         c.lengths |= std::uint64_t{1} << (item.length - 4);
-        exact.push_back({HeadBytes(item.bytes, item.length), item.word, item.length});
+        if (item.length == 4) {
+            c.four = item.word;  // the head itself: no look-up
+        } else {
+            exact.push_back({HeadBytes(item.bytes, item.length), item.word, item.length});
+        }
         return true;
     });
-    if (exact.empty()) {
+    if (crowds.empty()) {
         return;
     }
     // At least twice as many slots as entries: short probe sequences.
@@ -325,15 +343,33 @@ const Matcher::Crowd* Matcher::CrowdOf(std::uint32_t quad) const noexcept {
     }
 }
 
-void Matcher::AtCrowd(const char* p, std::size_t pos, std::uint64_t lengths, std::size_t left,
+void Matcher::AtCrowd(const char* p, std::size_t pos, const Crowd& crowd, std::size_t left,
                       std::vector<Match>& out) const {
+    std::uint64_t lengths = crowd.lengths;
+    if ((lengths & 1) != 0) {
+        out.push_back({pos + 4, crowd.four});
+        lengths &= lengths - 1;
+    }
+    std::uint64_t eight = 0;  // the eight bytes at pos, where there are eight
+    if (left >= 8) {
+        std::memcpy(&eight, p + pos, 8);
+        if constexpr (std::endian::native == std::endian::big) {
+            eight = __builtin_bswap64(eight);
+        }
+    }
     for (; lengths != 0; lengths &= lengths - 1) {
         const std::size_t len = 4 + static_cast<std::size_t>(std::countr_zero(lengths));
         if (len > left) {
             return;
         }
-        const std::uint64_t hash = HashBytes(p + pos, len);
-        const std::uint64_t head = HeadBytes(p + pos, len);
+        std::uint64_t hash, head;
+        if (len < 8 && left >= 8) {
+            head = eight & ((std::uint64_t{1} << (8 * len)) - 1);
+            hash = HashHead(head, len);
+        } else {
+            hash = HashBytes(p + pos, len);
+            head = HeadBytes(p + pos, len);
+        }
         for (std::size_t s = hash >> exact_shift_; exact_[s].length != 0;
              s = (s + 1) & (exact_.size() - 1)) {
             const Exact& e = exact_[s];
@@ -369,7 +405,7 @@ void Matcher::At(const char* p, std::size_t pos, std::size_t n, std::vector<Matc
             }
         }
     }
-    if (quads_.items.empty() || left < 4) {
+    if (!long_words_ || left < 4) {
         return;
     }
     const std::uint32_t quad = QuadAt(p + pos);
@@ -378,7 +414,7 @@ void Matcher::At(const char* p, std::size_t pos, std::size_t n, std::vector<Matc
     }
     if (!crowds_.empty()) {
         if (const Crowd* crowd = CrowdOf(quad)) {
-            AtCrowd(p, pos, crowd->lengths, left, out);
+            AtCrowd(p, pos, *crowd, left, out);
             if (crowd->others == 0) {
                 return;
             }
@@ -399,10 +435,90 @@ void Matcher::At(const char* p, std::size_t pos, std::size_t n, std::vector<Matc
 
 void Matcher::Candidates(const char* p, std::size_t n, const Marked* marked, std::size_t count,
                          std::vector<Match>& out) const {
+    if (!prefetch_) {
+        for (std::size_t k = 0; k < count; ++k) {
+            for (std::uint64_t m = marked[k].mask; m != 0; m &= m - 1) {
+                At(p, marked[k].at + static_cast<std::size_t>(std::countr_zero(m)), n, out);
+            }
+        }
+        return;
+    }
+    // Tables too big for the cache: one look-up after another waits for
+    // memory each time. Each position has its head's slot fetched ahead, a
+    // few positions later the slots of its whole words, and a few more later
+    // it is looked up as before, so that the waits overlap.
+    if (count == 0) {
+        return;
+    }
+    const std::size_t base = marked[0].at;
+    std::uint16_t pos[kStretch];  // from `base`
+    std::size_t size = 0;
     for (std::size_t k = 0; k < count; ++k) {
         for (std::uint64_t m = marked[k].mask; m != 0; m &= m - 1) {
-            At(p, marked[k].at + static_cast<std::size_t>(std::countr_zero(m)), n, out);
+            pos[size++] = static_cast<std::uint16_t>(marked[k].at - base +
+                                                     static_cast<std::size_t>(std::countr_zero(m)));
         }
+    }
+    for (std::size_t j = 0; j < size + 2 * kAhead; ++j) {
+        if (j < size) {
+            FetchHead(p + base + pos[j], n - base - pos[j]);
+        }
+        if (j >= kAhead && j - kAhead < size) {
+            FetchWords(p + base + pos[j - kAhead], n - base - pos[j - kAhead]);
+        }
+        if (j >= 2 * kAhead) {
+            At(p, base + pos[j - 2 * kAhead], n, out);
+        }
+    }
+}
+
+void Matcher::FetchHead(const char* at, std::size_t left) const {
+    if (left < 4 || !long_words_) {
+        return;
+    }
+    const std::uint32_t q = QuadAt(at);
+    if (!TestBit(quad_bits_, QuadHash(q))) {
+        return;
+    }
+    if (!crowds_.empty()) {
+        __builtin_prefetch(&crowds_[(q * kQuadMul) >> crowd_shift_]);
+    }
+    __builtin_prefetch(&quads_.begin[quads_.Slot(q)]);
+}
+
+void Matcher::FetchWords(const char* at, std::size_t left) const {
+    if (left < 4 || !long_words_) {
+        return;
+    }
+    const std::uint32_t q = QuadAt(at);
+    if (!TestBit(quad_bits_, QuadHash(q))) {
+        return;
+    }
+    if (!crowds_.empty()) {
+        if (const Crowd* crowd = CrowdOf(q)) {
+            for (std::uint64_t l = crowd->lengths & ~std::uint64_t{1}; l != 0; l &= l - 1) {
+                const std::size_t len = 4 + static_cast<std::size_t>(std::countr_zero(l));
+                if (len > left) {
+                    break;
+                }
+                std::uint64_t hash;
+                if (len < 8 && left >= 8) {
+                    std::uint64_t eight;
+                    std::memcpy(&eight, at, 8);
+                    hash = HashHead(eight & ((std::uint64_t{1} << (8 * len)) - 1), len);
+                } else {
+                    hash = HashBytes(at, len);
+                }
+                __builtin_prefetch(&exact_[hash >> exact_shift_]);
+            }
+            if (crowd->others == 0) {
+                return;
+            }
+        }
+    }
+    const std::uint32_t s = quads_.Slot(q);
+    if (quads_.begin[s] < quads_.begin[s + 1]) {
+        __builtin_prefetch(&quads_.items[quads_.begin[s]]);
     }
 }
 
@@ -414,7 +530,7 @@ void Matcher::FindScalar(const char* p, std::size_t n, std::vector<Match>& out) 
         return;
     }
     const bool pairs = !pairs_.items.empty();
-    const bool quads = !quads_.items.empty();
+    const bool quads = long_words_;
     std::size_t i = 0;
     for (; i + 4 <= n; ++i) {
         const std::uint32_t q = QuadAt(p + i);
@@ -718,7 +834,7 @@ __attribute__((target("avx2,popcnt"))) std::size_t Matcher::FindHashed(const cha
                                                                        std::vector<Match>& out,
                                                                        Breaks* breaks) const {
     const bool pairs = !pairs_.items.empty();
-    const bool quads = !quads_.items.empty();
+    const bool quads = long_words_;
     const __m256i mul = _mm256_set1_epi32(static_cast<int>(kQuadMul));
     const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(quad_shift_));
     const __m256i low16 = _mm256_set1_epi32(0xFFFF);
@@ -855,11 +971,28 @@ void Matcher::FindAll(std::string_view buf, std::vector<Match>& out, Breaks* bre
             }
         }
     }
-    // Found by start; the scanners want them by end.
-    auto by_end = [](const Match& a, const Match& b) { return a.end < b.end; };
-    const auto from = out.begin() + static_cast<std::ptrdiff_t>(first);
-    if (!std::is_sorted(from, out.end(), by_end)) {
-        std::stable_sort(from, out.end(), by_end);
+    // Found by start; the scanners want them by end. Mostly a match moves
+    // back past a few longer ones that start before it: an insertion sort,
+    // which keeps equal ends in order. One that would move far (long words
+    // among many short ones) hands the rest to a merge sort, which keeps them
+    // in order too.
+    constexpr std::size_t kFar = 16;
+    for (std::size_t i = first + 1; i < out.size(); ++i) {
+        if (out[i - 1].end <= out[i].end) {
+            continue;
+        }
+        const Match m = out[i];
+        std::size_t j = i;
+        while (j > first && out[j - 1].end > m.end && i - j < kFar) {
+            out[j] = out[j - 1];
+            --j;
+        }
+        out[j] = m;
+        if (j > first && out[j - 1].end > m.end) {
+            std::stable_sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end(),
+                             [](const Match& a, const Match& b) { return a.end < b.end; });
+            return;
+        }
     }
 }
 

@@ -84,6 +84,9 @@ class Matcher {
     // CR at the very end counts as a break of its own).
     void FindAll(std::string_view buf, std::vector<Match>& out, Breaks* breaks = nullptr) const;
 
+    // The words that take part, by index: none empty, none holding CR or LF,
+    // none equal to one before it.
+    const std::vector<std::uint32_t>& Ids() const noexcept { return ids_; }
     // No word can occur anywhere.
     bool Empty() const noexcept { return ids_.empty(); }
     std::size_t Length(std::uint32_t word) const noexcept { return lengths_[word]; }
@@ -146,6 +149,7 @@ class Matcher {
     std::vector<std::uint64_t> quad_bits_;  // 2^(32 - quad_shift_) bits: 65536 or more
     unsigned quad_shift_ = 16;
     KeyTable quads_;
+    bool long_words_ = false;  // of four bytes or more (in quads_ or crowds_)
     // A head that many words share (a large family has heads with hundreds)
     // is not followed by a walk over all of them: its words of up to
     // kCrowdMax bytes are looked up by their whole bytes, once per length.
@@ -155,6 +159,7 @@ class Matcher {
         std::uint32_t key;
         std::uint32_t others;   // words of the head left in quads_ (longer ones)
         std::uint64_t lengths;  // bit L - 4: a word of L bytes; 0 marks an empty slot
+        std::uint32_t four;     // the word of four bytes (bit 0 of lengths), the head itself
     };
     struct Exact {
         std::uint64_t head;  // the word's first eight bytes (fewer: zeros after them)
@@ -167,8 +172,15 @@ class Matcher {
     unsigned exact_shift_ = 64;
     void BuildCrowds(std::vector<KeyTable::Item>& quads, SetupPacer& pacer);
     const Crowd* CrowdOf(std::uint32_t quad) const noexcept;
-    void AtCrowd(const char* p, std::size_t pos, std::uint64_t lengths, std::size_t left,
+    void AtCrowd(const char* p, std::size_t pos, const Crowd& crowd, std::size_t left,
                  std::vector<Match>& out) const;
+    // Above this many bytes of tables, candidates are looked up in batches
+    // whose memory is fetched ahead (see Candidates).
+    static constexpr std::size_t kPrefetchFrom = 512 * 1024;
+    static constexpr std::size_t kAhead = 16;  // positions
+    bool prefetch_ = false;
+    void FetchHead(const char* at, std::size_t left) const;
+    void FetchWords(const char* at, std::size_t left) const;
     // Nibbles: for each of the first four bytes of a word, bucket masks by
     // low and by high nibble.
     static constexpr std::size_t kNibbleBytes = 4;

@@ -1,7 +1,9 @@
 #include "search/search_run.hpp"
 
+#include <charconv>
 #include <chrono>
 #include <exception>
+#include <iterator>
 #include <new>
 #include <optional>
 
@@ -89,11 +91,23 @@ class RunLoop {
         const std::string count = std::to_string(n);
         std::int64_t bytesDone = 0;
         for (std::size_t i = 0; state_.Searching && i < n; ++i) {
-            const std::string number = std::to_string(i + 1);
-            state_.StatusPrefix = "検索中：" + number + "/" + count;
-            host_.SetStatusText(state_.StatusPrefix + "  (" + std::to_string(state_.HitCount) +
-                                " Lines)");
-            host_.SetAppTitle(number + "/" + count + "検索中");
+            // Built in place: with small files, new strings per file cost as
+            // much as a fair part of the search.
+            char number[24];
+            const std::string_view numberText(
+                number, static_cast<std::size_t>(
+                            std::to_chars(number, std::end(number), i + 1).ptr - number));
+            state_.StatusPrefix.assign("検索中：").append(numberText).append("/").append(count);
+            char hits[24];
+            const auto hitsLength = static_cast<std::size_t>(
+                std::to_chars(hits, std::end(hits), state_.HitCount).ptr - hits);
+            status_.assign(state_.StatusPrefix)
+                .append("  (")
+                .append(hits, hitsLength)
+                .append(" Lines)");
+            host_.SetStatusText(status_);
+            title_.assign(numberText).append("/").append(count).append("検索中");
+            host_.SetAppTitle(title_);
             const std::string& name = names[i].name;
             // The output file is never searched, under whatever name it is reached:
             // it would feed on its own hit lines.
@@ -145,6 +159,8 @@ class RunLoop {
     MemoryGauge memory_;
     WordCache words_;
     HeldLines held_;
+    std::string status_;  // the status line and title, their room used again
+    std::string title_;
 };
 
 }  // namespace

@@ -28,9 +28,12 @@ while [ $# -gt 0 ]; do
     *) source=$1; shift ;;
     esac
 done
-for tool in rg grep iconv perl bc /usr/bin/time; do
-    command -v "$tool" >/dev/null || { echo "$tool is missing (bench/run.sh installs it)" >&2; exit 2; }
-done
+. "$here/lib.sh"
+need_pkg rg ripgrep
+need_pkg iconv libc-bin
+need_pkg perl perl
+need_pkg bc bc
+need_pkg /usr/bin/time time
 
 echo "== build (Release) in $build" >&2
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVALEN_GUI=OFF \

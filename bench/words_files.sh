@@ -37,16 +37,7 @@ while [ $# -gt 0 ]; do
     esac
 done
 
-need_pkg() {  # command package
-    if ! command -v "$1" >/dev/null 2>&1; then
-        if [ "$(id -u)" = 0 ]; then
-            DEBIAN_FRONTEND=noninteractive apt-get install -y "$2" >/dev/null
-        else
-            echo "$1 is missing: apt-get install -y $2" >&2
-            exit 2
-        fi
-    fi
-}
+. "$here/lib.sh"
 need_pkg rg ripgrep
 need_pkg perl perl
 need_pkg bc bc

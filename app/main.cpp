@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QTimer>
 #include <QTranslator>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -42,6 +43,9 @@ korvalen::CommandLine Parse(int argc, char* argv[]) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // Past the file-size limit a write then fails with EFBIG and the run says
+    // "ファイルに出力できません"; the signal would end the window unheard.
+    std::signal(SIGXFSZ, SIG_IGN);
     // Help and version need no display: answered before Qt looks for one.
     korvalen::CommandLine line = Parse(argc, argv);
     switch (line.action) {

@@ -214,8 +214,12 @@ void FastScanner::Compile(std::vector<std::string> words, const SetupPause& paus
             pair_words_.emplace_back(pair, id);
         }
     }
-    // By pair, then by word (they came by word): a counting sort, linear.
-    {
+    // By pair, then by word (they came by word). A counting sort is linear
+    // but walks all 65,536 pairs: worth it for large families only.
+    if (pair_words_.size() < 4096) {
+        std::stable_sort(pair_words_.begin(), pair_words_.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+    } else {
         std::vector<std::uint32_t> at(65536 + 1, 0);
         for (const auto& [pair, id] : pair_words_) {
             ++at[pair + 1];

@@ -472,12 +472,17 @@ void Matcher::Candidates(const char* p, std::size_t n, const Marked* marked, std
     }
 }
 
-void Matcher::FetchHead(const char* at, std::size_t left) const {
+bool Matcher::HeadMayStart(const char* at, std::size_t left, std::uint32_t& q) const {
     if (left < 4 || !long_words_) {
-        return;
+        return false;
     }
-    const std::uint32_t q = QuadAt(at);
-    if (!TestBit(quad_bits_, QuadHash(q))) {
+    q = QuadAt(at);
+    return TestBit(quad_bits_, QuadHash(q));
+}
+
+void Matcher::FetchHead(const char* at, std::size_t left) const {
+    std::uint32_t q;
+    if (!HeadMayStart(at, left, q)) {
         return;
     }
     if (!crowds_.empty()) {
@@ -487,11 +492,8 @@ void Matcher::FetchHead(const char* at, std::size_t left) const {
 }
 
 void Matcher::FetchWords(const char* at, std::size_t left) const {
-    if (left < 4 || !long_words_) {
-        return;
-    }
-    const std::uint32_t q = QuadAt(at);
-    if (!TestBit(quad_bits_, QuadHash(q))) {
+    std::uint32_t q;
+    if (!HeadMayStart(at, left, q)) {
         return;
     }
     if (!crowds_.empty()) {

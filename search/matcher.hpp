@@ -179,6 +179,8 @@ class Matcher {
     static constexpr std::size_t kPrefetchFrom = 512 * 1024;
     static constexpr std::size_t kAhead = 16;  // positions
     bool prefetch_ = false;
+    // A word of four bytes or more may start at `at`: its head `q` passes the bit set.
+    bool HeadMayStart(const char* at, std::size_t left, std::uint32_t& q) const;
     void FetchHead(const char* at, std::size_t left) const;
     void FetchWords(const char* at, std::size_t left) const;
     // Nibbles: for each of the first four bytes of a word, bucket masks by

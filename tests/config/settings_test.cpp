@@ -122,13 +122,10 @@ TEST(Settings, ReadsDefaultsAndEveryKey) {
     EXPECT_EQ(Dump(Settings{}), "||0|0|270|465|78|0|0|11110001100||*.txt");
     TempDir dir;
     fs::create_directory(dir.Path("folder"));
-    for (const std::string& path : {
-             dir.Path("missing.INI"),
-             dir.Path("folder"),
-             dir.File("empty.INI", ""),
-             dir.File("binary.INI", "\0\x01\xFF\xFE[\x82\r\n=\r\x1A"s),
-             dir.File("other.INI", "[Else]\r\nTagJump=0\r\nWidth=9\r\n"),
-         }) {
+    for (const std::string& path :
+         {dir.Path("missing.INI"), dir.Path("folder"), dir.File("empty.INI", ""),
+          dir.File("binary.INI", "\0\x01\xFF\xFE[\x82\r\n=\r\x1A"s),
+          dir.File("other.INI", "[Else]\r\nTagJump=0\r\nWidth=9\r\n")}) {
         EXPECT_EQ(Dump(ReadSettings(path)), Dump(Settings{})) << path;
     }
     const std::string ini =

@@ -4,6 +4,7 @@
 
 #include <random>
 #include <set>
+#include <sstream>
 
 #include "fixture.hpp"
 #include "search/hit_parse.hpp"
@@ -109,10 +110,10 @@ TEST(HitParse, SharedTable) {
         if (row.empty() || row[0] == '#') {
             continue;
         }
+        std::istringstream fields(row);
         rows.emplace_back();
-        for (std::size_t at = 0, tab = 0; tab != std::string::npos; at = tab + 1) {
-            tab = row.find('\t', at);
-            rows.back().push_back(row.substr(at, tab - at));
+        for (std::string field; std::getline(fields, field, '\t');) {
+            rows.back().push_back(field);
         }
         ASSERT_EQ(rows.back().size(), 7u) << row;
         if (rows.back()[6] == "1") {

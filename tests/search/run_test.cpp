@@ -218,14 +218,14 @@ TEST(Run, FileErrors) {
 }
 
 TEST(Run, OutputFailuresEndTheRunAndKeepOldBytes) {
+    // A full disk, a missing folder, a folder, and each call failing.
     const std::pair<const char*, std::optional<FailingOps::Fail>> cases[] = {
         {"/dev/full", {}},
         {"no/such/out.txt", {}},
-        {".", {}},  // the folder
+        {".", {}},
         {"out.txt", FailingOps::Fail::Open},
         {"out.txt", FailingOps::Fail::Write},
-        {"out.txt", FailingOps::Fail::Close},
-    };
+        {"out.txt", FailingOps::Fail::Close}};
     for (const auto& [name, seam] : cases) {
         for (const bool overwrite : {false, true}) {
             SCOPED_TRACE(std::string(name) + (overwrite ? " overwrite" : " append"));

@@ -32,9 +32,23 @@ struct Cli {
     TempDir dir;
     std::string out = dir / "out.txt";
 
-    // Descriptors 0 to 2 are /dev/null and two files, or closed when `closed` names them.
-    pid_t Start(const std::vector<std::string>& args, const std::string& locale = "C.UTF-8",
+    // The arguments of `line` split at spaces, "@name" for the temporary file `name`;
+    // descriptors 0 to 2 are /dev/null and two files, or closed when `closed` names them.
+    pid_t Start(std::string_view line, const std::string& locale = "C.UTF-8",
                 const std::vector<int>& closed = {}) {
+        std::vector<std::string> args = {KORVALEN_CLI_PATH};
+        for (std::size_t at = 0, end = 0; end != std::string_view::npos; at = end + 1) {
+            end = line.find(' ', at);
+            const std::string_view arg = line.substr(at, end - at);
+            args.push_back(arg.starts_with('@') ? dir / arg.substr(1) : std::string(arg));
+        }
+        std::vector<char*> argv;
+        for (std::string& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        std::string env[] = {"LC_ALL=" + locale, "PATH=/usr/bin:/bin"};
+        char* envp[] = {env[0].data(), env[1].data(), nullptr};
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -45,15 +59,6 @@ struct Cli {
         for (const int fd : closed) {
             posix_spawn_file_actions_addclose(&actions, fd);
         }
-        std::vector<std::string> store = {KORVALEN_CLI_PATH};
-        store.insert(store.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& a : store) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        std::string env[] = {"LC_ALL=" + locale, "PATH=/usr/bin:/bin"};
-        char* envp[] = {env[0].data(), env[1].data(), nullptr};
         pid_t pid = -1;
         EXPECT_EQ(posix_spawn(&pid, KORVALEN_CLI_PATH, &actions, nullptr, argv.data(), envp), 0);
         posix_spawn_file_actions_destroy(&actions);
@@ -65,19 +70,9 @@ struct Cli {
         return {WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status),
                 ReadBytes(dir / "1"), ReadBytes(dir / "2")};
     }
-    // The arguments of a line split at spaces; "@name" is the temporary file `name`.
-    std::vector<std::string> Args(std::string_view line) {
-        std::vector<std::string> args;
-        for (std::size_t at = 0, end = 0; end != std::string_view::npos; at = end + 1) {
-            end = line.find(' ', at);
-            const std::string_view arg = line.substr(at, end - at);
-            args.push_back(arg.starts_with('@') ? dir / arg.substr(1) : std::string(arg));
-        }
-        return args;
-    }
     Result Run(std::string_view line, const std::string& locale = "C.UTF-8",
                const std::vector<int>& closed = {}) {
-        return Wait(Start(Args(line), locale, closed));
+        return Wait(Start(line, locale, closed));
     }
     std::string File(const std::string& name, std::string_view bytes) {
         return dir.File(name, bytes);
@@ -282,7 +277,7 @@ TEST(Cli, HostileStart) {
     rlimit low = old;
     low.rlim_cur = 4096;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &low), 0);
-    const pid_t pid = cli.Start(cli.Args("-q -o @out.txt -w 雨 @b.txt"));
+    const pid_t pid = cli.Start(("-q -o @out.txt -w 雨 @b.txt"));
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
     const Result r = cli.Wait(pid);
     EXPECT_EQ(r.code, 2);
@@ -294,7 +289,7 @@ TEST(Cli, CtrlCStopsTheRun) {
     const std::string data = Repeat("line a\r\n", 2'000'000);
     cli.File("a.txt", data);
     const std::string b = cli.File("b.txt", "a\r\n");
-    const pid_t pid = cli.Start(cli.Args("-q --by-line -o @out.txt -w a @a.txt @b.txt"));
+    const pid_t pid = cli.Start(("-q --by-line -o @out.txt -w a @a.txt @b.txt"));
     // The output file exists once the run is under way, its handler in place.
     for (int i = 0; i < 2000 && ::access(cli.out.c_str(), F_OK) != 0; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

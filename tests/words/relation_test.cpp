@@ -12,41 +12,15 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/file.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "../search/fixture.hpp"
 #include "text/cp932.hpp"
 #include "words/word_list.hpp"
 
-namespace korvalen {
+namespace korvalen::test {
 namespace {
 
 using namespace std::literals;
 using Strings = std::vector<std::string>;
-
-std::string Sj(std::string_view utf8) {
-    return Utf8ToCp932(utf8);
-}
-
-// Open and read go through the file layer's system calls; these make them
-// fail where a permission bit cannot stop root.
-class FailingOps : public FileOps {
-  public:
-    int failOpen = 0;                   // errno for every open, 0 = none
-    std::size_t readBudget = SIZE_MAX;  // bytes handed out before reads fail with EIO
-    int Open(const char* path, int flags, mode_t mode) override {
-        errno = failOpen;
-        return failOpen != 0 ? -1 : FileOps::Open(path, flags, mode);
-    }
-    ssize_t Read(int fd, void* buf, std::size_t n) override {
-        if (readBudget == 0) {
-            errno = EIO;
-            return -1;
-        }
-        const ssize_t got = FileOps::Read(fd, buf, std::min(n, readBudget));
-        readBudget -= static_cast<std::size_t>(std::max<ssize_t>(got, 0));
-        return got;
-    }
-};
 
 const std::string kBig(1 << 20, 'w');  // a line of many read chunks
 
@@ -100,8 +74,7 @@ TEST(RelFile, NothingToOpenOrAFailedOpen) {
     };
     for (const auto& [path, keysMessage, wordsMessage] : rows) {
         SCOPED_TRACE(path);
-        FailingOps ops;
-        ops.failOpen = path == rel ? EACCES : 0;
+        FailingOps ops(rel, FailingOps::Fail::Open, 0, EACCES);  // as root too
         ScopedFileOps scope(ops);
         const RelKeysResult keys = LoadRelKeys(path);
         EXPECT_FALSE(keys.opened || keys.LoadsWords());
@@ -116,18 +89,21 @@ TEST(RelFile, NothingToOpenOrAFailedOpen) {
 
 TEST(RelFile, ReadFailureKeepsWhatWasRead) {
     TempDir dir;
-    const std::string rel = dir.File("rel.kvl", "a=1,2\r\nb=2\r\na=3\r\nc=4\r\n");
-    FailingOps ops;
-    ScopedFileOps scope(ops);
-    ops.readBudget = 16;  // "a=1,2\r\nb=2\r\na=3" then EIO: the cut line is lost
-    const RelKeysResult keys = LoadRelKeys(rel);
-    EXPECT_TRUE(keys.opened);
-    EXPECT_EQ(keys.keys, (Strings{std::string(kNoKey), "a", "b"}));
-    EXPECT_EQ(keys.message, kMsgKeysFailed);
-    ops.readBudget = 16;
-    const RelWordsResult words = LoadRelWords(rel, "a", true);
-    EXPECT_EQ(words.words, (Strings{"a", "1", "2"}));
-    EXPECT_EQ(words.message, kMsgWordsFailed);
+    const std::string rel = dir.File("rel.kvl", "a=1,2\r\nb=2\r\na=3\r\n");
+    for (const bool keys : {true, false}) {
+        FailingOps ops(rel, FailingOps::Fail::Read, 1);  // the read after the first fails
+        ScopedFileOps scope(ops);
+        if (keys) {
+            const RelKeysResult res = LoadRelKeys(rel);
+            EXPECT_TRUE(res.opened);
+            EXPECT_EQ(res.keys, (Strings{std::string(kNoKey), "a", "b"}));
+            EXPECT_EQ(res.message, kMsgKeysFailed);
+        } else {
+            const RelWordsResult res = LoadRelWords(rel, "a", true);
+            EXPECT_EQ(res.words, (Strings{"a", "1", "2", "3"}));
+            EXPECT_EQ(res.message, kMsgWordsFailed);
+        }
+    }
 }
 
 TEST(RelWords, WordsOfAKey) {
@@ -226,4 +202,4 @@ TEST(WordList, TextToLinesTidyAndCount) {
 }
 
 }  // namespace
-}  // namespace korvalen
+}  // namespace korvalen::test

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "fixture.hpp"
 #include "search/folders.hpp"
@@ -61,10 +62,14 @@ struct Tree {
         fs::create_symlink("none", t / "d/sub/dangling.txt");
     }
 
+    // Names below the scratch folder, in and out.
     Names Expand(const Names& names, std::string_view filter) const {
-        Names got;
-        for (const DropName& n : ExpandFolders(names, filter, [](std::size_t) { return true; })) {
-            got.push_back(n.unreadableFolder ? "!" + n.name : n.name);
+        Names full, got;
+        for (const std::string& n : names) {
+            full.push_back(t / n);
+        }
+        for (const DropName& n : ExpandFolders(full, filter, [](std::size_t) { return true; })) {
+            got.push_back((n.unreadableFolder ? "!" : "") + n.name.substr(t.Path().size() + 1));
         }
         return got;
     }
@@ -72,37 +77,29 @@ struct Tree {
 
 TEST(Folders, WalkOrderDepthAndWhatIsLeftOut) {
     Tree tr;
-    const std::string& d = tr.d;
-    const Names txt = {d + "/B.txt",    d + "/a.TXT",          d + "/b.txt",
-                       d + "/link.txt", d + "/sub/deep/y.txt", d + "/sub2/z.txt"};
-    struct Row {
-        Names dropped;
-        const char* filter;
-        Names expected;
-    };
-    const std::string file = tr.t.File("loose.txt", "a\r\n");
-    const std::vector<Row> rows = {
-        {{d}, "*.txt", txt},
-        {{d + "/"}, "*.txt", txt},  // no doubled slash
-        {{d}, "?.MD;b*", {d + "/B.txt", d + "/b.txt", d + "/c.md"}},
-        {{d + "/sub"}, "", {d + "/sub/x.txt", d + "/sub/deep/y.txt"}},
+    tr.t.File("loose.txt", "a\r\n");
+    const Names txt = {"d/B.txt",    "d/a.TXT",          "d/b.txt",
+                       "d/link.txt", "d/sub/deep/y.txt", "d/sub2/z.txt"};
+    const std::tuple<Names, const char*, Names> rows[] = {
+        {{"d"}, "*.txt", txt},
+        {{"d/"}, "*.txt", txt},  // no doubled slash
+        {{"d"}, "?.MD;b*", {"d/B.txt", "d/b.txt", "d/c.md"}},
+        {{"d/sub"}, "", {"d/sub/x.txt", "d/sub/deep/y.txt"}},
         // Dropped files stay as dropped; what was reached once is not taken again.
-        {{file, d + "/b.txt", d + "/sub2", d, d},
+        {{"loose.txt", "d/b.txt", "d/sub2", "d", "d"},
          "*.txt",
-         {file, d + "/b.txt", d + "/sub2/z.txt", d + "/B.txt", d + "/a.TXT", d + "/link.txt",
-          d + "/sub/deep/y.txt"}},
-        {{tr.t / "missing", d + "/c.md"}, "*.txt", {tr.t / "missing", d + "/c.md"}},
+         {"loose.txt", "d/b.txt", "d/sub2/z.txt", "d/B.txt", "d/a.TXT", "d/link.txt",
+          "d/sub/deep/y.txt"}},
+        {{"missing", "d/c.md"}, "*.txt", {"missing", "d/c.md"}},
     };
-    for (const Row& r : rows) {
-        EXPECT_EQ(tr.Expand(r.dropped, r.filter), r.expected)
-            << r.dropped.back() << " " << r.filter;
+    for (const auto& [dropped, filter, expected] : rows) {
+        EXPECT_EQ(tr.Expand(dropped, filter), expected) << dropped.back() << " " << filter;
     }
     // A folder that cannot be opened (through the file layer, so it fails as root too).
-    FailingOps ops(d + "/sub", FailingOps::Fail::Open, 0, EACCES);
+    FailingOps ops(tr.d + "/sub", FailingOps::Fail::Open, 0, EACCES);
     ScopedFileOps scoped(ops);
-    EXPECT_EQ(tr.Expand({d}, "*.txt"),
-              (Names{d + "/B.txt", d + "/a.TXT", d + "/b.txt", d + "/link.txt", "!" + d + "/sub",
-                     d + "/sub2/z.txt"}));
+    EXPECT_EQ(tr.Expand({"d"}, "*.txt"),
+              (Names{"d/B.txt", "d/a.TXT", "d/b.txt", "d/link.txt", "!d/sub", "d/sub2/z.txt"}));
 }
 
 struct FolderRun {

@@ -108,9 +108,17 @@ TEST(Trash, MovesIntoTheTrashItCreatesUnderFreeNames) {
     for (const std::string& folder : {dir / "data", trash, trash + "/files", trash + "/info"}) {
         EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all) << folder;
     }
-    // Nothing to move, or no trash to be made: false, and the file stays.
+    // Nothing to move, a failed write of the info file, or no trash to be made: false,
+    // and the file stays, without an info file.
     EXPECT_FALSE(MoveToTrash(dir / "missing"));
     const std::string kept = dir.File("kept", "k");
+    const std::string keptInfo = trash + "/info/kept.trashinfo";
+    {
+        FailingOps ops(keptInfo, FailingOps::Fail::Write);
+        ScopedFileOps scoped(ops);
+        EXPECT_FALSE(MoveToTrash(kept));
+        EXPECT_FALSE(fs::exists(keptInfo));
+    }
     ScopedEnv blocked("XDG_DATA_HOME", dir.File("blocker", "").append("/share").c_str());
     EXPECT_FALSE(MoveToTrash(kept));
     EXPECT_EQ(TempDir::Read(kept), "k");

@@ -22,7 +22,7 @@ namespace {
 using namespace std::literals;
 using Strings = std::vector<std::string>;
 
-const std::string kBig(1 << 20, 'w');  // a line of many read chunks
+const std::string kBig(1 << 18, 'w');  // a line of several read chunks
 
 TEST(RelKeys, KeyListOfFiles) {
     ASSERT_EQ(Cp932ToUtf8(kNoKey), "（なし）");

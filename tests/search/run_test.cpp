@@ -63,6 +63,7 @@ struct Trial {
     std::string Output() const { return ReadBytes(out); }
     // The last `n` calls, one string.
     std::string Tail(std::size_t n) const {
+        n = std::min(n, host.log.size());  // a short log fails the check, not the test program
         return Joined(Log(host.log.end() - static_cast<std::ptrdiff_t>(n), host.log.end()));
     }
     static std::string Joined(const Log& log) {

@@ -124,6 +124,7 @@ TEST_F(Run, DropLocksTheWindowAndShowsItsProgress) {
     QString caption, iconText;
     bool minimized = false, handedOver = true;  // a second start's files are refused as a drop is
     ASSERT_TRUE(Drop(f, {a, b}));
+    EXPECT_FALSE(f.close());  // refused from the drop on, before the run starts too
     During([&] {
         during = usable();
         std::tie(minimized, caption, iconText) =

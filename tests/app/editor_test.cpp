@@ -1,83 +1,55 @@
-// Opening a file at a line: a stand-in script under each recognised editor's
-// name records the arguments the window starts it with; a real Vim opens at
-// the line.
+// Opening a file at a line: the arguments each form of editor gets, and a
+// real Vim, started with an awkward name, at the line.
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QStandardPaths>
-#include <QThread>
+#include <QTest>
 
 #include "app/relmain.hpp"
 #include "fake_desktop.hpp"
+#include "platform/editor.hpp"
 
 namespace korvalen::test {
 namespace {
 
-class Editor : public WindowTest {
-  protected:
-    // An executable script at `name` in the test's folder, running `body`.
-    QString Script(const QString& name, const QString& body) {
-        const QString path = Path(name);
-        WriteAll(path, ("#!/bin/sh\n" + body + "\n").toStdString());
-        QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner);
-        return path;
-    }
-    // Waits for the lines a started program writes.
-    static QString WaitFor(const QString& path) {
-        std::string text;
-        for (int i = 0; i < 1000 && (text == "<missing>" || !text.ends_with('\n')); ++i) {
-            QThread::msleep(10);
-            text = ReadAll(path);
-        }
-        return QString::fromStdString(text);
-    }
-};
+using Editor = WindowTest;
 
-TEST_F(Editor, ArgumentsOfEachRecognisedEditorAndTemplate) {
+TEST_F(Editor, ArgumentsByEditorAndTemplate) {
     TMainForm& f = Start();
-    desktop.reallyStart = true;
-    const QString odd = Path(QStringLiteral("a b 'q' \"d\" $x;y.txt"));
-    struct Case {
-        QString name, line, path, want;  // want: the arguments, one a line
+    const QString p = QStringLiteral("/d/a b.txt");
+    const struct {
+        QString name, line, path;
+        int at;
+        QStringList want;
+    } cases[] = {
+        {"vim", "", p, 7, {"+7", p}},
+        {"emacsclient", "", p, 7, {"-n", "+7", p}},
+        {"mousepad", "", p, 7, {"--line=7", p}},
+        {"kate", "", p, 7, {"--line", "7", p}},
+        {"code", "", p, 7, {"-g", p + ":7"}},
+        {"subl", "", p, 7, {p + ":7"}},
+        {"vim", "", p, 0, {p}},  // no line: the file's start
+        {"other", "", p, 7, {p}},
+        {"other", "--line %l %f", p, 7, {"--line", "7", p}},
+        {"vim", "\"-a b\" %f:%l 100%%", p, 7, {"-a b", p + ":7", "100%"}},
+        {"vim", "", "-x.txt", 7, {"+7", "./-x.txt"}},  // never an option
+        {"code", "", "-x.txt", 7, {"-g", "./-x.txt:7"}},
     };
-    const QString p = odd;
-    const std::vector<Case> cases = {
-        {"vim", "", p, "+7\n" + p},
-        {"nvim", "", p, "+7\n" + p},
-        {"gvim", "", p, "+7\n" + p},
-        {"emacs", "", p, "+7\n" + p},
-        {"emacsclient", "", p, "-n\n+7\n" + p},
-        {"nano", "", p, "+7\n" + p},
-        {"micro", "", p, "+7\n" + p},
-        {"gedit", "", p, "+7\n" + p},
-        {"mousepad", "", p, "--line=7\n" + p},
-        {"kate", "", p, "--line\n7\n" + p},
-        {"kwrite", "", p, "--line\n7\n" + p},
-        {"geany", "", p, "--line=7\n" + p},
-        {"pluma", "", p, "+7\n" + p},
-        {"code", "", p, "-g\n" + p + ":7"},
-        {"subl", "", p, p + ":7"},
-        {"sublime_text", "", p, p + ":7"},
-        {"other", "", p, p},
-        {"other", "--line %l %f", p, "--line\n7\n" + p},
-        {"other", "\"-a b\" %f:%l 100%%", p, "-a b\n" + p + ":7\n100%"},
-        {"vim", "", "-x.txt", "+7\n./-x.txt"},  // never an option
-        {"code", "", "-x.txt", "-g\n./-x.txt:7"},
-    };
-    int n = 0;
-    for (const Case& c : cases) {
-        const QString sub = Path(QString::number(++n));
-        ASSERT_TRUE(QDir().mkpath(sub));
-        const QString log = sub + "/args";
-        f.Options.Editor =
-            QFile::encodeName(
-                Script(QString::number(n) + "/" + c.name,
-                       "printf '%s\\n' \"$@\" >\"$0.tmp\" && mv \"$0.tmp\" '" + log + "'"))
-                .toStdString();
+    for (const auto& c : cases) {
+        f.Options.Editor = "/bin/" + c.name.toStdString();
         f.Options.EditorLine = c.line.toStdString();
-        f.OpenWithEditor(QFile::encodeName(c.path).toStdString(), 7);
-        EXPECT_EQ(WaitFor(log), c.want + "\n")
+        f.OpenWithEditor(c.path.toStdString(), c.at);
+        EXPECT_EQ(desktop.started.back(),
+                  std::pair(QString::fromStdString(f.Options.Editor), c.want))
             << c.name.toStdString() << " " << c.line.toStdString();
+    }
+    // Every recognised editor gets the path as one argument, with the line or alone.
+    for (const RecognisedEditor& e : RecognisedEditors()) {
+        const auto args = EditorArguments(e.name, "", "/a b", 7);
+        EXPECT_EQ(std::count(args.begin(), args.end(), "/a b") +
+                      std::count(args.begin(), args.end(), "/a b:7"),
+                  1)
+            << e.name;
     }
 }
 
@@ -86,22 +58,21 @@ TEST_F(Editor, RealVimOpensAtTheLine) {
     if (vim.isEmpty()) {
         GTEST_SKIP() << "vim is not installed";
     }
-    TMainForm& f = Start();
-    desktop.reallyStart = true;
-    const QString file = Path(QStringLiteral("日本語 (1).txt"));
+    const QString file = Path(QStringLiteral("日本語 'q' \"d\" $x;y (1).txt"));
     WriteAll(file, "1\n2\n3\n4\n5\n");
-    const QString seen = Path(QStringLiteral("line"));
+    const QString seen = Path(QStringLiteral("line")), script = Path(QStringLiteral("vim"));
     // Named vim, so the window gives it the arguments for Vim; the real Vim
     // runs them without a terminal and writes the line it stands on.
-    ASSERT_TRUE(QDir().mkpath(Path("bin")));
-    f.Options.Editor = QFile::encodeName(Script(QStringLiteral("bin/vim"),
-                                                "exec " + vim +
-                                                    " -Es -N -u NONE -i NONE \"$@\" "
-                                                    "-c 'call writefile([line(\".\")], \"" +
-                                                    seen + "\")' -c 'qa!'"))
-                           .toStdString();
+    WriteAll(script, ("#!/bin/sh\nexec " + vim +
+                      " -Es -N -u NONE -i NONE \"$@\" -c 'call writefile([line(\".\")], \"" + seen +
+                      "\")' -c 'qa!'\n")
+                         .toStdString());
+    QFile::setPermissions(script, QFile::permissions(script) | QFile::ExeOwner);
+    TMainForm& f = Start();
+    desktop.reallyStart = true;
+    f.Options.Editor = QFile::encodeName(script).toStdString();
     f.OpenWithEditor(QFile::encodeName(file).toStdString(), 4);
-    EXPECT_EQ(WaitFor(seen), "4\n");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ReadAll(seen) == "4\n"; }, 10000)) << ReadAll(seen);
 }
 
 }  // namespace

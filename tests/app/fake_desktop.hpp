@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -23,12 +22,7 @@ namespace korvalen::test {
 
 class FakeDesktop : public Desktop {
   public:
-    void Message(QWidget*, const QString& text) override {
-        messages.push_back(text);
-        if (onMessage) {
-            onMessage(text);
-        }
-    }
+    void Message(QWidget*, const QString& text) override { messages.push_back(text); }
     bool Question(QWidget*, const QString& text) override {
         questions.push_back(text);
         return answer;
@@ -68,7 +62,6 @@ class FakeDesktop : public Desktop {
     }
 
     std::vector<QString> messages;
-    std::function<void(const QString&)> onMessage;
     std::vector<QString> questions;
     bool answer = true;
     std::deque<std::optional<QString>> files;  // answers of the file dialogs, in order

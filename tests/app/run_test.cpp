@@ -1,5 +1,6 @@
 // Search runs started by dropping files on the window: what the user sees
-// before, during and after, and what lands in the output file.
+// before, during and after, and what lands in the output file. The order of
+// the run's calls is the core's and tested there.
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
@@ -9,7 +10,6 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QUrl>
@@ -18,43 +18,12 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <map>
-#include <set>
 
 #include "tests/app/fake_desktop.hpp"
 #include "text/cp932.hpp"
 
 namespace korvalen::test {
 namespace {
-
-// What the window showed at one moment of a run: which controls were usable,
-// whether it was minimized, its caption and its icon text.
-struct Snapshot {
-    std::map<std::string, bool> usable;
-    bool minimized;
-    QString caption, iconText;
-};
-
-Snapshot Take(TMainForm& f) {
-    return {{{"MFileExit", f.MFileExit->isEnabled()},
-             {"MFileStop", f.MFileStop->isEnabled()},
-             {"MFileOutDel", f.MFileOutDel->isEnabled()},
-             {"MEdit", f.MEdit->menuAction()->isEnabled()},
-             {"MFileRel", f.MFileRel->isEnabled()},
-             {"MFileOut", f.MFileOut->isEnabled()},
-             {"MSetting", f.MSetting->menuAction()->isEnabled()},
-             {"DCRelStr", f.DCRelStr->isEnabled()},
-             {"ERelFile", f.ERelFile->isEnabled()},
-             {"EOutputFile", f.EOutputFile->isEnabled()},
-             {"KS1", f.KS1->isEnabled()},
-             {"MHelp", f.MHelp->menuAction()->isEnabled()},
-             {"MSearchStr", f.MSearchStr->isEnabled()},
-             {"progress", f.PFileCount->isVisible()},
-             {"drop", f.DropTarget()}},
-            f.isMinimized(),
-            f.windowTitle(),
-            f.windowIconText()};
-}
 
 class Run : public WindowTest {
   protected:
@@ -89,8 +58,8 @@ class Run : public WindowTest {
         return drop.isAccepted();
     }
 
-    // Runs `during` at the first chance the run gives the window (after
-    // its first line), when called after the drop.
+    // Runs `during` at the first chance the run gives the window (after its
+    // first line), when called after the drop.
     void During(std::function<void()> during) {
         QTimer::singleShot(0, form.get(), std::move(during));
     }
@@ -105,6 +74,7 @@ class Run : public WindowTest {
         return ended.isEmpty() ? RunOutcome::Aborted : ended.front().front().value<RunOutcome>();
     }
 
+    // A file of `n` lines `line`.
     QString Lines(const QString& name, int n, const std::string& line) {
         std::string text;
         for (int i = 0; i < n; ++i) {
@@ -115,84 +85,75 @@ class Run : public WindowTest {
     }
 };
 
-TEST_F(Run, DropSearchesAndShowsItsProgress) {
-    const QString a = Lines("a.txt", 3, Utf8ToCp932("ここに検索語"));
+// The hit lines of `word` in `path`'s lines `from` to `to`, each line the word.
+std::string Hits(const QString& path, int from, int to, const std::string& word) {
+    std::string lines;
+    for (int n = from; n <= to; ++n) {
+        lines += QFile::encodeName(path).toStdString() + "(" + std::to_string(n) + ") :(" + word +
+                 ")" + word + "\r\n";
+    }
+    return lines;
+}
+
+TEST_F(Run, DropLocksTheWindowAndShowsItsProgress) {
+    const std::string word = Utf8ToCp932("検索語");
+    const QString a = Lines("a.txt", 3, word);
     const QString b = Lines("b.txt", 2, "nothing");
     const QString out = Path("out.txt");
     TMainForm& f = Ready(QStringLiteral("検索語"), out);
     f.Options.SearchIconize = true;
-    const Snapshot before = Take(f);
-
+    // Exit Stop Delete Edit Relation Output Settings Copy Help, the key list, both
+    // paths, the words, the bar, the drop.
+    const auto usable = [&] {
+        std::vector<bool> on;
+        for (const QAction* action :
+             {f.MFileExit, f.MFileStop, f.MFileOutDel, f.MEdit->menuAction(), f.MFileRel,
+              f.MFileOut, f.MSetting->menuAction(), f.KS1, f.MHelp->menuAction()}) {
+            on.push_back(action->isEnabled());
+        }
+        for (const QWidget* w : std::initializer_list<const QWidget*>{
+                 f.DCRelStr, f.ERelFile, f.EOutputFile, f.MSearchStr}) {
+            on.push_back(w->isEnabled());
+        }
+        return on.insert(on.end(), {f.PFileCount->isVisible(), f.DropTarget()}), on;
+    };
+    const std::vector<bool> atRest = {1, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1};
+    EXPECT_EQ(usable(), atRest);
     QSignalSpy status(&f, &TMainForm::statusTextSet);
-    std::vector<Snapshot> seen;
-    bool handedOver = true;  // files from a second start are refused as a drop is
+    std::vector<bool> during;
+    QString caption, iconText;
+    bool minimized = false, handedOver = true;  // a second start's files are refused as a drop is
     ASSERT_TRUE(Drop(f, {a, b}));
+    EXPECT_FALSE(f.close());  // refused from the drop on, before the run starts too
     During([&] {
-        seen.push_back(Take(f));
+        during = usable();
+        std::tie(minimized, caption, iconText) =
+            std::tuple(f.isMinimized(), f.windowTitle(), f.windowIconText());
         handedOver = f.DropFiles({QFile::encodeName(b).toStdString()});
     });
     EXPECT_EQ(Finish(), RunOutcome::Finished);
-    const Snapshot after = Take(f);
     EXPECT_FALSE(handedOver);
-
-    // Idle, locked, idle again: the lock table element by element.
-    ASSERT_EQ(seen.size(), 1u);
-    const Snapshot& during = seen[0];
-    const std::set<std::string> locked = {"MFileExit",   "MFileOutDel", "MEdit",    "MFileRel",
-                                          "MFileOut",    "MSetting",    "DCRelStr", "ERelFile",
-                                          "EOutputFile", "drop"};
-    const std::set<std::string> runOnly = {"MFileStop", "progress"};
-    for (const auto& [name, usable] : during.usable) {
-        EXPECT_EQ(before.usable.at(name), !runOnly.contains(name)) << name;
-        EXPECT_EQ(usable, !locked.contains(name)) << name;
-        EXPECT_EQ(after.usable.at(name), before.usable.at(name)) << name;
-    }
-    EXPECT_TRUE(during.minimized);
-    EXPECT_FALSE(after.minimized);
-    EXPECT_EQ(during.caption, QStringLiteral("Korvalen+"));
-    EXPECT_EQ(during.iconText, QStringLiteral("1/2検索中"));
-    EXPECT_EQ(after.caption, QStringLiteral("Korvalen"));
-    EXPECT_EQ(after.iconText, QStringLiteral("Korvalen"));
-
-    // The status follows the files and the hits, in order, and ends with the outcome.
-    QStringList texts;
-    for (const auto& args : status) {
-        texts << args.front().toString();
-    }
-    ASSERT_GE(texts.size(), 3);
-    EXPECT_EQ(texts.front(), QStringLiteral("検索中：1/2  (0 Lines)"));
-    EXPECT_EQ(texts[texts.size() - 2], QStringLiteral("検索中：2/2  (3 Lines)"));
-    EXPECT_EQ(texts.back(), QStringLiteral("検索を終了しました"));
-    const QRegularExpression progress(QStringLiteral("^検索中：([12])/2  \\((\\d+) Lines\\)$"));
-    int file = 1, hits = 0;
-    for (qsizetype i = 0; i + 1 < texts.size(); ++i) {
-        const auto m = progress.match(texts[i]);
-        ASSERT_TRUE(m.hasMatch()) << texts[i].toStdString();
-        EXPECT_GE(m.captured(1).toInt(), file);
-        EXPECT_GE(m.captured(2).toInt(), hits);
-        file = m.captured(1).toInt();
-        hits = m.captured(2).toInt();
-    }
+    EXPECT_EQ(during, (std::vector<bool>{0, 1, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 1, 1, 0}));
+    EXPECT_EQ(usable(), atRest);
+    EXPECT_TRUE(minimized);
+    EXPECT_FALSE(f.isMinimized());
+    EXPECT_EQ(caption, QStringLiteral("Korvalen+"));
+    EXPECT_EQ(iconText, QStringLiteral("1/2検索中"));
+    EXPECT_EQ(f.windowTitle() + f.windowIconText(), QStringLiteral("KorvalenKorvalen"));
+    ASSERT_GE(status.size(), 3);
+    EXPECT_EQ(status.front().front(), QStringLiteral("検索中：1/2  (0 Lines)"));
+    EXPECT_EQ(status[status.size() - 2].front(), QStringLiteral("検索中：2/2  (3 Lines)"));
     EXPECT_EQ(f.StatusText(), QStringLiteral("検索を終了しました"));
-
-    const std::string path = QFile::encodeName(a).toStdString();
-    std::string expected;
-    for (int n = 1; n <= 3; ++n) {
-        expected += path + "(" + std::to_string(n) + ") :(" + Utf8ToCp932("検索語") + ")" +
-                    Utf8ToCp932("ここに検索語") + "\r\n";
-    }
-    EXPECT_EQ(ReadAll(out), expected + "\r\n");
+    EXPECT_EQ(ReadAll(out), Hits(a, 1, 3, word) + "\r\n");
 }
 
 TEST_F(Run, FolderDropWritesWhatItsFilesDroppedOneByOneWrite) {
     ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("corpus/sub")));
-    const std::string hit = Utf8ToCp932("ここに検索語");
-    const QStringList files = {Lines("corpus/a.txt", 2, hit), Lines("corpus/b.txt", 1, hit),
-                               Lines("corpus/sub/c.txt", 1, hit)};
-    Lines("corpus/d.md", 1, hit);
+    const QStringList files = {Lines("corpus/a.txt", 2, "hit"),
+                               Lines("corpus/sub/c.txt", 1, "hit")};
+    Lines("corpus/d.md", 1, "hit");
     const QString out = Path("out.txt");
-    TMainForm& f = Ready(QStringLiteral("検索語"), out);
-    f.Options.SearchIconize = false;
+    TMainForm& f = Ready(QStringLiteral("hit"), out);
     f.Options.SearchFolders = true;
     QString walking;
     ASSERT_TRUE(Drop(f, {Path("corpus")}));
@@ -236,38 +197,21 @@ TEST_F(Run, RestoredAfterEveryShortRunWhateverTheWindowManagersTiming) {
     }
 }
 
-TEST_F(Run, RefusedRuns) {
+TEST_F(Run, NoOutputPathAsksAndOnlyLocalFilesAreTaken) {
     const QString a = Lines("a.txt", 1, "x");
-    TMainForm& f = Ready(QString(), Path("out.txt"));
-    ASSERT_TRUE(Drop(f, {a}));
-    EXPECT_EQ(Finish(), RunOutcome::NoWords);
-    EXPECT_EQ(f.StatusText(), QStringLiteral("検索語がありません"));
-    EXPECT_EQ(ReadAll(Path("out.txt")), "<missing>");
-
-    // No output path: the save dialog; a cancel starts nothing.
-    WriteIni("");
-    Start();
-    form->MSearchStr->setPlainText("x");
-    desktop.files = {std::nullopt};
-    ASSERT_TRUE(Drop(*form, {a}));
+    TMainForm& f = Start();
+    f.MSearchStr->setPlainText("x");
+    desktop.files = {std::nullopt, Path("chosen.txt")};
+    ASSERT_TRUE(Drop(f, {a}));  // a cancel starts nothing
     EXPECT_EQ(Finish(), RunOutcome::NoOutputPath);
-    EXPECT_EQ(form->StatusText(), QStringLiteral("出力ファイルが指定されていません"));
+    EXPECT_EQ(f.StatusText(), QStringLiteral("出力ファイルが指定されていません"));
     EXPECT_EQ(desktop.requests.back().title, QStringLiteral("出力ﾌｧｲﾙを指定"));
     EXPECT_EQ(desktop.requests.back().directory, QDir::currentPath());
-
-    // Chosen there: it becomes the output path and the run goes ahead.
-    desktop.files = {Path("chosen.txt")};
-    ASSERT_TRUE(Drop(*form, {a}));
+    ASSERT_TRUE(Drop(f, {a}));  // chosen: the output path, and the run goes ahead
     EXPECT_EQ(Finish(), RunOutcome::Finished);
-    EXPECT_EQ(form->EOutputFile->text(), Path("chosen.txt"));
+    EXPECT_EQ(f.EOutputFile->text(), Path("chosen.txt"));
     EXPECT_NE(ReadAll(Path("chosen.txt")).find(":(x)x\r\n"), std::string::npos);
-
-    // Nothing but non-local URLs: the drop is not taken.
-    QMimeData mime;
-    mime.setUrls({QUrl(QStringLiteral("https://example.org/a.txt"))});
-    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(form.get(), &enter);
-    EXPECT_FALSE(enter.isAccepted());
+    EXPECT_FALSE(DropUrls(f, {QUrl(QStringLiteral("https://example.org/a.txt"))}));
 }
 
 // Names that are not UTF-8 (Shift-JIS names copied from Windows) go from the
@@ -282,19 +226,16 @@ TEST_F(Run, NamesThatAreNotUtf8) {
     std::ofstream(in, std::ios::binary) << "w\r\n";
     WriteIni("[File]\r\nRelFile=" + rel + "\r\nOutputFile=" + out + "\r\n");
     TMainForm& f = Start();
-    f.show();
     EXPECT_TRUE(desktop.messages.empty());
     EXPECT_EQ(f.DCRelStr->currentText(), QStringLiteral("k"));
     EXPECT_EQ(f.ERelFile->text(), dir.path() + QStringLiteral("/関連.kvl"));
     EXPECT_EQ(f.EOutputFile->text(), dir.path() + QStringLiteral("/出力.txt"));
-
     // As a file manager puts it: the name's bytes percent-encoded.
     ASSERT_TRUE(DropUrls(
         f, {QUrl::fromEncoded("file://" + QByteArray::fromStdString(in).toPercentEncoding("/"))}));
     EXPECT_EQ(Finish(), RunOutcome::Finished);
     std::ifstream hits(out, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(hits), {}), in + "(1) :(w)w\r\n");
-
     form.reset();
     EXPECT_NE(IniText().find("RelFile=" + rel + "\r\nOutputFile=" + out + "\r\n"),
               std::string::npos)
@@ -304,40 +245,17 @@ TEST_F(Run, NamesThatAreNotUtf8) {
     }
 }
 
-// The hit lines of `path` in `out`: the numbers, in order, per word.
-std::map<std::string, std::vector<int>> HitNumbers(const std::string& out, const QString& path) {
-    std::map<std::string, std::vector<int>> hits;
-    const std::string head = QFile::encodeName(path).toStdString() + "(";
-    for (std::size_t at = out.find(head); at != std::string::npos; at = out.find(head, at + 1)) {
-        const std::size_t close = out.find(") :(", at);
-        const std::size_t wordEnd = out.find(')', close + 4);
-        hits[out.substr(close + 4, wordEnd - close - 4)].push_back(
-            std::stoi(out.substr(at + head.size(), close - at - head.size())));
-    }
-    return hits;
-}
-
-bool Prefix(const std::vector<int>& numbers, int first) {
-    for (std::size_t i = 0; i < numbers.size(); ++i) {
-        if (numbers[i] != first + static_cast<int>(i)) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Big enough that a scan gives the window its events before the file ends.
 constexpr int kManyLines = 200000;
 
 TEST_F(Run, StopEndsTheRunWithinTheFile) {
     QStringList files;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 2; ++i) {
         files << Lines(QStringLiteral("f%1.txt").arg(i), kManyLines, "hit");
     }
     const QString out = Path("out.txt");
     TMainForm& f = Ready(QStringLiteral("hit"), out);
     f.Options.OutputFileOpen = true;
-    f.Options.SearchIconize = false;
     bool closed = true, secondDropTaken = true;
     ASSERT_TRUE(Drop(f, files));
     During([&] {
@@ -346,22 +264,15 @@ TEST_F(Run, StopEndsTheRunWithinTheFile) {
         secondDropTaken = Drop(f, files);
     });
     EXPECT_EQ(Finish(), RunOutcome::Stopped);
-    EXPECT_FALSE(closed);
-    EXPECT_FALSE(secondDropTaken);
-    EXPECT_TRUE(f.isVisible());
+    EXPECT_FALSE(closed || secondDropTaken);
     EXPECT_EQ(f.StatusText(), QStringLiteral("検索を中止しました"));
     EXPECT_FALSE(f.PFileCount->isVisible());
     EXPECT_TRUE(desktop.opened.empty() && desktop.started.empty());
-    // Part of the first file, its separator line, nothing of the others.
+    // Part of the first file, its separator line, nothing of the other.
     const std::string written = ReadAll(out);
-    const auto first = HitNumbers(written, files[0]);
-    ASSERT_EQ(first.size(), 1u);
-    const std::vector<int>& numbers = first.at("hit");
-    EXPECT_TRUE(Prefix(numbers, 1));
-    EXPECT_FALSE(numbers.empty());
-    EXPECT_LT(numbers.size(), static_cast<std::size_t>(kManyLines));
-    EXPECT_TRUE(HitNumbers(written, files[1]).empty() && HitNumbers(written, files[2]).empty());
-    EXPECT_EQ(written.substr(written.size() - 5), "t\r\n\r\n");
+    const int n = static_cast<int>(QByteArray::fromStdString(written).count(":(hit)"));
+    EXPECT_TRUE(n > 0 && n < kManyLines) << n;
+    EXPECT_EQ(written, Hits(files[0], 1, n, "hit") + "\r\n");
     EXPECT_TRUE(f.close());
 }
 
@@ -373,16 +284,14 @@ TEST_F(Run, WordEditsDuringARunApplyToTheLinesAfter) {
     ASSERT_TRUE(Drop(f, {ab}));
     During([&] { f.MSearchStr->setPlainText(QStringLiteral("b")); });
     EXPECT_EQ(Finish(), RunOutcome::Finished);
-    const auto hits = HitNumbers(ReadAll(out), ab);
-    ASSERT_EQ(hits.size(), 2u);
     // "a" up to where the words changed, then "b" for every line after.
-    EXPECT_TRUE(Prefix(hits.at("a"), 1));
-    EXPECT_LT(hits.at("a").size(), static_cast<std::size_t>(kManyLines));
-    EXPECT_EQ(hits.at("b").size(), 10u);
-    EXPECT_TRUE(Prefix(hits.at("b"), kManyLines + 1));
+    const std::string written = ReadAll(out);
+    const int n = static_cast<int>(QByteArray::fromStdString(written).count(":(a)"));
+    EXPECT_TRUE(n > 0 && n < kManyLines) << n;
+    EXPECT_EQ(written, Hits(ab, 1, n, "a") + Hits(ab, kManyLines + 1, kManyLines + 10, "b"));
 }
 
-TEST_F(Run, ShiftCtrlReadsByLineAndTheEditorOpensAtTheEnd) {
+TEST_F(Run, ShiftCtrlOrLittleMemoryReadByLineAndTheEditorOpensAtTheEnd) {
     const QString a = Lines("a.txt", 2, "k");
     const QString out = Path("out.txt");
     TMainForm& f = Ready(QStringLiteral("k"), out);
@@ -391,24 +300,20 @@ TEST_F(Run, ShiftCtrlReadsByLineAndTheEditorOpensAtTheEnd) {
     QStringList captions;
     QObject::connect(&f, &QWidget::windowTitleChanged, &f,
                      [&](const QString& t) { captions << t; });
-    for (auto mods : {Qt::KeyboardModifiers(Qt::ShiftModifier),
-                      Qt::KeyboardModifiers(Qt::ShiftModifier | Qt::ControlModifier)}) {
-        desktop.modifiers = mods;
+    const std::pair<Qt::KeyboardModifiers, std::int64_t> runs[] = {
+        {Qt::ShiftModifier, 1 << 30},
+        {Qt::ShiftModifier | Qt::ControlModifier, 1 << 30},
+        {Qt::NoModifier, 262144}};  // too little memory for the file
+    for (const auto& [modifiers, memory] : runs) {
+        desktop.modifiers = modifiers;
+        desktop.memory.available = memory;
         ASSERT_TRUE(Drop(f, {a}));
         EXPECT_EQ(Finish(), RunOutcome::Finished);
     }
-    EXPECT_EQ(captions, (QStringList{"Korvalen+", "Korvalen", "Korvalen-", "Korvalen"}));
-    const std::vector<std::pair<QString, QStringList>> started = {{"/bin/ed", {out}},
-                                                                  {"/bin/ed", {out}}};
+    EXPECT_EQ(captions, (QStringList{"Korvalen+", "Korvalen", "Korvalen-", "Korvalen", "Korvalen-",
+                                     "Korvalen"}));
+    const std::vector<std::pair<QString, QStringList>> started(3, {"/bin/ed", {out}});
     EXPECT_EQ(desktop.started, started);
-
-    // Too little memory for the file: read line by line as well.
-    captions.clear();
-    desktop.modifiers = Qt::NoModifier;
-    desktop.memory.available = 262144;
-    ASSERT_TRUE(Drop(f, {a}));
-    Finish();
-    EXPECT_EQ(captions.value(0), QStringLiteral("Korvalen-"));
 }
 
 TEST_F(Run, FileErrorsAreShownThroughTheBox) {
@@ -426,20 +331,17 @@ TEST_F(Run, FileErrorsAreShownThroughTheBox) {
 TEST_F(Run, ProgressBarScalesByteCountsBeyondItsRange) {
     TMainForm& f = Ready(QStringLiteral("x"), Path("out.txt"));
     RunHost& host = f;
-    struct Case {
-        std::int64_t max, pos;
-        double fraction;
-    };
-    for (const Case& c : {Case{100, 50, 0.5}, Case{0, 0, 0.0},
-                          Case{std::int64_t{6} << 30, std::int64_t{3} << 30, 0.5},
-                          Case{INT64_MAX, INT64_MAX / 4, 0.25}}) {
-        host.SetProgressMax(c.max);
-        host.SetProgressPos(c.pos);
+    const std::int64_t g = std::int64_t{1} << 30;
+    const std::tuple<std::int64_t, std::int64_t, double> cases[] = {
+        {100, 50, 0.5}, {0, 0, 0.0}, {6 * g, 3 * g, 0.5}, {INT64_MAX, INT64_MAX / 4, 0.25}};
+    for (const auto& [max, pos, fraction] : cases) {
+        host.SetProgressMax(max);
+        host.SetProgressPos(pos);
         host.SetProgressVisible(true);
         EXPECT_GT(f.PFileCount->maximum(), 0);
-        EXPECT_NEAR(static_cast<double>(f.PFileCount->value()) / f.PFileCount->maximum(),
-                    c.fraction, 1e-6)
-            << c.max;
+        EXPECT_NEAR(static_cast<double>(f.PFileCount->value()) / f.PFileCount->maximum(), fraction,
+                    1e-6)
+            << max;
     }
 }
 

@@ -21,6 +21,9 @@ struct DropName {
     // What the walk saw of a file it found (none for a name as dropped):
     // spares a second look at every file before the run starts.
     std::optional<FileAttributes> attrs;
+    // Where the file's own name starts in `name`, for a file found in a
+    // folder (the part before it names that folder); 0 for a name as dropped.
+    std::size_t leaf = 0;
 };
 
 // `filter` holds file-name patterns separated by ";" (blanks around each

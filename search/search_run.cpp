@@ -1,5 +1,7 @@
 #include "search/search_run.hpp"
 
+#include <fcntl.h>
+
 #include <charconv>
 #include <chrono>
 #include <exception>
@@ -7,6 +9,7 @@
 #include <new>
 #include <optional>
 
+#include "platform/file.hpp"
 #include "platform/file_info.hpp"
 #include "search/fast_search.hpp"
 #include "search/folders.hpp"
@@ -69,6 +72,39 @@ class MemoryGauge {
     std::chrono::steady_clock::time_point readAt_{};
 };
 
+// The folder of the files found in it, held open while they are searched in
+// turn: each is opened by its own name, and the kernel does not look up the
+// whole path again for every file.
+class HeldFolder {
+  public:
+    HeldFolder() = default;
+    HeldFolder(const HeldFolder&) = delete;
+    HeldFolder& operator=(const HeldFolder&) = delete;
+    ~HeldFolder() { Close(); }
+
+    // A descriptor of the folder `path`; -1 when it cannot be opened (its
+    // files are then opened by their whole paths, and fail as they would).
+    int Of(std::string_view path) {
+        if (path != path_) {
+            Close();
+            path_.assign(path);
+            fd_ = CurrentFileOps().Open(path_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
+        }
+        return fd_;
+    }
+
+  private:
+    void Close() noexcept {
+        if (fd_ >= 0) {
+            CurrentFileOps().Close(fd_);
+            fd_ = -1;
+        }
+    }
+
+    std::string path_;
+    int fd_ = -1;
+};
+
 // One run's work between opening and closing the output file.
 class RunLoop {
   public:
@@ -98,14 +134,7 @@ class RunLoop {
                 number, static_cast<std::size_t>(
                             std::to_chars(number, std::end(number), i + 1).ptr - number));
             state_.StatusPrefix.assign("検索中：").append(numberText).append("/").append(count);
-            char hits[24];
-            const auto hitsLength = static_cast<std::size_t>(
-                std::to_chars(hits, std::end(hits), state_.HitCount).ptr - hits);
-            status_.assign(state_.StatusPrefix)
-                .append("  (")
-                .append(hits, hitsLength)
-                .append(" Lines)");
-            host_.SetStatusText(status_);
+            host_.SetStatusText(StatusWithHits(state_));
             title_.assign(numberText).append("/").append(count).append("検索中");
             host_.SetAppTitle(title_);
             const std::string& name = names[i].name;
@@ -117,9 +146,17 @@ class RunLoop {
             }
             if (names[i].unreadableFolder) {
                 // Its open fails as well: the scanner reports it as any unreadable file.
-                SearchOneFile(ctx, name, 0, i == n - 1);
+                SearchOneFile(ctx, name, 0, FileSight{}, i == n - 1);
             } else if (name != outputPath && attrs && !attrs->directory && attrs->id != outId) {
-                SearchOneFile(ctx, name, attrs->size, i == n - 1);
+                FileSight sight;
+                if (attrs->regular) {
+                    sight.size = attrs->size;
+                }
+                if (names[i].leaf > 0) {
+                    sight.folder = folder_.Of(std::string_view(name).substr(0, names[i].leaf));
+                    sight.leaf = names[i].leaf;
+                }
+                SearchOneFile(ctx, name, attrs->size, sight, i == n - 1);
             }
             bytesDone += infos[i].size;
             state_.Progress = bytesDone;
@@ -128,20 +165,21 @@ class RunLoop {
     }
 
   private:
-    void SearchOneFile(ScanContext& ctx, const std::string& name, std::int64_t size, bool isLast) {
+    void SearchOneFile(ScanContext& ctx, const std::string& name, std::int64_t size,
+                       const FileSight& sight, bool isLast) {
         try {
             bool done = false;
             if (!forceByLine_ && memory_.Fits(size)) {
                 host_.SetCaption("Korvalen+");
                 done = literal_ ? SearchInMemory(ctx, name, isLast)
-                                : FastSearchInMemory(ctx, name, isLast);
+                                : FastSearchInMemory(ctx, name, isLast, sight);
             }
             if (!done) {
                 host_.SetCaption("Korvalen-");
                 if (literal_) {
                     SearchByLine(ctx, name, isLast);
                 } else {
-                    FastSearchByLine(ctx, name, isLast);
+                    FastSearchByLine(ctx, name, isLast, sight);
                 }
             }
         } catch (...) {
@@ -159,11 +197,21 @@ class RunLoop {
     MemoryGauge memory_;
     WordCache words_;
     HeldLines held_;
-    std::string status_;  // the status line and title, their room used again
-    std::string title_;
+    std::string title_;  // its room used again
+    HeldFolder folder_;
 };
 
 }  // namespace
+
+const std::string& StatusWithHits(RunState& state) {
+    char hits[24];
+    const auto length =
+        static_cast<std::size_t>(std::to_chars(hits, std::end(hits), state.HitCount).ptr - hits);
+    return state.StatusLine.assign(state.StatusPrefix)
+        .append("  (")
+        .append(hits, length)
+        .append(" Lines)");
+}
 
 std::vector<DropName> SearchRun::Expand(const std::vector<std::string>& names,
                                         const iset& options) {

@@ -93,7 +93,8 @@ class FilterPatterns {
             return true;
         }
         for (const std::string_view pattern : patterns_) {
-            if (IsStarSuffix(pattern) ? EndsWith(name, pattern.substr(1)) : Matches(pattern, name)) {
+            if (IsStarSuffix(pattern) ? EndsWith(name, pattern.substr(1))
+                                      : Matches(pattern, name)) {
                 return true;
             }
         }
@@ -271,9 +272,10 @@ class Walk {
         if (::fstatat(dfd, entry->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) {
             return;
         }
-        listing.files.push_back(Listing::File{
-            NameKey(name), std::string(name), FileAttributes{false, true, static_cast<std::int64_t>(st.st_size),
-                                              FileId{st.st_dev, st.st_ino}}});
+        listing.files.push_back(
+            Listing::File{NameKey(name), std::string(name),
+                          FileAttributes{false, true, static_cast<std::int64_t>(st.st_size),
+                                         FileId{st.st_dev, st.st_ino}}});
     }
 
     struct IdHash {

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
-#include <unordered_set>
 #include <utility>
 
 #include "platform/file.hpp"
@@ -79,7 +78,7 @@ class FilterPatterns {
             const std::size_t semi = filter.find(';');
             const std::string_view pattern = TrimBlanks(filter.substr(0, semi));
             if (!pattern.empty()) {
-                patterns_.push_back(pattern);
+                patterns_.push_back(Pattern{pattern, IsStarSuffix(pattern)});
             }
             if (semi == std::string_view::npos) {
                 break;
@@ -92,9 +91,8 @@ class FilterPatterns {
         if (patterns_.empty()) {
             return true;
         }
-        for (const std::string_view pattern : patterns_) {
-            if (IsStarSuffix(pattern) ? EndsWith(name, pattern.substr(1))
-                                      : Matches(pattern, name)) {
+        for (const Pattern& p : patterns_) {
+            if (p.starSuffix ? EndsWith(name, p.text.substr(1)) : Matches(p.text, name)) {
                 return true;
             }
         }
@@ -123,7 +121,11 @@ class FilterPatterns {
         return true;
     }
 
-    std::vector<std::string_view> patterns_;
+    struct Pattern {
+        std::string_view text;
+        bool starSuffix;
+    };
+    std::vector<Pattern> patterns_;
 };
 
 struct DirCloser {
@@ -153,6 +155,57 @@ struct Listing {
     std::vector<std::string> folders;
 };
 
+// The files a walk has taken, by identity: open addressing in one array, as
+// a walk of a large folder inserts every file it finds.
+class IdSet {
+  public:
+    // False when `id` was there already.
+    bool Insert(const FileId& id) {
+        if (2 * (count_ + 1) > slots_.size()) {
+            Grow();
+        }
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = Hash(id) & mask;; i = (i + 1) & mask) {
+            Slot& slot = slots_[i];
+            if (!slot.used) {
+                slot = Slot{id, true};
+                ++count_;
+                return true;
+            }
+            if (slot.id == id) {
+                return false;
+            }
+        }
+    }
+
+  private:
+    struct Slot {
+        FileId id;
+        bool used = false;
+    };
+
+    static std::size_t Hash(const FileId& id) noexcept {
+        // Inode numbers of one folder are often close together: mix them.
+        std::uint64_t h = static_cast<std::uint64_t>(id.ino) * 0x9E3779B97F4A7C15ULL;
+        h ^= static_cast<std::uint64_t>(id.dev) + (h >> 29);
+        return static_cast<std::size_t>(h ^ (h >> 32));
+    }
+
+    void Grow() {
+        std::vector<Slot> old(std::max<std::size_t>(64, 2 * slots_.size()));
+        old.swap(slots_);
+        count_ = 0;
+        for (const Slot& slot : old) {
+            if (slot.used) {
+                Insert(slot.id);
+            }
+        }
+    }
+
+    std::vector<Slot> slots_;
+    std::size_t count_ = 0;
+};
+
 class Walk {
   public:
     Walk(std::string_view filter, const std::function<bool(std::size_t)>& pause)
@@ -167,7 +220,7 @@ class Walk {
             const bool known = ::stat(name.c_str(), &st) == 0;
             if (!known || !S_ISDIR(st.st_mode)) {
                 if (known) {
-                    seen_.insert(FileId{st.st_dev, st.st_ino});
+                    seen_.Insert(FileId{st.st_dev, st.st_ino});
                 }
                 out_.push_back(DropName{name, false, std::nullopt});
                 continue;
@@ -193,7 +246,7 @@ class Walk {
         }
         const std::string prefix = path == "/" ? path : path + "/";
         for (const Listing::File* file : listing.sorted) {
-            if (seen_.insert(file->attrs.id).second) {
+            if (seen_.Insert(file->attrs.id)) {
                 std::string name;
                 name.reserve(prefix.size() + file->name.size());
                 name.append(prefix).append(file->name);
@@ -278,16 +331,10 @@ class Walk {
                                          FileId{st.st_dev, st.st_ino}}});
     }
 
-    struct IdHash {
-        std::size_t operator()(const FileId& id) const noexcept {
-            return std::hash<ino_t>()(id.ino) ^ (std::hash<dev_t>()(id.dev) << 1);
-        }
-    };
-
     FilterPatterns filter_;
     const std::function<bool(std::size_t)>& pause_;
     std::vector<DropName> out_;
-    std::unordered_set<FileId, IdHash> seen_;
+    IdSet seen_;
     std::size_t found_ = 0;
     bool metFolder_ = false;
     bool going_ = true;

@@ -25,25 +25,9 @@ constexpr std::int64_t kMemoryReserve = 262144;
 
 const std::string kScanningFolders = "フォルダを調べています";
 
-// One stat of each name before the run gives the progress total and what the
-// skip rule needs: per file, the name is then only opened and read.
-struct NameInfo {
-    std::optional<FileAttributes> attrs;
-    std::int64_t size = 0;  // for the progress: what cannot be read counts nothing
-};
-
-NameInfo LookAt(const std::string& name) {
-    NameInfo info{GetFileAttributes(name)};
-    if (info.attrs && info.attrs->regular) {
-        info.size = info.attrs->size;
-    }
-    return info;
-}
-
-// What the walk saw of a file found in a folder: the same as LookAt, without
-// a second stat of every file.
-NameInfo Seen(const FileAttributes& attrs) {
-    return NameInfo{attrs, attrs.regular ? attrs.size : 0};
+// What a file counts for in the progress: what cannot be read counts nothing.
+std::int64_t ProgressSize(const std::optional<FileAttributes>& attrs) {
+    return attrs && attrs->regular ? attrs->size : 0;
 }
 
 // The free memory for the choice of scanner. Reading /proc/meminfo costs more
@@ -119,8 +103,7 @@ class RunLoop {
           words_(host),
           held_(outputPath, holdBound) {}
 
-    void Files(const std::vector<DropName>& names, const std::vector<NameInfo>& infos,
-               const std::string& outputPath, OutFile& out) {
+    void Files(const std::vector<DropName>& names, const std::string& outputPath, OutFile& out) {
         const FileId outId = out.Id();
         ScanContext ctx{host_, state_, out, options_, words_, held_};
         const std::size_t n = names.size();
@@ -140,7 +123,8 @@ class RunLoop {
             const std::string& name = names[i].name;
             // The output file is never searched, under whatever name it is reached:
             // it would feed on its own hit lines.
-            std::optional<FileAttributes> attrs = infos[i].attrs;
+            const std::int64_t progressSize = ProgressSize(names[i].attrs);
+            std::optional<FileAttributes> attrs = names[i].attrs;
             if (!attrs) {
                 attrs = GetFileAttributes(name);  // it may be there by now (the output file)
             }
@@ -158,7 +142,7 @@ class RunLoop {
                 }
                 SearchOneFile(ctx, name, attrs->size, sight, i == n - 1);
             }
-            bytesDone += infos[i].size;
+            bytesDone += progressSize;
             state_.Progress = bytesDone;
             host_.SetProgressPos(bytesDone);
         }
@@ -267,13 +251,16 @@ RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& o
             host_.Minimize();
         }
         host_.SetProgressMax(0);
-        const std::vector<DropName> list = Expand(names, options);
-        std::vector<NameInfo> infos;
-        infos.reserve(list.size());
+        std::vector<DropName> list = Expand(names, options);
         std::int64_t total = 0;
-        for (const DropName& entry : list) {
-            infos.push_back(entry.attrs ? Seen(*entry.attrs) : LookAt(entry.name));
-            total += infos.back().size;
+        // One look at each name before the run (the walk's, for a file it
+        // found) gives the progress total and what the skip rule needs: per
+        // file, the name is then only opened and read.
+        for (DropName& entry : list) {
+            if (!entry.attrs) {
+                entry.attrs = GetFileAttributes(entry.name);
+            }
+            total += ProgressSize(entry.attrs);
         }
         host_.SetProgressMax(total);
         state_.Progress = 0;
@@ -286,7 +273,7 @@ RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& o
             out.WriteLine("----------");
         }
         RunLoop loop(host_, state_, options, forceByLine, literal_, outputPath, holdBound_);
-        loop.Files(list, infos, outputPath, out);
+        loop.Files(list, outputPath, out);
         out.Close();
         if (state_.Searching) {
             host_.SetStatusText("検索を終了しました");

@@ -236,30 +236,47 @@ void FastScanner::Compile(std::vector<std::string> words, const SetupPause& paus
     pair_words_.erase(std::unique(pair_words_.begin(), pair_words_.end()), pair_words_.end());
     prev_words_known_ = false;
     SetJoinTables();
-    // The UTF-8 forms find every hit of a converted line only when each word
-    // is whole characters that convert back to it.
+    // The UTF-8 forms wait for a UTF-8 file: most runs read none.
     utf8_matcher_.reset();
     utf8_words_.clear();
-    bool exact = true;
-    for (const std::string& w : words_) {
-        pacer.Tick();
-        if (!w.empty() && (!Cp932DecodesCleanly(w) || HoldsChar(w, kGetaMark))) {
-            exact = false;
-            break;
-        }
-        // A lead byte of Japanese text says little (E3 starts all the kana):
-        // the word without it, when long enough, finds fewer lines that do
-        // not hold the word, and still every line that does.
-        for (std::string& u : Utf8FormsOf(w)) {
-            if (u.size() >= 5 && static_cast<unsigned char>(u[0]) >= 0xC0) {
-                u.erase(0, 1);
+    utf8_ready_ = false;
+}
+
+bool FastScanner::PrepareUtf8(const SetupPause& pause) {
+    if (utf8_ready_ || !config_.japanese_word || config_.cr_text) {
+        return true;  // done, or not used with these options
+    }
+    try {
+        SetupPacer pacer(pause);
+        // The UTF-8 forms find every hit of a converted line only when each
+        // word is whole characters that convert back to it.
+        bool exact = true;
+        for (const std::string& w : words_) {
+            pacer.Tick();
+            if (!w.empty() && (!Cp932DecodesCleanly(w) || HoldsChar(w, kGetaMark))) {
+                exact = false;
+                break;
             }
-            utf8_words_.push_back(std::move(u));
+            // A lead byte of Japanese text says little (E3 starts all the kana):
+            // the word without it, when long enough, finds fewer lines that do
+            // not hold the word, and still every line that does.
+            for (std::string& u : Utf8FormsOf(w)) {
+                if (u.size() >= 5 && static_cast<unsigned char>(u[0]) >= 0xC0) {
+                    u.erase(0, 1);
+                }
+                utf8_words_.push_back(std::move(u));
+            }
         }
+        if (exact) {
+            utf8_matcher_ = std::make_unique<Matcher>(utf8_words_, engine_, pause);
+        }
+    } catch (const SetupStopped&) {
+        utf8_matcher_.reset();
+        utf8_words_.clear();
+        return false;
     }
-    if (exact) {
-        utf8_matcher_ = std::make_unique<Matcher>(utf8_words_, engine_, pause);
-    }
+    utf8_ready_ = true;
+    return true;
 }
 
 void FastScanner::Reset() noexcept {
@@ -458,6 +475,7 @@ std::int64_t FastScanner::ScanUtf8Block(std::string_view block, Host& host,
     if (!matcher_) {
         SetWords({});
     }
+    PrepareUtf8();
     if (!Utf8FilterExact() || utf8_pause_ > 0) {
         if (utf8_pause_ > 0) {
             --utf8_pause_;
@@ -465,7 +483,8 @@ std::int64_t FastScanner::ScanUtf8Block(std::string_view block, Host& host,
         return ConvertAndScan(block, host, /*valid=*/true);
     }
     utf8_matches_.clear();
-    utf8_matcher_->FindAll(block, utf8_matches_, &utf8_breaks_);
+    // One occurrence finds a line.
+    utf8_matcher_->FindAll(block, utf8_matches_, &utf8_breaks_, Matcher::Keep::LineFirst);
     const std::size_t n = block.size();
     const std::vector<std::uint64_t>& ends = utf8_breaks_.ends;
     const std::vector<std::uint64_t>& any = utf8_breaks_.any;
@@ -553,7 +572,12 @@ std::int64_t FastScanner::ScanBlock(std::string_view block, Host& host) {
     breaks_.classes[0].on = joins;
     breaks_.classes[0].before_break = true;
     breaks_.classes[1].on = joins && start_always_;
-    matcher_->FindAll(block, matches_, &breaks_);
+    // Without joins a line wants only its first word (FirstDirect); the
+    // joins want every word of the line and of the one before.
+    const Matcher::Keep keep = config_.cr_text         ? Matcher::Keep::All
+                               : config_.japanese_word ? Matcher::Keep::LineFirstAligned
+                                                       : Matcher::Keep::LineFirst;
+    matcher_->FindAll(block, matches_, &breaks_, keep);
     if (config_.cr_text) {
         ScanJoined(block, host);
     } else {

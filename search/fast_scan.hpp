@@ -57,6 +57,9 @@ class FastScanner {
     // the set-up: the scanner is then left without words.
     bool SetWords(std::vector<std::string> words, const SetupPause& pause = {});
     const std::vector<std::string>& Words() const noexcept { return words_; }
+    // Sets up what a UTF-8 file needs of the words (ScanUtf8Source does it
+    // when not done yet, without pauses). False when `pause` stopped it.
+    bool PrepareUtf8(const SetupPause& pause = {});
 
     // A whole file held in memory.
     void ScanBuffer(std::string_view data, Host& host);
@@ -166,6 +169,7 @@ class FastScanner {
     // code page 932 form.
     std::unique_ptr<Matcher> utf8_matcher_;
     std::vector<std::string> utf8_words_;
+    bool utf8_ready_ = false;  // the two above are those of words_
     std::vector<Matcher::Match> utf8_matches_;
     // Runs of consecutive lines of a block, put together in one piece.
     struct Utf8Run {

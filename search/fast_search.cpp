@@ -194,6 +194,10 @@ void ScanFile(ScanContext& ctx, const std::string& name, const FileSight& sight,
         input.Close();
         return;
     }
+    if (!scanner.PrepareUtf8(DetectionPause(ctx))) {
+        input.Close();
+        return;  // stopped
+    }
     if (input.Settled()) {
         // UTF-8 is converted by the scanner, which can leave out lines that
         // cannot hold a hit.

@@ -1,6 +1,7 @@
 #include "search/matcher.hpp"
 
 #include "search/fast_scan.hpp"
+#include "text/sjis.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -190,6 +191,19 @@ Matcher::Matcher(const std::vector<std::string>& words, Engine engine, const Set
     }
     quad_shift_ = 32 - quad_bits;
     quad_bits_.assign((std::size_t{1} << quad_bits) / 64, 0);
+    if (long_words >= kLeastFrom) {
+        // Indexes scaled down to a byte; 255 marks a slot without words.
+        least_shift_ = 0;
+        while ((ids_.back() >> least_shift_) >= 255) {
+            ++least_shift_;
+        }
+        unsigned bits = 10;
+        while (bits < 17 && (std::size_t{1} << bits) < 4 * long_words) {
+            ++bits;
+        }
+        least_slot_shift_ = 32 - bits;
+        quad_least_.assign(std::size_t{1} << bits, 255);
+    }
     std::vector<KeyTable::Item> pairs, quads;
     // Distinct first four bytes (or fewer), for the nibbles; only their count
     // matters once there are too many for them.
@@ -216,6 +230,10 @@ Matcher::Matcher(const std::vector<std::string>& words, Engine engine, const Set
                 {PairAt(w.data()), id, static_cast<std::uint32_t>(w.size()), 0, w.data()});
         } else {
             SetBit(quad_bits_, QuadHash(QuadAt(w.data())));
+            if (!quad_least_.empty()) {
+                std::uint8_t& least = quad_least_[LeastSlot(QuadAt(w.data()))];
+                least = std::min(least, static_cast<std::uint8_t>(id >> least_shift_));
+            }
             quads.push_back({QuadAt(w.data()), id, static_cast<std::uint32_t>(w.size()),
                              NextAt(w.data(), w.size()), w.data()});
         }
@@ -282,8 +300,7 @@ void Matcher::BuildCrowds(std::vector<KeyTable::Item>& quads, SetupPacer& pacer)
         if (per_head[item.key] <= kCrowdFrom) {
             return false;
         }
-        Crowd& c = crowds[item.key];
-        c.key = item.key;
+        Crowd& c = crowds.try_emplace(item.key, Crowd{item.key, 0, 0, 0, kAnyWord}).first->second;
         if (item.length > kCrowdMax) {
             c.others = 1;
             return false;
@@ -293,6 +310,7 @@ void Matcher::BuildCrowds(std::vector<KeyTable::Item>& quads, SetupPacer& pacer)
             c.four = item.word;  // the head itself: no look-up
         } else {
             exact.push_back({HeadBytes(item.bytes, item.length), item.word, item.length});
+            c.least = std::min(c.least, item.word);
         }
         return true;
     });
@@ -316,6 +334,24 @@ void Matcher::BuildCrowds(std::vector<KeyTable::Item>& quads, SetupPacer& pacer)
             s = (s + 1) & (crowds_.size() - 1);
         }
         crowds_[s] = crowd;
+    }
+    if (!quad_least_.empty()) {
+        std::size_t six = 0;
+        for (const Exact& e : exact) {
+            six += e.length >= 6 ? 1 : 0;
+        }
+        unsigned six_bits = 10;
+        while (six_bits < 18 && (std::size_t{1} << six_bits) < 4 * six) {
+            ++six_bits;
+        }
+        six_shift_ = 64 - six_bits;
+        six_least_.assign(std::size_t{1} << six_bits, 255);
+        for (const Exact& e : exact) {
+            if (e.length >= 6) {
+                std::uint8_t& least = six_least_[SixSlot(e.head & kSixBytes)];
+                least = std::min(least, static_cast<std::uint8_t>(e.word >> least_shift_));
+            }
+        }
     }
     exact_.assign(slots_for(exact.size(), bits), {});
     exact_shift_ = 64 - bits;
@@ -344,11 +380,16 @@ const Matcher::Crowd* Matcher::CrowdOf(std::uint32_t quad) const noexcept {
 }
 
 void Matcher::AtCrowd(const char* p, std::size_t pos, const Crowd& crowd, std::size_t left,
-                      std::vector<Match>& out) const {
+                      Sink& out) const {
     std::uint64_t lengths = crowd.lengths;
     if ((lengths & 1) != 0) {
-        out.push_back({pos + 4, crowd.four});
+        if (crowd.four < out.limit) {
+            Report(p, pos + left, pos, 4, crowd.four, out);
+        }
         lengths &= lengths - 1;
+    }
+    if (crowd.least >= out.limit) {
+        return;  // none of its longer words is wanted
     }
     std::uint64_t eight = 0;  // the eight bytes at pos, where there are eight
     if (left >= 8) {
@@ -357,10 +398,17 @@ void Matcher::AtCrowd(const char* p, std::size_t pos, const Crowd& crowd, std::s
             eight = __builtin_bswap64(eight);
         }
     }
+    bool six = false;  // the words of six bytes or more were looked at
     for (; lengths != 0; lengths &= lengths - 1) {
         const std::size_t len = 4 + static_cast<std::size_t>(std::countr_zero(lengths));
         if (len > left) {
             return;
+        }
+        if (len >= 6 && !six) {
+            six = true;
+            if (!SixWanted(left >= 8 ? eight & kSixBytes : HeadBytes(p + pos, 6), out.limit)) {
+                return;
+            }
         }
         std::uint64_t hash, head;
         if (len < 8 && left >= 8) {
@@ -375,17 +423,54 @@ void Matcher::AtCrowd(const char* p, std::size_t pos, const Crowd& crowd, std::s
             const Exact& e = exact_[s];
             if (e.head == head && e.length == len &&
                 (len <= 8 || SameBytes(p + pos + 8, words_[e.word].data() + 8, len - 8))) {
-                out.push_back({pos + len, e.word});
+                if (e.word < out.limit) {
+                    Report(p, pos + left, pos, len, e.word, out);
+                }
                 break;  // the words are distinct
             }
         }
     }
 }
 
-void Matcher::At(const char* p, std::size_t pos, std::size_t n, std::vector<Match>& out) const {
+void Matcher::Report(const char* p, std::size_t n, std::size_t pos, std::size_t len,
+                     std::uint32_t word, Sink& out) const {
+    out.out.push_back({pos + len, word});
+    if (out.settles) {
+        if (out.limit == kAnyWord) {
+            out.line_end = FindBreakByte(p, pos + len, n);
+        }
+        out.limit = word;
+    }
+}
+
+void Matcher::At(const char* p, std::size_t pos, std::size_t n, Sink& out) const {
+    if (pos >= out.line_end) {
+        out.limit = kAnyWord;  // a new line
+    } else if (out.limit <= ids_.front()) {
+        return;  // no word can come before the one found
+    }
+    out.settles = out.keep != Keep::All;
+    if (out.keep == Keep::LineFirstAligned) {
+        // A character starts here when an even run of lead bytes comes
+        // before (a break is no lead byte); a long run is left undecided.
+        constexpr std::size_t kLongRun = 64;
+        std::size_t run = 0;
+        while (run < pos && IsLeadByte(p[pos - run - 1])) {
+            if (++run == kLongRun) {
+                out.settles = false;
+                break;
+            }
+        }
+        if (run % 2 != 0 && run < kLongRun) {
+            return;
+        }
+    }
     if (any_single_) {
         for (const std::uint32_t id : single_[static_cast<unsigned char>(p[pos])]) {
-            out.push_back({pos + 1, id});
+            if (id >= out.limit) {
+                break;  // by index
+            }
+            Report(p, n, pos, 1, id, out);
         }
     }
     if (pos + 1 >= n) {
@@ -399,8 +484,9 @@ void Matcher::At(const char* p, std::size_t pos, std::size_t n, std::vector<Matc
             for (std::uint32_t k = pairs_.begin[s]; k < pairs_.begin[s + 1]; ++k) {
                 const KeyTable::Item& item = pairs_.items[k];
                 const std::size_t len = item.length;
-                if (item.key == pair && len <= left && (len == 2 || p[pos + 2] == item.bytes[2])) {
-                    out.push_back({pos + len, item.word});
+                if (item.key == pair && item.word < out.limit && len <= left &&
+                    (len == 2 || p[pos + 2] == item.bytes[2])) {
+                    Report(p, n, pos, len, item.word, out);
                 }
             }
         }
@@ -409,7 +495,8 @@ void Matcher::At(const char* p, std::size_t pos, std::size_t n, std::vector<Matc
         return;
     }
     const std::uint32_t quad = QuadAt(p + pos);
-    if (!TestBit(quad_bits_, QuadHash(quad))) {
+    if (!TestBit(quad_bits_, QuadHash(quad)) ||
+        (!quad_least_.empty() && quad_least_[LeastSlot(quad)] > LeastBound(out.limit))) {
         return;
     }
     if (!crowds_.empty()) {
@@ -426,15 +513,16 @@ void Matcher::At(const char* p, std::size_t pos, std::size_t n, std::vector<Matc
         const KeyTable::Item& item = quads_.items[k];
         const std::size_t len = item.length;
         const std::uint32_t mask = len >= 8 ? ~0u : (1u << (8 * (len - 4))) - 1;
-        if (item.key == quad && len <= left && (next & mask) == item.next &&
+        if (item.key == quad && item.word < out.limit && len <= left &&
+            (next & mask) == item.next &&
             (len <= 8 || SameBytes(p + pos + 8, item.bytes + 8, len - 8))) {
-            out.push_back({pos + len, item.word});
+            Report(p, n, pos, len, item.word, out);
         }
     }
 }
 
 void Matcher::Candidates(const char* p, std::size_t n, const Marked* marked, std::size_t count,
-                         std::vector<Match>& out) const {
+                         Sink& out) const {
     if (!prefetch_) {
         for (std::size_t k = 0; k < count; ++k) {
             for (std::uint64_t m = marked[k].mask; m != 0; m &= m - 1) {
@@ -459,12 +547,18 @@ void Matcher::Candidates(const char* p, std::size_t n, const Marked* marked, std
                                                      static_cast<std::size_t>(std::countr_zero(m)));
         }
     }
+    // Nothing is fetched for a line whose first word is known (the limit is
+    // that of a position before: the fetch may be needless, never missing).
+    auto settled = [&](std::size_t at) { return at < out.line_end && out.limit <= ids_.front(); };
+    auto limit = [&](std::size_t at) { return at < out.line_end ? out.limit : kAnyWord; };
     for (std::size_t j = 0; j < size + 2 * kAhead; ++j) {
-        if (j < size) {
-            FetchHead(p + base + pos[j], n - base - pos[j]);
+        if (j < size && !settled(base + pos[j])) {
+            const std::size_t at = base + pos[j];
+            FetchHead(p + at, n - at, limit(at));
         }
-        if (j >= kAhead && j - kAhead < size) {
-            FetchWords(p + base + pos[j - kAhead], n - base - pos[j - kAhead]);
+        if (j >= kAhead && j - kAhead < size && !settled(base + pos[j - kAhead])) {
+            const std::size_t at = base + pos[j - kAhead];
+            FetchWords(p + at, n - at, limit(at));
         }
         if (j >= 2 * kAhead) {
             At(p, base + pos[j - 2 * kAhead], n, out);
@@ -472,17 +566,19 @@ void Matcher::Candidates(const char* p, std::size_t n, const Marked* marked, std
     }
 }
 
-bool Matcher::HeadMayStart(const char* at, std::size_t left, std::uint32_t& q) const {
+bool Matcher::HeadMayStart(const char* at, std::size_t left, std::uint32_t limit,
+                           std::uint32_t& q) const {
     if (left < 4 || !long_words_) {
         return false;
     }
     q = QuadAt(at);
-    return TestBit(quad_bits_, QuadHash(q));
+    return TestBit(quad_bits_, QuadHash(q)) &&
+           (quad_least_.empty() || quad_least_[LeastSlot(q)] <= LeastBound(limit));
 }
 
-void Matcher::FetchHead(const char* at, std::size_t left) const {
+void Matcher::FetchHead(const char* at, std::size_t left, std::uint32_t limit) const {
     std::uint32_t q;
-    if (!HeadMayStart(at, left, q)) {
+    if (!HeadMayStart(at, left, limit, q)) {
         return;
     }
     if (!crowds_.empty()) {
@@ -491,16 +587,18 @@ void Matcher::FetchHead(const char* at, std::size_t left) const {
     __builtin_prefetch(&quads_.begin[quads_.Slot(q)]);
 }
 
-void Matcher::FetchWords(const char* at, std::size_t left) const {
+void Matcher::FetchWords(const char* at, std::size_t left, std::uint32_t limit) const {
     std::uint32_t q;
-    if (!HeadMayStart(at, left, q)) {
+    if (!HeadMayStart(at, left, limit, q)) {
         return;
     }
     if (!crowds_.empty()) {
         if (const Crowd* crowd = CrowdOf(q)) {
-            for (std::uint64_t l = crowd->lengths & ~std::uint64_t{1}; l != 0; l &= l - 1) {
+            const std::uint64_t longer =
+                crowd->least < limit ? crowd->lengths & ~std::uint64_t{1} : 0;
+            for (std::uint64_t l = longer; l != 0; l &= l - 1) {
                 const std::size_t len = 4 + static_cast<std::size_t>(std::countr_zero(l));
-                if (len > left) {
+                if (len > left || (len >= 6 && !SixWanted(HeadBytes(at, 6), limit))) {
                     break;
                 }
                 std::uint64_t hash;
@@ -524,7 +622,7 @@ void Matcher::FetchWords(const char* at, std::size_t left) const {
     }
 }
 
-void Matcher::FindScalar(const char* p, std::size_t n, std::vector<Match>& out) const {
+void Matcher::FindScalar(const char* p, std::size_t n, Sink& out) const {
     if (any_single_) {
         for (std::size_t i = 0; i < n; ++i) {
             At(p, i, n, out);
@@ -670,8 +768,7 @@ __attribute__((target("avx2"))) inline __m256i GatherBits(const std::uint64_t* b
 
 template <bool kDeep>
 __attribute__((target("avx2,popcnt"))) std::size_t Matcher::FindNibbles(const char* p,
-                                                                        std::size_t n,
-                                                                        std::vector<Match>& out,
+                                                                        std::size_t n, Sink& out,
                                                                         Breaks* breaks) const {
     const __m256i lo0 = Table(lo_[0]);
     const __m256i hi0 = Table(hi_[0]);
@@ -739,7 +836,7 @@ __attribute__((target("avx512f,avx512bw"))) inline __m512i Buckets512(__m512i v,
 
 template <bool kDeep>
 __attribute__((target("avx512f,avx512bw,popcnt"))) std::size_t Matcher::FindNibbles512(
-    const char* p, std::size_t n, std::vector<Match>& out, Breaks* breaks) const {
+    const char* p, std::size_t n, Sink& out, Breaks* breaks) const {
     const __m512i lo0 = Table512(lo_[0].data());
     const __m512i hi0 = Table512(hi_[0].data());
     const __m512i lo1 = Table512(lo_[1].data());
@@ -833,7 +930,7 @@ __attribute__((target("avx512f,avx512bw,popcnt"))) std::size_t Matcher::FindNibb
 // The first four bytes at each position, hashed into the bit set of the long
 // words' heads; the first two tested against the short words' pairs.
 __attribute__((target("avx2,popcnt"))) std::size_t Matcher::FindHashed(const char* p, std::size_t n,
-                                                                       std::vector<Match>& out,
+                                                                       Sink& out,
                                                                        Breaks* breaks) const {
     const bool pairs = !pairs_.items.empty();
     const bool quads = long_words_;
@@ -884,25 +981,24 @@ __attribute__((target("avx2,popcnt"))) std::size_t Matcher::FindHashed(const cha
 }
 #else
 template <bool kDeep>
-std::size_t Matcher::FindNibbles512(const char* p, std::size_t n, std::vector<Match>& out,
-                                    Breaks*) const {
+std::size_t Matcher::FindNibbles512(const char* p, std::size_t n, Sink& out, Breaks*) const {
     FindScalar(p, n, out);
     return 0;
 }
 template <bool kDeep>
-std::size_t Matcher::FindNibbles(const char* p, std::size_t n, std::vector<Match>& out,
-                                 Breaks*) const {
+std::size_t Matcher::FindNibbles(const char* p, std::size_t n, Sink& out, Breaks*) const {
     FindScalar(p, n, out);
     return 0;
 }
-std::size_t Matcher::FindHashed(const char* p, std::size_t n, std::vector<Match>& out,
-                                Breaks*) const {
+std::size_t Matcher::FindHashed(const char* p, std::size_t n, Sink& out, Breaks*) const {
     FindScalar(p, n, out);
     return 0;
 }
 #endif
 
-void Matcher::FindAll(std::string_view buf, std::vector<Match>& out, Breaks* breaks) const {
+void Matcher::FindAll(std::string_view buf, std::vector<Match>& found, Breaks* breaks,
+                      Keep keep) const {
+    Sink out{found, keep};
     const char* p = buf.data();
     const std::size_t n = buf.size();
     const std::size_t words = (n + 63) / 64;
@@ -919,7 +1015,7 @@ void Matcher::FindAll(std::string_view buf, std::vector<Match>& out, Breaks* bre
             }
         }
     }
-    const std::size_t first = out.size();
+    const std::size_t first = found.size();
     if (!ids_.empty()) {
         switch (used_) {
             case Engine::Nibbles:
@@ -979,19 +1075,19 @@ void Matcher::FindAll(std::string_view buf, std::vector<Match>& out, Breaks* bre
     // among many short ones) hands the rest to a merge sort, which keeps them
     // in order too.
     constexpr std::size_t kFar = 16;
-    for (std::size_t i = first + 1; i < out.size(); ++i) {
-        if (out[i - 1].end <= out[i].end) {
+    for (std::size_t i = first + 1; i < found.size(); ++i) {
+        if (found[i - 1].end <= found[i].end) {
             continue;
         }
-        const Match m = out[i];
+        const Match m = found[i];
         std::size_t j = i;
-        while (j > first && out[j - 1].end > m.end && i - j < kFar) {
-            out[j] = out[j - 1];
+        while (j > first && found[j - 1].end > m.end && i - j < kFar) {
+            found[j] = found[j - 1];
             --j;
         }
-        out[j] = m;
-        if (j > first && out[j - 1].end > m.end) {
-            std::stable_sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end(),
+        found[j] = m;
+        if (j > first && found[j - 1].end > m.end) {
+            std::stable_sort(found.begin() + static_cast<std::ptrdiff_t>(first), found.end(),
                              [](const Match& a, const Match& b) { return a.end < b.end; });
             return;
         }

@@ -79,10 +79,27 @@ class Matcher {
         std::array<Class, 2> classes;
     };
 
-    // Appends every occurrence in `buf`, overlapping ones included, sorted by
-    // end. `buf` may be of any size. With `breaks`, also marks its breaks (a
-    // CR at the very end counts as a break of its own).
-    void FindAll(std::string_view buf, std::vector<Match>& out, Breaks* breaks = nullptr) const;
+    // Which occurrences FindAll reports.
+    enum class Keep {
+        All,
+        // Of each line (CR and LF end lines; `buf` starts one), at least the
+        // occurrence of the word that comes first in the list: one may be
+        // left out when an earlier word of the list occurs at or before it
+        // in its line. A caller that wants only each line's first word is
+        // spared the rest (a long list holds many words of every line).
+        LineFirst,
+        // The same among the occurrences that start a character, as a walk
+        // of code page 932 characters from the line's start finds them: the
+        // others may be left out, and never let later words go.
+        LineFirstAligned,
+    };
+
+    // Appends every occurrence in `buf` (or those `keep` asks for),
+    // overlapping ones included, sorted by end. `buf` may be of any size.
+    // With `breaks`, also marks its breaks (a CR at the very end counts as a
+    // break of its own).
+    void FindAll(std::string_view buf, std::vector<Match>& out, Breaks* breaks = nullptr,
+                 Keep keep = Keep::All) const;
 
     // The words that take part, by index: none empty, none holding CR or LF,
     // none equal to one before it.
@@ -112,29 +129,39 @@ class Matcher {
         }
     };
 
+    // Where the occurrences go, and which words can still be the first of
+    // the line in hand (Keep).
+    static constexpr std::uint32_t kAnyWord = 0xFFFFFFFFu;
+    struct Sink {
+        std::vector<Match>& out;
+        const Keep keep;
+        std::uint32_t limit = kAnyWord;  // only words before this one are wanted
+        std::size_t line_end = 0;        // up to here (the break of the line of `limit`)
+        bool settles = false;            // an occurrence at the position in hand lowers `limit`
+    };
+    // Reports word `word` of `len` bytes at `pos`.
+    void Report(const char* p, std::size_t n, std::size_t pos, std::size_t len, std::uint32_t word,
+                Sink& out) const;
     // The occurrences that start at `pos`.
-    void At(const char* p, std::size_t pos, std::size_t n, std::vector<Match>& out) const;
+    void At(const char* p, std::size_t pos, std::size_t n, Sink& out) const;
     // The occurrences at the positions that the vector filters marked.
     struct Marked {
         std::size_t at;      // a position in the buffer
         std::uint64_t mask;  // bit k: a candidate at `at` + k
     };
     void Candidates(const char* p, std::size_t n, const Marked* marked, std::size_t count,
-                    std::vector<Match>& out) const;
-    void FindScalar(const char* p, std::size_t n, std::vector<Match>& out) const;
+                    Sink& out) const;
+    void FindScalar(const char* p, std::size_t n, Sink& out) const;
     // These two return how far they marked the breaks (a multiple of 32).
     template <bool kDeep>
-    std::size_t FindNibbles512(const char* p, std::size_t n, std::vector<Match>& out,
-                               Breaks* breaks) const;
+    std::size_t FindNibbles512(const char* p, std::size_t n, Sink& out, Breaks* breaks) const;
     template <bool kDeep>
-    std::size_t FindNibbles(const char* p, std::size_t n, std::vector<Match>& out,
-                            Breaks* breaks) const;
-    std::size_t FindHashed(const char* p, std::size_t n, std::vector<Match>& out,
-                           Breaks* breaks) const;
+    std::size_t FindNibbles(const char* p, std::size_t n, Sink& out, Breaks* breaks) const;
+    std::size_t FindHashed(const char* p, std::size_t n, Sink& out, Breaks* breaks) const;
 
     std::vector<std::string> words_;    // all words, by index
     std::vector<std::size_t> lengths_;  // by index
-    std::vector<std::uint32_t> ids_;    // the words that take part
+    std::vector<std::uint32_t> ids_;    // the words that take part, ascending
     Engine used_ = Engine::Scalar;
     bool any_single_ = false;
     // Words of one byte by that byte.
@@ -149,6 +176,21 @@ class Matcher {
     std::vector<std::uint64_t> quad_bits_;  // 2^(32 - quad_shift_) bits: 65536 or more
     unsigned quad_shift_ = 16;
     KeyTable quads_;
+    // With many words, once a line has a word, most heads in the rest of it
+    // have none before that one: the lowest index of each slot's heads,
+    // scaled to a byte, sorts them out before any look-up (a small table,
+    // found in the cache).
+    static constexpr std::size_t kLeastFrom = 256;  // long words
+    std::vector<std::uint8_t> quad_least_;          // empty: fewer words
+    unsigned least_shift_ = 0;                      // index >> least_shift_ < 255
+    unsigned least_slot_shift_ = 32;
+    std::uint32_t LeastSlot(std::uint32_t q) const noexcept {
+        return (q * 0x85EBCA6Bu) >> least_slot_shift_;
+    }
+    // What a slot holds at most when a word in it may come before `limit`.
+    std::uint8_t LeastBound(std::uint32_t limit) const noexcept {
+        return static_cast<std::uint8_t>(limit == kAnyWord ? 254 : limit >> least_shift_);
+    }
     bool long_words_ = false;  // of four bytes or more (in quads_ or crowds_)
     // A head that many words share (a large family has heads with hundreds)
     // is not followed by a walk over all of them: its words of up to
@@ -160,12 +202,26 @@ class Matcher {
         std::uint32_t others;   // words of the head left in quads_ (longer ones)
         std::uint64_t lengths;  // bit L - 4: a word of L bytes; 0 marks an empty slot
         std::uint32_t four;     // the word of four bytes (bit 0 of lengths), the head itself
+        std::uint32_t least;    // the lowest index of its longer words (in exact_)
     };
     struct Exact {
         std::uint64_t head;  // the word's first eight bytes (fewer: zeros after them)
         std::uint32_t word;
         std::uint32_t length;  // 0 marks an empty slot
     };
+    // The same for the crowds' words of six bytes or more, by their first six
+    // (a third character in Japanese text), before they are looked up whole.
+    static constexpr std::uint64_t kSixBytes = (std::uint64_t{1} << 48) - 1;
+    std::vector<std::uint8_t> six_least_;  // empty: fewer words
+    unsigned six_shift_ = 64;
+    std::size_t SixSlot(std::uint64_t six) const noexcept {
+        return static_cast<std::size_t>((six * 0x9E3779B97F4A7C15ull) >> six_shift_);
+    }
+    // Whether a crowd's word of six bytes or more whose first six are `six`
+    // (little-endian) may come before `limit`.
+    bool SixWanted(std::uint64_t six, std::uint32_t limit) const noexcept {
+        return six_least_.empty() || six_least_[SixSlot(six)] <= LeastBound(limit);
+    }
     std::vector<Crowd> crowds_;  // open addressing, a power of two slots
     std::vector<Exact> exact_;   // the same
     unsigned crowd_shift_ = 32;
@@ -173,16 +229,18 @@ class Matcher {
     void BuildCrowds(std::vector<KeyTable::Item>& quads, SetupPacer& pacer);
     const Crowd* CrowdOf(std::uint32_t quad) const noexcept;
     void AtCrowd(const char* p, std::size_t pos, const Crowd& crowd, std::size_t left,
-                 std::vector<Match>& out) const;
+                 Sink& out) const;
     // Above this many bytes of tables, candidates are looked up in batches
     // whose memory is fetched ahead (see Candidates).
     static constexpr std::size_t kPrefetchFrom = 512 * 1024;
     static constexpr std::size_t kAhead = 16;  // positions
     bool prefetch_ = false;
-    // A word of four bytes or more may start at `at`: its head `q` passes the bit set.
-    bool HeadMayStart(const char* at, std::size_t left, std::uint32_t& q) const;
-    void FetchHead(const char* at, std::size_t left) const;
-    void FetchWords(const char* at, std::size_t left) const;
+    // A word of four bytes or more before `limit` may start at `at`: its head
+    // `q` passes the bit set and quad_least_.
+    bool HeadMayStart(const char* at, std::size_t left, std::uint32_t limit,
+                      std::uint32_t& q) const;
+    void FetchHead(const char* at, std::size_t left, std::uint32_t limit) const;
+    void FetchWords(const char* at, std::size_t left, std::uint32_t limit) const;
     // Nibbles: for each of the first four bytes of a word, bucket masks by
     // low and by high nibble.
     static constexpr std::size_t kNibbleBytes = 4;

@@ -168,6 +168,16 @@ std::vector<std::string> RandomWords(std::mt19937& rng, const std::string& text)
             words.push_back(RandomText(rng, 4));
         }
     }
+    if (rng() % 128 == 0 && !text.empty()) {
+        // A large family: many words share heads and each line holds several,
+        // so that a line's later words are passed over once an earlier one is in.
+        std::vector<std::string> family;
+        for (int i = 0; i < 600; ++i) {
+            std::string w = text.substr(rng() % text.size(), 4 + rng() % 6);
+            family.push_back(i % 2 == 0 ? w : w + RandomText(rng, 4));
+        }
+        words.insert(words.begin(), family.begin(), family.end());
+    }
     return words;
 }
 

@@ -36,6 +36,9 @@ FileError::FileError(std::string path, int err, std::string_view op)
 int FileOps::Open(const char* path, int flags, mode_t mode) {
     return ::open(path, flags, mode);
 }
+int FileOps::OpenIn(int folder, const char* path, std::size_t leaf, int flags, mode_t mode) {
+    return ::openat(folder, path + leaf, flags, mode);
+}
 ssize_t FileOps::Read(int fd, void* buf, std::size_t n) {
     return ::read(fd, buf, n);
 }
@@ -62,6 +65,22 @@ ScopedFileOps::~ScopedFileOps() {
 }
 
 File::File(const std::string& path, Mode mode) : path_(path) {
+    Open(mode, FileSight{});
+    if (mode == Mode::Read) {
+        CheckRegular();
+    }
+}
+
+File::File(const std::string& path, const FileSight& sight) : path_(path) {
+    Open(Mode::Read, sight);
+    if (sight.size > 0) {
+        seenSize_ = sight.size;
+    } else {
+        CheckRegular();
+    }
+}
+
+void File::Open(Mode mode, const FileSight& sight) {
     int flags = O_CLOEXEC;
     switch (mode) {
         case Mode::Read:
@@ -79,21 +98,25 @@ File::File(const std::string& path, Mode mode) : path_(path) {
             flags |= O_RDWR | O_TMPFILE | O_EXCL;
             break;
     }
-    fd_ = CurrentFileOps().Open(path.c_str(), flags, mode == Mode::Temporary ? 0600 : 0666);
+    const mode_t perms = mode == Mode::Temporary ? 0600 : 0666;
+    fd_ = sight.folder >= 0 && sight.leaf > 0 && sight.leaf < path_.size()
+              ? CurrentFileOps().OpenIn(sight.folder, path_.c_str(), sight.leaf, flags, perms)
+              : CurrentFileOps().Open(path_.c_str(), flags, perms);
     if (fd_ < 0) {
-        throw FileError(path, errno, "cannot open");
+        throw FileError(path_, errno, "cannot open");
     }
-    if (mode == Mode::Read) {
-        struct stat st {};
-        if (::fstat(fd_, &st) != 0) {
-            const int err = errno;
-            CloseQuietly();
-            throw FileError(path, err, "cannot stat");
-        }
-        if (!S_ISREG(st.st_mode)) {
-            CloseQuietly();
-            throw FileError(path, S_ISDIR(st.st_mode) ? EISDIR : EINVAL, "not a regular file");
-        }
+}
+
+void File::CheckRegular() {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) {
+        const int err = errno;
+        CloseQuietly();
+        throw FileError(path_, err, "cannot stat");
+    }
+    if (!S_ISREG(st.st_mode)) {
+        CloseQuietly();
+        throw FileError(path_, S_ISDIR(st.st_mode) ? EISDIR : EINVAL, "not a regular file");
     }
 }
 
@@ -102,13 +125,20 @@ File::~File() {
 }
 
 File::File(File&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
+    : fd_(std::exchange(other.fd_, -1)),
+      path_(std::move(other.path_)),
+      seenSize_(other.seenSize_),
+      readSoFar_(other.readSoFar_),
+      atSeenEnd_(other.atSeenEnd_) {}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         CloseQuietly();
         fd_ = std::exchange(other.fd_, -1);
         path_ = std::move(other.path_);
+        seenSize_ = other.seenSize_;
+        readSoFar_ = other.readSoFar_;
+        atSeenEnd_ = other.atSeenEnd_;
     }
     return *this;
 }
@@ -121,14 +151,29 @@ void File::CloseQuietly() noexcept {
 }
 
 std::size_t File::Read(char* buf, std::size_t n) {
+    if (atSeenEnd_) {
+        return 0;  // spares the read that would say so
+    }
     for (;;) {
         const ssize_t got = CurrentFileOps().Read(fd_, buf, n);
-        if (got >= 0) {
-            return static_cast<std::size_t>(got);
+        if (got < 0) {
+            if (errno != EINTR) {
+                throw FileError(path_, errno, "cannot read");
+            }
+            continue;
         }
-        if (errno != EINTR) {
-            throw FileError(path_, errno, "cannot read");
+        if (seenSize_ > 0 && n > 0) {
+            readSoFar_ += got;
+            if (readSoFar_ > seenSize_ || (got == 0 && readSoFar_ != seenSize_)) {
+                // Not the file that was seen: still one, read to its end?
+                seenSize_ = -1;
+                CheckRegular();
+            } else if (static_cast<std::size_t>(got) < n && readSoFar_ == seenSize_) {
+                // A regular file reads short only at its end.
+                atSeenEnd_ = true;
+            }
         }
+        return static_cast<std::size_t>(got);
     }
 }
 
@@ -187,6 +232,8 @@ void File::Rewind() {
     if (::lseek(fd_, 0, SEEK_SET) < 0) {
         throw FileError(path_, errno, "cannot seek");
     }
+    readSoFar_ = 0;
+    atSeenEnd_ = false;
 }
 
 }  // namespace korvalen

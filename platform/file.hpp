@@ -31,6 +31,9 @@ class FileOps {
   public:
     virtual ~FileOps() = default;
     virtual int Open(const char* path, int flags, mode_t mode);
+    // `path` from `leaf` on, relative to `folder` (open, the folder that the
+    // part of `path` before `leaf` names): openat.
+    virtual int OpenIn(int folder, const char* path, std::size_t leaf, int flags, mode_t mode);
     virtual ssize_t Read(int fd, void* buf, std::size_t n);
     virtual ssize_t Write(int fd, const void* buf, std::size_t n);
     virtual int Close(int fd);
@@ -63,6 +66,23 @@ struct FileId {
     bool operator==(const FileId&) const = default;
 };
 
+// What a reader knows of a file before it opens it; it spares system calls
+// per file, which count when the files are many and small.
+struct FileSight {
+    // The caller has just seen a regular file of this many bytes under the
+    // name: the open is not followed by a second look, and a read that ends
+    // at that size is the end. Only when the reads disagree with it (a file
+    // that grew or shrank, or something else put in its place) is the file
+    // checked to be still a regular one, and read on to its real end. 0 or
+    // less tells nothing (a FIFO put in place of an empty file reads empty too).
+    std::int64_t size = -1;
+    // An open descriptor of the folder that holds the file, and where the
+    // file's own name starts in its path: the kernel then looks up that name
+    // alone. -1: the path is opened whole.
+    int folder = -1;
+    std::size_t leaf = 0;
+};
+
 class File {
   public:
     enum class Mode {
@@ -74,6 +94,8 @@ class File {
 
     File() = default;
     File(const std::string& path, Mode mode);
+    // Mode::Read, with what the caller knows of the file (see FileSight).
+    File(const std::string& path, const FileSight& sight);
     ~File();
     File(File&& other) noexcept;
     File& operator=(File&& other) noexcept;
@@ -96,9 +118,15 @@ class File {
 
   private:
     void CloseQuietly() noexcept;
+    void Open(Mode mode, const FileSight& sight);
+    // Throws unless the open file is a regular one.
+    void CheckRegular();
 
     int fd_ = -1;
     std::string path_;
+    std::int64_t seenSize_ = -1;  // none once the reads disagreed with it
+    std::int64_t readSoFar_ = 0;
+    bool atSeenEnd_ = false;
 };
 
 }  // namespace korvalen

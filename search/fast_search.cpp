@@ -123,8 +123,7 @@ class FastFileScan : public FastScanner::Host {
 
     bool AfterBlock(std::int64_t progress) override {
         if (newHits_) {
-            ctx_.host.SetStatusText(ctx_.state.StatusPrefix + "  (" +
-                                    std::to_string(ctx_.state.HitCount) + " Lines)");
+            ctx_.host.SetStatusText(StatusWithHits(ctx_.state));
             newHits_ = false;
         }
         ctx_.host.ProcessMessages();
@@ -181,9 +180,10 @@ class FastFileScan : public FastScanner::Host {
 // read to its end first to be sure (that read costs as much as the search):
 // the scan checks each block, and in the rare file that turns out not to be
 // UTF-8 after all, its held hits are dropped and the file read again.
-void ScanFile(ScanContext& ctx, const std::string& name, FastFileScan& scan) {
+void ScanFile(ScanContext& ctx, const std::string& name, const FileSight& sight,
+              FastFileScan& scan) {
     InputText input(name, ctx.options.InputEncoding != 0, DetectionPause(ctx),
-                    /*provisional=*/true);
+                    /*provisional=*/true, sight);
     if (!ctx.state.Searching) {
         input.Close();
         return;
@@ -224,14 +224,15 @@ void ScanFile(ScanContext& ctx, const std::string& name, FastFileScan& scan) {
 // whole gives no hit at all. It holds its hits without holding the file: it
 // reads in blocks like the other. False when memory ran out: nothing of the
 // file was written, the caller reads it line by line.
-bool SearchFile(ScanContext& ctx, const std::string& name, bool isLast, bool inMemory) {
+bool SearchFile(ScanContext& ctx, const std::string& name, const FileSight& sight, bool isLast,
+                bool inMemory) {
     FastScanner* scanner = ctx.words.Fast(ctx.state);
     if (scanner == nullptr) {
         return true;  // stopped before the file's first line
     }
     FastFileScan scan(ctx, *scanner, name, inMemory);
     try {
-        ScanFile(ctx, name, scan);
+        ScanFile(ctx, name, sight, scan);
     } catch (const FileError&) {
         scan.Move(ScanEvent::Failed);
         scan.Failed();
@@ -275,12 +276,14 @@ FastScanner* WordCache::Fast(const RunState& state) {
     return fast_.get();
 }
 
-void FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast) {
-    SearchFile(ctx, name, isLast, /*inMemory=*/false);
+void FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast,
+                      const FileSight& sight) {
+    SearchFile(ctx, name, sight, isLast, /*inMemory=*/false);
 }
 
-bool FastSearchInMemory(ScanContext& ctx, const std::string& name, bool isLast) {
-    return SearchFile(ctx, name, isLast, /*inMemory=*/true);
+bool FastSearchInMemory(ScanContext& ctx, const std::string& name, bool isLast,
+                        const FileSight& sight) {
+    return SearchFile(ctx, name, sight, isLast, /*inMemory=*/true);
 }
 
 }  // namespace korvalen

@@ -7,14 +7,18 @@
 
 #include <string>
 
+#include "platform/file.hpp"
 #include "search/scanner.hpp"
 
 namespace korvalen {
 
-void FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast);
+// `sight`: what the run knows of the file before it opens it.
+void FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast,
+                      const FileSight& sight = {});
 
 // False when memory ran out: nothing of the file was written, it is to be
 // read line by line.
-bool FastSearchInMemory(ScanContext& ctx, const std::string& name, bool isLast);
+bool FastSearchInMemory(ScanContext& ctx, const std::string& name, bool isLast,
+                        const FileSight& sight = {});
 
 }  // namespace korvalen

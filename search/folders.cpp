@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
-#include <unordered_set>
 #include <utility>
 
 #include "platform/file.hpp"
@@ -71,19 +70,140 @@ std::string_view TrimBlanks(std::string_view s) {
     return s;
 }
 
+// The patterns of a filter, split once for a whole walk.
+class FilterPatterns {
+  public:
+    explicit FilterPatterns(std::string_view filter) {
+        while (true) {
+            const std::size_t semi = filter.find(';');
+            const std::string_view pattern = TrimBlanks(filter.substr(0, semi));
+            if (!pattern.empty()) {
+                patterns_.push_back(Pattern{pattern, IsStarSuffix(pattern)});
+            }
+            if (semi == std::string_view::npos) {
+                break;
+            }
+            filter.remove_prefix(semi + 1);
+        }
+    }
+
+    bool Match(std::string_view name) const {
+        if (patterns_.empty()) {
+            return true;
+        }
+        for (const Pattern& p : patterns_) {
+            if (p.starSuffix ? EndsWith(name, p.text.substr(1)) : Matches(p.text, name)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+  private:
+    // "*.txt": a star, then text without wildcards that starts a character
+    // (so any place it matches at, the star could have stopped at).
+    static bool IsStarSuffix(std::string_view pattern) {
+        return pattern.size() > 1 && pattern[0] == '*' &&
+               pattern.find_first_of("*?", 1) == std::string_view::npos &&
+               (static_cast<unsigned char>(pattern[1]) & 0xC0) != 0x80;
+    }
+
+    static bool EndsWith(std::string_view name, std::string_view tail) {
+        if (name.size() < tail.size()) {
+            return false;
+        }
+        name.remove_prefix(name.size() - tail.size());
+        for (std::size_t i = 0; i < tail.size(); ++i) {
+            if (Lower(name[i]) != Lower(tail[i])) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    struct Pattern {
+        std::string_view text;
+        bool starSuffix;
+    };
+    std::vector<Pattern> patterns_;
+};
+
 struct DirCloser {
     void operator()(DIR* dir) const noexcept { ::closedir(dir); }
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
+// The first eight bytes of a name as a number that orders as the names do
+// (no name holds a NUL): most comparisons of a sort end there.
+std::uint64_t NameKey(std::string_view name) {
+    std::uint64_t key = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+        key = key << 8 | (i < name.size() ? static_cast<unsigned char>(name[i]) : 0U);
+    }
+    return key;
+}
+
 // What a folder holds that the walk takes, each list sorted by name.
 struct Listing {
     struct File {
+        std::uint64_t key;
         std::string name;
         FileAttributes attrs;
     };
-    std::vector<File> files;
+    std::vector<File> files;  // in the folder's order
+    std::vector<const File*> sorted;
     std::vector<std::string> folders;
+};
+
+// The files a walk has taken, by identity: open addressing in one array, as
+// a walk of a large folder inserts every file it finds.
+class IdSet {
+  public:
+    // False when `id` was there already.
+    bool Insert(const FileId& id) {
+        if (2 * (count_ + 1) > slots_.size()) {
+            Grow();
+        }
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = Hash(id) & mask;; i = (i + 1) & mask) {
+            Slot& slot = slots_[i];
+            if (!slot.used) {
+                slot = Slot{id, true};
+                ++count_;
+                return true;
+            }
+            if (slot.id == id) {
+                return false;
+            }
+        }
+    }
+
+  private:
+    struct Slot {
+        FileId id;
+        bool used = false;
+    };
+
+    static std::size_t Hash(const FileId& id) noexcept {
+        // Inode numbers of one folder are often close together: mix them.
+        std::uint64_t h = static_cast<std::uint64_t>(id.ino) * 0x9E3779B97F4A7C15ULL;
+        h ^= static_cast<std::uint64_t>(id.dev) + (h >> 29);
+        return static_cast<std::size_t>(h ^ (h >> 32));
+    }
+
+    void Grow() {
+        std::vector<Slot> old(std::max<std::size_t>(64, 2 * slots_.size()));
+        old.swap(slots_);
+        count_ = 0;
+        for (const Slot& slot : old) {
+            if (slot.used) {
+                Insert(slot.id);
+            }
+        }
+    }
+
+    std::vector<Slot> slots_;
+    std::size_t count_ = 0;
 };
 
 class Walk {
@@ -100,7 +220,7 @@ class Walk {
             const bool known = ::stat(name.c_str(), &st) == 0;
             if (!known || !S_ISDIR(st.st_mode)) {
                 if (known) {
-                    seen_.insert(FileId{st.st_dev, st.st_ino});
+                    seen_.Insert(FileId{st.st_dev, st.st_ino});
                 }
                 out_.push_back(DropName{name, false, std::nullopt});
                 continue;
@@ -125,9 +245,12 @@ class Walk {
             return;
         }
         const std::string prefix = path == "/" ? path : path + "/";
-        for (const Listing::File& file : listing.files) {
-            if (seen_.insert(file.attrs.id).second) {
-                out_.push_back(DropName{prefix + file.name, false, file.attrs});
+        for (const Listing::File* file : listing.sorted) {
+            if (seen_.Insert(file->attrs.id)) {
+                std::string name;
+                name.reserve(prefix.size() + file->name.size());
+                name.append(prefix).append(file->name);
+                out_.push_back(DropName{std::move(name), false, file->attrs, prefix.size()});
                 ++found_;
             }
         }
@@ -170,8 +293,13 @@ class Walk {
             }
             Take(dfd, entry, name, listing);
         }
-        std::sort(listing.files.begin(), listing.files.end(),
-                  [](const auto& a, const auto& b) { return a.name < b.name; });
+        listing.sorted.reserve(listing.files.size());
+        for (const Listing::File& file : listing.files) {
+            listing.sorted.push_back(&file);
+        }
+        std::sort(listing.sorted.begin(), listing.sorted.end(), [](const auto* a, const auto* b) {
+            return a->key != b->key ? a->key < b->key : a->name < b->name;
+        });
         std::sort(listing.folders.begin(), listing.folders.end());
         return true;
     }
@@ -189,7 +317,7 @@ class Walk {
             listing.folders.emplace_back(name);
             return;
         }
-        if (!MatchesFolderFilter(filter_, name)) {
+        if (!filter_.Match(name)) {
             return;
         }
         // Following a link shows what it points to; a link to a folder (or to
@@ -197,21 +325,16 @@ class Walk {
         if (::fstatat(dfd, entry->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) {
             return;
         }
-        listing.files.push_back(Listing::File{
-            std::string(name), FileAttributes{false, true, static_cast<std::int64_t>(st.st_size),
-                                              FileId{st.st_dev, st.st_ino}}});
+        listing.files.push_back(
+            Listing::File{NameKey(name), std::string(name),
+                          FileAttributes{false, true, static_cast<std::int64_t>(st.st_size),
+                                         FileId{st.st_dev, st.st_ino}}});
     }
 
-    struct IdHash {
-        std::size_t operator()(const FileId& id) const noexcept {
-            return std::hash<ino_t>()(id.ino) ^ (std::hash<dev_t>()(id.dev) << 1);
-        }
-    };
-
-    std::string_view filter_;
+    FilterPatterns filter_;
     const std::function<bool(std::size_t)>& pause_;
     std::vector<DropName> out_;
-    std::unordered_set<FileId, IdHash> seen_;
+    IdSet seen_;
     std::size_t found_ = 0;
     bool metFolder_ = false;
     bool going_ = true;
@@ -220,21 +343,7 @@ class Walk {
 }  // namespace
 
 bool MatchesFolderFilter(std::string_view filter, std::string_view name) {
-    bool anyPattern = false;
-    while (true) {
-        const std::size_t semi = filter.find(';');
-        const std::string_view pattern = TrimBlanks(filter.substr(0, semi));
-        if (!pattern.empty()) {
-            anyPattern = true;
-            if (Matches(pattern, name)) {
-                return true;
-            }
-        }
-        if (semi == std::string_view::npos) {
-            return !anyPattern;
-        }
-        filter.remove_prefix(semi + 1);
-    }
+    return FilterPatterns(filter).Match(name);
 }
 
 std::vector<DropName> ExpandFolders(const std::vector<std::string>& names, std::string_view filter,

@@ -18,9 +18,13 @@ struct DropName {
     std::string name;
     // A folder that could not be read: reported as a file that cannot be read.
     bool unreadableFolder = false;
-    // What the walk saw of a file it found (none for a name as dropped):
-    // spares a second look at every file before the run starts.
+    // What the walk saw of a file it found, sparing a second look at every
+    // file; the run looks at the other names itself before it starts (none:
+    // nothing there then).
     std::optional<FileAttributes> attrs;
+    // Where the file's own name starts in `name`, for a file found in a
+    // folder (the part before it names that folder); 0 for a name as dropped.
+    std::size_t leaf = 0;
 };
 
 // `filter` holds file-name patterns separated by ";" (blanks around each

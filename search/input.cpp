@@ -11,8 +11,8 @@ constexpr std::size_t kKeep = std::size_t{1} << 20;
 }  // namespace
 
 InputText::InputText(const std::string& name, bool detect, const std::function<bool()>& between,
-                     bool provisional)
-    : file_(name, File::Mode::Read) {
+                     bool provisional, const FileSight& sight)
+    : file_(name, sight) {
     if (!detect) {
         return;
     }

@@ -23,9 +23,9 @@ class InputText {
     // file then counts as code page 932. With `provisional`, a file whose
     // start is valid UTF-8 is not read to its end to settle the question:
     // it is taken as UTF-8 with Settled() false, and the reader checks the
-    // rest as it goes.
+    // rest as it goes. `sight`: what the run knows of the file (see File).
     InputText(const std::string& name, bool detect, const std::function<bool()>& between = {},
-              bool provisional = false);
+              bool provisional = false, const FileSight& sight = {});
     InputText(const InputText&) = delete;
     InputText& operator=(const InputText&) = delete;
 

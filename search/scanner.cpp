@@ -120,8 +120,7 @@ class FileScan {
     void ReportHit(std::int64_t number, std::string_view text, const std::string& word) {
         WriteHitLine(ctx_.out, opt_, name_, number, word, text);
         ++ctx_.state.HitCount;
-        ctx_.host.SetStatusText(ctx_.state.StatusPrefix + "  (" +
-                                std::to_string(ctx_.state.HitCount) + " Lines)");
+        ctx_.host.SetStatusText(StatusWithHits(ctx_.state));
         fileHasHits_ = true;
         lineMatched_ = true;
     }

@@ -1,5 +1,7 @@
 #include "search/search_run.hpp"
 
+#include <fcntl.h>
+
 #include <charconv>
 #include <chrono>
 #include <exception>
@@ -7,6 +9,7 @@
 #include <new>
 #include <optional>
 
+#include "platform/file.hpp"
 #include "platform/file_info.hpp"
 #include "search/fast_search.hpp"
 #include "search/folders.hpp"
@@ -22,25 +25,9 @@ constexpr std::int64_t kMemoryReserve = 262144;
 
 const std::string kScanningFolders = "フォルダを調べています";
 
-// One stat of each name before the run gives the progress total and what the
-// skip rule needs: per file, the name is then only opened and read.
-struct NameInfo {
-    std::optional<FileAttributes> attrs;
-    std::int64_t size = 0;  // for the progress: what cannot be read counts nothing
-};
-
-NameInfo LookAt(const std::string& name) {
-    NameInfo info{GetFileAttributes(name)};
-    if (info.attrs && info.attrs->regular) {
-        info.size = info.attrs->size;
-    }
-    return info;
-}
-
-// What the walk saw of a file found in a folder: the same as LookAt, without
-// a second stat of every file.
-NameInfo Seen(const FileAttributes& attrs) {
-    return NameInfo{attrs, attrs.regular ? attrs.size : 0};
+// What a file counts for in the progress: what cannot be read counts nothing.
+std::int64_t ProgressSize(const std::optional<FileAttributes>& attrs) {
+    return attrs && attrs->regular ? attrs->size : 0;
 }
 
 // The free memory for the choice of scanner. Reading /proc/meminfo costs more
@@ -69,6 +56,39 @@ class MemoryGauge {
     std::chrono::steady_clock::time_point readAt_{};
 };
 
+// The folder of the files found in it, held open while they are searched in
+// turn: each is opened by its own name, and the kernel does not look up the
+// whole path again for every file.
+class HeldFolder {
+  public:
+    HeldFolder() = default;
+    HeldFolder(const HeldFolder&) = delete;
+    HeldFolder& operator=(const HeldFolder&) = delete;
+    ~HeldFolder() { Close(); }
+
+    // A descriptor of the folder `path`; -1 when it cannot be opened (its
+    // files are then opened by their whole paths, and fail as they would).
+    int Of(std::string_view path) {
+        if (path != path_) {
+            Close();
+            path_.assign(path);
+            fd_ = CurrentFileOps().Open(path_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
+        }
+        return fd_;
+    }
+
+  private:
+    void Close() noexcept {
+        if (fd_ >= 0) {
+            CurrentFileOps().Close(fd_);
+            fd_ = -1;
+        }
+    }
+
+    std::string path_;
+    int fd_ = -1;
+};
+
 // One run's work between opening and closing the output file.
 class RunLoop {
   public:
@@ -83,8 +103,7 @@ class RunLoop {
           words_(host),
           held_(outputPath, holdBound) {}
 
-    void Files(const std::vector<DropName>& names, const std::vector<NameInfo>& infos,
-               const std::string& outputPath, OutFile& out) {
+    void Files(const std::vector<DropName>& names, const std::string& outputPath, OutFile& out) {
         const FileId outId = out.Id();
         ScanContext ctx{host_, state_, out, options_, words_, held_};
         const std::size_t n = names.size();
@@ -98,50 +117,53 @@ class RunLoop {
                 number, static_cast<std::size_t>(
                             std::to_chars(number, std::end(number), i + 1).ptr - number));
             state_.StatusPrefix.assign("検索中：").append(numberText).append("/").append(count);
-            char hits[24];
-            const auto hitsLength = static_cast<std::size_t>(
-                std::to_chars(hits, std::end(hits), state_.HitCount).ptr - hits);
-            status_.assign(state_.StatusPrefix)
-                .append("  (")
-                .append(hits, hitsLength)
-                .append(" Lines)");
-            host_.SetStatusText(status_);
+            host_.SetStatusText(StatusWithHits(state_));
             title_.assign(numberText).append("/").append(count).append("検索中");
             host_.SetAppTitle(title_);
             const std::string& name = names[i].name;
             // The output file is never searched, under whatever name it is reached:
             // it would feed on its own hit lines.
-            std::optional<FileAttributes> attrs = infos[i].attrs;
+            const std::int64_t progressSize = ProgressSize(names[i].attrs);
+            std::optional<FileAttributes> attrs = names[i].attrs;
             if (!attrs) {
                 attrs = GetFileAttributes(name);  // it may be there by now (the output file)
             }
             if (names[i].unreadableFolder) {
                 // Its open fails as well: the scanner reports it as any unreadable file.
-                SearchOneFile(ctx, name, 0, i == n - 1);
+                SearchOneFile(ctx, name, 0, FileSight{}, i == n - 1);
             } else if (name != outputPath && attrs && !attrs->directory && attrs->id != outId) {
-                SearchOneFile(ctx, name, attrs->size, i == n - 1);
+                FileSight sight;
+                if (attrs->regular) {
+                    sight.size = attrs->size;
+                }
+                if (names[i].leaf > 0) {
+                    sight.folder = folder_.Of(std::string_view(name).substr(0, names[i].leaf));
+                    sight.leaf = names[i].leaf;
+                }
+                SearchOneFile(ctx, name, attrs->size, sight, i == n - 1);
             }
-            bytesDone += infos[i].size;
+            bytesDone += progressSize;
             state_.Progress = bytesDone;
             host_.SetProgressPos(bytesDone);
         }
     }
 
   private:
-    void SearchOneFile(ScanContext& ctx, const std::string& name, std::int64_t size, bool isLast) {
+    void SearchOneFile(ScanContext& ctx, const std::string& name, std::int64_t size,
+                       const FileSight& sight, bool isLast) {
         try {
             bool done = false;
             if (!forceByLine_ && memory_.Fits(size)) {
                 host_.SetCaption("Korvalen+");
                 done = literal_ ? SearchInMemory(ctx, name, isLast)
-                                : FastSearchInMemory(ctx, name, isLast);
+                                : FastSearchInMemory(ctx, name, isLast, sight);
             }
             if (!done) {
                 host_.SetCaption("Korvalen-");
                 if (literal_) {
                     SearchByLine(ctx, name, isLast);
                 } else {
-                    FastSearchByLine(ctx, name, isLast);
+                    FastSearchByLine(ctx, name, isLast, sight);
                 }
             }
         } catch (...) {
@@ -159,11 +181,21 @@ class RunLoop {
     MemoryGauge memory_;
     WordCache words_;
     HeldLines held_;
-    std::string status_;  // the status line and title, their room used again
-    std::string title_;
+    std::string title_;  // its room used again
+    HeldFolder folder_;
 };
 
 }  // namespace
+
+const std::string& StatusWithHits(RunState& state) {
+    char hits[24];
+    const auto length =
+        static_cast<std::size_t>(std::to_chars(hits, std::end(hits), state.HitCount).ptr - hits);
+    return state.StatusLine.assign(state.StatusPrefix)
+        .append("  (")
+        .append(hits, length)
+        .append(" Lines)");
+}
 
 std::vector<DropName> SearchRun::Expand(const std::vector<std::string>& names,
                                         const iset& options) {
@@ -219,13 +251,16 @@ RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& o
             host_.Minimize();
         }
         host_.SetProgressMax(0);
-        const std::vector<DropName> list = Expand(names, options);
-        std::vector<NameInfo> infos;
-        infos.reserve(list.size());
+        std::vector<DropName> list = Expand(names, options);
         std::int64_t total = 0;
-        for (const DropName& entry : list) {
-            infos.push_back(entry.attrs ? Seen(*entry.attrs) : LookAt(entry.name));
-            total += infos.back().size;
+        // One look at each name before the run (the walk's, for a file it
+        // found) gives the progress total and what the skip rule needs: per
+        // file, the name is then only opened and read.
+        for (DropName& entry : list) {
+            if (!entry.attrs) {
+                entry.attrs = GetFileAttributes(entry.name);
+            }
+            total += ProgressSize(entry.attrs);
         }
         host_.SetProgressMax(total);
         state_.Progress = 0;
@@ -238,7 +273,7 @@ RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& o
             out.WriteLine("----------");
         }
         RunLoop loop(host_, state_, options, forceByLine, literal_, outputPath, holdBound_);
-        loop.Files(list, infos, outputPath, out);
+        loop.Files(list, outputPath, out);
         out.Close();
         if (state_.Searching) {
             host_.SetStatusText("検索を終了しました");

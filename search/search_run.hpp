@@ -20,7 +20,12 @@ struct RunState {
     std::int64_t HitCount = 0;  // hit lines of the current (or last) run
     std::string StatusPrefix;   // "検索中：i/n" (UTF-8) while a file is searched
     std::int64_t Progress = 0;  // the progress position, in bytes
+    std::string StatusLine;     // room for StatusWithHits, used again
 };
+
+// "検索中：i/n  (h Lines)", the status line while a file is searched, composed
+// in state.StatusLine.
+const std::string& StatusWithHits(RunState& state);
 
 enum class RunOutcome {
     Finished,      // every name was processed

@@ -140,6 +140,17 @@ class FailingOps : public FileOps {
         }
         return FileOps::Open(path, flags, mode);
     }
+    int OpenIn(int folder, const char* path, std::size_t leaf, int flags, mode_t mode) override {
+        if (path_ == path) {
+            if (what_ == Fail::Open && Due()) {
+                errno = err_;
+                return -1;
+            }
+            fd_ = FileOps::OpenIn(folder, path, leaf, flags, mode);
+            return fd_;
+        }
+        return FileOps::OpenIn(folder, path, leaf, flags, mode);
+    }
     ssize_t Read(int fd, void* buf, std::size_t n) override {
         if (fd == fd_ && what_ == Fail::Read && Due()) {
             errno = err_;

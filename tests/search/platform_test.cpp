@@ -1,4 +1,5 @@
 // The platform stand-ins: memory status, attributes and sizes of odd names.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,6 +66,50 @@ TEST(FileInfo, OddNames) {
         EXPECT_EQ(e.Errno(), EACCES);
         EXPECT_EQ(e.Path(), file);
     }
+}
+
+// A file opened on what was seen of it before is still read whole, whatever
+// has happened at its name since; what is no longer a regular file is refused.
+TEST(FileInfo, ReadOnASight) {
+    TempDir dir;
+    const std::string file = dir / "f.txt";
+    WriteBytes(file, "12345");
+    const std::string fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    const std::string zero = dir / "zero";
+    ASSERT_EQ(::symlink("/dev/zero", zero.c_str()), 0);
+    const int folder = ::open(dir.Path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    const std::size_t leaf = dir.Path().size() + 1;
+    struct Row {
+        std::string path;
+        FileSight sight;
+        std::optional<std::string> read;  // none: refused
+    };
+    const std::vector<Row> rows = {
+        {file, {5, -1, 0}, "12345"},
+        {file, {5, folder, leaf}, "12345"},
+        {file, {3, -1, 0}, "12345"},              // grown since
+        {file, {9, folder, leaf}, "12345"},       // shrunk since
+        {fifo, {5, -1, 0}, std::nullopt},         // no wait for a writer
+        {zero, {5, folder, leaf}, std::nullopt},  // not read on and on
+        {dir.Path(), {5, -1, 0}, std::nullopt},
+    };
+    for (const Row& r : rows) {
+        std::optional<std::string> got;
+        try {
+            File f(r.path, r.sight);
+            std::string data;
+            char buf[4096];
+            while (const std::size_t n = f.Read(buf, sizeof buf)) {
+                data.append(buf, n);
+            }
+            got = data;
+        } catch (const FileError&) {
+        }
+        EXPECT_EQ(got, r.read) << r.path << " " << r.sight.size;
+    }
+    ::close(folder);
 }
 
 TEST(Trash, HomeTrashFolder) {

@@ -8,7 +8,8 @@
 # --tree   the tree to copy (default: the repository this script is in), its
 #          `git ls-files` files as they are on disk, uncommitted changes included
 # --build  the build folder (default: build/release inside the scratch copy)
-# Scratch copy, logs and table: build/mutants/ of this script's repository.
+# Scratch copy, logs and table: build/mutants/ of the tree (so runs on several
+# trees do not share a scratch copy).
 # Exit status: 0 every mutant killed, 1 one survived or did not apply, 2 the
 # unchanged tree does not build or pass.
 set -uo pipefail
@@ -22,11 +23,11 @@ while (($#)); do
     case $1 in
         --tree) tree=$(cd "$2" && pwd) || exit 2; shift 2 ;;
         --build) build=$2; shift 2 ;;
-        -h | --help) sed -n '2,13p' "$0" | cut -c3-; exit 0 ;;
+        -h | --help) sed -n '2,14p' "$0" | cut -c3-; exit 0 ;;
         *) globs+=("$1"); shift ;;
     esac
 done
-work=$repo/build/mutants
+work=$tree/build/mutants
 src=$work/src
 build=${build:-$src/build/release}
 mkdir -p "$src" "$work/logs" && build=$(mkdir -p "$build" && cd "$build" && pwd) || exit 2

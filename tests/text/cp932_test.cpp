@@ -26,13 +26,11 @@ TEST(Cp932, EveryCodeAgreesWithIconvAndRoundTrips) {
     const std::unique_ptr<void, int (*)(iconv_t)> closer(cd, iconv_close);
     int decoded = 0;
     for (int code = 0; code < 0x10000; ++code) {
-        std::string bytes{static_cast<char>(code >> 8), static_cast<char>(code)};
-        if (!IsLeadByte(bytes[0])) {
-            if ((code & 0xFF) != 0) {
-                continue;
-            }
-            bytes.resize(1);  // each single byte once
+        const auto lead = static_cast<char>(code >> 8), trail = static_cast<char>(code);
+        if (!IsLeadByte(lead) && trail != 0) {
+            continue;  // each single byte once
         }
+        std::string bytes = IsLeadByte(lead) ? std::string{lead, trail} : std::string(1, lead);
         ASSERT_EQ(oracle::Cp932Failure(bytes), "") << PrintToString(bytes);
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
         char out[16];
@@ -74,27 +72,25 @@ TEST(Cp932, JisFormsEncodeAsTheCharactersTheyStandFor) {
     EXPECT_EQ(Utf8ToCp932Exactly("\xEF\x9E\x82"), "\x82");     // a byte escape
     EXPECT_EQ(Utf8ToCp932Exactly("a\xC2\xA5"), std::nullopt);  // U+00A5: no form
     EXPECT_EQ(Utf8ToCp932Exactly("\xE3\x81"), std::nullopt);
+    std::string out = "k";  // a failed conversion leaves what was there
+    EXPECT_FALSE(Utf8ToCp932Exact("a\xC2\xA5", out));
+    EXPECT_EQ(out, "k");
 }
 
-TEST(Cp932, MarksForWhatDoesNotDecode) {
+// Bytes that do not decode become marks U+F700 + byte; what has no code
+// page 932 form becomes the geta mark.
+TEST(Cp932, MarksForWhatDoesNotConvert) {
     struct Row {
         std::string_view bytes;
         std::u16string utf16;
     };
-    for (const Row& r : {
-             Row{"\x82\r\n", u"\xF782\r\n"},
-             Row{"\x82\"\x7F", u"\xF782\"\x7F"},
-             Row{"\x85\x85\x20", u"\xF785\xF785 "},
-             Row{"\x85\x40\x80", u"\xF785\xF740\xF780"},
-             Row{"\xED\x40\xA0", u"\xF7ED\xF740\xF7A0"},
-             Row{"\x87\x90\xFF", u"\xF787\xF790\xF7FF"},
-         }) {
+    for (const Row& r :
+         {Row{"\x82\r\n", u"\xF782\r\n"}, Row{"\x82\"\x81\x7F", u"\xF782\"\xF781\x7F"},
+          Row{"\x85\x85\x20", u"\xF785\xF785 "}, Row{"\x85\x40\x80", u"\xF785\xF740\xF780"},
+          Row{"\xED\x40\xA0", u"\xF7ED\xF740\xF7A0"}, Row{"\x87\x90\xFF", u"\xF787\xF790\xF7FF"}}) {
         EXPECT_EQ(Cp932ToUtf16(r.bytes), r.utf16) << PrintToString(r.bytes);
     }
-}
-
-TEST(Cp932, UnmappableAndInvalidInput) {
-    EXPECT_EQ(Utf8ToCp932("\xEF\x9E\x82\xEF\x9E\xA0"), "\x82\xA0");  // byte escapes
+    EXPECT_EQ(Utf8ToCp932("\xEF\x9E\x82\xEF\x9E\xA0"), "\x82\xA0");
     EXPECT_EQ(Utf8ToCp932("\xE3\x81\x41\xC3\xA9"), "\x81\xAC\x81\xAC\x41\x81\xAC");
     EXPECT_EQ(Utf8ToCp932("\xC3\xA9", "?"), "?");
     EXPECT_EQ(Utf16ToCp932(u"a\xD800\x62"), "a\x81\xAC\x62");

@@ -5,10 +5,12 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <string_view>
@@ -86,26 +88,18 @@ inline Lines InputLines(std::string_view in, TE e = TE::Utf8) {
 
 // UTF-8 validity by decoding each code point.
 inline bool PlainValid(std::string_view s) {
+    static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
     for (std::size_t i = 0; i < s.size();) {
         const auto b = static_cast<unsigned char>(s[i]);
-        const std::size_t len = b < 0x80       ? 1
-                                : b >> 5 == 6  ? 2
-                                : b >> 4 == 14 ? 3
-                                : b >> 3 == 30 ? 4
-                                               : 0;
-        if (len == 0 || i + len > s.size()) {
-            return false;
-        }
-        char32_t cp = len == 1 ? b : b & (0x7F >> len);
-        for (std::size_t k = 1; k < len; ++k) {
+        const std::size_t len = b < 0x80 ? 1 : std::countl_one(b);
+        char32_t cp = b & (0xFF >> (len + 1));
+        bool ok = (b < 0x80 || len >= 2) && len <= 4 && i + len <= s.size();
+        for (std::size_t k = 1; ok && k < len; ++k) {
             const auto c = static_cast<unsigned char>(s[i + k]);
-            if (c >> 6 != 2) {
-                return false;
-            }
+            ok = c >> 6 == 2;
             cp = cp << 6 | (c & 0x3F);
         }
-        const char32_t min[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (cp < min[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) {
+        if (!ok || cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) {
             return false;
         }
         i += len;
@@ -114,11 +108,8 @@ inline bool PlainValid(std::string_view s) {
 }
 
 inline TE PlainDetect(std::string_view s) {
-    if (s.starts_with("\xEF\xBB\xBF")) {
-        return TE::Utf8;
-    }
-    if (s.starts_with("\xFF\xFE") || s.starts_with("\xFE\xFF")) {
-        return s[0] == '\xFF' ? TE::Utf16Le : TE::Utf16Be;
+    if (s.starts_with("\xEF\xBB\xBF") || s.starts_with("\xFF\xFE") || s.starts_with("\xFE\xFF")) {
+        return s[0] == '\xEF' ? TE::Utf8 : s[0] == '\xFF' ? TE::Utf16Le : TE::Utf16Be;
     }
     const bool high = std::any_of(s.begin(), s.end(), [](char c) { return (c & 0x80) != 0; });
     return high && PlainValid(s) ? TE::Utf8 : TE::Cp932;
@@ -159,17 +150,10 @@ inline std::string RandomBytes(std::mt19937& rng, std::size_t max_len) {
                                                   0xA0, 0xA6, 0x00, 0x1A, 0x5C, 0x7F};
     std::string s(rng() % (max_len + 1), '\0');
     for (char& c : s) {
-        const unsigned lead = rng() % (0x1F + 0x1D);
-        switch (rng() % 4) {
-            case 0:
-                c = static_cast<char>(rng());
-                break;
-            case 1:
-                c = static_cast<char>(lead < 0x1F ? 0x81 + lead : 0xE0 + (lead - 0x1F));
-                break;
-            default:
-                c = static_cast<char>(kFavoured[rng() % sizeof kFavoured]);
-        }
+        const unsigned kind = rng() % 4, lead = rng() % (0x1F + 0x1D);
+        c = static_cast<char>(kind == 0   ? rng()
+                              : kind == 1 ? (lead < 0x1F ? 0x81 + lead : 0xE0 + lead - 0x1F)
+                                          : kFavoured[rng() % sizeof kFavoured]);
     }
     return s;
 }
@@ -189,8 +173,7 @@ inline std::string RandomUtf8(std::mt19937& rng, std::size_t pieces, bool valid)
     std::string s;
     for (std::size_t k = 0; k < pieces; ++k) {
         const std::size_t i = rng() % (valid ? kValid : std::size(kinds) + 1);
-        s +=
-            i < std::size(kinds) ? std::string(kinds[i]) : std::string(1, static_cast<char>(rng()));
+        s += i < std::size(kinds) ? std::string(kinds[i]) : std::string{static_cast<char>(rng())};
     }
     return s;
 }
@@ -238,24 +221,21 @@ inline std::string SjisFailure(std::string_view s, std::int32_t n, std::size_t w
         KORVALEN_HOLDS(head.substr(0, un - cut) + std::string(rest) == s);
     }
 
-    for (const std::string_view word :
-         {s.substr(s.size() / 2, word_len), std::string_view("\x40")}) {
-        KORVALEN_HOLDS(korvalen::AlignedPos(word, s) == AlignedPos(word, s));
+    const std::string_view tail = s.substr(std::min(word_len, s.size()));
+    for (const auto& [word, line] :
+         {std::pair(s.substr(s.size() / 2, word_len), s), std::pair(std::string_view("\x40"), s),
+          std::pair(s.substr(0, word_len), tail)}) {
+        KORVALEN_HOLDS(korvalen::AlignedPos(word, line) == AlignedPos(word, line));
     }
-    const std::string_view line = s.substr(std::min(word_len, s.size()));
-    KORVALEN_HOLDS(korvalen::AlignedPos(s.substr(0, word_len), line) ==
-                   AlignedPos(s.substr(0, word_len), line));
 
     // Blanks are whole characters of the walk; spaces and tabs are bytes.
     const auto blank = [&](std::size_t k) {
         return ch(k) == " " || ch(k) == "\t" || ch(k) == "\x81\x40";
     };
     std::size_t b = 0, e = chars;
-    while (b < chars && blank(b)) {
-        ++b;
+    for (; b < chars && blank(b); ++b) {
     }
-    while (e > 0 && blank(e - 1)) {
-        --e;
+    for (; e > 0 && blank(e - 1); --e) {
     }
     KORVALEN_HOLDS(TrimLeftBlanks(s) == s.substr(starts[b]) &&
                    TrimLeftBlanksView(s) == s.substr(starts[b]));
@@ -268,7 +248,7 @@ inline std::string SjisFailure(std::string_view s, std::int32_t n, std::size_t w
 
     // Without quotes, a field ends at each comma that is a character.
     if (s.find('"') == std::string_view::npos) {
-        StringList fields(1), list;
+        StringList fields(1), list{"stale"};
         for (std::size_t k = 0; k < chars; ++k) {
             ch(k) == "," ? fields.emplace_back() : fields.back().append(ch(k));
         }
@@ -310,10 +290,7 @@ inline std::string Cp932Failure(std::string_view bytes) {
     KORVALEN_HOLDS(Cp932DecodesCleanly(bytes) == !marked);
     KORVALEN_HOLDS(Utf8ToCp932(bytes).empty() == bytes.empty());
     std::u16string units(bytes.size() / 2, u'\0');
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) << 8 |
-                                         static_cast<unsigned char>(bytes[2 * i + 1]));
-    }
+    std::memcpy(units.data(), bytes.data(), units.size() * 2);
     KORVALEN_HOLDS(Utf16ToCp932(units).empty() == units.empty());
     return "";
 }
@@ -373,11 +350,9 @@ inline std::string EncodingFailure(std::string_view text, TE e, std::size_t buff
         KORVALEN_HOLDS(summary.non_ascii == (PlainDetect(tagged) == TE::Utf8));
     }
     // The screen conversion agrees but for U+F7xx, which it turns into bytes.
-    bool escape = false;
-    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
-        escape =
-            escape || (text[i] == '\xEF' && static_cast<unsigned char>(text[i + 1]) >> 2 == 0x27);
-    }
+    const bool escape = std::adjacent_find(text.begin(), text.end(), [](char a, char b) {
+                            return a == '\xEF' && static_cast<unsigned char>(b) >> 2 == 0x9C >> 2;
+                        }) != text.end();
     KORVALEN_HOLDS(escape || Utf8ToCp932(tagged) == ToCp932(tagged, TE::Utf8));
     return "";
 }

@@ -68,15 +68,9 @@ TEST(Encoding, ConversionTable) {
          }) {
         EXPECT_EQ(ToCp932(r.in, r.encoding), r.out) << PrintToString(r.in);
     }
-    for (const test::JisFormRow& r : test::kJisForms) {
-        const std::string line = "a" + std::string(r.typed) + "\n";
-        const std::string want = "a" + std::string(r.cp932) + "\n";
-        EXPECT_EQ(ToCp932(line, TE::Utf8), want) << r.typed;
-        std::string fast(Cp932Converter::MaxOutput(line.size()), '\0');
-        fast.resize(ConvertValidUtf8(line, fast.data()));
-        EXPECT_EQ(fast, want) << r.typed;
-        EXPECT_EQ(ToCp932(Units(std::u16string{u'a', r.unit, u'\n'}, true), TE::Utf16Le), want)
-            << r.typed;
+    for (const test::JisFormRow& r : test::kJisForms) {  // UTF-8: in the random pieces
+        EXPECT_EQ(ToCp932(Units(std::u16string{u'a', r.unit}, false), TE::Utf16Be),
+                  "a" + std::string(r.cp932));
     }
 }
 
@@ -85,7 +79,7 @@ TEST(Encoding, ConversionTable) {
 TEST(Encoding, RandomInputsKeepTheRules) {
     static constexpr std::string_view kMarks[] = {"\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"};
     std::mt19937 rng(11);
-    for (int round = 0; round < 4000; ++round) {
+    for (int round = 0; round < 3000; ++round) {
         const auto e = static_cast<TE>(round % 4);
         const std::size_t size = round % 200 == 1 ? 20000 : round % 50 == 0 ? 3000 : rng() % 300;
         std::string text = rng() % 8 == 0 ? std::string(kMarks[rng() % 3]) : "";

@@ -160,14 +160,15 @@ inline std::string RandomBytes(std::mt19937& rng, std::size_t max_len) {
 
 // Random UTF-8 of the pieces where conversions go wrong: the first `kValid`
 // kinds are valid (breaks, a mark, half-width katakana and their neighbours,
-// an escape U+F70D, no form, four bytes, a long ASCII run), then invalid ones.
-inline constexpr std::size_t kValid = 19;
+// an escape U+F70D, no form, four bytes, a long ASCII run, the forms Linux
+// input methods type), then invalid ones.
+inline constexpr std::size_t kValid = 20;
 inline std::string RandomUtf8(std::mt19937& rng, std::size_t pieces, bool valid) {
     static constexpr std::string_view kinds[] = {
         "a", "\r", "\n", "\r\n", "\xE3\x81\x82", "\xE6\xBC\xA2", "\xEF\xBD\xB1", "\xEF\xBD\xA1",
         "\xEF\xBE\x9F", "\xEF\xBD\xA0", "\xEF\xBE\xA0", "\xEF\xBC\x81", "\xCE\xA9", "\xC2\xA5",
         "\xEF\x9C\x8D", "\xF0\x9F\x98\x80", "\xEF\xBB\xBF", "abcdefghijklmnopqrstuvwxyz01234",
-        "\xEF\xBD\x9E",
+        "\xEF\xBD\x9E", "〜−‖¢£¬—",
         // invalid
         "\xE3\x81", "\x80", "\xC0\xAF", "\xED\xA0\x80", "\xFF", "\xF4\x90\x80\x80", "\xEF\xBB"};
     std::string s;

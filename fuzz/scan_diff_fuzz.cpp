@@ -4,51 +4,29 @@
 //
 // Input: byte 0 options, byte 1 block size, byte 2 word count (0-7), then each
 // word as a length byte and its bytes, then the file's text.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
-#include "platform/file.hpp"
 #include "search/fast_scan.hpp"
 #include "search/fast_search.hpp"
 #include "search/scanner.hpp"
 #include "tests/support/quiet_host.hpp"
+#include "tests/support/temp_dir.hpp"
 
 namespace korvalen {
 namespace {
 
-std::string Dir() {
-    const char* shm = "/dev/shm";
-    return (access(shm, W_OK) == 0 ? std::string(shm) : std::string("/tmp")) + "/korvalen-fuzz-" +
-           std::to_string(getpid());
-}
+// The output file's bytes, the hit count and the progress.
+using Result = std::tuple<std::string, std::int64_t, std::int64_t>;
 
-std::string ReadAll(const std::string& path) {
-    File f(path, File::Mode::Read);
-    std::string data;
-    char buf[65536];
-    for (std::size_t got; (got = f.Read(buf, sizeof buf)) > 0;) {
-        data.append(buf, got);
-    }
-    return data;
-}
-
-struct Result {
-    std::string output;
-    std::int64_t hits;
-    std::int64_t progress;
-};
-
-template <class Scan>
-Result RunScanner(QuietHost& host, const iset& options, const std::string& in,
-                  const std::string& out, Scan scan) {
+Result Run(QuietHost& host, const iset& options, const std::string& in, const std::string& out,
+           bool fast, bool byLine, bool isLast) {
     RunState state;
     state.Searching = true;
     OutFile file;
@@ -57,18 +35,20 @@ Result RunScanner(QuietHost& host, const iset& options, const std::string& in,
     // A tiny bound: held lines go through the temporary file too.
     HeldLines held(out, 64);
     ScanContext ctx{host, state, file, options, words, held};
-    scan(ctx, in);
+    if (byLine) {
+        (fast ? FastSearchByLine : SearchByLine)(ctx, in, isLast);
+    } else {
+        (fast ? FastSearchInMemory : SearchInMemory)(ctx, in, isLast);
+    }
     file.Close();
-    return {ReadAll(out), state.HitCount, state.Progress};
+    return {TempDir::Read(out), state.HitCount, state.Progress};
 }
 
 struct Hits : FastScanner::Host {
     std::string log;
     std::int64_t progress = 0;
     void Hit(std::int64_t number, std::uint32_t word, std::string_view text) override {
-        log += std::to_string(number) + ":" + std::to_string(word) + ":";
-        log += text;
-        log += '\n';
+        log += std::to_string(number) + ":" + std::to_string(word) + ":" + std::string(text) + "\n";
     }
     bool AfterBlock(std::int64_t p) override {
         progress += p;
@@ -107,35 +87,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.OutputStrLength = widths[(opt >> 5) & 3];
     const bool byLine = (opt & 4) != 0;
 
-    static const std::string dir = [] {
-        const std::string d = Dir();
-        std::filesystem::create_directories(d);
-        return d;
-    }();
-    const std::string in = dir + "/in.txt";
-    {
-        File f(in, File::Mode::Create);
-        f.WriteAll(text);
-        f.Close();
-    }
+    static const TempDir dir;
+    const std::string in = dir.File("in.txt", text);
     const bool isLast = (opt & 128) != 0;
-    const Result want = RunScanner(host, options, in, dir + "/want.txt",
-                                   [&](ScanContext& ctx, const std::string& name) {
-                                       if (byLine) {
-                                           SearchByLine(ctx, name, isLast);
-                                       } else {
-                                           SearchInMemory(ctx, name, isLast);
-                                       }
-                                   });
-    const Result got = RunScanner(host, options, in, dir + "/got.txt",
-                                  [&](ScanContext& ctx, const std::string& name) {
-                                      if (byLine) {
-                                          FastSearchByLine(ctx, name, isLast);
-                                      } else {
-                                          FastSearchInMemory(ctx, name, isLast);
-                                      }
-                                  });
-    if (got.output != want.output || got.hits != want.hits || got.progress != want.progress) {
+    const Result want = Run(host, options, in, dir / "want.txt", false, byLine, isLast);
+    const Result got = Run(host, options, in, dir / "got.txt", true, byLine, isLast);
+    if (got != want) {
         std::fprintf(stderr, "fast and literal scanners differ\n");
         std::abort();
     }

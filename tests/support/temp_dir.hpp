@@ -44,7 +44,7 @@ class TempDir {
     }
     static std::string Read(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
+        return {std::istreambuf_iterator<char>(in), {}};
     }
     std::vector<std::string> Names() const {
         std::vector<std::string> names;

@@ -1,5 +1,4 @@
-// A desktop that answers every box and dialog from the test and records what
-// the windows asked of it.
+// A desktop that answers every box and dialog from the test and records what was asked.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -29,23 +28,16 @@ class FakeDesktop : public Desktop {
     }
     std::optional<QString> ChooseFile(QWidget*, const FileDialogRequest& request) override {
         requests.push_back(request);
-        if (files.empty()) {
-            ADD_FAILURE() << "unexpected file dialog: " << request.title.toStdString();
-            return std::nullopt;
+        EXPECT_FALSE(files.empty()) << "unexpected file dialog: " << request.title.toStdString();
+        const QString name = files.empty() ? QString() : files.front();
+        if (!files.empty()) {
+            files.pop_front();
         }
-        // Unwrapped by hand: GCC 12 warns falsely on copying an optional QString.
-        const bool confirmed = files.front().has_value();
-        const QString name = confirmed ? *files.front() : QString();
-        files.pop_front();
-        return confirmed ? std::optional<QString>(name) : std::nullopt;
+        return name.isEmpty() ? std::nullopt : std::optional<QString>(name);
     }
     Qt::KeyboardModifiers KeyboardModifiers() override { return modifiers; }
-    QRect PrimaryScreen() override { return screen; }
-    std::vector<QRect> Screens() override {
-        std::vector<QRect> all{screen};
-        all.insert(all.end(), otherScreens.begin(), otherScreens.end());
-        return all;
-    }
+    QRect PrimaryScreen() override { return screens.front(); }
+    std::vector<QRect> Screens() override { return screens; }
     MemoryStatus Memory() override { return memory; }
     void StartProgram(const std::string& program, const std::vector<std::string>& args) override {
         QStringList list;
@@ -64,11 +56,10 @@ class FakeDesktop : public Desktop {
     std::vector<QString> messages;
     std::vector<QString> questions;
     bool answer = true;
-    std::deque<std::optional<QString>> files;  // answers of the file dialogs, in order
+    std::deque<QString> files;  // the file dialogs' answers in order, empty for Cancel
     std::vector<FileDialogRequest> requests;
     Qt::KeyboardModifiers modifiers = Qt::NoModifier;
-    QRect screen{0, 0, 1920, 1080};
-    std::vector<QRect> otherScreens;
+    std::vector<QRect> screens{{0, 0, 1920, 1080}};  // the primary first
     MemoryStatus memory{std::int64_t{8} << 30, std::int64_t{4} << 30};
     std::vector<std::pair<QString, QStringList>> started;
     bool reallyStart = false;  // also start the programs
@@ -96,14 +87,12 @@ class WindowTest : public ::testing::Test {
     void SetUp() override { ASSERT_TRUE(dir.isValid()); }
 
     QString Path(const QString& name) const { return dir.filePath(name); }
-    std::string Ini() const {
-        return QFile::encodeName(Path(QStringLiteral("korvalen.INI"))).toStdString();
-    }
     std::string IniText() const { return ReadAll(Path(QStringLiteral("korvalen.INI"))); }
     void WriteIni(std::string_view text) { WriteAll(Path(QStringLiteral("korvalen.INI")), text); }
 
     TMainForm& Start() {
-        form = CreateForms(desktop, {Ini(), QStringLiteral(KORVALEN_HELP_SOURCE)});
+        const QString ini = Path(QStringLiteral("korvalen.INI"));
+        form = CreateForms(desktop, {QFile::encodeName(ini).toStdString(), KORVALEN_HELP_SOURCE});
         form->SetMessageInterval(std::chrono::microseconds(0));
         return *form;
     }

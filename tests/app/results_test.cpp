@@ -11,7 +11,7 @@
 
 #include "app/relmain.hpp"
 #include "app/results.hpp"
-#include "fake_desktop.hpp"
+#include "tests/app/fake_desktop.hpp"
 #include "text/cp932.hpp"
 
 namespace korvalen::test {

@@ -62,39 +62,36 @@ TEST(CommandLine, Parse) {
 TEST(CommandLine, FilesAreSearchedAsADropByTheRunningWindow) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString exe = dir.filePath(QStringLiteral("korvalen"));
-    ASSERT_TRUE(QFile::copy(QStringLiteral(KORVALEN_EXE), exe));
-    const QString out = dir.filePath(QStringLiteral("out.txt"));
-    WriteAll(dir.filePath(QStringLiteral("rel.kvl")), "zz=alpha\r\n");
-    WriteAll(dir.filePath(QStringLiteral("a.txt")), "one alpha\r\n");
-    WriteAll(dir.filePath(QStringLiteral("b.txt")), "two\r\nalpha two\r\n");
-    WriteAll(dir.filePath(QStringLiteral("korvalen.INI")),
-             "[File]\r\nRelFile=" + dir.filePath(QStringLiteral("rel.kvl")).toStdString() +
-                 "\r\nOutputFile=" + out.toStdString() + "\r\n");
-
+    const auto in = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
+    ASSERT_TRUE(QFile::copy(QStringLiteral(KORVALEN_EXE), in("korvalen")));
+    const std::string ini = "[File]\r\nRelFile=" + in("rel.kvl").toStdString() +
+                            "\r\nOutputFile=" + in("out.txt").toStdString() + "\r\n";
+    for (const auto& [name, text] : {std::pair{"rel.kvl", "zz=alpha\r\n"},
+                                     {"a.txt", "one alpha\r\n"},
+                                     {"b.txt", "two\r\nalpha two\r\n"},
+                                     {"korvalen.INI", ini.c_str()}}) {
+        WriteAll(in(name), text);
+    }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());  // the socket's folder
-    const auto start = [&](QProcess& process, const QString& file) {
+    QProcess first, second;
+    const auto start = [&](QProcess& process, const char* file) {
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(dir.path());
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(exe, {file});
+        process.start(in("korvalen"), {QString::fromLatin1(file)});
     };
     const auto hits = [&](const char* line) {
-        return QTest::qWaitFor([&] { return ReadAll(out).find(line) != std::string::npos; }, 20000);
+        const auto found = [&] { return ReadAll(in("out.txt")).find(line) != std::string::npos; };
+        return QTest::qWaitFor(found, 20000);
     };
-
-    QProcess first;
-    start(first, QStringLiteral("a.txt"));
-    EXPECT_TRUE(hits("/a.txt(1) :(alpha)one alpha\r\n")) << ReadAll(out);
-
-    QProcess second;
-    start(second, QStringLiteral("b.txt"));
+    start(first, "a.txt");
+    EXPECT_TRUE(hits("/a.txt(1) :(alpha)one alpha\r\n")) << ReadAll(in("out.txt"));
+    start(second, "b.txt");
     ASSERT_TRUE(second.waitForFinished(20000));
     EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_TRUE(hits("/b.txt(2) :(alpha)alpha two\r\n")) << ReadAll(out);
-
+    EXPECT_TRUE(hits("/b.txt(2) :(alpha)alpha two\r\n")) << ReadAll(in("out.txt"));
     first.kill();
     first.waitForFinished();
 }

@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# Real editors on real output files: Vim's :KorvalenQuickfix and Emacs's
-# korvalen-open-output must read every hit into the right file and line, for
-# korvalen-cli's output in both line forms opened from its folder and from
-# another, and for the shared table of line forms; Emacs's first-error must
-# visit the first hit.
+# Vim's :KorvalenQuickfix and Emacs's korvalen-open-output must read every hit
+# of real output files (both line forms, from any folder, the shared table)
+# into the right file and line.
 # Usage: editors_test.sh KORVALEN_CLI CONTRIB_DIR (vim|emacs) TABLE
 set -euo pipefail
 cli=$1 contrib=$2 editor=$3 table=$4
@@ -15,8 +13,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-# Runs the editor in the current folder on output file $1; prints "file|line"
-# for each hit, the file relative to $2; with $3 = first, Emacs's first-error too.
+# Prints "file|line" per hit of output file $1, relative to $2 ($3 = first:
+# Emacs's first-error too).
 hits() {
     local out=$1 base=$2 first=${3:-}
     rm -f "$work/got.txt"
@@ -63,20 +61,16 @@ for tag in 1 0; do
     "$cli" -q -o "$out" -W words.txt --set TagJump=$tag "dir with blanks/a (1).txt" "b:c.txt" \
         "日本語 (1).txt" 2>/dev/null || { echo "korvalen-cli failed with $?"; exit 1; }
     check "TagJump=$tag" "$expected" "$(hits "$out" "$work")"
-    # Relative paths are the same when the editor starts in another folder.
     check "TagJump=$tag from elsewhere" "$expected" "$(cd elsewhere && hits "../$out" "$work")"
 done
 
 if [[ $editor == emacs ]]; then
-    # An output whose only hit is on its first line.
     "$cli" -q -o one.txt -W words.txt "b:c.txt" 2>/dev/null || true
     check "first-error" "b:c.txt|1
 first|b:c.txt|1" "$(hits one.txt "$work" first)"
 fi
 
-# The shared table: every line in one output file, the files of rows marked
-# as existing created; each hit row must give its path and line, nothing else
-# a hit.
+# The shared table in one output file, with the files of rows marked as existing.
 mkdir table
 grep -v '^#' "$table" | cut -f1 | sed 's/$/\r/' | sjis >table/out.txt
 expected=$(grep -v '^#' "$table" | awk -F'\t' '$2 == "hit" { print $3 "|" $4 }')

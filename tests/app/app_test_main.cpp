@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
     qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
     QApplication app(argc, argv);
     korvalen::InstallFontSubstitutes();
+    QApplication::setFont(korvalen::ProportionalGothic());  // as the program does
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -76,6 +76,7 @@ TEST_F(Settings, CancelKeepsAndSaveStoresEveryKey) {
     f->Options.OutputStrLength = 42;
     for (const bool escape : {true, false}) {
         WhileOpen([&] {  // refilled every time, not left from the last
+            Shot(*s, "settings.png");
             EXPECT_EQ(s->EEditor->text(), QStringLiteral("/opt/編集"));
             EXPECT_EQ(s->EOutputStrLength->text(), QStringLiteral("42"));
             s->EEditor->clear();
@@ -253,6 +254,7 @@ TEST_F(Settings, AboutDialogShowsTheMemoryInColumnsAtEveryShowing) {
         desktop.memory = {c.total, c.available};
         QTimer::singleShot(0, &about, [&] {
             EXPECT_EQ(about.focusWidget(), about.Button1);
+            Shot(about, "about.png");
             about.Button1->click();
         });
         f->MHelpAbout->trigger();

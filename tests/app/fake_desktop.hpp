@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QWidget>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -79,6 +80,11 @@ inline void WriteAll(const QString& path, std::string_view bytes) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
     ASSERT_EQ(file.write(bytes.data(), static_cast<qint64>(bytes.size())),
               static_cast<qint64>(bytes.size()));
+}
+
+// Saves what the user sees as PNG in the build folder, for a person to look at.
+inline void Shot(QWidget& widget, const char* name) {
+    EXPECT_TRUE(widget.grab().save(QStringLiteral(KORVALEN_SHOT_DIR "/") + name)) << name;
 }
 
 // A folder of its own for each test, with the INI file and the help file in it.

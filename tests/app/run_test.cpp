@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <QWindow>
@@ -114,6 +115,8 @@ TEST_F(Run, DropLocksTheWindowAndShowsItsProgress) {
     };
     const std::vector<bool> atRest = {1, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1};
     EXPECT_EQ(usable(), atRest);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+    Shot(f, "main.png");
     QSignalSpy status(&f, &TMainForm::statusTextSet);
     std::vector<bool> during;
     QString caption, iconText;
@@ -122,6 +125,7 @@ TEST_F(Run, DropLocksTheWindowAndShowsItsProgress) {
     EXPECT_FALSE(f.close());  // refused from the drop on, before the run starts too
     During([&] {
         during = usable();
+        Shot(f, "main_running.png");
         std::tie(minimized, caption, iconText) =
             std::tuple(f.isMinimized(), f.windowTitle(), f.windowIconText());
         handedOver = f.DropFiles({QFile::encodeName(b).toStdString()});

@@ -34,19 +34,14 @@ class Settings : public WindowTest {
 };
 
 TEST_F(Settings, EachBoxShowsAndSetsItsOwnOption) {
+    // clang-format off
+#define BOX(name) {&TSettingForm::C##name, &iset::name}
     const std::pair<QCheckBox * TSettingForm::*, bool iset::*> boxes[] = {
-        {&TSettingForm::CNewTag, &iset::TagJump},
-        {&TSettingForm::CFileSeparate, &iset::FileSeparate},
-        {&TSettingForm::CErrorStop, &iset::ErrorStop},
-        {&TSettingForm::CFileOverWrite, &iset::FileOverWrite},
-        {&TSettingForm::CCloseFileDelete, &iset::CloseFileDelete},
-        {&TSettingForm::CAddSortWord, &iset::AddSortWord},
-        {&TSettingForm::COutputFileOpen, &iset::OutputFileOpen},
-        {&TSettingForm::CSearchIconize, &iset::SearchIconize},
-        {&TSettingForm::CJapaneseWord, &iset::JapaneseWord},
-        {&TSettingForm::CCRText, &iset::CRText},
-        {&TSettingForm::CShowResults, &iset::ShowResults},
-        {&TSettingForm::CSearchFolders, &iset::SearchFolders}};
+        {&TSettingForm::CNewTag, &iset::TagJump}, BOX(FileSeparate), BOX(ErrorStop),
+        BOX(FileOverWrite), BOX(CloseFileDelete), BOX(AddSortWord), BOX(OutputFileOpen),
+        BOX(SearchIconize), BOX(JapaneseWord), BOX(CRText), BOX(ShowResults), BOX(SearchFolders)};
+#undef BOX
+    // clang-format on
     for (const auto& [on, onField] : boxes) {
         for (const auto& [box, field] : boxes) {
             f->Options.*field = field == onField;

@@ -22,17 +22,14 @@ TEST_F(Editor, ArgumentsByEditorAndTemplate) {
         QStringList want;
     } cases[] = {
         {"vim", "", p, 7, {"+7", p}},
-        {"emacsclient", "", p, 7, {"-n", "+7", p}},
         {"mousepad", "", p, 7, {"--line=7", p}},
         {"kate", "", p, 7, {"--line", "7", p}},
         {"code", "", p, 7, {"-g", p + ":7"}},
-        {"subl", "", p, 7, {p + ":7"}},
         {"vim", "", p, 0, {p}},  // no line: the file's start
         {"other", "", p, 7, {p}},
         {"other", "--line %l %f", p, 7, {"--line", "7", p}},
         {"vim", "\"-a b\" %f:%l 100%%", p, 7, {"-a b", p + ":7", "100%"}},
         {"vim", "", "-x.txt", 7, {"+7", "./-x.txt"}},  // never an option
-        {"code", "", "-x.txt", 7, {"-g", "./-x.txt:7"}},
     };
     for (const auto& c : cases) {
         f.Options.Editor = "/bin/" + c.name.toStdString();

@@ -57,8 +57,8 @@ TEST_F(Editor, RealVimOpensAtTheLine) {
     QFile::setPermissions(script, QFile::permissions(script) | QFile::ExeOwner);
     TMainForm& f = Start();
     desktop.reallyStart = true;
-    f.Options.Editor = QFile::encodeName(script).toStdString();
-    f.OpenWithEditor(QFile::encodeName(file).toStdString(), 4);
+    f.Options.Editor = Bytes(script);
+    f.OpenWithEditor(Bytes(file), 4);
     EXPECT_TRUE(QTest::qWaitFor([&] { return ReadAll(seen) == "4\n"; }, 10000)) << ReadAll(seen);
 }
 

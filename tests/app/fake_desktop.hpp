@@ -67,6 +67,10 @@ class FakeDesktop : public Desktop {
     std::vector<QString> opened;
 };
 
+inline std::string Bytes(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
 inline std::string ReadAll(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -93,6 +97,9 @@ class WindowTest : public ::testing::Test {
     void SetUp() override { ASSERT_TRUE(dir.isValid()); }
 
     QString Path(const QString& name) const { return dir.filePath(name); }
+    static std::string FileIni(const QString& key, const QString& path) {
+        return "[File]\r\n" + key.toStdString() + "=" + Bytes(path) + "\r\n";
+    }
     std::string IniText() const { return ReadAll(Path(QStringLiteral("korvalen.INI"))); }
     void WriteIni(std::string_view text) { WriteAll(Path(QStringLiteral("korvalen.INI")), text); }
 

@@ -38,10 +38,6 @@ class MainWindow : public WindowTest {
         form->DCRelStr->setCurrentIndex(key);
         emit form->DCRelStr->activated(key);
     }
-    std::string FileIni(const QString& key, const QString& path) {
-        return "[File]\r\n" + key.toStdString() + "=" + QFile::encodeName(path).toStdString() +
-               "\r\n";
-    }
 };
 
 TEST_F(MainWindow, FirstStartWithoutIniOrRelationFile) {
@@ -66,6 +62,10 @@ TEST_F(MainWindow, FirstStartWithoutIniOrRelationFile) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
     EXPECT_EQ(QApplication::focusWidget(), f.DCRelStr);
     EXPECT_FALSE(f.MEditRel->isEnabled());  // entering the key list with no relation file
+    f.move(30, 40);  // the frame's place, as the window manager keeps it
+    f.resize(500, 300);
+    f.MSettingPos->trigger();  // the place only
+    EXPECT_EQ(IniText(), "[Position]\r\nTopPos=40\r\nLeftPos=30\r\nHeight=300\r\nWidth=500\r\n");
 }
 
 TEST_F(MainWindow, StartUpKeepsTheWindowOnThePrimaryScreen) {
@@ -275,8 +275,8 @@ TEST_F(MainWindow, OutputRemovedByDeleteModeFromTheMenuAndAtExit) {
         EXPECT_EQ(Trashed() - trashedBefore, c.trashed ? 1 : 0) << c.exit << c.mode;
         // The paths are written at exit; the user's lines stay.
         const std::string ini = IniText();
-        EXPECT_NE(ini.find("OutputFile=" + QFile::encodeName(out).toStdString() +
-                           "\r\nDelete=" + std::to_string(c.mode) + "\r\nRelFile=\r\n"),
+        EXPECT_NE(ini.find("OutputFile=" + Bytes(out) + "\r\nDelete=" + std::to_string(c.mode) +
+                           "\r\nRelFile=\r\n"),
                   std::string::npos)
             << ini;
         EXPECT_EQ(ini.rfind("; mine\r\n", 0), 0u);
@@ -295,17 +295,9 @@ TEST_F(MainWindow, OutputRemovedByDeleteModeFromTheMenuAndAtExit) {
     EXPECT_EQ(desktop.messages.back(), QStringLiteral("「%1」をごみ箱に移動できません").arg(out));
 }
 
-TEST_F(MainWindow, SavePositionWritesOnlyThePlace) {
-    TMainForm& f = Start();
-    f.setGeometry(30, 40, 500, 300);
-    f.MSettingPos->trigger();
-    EXPECT_EQ(IniText(), "[Position]\r\nTopPos=40\r\nLeftPos=30\r\nHeight=300\r\nWidth=500\r\n");
-}
-
 TEST_F(MainWindow, EditorCommandsDoubleClicksAndHelp) {
     const QString out = Path(QStringLiteral("with blank.txt"));
-    WriteIni("[File]\r\nRelFile=/r/rel file.kvl\r\nOutputFile=" +
-             QFile::encodeName(out).toStdString() + "\r\n");
+    WriteIni(FileIni("RelFile", "/r/rel file.kvl") + "OutputFile=" + Bytes(out) + "\r\n");
     TMainForm& f = Start();
     // The boxes show the end of a path, where the file name is; the whole path as a tooltip.
     for (QLineEdit* box : {f.ERelFile, f.EOutputFile}) {

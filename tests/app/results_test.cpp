@@ -23,12 +23,11 @@ TEST_F(Results, GroupsCountsFilterEnterAndReload) {
     const QString out = Path(QStringLiteral("out.txt"));
     WriteAll(a, Utf8ToCp932("検索の例\r\nなし\r\nまた検索(2) :(x)と検索\r\n"));
     WriteAll(b, Utf8ToCp932("探索する\r\n"));
-    WriteIni("[File]\r\nOutputFile=" + QFile::encodeName(out).toStdString() +
-             "\r\n[Other]\r\nShowResults=1\r\nOutputStrLength=0\r\n");
+    WriteIni(FileIni("OutputFile", out) + "[Other]\r\nShowResults=1\r\nOutputStrLength=0\r\n");
     TMainForm& f = Start();
     f.Options.Editor = "/usr/bin/vim";
     f.MSearchStr->setPlainText(QStringLiteral("検索\n探索"));
-    f.WMDropFiles({QFile::encodeName(a).toStdString(), QFile::encodeName(b).toStdString()});
+    f.WMDropFiles({Bytes(a), Bytes(b)});
     TResultsForm& r = *f.ResultsForm();
     const auto Rows = [&] {
         QStringList rows;
@@ -73,12 +72,12 @@ TEST_F(Results, GroupsCountsFilterEnterAndReload) {
     r.EFilter->clear();
     f.Options.FileOverWrite = false;
     f.MSearchStr->setPlainText(QStringLiteral("探索"));
-    f.WMDropFiles({QFile::encodeName(b).toStdString()});
+    f.WMDropFiles({Bytes(b)});
     EXPECT_EQ(Rows(), first + QStringList({"----------", b + "  (1件)", "1: 探索する"}));
 
     // Error blocks show as what they are, never as hits.
     WriteAll(out, Utf8ToCp932("\r\nファイルアクセスでエラーが生じました：e(12) :(f.txt\r\n\r\n"));
-    r.ShowFile(QFile::encodeName(out).toStdString());
+    r.ShowFile(Bytes(out));
     EXPECT_EQ(Rows(), (QStringList{"", "ファイルアクセスでエラーが生じました：e(12) :(f.txt", ""}));
     EXPECT_EQ(r.Model()->index(1).data(ResultsModel::KindRole).toInt(),
               int(OutputIndex::RowKind::FileError));

@@ -29,7 +29,7 @@ class Run : public WindowTest {
   protected:
     // The window, shown, with `words` in the word box and `out` as output.
     TMainForm& Ready(const QString& words, const QString& out) {
-        WriteIni("[File]\r\nOutputFile=" + QFile::encodeName(out).toStdString() + "\r\n");
+        WriteIni(FileIni("OutputFile", out));
         TMainForm& f = Start();
         f.MSearchStr->setPlainText(words);
         f.show();
@@ -85,8 +85,7 @@ class Run : public WindowTest {
 std::string Hits(const QString& path, int from, int to, const std::string& word) {
     std::string lines;
     for (int n = from; n <= to; ++n) {
-        lines += QFile::encodeName(path).toStdString() + "(" + std::to_string(n) + ") :(" + word +
-                 ")" + word + "\r\n";
+        lines += Bytes(path) + "(" + std::to_string(n) + ") :(" + word + ")" + word + "\r\n";
     }
     return lines;
 }
@@ -128,7 +127,7 @@ TEST_F(Run, DropLocksTheWindowAndShowsItsProgress) {
         Shot(f, "main_running.png");
         std::tie(minimized, caption, iconText) =
             std::tuple(f.isMinimized(), f.windowTitle(), f.windowIconText());
-        handedOver = f.DropFiles({QFile::encodeName(b).toStdString()});
+        handedOver = f.DropFiles({Bytes(b)});
     });
     EXPECT_EQ(Finish(), RunOutcome::Finished);
     EXPECT_FALSE(handedOver);
@@ -209,7 +208,7 @@ TEST_F(Run, NoOutputPathAsksAndOnlyLocalFilesAreTaken) {
 // Shift-JIS names go from the INI file and a drop to the run and back as the
 // file system's bytes, shown decoded.
 TEST_F(Run, NamesThatAreNotUtf8) {
-    const std::string folder = QFile::encodeName(dir.path()).toStdString() + "/";
+    const std::string folder = Bytes(dir.path()) + "/";
     const std::string rel = folder + "\x8A\xD6\x98\x41.kvl";  // 関連.kvl
     const std::string out = folder + "\x8F\x6F\x97\xCD.txt";  // 出力.txt
     const std::string in = folder + "\x93\xFC\x97\xCD.txt";   // 入力.txt

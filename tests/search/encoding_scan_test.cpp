@@ -42,19 +42,14 @@ iset Options(bool detect, bool crText = false) {
     return o;
 }
 
-struct Searched {
-    Ran ran;
-    std::vector<std::int64_t> positions;
-};
-
-Searched Search(TempDir& dir, const std::vector<std::string>& names, const iset& options,
-                const std::vector<std::string>& words, Scan scan,
-                const std::function<void(RecordingHost&)>& onProcess = {}) {
+Ran Search(const std::vector<std::string>& names, const iset& options,
+           const std::vector<std::string>& words, Scan scan,
+           const std::function<void(RecordingHost&)>& onProcess = {}) {
     RecordingHost host;
     host.words = words;
     host.onProcess = onProcess;
-    const Ran ran = RunScan(host, scan, names, dir / "out.txt", options);
-    return {ran, host.positions};
+    return RunScan(host, scan, names, std::filesystem::path(names[0]).parent_path() / "out.txt",
+                   options);
 }
 
 TEST(EncodingScan, EveryEncodingGivesTheSameHitLines) {
@@ -82,8 +77,8 @@ TEST(EncodingScan, EveryEncodingGivesTheSameHitLines) {
                 SCOPED_TRACE(std::string(name) + " scanner " +
                              std::to_string(static_cast<int>(scan)) + " CRText " +
                              std::to_string(crText));
-                const Searched s = Search(dir, {dir / name}, Options(true, crText), words, scan);
-                std::string output = s.ran.output;
+                const Ran s = Search({dir / name}, Options(true, crText), words, scan);
+                std::string output = s.output;
                 for (std::size_t at; (at = output.find(dir / name)) != std::string::npos;) {
                     output.replace(at, (dir / name).size(), "FILE");
                 }
@@ -132,7 +127,7 @@ TEST(EncodingScan, TheOptionDecides) {
     };
     for (const Scan scan : kScans) {
         for (const auto& c : cases) {
-            EXPECT_EQ(Search(dir, {c.path}, Options(c.detect), words, scan).ran.output, c.hits)
+            EXPECT_EQ(Search({c.path}, Options(c.detect), words, scan).output, c.hits)
                 << c.path << " " << c.detect << " scanner " << static_cast<int>(scan);
         }
     }
@@ -149,18 +144,18 @@ TEST(EncodingScan, DetectionReadsFarFilesStopsAndFails) {
     const std::vector<std::string> words = {Sj("検索")};
     const std::string lastHit = HitOf(ascii, 2, Sj("検索"), Sj("検索"));
     for (const Scan scan : kScans) {
-        EXPECT_EQ(Search(dir, {late, ascii}, Options(true), words, scan).ran.output,
+        EXPECT_EQ(Search({late, ascii}, Options(true), words, scan).output,
                   HitOf(late, 2, Sj("検索"), Sj("検索")) + "\r\n" + lastHit);
         // Stop while the first file is being read to decide (the literal
         // twin that loads files whole stops after the first line).
-        const Searched stopped = Search(dir, {late, ascii}, Options(true), words, scan,
-                                        [](RecordingHost& h) { h.run->Stop(); });
-        EXPECT_EQ(stopped.ran.outcome, RunOutcome::Stopped);
-        EXPECT_EQ(stopped.ran.output, "");
+        const Ran stopped = Search({late, ascii}, Options(true), words, scan,
+                                   [](RecordingHost& h) { h.run->Stop(); });
+        EXPECT_EQ(stopped.outcome, RunOutcome::Stopped);
+        EXPECT_EQ(stopped.output, "");
         // A read that fails while deciding is the file's error block.
         FailingOps ops(late, FailingOps::Fail::Read, 2);
         ScopedFileOps scoped(ops);
-        EXPECT_EQ(Search(dir, {late, ascii}, Options(true), words, scan).ran.output,
+        EXPECT_EQ(Search({late, ascii}, Options(true), words, scan).output,
                   FileErrorText() + late + "\r\n\r\n" + lastHit);
     }
 }

@@ -20,16 +20,7 @@
 namespace korvalen::test {
 namespace {
 
-struct Hit {
-    std::int64_t number;
-    std::uint32_t word;
-    std::string text;
-    bool operator==(const Hit&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const Hit& h) {
-    return os << h.number << ":" << h.word << ":" << ::testing::PrintToString(h.text);
-}
+using Hit = std::tuple<std::int64_t, std::uint32_t, std::string>;  // line, word, text
 
 struct Result {
     std::vector<Hit> hits;

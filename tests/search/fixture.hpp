@@ -259,6 +259,7 @@ struct Ran {
     RunOutcome outcome;
     std::string output;
     std::int64_t hits;
+    std::vector<std::int64_t> positions;  // of the progress bar
 };
 
 // A run over `names` into `out` with the host's words.
@@ -273,7 +274,7 @@ inline Ran RunScan(RecordingHost& host, Scan scan, const std::vector<std::string
     std::string output = out;
     const RunOutcome outcome = run.Drop(names, output, options);
     host.run = nullptr;
-    return {outcome, ReadBytes(out), run.State().HitCount};
+    return {outcome, ReadBytes(out), run.State().HitCount, host.positions};
 }
 
 }  // namespace korvalen::test

@@ -18,11 +18,6 @@ struct LineCase {
     std::optional<Hits> byLine = {};  // where the twins differ
 };
 
-// Keeps the listed test names short and stable (no dump of the object).
-void PrintTo(const LineCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class LineRules : public ::testing::TestWithParam<LineCase> {};
 
 TEST_P(LineRules, EveryScanner) {

@@ -26,7 +26,13 @@ struct Result {
     std::vector<Hit> hits;
     std::int64_t progress = 0;
     std::int64_t lines = 0;
+    bool operator==(const Result&) const = default;
 };
+
+std::ostream& operator<<(std::ostream& os, const Result& r) {
+    return os << ::testing::PrintToString(r.hits) << " progress " << r.progress << " lines "
+              << r.lines;
+}
 
 // The word loop exactly as the scanners run it, one line at a time. The words
 // switch from `first` to `second` after line `switch_after`.
@@ -102,21 +108,6 @@ class Recorder : public FastScanner::Host {
     std::int64_t blocks_ = 0;
 };
 
-// Whether the scan gave the word loop's result; `input` is printed on failure.
-template <class Describe>
-::testing::AssertionResult SameAsLiteral(const Recorder& rec, const FastScanner& scanner,
-                                         const Result& want, Describe input) {
-    if (rec.result.hits == want.hits && rec.result.progress == want.progress &&
-        scanner.LinesDone() == want.lines) {
-        return ::testing::AssertionSuccess();
-    }
-    return ::testing::AssertionFailure()
-           << "got " << ::testing::PrintToString(rec.result.hits) << " progress "
-           << rec.result.progress << " lines " << scanner.LinesDone() << "\nwant "
-           << ::testing::PrintToString(want.hits) << " progress " << want.progress << " lines "
-           << want.lines << "\ninput " << input();
-}
-
 std::vector<std::string> RandomWords(std::mt19937& rng, const std::string& text) {
     std::vector<std::string> words;
     for (std::size_t n = 1 + rng() % 6; n > 0; --n) {
@@ -177,11 +168,10 @@ TEST(FastDiff, RandomInputsGiveTheLiteralHits) {
                     } else {
                         scanner.ScanBuffer(text, rec);
                     }
-                    ASSERT_TRUE(SameAsLiteral(
-                        rec, scanner, Literal(text, c, words, other, rec.switched_after), [&] {
-                            return ::testing::PrintToString(
-                                std::tuple(set, text, words, other, opt, by_source));
-                        }));
+                    rec.result.lines = scanner.LinesDone();
+                    ASSERT_EQ(rec.result, Literal(text, c, words, other, rec.switched_after))
+                        << ::testing::PrintToString(
+                               std::tuple(set, text, words, other, opt, by_source));
                 }
             }
         }
@@ -224,9 +214,9 @@ TEST(FastDiff, Utf8ScanGivesTheHitsOfTheConvertedText) {
         MemorySource raw(text, 1 + block / 3);
         fast.ScanUtf8Source(raw, rec, /*provisional=*/false);
         const std::string converted = ToCp932(text, TextEncoding::Utf8);
-        ASSERT_TRUE(SameAsLiteral(
-            rec, fast, Literal(converted, c, words, other, rec.switched_after),
-            [&] { return ::testing::PrintToString(std::tuple(round, text, words, other)); }));
+        rec.result.lines = fast.LinesDone();
+        ASSERT_EQ(rec.result, Literal(converted, c, words, other, rec.switched_after))
+            << ::testing::PrintToString(std::tuple(round, text, words, other));
     }
 }
 

@@ -94,15 +94,6 @@ TEST(FastRun, SameOutputFileAsTheLiteralScanners) {
     }
 }
 
-// `line` repeated to at least `bytes` bytes.
-std::string Repeat(const std::string& line, std::size_t bytes) {
-    std::string data;
-    while (data.size() < bytes) {
-        data += line;
-    }
-    return data;
-}
-
 // A file that cannot be read to its end: the in-memory twin writes no hit of
 // it (as a load that failed), however many it held, the line-by-line twin
 // keeps the hits of the reads that went through.
@@ -110,7 +101,7 @@ TEST(FastRun, ReadErrorInTheMiddleOfAFile) {
     TempDir dir;
     const std::string a = dir / "a.txt";
     const std::string b = dir / "b.txt";
-    WriteBytes(a, Repeat("a line\r\n", 3 * FastScanner::kBlock));
+    WriteBytes(a, Times("a line\r\n", 3 * FastScanner::kBlock / 8));
     WriteBytes(b, "a\r\n");
     for (const Scan scan : {Scan::FastInMemory, Scan::FastByLine}) {
         FailingOps ops(a, FailingOps::Fail::Read, /*okCalls=*/2);
@@ -131,7 +122,7 @@ TEST(FastRun, ReadErrorInTheMiddleOfAFile) {
 // there, its separator line is still written, no further file is started.
 TEST(FastRun, StopEndsTheFileAfterTheBlockInHand) {
     TempDir dir;
-    const std::string data = Repeat("a\r\n", 3 * FastScanner::kBlock);
+    const std::string data = Times("a\r\n", FastScanner::kBlock);
     std::vector<std::string> names;
     for (int i = 1; i <= 3; ++i) {
         names.push_back(dir / ("f" + std::to_string(i) + ".txt"));
@@ -155,7 +146,7 @@ TEST(FastRun, StopEndsTheFileAfterTheBlockInHand) {
 // The words may change while messages are processed; the next block uses them.
 TEST(FastRun, WordsChangeBetweenBlocks) {
     TempDir dir;
-    const std::string data = Repeat("ab\r\n", 2 * FastScanner::kBlock);
+    const std::string data = Times("ab\r\n", FastScanner::kBlock / 2);
     const std::string name = dir / "f.txt";
     WriteBytes(name, data);
     RecordingHost host;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -13,43 +14,6 @@
 
 namespace korvalen::test {
 namespace {
-
-// Reading `path` fails once it would go past `limit` bytes.
-class FailPast : public FileOps {
-  public:
-    FailPast(std::string path, std::size_t limit) : path_(std::move(path)), limit_(limit) {}
-    int Open(const char* path, int flags, mode_t mode) override {
-        const int fd = FileOps::Open(path, flags, mode);
-        if (path_ == path) {
-            fd_ = fd;
-            read_ = 0;
-        }
-        return fd;
-    }
-    ssize_t Read(int fd, void* buf, std::size_t n) override {
-        if (fd == fd_ && read_ + n > limit_) {
-            errno = EIO;
-            return -1;
-        }
-        const ssize_t got = FileOps::Read(fd, buf, n);
-        read_ += got > 0 ? static_cast<std::size_t>(got) : 0;
-        return got;
-    }
-
-  private:
-    std::string path_;
-    std::size_t limit_;
-    int fd_ = -1;
-    std::size_t read_ = 0;
-};
-
-std::string Times(const std::string& line, int n) {
-    std::string text;
-    for (int i = 0; i < n; ++i) {
-        text += line;
-    }
-    return text;
-}
 
 TEST(FastUtf8, FilesDecidedLateMatchTheLiteralScanners) {
     TempDir dir;
@@ -94,7 +58,8 @@ TEST(FastUtf8, FilesDecidedLateMatchTheLiteralScanners) {
             auto search = [&](RecordingHost& host, Scan scan) {
                 host.words = {"abc", Sj("検索")};
                 WriteBytes(out, "an earlier run\r\n");
-                FailPast ops(path, c.failPast);
+                FailingOps ops(path, FailingOps::Fail::Read, c.failPast == SIZE_MAX ? INT_MAX : 0);
+                ops.okBytes = c.failPast;
                 ScopedFileOps scoped(ops);
                 return RunScan(host, scan, {path, second}, out, options).output;
             };

@@ -42,6 +42,15 @@ inline std::string Sj(std::string_view utf8) {
     return Utf8ToCp932(utf8);
 }
 
+// `line` `n` times.
+inline std::string Times(std::string_view line, std::size_t n) {
+    std::string text;
+    for (; n > 0; --n) {
+        text += line;
+    }
+    return text;
+}
+
 // The options of a run that neither cuts hit lines nor shows messages.
 inline iset Quiet() {
     iset o;
@@ -193,54 +202,51 @@ class FailingOps : public FileOps {
     enum class Fail { Open, Read, Write, Close };
     FailingOps(std::string path, Fail what, int okCalls = 0, int err = EIO)
         : path_(std::move(path)), what_(what), okCalls_(okCalls), err_(err) {}
+    // Set: reads fail instead once they would go past this many bytes.
+    std::size_t okBytes = SIZE_MAX;
 
     int Open(const char* path, int flags, mode_t mode) override {
-        if (path_ == path) {
-            if (what_ == Fail::Open && Due()) {
-                errno = err_;
-                return -1;
-            }
-            const int fd = FileOps::Open(path, flags, mode);
-            fd_ = fd;
-            return fd;
+        if (path_ != path) {
+            return FileOps::Open(path, flags, mode);
         }
-        return FileOps::Open(path, flags, mode);
+        read_ = 0;
+        return fd_ = Failed(Fail::Open) ? -1 : FileOps::Open(path, flags, mode);
     }
     ssize_t Read(int fd, void* buf, std::size_t n) override {
-        if (fd == fd_ && what_ == Fail::Read && Due()) {
-            errno = err_;
+        if (fd == fd_ && (okBytes == SIZE_MAX || read_ + n > okBytes) && Failed(Fail::Read)) {
             return -1;
         }
-        return FileOps::Read(fd, buf, n);
+        const ssize_t got = FileOps::Read(fd, buf, n);
+        read_ += got > 0 ? static_cast<std::size_t>(got) : 0;
+        return got;
     }
     ssize_t Write(int fd, const void* buf, std::size_t n) override {
-        if (fd == fd_ && what_ == Fail::Write && Due()) {
-            errno = err_;
-            return -1;
-        }
-        return FileOps::Write(fd, buf, n);
+        return fd == fd_ && Failed(Fail::Write) ? -1 : FileOps::Write(fd, buf, n);
     }
     int Close(int fd) override {
-        const bool fail = fd == fd_ && what_ == Fail::Close && Due();
-        if (fd == fd_) {
-            fd_ = -1;
-        }
+        const bool fail = fd == fd_ && Failed(Fail::Close);
+        fd_ = fd == fd_ ? -1 : fd_;
         const int rc = FileOps::Close(fd);  // the descriptor goes either way
-        if (fail) {
-            errno = err_;
-            return -1;
-        }
-        return rc;
+        errno = fail ? err_ : errno;
+        return fail ? -1 : rc;
     }
 
   private:
-    bool Due() { return okCalls_-- <= 0; }
+    // Whether this call of kind `what` fails now; sets errno then.
+    bool Failed(Fail what) {
+        if (what != what_ || okCalls_-- > 0) {
+            return false;
+        }
+        errno = err_;
+        return true;
+    }
 
     std::string path_;
     Fail what_;
     int okCalls_;
     int err_;
     int fd_ = -1;
+    std::size_t read_ = 0;
 };
 
 // The four scanners: the literal twins (the host called per line) and the

@@ -12,25 +12,12 @@
 namespace korvalen::test {
 namespace {
 
-// Valid UTF-8 as UTF-16 with its byte order mark; beyond the BMP as pairs.
-std::string Utf16(std::string_view utf8, bool le) {
-    std::string out = le ? "\xFF\xFE" : "\xFE\xFF";
-    auto put = [&](char32_t u) {
+// UTF-16 units as bytes, after a byte order mark.
+std::string Utf16(std::u16string_view units, bool le) {
+    std::string out;
+    for (const char16_t u : u"\uFEFF" + std::u16string(units)) {
         const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
         out += le ? std::string{lo, hi} : std::string{hi, lo};
-    };
-    for (std::size_t i = 0; i < utf8.size();) {
-        const auto b = static_cast<unsigned char>(utf8[i++]);
-        const std::size_t more = b < 0x80 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
-        char32_t cp = b & (0x7F >> more);
-        for (std::size_t k = 0; k < more; ++k) {
-            cp = cp << 6 | (static_cast<unsigned char>(utf8[i++]) & 0x3F);
-        }
-        if (cp >= 0x10000) {
-            put(0xD800 + ((cp - 0x10000) >> 10));
-            cp = 0xDC00 + ((cp - 0x10000) & 0x3FF);
-        }
-        put(cp);
     }
     return out;
 }
@@ -55,18 +42,21 @@ Ran Search(const std::vector<std::string>& names, const iset& options,
 TEST(EncodingScan, EveryEncodingGivesTheSameHitLines) {
     // Every kind of break, empty lines, words cut by a break, blanks at the
     // joins, half-width kana, a character without a code page 932 form.
-    const std::string text =
-        "冒頭の行\r\n検索エンジンの話\n\nｶﾀｶﾅと全角　空白\r前の行は検\r\n索で終わる\r\n"
-        "絵文字😀の行\nsearch\n  engine\r\n" +
-        std::string(70000, 'x') + "長い行の検索\r\n最後の行";
+#define KORVALEN_TEXT(u) \
+    u##"冒頭の行\r\n検索エンジンの話\n\nｶﾀｶﾅと全角　空白\r前の行は検\r\n索で終わる\r\n"   \
+    u##"絵文字😀の行\nsearch\n  engine\r\n"
+    const std::string text = KORVALEN_TEXT() + std::string(70000, 'x') + "長い行の検索\r\n最後の行";
+    const std::u16string units =
+        KORVALEN_TEXT(u) + std::u16string(70000, u'x') + u"長い行の検索\r\n最後の行";
+#undef KORVALEN_TEXT
     const std::vector<std::string> words = {Sj("検索"), Sj("ｶﾀｶﾅ"), Sj("〓"), "search engine",
                                             Sj("話")};
     TempDir dir;
     const std::pair<const char*, std::string> forms[] = {{"sjis.txt", Sj(text)},
                                                          {"utf8.txt", text},
                                                          {"bom.txt", "\xEF\xBB\xBF" + text},
-                                                         {"le.txt", Utf16(text, true)},
-                                                         {"be.txt", Utf16(text, false)}};
+                                                         {"le.txt", Utf16(units, true)},
+                                                         {"be.txt", Utf16(units, false)}};
     for (const auto& [name, bytes] : forms) {
         WriteBytes(dir / name, bytes);
     }

@@ -69,12 +69,12 @@ inline std::string HitOf(const std::string& path, std::int64_t number, std::stri
 
 // Code page 932 pieces that put lead bytes, possible second bytes, blanks and
 // breaks next to each other in every order.
+// clang-format off
 inline const std::vector<std::string> kSjisPieces = {
-    "a",        "b",        "A",       "@",    " ",
-    "\t",       "\x81\x40", "\x81",    "\x82", "\x88",
-    "\xE0",     "\xFC",     "\x40",    "\x41", "\x82\xA0",
-    "\x88\x9F", "\x83\x41", "\xA0",    "\xDF", std::string(1, '\0'),
-    "\x1A",     "\x81\x20", "\x83\x40"};
+    "a", "b", "A", "@", " ", "\t", "\x81\x40", "\x81", "\x82", "\x88", "\xE0", "\xFC", "\x40",
+    "\x41", "\x82\xA0", "\x88\x9F", "\x83\x41", "\xA0", "\xDF", std::string(1, '\0'), "\x1A",
+    "\x81\x20", "\x83\x40"};
+// clang-format on
 inline const char* const kBreaks[] = {"\r\n", "\n", "\r"};
 
 // Up to `maxLength` bytes of pieces, one in ten a line break.
@@ -90,12 +90,12 @@ inline std::string RandomSjis(std::mt19937& rng, std::size_t maxLength) {
 // 932), full-width forms (EF lead bytes), characters without a code page 932
 // form, the forms Linux input methods type for ～－∥￠￡￢― (which convert to the
 // same codes; a run of them has too many forms to look for all), blanks.
-inline const std::vector<std::string>
-    kUtf8Pieces = {"a",  "b",  "ab", " ",  "\t",         "x1",          "検", "索", "検索", "エ",
-                   "ン", "の", "ｶ",  "ﾀ",  "ﾟ",          "｡",           "（", "）", "～",   "＄",
-                   "　", "😀",  "€",  "Ω",  "é",          "ü",           "〓", "丂", "﨑",   "①",
-                   "Ⅰ",  "¬",  "∵",  "￢", "ｰ",          "･",           "〜", "−",  "‖",    "¢",
-                   "£",  "—",  "―",  "∥",  "〜～〜〜～", "\xEF\xBD\xA0"};  // U+FF60: no form
+// clang-format off
+inline const std::vector<std::string> kUtf8Pieces = {
+    "a", "b", "ab", " ", "\t", "x1", "検", "索", "検索", "エ", "ン", "の", "ｶ", "ﾀ", "ﾟ", "｡", "（",
+    "）", "～", "＄", "　", "😀", "€", "Ω", "é", "ü", "〓", "丂", "﨑", "①", "Ⅰ", "¬", "∵", "￢",
+    "ｰ", "･", "〜", "−", "‖", "¢", "£", "—", "―", "∥", "〜～〜〜～", "\xEF\xBD\xA0"};  // U+FF60: no form
+// clang-format on
 
 // `lines` lines of UTF-8 pieces, the last one without its break at times.
 inline std::string RandomUtf8(std::mt19937& rng, std::size_t lines) {

@@ -188,9 +188,9 @@ TEST(FastDiff, Utf8ScanGivesTheHitsOfTheConvertedText) {
                                "\xF4\x90\x80\x80", "\xEF\xBD", "\xEF"};
     for (int round = 0; round < 3500; ++round) {
         std::string text = round % 7 == 0 ? "\xEF\xBB\xBF" : "";
-        std::size_t block = 1 + rng() % 300;
+        std::vector<std::size_t> blocks = {1 + rng() % 300};
         FastScanner::Config c{round % 5 != 1, round % 6 == 2, round % 2 == 0};
-        if (round % 10 == 9) {
+        if (round % 5 == 4) {
             // Invalid bytes, and lines far apart so that gaps are counted and
             // candidates grouped; the file ends inside a sequence.
             for (std::size_t i = 50 + rng() % 400; i > 0; --i) {
@@ -199,7 +199,7 @@ TEST(FastDiff, Utf8ScanGivesTheHitsOfTheConvertedText) {
                 text += kBreaks[rng() % 3];
             }
             text += bad[rng() % 8];
-            block = std::size_t{64} << (rng() % 3 * 6);  // up to about a real block
+            blocks = {64, 4096, FastScanner::kBlock};
             c = {};
         } else {
             text += RandomUtf8(rng, 1 + rng() % (round % 3 == 0 ? 200 : 40));
@@ -207,16 +207,18 @@ TEST(FastDiff, Utf8ScanGivesTheHitsOfTheConvertedText) {
         const std::vector<std::string> words = Utf8PieceWords(rng, round % 4 != 0);
         // Words that the filter can use or cannot, after the second block.
         const std::vector<std::string> other = Utf8PieceWords(rng, round % 2 == 0);
-        FastScanner fast(c);
-        fast.SetBlockSize(block);
-        fast.SetWords(words);
-        Recorder rec(fast, other, round % 3 == 0 ? 2 : -1);
-        MemorySource raw(text, 1 + block / 3);
-        fast.ScanUtf8Source(raw, rec, /*provisional=*/false);
         const std::string converted = ToCp932(text, TextEncoding::Utf8);
-        rec.result.lines = fast.LinesDone();
-        ASSERT_EQ(rec.result, Literal(converted, c, words, other, rec.switched_after))
-            << ::testing::PrintToString(std::tuple(round, text, words, other));
+        for (const std::size_t block : blocks) {
+            FastScanner fast(c);
+            fast.SetBlockSize(block);
+            fast.SetWords(words);
+            Recorder rec(fast, other, round % 3 == 0 ? 2 : -1);
+            MemorySource raw(text, 1 + block / 3);
+            fast.ScanUtf8Source(raw, rec, /*provisional=*/false);
+            rec.result.lines = fast.LinesDone();
+            ASSERT_EQ(rec.result, Literal(converted, c, words, other, rec.switched_after))
+                << ::testing::PrintToString(std::tuple(round, block, text, words, other));
+        }
     }
 }
 

@@ -238,8 +238,12 @@ TEST(FastParts, MatcherFindsEveryOccurrence) {
             for (std::size_t k = round % 12 == 11 ? 40 : 70; k <= 70; ++k) {
                 words.push_back(head + std::string(k, 'b'));
             }
-            words.push_back("bb");
-            text = random(300, 3) + head + std::string(70, 'b') + random(300, 3);
+            // Nine bytes, not under the crowded head; the text has the first
+            // eight: the ninth counts too.
+            const std::string nine = "ba\x81\x62\x61\x62\x81\x61\x62";
+            words.insert(words.end(), {"bb", nine});
+            text = random(300, 3) + head + std::string(70, 'b') + nine.substr(0, 8) + "a" +
+                   random(300, 3);
         }
         // Each word once, by its first index in the list.
         std::set<std::string> seen;

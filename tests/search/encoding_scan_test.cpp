@@ -100,7 +100,7 @@ TEST(EncodingScan, TheOptionDecides) {
     WriteBytes(utf8, "検索\r\nabc 検索\r\n");
     WriteBytes(kana, Sj("abc ﾃア\r\n"));  // C3 83 41: "ÃA" in UTF-8
     ASSERT_EQ(DetectEncoding(Sj("abc ﾃア\r\n")), TextEncoding::Utf8);
-    const std::vector<std::string> words = {Sj("検索"), "abc", "検索", Sj("ア"), Sj("〓")};
+    const std::vector<std::string> words = {Sj("ア"), Sj("〓"), Sj("検索"), "abc", "検索"};
     const struct {
         std::string path;
         bool detect;
@@ -111,9 +111,9 @@ TEST(EncodingScan, TheOptionDecides) {
         {utf8, false, HitOf(utf8, 1, "検索", "検索") + HitOf(utf8, 2, "abc", "abc 検索")},
         {utf8, true,
          HitOf(utf8, 1, Sj("検索"), Sj("検索")) + HitOf(utf8, 2, Sj("検索"), Sj("abc 検索"))},
-        {kana, false, HitOf(kana, 1, "abc", Sj("abc ﾃア"))},
+        {kana, false, HitOf(kana, 1, Sj("ア"), Sj("abc ﾃア"))},
         // Read as UTF-8, "Ã" has no code page 932 form: the word is lost.
-        {kana, true, HitOf(kana, 1, "abc", Sj("abc 〓A"))},
+        {kana, true, HitOf(kana, 1, Sj("〓"), Sj("abc 〓A"))},
     };
     for (const Scan scan : kScans) {
         for (const auto& c : cases) {

@@ -47,7 +47,8 @@ TEST(FastUtf8, FilesDecidedLateMatchTheLiteralScanners) {
     for (const Case& c : cases) {
         WriteBytes(path, c.text);
         const auto size = static_cast<std::int64_t>(c.text.size());
-        for (int variant = 0; variant < 3; ++variant) {
+        // The large failing file with one set of options only, to keep the run short.
+        for (int variant = 0; variant < (c.failPast == SIZE_MAX ? 3 : 1); ++variant) {
             iset options = Quiet();
             options.InputEncoding = 1;
             options.CRText = variant == 1;

@@ -1,4 +1,5 @@
-// korvalen-cli end to end: the built program on temporary files.
+// korvalen-cli end to end (the built program on temporary files), and text
+// to and from the terminal in its encoding.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -10,10 +11,13 @@
 
 #include <chrono>
 #include <clocale>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
 #include "../search/fixture.hpp"
+#include "cli/cli_host.hpp"
+#include "cli/terminal.hpp"
 #include "tests/support/jis_forms.hpp"
 
 namespace korvalen::test {
@@ -21,149 +25,130 @@ namespace {
 
 struct Result {
     int code = -1;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
-class Cli {
-  public:
+struct Cli {
     TempDir dir;
+    std::string out = dir / "out.txt";
 
-    // Descriptors 0 to 2 are /dev/null and two files, or closed when `closed`
-    // names them.
-    pid_t Start(const std::vector<std::string>& args, const std::string& locale = "C.UTF-8",
+    // The arguments of `line` split at spaces, "@name" for the temporary file `name`;
+    // descriptors 0 to 2 are /dev/null and two files, or closed when `closed` names them.
+    pid_t Start(std::string_view line, const std::string& locale = "C.UTF-8",
                 const std::vector<int>& closed = {}) {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, (dir / "stdout").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, (dir / "stderr").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        for (const int fd : closed) {
-            posix_spawn_file_actions_addclose(&actions, fd);
+        std::vector<std::string> args = {KORVALEN_CLI_PATH};
+        for (std::size_t at = 0, end = 0; end != std::string_view::npos; at = end + 1) {
+            end = line.find(' ', at);
+            const std::string_view arg = line.substr(at, end - at);
+            args.push_back(arg.starts_with('@') ? dir / arg.substr(1) : std::string(arg));
         }
-        std::vector<std::string> argStore = {KORVALEN_CLI_PATH};
-        argStore.insert(argStore.end(), args.begin(), args.end());
         std::vector<char*> argv;
-        for (std::string& a : argStore) {
+        for (std::string& a : args) {
             argv.push_back(a.data());
         }
         argv.push_back(nullptr);
-        std::string lcAll = "LC_ALL=" + locale;
-        std::string path = "PATH=/usr/bin:/bin";
-        char* envp[] = {lcAll.data(), path.data(), nullptr};
+        std::string env[] = {"LC_ALL=" + locale, "PATH=/usr/bin:/bin"};
+        char* envp[] = {env[0].data(), env[1].data(), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        for (const int fd : {1, 2}) {
+            posix_spawn_file_actions_addopen(&actions, fd, (dir / std::to_string(fd)).c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        }
+        for (const int fd : closed) {
+            posix_spawn_file_actions_addclose(&actions, fd);
+        }
         pid_t pid = -1;
-        const int rc = posix_spawn(&pid, KORVALEN_CLI_PATH, &actions, nullptr, argv.data(), envp);
+        EXPECT_EQ(posix_spawn(&pid, KORVALEN_CLI_PATH, &actions, nullptr, argv.data(), envp), 0);
         posix_spawn_file_actions_destroy(&actions);
-        EXPECT_EQ(rc, 0);
         return pid;
     }
-
     Result Wait(pid_t pid) {
         int status = 0;
         EXPECT_EQ(::waitpid(pid, &status, 0), pid);
-        Result r;
-        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-        r.out = ReadBytes(dir / "stdout");
-        r.err = ReadBytes(dir / "stderr");
-        return r;
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status),
+                ReadBytes(dir / "1"), ReadBytes(dir / "2")};
     }
-
-    Result Run(const std::vector<std::string>& args, const std::string& locale = "C.UTF-8",
+    Result Run(std::string_view line, const std::string& locale = "C.UTF-8",
                const std::vector<int>& closed = {}) {
-        return Wait(Start(args, locale, closed));
+        return Wait(Start(line, locale, closed));
     }
-
     std::string File(const std::string& name, std::string_view bytes) {
-        const std::string path = dir / name;
-        WriteBytes(path, bytes);
-        return path;
+        return dir.File(name, bytes);
     }
+    std::string Out() const { return ReadBytes(out); }
 };
 
-TEST(Cli, ExitStatusAndStatusText) {
-    Cli cli;
-    const std::string a = cli.File("a.txt", Sj("雨の日\r\n晴れの日\r\n"));
-    const std::string out = cli.dir / "out.txt";
-    const std::string fifo = cli.dir / "fifo.INI";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    struct Case {
-        std::vector<std::string> args;
-        int code;
-        std::string errStart;
-    };
-    const std::vector<Case> cases = {
-        {{"-q", "-o", out, "-w", "雨", a}, 0, "検索を終了しました\n"},
-        {{"-o", out, "-w", "雪", a}, 1, "検索を終了しました\n"},
-        {{"-o", out, a}, 2, "検索語がありません\n"},
-        {{"-w", "雨", a}, 2, "出力ファイルが指定されていません\n"},
-        {{"-o", cli.dir / "no/out.txt", "-w", "雨", a}, 2, "ファイルに出力できません\n"},
-        {{"-o", "/dev/full", "-w", "雨", a}, 2, "ファイルに出力できません\n"},
-        {{"-o", out, "-w", "雨"}, 2, "korvalen-cli: no FILE"},
-        {{"-o", out, "-w", "😀", a}, 2, "korvalen-cli: --word: has characters"},
-        {{"-o", out, "--set", "NoSuch=1", "-w", "a", a},
-         2,
-         "korvalen-cli: --set NoSuch=1: NoSuch is not an option key; the keys are TagJump, "},
-        {{"-o", out, "--set", "TagJump", "-w", "a", a}, 2, "korvalen-cli: --set TagJump: not "},
-        {{"--set", "FileOverWrite=no", "-o", out, "-w", "a", a},
-         2,
-         "korvalen-cli: --set FileOverWrite=no: FileOverWrite takes 1 or 0\n"},
-        {{"--set", "tagjump=false", a},
-         2,
-         "korvalen-cli: --set tagjump=false: TagJump takes 1 or 0\n"},
-        {{"--set", "CRText=2", a}, 2, "korvalen-cli: --set CRText=2: CRText takes 1 or 0\n"},
-        {{"--set", "OutputStrLength=wide", a},
-         2,
-         "korvalen-cli: --set OutputStrLength=wide: OutputStrLength takes a whole number\n"},
-        {{"--set", "Delete=256", a}, 2, "korvalen-cli: --set Delete=256: Delete takes a number "},
-        {{"--bogus", a}, 2, "korvalen-cli: unrecognized or ambiguous option: --bogus\n"},
-        {{"-o", out, "-xq", a}, 2, "korvalen-cli: unrecognized option: -x\n"},
-        {{"-xq", a}, 2, "korvalen-cli: unrecognized option: -x\n"},
-        {{a, "-qx"}, 2, "korvalen-cli: unrecognized option: -x\n"},
-        {{"-q", "-w"}, 2, "korvalen-cli: option needs an argument: -w\n"},
-        {{"--quiet=1", a}, 2, "korvalen-cli: option takes no argument: --quiet=1\n"},
-        {{"--ini", fifo, "-o", out, "-w", "a", a},
-         2,
-         "korvalen-cli: cannot read the INI file " + fifo + ": "},
-        {{"-o", out, "-k", "x", a}, 2, "korvalen-cli: --key needs --relation"},
-        {{"--ini", cli.dir / "none.ini", "-o", out, "-w", "a", a}, 2, "korvalen-cli: no INI"},
-    };
-    for (const Case& c : cases) {
-        const Result r = cli.Run(c.args);
-        EXPECT_EQ(r.code, c.code) << c.args.back() << " " << r.err;
-        EXPECT_EQ(r.err.substr(0, c.errStart.size()), c.errStart) << r.err;
+std::string Repeat(const std::string& s, int n) {
+    std::string all;
+    while (n-- > 0) {
+        all += s;
     }
-    // A status text the terminal cannot show comes out as marks, not mojibake.
-    const Result ascii = cli.Run({"-o", out, "-w", "x", a}, "C");
-    EXPECT_EQ(ascii.code, 1);
-    EXPECT_EQ(ascii.err, "?????????\n");
-    // Help goes to standard output and counts as success.
-    const Result help = cli.Run({"--help"});
-    EXPECT_EQ(help.code, 0);
-    EXPECT_TRUE(help.err.empty() && help.out.starts_with("Usage: korvalen-cli")) << help.err;
+    return all;
 }
 
-TEST(Cli, WordsInOrderAndListings) {
+TEST(Cli, ExitStatusMessagesAndListings) {
     Cli cli;
-    const std::string rel = cli.File(
-        "rel.kvl", Sj("天気=晴れ,雨\r\n乗り物=電車\r\n天気=\"雪, みぞれ\"\r\nabc=x\r\nABC=y\r\n"));
-    const std::string words = cli.File("w.txt", Sj("一\r\n\r\n二") + "\n\x88\r");
-    Result r = cli.Run({"--list-keys", "-r", rel});
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.out, "（なし）\n天気\n乗り物\nabc\n");
-    r = cli.Run({"--list-words", "-r", rel, "-w", "末", "-W", words, "-k", "天気", "--set",
-                 "AddSortWord=1"});
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.out, "天気\n晴れ\n雨\n雪, みぞれ\n一\n\n二\n\\x88\n末\n");
-    r = cli.Run({"--list-words", "-w", "abc", "-W", words}, "C");
-    EXPECT_EQ(r.out, "\\x88\\xEA\n\n\\x93\\xF1\n\\x88\nabc\n");
-    r = cli.Run({"--list-keys", "-r", cli.dir / "none.kvl"});
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.err, "関連ファイルがありません\n");
-    r = cli.Run({"-o", cli.dir / "o.txt", "-r", cli.dir / "none.kvl", "-k", "天気", words});
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.err, "関連ファイルがありません\n");
+    cli.File("a.txt", Sj("雨の日\r\n晴れの日\r\n"));
+    cli.File("rel.kvl",
+             Sj("天気=晴れ,雨\r\n乗り物=電車\r\n天気=\"雪, みぞれ\"\r\nabc=x\r\nABC=y\r\n"));
+    cli.File("w.txt", Sj("一\r\n\r\n二") + "\n\x88\r");
+    const std::string fifo = cli.dir / "fifo.INI";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string k = "korvalen-cli: ";
+    struct Row {
+        const char* args;
+        int code;
+        std::string err;  // all of it when it ends in a line break, else its start
+        const char* out = "";
+        const char* locale = "C.UTF-8";
+    };
+    const Row rows[] = {
+        {"-q -o @out.txt -w 雨 @a.txt", 0, "検索を終了しました\n"},
+        {"-o @out.txt -w 雪 @a.txt", 1, "検索を終了しました\n"},
+        // A status text the terminal cannot show comes out as marks, not mojibake.
+        {"-o @out.txt -w x @a.txt", 1, "?????????\n", "", "C"},
+        {"-o @out.txt @a.txt", 2, "検索語がありません\n"},
+        {"-w 雨 @a.txt", 2, "出力ファイルが指定されていません\n"},
+        {"-o @no/out.txt -w 雨 @a.txt", 2, "ファイルに出力できません\n"},
+        {"-o @out.txt -w 雨", 2, k + "no FILE"},
+        {"-o @out.txt -w 😀 @a.txt", 2, k + "--word: has characters"},
+        {"-o @out.txt --set NoSuch=1 -w a @a.txt", 2,
+         k + "--set NoSuch=1: NoSuch is not an option key; the keys are TagJump, "},
+        {"-o @out.txt --set TagJump -w a @a.txt", 2, k + "--set TagJump: not "},
+        {"--set tagjump=false @a.txt", 2, k + "--set tagjump=false: TagJump takes 1 or 0\n"},
+        {"--set CRText=2 @a.txt", 2, k + "--set CRText=2: CRText takes 1 or 0\n"},
+        {"--set OutputStrLength=wide @a.txt", 2,
+         k + "--set OutputStrLength=wide: OutputStrLength takes a whole number\n"},
+        {"--set Delete=256 @a.txt", 2, k + "--set Delete=256: Delete takes a number "},
+        {"--set Delete=255 --list-words -w a", 0, "", "a\n"},
+        {"--bogus @a.txt", 2, k + "unrecognized or ambiguous option: --bogus"},
+        {"-xq @a.txt", 2, k + "unrecognized option: -x"},
+        {"@a.txt -qx", 2, k + "unrecognized option: -x"},
+        {"-q -w", 2, k + "option needs an argument: -w"},
+        {"--quiet=1 @a.txt", 2, k + "option takes no argument: --quiet=1"},
+        {"--ini @fifo.INI -o @out.txt -w a @a.txt", 2,
+         k + "cannot read the INI file " + fifo + ": "},
+        {"-o @out.txt -k x @a.txt", 2, k + "--key needs --relation"},
+        {"--ini @none.ini -o @out.txt -w a @a.txt", 2, k + "no INI"},
+        {"--help", 0, "", "Usage: korvalen-cli"},  // help goes to standard output
+        {"--list-keys -r @rel.kvl", 0, "", "（なし）\n天気\n乗り物\nabc\n"},
+        {"--list-words -r @rel.kvl -w 末 -W @w.txt -k 天気 --set AddSortWord=1", 0, "",
+         "天気\n晴れ\n雨\n雪, みぞれ\n一\n\n二\n\\x88\n末\n"},
+        {"--list-words -w abc -W @w.txt", 0, "", "\\x88\\xEA\n\n\\x93\\xF1\n\\x88\nabc\n", "C"},
+        {"--list-keys -r @none.kvl", 2, "関連ファイルがありません\n"},
+        {"-o @o.txt -r @none.kvl -k 天気 @w.txt", 2, "関連ファイルがありません\n"},
+    };
+    for (const Row& row : rows) {
+        const Result r = cli.Run(row.args, row.locale);
+        EXPECT_EQ(r.code, row.code) << row.args << " " << r.err;
+        EXPECT_EQ(row.err.ends_with('\n') ? r.err : r.err.substr(0, row.err.size()), row.err)
+            << row.args;
+        EXPECT_EQ(std::string(row.out).ends_with('\n') ? r.out : r.out.substr(0, strlen(row.out)),
+                  row.out)
+            << row.args;
+    }
 }
 
 // The JIS-style code points a Linux input method types, in -w and -k, find
@@ -174,27 +159,23 @@ TEST(Cli, TypedWordsAndKeys) {
     const bool sjis = std::setlocale(LC_ALL, "ja_JP.SJIS") != nullptr;
     std::setlocale(LC_ALL, "C");
     for (const JisFormRow& j : kJisForms) {
-        const std::string c(j.cp932);
-        const std::string rel = cli.File("rel.kvl", "k" + c + "=C:\\" + c + "\r\n");
+        const std::string c(j.cp932), typed(j.typed);
+        cli.File("rel.kvl", "k" + c + "=C:\\" + c + "\r\n");
         const std::string a = cli.File("a.txt", "1" + c + "\r\n2\x81\xAC\r\n3C:\\" + c + "\r\n");
-        const std::string out = cli.dir / "out.txt";
         const std::string hit1 = a + "(1) :(" + c + ")1" + c + "\r\n";
         const std::string line3 = ")3C:\\" + c + "\r\n";
         const std::string hit3 = a + "(3) :(C:\\" + c + line3;
-        Result r = cli.Run({"-o", out, "-w", std::string(j.typed), a});
-        EXPECT_EQ(r.code, 0) << j.typed << r.err;
-        EXPECT_EQ(ReadBytes(out), hit1 + a + "(3) :(" + c + line3) << j.typed;
-        r = cli.Run({"-o", out, "-r", rel, "-k", "k" + std::string(j.typed), a});
-        EXPECT_EQ(r.code, 0) << j.typed << r.err;
-        EXPECT_EQ(ReadBytes(out), hit3) << j.typed;
+        EXPECT_EQ(cli.Run("-o @out.txt -w " + typed + " @a.txt").code, 0) << typed;
+        EXPECT_EQ(cli.Out(), hit1 + a + "(3) :(" + c + line3) << typed;
+        EXPECT_EQ(cli.Run("-o @out.txt -r @rel.kvl -k k" + typed + " @a.txt").code, 0) << typed;
+        EXPECT_EQ(cli.Out(), hit3) << typed;
         if (!sjis) {
             continue;  // scripts/deps.sh test makes the locale
         }
-        r = cli.Run({"-o", out, "-r", rel, "-k", "k" + c, "-w", c, a}, "ja_JP.SJIS");
-        EXPECT_EQ(r.code, 0) << j.typed << r.err;
-        EXPECT_EQ(ReadBytes(out), hit1 + hit3) << j.typed;
-        r = cli.Run({"--list-words", "-w", c, "-w", "C:\\dir"}, "ja_JP.SJIS");
-        EXPECT_EQ(r.out, c + "\nC:\\dir\n") << j.typed;
+        const Result r =
+            cli.Run("-o @out.txt -r @rel.kvl -k k" + c + " -w " + c + " @a.txt", "ja_JP.SJIS");
+        EXPECT_EQ(r.code, 0) << typed << r.err;
+        EXPECT_EQ(cli.Out(), hit1 + hit3) << typed;
     }
     if (!sjis) {
         GTEST_SKIP() << "no ja_JP.SJIS locale";
@@ -202,118 +183,98 @@ TEST(Cli, TypedWordsAndKeys) {
 }
 
 // The program writes what a drop of the same files with the same words
-// writes, byte for byte, for every combination of the options that shape
-// the output, with either scanner.
+// writes, byte for byte, over the options that shape the output, with
+// either scanner.
 TEST(Cli, SameBytesAsADrop) {
     Cli cli;
     const std::string a =
         cli.File("a.txt", Sj("朝から雨が降っていた。  \r\n検\r\n索エンジン\r\n\r\n雨検\r\n　索"));
     const std::string b = cli.File("b.txt", Sj("曇り\r\nのち雨。晴れ\r\n"));
-    const std::string wordsFile = cli.File("w.txt", Sj("検索\r\n晴れ\r\n雨") + "\r\n");
+    cli.File("w.txt", Sj("検索\r\n晴れ\r\n雨") + "\r\n");
     const std::int32_t widths[] = {0, 20, 33, -1};
     const std::pair<const char*, bool iset::*> flags[] = {{"TagJump", &iset::TagJump},
                                                           {"FileSeparate", &iset::FileSeparate},
                                                           {"FileOverWrite", &iset::FileOverWrite},
                                                           {"JapaneseWord", &iset::JapaneseWord},
                                                           {"CRText", &iset::CRText}};
-    for (int combo = 0; combo < 64; ++combo) {
-        const bool byLine = (combo & 32) != 0;
-        const std::string cliOut = cli.dir / "cli.txt";
-        const std::string dropOut = cli.dir / "drop.txt";
-        WriteBytes(cliOut, "old\r\n");
-        WriteBytes(dropOut, "old\r\n");
-        std::vector<std::string> args = {"-q", "-o", cliOut, "-W", wordsFile};
+    for (int combo = 0; combo < 16; ++combo) {
+        // Each switch both ways, CRText and the scanner crossed with the others.
+        const int bits = combo | (((combo ^ combo >> 3) & 1) << 4);
+        const bool byLine = ((combo >> 1 ^ combo >> 2) & 1) != 0;
+        WriteBytes(cli.out, "old\r\n");
+        WriteBytes(cli.dir / "drop.txt", "old\r\n");
         iset options;
         options.ErrorStop = false;
         options.OutputStrLength = widths[combo % 4];
+        std::string line = "-q -o @out.txt -W @w.txt --set OutputStrLength=" +
+                           std::to_string(options.OutputStrLength) + (byLine ? " --by-line" : "");
         for (std::size_t i = 0; i < std::size(flags); ++i) {
-            options.*flags[i].second = (combo >> i & 1) != 0;
-            args.insert(args.end(), {"--set", std::string(flags[i].first) + "=" +
-                                                  (combo >> i & 1 ? "1" : "0")});
+            options.*flags[i].second = (bits >> i & 1) != 0;
+            line += " --set " + std::string(flags[i].first) + (bits >> i & 1 ? "=1" : "=0");
         }
-        if (byLine) {
-            args.push_back("--by-line");
-        }
-        args.insert(args.end(),
-                    {"--set", "OutputStrLength=" + std::to_string(options.OutputStrLength), a, b});
-        const Result r = cli.Run(args);
+        const Result r = cli.Run(line + " @a.txt @b.txt");
         ASSERT_LE(r.code, 1) << r.err;
 
         RecordingHost host;
         host.words = {Sj("検索"), Sj("晴れ"), Sj("雨")};
         host.shiftCtrl = byLine;
         SearchRun run(host);
-        std::string output = dropOut;
+        std::string output = cli.dir / "drop.txt";
         run.Drop({a, b}, output, options);
-        EXPECT_EQ(ReadBytes(cliOut), ReadBytes(dropOut)) << "combination " << combo;
+        EXPECT_EQ(cli.Out(), ReadBytes(output)) << line;
         EXPECT_EQ(r.code, run.State().HitCount > 0 ? 0 : 1);
     }
 }
 
 TEST(Cli, FolderStandsForItsFiles) {
     Cli cli;
-    const std::string c = cli.dir / "c";
-    std::filesystem::create_directories(c + "/s");
-    const std::string rain = Sj("雨\r\n");
+    std::filesystem::create_directories(cli.dir / "c/s");
     for (const char* name : {"c/b.txt", "c/a.txt", "c/s/x.TXT", "c/skip.md"}) {
-        cli.File(name, rain);
+        cli.File(name, Sj("雨\r\n"));
     }
-    const std::string out = cli.dir / "out.txt";
-    Result r = cli.Run({"-q", "-o", out, "-w", "雨", "--set", "SearchFolders=1", c + "/"});
-    EXPECT_EQ(r.code, 0) << r.err;
-    const std::string viaFolder = ReadBytes(out);
-    r = cli.Run({"-q", "-o", out, "-w", "雨", c + "/a.txt", c + "/b.txt", c + "/s/x.TXT"});
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(ReadBytes(out), viaFolder);
-    r = cli.Run({"-q", "-o", out, "-w", "雨", "--set", "FolderFilter=", c});  // option off
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(ReadBytes(out), "");
+    EXPECT_EQ(cli.Run("-q -o @out.txt -w 雨 --set SearchFolders=1 @c/").code, 0);
+    const std::string viaFolder = cli.Out();
+    EXPECT_EQ(cli.Run("-q -o @out.txt -w 雨 @c/a.txt @c/b.txt @c/s/x.TXT").code, 0);
+    EXPECT_EQ(cli.Out(), viaFolder);
+    EXPECT_EQ(cli.Run("-q -o @out.txt -w 雨 --set FolderFilter= @c").code, 1);  // option off
+    EXPECT_EQ(cli.Out(), "");
 }
 
 TEST(Cli, IniThenSetsInOrder) {
     Cli cli;
     const std::string a = cli.File("a.txt", "abcdefghijklmnop\r\n");
     const std::string head = a + " 1:(a)";
-    const std::string width = std::to_string(head.size() + 3);
-    const std::string ini =
-        cli.File("k.INI", "[Other]\r\nTagJump=0\r\nOutputStrLength=" + width + "\r\n");
-    const std::string out = cli.dir / "out.txt";
-    Result r = cli.Run({"--ini", ini, "-o", out, "-w", "a", a});
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(ReadBytes(out), head + "abc\r\n");
-    r = cli.Run({"--set", "OutputStrLength=0", "--ini", ini, "--set", "TagJump=1", "-o", out, "-w",
-                 "a", a});
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(ReadBytes(out), a + "(1) :(a)abcdefghijklmnop\r\n");
+    cli.File("k.INI",
+             "[Other]\r\nTagJump=0\r\nOutputStrLength=" + std::to_string(head.size() + 3) + "\r\n");
+    EXPECT_EQ(cli.Run("--ini @k.INI -o @out.txt -w a @a.txt").code, 0);
+    EXPECT_EQ(cli.Out(), head + "abc\r\n");
+    EXPECT_EQ(
+        cli.Run("--set OutputStrLength=0 --ini @k.INI --set TagJump=1 -o @out.txt -w a @a.txt")
+            .code,
+        0);
+    EXPECT_EQ(cli.Out(), a + "(1) :(a)abcdefghijklmnop\r\n");
 }
 
 // Closed standard descriptors at start and a file-size limit change nothing
 // but what the limit must: the output failure is reported.
 TEST(Cli, HostileStart) {
     Cli cli;
-    const std::string a = cli.File("a.txt", Sj("雨の日\r\n"));
-    const std::string out = cli.dir / "out.txt";
-    const std::string pipe = cli.dir / "pipe";  // a file error, with its message
-    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    const std::vector<std::string> args = {"-q", "-o", out, "-w", "雨", a, pipe};
+    cli.File("a.txt", Sj("雨の日\r\n"));
+    ASSERT_EQ(::mkfifo((cli.dir / "pipe").c_str(), 0600), 0);  // a file error, with its message
+    const std::string args = "-q -o @out.txt -w 雨 @a.txt @pipe";
     ASSERT_EQ(cli.Run(args).code, 0);
-    const std::string expected = ReadBytes(out);
+    const std::string expected = cli.Out();
     for (const std::vector<int>& closed : {std::vector<int>{2}, std::vector<int>{0, 1, 2}}) {
         EXPECT_EQ(cli.Run(args, "C.UTF-8", closed).code, 0);
-        EXPECT_EQ(ReadBytes(out), expected) << closed.size();
+        EXPECT_EQ(cli.Out(), expected) << closed.size();
     }
-
-    std::string many;
-    for (int i = 0; i < 1000; ++i) {
-        many += Sj("雨\r\n");
-    }
-    const std::string b = cli.File("b.txt", many);
+    cli.File("b.txt", Repeat(Sj("雨\r\n"), 1000));
     rlimit old{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
     rlimit low = old;
     low.rlim_cur = 4096;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &low), 0);
-    const pid_t pid = cli.Start({"-q", "-o", out, "-w", "雨", b});
+    const pid_t pid = cli.Start(("-q -o @out.txt -w 雨 @b.txt"));
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
     const Result r = cli.Wait(pid);
     EXPECT_EQ(r.code, 2);
@@ -322,26 +283,88 @@ TEST(Cli, HostileStart) {
 
 TEST(Cli, CtrlCStopsTheRun) {
     Cli cli;
-    std::string data;
-    for (int i = 0; i < 2'000'000; ++i) {
-        data += "line a\r\n";
-    }
-    const std::string a = cli.File("a.txt", data);
+    const std::string data = Repeat("line a\r\n", 2'000'000);
+    cli.File("a.txt", data);
     const std::string b = cli.File("b.txt", "a\r\n");
-    const std::string out = cli.dir / "out.txt";
-    const pid_t pid = cli.Start({"-q", "--by-line", "-o", out, "-w", "a", a, b});
+    const pid_t pid = cli.Start(("-q --by-line -o @out.txt -w a @a.txt @b.txt"));
     // The output file exists once the run is under way, its handler in place.
-    for (int i = 0; i < 2000 && ::access(out.c_str(), F_OK) != 0; ++i) {
+    for (int i = 0; i < 2000 && ::access(cli.out.c_str(), F_OK) != 0; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ASSERT_EQ(::kill(pid, SIGINT), 0);
     const Result r = cli.Wait(pid);
     EXPECT_EQ(r.code, 130);
     EXPECT_EQ(r.err, "検索を中止しました\n");
-    const std::string written = ReadBytes(out);
+    const std::string written = cli.Out();
     EXPECT_LT(written.size(), data.size());  // stopped long before the end
     EXPECT_EQ(written.find(b), std::string::npos);
-    EXPECT_TRUE(written.empty() || written.substr(written.size() - 2) == "\r\n");
+    EXPECT_TRUE(written.empty() || written.ends_with("\r\n"));
+}
+
+TEST(Terminal, Conversions) {
+    const Terminal utf8("UTF-8"), ascii("ANSI_X3.4-1968"), euc("EUC-JP"), sjis("SHIFT_JIS");
+    EXPECT_TRUE(utf8.IsUtf8());
+    EXPECT_FALSE(ascii.IsUtf8());
+    const std::string eucKensaku = "\xB8\xA1\xBA\xF7";  // 検索
+    const std::string none = "<none>";
+    struct Row {
+        const Terminal& t;
+        std::string cp932, shown;     // FromCp932
+        std::string utf8, utf8Shown;  // FromUtf8
+        std::string typed, toCp932;   // ToCp932, "<none>" for no form
+    };
+    const Row rows[] = {
+        {utf8, Sj("検索") + "a\x88", "検索a\\x88", "検索を終了しました", "検索を終了しました",
+         "検索 abc", Sj("検索 abc")},
+        {utf8, std::string("\x00\xff", 2), std::string("\0\\xFF", 5), "", "", "\xF0\x9F\x98\x80",
+         none},                                    // no code page 932 form
+        {utf8, "", "", "", "", "\xE6\xA4", none},  // cut UTF-8
+        {ascii, "ab" + Sj("検"), "ab\\x8C\\x9F", "x検索y", "x??y", "abc", "abc"},
+        {ascii, "", "", "", "", "ab\xE6", none},
+        {euc, Sj("検索"), eucKensaku, "検索", eucKensaku, eucKensaku, Sj("検索")},
+        // Through Unicode, Shift-JIS 5C and 7E were the yen sign and the overline.
+        {sjis, "C:\\dir~", "C:\\dir~", "", "", "C:\\dir~", "C:\\dir~"},
+        {sjis, "\x87\x40", "\\x87\\x40", "", "", "a\x82", none},  // ① is not in Shift-JIS
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(r.t.FromCp932(r.cp932), r.shown) << r.cp932;
+        EXPECT_EQ(r.t.FromUtf8(r.utf8), r.utf8Shown) << r.utf8;
+        EXPECT_EQ(r.t.ToCp932(r.typed).value_or(none), r.toCp932) << r.typed;
+    }
+    for (const JisFormRow& r : kJisForms) {
+        EXPECT_EQ(utf8.ToCp932(r.typed), r.cp932) << r.typed;
+        EXPECT_EQ(sjis.ToCp932(r.cp932), r.cp932) << r.typed;
+        EXPECT_EQ(sjis.FromCp932(r.cp932), r.cp932) << r.typed;
+    }
+}
+
+// The bar is redrawn about ten times a second whatever the calls' pace: one
+// call per block of a slow disk, or many per millisecond.
+TEST(CliHost, BarRedrawnByTime) {
+    using namespace std::chrono_literals;
+    const Terminal t("UTF-8");
+    const iset options;
+    CliHost host(t, {}, options, false, true);
+    auto now = std::chrono::steady_clock::time_point() + 1h;
+    int draws = 0;
+    host.SetClock([&] { return now; });
+    host.SetWriter([&](const std::string& s) { draws += s.starts_with("\r[") ? 1 : 0; });
+    host.SetProgressMax(std::int64_t{1} << 40);
+    host.SetProgressVisible(true);
+    EXPECT_EQ(draws, 1);
+    for (std::int64_t block = 1; block <= 100; ++block) {  // 5 s, 256 KB every 50 ms
+        now += 50ms;
+        host.SetProgressPos(block << 18);
+        host.ProcessMessages();
+    }
+    EXPECT_EQ(draws, 51);
+    for (std::int64_t line = 0; line < 100'000; ++line) {  // 1 s, a line every 10 us
+        now += 10us;
+        host.SetProgressPos((std::int64_t{100} << 18) + line * 80);
+        host.ProcessMessages();
+    }
+    EXPECT_GE(draws, 51 + 9);
+    EXPECT_LE(draws, 51 + 10);
 }
 
 }  // namespace

@@ -1,13 +1,16 @@
-#include "config/settings.hpp"
-
+// The INI file: lookups and edits that keep every other byte, and the
+// program's settings read from it and written back by three writers.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "config/ini_file.hpp"
+#include "config/settings.hpp"
 #include "platform/file.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -15,7 +18,88 @@ namespace korvalen {
 namespace {
 
 using namespace std::literals;
+using std::nullopt;
 namespace fs = std::filesystem;
+
+TEST(IniFile, UnchangedFileKeepsEveryByte) {
+    for (const std::string& bytes :
+         {""s, "[File]\r\nRelFile=a\r\n"s, "no break at the end"s, "lone\rCR\nand LF\r\n\r\r\n\n"s,
+          "\xFF\xFE\0[x]\0=\x1A\r\n\x82"s, "  ; comment\r\n[Other]  junk\r\n key = \"v\" \r\n"s}) {
+        EXPECT_EQ(IniFile(bytes).Bytes(), bytes);
+    }
+}
+
+TEST(IniFile, Lookup) {
+    const IniFile ini(
+        "top=ignored\r\n[File]\r\nRelFile=/a/b.kvl\r\n  Editor  =  vim  \r\n"
+        "; OutputFile=commented\r\nRELFILE=second\r\nQuoted=\" padded \"\r\nEmpty=\r\n"
+        "Eq=a=b\r\n[ position ]\r\ntOPpOS=7\r\n[Other\r\nCut=1\r\n[file]\r\n"
+        "OutputFile=/out.txt\r\nEditor=later\r\nHalf=trunc");
+    // The first of duplicates wins, in any case; blanks around "=" and the value dropped;
+    // "[Other" is no header: Cut is still in [ position ]; "top" is before any section.
+    const std::tuple<const char*, const char*, std::optional<std::string>> rows[] = {
+        {"File", "RelFile", "/a/b.kvl"},
+        {"FILE", "relfile", "/a/b.kvl"},
+        {"File", "Editor", "vim"},
+        {"File", "Quoted", " padded "},
+        {"File", "Empty", ""},
+        {"File", "Eq", "a=b"},
+        {"Position", "TopPos", "7"},
+        {"File", "OutputFile", "/out.txt"},
+        {"Other", "Cut", nullopt},
+        {"Position", "Cut", "1"},
+        {"file", "Half", "trunc"},
+        {"", "top", nullopt},
+        {"File", "; OutputFile", nullopt},
+        {"File", "Missing", nullopt}};
+    for (const auto& [section, key, value] : rows) {
+        EXPECT_EQ(ini.Get(section, key), value) << section << "/" << key;
+    }
+}
+
+TEST(IniFile, ValuesRoundTrip) {
+    for (const std::string& v :
+         {""s, " "s, "a b"s, " lead"s, "trail\t"s, "\""s, "\"\""s, "\"quoted\""s, "\" x"s,
+          "a;b#c[d]=e"s, "\x83\x5C\xFF\x80"s, "nul\0in"s}) {
+        IniFile ini("[S]\r\nK=old\r\n");
+        ASSERT_TRUE(ini.Set("S", "K", v));
+        EXPECT_EQ(IniFile(ini.Bytes()).Get("S", "K"), v);
+    }
+    // A line break would end the line and could forge other keys.
+    for (const char* v : {"a\nb", "a\r", "\r\n[Other]\r\nTagJump=0"}) {
+        IniFile ini("[S]\r\nK=old\r\n");
+        EXPECT_FALSE(ini.Set("S", "K", v));
+        EXPECT_FALSE(ini.Set("S", "New", v));
+        EXPECT_EQ(ini.Bytes(), "[S]\r\nK=old\r\n");
+    }
+}
+
+TEST(IniFile, SetEditsInPlace) {
+    struct Row {
+        std::string before;
+        const char *section, *key;
+        std::string value, after;
+    };
+    const Row rows[] = {
+        // The value replaced, spelling and blanks kept.
+        {"[s]\r\n kEy = old \r\nx=1\r\n", "S", "Key", "new", "[s]\r\n kEy = new\r\nx=1\r\n"},
+        {"[S]\r\nK=1\r\nK=2\r\n", "S", "K", "9", "[S]\r\nK=9\r\nK=2\r\n"},
+        // A new key after the last key of its section, or under a bare header.
+        {"[S]\r\na=1\r\n\r\n; c\r\n[T]\r\n", "S", "b", "2",
+         "[S]\r\na=1\r\nb=2\r\n\r\n; c\r\n[T]\r\n"},
+        {"[S]\n[T]\nx=1\n", "S", "b", "2", "[S]\nb=2\n[T]\nx=1\n"},
+        {"[T]\r\nx=1\r\n", "S", "b", "2", "[T]\r\nx=1\r\n\r\n[S]\r\nb=2\r\n"},
+        {"[T]\nx=1", "T", "y", "2", "[T]\nx=1\ny=2\n"},  // a cut last line gets a break
+        {"", "S", "b", "2", "[S]\r\nb=2\r\n"},
+        {"\0\xFF\r\n"s, "S", "b", "", "\0\xFF\r\n\r\n[S]\r\nb=\r\n"s},
+        {"[S]\rk=1\r", "S", "j", "2", "[S]\rk=1\rj=2\r"},
+    };
+    for (const Row& r : rows) {
+        IniFile ini(r.before);
+        ASSERT_TRUE(ini.Set(r.section, r.key, r.value)) << r.before;
+        EXPECT_EQ(ini.Bytes(), r.after) << r.before;
+    }
+}
 
 // Every field, for comparisons with readable failures.
 std::string Dump(const Settings& s) {
@@ -38,13 +122,10 @@ TEST(Settings, ReadsDefaultsAndEveryKey) {
     EXPECT_EQ(Dump(Settings{}), "||0|0|270|465|78|0|0|11110001100||*.txt");
     TempDir dir;
     fs::create_directory(dir.Path("folder"));
-    for (const std::string& path : {
-             dir.Path("missing.INI"),
-             dir.Path("folder"),
-             dir.File("empty.INI", ""),
-             dir.File("binary.INI", "\0\x01\xFF\xFE[\x82\r\n=\r\x1A"s),
-             dir.File("other.INI", "[Else]\r\nTagJump=0\r\nWidth=9\r\n"),
-         }) {
+    for (const std::string& path :
+         {dir.Path("missing.INI"), dir.Path("folder"), dir.File("empty.INI", ""),
+          dir.File("binary.INI", "\0\x01\xFF\xFE[\x82\r\n=\r\x1A"s),
+          dir.File("other.INI", "[Else]\r\nTagJump=0\r\nWidth=9\r\n")}) {
         EXPECT_EQ(Dump(ReadSettings(path)), Dump(Settings{})) << path;
     }
     const std::string ini =
@@ -64,26 +145,29 @@ TEST(Settings, ReadsDefaultsAndEveryKey) {
 // One key's stored text, as the start-up read and SetOption take it.
 TEST(Settings, ValueRules) {
     struct Row {
-        const char* section;
-        const char* key;
-        const char* value;
+        const char *section, *key, *value;
         bool tagJump;
         std::int32_t length;
-        int del;
+        int del, encoding;
     };
-    const std::vector<Row> rows = {
-        {"Other", "TagJump", "2", true, 78, 0},
-        {"Other", "tagjump", " \"0\" ", false, 78, 0},  // case, blanks, quotes
-        {"Other", "TagJump", "x", true, 78, 0},         // not an integer: default
-        {"Other", "TagJump", "0x0", true, 78, 0},
-        {"Other", "OutputStrLength", "-5", true, -5, 0},
-        {"Other", "OutputStrLength", "+5", true, 78, 0},
-        {"Other", "OutputStrLength", "12abc", true, 78, 0},
-        {"Other", "OutputStrLength", "2147483648", true, 78, 0},
-        {"File", "Delete", "256", true, 78, 0},
-        {"File", "Delete", "258", true, 78, 2},
-        {"File", "DELETE", "-1", true, 78, 255},
-    };
+    // Key case, blanks and quotes ignored; not an integer: the default. InputEncoding keeps
+    // its number (any but 0 means detect); Delete takes 0 to 255, wrapping outside.
+    const Row rows[] = {{"Other", "TagJump", "2", true, 78, 0, 0},
+                        {"Other", "tagjump", " \"0\" ", false, 78, 0, 0},
+                        {"Other", "TagJump", "x", true, 78, 0, 0},
+                        {"Other", "TagJump", "0x0", true, 78, 0, 0},
+                        {"Other", "OutputStrLength", "-5", true, -5, 0, 0},
+                        {"Other", "OutputStrLength", "+5", true, 78, 0, 0},
+                        {"Other", "OutputStrLength", "12abc", true, 78, 0, 0},
+                        {"Other", "OutputStrLength", "2147483648", true, 78, 0, 0},
+                        {"File", "Delete", "256", true, 78, 0, 0},
+                        {"File", "Delete", "258", true, 78, 2, 0},
+                        {"File", "DELETE", "-1", true, 78, 255, 0},
+                        {"Other", "InputEncoding", "1", true, 78, 0, 1},
+                        {"Other", "inputencoding", "2", true, 78, 0, 2},
+                        {"Other", "InputEncoding", "-1", true, 78, 0, -1},
+                        {"Other", "InputEncoding", "yes", true, 78, 0, 0},
+                        {"Other", "InputEncoding", "", true, 78, 0, 0}};
     TempDir dir;
     for (const Row& r : rows) {
         SCOPED_TRACE(std::string(r.key) + "=" + r.value);
@@ -94,16 +178,8 @@ TEST(Settings, ValueRules) {
             EXPECT_EQ(o.TagJump, r.tagJump);
             EXPECT_EQ(o.OutputStrLength, r.length);
             EXPECT_EQ(o.Delete, r.del);
+            EXPECT_EQ(o.InputEncoding, r.encoding);
         }
-    }
-    // InputEncoding keeps its number; any value but 0 means detect.
-    for (const auto& [value, encoding] : std::vector<std::pair<const char*, int>>{
-             {"1", 1}, {"0", 0}, {"2", 2}, {"-1", -1}, {"yes", 0}, {"", 0}}) {
-        const std::string text = "[Other]\r\nInputEncoding=" + std::string(value) + "\r\n";
-        iset set;
-        ASSERT_TRUE(SetOption(set, "inputencoding", value));
-        EXPECT_EQ(set.InputEncoding, encoding) << value;
-        EXPECT_EQ(ReadSettings(dir.File("v.INI", text)).Options.InputEncoding, encoding) << value;
     }
     iset o;
     EXPECT_TRUE(SetOption(o, "editor", " \"/opt/my editor\" "));
@@ -191,18 +267,12 @@ TEST(Settings, WritersCreateFileFoldersAndKeepModeAndLinks) {
     EXPECT_EQ(dir.Names().size(), 3u);  // xdg, real.INI, link.INI: no temporary file left
 }
 
-// Write and close fail for root as well when the file layer's calls do.
-class FailingOps : public FileOps {
-  public:
-    int failWrite = 0;
-    int failClose = 0;
-    int failAccess = 0;  // a file the user may not write (root may write any)
+// Write, close and the check for a writable file fail for root as well when
+// the file layer's calls do (each field the errno of its call, 0 for none).
+struct FailingOps : FileOps {
+    int failWrite = 0, failClose = 0, failAccess = 0;
     int Access(const char* path, int mode) override {
-        if (failAccess == 0) {
-            return FileOps::Access(path, mode);
-        }
-        errno = failAccess;
-        return -1;
+        return failAccess != 0 ? (errno = failAccess, -1) : FileOps::Access(path, mode);
     }
     ssize_t Write(int fd, const void* buf, std::size_t n) override {
         if (failWrite == 0) {
@@ -214,11 +284,7 @@ class FailingOps : public FileOps {
     }
     int Close(int fd) override {
         const int rc = FileOps::Close(fd);
-        if (failClose == 0) {
-            return rc;
-        }
-        errno = failClose;
-        return -1;
+        return failClose != 0 ? (errno = failClose, -1) : rc;
     }
 };
 

@@ -1,22 +1,26 @@
-// The hit line's form and the output file's checks.
+// The hit line's form, the output file's checks, and output lines read back:
+// the shared table of line forms, and every composed hit read back as itself.
 #include <gtest/gtest.h>
 
+#include <random>
+#include <set>
+#include <sstream>
+
 #include "fixture.hpp"
+#include "search/hit_parse.hpp"
 #include "search/hit_writer.hpp"
 
 namespace korvalen::test {
 namespace {
 
-struct HitCase {
-    bool tagJump;
-    std::int32_t width;
-    std::string text;
-    std::string want;
-};
-
 TEST(HitLine, HeadCutAndTrim) {
+    struct Row {
+        bool tagJump;
+        std::int32_t width;
+        std::string text, want;
+    };
     // Path "p", line 12, word "w": the head is "p(12) :(w)" (10 bytes) or "p 12:(w)" (8).
-    const std::vector<HitCase> cases = {
+    const Row rows[] = {
         {true, 0, "  abc  \t", "p(12) :(w)  abc"},
         {false, 0, "abc", "p 12:(w)abc"},
         {true, 0, "a\x81\x40", "p(12) :(w)a\x81\x40"},  // a full-width space stays
@@ -30,17 +34,16 @@ TEST(HitLine, HeadCutAndTrim) {
         {true, -1, "abc", "p(12) :(w)"},
         {false, 9, "ab", "p 12:(w)a"},
     };
-    for (const HitCase& c : cases) {
+    for (const Row& r : rows) {
         iset options;
-        options.TagJump = c.tagJump;
-        options.OutputStrLength = c.width;
-        EXPECT_EQ(ComposeHitLine("p", 12, "w", c.text, options), c.want)
-            << c.width << " " << c.text;
+        options.TagJump = r.tagJump;
+        options.OutputStrLength = r.width;
+        EXPECT_EQ(ComposeHitLine("p", 12, "w", r.text, options), r.want) << r.width << r.text;
     }
 }
 
 TEST(HitLine, PathsInCodePage932WhenTheyConvertWhole) {
-    const std::vector<std::pair<std::string, std::string>> cases = {
+    const std::pair<std::string, std::string> rows[] = {
         {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E (1).txt", "\x93\xFA\x96\x7B\x8C\xEA (1).txt"},
         {"\xEF\xBD\xB1/a", "\xB1/a"},                      // half-width katakana
         {"\x93\xFA\x96\x7B.txt", "\x93\xFA\x96\x7B.txt"},  // not UTF-8: as it is
@@ -49,34 +52,26 @@ TEST(HitLine, PathsInCodePage932WhenTheyConvertWhole) {
     };
     iset options;
     options.OutputStrLength = 0;
-    for (const auto& [path, want] : cases) {
+    for (const auto& [path, want] : rows) {
         EXPECT_EQ(ComposeHitLine(path, 3, "w", "t", options), want + "(3) :(w)t") << path;
         EXPECT_EQ(OutputPath(path), want);
     }
 }
 
-TEST(OutFile, LinesEndInCrLfAndAppendKeepsBytes) {
+TEST(OutFile, CreateEmptiesAppendKeepsLinesEndInCrLf) {
     TempDir dir;
-    const std::string path = dir / "o.txt";
-    {
+    const std::string path = dir.File("o.txt", "old");
+    std::string want;
+    for (const int lines : {2, 20000}) {  // the second past the buffer, appended
         OutFile out;
-        out.Open(path, true);
-        out.WriteLine("one");
-        out.WriteLine("");
-        out.Close();
-    }
-    EXPECT_EQ(ReadBytes(path), "one\r\n\r\n");
-    {
-        OutFile out;
-        out.Open(path, false);
-        for (int i = 0; i < 20000; ++i) {  // past the buffer
-            out.WriteLine("0123456789");
+        out.Open(path, lines == 2);
+        for (int i = 0; i < lines; ++i) {
+            out.WriteLine(i == 1 ? "" : "0123456789");
+            want += i == 1 ? "\r\n" : "0123456789\r\n";
         }
         out.Close();
     }
-    const std::string all = ReadBytes(path);
-    EXPECT_EQ(all.size(), 7u + 20000u * 12u);
-    EXPECT_EQ(all.substr(0, 7), "one\r\n\r\n");
+    EXPECT_EQ(ReadBytes(path), want);
 }
 
 TEST(OutFile, EveryFailureIsReportedAndSticks) {
@@ -93,20 +88,94 @@ TEST(OutFile, EveryFailureIsReportedAndSticks) {
         EXPECT_THROW(out.WriteLine("more"), OutputError);
         EXPECT_EQ(ReadBytes(path).substr(0, 5), "old\r\n");
     }
-    {  // a full disk shows at the flush, mid-run, not only at the close
-        OutFile out;
-        out.Open("/dev/full", true);
-        EXPECT_THROW(
-            {
-                for (int i = 0; i < 100000; ++i) {
-                    out.WriteLine("0123456789");
-                }
-            },
-            OutputError);
-        EXPECT_THROW(out.Close(), OutputError);
+    OutFile full;  // a full disk shows at the flush, mid-run, not only at the close
+    full.Open("/dev/full", true);
+    EXPECT_THROW(
+        {
+            for (int i = 0; i < 100000; ++i) {
+                full.WriteLine("0123456789");
+            }
+        },
+        OutputError);
+    EXPECT_THROW(full.Close(), OutputError);
+    EXPECT_THROW(OutFile().Open(dir / "none/o.txt", true), OutputError);
+}
+
+TEST(HitParse, SharedTable) {
+    std::ifstream in(KORVALEN_HIT_LINES);
+    ASSERT_TRUE(in) << KORVALEN_HIT_LINES;
+    std::vector<std::vector<std::string>> rows;
+    std::set<std::string> existing;  // code page 932 paths
+    for (std::string row; std::getline(in, row);) {
+        if (row.empty() || row[0] == '#') {
+            continue;
+        }
+        std::istringstream fields(row);
+        rows.emplace_back();
+        for (std::string field; std::getline(fields, field, '\t');) {
+            rows.back().push_back(field);
+        }
+        ASSERT_EQ(rows.back().size(), 7u) << row;
+        if (rows.back()[6] == "1") {
+            existing.insert(Sj(rows.back()[2]));
+        }
     }
-    OutFile out;
-    EXPECT_THROW(out.Open(dir / "none/o.txt", true), OutputError);
+    const std::map<std::string, OutputLineKind> kinds = {{"hit", OutputLineKind::Hit},
+                                                         {"error", OutputLineKind::FileError},
+                                                         {"sep", OutputLineKind::Separator},
+                                                         {"empty", OutputLineKind::Empty},
+                                                         {"other", OutputLineKind::Other}};
+    const PathExists exists = [&](std::string_view p) { return existing.contains(std::string(p)); };
+    for (const auto& f : rows) {
+        const std::string line = Sj(f[0]);  // the result views it
+        const OutputLine got = ReadOutputLine(line, exists);
+        EXPECT_EQ(got.kind, kinds.at(f[1])) << f[0];
+        if (got.kind == OutputLineKind::Hit || got.kind == OutputLineKind::FileError) {
+            EXPECT_EQ(Cp932ToUtf8(got.path), f[2]) << f[0];
+        }
+        if (got.kind == OutputLineKind::Hit) {
+            EXPECT_EQ(got.number, std::stoll(f[3])) << f[0];
+            EXPECT_EQ(Cp932ToUtf8(got.word), f[4]) << f[0];
+            EXPECT_EQ(Cp932ToUtf8(got.text), f[5]) << f[0];
+        }
+    }
+}
+
+// Random hits, paths and texts full of look-alikes of both heads: each line
+// the writer composes reads back as its own file, line, word and text (the
+// text as written: cut and trimmed).
+TEST(HitParse, RoundTripThroughTheWriter) {
+    std::mt19937 rng(14);
+    const std::string pieces[] = {
+        "a", " ",    "(",        ")", ":", "(1) :(", " 2:(", "3", "\xE6\x97\xA5", "\xEF\xBD\xB1",
+        "/", ".txt", "\x81\x40", "\t"};
+    auto random = [&](std::size_t most, bool forWord) {
+        std::string s;
+        for (std::size_t n = rng() % most; n > 0; --n) {
+            const std::string& piece = pieces[rng() % std::size(pieces)];
+            s += forWord && piece.find(')') != std::string::npos ? "" : piece;
+        }
+        return s;
+    };
+    for (int i = 0; i < 20000; ++i) {
+        iset options;
+        options.TagJump = (rng() & 1) != 0;
+        options.OutputStrLength = std::int32_t(rng() % 4 == 0 ? 0 : rng() % 120);
+        const std::string path = "x" + random(8, false);
+        const std::int64_t number = 1 + std::int64_t(rng() % 100000);
+        const std::string word = random(3, true);
+        const std::string line = ComposeHitLine(path, number, word, random(10, false), options);
+        const std::string written = OutputPath(path);
+        const OutputLine got =
+            ReadOutputLine(line, [&](std::string_view p) { return p == written; });
+        ASSERT_EQ(got.kind, OutputLineKind::Hit) << line;
+        EXPECT_EQ(got.path, written) << line;
+        EXPECT_EQ(got.number, number) << line;
+        EXPECT_EQ(got.word, word) << line;
+        const std::size_t head = written.size() + (options.TagJump ? 5 : 3) +
+                                 std::to_string(number).size() + word.size() + 1;
+        EXPECT_EQ(got.text, line.substr(std::min(head, line.size()))) << line;
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <regex>
 
 #include "fixture.hpp"
@@ -34,36 +35,26 @@ TEST(Memory, ParsesMeminfo) {
 
 TEST(FileInfo, OddNames) {
     TempDir dir;
-    const std::string file = dir / "f.txt";
-    WriteBytes(file, "12345");
+    const std::string file = dir.File("f.txt", "12345");
     const std::string fifo = dir / "fifo";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
     const std::string dangling = dir / "dangling";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
     ASSERT_EQ(::symlink((dir / "nothing").c_str(), dangling.c_str()), 0);
-
-    EXPECT_EQ(FileSizeOf(file), 5);
-    EXPECT_EQ(FileSizeOf(dir.Path()), std::nullopt);  // a folder
-    EXPECT_EQ(FileSizeOf(fifo), std::nullopt);        // opened without blocking, refused
-    EXPECT_EQ(FileSizeOf(dangling), std::nullopt);
-    EXPECT_EQ(FileSizeOf(dir / "missing"), std::nullopt);
-
-    EXPECT_TRUE(FileExists(file));
-    EXPECT_TRUE(FileExists(fifo));
-    EXPECT_FALSE(FileExists(dir.Path()));
-    EXPECT_FALSE(FileExists(dangling));
-
-    const auto attrs = GetFileAttributes(dir.Path());
-    ASSERT_TRUE(attrs);
-    EXPECT_TRUE(attrs->directory);
+    struct Row {
+        std::string path;
+        std::optional<std::int64_t> size;  // a pipe is opened without blocking, refused
+        bool exists;
+    };
+    for (const Row& r : {Row{file, 5, true}, Row{dir.Path(), {}, false}, Row{fifo, {}, true},
+                         Row{dangling, {}, false}, Row{dir / "missing", {}, false}}) {
+        EXPECT_EQ(FileSizeOf(r.path), r.size) << r.path;
+        EXPECT_EQ(FileExists(r.path), r.exists) << r.path;
+    }
+    EXPECT_TRUE(GetFileAttributes(dir.Path())->directory);
     EXPECT_FALSE(GetFileAttributes(dangling));
     EXPECT_EQ(GetFileAttributes(file)->id, GetFileAttributes(dir / "./f.txt")->id);
     EXPECT_NE(GetFileAttributes(file)->id, GetFileAttributes(fifo)->id);
-}
-
-TEST(FileInfo, OpenThroughTheSeamFails) {
-    TempDir dir;
-    const std::string file = dir / "f.txt";
-    WriteBytes(file, "12345");
+    // An open that fails through the file layer (as root too).
     FailingOps ops(file, FailingOps::Fail::Open, 0, EACCES);
     ScopedFileOps scoped(ops);
     EXPECT_EQ(FileSizeOf(file), std::nullopt);
@@ -100,32 +91,37 @@ TEST(Trash, MovesIntoTheTrashItCreatesUnderFreeNames) {
     TempDir dir;
     // Folders of which none exists yet: all made, for the user alone.
     ScopedEnv data("XDG_DATA_HOME", (dir / "data/share").c_str());
-    const std::string name = "a b\x82\xa0.txt";
-    for (int i = 0; i < 3; ++i) {
-        WriteBytes(dir / name, std::to_string(i));
-        ASSERT_TRUE(MoveToTrash(dir / name)) << i;
-        EXPECT_FALSE(fs::exists(dir / name));
-    }
     const std::string trash = dir / "data/share/Trash";
-    for (const std::string& folder : {dir / "data", trash, trash + "/files", trash + "/info"}) {
-        EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all) << folder;
-    }
-    const std::vector<std::string> names = {name, "a b\x82\xa0.2.txt", "a b\x82\xa0.3.txt"};
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        EXPECT_EQ(TempDir::Read(trash + "/files/" + names[i]), std::to_string(i));
-        const std::string info = TempDir::Read(trash + "/info/" + names[i] + ".trashinfo");
+    const std::string name = dir / "a b\x82\xa0.txt";
+    for (const std::string free : {"", ".2", ".3"}) {
+        WriteBytes(name, free);
+        ASSERT_TRUE(MoveToTrash(name)) << free;
+        EXPECT_FALSE(fs::exists(name));
+        const std::string stored = "/a b\x82\xa0" + free + ".txt";
+        EXPECT_EQ(TempDir::Read(trash + "/files" + stored), free);
+        const std::string info = TempDir::Read(trash + "/info" + stored + ".trashinfo");
         EXPECT_TRUE(std::regex_match(info, std::regex("\\[Trash Info\\]\nPath=" + dir.Path() +
                                                       "/a%20b%82%A0\\.txt\nDeletionDate=\\d{4}-"
                                                       "\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n")))
             << info;
     }
-    // Nothing to move, or no trash to be made: false, and the file stays.
+    for (const std::string& folder : {dir / "data", trash, trash + "/files", trash + "/info"}) {
+        EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all) << folder;
+    }
+    // Nothing to move, a failed write of the info file, or no trash to be made: false,
+    // and the file stays, without an info file.
     EXPECT_FALSE(MoveToTrash(dir / "missing"));
-    WriteBytes(dir / "blocker", "");
-    WriteBytes(dir / "kept", "k");
-    ScopedEnv blocked("XDG_DATA_HOME", (dir / "blocker/share").c_str());
-    EXPECT_FALSE(MoveToTrash(dir / "kept"));
-    EXPECT_EQ(TempDir::Read(dir / "kept"), "k");
+    const std::string kept = dir.File("kept", "k");
+    const std::string keptInfo = trash + "/info/kept.trashinfo";
+    {
+        FailingOps ops(keptInfo, FailingOps::Fail::Write);
+        ScopedFileOps scoped(ops);
+        EXPECT_FALSE(MoveToTrash(kept));
+        EXPECT_FALSE(fs::exists(keptInfo));
+    }
+    ScopedEnv blocked("XDG_DATA_HOME", dir.File("blocker", "").append("/share").c_str());
+    EXPECT_FALSE(MoveToTrash(kept));
+    EXPECT_EQ(TempDir::Read(kept), "k");
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+// The relation file (its keys and the words of a key) and the word list.
 #include "words/relation.hpp"
 
 #include <gtest/gtest.h>
@@ -6,201 +7,145 @@
 #include <cerrno>
 #include <clocale>
 #include <cwctype>
+#include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "platform/file.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "../search/fixture.hpp"
 #include "text/cp932.hpp"
+#include "words/word_list.hpp"
 
-namespace korvalen {
+namespace korvalen::test {
 namespace {
 
 using namespace std::literals;
 using Strings = std::vector<std::string>;
 
-std::string Sj(std::string_view utf8) {
-    return Utf8ToCp932(utf8);
-}
-
-// Open and read go through the file layer's system calls; these make them
-// fail where a permission bit cannot stop root.
-class FailingOps : public FileOps {
-  public:
-    int failOpen = 0;                   // errno for every open, 0 = none
-    std::size_t readBudget = SIZE_MAX;  // bytes handed out before reads fail with EIO
-    int Open(const char* path, int flags, mode_t mode) override {
-        errno = failOpen;
-        return failOpen != 0 ? -1 : FileOps::Open(path, flags, mode);
-    }
-    ssize_t Read(int fd, void* buf, std::size_t n) override {
-        if (readBudget == 0) {
-            errno = EIO;
-            return -1;
-        }
-        const ssize_t got = FileOps::Read(fd, buf, std::min(n, readBudget));
-        readBudget -= static_cast<std::size_t>(std::max<ssize_t>(got, 0));
-        return got;
-    }
-};
+const std::string kBig(1 << 18, 'w');  // a line of several read chunks
 
 TEST(RelKeys, KeyListOfFiles) {
     ASSERT_EQ(Cp932ToUtf8(kNoKey), "（なし）");
-    const std::string big(10 * 1024 * 1024, 'w');
-    struct Row {
-        const char* name;
-        std::string file;
-        Strings keys;  // after the "（なし）" entry
-    };
-    const std::vector<Row> rows = {
-        {"empty file", "", {}},
-        {"only empty lines", "\r\n\r\n\n", {}},
-        {"no = and blanks give the empty key once", "abc\r\n   \r\n=x", {""}},
-        {"first occurrence order", "a=1\r\nb=2\r\na=3\r\nnoeq\r\nc=4", {"a", "b", "", "c"}},
-        {"case ignored, first spelling kept", "Abc=1\r\nabc=2\r\nABC=3", {"Abc"}},
-        {"key keeps its blank; first = splits", "k=1\r\nk =2\r\nx=a=b", {"k", "k ", "x"}},
-        {"the none entry in the file", Sj("（なし）=1\r\nc=2"), {"c"}},
-        {"full-width and Greek folded; widths and kana differ",
-         Sj("Ａｂ=1\r\nａＢ=2\r\nΩ=3\r\nω=4\r\nA=5\r\na=6\r\nあ=7\r\nア=8"),
+    const std::pair<std::string, Strings> rows[] = {
+        // the keys after the "（なし）" entry
+        {"", {}},
+        {"\r\n\r\n\n", {}},
+        {"abc\r\n   \r\n=x", {""}},  // no "=", blanks: the empty key, once
+        {"a=1\r\nb=2\r\na=3\r\nnoeq\r\nc=4", {"a", "b", "", "c"}},
+        {"Abc=1\r\nabc=2\r\nABC=3", {"Abc"}},  // case ignored, the first spelling kept
+        {"k=1\r\nk =2\r\nx=a=b", {"k", "k ", "x"}},
+        {Sj("（なし）=1\r\nc=2"), {"c"}},
+        // Full-width and Greek letters folded; widths and kana differ.
+        {Sj("Ａｂ=1\r\nａＢ=2\r\nΩ=3\r\nω=4\r\nA=5\r\na=6\r\nあ=7\r\nア=8"),
          {Sj("Ａｂ"), Sj("Ω"), "A", Sj("あ"), Sj("ア")}},
-        {"a second byte is no letter", "\x82\x41=1\r\n\x82\x61=2\r\n", {"\x82\x41", "\x82\x61"}},
-        {"lone CR and LF end lines", "a=1\rb=2\nc=3\r\nd=4\n\re=5", {"a", "b", "c", "d", "e"}},
-        {"NUL and Ctrl-Z are bytes",
-         std::string("a\0b=1\x1A\r\nc\x1A=2\x1A"sv),
-         {std::string("a\0b"sv), "c\x1A"}},
-        {"invalid bytes, lone lead bytes",
-         "\xFF\x80=1\r\nk\x82=2\r\nend\x82",
-         {"\xFF\x80", "k\x82", ""}},
-        {"10 MB lines", "k=" + big + "\r\n" + big + "=2\r\n" + big + "=3", {"k", big}},
+        {"\x82\x41=1\r\n\x82\x61=2\r\n", {"\x82\x41", "\x82\x61"}},  // a second byte: no letter
+        {"a=1\rb=2\nc=3\r\nd=4\n\re=5", {"a", "b", "c", "d", "e"}},
+        {"a\0b=1\x1A\r\nc\x1A=2\x1A"s, {"a\0b"s, "c\x1A"}},  // NUL and Ctrl-Z are bytes
+        {"\xFF\x80=1\r\nk\x82=2\r\nend\x82", {"\xFF\x80", "k\x82", ""}},
+        {"k=" + kBig + "\r\n" + kBig + "=2\r\n" + kBig + "=3", {"k", kBig}},
     };
     TempDir dir;
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.name);
-        const RelKeysResult res = LoadRelKeys(dir.File("rel.kvl", r.file));
-        Strings expected = r.keys;
+    for (const auto& [file, keys] : rows) {
+        SCOPED_TRACE(file.substr(0, 40));
+        const RelKeysResult res = LoadRelKeys(dir.File("rel.kvl", file));
+        Strings expected = keys;
         expected.insert(expected.begin(), std::string(kNoKey));
         EXPECT_TRUE(res.opened);
         EXPECT_EQ(res.message, "");
         EXPECT_EQ(res.keys, expected);
-        EXPECT_EQ(res.SelectedIndex(), r.keys.empty() ? -1 : 1);
+        EXPECT_EQ(res.SelectedIndex(), keys.empty() ? -1 : 1);
     }
 }
 
-TEST(RelKeys, NothingToOpen) {
+TEST(RelFile, NothingToOpenOrAFailedOpen) {
     TempDir dir;
     std::filesystem::create_directory(dir.Path("folder"));
     std::filesystem::create_symlink(dir.Path("gone"), dir.Path("dangling"));
-    for (const std::string& path :
-         {""s, dir.Path("missing"), dir.Path("folder"), dir.Path("dangling")}) {
-        const RelKeysResult res = LoadRelKeys(path);
-        EXPECT_FALSE(res.opened || res.LoadsWords()) << path;
-        EXPECT_TRUE(res.keys.empty()) << path;
-        EXPECT_EQ(res.message, kMsgNoRelFile) << path;
-    }
-}
-
-TEST(RelFile, FailedOpen) {
-    auto check = [](const std::string& path) {
+    ASSERT_EQ(::mkfifo(dir.Path("fifo").c_str(), 0600), 0);  // refused, not waited on
+    const std::string rel = dir.File("rel.kvl", "k=1\r\n");
+    const std::string none, keysFailed(kMsgKeysFailed), wordsFailed(kMsgWordsFailed);
+    const std::tuple<std::string, std::string, std::string> rows[] = {
+        {"", std::string(kMsgNoRelFile), none},
+        {dir.Path("missing"), std::string(kMsgNoRelFile), none},
+        {dir.Path("folder"), std::string(kMsgNoRelFile), none},
+        {dir.Path("dangling"), std::string(kMsgNoRelFile), none},
+        {dir.Path("fifo"), keysFailed, wordsFailed},
+        {rel, keysFailed, wordsFailed},  // the open fails
+    };
+    for (const auto& [path, keysMessage, wordsMessage] : rows) {
         SCOPED_TRACE(path);
+        FailingOps ops(rel, FailingOps::Fail::Open, 0, EACCES);  // as root too
+        ScopedFileOps scope(ops);
         const RelKeysResult keys = LoadRelKeys(path);
         EXPECT_FALSE(keys.opened || keys.LoadsWords());
-        EXPECT_EQ(keys.message, kMsgKeysFailed);
+        EXPECT_TRUE(keys.keys.empty());
+        EXPECT_EQ(keys.message, keysMessage);
         EXPECT_EQ(LoadRelWords(path, "k", true).words, Strings{"k"});
         const RelWordsResult words = LoadRelWords(path, "k", false);
         EXPECT_TRUE(words.words.empty());
-        EXPECT_EQ(words.message, kMsgWordsFailed);
-    };
-    TempDir dir;
-    const std::string fifo = dir.Path("fifo");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    check(fifo);  // refused, not waited on
-    FailingOps ops;
-    ops.failOpen = EACCES;
-    ScopedFileOps scope(ops);
-    check(dir.File("rel.kvl", "k=1\r\n"));
+        EXPECT_EQ(words.message, wordsMessage);
+    }
 }
 
 TEST(RelFile, ReadFailureKeepsWhatWasRead) {
     TempDir dir;
-    const std::string rel = dir.File("rel.kvl", "a=1,2\r\nb=2\r\na=3\r\nc=4\r\n");
-    FailingOps ops;
-    ScopedFileOps scope(ops);
-    ops.readBudget = 16;  // "a=1,2\r\nb=2\r\na=3" then EIO: the cut line is lost
-    const RelKeysResult keys = LoadRelKeys(rel);
-    EXPECT_TRUE(keys.opened);
-    EXPECT_EQ(keys.keys, (Strings{std::string(kNoKey), "a", "b"}));
-    EXPECT_EQ(keys.message, kMsgKeysFailed);
-    ops.readBudget = 16;
-    const RelWordsResult words = LoadRelWords(rel, "a", true);
-    EXPECT_EQ(words.words, (Strings{"a", "1", "2"}));
-    EXPECT_EQ(words.message, kMsgWordsFailed);
+    // The first read ends inside the line of "c"; the next fails: that line is lost.
+    const std::string rel = dir.File("rel.kvl", "a=1,2\r\nb=2\r\na=3\r\nc=" + kBig + "\r\n");
+    for (const bool keys : {true, false}) {
+        FailingOps ops(rel, FailingOps::Fail::Read, 1);
+        ScopedFileOps scope(ops);
+        if (keys) {
+            const RelKeysResult res = LoadRelKeys(rel);
+            EXPECT_TRUE(res.opened);
+            EXPECT_EQ(res.keys, (Strings{std::string(kNoKey), "a", "b"}));
+            EXPECT_EQ(res.message, kMsgKeysFailed);
+        } else {
+            const RelWordsResult res = LoadRelWords(rel, "c", true);
+            EXPECT_EQ(res.words, (Strings{"c"}));
+            EXPECT_EQ(res.message, kMsgWordsFailed);
+        }
+    }
 }
 
 TEST(RelWords, WordsOfAKey) {
-    const std::string big(10 * 1024 * 1024, 'w');
     const std::string none(kNoKey);
     struct Row {
-        const char* name;
-        std::string file;
-        std::string key;
+        std::string file, key;
         bool addSort;
         Strings words;
     };
-    const std::vector<Row> rows = {
-        {"lines of the key in order", "a=1,2\r\nb=9\r\na=3", "a", false, {"1", "2", "3"}},
-        {"key compared byte for byte", "a=1\r\na =2\r\nA=3", "a", false, {"1"}},
-        {"key with its blank", "a=1\r\na =2", "a ", false, {"2"}},
-        {"k= adds nothing, k=, one empty line", "k=\r\nk=   \r\nk=,", "k", false, {""}},
-        {"empty field between commas stays", "k=a,,b,", "k", false, {"a", "", "b"}},
-        {"value and fields trimmed", "k= \t1 , 2\t,\t3 ", "k", false, {"1", "2", "3"}},
-        {"quotes keep commas",
-         Sj("色=赤, \"青,緑\" ,黄"),
-         Sj("色"),
-         false,
-         {Sj("赤"), Sj("青,緑"), Sj("黄")}},
-        {"doubled quote", "q=\"say \"\"hi\"\"\",x", "q", false, {"say \"hi\"", "x"}},
-        {"key first, duplicates stay",
-         Sj("赤=赤,朱"),
-         Sj("赤"),
-         true,
-         {Sj("赤"), Sj("赤"), Sj("朱")}},
-        {"none entry alone", "a=1", none, false, {}},
-        {"none entry with AddSortWord", "a=1", none, true, {none}},
-        {"none entry as a file key", Sj("（なし）=x,y"), none, false, {"x", "y"}},
-        {"further = in the value", "x=a=b,c", "x", false, {"a=b", "c"}},
-        {"empty key reads nothing", "=1\r\nnoeq", "", true, {}},
-        {"second byte is no separator", Sj("k=ソ,表"), "k", false, {Sj("ソ"), Sj("表")}},
-        {"lone CR and LF, NUL",
-         std::string("k=1\rk=2\nk=3\r\n\rk=a\0b"sv),
-         "k",
-         false,
-         {"1", "2", "3", std::string("a\0b"sv)}},
-        {"lone lead byte at the end", "k=a,\x82", "k", false, {"a", "\x82"}},
-        {"10 MB line", "a=1\r\nk=x," + big + "\r\nk=y", "k", false, {"x", big, "y"}},
+    const Row rows[] = {
+        {"a=1,2\r\nb=9\r\na=3", "a", false, {"1", "2", "3"}},
+        {"a=1\r\na =2\r\nA=3", "a", false, {"1"}},  // the key compared byte for byte
+        {"a=1\r\na =2", "a ", false, {"2"}},
+        {"k=\r\nk=   \r\nk=,", "k", false, {""}},  // k= adds nothing, k=, one empty word
+        {"k=a,,b,", "k", false, {"a", "", "b"}},
+        {"k= \t1 , 2\t,\t3 ", "k", false, {"1", "2", "3"}},
+        {Sj("色=赤, \"青,緑\" ,黄"), Sj("色"), false, {Sj("赤"), Sj("青,緑"), Sj("黄")}},
+        {"q=\"say \"\"hi\"\"\",x", "q", false, {"say \"hi\"", "x"}},
+        {Sj("赤=赤,朱"), Sj("赤"), true, {Sj("赤"), Sj("赤"), Sj("朱")}},  // duplicates stay
+        {"a=1", none, false, {}},
+        {"a=1", none, true, {none}},
+        {Sj("（なし）=x,y"), none, false, {"x", "y"}},
+        {"x=a=b,c", "x", false, {"a=b", "c"}},
+        {"=1\r\nnoeq", "", true, {}},                       // the empty key reads nothing
+        {Sj("k=ソ,表"), "k", false, {Sj("ソ"), Sj("表")}},  // a second byte is no separator
+        {"k=1\rk=2\nk=3\r\n\rk=a\0b"s, "k", false, {"1", "2", "3", "a\0b"s}},
+        {"k=a,\x82", "k", false, {"a", "\x82"}},
+        {"a=1\r\nk=x," + kBig + "\r\nk=y", "k", false, {"x", kBig, "y"}},
     };
     TempDir dir;
     for (const Row& r : rows) {
-        SCOPED_TRACE(r.name);
+        SCOPED_TRACE(r.file.substr(0, 40));
         const RelWordsResult res = LoadRelWords(dir.File("rel.kvl", r.file), r.key, r.addSort);
         EXPECT_EQ(res.words, r.words);
         EXPECT_EQ(res.message, "");
     }
-}
-
-TEST(RelWords, FileIsReadAnewEachTime) {
-    TempDir dir;
+    // The file is read anew each time: edited words count at once.
     const std::string rel = dir.File("rel.kvl", "a=1\r\nb=2\r\n");
     ASSERT_EQ(LoadRelKeys(rel).keys.size(), 3u);
-    // Edited words count at once; a vanished file reads as no words, no message.
     dir.File("rel.kvl", "a=5\r\n");
     EXPECT_EQ(LoadRelWords(rel, "a", false).words, Strings{"5"});
-    ASSERT_TRUE(std::filesystem::remove(rel));
-    for (bool addSort : {false, true}) {
-        const RelWordsResult gone = LoadRelWords(rel, "a", addSort);
-        EXPECT_EQ(gone.words, addSort ? Strings{"a"} : Strings{});
-        EXPECT_EQ(gone.message, "");
-    }
-    EXPECT_EQ(LoadRelKeys(rel).message, kMsgNoRelFile);
 }
 
 // The folding agrees with the C library's small letters over the rows of
@@ -231,5 +176,31 @@ TEST(RelKeys, FoldKeyCaseMatchesUnicodeCase) {
     }
 }
 
+TEST(WordList, TextToLinesTidyAndCount) {
+    for (const auto& [text, lines] :
+         std::initializer_list<std::pair<std::string, Strings>>{{"", {}},
+                                                                {"\n", {""}},
+                                                                {"a\r\n\r\nb", {"a", "", "b"}},
+                                                                {"a\rb\nc\r\n", {"a", "b", "c"}},
+                                                                {"a\0b\n"s, {"a\0b"s}}}) {
+        WordList list;
+        list.SetText(text);
+        EXPECT_EQ(list.Lines(), lines) << text;
+        WordList again;  // the text of the lines gives the same lines back
+        again.SetText(list.Text("\r\n"));
+        EXPECT_EQ(again.Lines(), lines) << text;
+    }
+    EXPECT_EQ(WordList::WordCountText(1234), "検索語 : 1234語");
+    WordList list(Strings{"", "a", "", "", " ", "\t", "\x81\x40"});
+    list.Append("b");
+    list.Append(Strings{"", ""});
+    EXPECT_EQ(list.CountText(), "検索語 : 10語");  // empty lines count until the tidy
+    list.Tidy();
+    EXPECT_EQ(list.Lines(), (Strings{"a", " ", "\t", "\x81\x40", "b"}));
+    EXPECT_EQ(list.CountText(), "検索語 : 5語");
+    list.Clear();
+    EXPECT_EQ(list.CountText(), "検索語 : 0語");
+}
+
 }  // namespace
-}  // namespace korvalen
+}  // namespace korvalen::test

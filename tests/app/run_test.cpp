@@ -92,9 +92,8 @@ std::string Hits(const QString& path, int from, int to, const std::string& word)
 
 TEST_F(Run, DropLocksTheWindowAndShowsItsProgress) {
     const std::string word = Utf8ToCp932("検索語");
-    const QString a = Lines("a.txt", 3, word);
-    const QString b = Lines("b.txt", 2, "nothing");
-    const QString out = Path("out.txt");
+    const QString a = Lines("a.txt", 3, word), b = Lines("b.txt", 2, "nothing"),
+                  out = Path("out.txt");
     TMainForm& f = Ready(QStringLiteral("検索語"), out);
     f.Options.SearchIconize = true;
     // Exit Stop Delete Edit Relation Output Settings Copy Help, the key list, both
@@ -133,10 +132,8 @@ TEST_F(Run, DropLocksTheWindowAndShowsItsProgress) {
     EXPECT_FALSE(handedOver);
     EXPECT_EQ(during, (std::vector<bool>{0, 1, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 1, 1, 0}));
     EXPECT_EQ(usable(), atRest);
-    EXPECT_TRUE(minimized);
-    EXPECT_FALSE(f.isMinimized());
-    EXPECT_EQ(caption, QStringLiteral("Korvalen+"));
-    EXPECT_EQ(iconText, QStringLiteral("1/2検索中"));
+    EXPECT_TRUE(minimized && !f.isMinimized());
+    EXPECT_EQ(caption + iconText, QStringLiteral("Korvalen+1/2検索中"));
     EXPECT_EQ(f.windowTitle() + f.windowIconText(), QStringLiteral("KorvalenKorvalen"));
     ASSERT_GE(status.size(), 3);
     EXPECT_EQ(status.front().front(), QStringLiteral("検索中：1/2  (0 Lines)"));

@@ -12,7 +12,6 @@
 #include <chrono>
 #include <clocale>
 #include <cstring>
-#include <filesystem>
 #include <thread>
 
 #include "../search/fixture.hpp"
@@ -178,20 +177,6 @@ TEST(Cli, TypedWordsAndKeys) {
     if (!sjis) {
         GTEST_SKIP() << "no ja_JP.SJIS locale";
     }
-}
-
-TEST(Cli, FolderStandsForItsFiles) {
-    Cli cli;
-    std::filesystem::create_directories(cli.dir / "c/s");
-    for (const char* name : {"c/b.txt", "c/a.txt", "c/s/x.TXT", "c/skip.md"}) {
-        cli.File(name, Sj("雨\r\n"));
-    }
-    EXPECT_EQ(cli.Run("-q -o @out.txt -w 雨 --set SearchFolders=1 @c/").code, 0);
-    const std::string viaFolder = cli.Out();
-    EXPECT_EQ(cli.Run("-q -o @out.txt -w 雨 @c/a.txt @c/b.txt @c/s/x.TXT").code, 0);
-    EXPECT_EQ(cli.Out(), viaFolder);
-    EXPECT_EQ(cli.Run("-q -o @out.txt -w 雨 --set FolderFilter= @c").code, 1);  // option off
-    EXPECT_EQ(cli.Out(), "");
 }
 
 TEST(Cli, IniThenSetsInOrder) {

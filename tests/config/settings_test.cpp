@@ -233,9 +233,6 @@ TEST(Settings, EachWriterTouchesOnlyItsKeys) {
     EXPECT_EQ(TempDir::Read(ini), expected);
     EXPECT_EQ(ReadSettings(ini).Options.EditorLine, o.EditorLine);
     EXPECT_TRUE(ReadSettings(ini).Options.ShowResults);
-    // "abc" reads as the default length; Delete keeps its stored 3.
-    EXPECT_EQ(Dump(ReadSettings(ini)),
-              "/new rel.kvl||-5|6|700|800|78|3|1|01110001110|/usr/bin/kate|*.c;*.h");
 }
 
 TEST(Settings, WritersCreateFileFoldersAndKeepModeAndLinks) {

@@ -57,22 +57,6 @@ TEST(HitLine, PathsInCodePage932WhenTheyConvertWhole) {
     }
 }
 
-TEST(OutFile, CreateEmptiesAppendKeepsLinesEndInCrLf) {
-    TempDir dir;
-    const std::string path = dir.File("o.txt", "old");
-    std::string want;
-    for (const int lines : {2, 20000}) {  // the second past the buffer, appended
-        OutFile out;
-        out.Open(path, lines == 2);
-        for (int i = 0; i < lines; ++i) {
-            out.WriteLine(i == 1 ? "" : "0123456789");
-            want += i == 1 ? "\r\n" : "0123456789\r\n";
-        }
-        out.Close();
-    }
-    EXPECT_EQ(ReadBytes(path), want);
-}
-
 TEST(OutFile, EveryFailureIsReportedAndSticks) {
     TempDir dir;
     const std::string path = dir / "o.txt";

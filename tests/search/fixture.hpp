@@ -24,21 +24,6 @@ namespace korvalen::test {
 
 using korvalen::TempDir;
 
-// Random switches of what a hit line and a scan depend on; no message boxes,
-// no minimising. The width is one of `widths`.
-template <std::size_t N>
-iset RandomOptions(std::mt19937& rng, const std::int32_t (&widths)[N]) {
-    iset o;
-    o.TagJump = (rng() & 1) != 0;
-    o.FileSeparate = (rng() & 1) != 0;
-    o.JapaneseWord = (rng() & 1) != 0;
-    o.CRText = (rng() & 1) != 0;
-    o.ErrorStop = false;
-    o.SearchIconize = false;
-    o.OutputStrLength = widths[rng() % N];
-    return o;
-}
-
 inline void WriteBytes(const std::string& path, std::string_view bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -55,6 +40,96 @@ inline std::string ReadBytes(const std::string& path) {
 // Code page 932 bytes of UTF-8 source text.
 inline std::string Sj(std::string_view utf8) {
     return Utf8ToCp932(utf8);
+}
+
+// `line` `n` times.
+inline std::string Times(std::string_view line, std::size_t n) {
+    std::string text;
+    for (; n > 0; --n) {
+        text += line;
+    }
+    return text;
+}
+
+// The options of a run that neither cuts hit lines nor shows messages.
+inline iset Quiet() {
+    iset o;
+    o.OutputStrLength = 0;
+    o.ErrorStop = false;
+    o.SearchIconize = false;
+    return o;
+}
+
+// One hit line as the output file holds it.
+inline std::string HitOf(const std::string& path, std::int64_t number, std::string_view word,
+                         std::string_view text) {
+    return path + "(" + std::to_string(number) + ") :(" + std::string(word) + ")" +
+           std::string(text) + "\r\n";
+}
+
+// Code page 932 pieces that put lead bytes, possible second bytes, blanks and
+// breaks next to each other in every order.
+// clang-format off
+inline const std::vector<std::string> kSjisPieces = {
+    "a", "b", "A", "@", " ", "\t", "\x81\x40", "\x81", "\x82", "\x88", "\xE0", "\xFC", "\x40",
+    "\x41", "\x82\xA0", "\x88\x9F", "\x83\x41", "\xA0", "\xDF", std::string(1, '\0'), "\x1A",
+    "\x81\x20", "\x83\x40"};
+// clang-format on
+inline const char* const kBreaks[] = {"\r\n", "\n", "\r"};
+
+// Up to `maxLength` bytes of pieces, one in ten a line break.
+inline std::string RandomSjis(std::mt19937& rng, std::size_t maxLength) {
+    std::string s;
+    for (const std::size_t length = rng() % (maxLength + 1); s.size() < length;) {
+        s += rng() % 10 == 0 ? kBreaks[rng() % 3] : kSjisPieces[rng() % kSjisPieces.size()];
+    }
+    return s;
+}
+
+// UTF-8 pieces: ASCII, kana, kanji, half-width katakana (one byte in code page
+// 932), full-width forms (EF lead bytes), characters without a code page 932
+// form, the forms Linux input methods type for ～－∥￠￡￢― (which convert to the
+// same codes; a run of them has too many forms to look for all), blanks.
+// clang-format off
+inline const std::vector<std::string> kUtf8Pieces = {
+    "a", "b", "ab", " ", "\t", "x1", "検", "索", "検索", "エ", "ン", "の", "ｶ", "ﾀ", "ﾟ", "｡", "（",
+    "）", "～", "＄", "　", "😀", "€", "Ω", "é", "ü", "〓", "丂", "﨑", "①", "Ⅰ", "¬", "∵", "￢",
+    "ｰ", "･", "〜", "−", "‖", "¢", "£", "—", "―", "∥", "〜～〜〜～", "\xEF\xBD\xA0"};  // U+FF60: no form
+// clang-format on
+
+// `lines` lines of UTF-8 pieces, the last one without its break at times.
+inline std::string RandomUtf8(std::mt19937& rng, std::size_t lines) {
+    std::string text;
+    for (std::size_t i = 0; i < lines; ++i) {
+        for (std::size_t n = rng() % 12; n > 0; --n) {
+            text += kUtf8Pieces[rng() % kUtf8Pieces.size()];
+        }
+        if (i + 1 < lines || rng() % 2 == 0) {
+            text += kBreaks[rng() % 3];
+        }
+    }
+    return text;
+}
+
+// Code page 932 words of UTF-8 pieces. Unless `exact`, one that the UTF-8
+// filter cannot use (the mark, a lone lead byte, the mark's bytes inside).
+inline std::vector<std::string> Utf8PieceWords(std::mt19937& rng, bool exact) {
+    std::vector<std::string> words;
+    for (std::size_t i = 1 + rng() % 4; i > 0; --i) {
+        std::string w;
+        for (std::size_t k = 1 + rng() % 3; k > 0; --k) {
+            w += kUtf8Pieces[rng() % kUtf8Pieces.size()];
+        }
+        words.push_back(Utf8ToCp932(w));
+    }
+    if (!exact) {
+        const std::string odd[] = {Utf8ToCp932("〓"), "\x88", Utf8ToCp932("検\x81\xAC")};
+        words.push_back(odd[rng() % 3]);
+    }
+    if (rng() % 4 == 0) {
+        words.emplace_back();
+    }
+    return words;
 }
 
 class RecordingHost : public RunHost {
@@ -127,65 +202,92 @@ class FailingOps : public FileOps {
     enum class Fail { Open, Read, Write, Close };
     FailingOps(std::string path, Fail what, int okCalls = 0, int err = EIO)
         : path_(std::move(path)), what_(what), okCalls_(okCalls), err_(err) {}
+    // Set: reads fail instead once they would go past this many bytes.
+    std::size_t okBytes = SIZE_MAX;
 
     int Open(const char* path, int flags, mode_t mode) override {
-        if (path_ == path) {
-            if (what_ == Fail::Open && Due()) {
-                errno = err_;
-                return -1;
-            }
-            const int fd = FileOps::Open(path, flags, mode);
-            fd_ = fd;
-            return fd;
+        if (path_ != path) {
+            return FileOps::Open(path, flags, mode);
         }
-        return FileOps::Open(path, flags, mode);
+        read_ = 0;
+        return fd_ = Failed(Fail::Open) ? -1 : FileOps::Open(path, flags, mode);
     }
     int OpenIn(int folder, const char* path, std::size_t leaf, int flags, mode_t mode) override {
-        if (path_ == path) {
-            if (what_ == Fail::Open && Due()) {
-                errno = err_;
-                return -1;
-            }
-            fd_ = FileOps::OpenIn(folder, path, leaf, flags, mode);
-            return fd_;
+        if (path_ != path) {
+            return FileOps::OpenIn(folder, path, leaf, flags, mode);
         }
-        return FileOps::OpenIn(folder, path, leaf, flags, mode);
+        read_ = 0;
+        return fd_ = Failed(Fail::Open) ? -1 : FileOps::OpenIn(folder, path, leaf, flags, mode);
     }
     ssize_t Read(int fd, void* buf, std::size_t n) override {
-        if (fd == fd_ && what_ == Fail::Read && Due()) {
-            errno = err_;
+        if (fd == fd_ && (okBytes == SIZE_MAX || read_ + n > okBytes) && Failed(Fail::Read)) {
             return -1;
         }
-        return FileOps::Read(fd, buf, n);
+        const ssize_t got = FileOps::Read(fd, buf, n);
+        read_ += got > 0 ? static_cast<std::size_t>(got) : 0;
+        return got;
     }
     ssize_t Write(int fd, const void* buf, std::size_t n) override {
-        if (fd == fd_ && what_ == Fail::Write && Due()) {
-            errno = err_;
-            return -1;
-        }
-        return FileOps::Write(fd, buf, n);
+        return fd == fd_ && Failed(Fail::Write) ? -1 : FileOps::Write(fd, buf, n);
     }
     int Close(int fd) override {
-        const bool fail = fd == fd_ && what_ == Fail::Close && Due();
-        if (fd == fd_) {
-            fd_ = -1;
-        }
+        const bool fail = fd == fd_ && Failed(Fail::Close);
+        fd_ = fd == fd_ ? -1 : fd_;
         const int rc = FileOps::Close(fd);  // the descriptor goes either way
-        if (fail) {
-            errno = err_;
-            return -1;
-        }
-        return rc;
+        errno = fail ? err_ : errno;
+        return fail ? -1 : rc;
     }
 
   private:
-    bool Due() { return okCalls_-- <= 0; }
+    // Whether this call of kind `what` fails now; sets errno then.
+    bool Failed(Fail what) {
+        if (what != what_ || okCalls_-- > 0) {
+            return false;
+        }
+        errno = err_;
+        return true;
+    }
 
     std::string path_;
     Fail what_;
     int okCalls_;
     int err_;
     int fd_ = -1;
+    std::size_t read_ = 0;
 };
+
+// The four scanners: the literal twins (the host called per line) and the
+// fast ones, each reading a line at a time or loading the file whole.
+enum class Scan { LiteralInMemory, LiteralByLine, FastInMemory, FastByLine };
+constexpr Scan kScans[] = {Scan::LiteralInMemory, Scan::LiteralByLine, Scan::FastInMemory,
+                           Scan::FastByLine};
+inline bool ByLine(Scan s) {
+    return s == Scan::LiteralByLine || s == Scan::FastByLine;
+}
+inline bool IsLiteral(Scan s) {
+    return s == Scan::LiteralInMemory || s == Scan::LiteralByLine;
+}
+
+struct Ran {
+    RunOutcome outcome;
+    std::string output;
+    std::int64_t hits;
+    std::vector<std::int64_t> positions;  // of the progress bar
+};
+
+// A run over `names` into `out` with the host's words.
+inline Ran RunScan(RecordingHost& host, Scan scan, const std::vector<std::string>& names,
+                   const std::string& out, const iset& options,
+                   std::size_t holdBound = HeldLines::kDefaultBound) {
+    host.shiftCtrl = ByLine(scan);
+    SearchRun run(host);
+    run.UseLiteralScanners(IsLiteral(scan));
+    run.SetHoldBound(holdBound);
+    host.run = &run;
+    std::string output = out;
+    const RunOutcome outcome = run.Drop(names, output, options);
+    host.run = nullptr;
+    return {outcome, ReadBytes(out), run.State().HitCount, host.positions};
+}
 
 }  // namespace korvalen::test

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <clocale>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "../search/fixture.hpp"
@@ -159,6 +160,21 @@ TEST(Cli, ShiftJisTerminalTakesTheBytes) {
     Cli cli;
     const std::string w = "\x81\x5C" + std::string("C:\\");
     EXPECT_EQ(cli.Run("--list-words -w " + w, "ja_JP.SJIS").out, w + "\n");
+}
+
+// The front end hands a folder to the run as it stands, not as a file.
+TEST(Cli, FolderStandsForItsFiles) {
+    Cli cli;
+    std::filesystem::create_directories(cli.dir / "c/s");
+    for (const char* name : {"c/b.txt", "c/a.txt", "c/s/x.TXT", "c/skip.md"}) {
+        cli.File(name, Sj("雨\r\n"));
+    }
+    EXPECT_EQ(cli.Run("-q -o @out.txt -w 雨 --set SearchFolders=1 @c/").code, 0);
+    const std::string viaFolder = cli.Out();
+    EXPECT_EQ(cli.Run("-q -o @out.txt -w 雨 @c/a.txt @c/b.txt @c/s/x.TXT").code, 0);
+    EXPECT_EQ(cli.Out(), viaFolder);
+    EXPECT_EQ(cli.Run("-q -o @out.txt -w 雨 --set FolderFilter= @c").code, 1);  // option off
+    EXPECT_EQ(cli.Out(), "");
 }
 
 TEST(Cli, IniThenSetsInOrder) {

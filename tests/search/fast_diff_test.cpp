@@ -138,7 +138,7 @@ std::vector<std::string> RandomWords(std::mt19937& rng, const std::string& text)
         std::vector<std::string> family;
         for (int i = 0; i < 600; ++i) {
             std::string w = text.substr(rng() % text.size(), 4 + rng() % 6);
-            family.push_back(i % 2 == 0 ? w : w + RandomText(rng, 4));
+            family.push_back(i % 2 == 0 ? w : w + RandomSjis(rng, 4));
         }
         words.insert(words.begin(), family.begin(), family.end());
     }

@@ -213,15 +213,11 @@ class FailingOps : public FileOps {
         return fd_ = Failed(Fail::Open) ? -1 : FileOps::Open(path, flags, mode);
     }
     int OpenIn(int folder, const char* path, std::size_t leaf, int flags, mode_t mode) override {
-        if (path_ == path) {
-            if (what_ == Fail::Open && Due()) {
-                errno = err_;
-                return -1;
-            }
-            fd_ = FileOps::OpenIn(folder, path, leaf, flags, mode);
-            return fd_;
+        if (path_ != path) {
+            return FileOps::OpenIn(folder, path, leaf, flags, mode);
         }
-        return FileOps::OpenIn(folder, path, leaf, flags, mode);
+        read_ = 0;
+        return fd_ = Failed(Fail::Open) ? -1 : FileOps::OpenIn(folder, path, leaf, flags, mode);
     }
     ssize_t Read(int fd, void* buf, std::size_t n) override {
         if (fd == fd_ && (okBytes == SIZE_MAX || read_ + n > okBytes) && Failed(Fail::Read)) {

@@ -143,26 +143,6 @@ TEST(FastRun, StopEndsTheFileAfterTheBlockInHand) {
     EXPECT_EQ(got.output.find(names[2]), std::string::npos);
 }
 
-// The words may change while messages are processed; the next block uses them.
-TEST(FastRun, WordsChangeBetweenBlocks) {
-    TempDir dir;
-    const std::string data = Times("ab\r\n", FastScanner::kBlock / 2);
-    const std::string name = dir / "f.txt";
-    WriteBytes(name, data);
-    RecordingHost host;
-    host.words = {"a"};
-    host.onProcess = [](RecordingHost& h) {
-        h.words = {"", "b"};
-        ++h.generation;
-    };
-    const Ran got = RunScan(host, Scan::FastInMemory, {name}, dir / "out.txt", Quiet());
-    const std::int64_t firstBlock = FastScanner::kBlock / 4;  // the lines of the first read
-    EXPECT_EQ(got.hits, static_cast<std::int64_t>(data.size() / 4));
-    EXPECT_NE(got.output.find(HitOf(name, firstBlock, "a", "ab") +
-                              HitOf(name, firstBlock + 1, "b", "ab")),
-              std::string::npos);
-}
-
 // Held hit lines beyond the bound go to a file without a name in the output's
 // folder; where none can be made there, in $TMPDIR. A failed write or read of
 // it is the output's failure, never a silent loss. And setting up a long word

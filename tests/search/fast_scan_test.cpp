@@ -179,8 +179,8 @@ constexpr Matcher::Engine kEngines[] = {Matcher::Engine::Best, Matcher::Engine::
                                         Matcher::Engine::Hashed};
 
 // The matcher finds every occurrence, overlapping ones too, by end, with
-// every engine; the breaks and byte classes it marks on the way are those of
-// the line rule and the sets.
+// every engine, and counts the line breaks on the way (the marks themselves
+// are checked through the scanners' hits in the random comparisons).
 TEST(FastParts, MatcherFindsEveryOccurrence) {
     std::mt19937 rng(11);
     auto random = [&](unsigned max, unsigned alphabet) {
@@ -190,7 +190,6 @@ TEST(FastParts, MatcherFindsEveryOccurrence) {
         }
         return s;
     };
-    auto bit = [](const auto& bits, std::size_t i) { return (bits[i >> 6] >> (i & 63) & 1) != 0; };
     auto isBreak = [](char c) { return c == '\r' || c == '\n'; };
     // Kept from round to round, as the scanners keep theirs from block to block.
     std::array<Matcher::Breaks, std::size(kEngines)> kept;
@@ -237,18 +236,8 @@ TEST(FastParts, MatcherFindsEveryOccurrence) {
             }
         }
         std::ranges::sort(want);
-        std::array<std::uint64_t, 4> set{};
-        for (int k = 0; k < 8; ++k) {
-            const unsigned c = rng() % 256;
-            set[c >> 6] |= std::uint64_t{1} << (c & 63);
-        }
-        const bool before_break = round % 4 < 2;
         for (std::size_t e = 0; e < std::size(kEngines); ++e) {
             Matcher::Breaks& breaks = kept[e];
-            breaks.classes[round % 2].on = true;
-            breaks.classes[round % 2].set = set;
-            breaks.classes[round % 2].before_break = before_break;
-            breaks.classes[1 - round % 2].on = false;
             std::vector<Matcher::Match> got;
             Matcher(words, kEngines[e]).FindAll(text, got, round % 5 == 0 ? nullptr : &breaks);
             std::vector<std::pair<std::size_t, std::uint32_t>> keys;
@@ -266,23 +255,6 @@ TEST(FastParts, MatcherFindsEveryOccurrence) {
             ASSERT_EQ(breaks.any_count,
                       static_cast<std::size_t>(std::ranges::count_if(text, isBreak)))
                 << round;
-            for (std::size_t i = 0; i < breaks.any.size() * 64; ++i) {
-                const bool in = i < text.size();
-                ASSERT_EQ(bit(breaks.any, i), in && isBreak(text[i])) << round << " " << i;
-                if (!in) {
-                    continue;
-                }
-                const bool ends = text[i] == '\n' || (text[i] == '\r' && text[i + 1] != '\n');
-                ASSERT_EQ(bit(breaks.ends, i), ends) << round << " " << i;
-                // A filter: more may be marked, none left out; but a byte
-                // marked before a break is always before one.
-                const bool next_break = i + 1 < text.size() && isBreak(text[i + 1]);
-                const bool marked = bit(breaks.classes[round % 2].bits, i);
-                const bool in_set = bit(set, static_cast<unsigned char>(text[i]));
-                ASSERT_TRUE(marked || !in_set || (before_break && !next_break))
-                    << round << " " << i;
-                ASSERT_TRUE(!marked || !before_break || next_break) << round << " " << i;
-            }
         }
     }
 }

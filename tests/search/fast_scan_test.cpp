@@ -18,15 +18,6 @@
 namespace korvalen::test {
 namespace {
 
-// A run with a hold bound so small that held hit lines go through the
-// temporary file too.
-Ran RunOnce(Scan scan, const std::vector<std::string>& names, const std::string& out,
-            const iset& options, const std::vector<std::string>& words) {
-    RecordingHost host;
-    host.words = words;
-    return RunScan(host, scan, names, out, options, /*holdBound=*/32);
-}
-
 // What the fast scanners share with the literal ones: they report progress
 // per block, so only its last two steps.
 auto Key(const Ran& r) {
@@ -78,9 +69,9 @@ TEST(FastRun, SameOutputFileAsTheLiteralScanners) {
         if (rng() % 8 == 0) {
             names.push_back(dir / "missing.txt");  // an error block
         }
-        Ran got[4];
+        Ran got[4];  // a hold bound so small that held lines go through the file
         for (const Scan scan : kScans) {
-            got[static_cast<int>(scan)] = RunOnce(scan, names, dir / "out.txt", o, words);
+            got[static_cast<int>(scan)] = RunWords(scan, names, o, words, 32);
         }
         SCOPED_TRACE("round " + std::to_string(round));
         ASSERT_EQ(Key(got[2]), Key(got[0]));  // in memory
@@ -106,7 +97,7 @@ TEST(FastRun, ReadErrorInTheMiddleOfAFile) {
     for (const Scan scan : {Scan::FastInMemory, Scan::FastByLine}) {
         FailingOps ops(a, FailingOps::Fail::Read, /*okCalls=*/2);
         ScopedFileOps scoped(ops);
-        const Ran got = RunOnce(scan, {a, b}, dir / "out.txt", Quiet(), {"a"});
+        const Ran got = RunWords(scan, {a, b}, Quiet(), {"a"}, 32);
         std::string want;  // the hits of the two reads that went through
         for (std::size_t n = 1; ByLine(scan) && n <= 2 * FastScanner::kBlock / 8; ++n) {
             want += HitOf(a, static_cast<std::int64_t>(n), "a", "a line");
@@ -155,7 +146,7 @@ TEST(FastRun, HeldLinesFileFailuresAndStopWhileTheWordsAreSetUp) {
          {FailingOps::Fail::Open, FailingOps::Fail::Write, FailingOps::Fail::Read}) {
         FailingOps ops(dir.Path(), what);
         ScopedFileOps scoped(ops);
-        const Ran got = RunOnce(Scan::FastInMemory, {name}, dir / "out.txt", Quiet(), {"a"});
+        const Ran got = RunWords(Scan::FastInMemory, {name}, Quiet(), {"a"}, 32);
         if (what == FailingOps::Fail::Open) {
             EXPECT_EQ(got.outcome, RunOutcome::Finished);
             EXPECT_EQ(got.output, HitOf(name, 1, "a", "a") + HitOf(name, 2, "a", "ab"));

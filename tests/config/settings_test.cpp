@@ -21,14 +21,6 @@ using namespace std::literals;
 using std::nullopt;
 namespace fs = std::filesystem;
 
-TEST(IniFile, UnchangedFileKeepsEveryByte) {
-    for (const std::string& bytes :
-         {""s, "[File]\r\nRelFile=a\r\n"s, "no break at the end"s, "lone\rCR\nand LF\r\n\r\r\n\n"s,
-          "\xFF\xFE\0[x]\0=\x1A\r\n\x82"s, "  ; comment\r\n[Other]  junk\r\n key = \"v\" \r\n"s}) {
-        EXPECT_EQ(IniFile(bytes).Bytes(), bytes);
-    }
-}
-
 TEST(IniFile, Lookup) {
     const IniFile ini(
         "top=ignored\r\n[File]\r\nRelFile=/a/b.kvl\r\n  Editor  =  vim  \r\n"
@@ -241,9 +233,6 @@ TEST(Settings, EachWriterTouchesOnlyItsKeys) {
     EXPECT_EQ(TempDir::Read(ini), expected);
     EXPECT_EQ(ReadSettings(ini).Options.EditorLine, o.EditorLine);
     EXPECT_TRUE(ReadSettings(ini).Options.ShowResults);
-    // "abc" reads as the default length; Delete keeps its stored 3.
-    EXPECT_EQ(Dump(ReadSettings(ini)),
-              "/new rel.kvl||-5|6|700|800|78|3|1|01110001110|/usr/bin/kate|*.c;*.h");
 }
 
 TEST(Settings, WritersCreateFileFoldersAndKeepModeAndLinks) {

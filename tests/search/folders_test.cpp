@@ -145,19 +145,14 @@ TEST(Folders, FolderRunWritesWhatTheFilesDroppedOneByOneWrite) {
     EXPECT_NE(viaFolder.find(d + "/sub2/z.txt(1)"), std::string::npos);
     // Without the option a folder is skipped without a word, as ever.
     EXPECT_EQ(r.Drop({d}, false), "a old\r\n----------\r\n");
-}
-
-TEST(Folders, UnreadableFolderIsReportedAndTheRunGoesOn) {
-    FolderRun r;
+    // A folder that cannot be read is reported and the run goes on.
     r.options.ErrorStop = true;
-    const std::string sub = r.tr.d + "/sub";
-    FailingOps ops(sub, FailingOps::Fail::Open, 0, EACCES);
+    FailingOps ops(d + "/sub", FailingOps::Fail::Open, 0, EACCES);
     ScopedFileOps scoped(ops);
-    const std::string output = r.Drop({r.tr.d}, true);
-    const std::string block = Sj("ファイルアクセスでエラーが生じました：") + sub + "\r\n\r\n";
-    EXPECT_NE(output.find("\r\n" + block + r.tr.d + "/sub2/z.txt(1)"), std::string::npos);
+    const std::string block = Sj("ファイルアクセスでエラーが生じました：") + d + "/sub\r\n\r\n";
+    EXPECT_NE(r.Drop({d}, true).find("\r\n" + block + d + "/sub2/z.txt(1)"), std::string::npos);
     EXPECT_EQ(r.host.Only("message"),
-              Names{"message ファイルアクセスでエラーが生じました：" + sub});
+              Names{"message ファイルアクセスでエラーが生じました：" + d + "/sub"});
 }
 
 TEST(Folders, StopDuringTheWalk) {

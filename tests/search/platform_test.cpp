@@ -34,23 +34,54 @@ TEST(Memory, ParsesMeminfo) {
     EXPECT_LE(real.available, real.total);
 }
 
-TEST(FileInfo, OddNames) {
+// Sizes and attributes of odd names; a file opened on what was seen of it
+// before is still read whole, whatever has happened at its name since; what is
+// no longer a regular file is refused.
+TEST(FileInfo, OddNamesAndReadOnASight) {
     TempDir dir;
     const std::string file = dir.File("f.txt", "12345");
-    const std::string fifo = dir / "fifo";
-    const std::string dangling = dir / "dangling";
+    const std::string fifo = dir / "fifo", zero = dir / "zero", dangling = dir / "dangling";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    ASSERT_EQ(::symlink("/dev/zero", zero.c_str()), 0);
     ASSERT_EQ(::symlink((dir / "nothing").c_str(), dangling.c_str()), 0);
+    const int folder = ::open(dir.Path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    const std::size_t leaf = dir.Path().size() + 1;
     struct Row {
         std::string path;
         std::optional<std::int64_t> size;  // a pipe is opened without blocking, refused
         bool exists;
+        FileSight sight;
+        std::optional<std::string> read;  // none: refused
     };
-    for (const Row& r : {Row{file, 5, true}, Row{dir.Path(), {}, false}, Row{fifo, {}, true},
-                         Row{dangling, {}, false}, Row{dir / "missing", {}, false}}) {
+    const std::vector<Row> rows = {
+        {file, 5, true, {5, -1, 0}, "12345"},
+        {file, 5, true, {5, folder, leaf}, "12345"},
+        {file, 5, true, {3, -1, 0}, "12345"},               // grown since
+        {file, 5, true, {9, folder, leaf}, "12345"},        // shrunk since
+        {fifo, {}, true, {5, -1, 0}, std::nullopt},         // no wait for a writer
+        {zero, {}, true, {5, folder, leaf}, std::nullopt},  // not read on and on
+        {dir.Path(), {}, false, {5, -1, 0}, std::nullopt},
+        {dangling, {}, false, {5, -1, 0}, std::nullopt},
+        {dir / "missing", {}, false, {5, -1, 0}, std::nullopt},
+    };
+    for (const Row& r : rows) {
         EXPECT_EQ(FileSizeOf(r.path), r.size) << r.path;
         EXPECT_EQ(FileExists(r.path), r.exists) << r.path;
+        std::optional<std::string> got;
+        try {
+            File f(r.path, r.sight);
+            std::string data;
+            char buf[4096];
+            while (const std::size_t n = f.Read(buf, sizeof buf)) {
+                data.append(buf, n);
+            }
+            got = data;
+        } catch (const FileError&) {
+        }
+        EXPECT_EQ(got, r.read) << r.path << " " << r.sight.size;
     }
+    ::close(folder);
     EXPECT_TRUE(GetFileAttributes(dir.Path())->directory);
     EXPECT_FALSE(GetFileAttributes(dangling));
     EXPECT_EQ(GetFileAttributes(file)->id, GetFileAttributes(dir / "./f.txt")->id);
@@ -66,50 +97,6 @@ TEST(FileInfo, OddNames) {
         EXPECT_EQ(e.Errno(), EACCES);
         EXPECT_EQ(e.Path(), file);
     }
-}
-
-// A file opened on what was seen of it before is still read whole, whatever
-// has happened at its name since; what is no longer a regular file is refused.
-TEST(FileInfo, ReadOnASight) {
-    TempDir dir;
-    const std::string file = dir / "f.txt";
-    WriteBytes(file, "12345");
-    const std::string fifo = dir / "fifo";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-    const std::string zero = dir / "zero";
-    ASSERT_EQ(::symlink("/dev/zero", zero.c_str()), 0);
-    const int folder = ::open(dir.Path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_GE(folder, 0);
-    const std::size_t leaf = dir.Path().size() + 1;
-    struct Row {
-        std::string path;
-        FileSight sight;
-        std::optional<std::string> read;  // none: refused
-    };
-    const std::vector<Row> rows = {
-        {file, {5, -1, 0}, "12345"},
-        {file, {5, folder, leaf}, "12345"},
-        {file, {3, -1, 0}, "12345"},              // grown since
-        {file, {9, folder, leaf}, "12345"},       // shrunk since
-        {fifo, {5, -1, 0}, std::nullopt},         // no wait for a writer
-        {zero, {5, folder, leaf}, std::nullopt},  // not read on and on
-        {dir.Path(), {5, -1, 0}, std::nullopt},
-    };
-    for (const Row& r : rows) {
-        std::optional<std::string> got;
-        try {
-            File f(r.path, r.sight);
-            std::string data;
-            char buf[4096];
-            while (const std::size_t n = f.Read(buf, sizeof buf)) {
-                data.append(buf, n);
-            }
-            got = data;
-        } catch (const FileError&) {
-        }
-        EXPECT_EQ(got, r.read) << r.path << " " << r.sight.size;
-    }
-    ::close(folder);
 }
 
 TEST(Trash, HomeTrashFolder) {

@@ -151,7 +151,7 @@ constexpr Matcher::Engine kEngines[] = {Matcher::Engine::Best, Matcher::Engine::
 
 TEST(FastDiff, RandomInputsGiveTheLiteralHits) {
     std::mt19937 rng(20261206);
-    for (int set = 0; set < 1000; ++set) {
+    for (int set = 0; set < 2500; ++set) {
         const std::string sample = RandomSjis(rng, 60);
         const std::vector<std::string> words = RandomWords(rng, sample);
         const std::vector<std::string> other = RandomWords(rng, sample);

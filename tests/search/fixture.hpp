@@ -290,4 +290,16 @@ inline Ran RunScan(RecordingHost& host, Scan scan, const std::vector<std::string
     return {outcome, ReadBytes(out), run.State().HitCount, host.positions};
 }
 
+// A run with these words, into out.txt next to the first file.
+inline Ran RunWords(Scan scan, const std::vector<std::string>& names, const iset& options,
+                    const std::vector<std::string>& words,
+                    std::size_t holdBound = HeldLines::kDefaultBound,
+                    const std::function<void(RecordingHost&)>& onProcess = {}) {
+    RecordingHost host;
+    host.words = words;
+    host.onProcess = onProcess;
+    return RunScan(host, scan, names, std::filesystem::path(names[0]).parent_path() / "out.txt",
+                   options, holdBound);
+}
+
 }  // namespace korvalen::test

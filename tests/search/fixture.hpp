@@ -206,18 +206,10 @@ class FailingOps : public FileOps {
     std::size_t okBytes = SIZE_MAX;
 
     int Open(const char* path, int flags, mode_t mode) override {
-        if (path_ != path) {
-            return FileOps::Open(path, flags, mode);
-        }
-        read_ = 0;
-        return fd_ = Failed(Fail::Open) ? -1 : FileOps::Open(path, flags, mode);
+        return Opened(path, [&] { return FileOps::Open(path, flags, mode); });
     }
     int OpenIn(int folder, const char* path, std::size_t leaf, int flags, mode_t mode) override {
-        if (path_ != path) {
-            return FileOps::OpenIn(folder, path, leaf, flags, mode);
-        }
-        read_ = 0;
-        return fd_ = Failed(Fail::Open) ? -1 : FileOps::OpenIn(folder, path, leaf, flags, mode);
+        return Opened(path, [&] { return FileOps::OpenIn(folder, path, leaf, flags, mode); });
     }
     ssize_t Read(int fd, void* buf, std::size_t n) override {
         if (fd == fd_ && (okBytes == SIZE_MAX || read_ + n > okBytes) && Failed(Fail::Read)) {
@@ -239,6 +231,14 @@ class FailingOps : public FileOps {
     }
 
   private:
+    // An open of our file fails or starts a new count of bytes read.
+    int Opened(const char* path, const std::function<int()>& open) {
+        if (path_ != path) {
+            return open();
+        }
+        read_ = 0;
+        return fd_ = Failed(Fail::Open) ? -1 : open();
+    }
     // Whether this call of kind `what` fails now; sets errno then.
     bool Failed(Fail what) {
         if (what != what_ || okCalls_-- > 0) {

@@ -1,6 +1,5 @@
 // The fast scanners inside a whole run: the same output file as the literal
-// scanners for every option, the hold-back of the in-memory twin, read errors,
-// Stop, word edits.
+// scanners for every option, read errors, Stop, and the file of held lines.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -83,17 +82,18 @@ TEST(FastRun, SameOutputFileAsTheLiteralScanners) {
     }
 }
 
-// A file that cannot be read to its end: the in-memory twin writes no hit of
-// it (as a load that failed), however many it held, the line-by-line twin
-// keeps the hits of the reads that went through.
+// A file that cannot be read to its end: the in-memory twins write no hit of
+// it (as a load that failed), however many they held, the line-by-line twins
+// keep the hits of the reads that went through.
 TEST(FastRun, ReadErrorInTheMiddleOfAFile) {
     TempDir dir;
     const std::string a = dir / "a.txt";
     const std::string b = dir / "b.txt";
     WriteBytes(a, Times("a line\r\n", 3 * FastScanner::kBlock / 8));
     WriteBytes(b, "a\r\n");
-    for (const Scan scan : {Scan::FastInMemory, Scan::FastByLine}) {
-        FailingOps ops(a, FailingOps::Fail::Read, /*okCalls=*/2);
+    for (const Scan scan : kScans) {
+        FailingOps ops(a, FailingOps::Fail::Read);
+        ops.okBytes = 2 * FastScanner::kBlock;
         ScopedFileOps scoped(ops);
         const Ran got = RunWords(scan, {a, b}, Quiet(), {"a"}, 32);
         std::string want;  // the hits of the two reads that went through
@@ -102,7 +102,7 @@ TEST(FastRun, ReadErrorInTheMiddleOfAFile) {
         }
         want +=
             (ByLine(scan) ? "\r\n" : "") + FileErrorText() + a + "\r\n\r\n" + HitOf(b, 1, "a", "a");
-        EXPECT_EQ(got.output, want);
+        EXPECT_EQ(got.output, want) << static_cast<int>(scan);
         EXPECT_EQ(got.hits, ByLine(scan) ? 2 * FastScanner::kBlock / 8 + 1 : 1);
     }
 }

@@ -105,13 +105,10 @@ TEST(Folders, WalkOrderDepthAndWhatIsLeftOut) {
 struct FolderRun {
     Tree tr;
     RecordingHost host;
-    iset options;
+    iset options = Quiet();
     std::string out = tr.d + "/out.txt";  // inside the dropped folder
 
     FolderRun() {
-        options.OutputStrLength = 0;
-        options.ErrorStop = false;
-        options.SearchIconize = false;
         options.FileOverWrite = false;
         host.words = {"a"};
     }

@@ -123,25 +123,5 @@ TEST(Scanner, WordsAreReadAtEveryLineOrBlockAndProgressPerLine) {
     EXPECT_EQ(host.processCalls, 4);
 }
 
-// A huge line without a break: read and split in full, the word test stays
-// short, the hit line cut to its width.
-TEST(Scanner, HugeLineWithoutBreak) {
-    std::string data(100 * 1024 * 1024, 'x');
-    data.replace(3, 4, kKensaku);
-    TempDir dir;
-    const std::string path = dir / "big.txt";
-    WriteBytes(path, data);
-    iset options = Quiet();
-    options.OutputStrLength = 40;
-    const std::string head = path + "(1) :(" + kKensaku + ")";
-    ASSERT_LT(head.size(), 40u);
-    for (const Scan scan : {Scan::LiteralInMemory, Scan::LiteralByLine}) {
-        RecordingHost host;
-        host.words = {kKensaku};
-        EXPECT_EQ(RunScan(host, scan, {path}, dir / "out.txt", options).output,
-                  (head + "xxx" + kKensaku + std::string(40, 'x')).substr(0, 40) + "\r\n");
-    }
-}
-
 }  // namespace
 }  // namespace korvalen::test

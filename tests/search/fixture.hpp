@@ -273,6 +273,7 @@ struct Ran {
     std::string output;
     std::int64_t hits;
     std::vector<std::int64_t> positions;  // of the progress bar
+    bool searching;                       // after the run
 };
 
 // A run over `names` into `out` with the host's words.
@@ -287,7 +288,9 @@ inline Ran RunScan(RecordingHost& host, Scan scan, const std::vector<std::string
     std::string output = out;
     const RunOutcome outcome = run.Drop(names, output, options);
     host.run = nullptr;
-    return {outcome, ReadBytes(out), run.State().HitCount, host.positions};
+    // Not /dev/full nor a folder: reads of them do not end.
+    const std::string bytes = std::filesystem::is_regular_file(out) ? ReadBytes(out) : "";
+    return {outcome, bytes, run.State().HitCount, host.positions, run.State().Searching};
 }
 
 // A run with these words, into out.txt next to the first file.

@@ -119,11 +119,9 @@ struct FolderRun {
         options.SearchFolders = folders;
         host.log.clear();
         host.positions.clear();
-        SearchRun run(host);
-        host.run = &run;
-        EXPECT_EQ(run.Drop(names, out, options), expected);
-        host.run = nullptr;
-        return ReadBytes(out);
+        const Ran ran = RunScan(host, Scan::FastInMemory, names, out, options);
+        EXPECT_EQ(ran.outcome, expected);
+        return ran.output;
     }
 };
 

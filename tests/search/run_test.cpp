@@ -32,25 +32,16 @@ struct Trial {
     ThrowingHost host;
     iset options = Quiet();
     std::string out = dir / "out.txt";
-    std::int64_t hits = -1;
-    bool searchingAfter = true;
-    bool literal = true;  // these tests pin the per-line calls
+    Scan scan = Scan::LiteralInMemory;  // these tests pin the per-line calls
+    Ran ran;
 
     Trial() { host.words = {"a"}; }
     std::string File(const std::string& name, std::string_view bytes) {
         return dir.File(name, bytes);
     }
-    RunOutcome Drop(const std::vector<std::string>& names, std::string* to = nullptr) {
-        std::string copy = out;
-        std::string& output = to != nullptr ? *to : copy;
-        SearchRun run(host);
-        run.UseLiteralScanners(literal);
-        host.run = &run;
-        const RunOutcome outcome = run.Drop(names, output, options);
-        host.run = nullptr;
-        hits = run.State().HitCount;
-        searchingAfter = run.State().Searching;
-        return outcome;
+    RunOutcome Drop(const std::vector<std::string>& names, const std::string& to = "") {
+        ran = RunScan(host, scan, names, to.empty() ? out : to, options);
+        return ran.outcome;
     }
     std::string Output() const { return ReadBytes(out); }
     // The last `n` calls, one string.
@@ -80,8 +71,8 @@ TEST(Run, NormalRunShowsEveryStepInOrder) {
     const std::string a = r.File("a.txt", "a1\r\nxx\r\n");        // 8 bytes
     const std::string b = r.File("b.txt", "zz\r\na2\r\na3\r\n");  // 12 bytes
     EXPECT_EQ(r.Drop({a, b}), RunOutcome::Finished);
-    EXPECT_EQ(r.hits, 3);
-    EXPECT_FALSE(r.searchingAfter);
+    EXPECT_EQ(r.ran.hits, 3);
+    EXPECT_FALSE(r.ran.searching);
     EXPECT_EQ(Trial::Joined(r.host.log),
               "drop off|lock|minimize|max 0|max 20|bar on|status 検索中：1/2  (0 Lines)|"
               "title 1/2検索中|caption Korvalen+|status 検索中：1/2  (1 Lines)|caption Korvalen|"
@@ -197,10 +188,10 @@ TEST(Run, OutputFailuresEndTheRunAndKeepOldBytes) {
             if (seam) {
                 scoped.emplace(ops.emplace(output, *seam));
             }
-            EXPECT_EQ(r.Drop({a}, &output), RunOutcome::OutputFailed);
+            EXPECT_EQ(r.Drop({a}, output), RunOutcome::OutputFailed);
             scoped.reset();
             EXPECT_EQ(r.host.status, "ファイルに出力できません");
-            EXPECT_FALSE(r.searchingAfter);
+            EXPECT_FALSE(r.ran.searching);
             // The tail runs as after a normal end; the editor opens as the run was not stopped.
             EXPECT_EQ(r.Tail(5), "unlock|title Korvalen|bar off|editor " + output + "|drop on|");
             if (!overwrite) {
@@ -235,13 +226,13 @@ TEST(Run, SizesAreSixtyFourBit) {
 
 TEST(Run, EndsUnlockedWhateverFails) {
     Trial r;
-    r.literal = false;
+    r.scan = Scan::FastInMemory;
     r.host.throwing = true;
     r.options.OutputFileOpen = true;
     r.options.SearchIconize = true;
     r.host.onProcess = [](RecordingHost& h) { ++h.generation; };
     EXPECT_EQ(r.Drop({r.File("a.txt", "a\r\nb\r\n")}), RunOutcome::Aborted);
-    EXPECT_FALSE(r.searchingAfter);
+    EXPECT_FALSE(r.ran.searching);
     EXPECT_EQ(r.host.status, "検索を中止しました");
     EXPECT_EQ(r.Tail(5), "unlock|title Korvalen|bar off|restore|drop on|");
     EXPECT_EQ(r.host.Only("caption").back(), "caption Korvalen");

@@ -107,31 +107,6 @@ TEST(FastRun, ReadErrorInTheMiddleOfAFile) {
     }
 }
 
-// Stop arrives while messages are processed, after a block: the file ends
-// there, its separator line is still written, no further file is started.
-TEST(FastRun, StopEndsTheFileAfterTheBlockInHand) {
-    TempDir dir;
-    const std::string data = Times("a\r\n", FastScanner::kBlock);
-    std::vector<std::string> names;
-    for (int i = 1; i <= 3; ++i) {
-        names.push_back(dir / ("f" + std::to_string(i) + ".txt"));
-        WriteBytes(names.back(), data);
-    }
-    RecordingHost host;
-    host.words = {"a"};
-    host.onProcess = [](RecordingHost& h) {
-        if (h.status.rfind("検索中：2/3", 0) == 0) {
-            h.run->Stop();
-        }
-    };
-    const Ran got = RunScan(host, Scan::FastInMemory, names, dir / "out.txt", Quiet());
-    EXPECT_EQ(got.outcome, RunOutcome::Stopped);
-    // File 1 whole, then the first block (the whole lines of one read) of file 2.
-    EXPECT_EQ(got.hits, static_cast<std::int64_t>((data.size() + FastScanner::kBlock) / 3));
-    EXPECT_EQ(got.output.substr(got.output.size() - 2), "\r\n");
-    EXPECT_EQ(got.output.find(names[2]), std::string::npos);
-}
-
 // Held hit lines beyond the bound go to a file without a name in the output's
 // folder; where none can be made there, in $TMPDIR. A failed write or read of
 // it is the output's failure, never a silent loss. And setting up a long word

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "fixture.hpp"
+#include "search/fast_scan.hpp"
 
 namespace korvalen::test {
 namespace {
@@ -110,29 +111,36 @@ TEST(Run, AppendingAddsASeparatorLineAndKeepsTheOldBytes) {
     EXPECT_EQ(r.Output(), Hit(a, 1));
 }
 
-TEST(Run, StopDuringTheThirdOfFiveFiles) {
-    Trial r;
-    r.options.OutputFileOpen = true;
-    std::vector<std::string> names;
-    std::string want;
-    for (int i = 1; i <= 5; ++i) {
-        names.push_back(r.File("f" + std::to_string(i) + ".txt", "a\r\na\r\na\r\n"));
-        // The third file ends after its first line; its separator is still due.
-        want += i < 3 ? Hit(names.back(), 1) + Hit(names.back(), 2) + Hit(names.back(), 3) + "\r\n"
-                : i == 3 ? Hit(names.back(), 1) + "\r\n"
-                         : "";
-    }
-    r.host.onProcess = [](RecordingHost& h) {
-        if (h.status.starts_with("検索中：3/5")) {
-            h.run->Stop();
+// Stop while the second of three files is searched: the file ends after the
+// line in hand (the fast scanners: the block in hand, the whole lines of one
+// read), its separator line is still written, no further file is started.
+TEST(Run, StopDuringTheSecondOfThreeFiles) {
+    for (const Scan scan : {Scan::LiteralInMemory, Scan::FastInMemory}) {
+        Trial r;
+        r.scan = scan;
+        r.options.OutputFileOpen = true;
+        const std::string data = Times("a\r\n", FastScanner::kBlock);
+        const std::string names[] = {r.File("1", data), r.File("2", data), r.File("3", data)};
+        std::string want;
+        for (std::size_t n = 1; n <= FastScanner::kBlock; ++n) {
+            want += Hit(names[0], static_cast<int>(n));
         }
-    };
-    EXPECT_EQ(r.Drop(names), RunOutcome::Stopped);
-    EXPECT_EQ(r.Output(), want);
-    EXPECT_EQ(Trial::Joined(r.host.Only("title")),
-              "title 1/5検索中|title 2/5検索中|title 3/5検索中|title Korvalen|");
-    EXPECT_EQ(r.Tail(5), "status 検索を中止しました|unlock|title Korvalen|bar off|drop on|");
-    EXPECT_EQ(r.host.positions.back(), 27);  // three files of 9 bytes each
+        want += "\r\n";
+        for (std::size_t n = 1; n <= (IsLiteral(scan) ? 1 : FastScanner::kBlock / 3); ++n) {
+            want += Hit(names[1], static_cast<int>(n));
+        }
+        r.host.onProcess = [](RecordingHost& h) {
+            if (h.status.starts_with("検索中：2/3")) {
+                h.run->Stop();
+            }
+        };
+        EXPECT_EQ(r.Drop({names[0], names[1], names[2]}), RunOutcome::Stopped);
+        EXPECT_TRUE(r.Output() == want + "\r\n");
+        EXPECT_EQ(Trial::Joined(r.host.Only("title")),
+                  "title 1/3検索中|title 2/3検索中|title Korvalen|");
+        EXPECT_EQ(r.Tail(5), "status 検索を中止しました|unlock|title Korvalen|bar off|drop on|");
+        EXPECT_EQ(r.host.positions.back(), static_cast<std::int64_t>(2 * data.size()));
+    }
 }
 
 TEST(Run, SkipsTheOutputFileUnderAnyNameAndFolders) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -52,7 +53,7 @@ TEST(FastUtf8, FilesDecidedLateMatchTheLiteralScanners) {
             auto search = [&](RecordingHost& host, Scan scan) {
                 host.words = {"abc", Sj("検索")};
                 WriteBytes(out, "an earlier run\r\n");
-                FailingOps ops(path, FailingOps::Fail::Read);
+                FailingOps ops(path, FailingOps::Fail::Read, c.failPast == SIZE_MAX ? INT_MAX : 0);
                 ops.okBytes = c.failPast;
                 ScopedFileOps scoped(ops);
                 // Past a small bound held hit lines go through a file.

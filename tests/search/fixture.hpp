@@ -200,9 +200,10 @@ class RecordingHost : public RunHost {
 class FailingOps : public FileOps {
   public:
     enum class Fail { Open, Read, Write, Close };
-    FailingOps(std::string path, Fail what, int err = EIO)
-        : path_(std::move(path)), what_(what), err_(err) {}
-    std::size_t okBytes = 0;  // reads fail once they would go past this many bytes
+    FailingOps(std::string path, Fail what, int okCalls = 0, int err = EIO)
+        : path_(std::move(path)), what_(what), okCalls_(okCalls), err_(err) {}
+    // Set: reads fail instead once they would go past this many bytes.
+    std::size_t okBytes = SIZE_MAX;
 
     int Open(const char* path, int flags, mode_t mode) override {
         return Opened(path, [&] { return FileOps::Open(path, flags, mode); });
@@ -211,7 +212,7 @@ class FailingOps : public FileOps {
         return Opened(path, [&] { return FileOps::OpenIn(folder, path, leaf, flags, mode); });
     }
     ssize_t Read(int fd, void* buf, std::size_t n) override {
-        if (fd == fd_ && read_ + n > okBytes && Failed(Fail::Read)) {
+        if (fd == fd_ && (okBytes == SIZE_MAX || read_ + n > okBytes) && Failed(Fail::Read)) {
             return -1;
         }
         const ssize_t got = FileOps::Read(fd, buf, n);
@@ -238,14 +239,18 @@ class FailingOps : public FileOps {
         read_ = 0;
         return fd_ = Failed(Fail::Open) ? -1 : open();
     }
-    // Whether a call of kind `what` fails; sets errno then.
+    // Whether this call of kind `what` fails now; sets errno then.
     bool Failed(Fail what) {
-        errno = what == what_ ? err_ : errno;
-        return what == what_;
+        if (what != what_ || okCalls_-- > 0) {
+            return false;
+        }
+        errno = err_;
+        return true;
     }
 
     std::string path_;
     Fail what_;
+    int okCalls_;
     int err_;
     int fd_ = -1;
     std::size_t read_ = 0;

@@ -96,7 +96,7 @@ TEST(Folders, WalkOrderDepthAndWhatIsLeftOut) {
         EXPECT_EQ(tr.Expand(dropped, filter), expected) << dropped.back() << " " << filter;
     }
     // A folder that cannot be opened (through the file layer, so it fails as root too).
-    FailingOps ops(tr.d + "/sub", FailingOps::Fail::Open, EACCES);
+    FailingOps ops(tr.d + "/sub", FailingOps::Fail::Open, 0, EACCES);
     ScopedFileOps scoped(ops);
     EXPECT_EQ(tr.Expand({"d"}, "*.txt"),
               (Names{"d/B.txt", "d/a.TXT", "d/b.txt", "d/link.txt", "!d/sub", "d/sub2/z.txt"}));
@@ -142,7 +142,7 @@ TEST(Folders, FolderRunWritesWhatTheFilesDroppedOneByOneWrite) {
     EXPECT_EQ(r.Drop({d}, false), "a old\r\n----------\r\n");
     // A folder that cannot be read is reported and the run goes on.
     r.options.ErrorStop = true;
-    FailingOps ops(d + "/sub", FailingOps::Fail::Open, EACCES);
+    FailingOps ops(d + "/sub", FailingOps::Fail::Open, 0, EACCES);
     ScopedFileOps scoped(ops);
     const std::string block = Sj("ファイルアクセスでエラーが生じました：") + d + "/sub\r\n\r\n";
     EXPECT_NE(r.Drop({d}, true).find("\r\n" + block + d + "/sub2/z.txt(1)"), std::string::npos);

@@ -83,7 +83,7 @@ TEST(FileInfo, OddNamesAndReadOnASight) {
     }
     ::close(folder);
     // An open that fails through the file layer (as root too).
-    FailingOps ops(file, FailingOps::Fail::Open, EACCES);
+    FailingOps ops(file, FailingOps::Fail::Open, 0, EACCES);
     ScopedFileOps scoped(ops);
     EXPECT_EQ(FileSizeOf(file), std::nullopt);
     try {

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fixture.hpp"
@@ -48,8 +50,7 @@ TEST(FastUtf8, FilesDecidedLateMatchTheLiteralScanners) {
             options.CRText = variant == 1;
             options.JapaneseWord = variant != 2;
             options.FileOverWrite = variant != 0;
-            std::string expected, expectedStatus;
-            std::int64_t expectedProgress = -1;
+            std::optional<std::tuple<std::string, std::string, std::int64_t>> first;
             auto search = [&](RecordingHost& host, Scan scan) {
                 host.words = {"abc", Sj("検索")};
                 WriteBytes(out, "an earlier run\r\n");
@@ -75,18 +76,15 @@ TEST(FastUtf8, FilesDecidedLateMatchTheLiteralScanners) {
                     !failed && last != pos.rend() && last + 1 != pos.rend() ? *(last + 1) : -2;
                 const std::vector<std::string> status = host.Only("status 検索中：2/2");
                 ASSERT_FALSE(status.empty());
-                if (expectedProgress == -1) {
-                    expected = output;
-                    expectedStatus = status.front();
-                    expectedProgress = progress;
+                if (!first) {
+                    first.emplace(output, status.front(), progress);
                     EXPECT_TRUE(!failed || output.find(Sj("検索の行")) == std::string::npos);
                     EXPECT_EQ(output.find(FileErrorText() + path) != std::string::npos, failed);
                     ASSERT_EQ(progress == -2, failed);
                 }
+                const std::string& expected = std::get<0>(*first);
                 EXPECT_EQ(output.size(), expected.size());
-                EXPECT_TRUE(output == expected);
-                EXPECT_EQ(status.front(), expectedStatus);
-                EXPECT_EQ(progress, expectedProgress);
+                EXPECT_TRUE(std::tie(output, status.front(), progress) == *first);
                 if (!c.heldBack || IsLiteral(scan)) {
                     continue;
                 }

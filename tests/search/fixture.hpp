@@ -86,10 +86,9 @@ inline std::string RandomSjis(std::mt19937& rng, std::size_t maxLength) {
     return s;
 }
 
-// UTF-8 pieces: ASCII, kana, kanji, half-width katakana (one byte in code page
-// 932), full-width forms (EF lead bytes), characters without a code page 932
-// form, the forms Linux input methods type for ～－∥￠￡￢― (which convert to the
-// same codes; a run of them has too many forms to look for all), blanks.
+// UTF-8 pieces: one-byte katakana, EF lead bytes, characters without a code
+// page 932 form, the forms input methods type for ～－∥￠￡￢― (a run of them
+// has too many forms to look for all).
 // clang-format off
 inline const std::vector<std::string> kUtf8Pieces = {
     "a", "b", "ab", " ", "\t", "x1", "検", "索", "検索", "エ", "ン", "の", "ｶ", "ﾀ", "ﾟ", "｡", "（",
@@ -140,7 +139,6 @@ class RecordingHost : public RunHost {
     std::uint64_t generation = 1;
     std::int64_t memory = std::int64_t{1} << 40;
     bool shiftCtrl = false;
-    std::string dialogAnswer;
     std::int64_t processCalls = 0;
     std::string status;
     // Called after every line, with this host; a test stops or edits here.
@@ -177,10 +175,7 @@ class RecordingHost : public RunHost {
     void OpenWithEditor(const std::string& p) override { log.push_back("editor " + p); }
     std::int64_t AvailablePhysicalMemory() override { return memory; }
     bool ShiftCtrlDown() override { return shiftCtrl; }
-    std::string AskOutputPath() override {
-        log.push_back("ask");
-        return dialogAnswer;
-    }
+    std::string AskOutputPath() override { return {}; }
     void SetDropTarget(bool on) override { log.push_back(on ? "drop on" : "drop off"); }
 
     SearchRun* run = nullptr;  // for Stop from onProcess

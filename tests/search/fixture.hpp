@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -22,8 +21,6 @@
 
 namespace korvalen::test {
 
-using korvalen::TempDir;
-
 inline void WriteBytes(const std::string& path, std::string_view bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -33,8 +30,7 @@ inline void WriteBytes(const std::string& path, std::string_view bytes) {
 }
 
 inline std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return TempDir::Read(path);
 }
 
 // Code page 932 bytes of UTF-8 source text.

@@ -37,9 +37,6 @@ struct Trial {
     Ran ran;
 
     Trial() { host.words = {"a"}; }
-    std::string File(const std::string& name, std::string_view bytes) {
-        return dir.File(name, bytes);
-    }
     RunOutcome Drop(const std::vector<std::string>& names, const std::string& to = "") {
         ran = RunScan(host, scan, names, to.empty() ? out : to, options);
         return ran.outcome;
@@ -69,8 +66,8 @@ TEST(Run, NormalRunShowsEveryStepInOrder) {
     Trial r;
     r.options.SearchIconize = true;
     r.options.OutputFileOpen = true;
-    const std::string a = r.File("a.txt", "a1\r\nxx\r\n");        // 8 bytes
-    const std::string b = r.File("b.txt", "zz\r\na2\r\na3\r\n");  // 12 bytes
+    const std::string a = r.dir.File("a.txt", "a1\r\nxx\r\n");        // 8 bytes
+    const std::string b = r.dir.File("b.txt", "zz\r\na2\r\na3\r\n");  // 12 bytes
     EXPECT_EQ(r.Drop({a, b}), RunOutcome::Finished);
     EXPECT_EQ(r.ran.hits, 3);
     EXPECT_FALSE(r.ran.searching);
@@ -89,7 +86,7 @@ TEST(Run, NoWords) {
     Trial r;  // only the status changes, the output file is not touched
     r.host.words.clear();
     WriteBytes(r.out, "old");
-    const std::string a = r.File("a.txt", "a");
+    const std::string a = r.dir.File("a.txt", "a");
     EXPECT_EQ(r.Drop({a}), RunOutcome::NoWords);
     EXPECT_EQ(r.host.log, Log{"status 検索語がありません"});
     EXPECT_EQ(r.Output(), "old");
@@ -99,7 +96,7 @@ TEST(Run, AppendingAddsASeparatorLineAndKeepsTheOldBytes) {
     Trial r;
     r.options.FileOverWrite = false;
     r.host.words = {""};  // only empty words: a run that can find nothing
-    const std::string a = r.File("a.txt", "a\r\n");
+    const std::string a = r.dir.File("a.txt", "a\r\n");
     EXPECT_EQ(r.Drop({a}), RunOutcome::Finished);  // a missing file is created without it
     EXPECT_EQ(r.Output(), "");
     EXPECT_EQ(r.Drop({a}), RunOutcome::Finished);
@@ -120,7 +117,8 @@ TEST(Run, StopDuringTheSecondOfThreeFiles) {
         r.scan = scan;
         r.options.OutputFileOpen = true;
         const std::string data = Times("a\r\n", FastScanner::kBlock);
-        const std::string names[] = {r.File("1", data), r.File("2", data), r.File("3", data)};
+        const std::string names[] = {r.dir.File("1", data), r.dir.File("2", data),
+                                     r.dir.File("3", data)};
         std::string want;
         for (std::size_t n = 1; n <= FastScanner::kBlock; ++n) {
             want += Hit(names[0], static_cast<int>(n));
@@ -145,12 +143,12 @@ TEST(Run, StopDuringTheSecondOfThreeFiles) {
 
 TEST(Run, SkipsTheOutputFileUnderAnyNameAndFolders) {
     Trial r;
-    const std::string a = r.File("a.txt", "a\r\n");
+    const std::string a = r.dir.File("a.txt", "a\r\n");
     WriteBytes(r.out, "a\r\n");
     ASSERT_EQ(::link(r.out.c_str(), (r.dir / "hard.txt").c_str()), 0);
     ASSERT_EQ(::symlink(r.out.c_str(), (r.dir / "soft.txt").c_str()), 0);
     ASSERT_EQ(::mkdir((r.dir / "sub").c_str(), 0755), 0);
-    const std::string upper = r.File("OUT.TXT", "a\r\n");  // another file: names are bytes
+    const std::string upper = r.dir.File("OUT.TXT", "a\r\n");  // another file: names are bytes
     EXPECT_EQ(r.Drop({a, r.out, r.dir / "hard.txt", r.dir / "soft.txt", r.dir / "./out.txt",
                       r.dir / "sub/../out.txt", r.dir / "sub", r.dir / "missing.txt", upper}),
               RunOutcome::Finished);
@@ -166,7 +164,7 @@ TEST(Run, APipeIsRefusedWithItsBlock) {
         r.options.ErrorStop = true;
         const std::string fifo = r.dir / "fifo";
         ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-        const std::string a = r.File("a.txt", "a\r\n");
+        const std::string a = r.dir.File("a.txt", "a\r\n");
         EXPECT_EQ(r.Drop({fifo, a}), RunOutcome::Finished);
         EXPECT_EQ(r.Output(), (separate ? "" : "\r\n") + Sj(kErr) + fifo + "\r\n\r\n" + Hit(a, 1));
         EXPECT_EQ(r.host.Only("message"), Log{"message " + kErr + fifo});
@@ -188,7 +186,7 @@ TEST(Run, OutputFailuresEndTheRunAndKeepOldBytes) {
             Trial r;
             r.options.FileOverWrite = overwrite;
             r.options.OutputFileOpen = true;
-            const std::string a = r.File("a.txt", "a\r\n");
+            const std::string a = r.dir.File("a.txt", "a\r\n");
             WriteBytes(r.out, "kept\r\n");
             std::string output = name[0] == '/' ? name : r.dir / name;
             std::optional<FailingOps> ops;
@@ -211,7 +209,7 @@ TEST(Run, OutputFailuresEndTheRunAndKeepOldBytes) {
 
 TEST(Run, ScannerChoiceByAvailableMemory) {
     Trial r;
-    const std::string a = r.File("a.txt", std::string(1000, 'x'));
+    const std::string a = r.dir.File("a.txt", std::string(1000, 'x'));
     r.host.memory = 1000 + 262144;  // the file is as large as the memory to spare
     r.Drop({a});
     r.host.memory = 1000 + 262145;
@@ -239,7 +237,7 @@ TEST(Run, EndsUnlockedWhateverFails) {
     r.options.OutputFileOpen = true;
     r.options.SearchIconize = true;
     r.host.onProcess = [](RecordingHost& h) { ++h.generation; };
-    EXPECT_EQ(r.Drop({r.File("a.txt", "a\r\nb\r\n")}), RunOutcome::Aborted);
+    EXPECT_EQ(r.Drop({r.dir.File("a.txt", "a\r\nb\r\n")}), RunOutcome::Aborted);
     EXPECT_FALSE(r.ran.searching);
     EXPECT_EQ(r.host.status, "検索を中止しました");
     EXPECT_EQ(r.Tail(5), "unlock|title Korvalen|bar off|restore|drop on|");

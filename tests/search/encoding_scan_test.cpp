@@ -78,10 +78,8 @@ TEST(EncodingScan, EveryEncodingGivesTheSameHitLines) {
 // is read as UTF-8.
 TEST(EncodingScan, TheOptionDecides) {
     TempDir dir;
-    const std::string utf8 = dir / "u.txt";
-    const std::string kana = dir / "kana.txt";
-    WriteBytes(utf8, "検索\r\nabc 検索\r\n");
-    WriteBytes(kana, Sj("abc ﾃア\r\n"));  // C3 83 41: "ÃA" in UTF-8
+    const std::string utf8 = dir.File("u.txt", "検索\r\nabc 検索\r\n");
+    const std::string kana = dir.File("kana.txt", Sj("abc ﾃア\r\n"));  // C3 83 41: "ÃA" in UTF-8
     ASSERT_EQ(DetectEncoding(Sj("abc ﾃア\r\n")), TextEncoding::Utf8);
     const std::vector<std::string> words = {Sj("ア"), Sj("〓"), Sj("検索"), "abc", "検索"};
     const struct {

@@ -60,8 +60,7 @@ TEST(FastRun, SameOutputFileAsTheLiteralScanners) {
                 });
                 text = fixed;
             }
-            names.push_back(dir / ("f" + std::to_string(f) + ".txt"));
-            WriteBytes(names.back(), text);
+            names.push_back(dir.File("f" + std::to_string(f) + ".txt", text));
         }
         if (rng() % 8 == 0) {
             names.push_back(dir / "missing.txt");  // an error block
@@ -87,10 +86,8 @@ TEST(FastRun, SameOutputFileAsTheLiteralScanners) {
 // keep the hits of the reads that went through.
 TEST(FastRun, ReadErrorInTheMiddleOfAFile) {
     TempDir dir;
-    const std::string a = dir / "a.txt";
-    const std::string b = dir / "b.txt";
-    WriteBytes(a, Times("a line\r\n", 3 * FastScanner::kBlock / 8));
-    WriteBytes(b, "a\r\n");
+    const std::string a = dir.File("a.txt", Times("a line\r\n", 3 * FastScanner::kBlock / 8));
+    const std::string b = dir.File("b.txt", "a\r\n");
     for (const Scan scan : kScans) {
         FailingOps ops(a, FailingOps::Fail::Read);
         ops.okBytes = 2 * FastScanner::kBlock;
@@ -113,8 +110,7 @@ TEST(FastRun, ReadErrorInTheMiddleOfAFile) {
 // list lets Stop through before the file's first line.
 TEST(FastRun, HeldLinesFileFailuresAndStopWhileTheWordsAreSetUp) {
     TempDir dir;
-    const std::string name = dir / "f.txt";
-    WriteBytes(name, "a\r\nab\r\nw7\r\n");
+    const std::string name = dir.File("f.txt", "a\r\nab\r\nw7\r\n");
     for (const auto what :
          {FailingOps::Fail::Open, FailingOps::Fail::Write, FailingOps::Fail::Read}) {
         FailingOps ops(dir.Path(), what);

@@ -36,8 +36,7 @@ TEST(FastUtf8, FilesDecidedLateMatchTheLiteralScanners) {
         // As when the file is read whole first: its hits go, its error block stays.
         {"utf8, the read fails past 1.5 MB", Times(utf8, 20000), 3 << 19},
     };
-    const std::string second = dir / "second.txt";
-    WriteBytes(second, Sj("二つ目の検索\r\n"));
+    const std::string second = dir.File("second.txt", Sj("二つ目の検索\r\n"));
     const std::string path = dir / "f.txt";
     const std::string out = dir / "out.txt";
     for (const Case& c : cases) {

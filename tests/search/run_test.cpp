@@ -207,7 +207,7 @@ TEST(Run, OutputFailuresEndTheRunAndKeepOldBytes) {
     }
 }
 
-TEST(Run, ScannerChoiceByAvailableMemory) {
+TEST(Run, ScannerChoiceByMemoryAndSixtyFourBitSizes) {
     Trial r;
     const std::string a = r.dir.File("a.txt", std::string(1000, 'x'));
     r.host.memory = 1000 + 262144;  // the file is as large as the memory to spare
@@ -216,10 +216,7 @@ TEST(Run, ScannerChoiceByAvailableMemory) {
     r.Drop({a});
     EXPECT_EQ(Trial::Joined(r.host.Only("caption")),
               "caption Korvalen-|caption Korvalen|caption Korvalen+|caption Korvalen|");
-}
-
-TEST(Run, SizesAreSixtyFourBit) {
-    Trial r;
+    r.host.log.clear();
     for (const char* name : {"big.bin", "big2.bin"}) {
         WriteBytes(r.dir / name, "");
         ASSERT_EQ(::truncate((r.dir / name).c_str(), 3'000'000'000), 0);

@@ -24,8 +24,7 @@ class LineRules : public ::testing::TestWithParam<LineCase> {};
 TEST_P(LineRules, EveryScanner) {
     const LineCase& c = GetParam();
     TempDir dir;
-    const std::string path = dir / "in.txt";
-    WriteBytes(path, c.file);
+    const std::string path = dir.File("in.txt", c.file);
     for (const Scan scan : kScans) {
         iset options = Quiet();
         options.CRText = c.crText;
@@ -95,9 +94,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, LineRules, ::testing::Values(
 // exactly per file.
 TEST(Scanner, WordsAreReadAtEveryLineOrBlockAndProgressPerLine) {
     TempDir dir;
-    const std::string path = dir / "in.txt";
     const std::int64_t lines = FastScanner::kBlock / 2;  // two blocks
-    WriteBytes(path, Times("ab\r\n", lines));
+    const std::string path = dir.File("in.txt", Times("ab\r\n", lines));
     for (const Scan scan : kScans) {
         RecordingHost host;
         host.words = {"a"};

@@ -123,12 +123,12 @@ TEST(FastRun, HeldLinesFileFailuresAndStopWhileTheWordsAreSetUp) {
             EXPECT_EQ(got.outcome, RunOutcome::OutputFailed);
         }
     }
-    RecordingHost host;
+    std::vector<std::string> words;
     for (int i = 0; i < 3000; ++i) {
-        host.words.push_back("w" + std::to_string(i));
+        words.push_back("w" + std::to_string(i));
     }
-    host.onProcess = [](RecordingHost& h) { h.run->Stop(); };
-    const Ran got = RunScan(host, Scan::FastInMemory, {name}, dir / "out.txt", Quiet());
+    const Ran got = RunWords(Scan::FastInMemory, {name}, Quiet(), words, 32,
+                             [](RecordingHost& h) { h.run->Stop(); });
     EXPECT_EQ(got.outcome, RunOutcome::Stopped);
     EXPECT_EQ(got.hits, 0);
     EXPECT_EQ(got.output, "");

@@ -130,6 +130,12 @@ TEST(Folders, FolderRunWritesWhatTheFilesDroppedOneByOneWrite) {
     EXPECT_NE(viaFolder.find(d + "/sub2/z.txt(1)"), std::string::npos);
     // Without the option a folder is skipped without a word, as ever.
     EXPECT_EQ(r.Drop({d}, false), "a old\r\n----------\r\n");
+    // A Stop during the walk: no file is opened.
+    r.host.onProcess = [](RecordingHost& h) { h.run->Stop(); };
+    EXPECT_EQ(r.Drop({d}, true, RunOutcome::Stopped), "a old\r\n----------\r\n");
+    EXPECT_EQ(r.host.status, "検索を中止しました");
+    EXPECT_TRUE(r.host.Only("caption").empty());
+    r.host.onProcess = {};
     // A folder that cannot be read is reported and the run goes on.
     r.options.ErrorStop = true;
     FailingOps ops(d + "/sub", FailingOps::Fail::Open, 0, EACCES);
@@ -138,19 +144,6 @@ TEST(Folders, FolderRunWritesWhatTheFilesDroppedOneByOneWrite) {
     EXPECT_NE(r.Drop({d}, true).find("\r\n" + block + d + "/sub2/z.txt(1)"), std::string::npos);
     EXPECT_EQ(r.host.Only("message"),
               Names{"message ファイルアクセスでエラーが生じました：" + d + "/sub"});
-}
-
-TEST(Folders, StopDuringTheWalk) {
-    FolderRun r;
-    r.options.FileOverWrite = true;
-    r.host.onProcess = [](RecordingHost& h) {
-        if (h.status.starts_with("フォルダ")) {
-            h.run->Stop();
-        }
-    };
-    EXPECT_EQ(r.Drop({r.tr.d}, true, RunOutcome::Stopped), "");
-    EXPECT_TRUE(r.host.Only("caption").empty());  // no file was opened
-    EXPECT_EQ(r.host.status, "検索を中止しました");
 }
 
 }  // namespace

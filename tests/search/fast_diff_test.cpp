@@ -105,8 +105,7 @@ TEST(FastDiff, RandomInputsGiveTheLiteralHits) {
 }
 
 // A UTF-8 file searched from its own bytes (lines that cannot hold a hit are
-// counted, not converted): the hits, line numbers and progress of the word
-// loop over its code page 932 form.
+// counted, not converted): the word loop's hits over its code page 932 form.
 TEST(FastDiff, Utf8ScanGivesTheHitsOfTheConvertedText) {
     std::mt19937 rng(20261206);
     // Cut by breaks, lone continuation bytes, overlong forms, surrogates.

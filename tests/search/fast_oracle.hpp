@@ -55,12 +55,10 @@ inline Result Literal(std::string_view data, const FastScanner::Config& c,
         bool matched = false;
         for (std::uint32_t j = 0; !matched && j < words.size(); ++j) {
             const std::string& w = words[j];
-            if (hits(w, line)) {
-                r.hits.push_back({number, j, std::string(line)});
-                matched = true;
-            } else if (joined && (occurs(w, tight) ? hits(w, tight) : hits(w, spaced))) {
-                // A tight find that is off the boundary is no hit, spaced or not.
-                r.hits.push_back({number - 1, j, prev});
+            // A tight find that is off the boundary is no hit, spaced or not.
+            const bool here = hits(w, line);
+            if (here || (joined && (occurs(w, tight) ? hits(w, tight) : hits(w, spaced)))) {
+                r.hits.push_back({here ? number : number - 1, j, here ? std::string(line) : prev});
                 matched = true;
             }
         }

@@ -21,10 +21,8 @@ auto Key(const Ran& r) {
     return std::tuple(r.outcome, r.output, r.hits, r.positions.end()[-2], r.positions.back());
 }
 
-// Whole runs over random files (code page 932, or UTF-8 read as such) and
-// words, every option that the scanners read: each fast scanner writes its
-// literal twin's output byte for byte, and the literal twins agree but where
-// they differ by design.
+// Random runs (code page 932 or UTF-8 files), every option the scanners read: each
+// fast scanner writes its literal twin's bytes; the twins agree where meant to.
 TEST(FastRun, SameOutputFileAsTheLiteralScanners) {
     std::mt19937 rng(61206);
     TempDir dir;
@@ -104,10 +102,9 @@ TEST(FastRun, ReadErrorInTheMiddleOfAFile) {
     }
 }
 
-// Held hit lines beyond the bound go to a file without a name in the output's
-// folder; where none can be made there, in $TMPDIR. A failed write or read of
-// it is the output's failure, never a silent loss. And setting up a long word
-// list lets Stop through before the file's first line.
+// Held hit lines beyond the bound go to a nameless file in the output's folder,
+// else in $TMPDIR; its failed write or read fails the output, never a silent
+// loss. And setting up a long word list lets Stop through before the first line.
 TEST(FastRun, HeldLinesFileFailuresAndStopWhileTheWordsAreSetUp) {
     TempDir dir;
     const std::string name = dir.File("f.txt", "a\r\nab\r\nw7\r\n");

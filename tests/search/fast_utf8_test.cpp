@@ -81,9 +81,8 @@ TEST(FastUtf8, FilesDecidedLateMatchTheLiteralScanners) {
                     EXPECT_EQ(output.find(FileErrorText() + path) != std::string::npos, failed);
                     ASSERT_EQ(progress == -2, failed);
                 }
-                const std::string& expected = std::get<0>(*first);
-                EXPECT_EQ(output.size(), expected.size());
                 EXPECT_TRUE(std::tie(output, status.front(), progress) == *first);
+                const std::string& expected = std::get<0>(*first);
                 if (!c.heldBack || IsLiteral(scan)) {
                     continue;
                 }

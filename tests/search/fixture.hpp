@@ -38,7 +38,6 @@ inline std::string Sj(std::string_view utf8) {
     return Utf8ToCp932(utf8);
 }
 
-// `line` `n` times.
 inline std::string Times(std::string_view line, std::size_t n) {
     std::string text;
     for (; n > 0; --n) {
@@ -47,7 +46,7 @@ inline std::string Times(std::string_view line, std::size_t n) {
     return text;
 }
 
-// The options of a run that neither cuts hit lines nor shows messages.
+// Options that neither cut hit lines nor show messages.
 inline iset Quiet() {
     iset o;
     o.OutputStrLength = 0;

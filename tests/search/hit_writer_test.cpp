@@ -100,9 +100,8 @@ TEST(HitParse, SharedTable) {
     }
 }
 
-// Random hits, paths and texts full of look-alikes of both heads: each line
-// the writer composes reads back as its own file, line, word and text (the
-// text as written: cut and trimmed).
+// Random hits full of look-alikes of both heads: each composed line reads back
+// as its own file, line, word and text (as written: cut and trimmed).
 TEST(HitParse, RoundTripThroughTheWriter) {
     std::mt19937 rng(14);
     const std::string pieces[] = {

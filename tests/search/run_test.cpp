@@ -108,9 +108,8 @@ TEST(Run, AppendingAddsASeparatorLineAndKeepsTheOldBytes) {
     EXPECT_EQ(r.Output(), Hit(a, 1));
 }
 
-// Stop while the second of three files is searched: the file ends after the
-// line in hand (the fast scanners: the block in hand, the whole lines of one
-// read), its separator line is still written, no further file is started.
+// Stop in the second of three files: it ends after the line (fast: the whole
+// lines of one read) in hand, its separator line is written, no file follows.
 TEST(Run, StopDuringTheSecondOfThreeFiles) {
     for (const Scan scan : {Scan::LiteralInMemory, Scan::FastInMemory}) {
         Trial r;

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <random>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "fast_oracle.hpp"

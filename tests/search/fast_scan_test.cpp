@@ -2,7 +2,6 @@
 // scanners for every option, read errors, Stop, and the file of held lines.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <random>
 

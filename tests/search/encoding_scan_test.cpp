@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "fixture.hpp"
-#include "search/scanner.hpp"
 #include "text/encoding.hpp"
 
 namespace korvalen::test {

@@ -115,16 +115,18 @@ TEST(Run, StopDuringTheSecondOfThreeFiles) {
         Trial r;
         r.scan = scan;
         r.options.OutputFileOpen = true;
-        const std::string data = Times("a\r\n", FastScanner::kBlock);
+        const std::string line = "a" + std::string(61, 'x');  // 64 bytes with its break
+        const std::size_t lines = IsLiteral(scan) ? 3 : 3 * FastScanner::kBlock / 64;
+        const std::string data = Times(line + "\r\n", lines);
         const std::string names[] = {r.dir.File("1", data), r.dir.File("2", data),
                                      r.dir.File("3", data)};
         std::string want;
-        for (std::size_t n = 1; n <= FastScanner::kBlock; ++n) {
-            want += Hit(names[0], static_cast<int>(n));
+        for (std::size_t n = 1; n <= lines; ++n) {
+            want += Hit(names[0], static_cast<int>(n), line);
         }
         want += "\r\n";
-        for (std::size_t n = 1; n <= (IsLiteral(scan) ? 1 : FastScanner::kBlock / 3); ++n) {
-            want += Hit(names[1], static_cast<int>(n));
+        for (std::size_t n = 1; n <= (IsLiteral(scan) ? 1 : FastScanner::kBlock / 64); ++n) {
+            want += Hit(names[1], static_cast<int>(n), line);
         }
         r.host.onProcess = [](RecordingHost& h) {
             if (h.status.starts_with("検索中：2/3")) {

@@ -101,9 +101,8 @@ TEST(EncodingScan, TheOptionDecides) {
     }
 }
 
-// Plain ASCII for longer than the start kept for replay: the file is read on
-// to decide, and a Stop meanwhile ends the run before any line (the literal
-// twin that loads files whole: after its first line).
+// ASCII past the start kept for replay: the file is read on to decide, and a Stop
+// meanwhile ends the run before any line (the loading literal twin: after one).
 TEST(EncodingScan, StopWhileAFarFileIsReadToDecide) {
     TempDir dir;
     const std::string late = dir.File("late.txt", std::string(3 << 20, 'a') + "\r\n検索\r\n");

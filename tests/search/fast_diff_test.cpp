@@ -1,8 +1,7 @@
-// The fast scanner against the word loop written out line by line, on random
-// inputs built to hit the awkward places: words that straddle double-byte
-// characters, every kind of line break, blanks and full-width spaces at the
-// joins, empty words, words that are prefixes of each other, words that change
-// between two lines; and UTF-8 files read from their own bytes.
+// The fast scanner against the word loop, on random inputs built for the awkward
+// places: words straddling double-byte characters or breaks, blanks at the joins,
+// empty words, words prefixes of each other or changed between two lines; and
+// UTF-8 files read from their own bytes.
 #include <gtest/gtest.h>
 
 #include <cstdint>

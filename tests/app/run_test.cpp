@@ -133,6 +133,12 @@ TEST_F(Run, DropLocksTheWindowAndShowsItsProgress) {
     EXPECT_EQ(during, (std::vector<bool>{0, 1, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 1, 1, 0}));
     EXPECT_EQ(usable(), atRest);
     EXPECT_TRUE(minimized && !f.isMinimized());
+    // The window manager may minimise only after a short run's restore: the restore holds.
+    f.windowHandle()->setWindowStates(Qt::WindowMinimized);
+    QWindowStateChangeEvent late(Qt::WindowNoState);
+    QCoreApplication::sendEvent(f.windowHandle(), &late);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(f.isMinimized());
     EXPECT_EQ(caption + iconText, QStringLiteral("Korvalen+1/2検索中"));
     EXPECT_EQ(f.windowTitle() + f.windowIconText(), QStringLiteral("KorvalenKorvalen"));
     ASSERT_GE(status.size(), 3);
@@ -154,35 +160,6 @@ TEST_F(Run, FolderDropSearchesItsFiles) {
     EXPECT_EQ(Finish(), RunOutcome::Finished);
     EXPECT_EQ(walking, QStringLiteral("フォルダを調べています"));
     EXPECT_EQ(ReadAll(out), Hits(file, 1, 1, "hit"));
-}
-
-TEST_F(Run, RestoredAfterEveryShortRunWhateverTheWindowManagersTiming) {
-    const QString a = Lines("a.txt", 1, "x");
-    const QString out = Path("out.txt");
-    TMainForm& f = Ready(QStringLiteral("x"), out);
-    f.Options.SearchIconize = true;
-    // The window manager reports the window minimised when it gets to it.
-    const auto reportMinimized = [&] {
-        f.windowHandle()->setWindowStates(Qt::WindowMinimized);
-        QWindowStateChangeEvent report(Qt::WindowNoState);
-        QCoreApplication::sendEvent(f.windowHandle(), &report);
-    };
-    for (int i = 0; i < 30; ++i) {
-        if (i % 2 == 1) {  // started from the save dialog
-            f.EOutputFile->clear();
-            desktop.files = {out};
-        }
-        ASSERT_TRUE(Drop(f, {a}));
-        if (i % 3 == 1) {
-            During(reportMinimized);
-        }
-        EXPECT_EQ(Finish(), RunOutcome::Finished);
-        if (i % 3 == 2) {
-            reportMinimized();
-        }
-        QCoreApplication::processEvents();
-        EXPECT_FALSE(f.isMinimized()) << i;
-    }
 }
 
 TEST_F(Run, NoOutputPathAsksAndOnlyLocalFilesAreTaken) {

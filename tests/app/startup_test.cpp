@@ -35,8 +35,10 @@ TEST(QtTranslation, JapaneseUnlessQtSpeaksTheLocaleAndInTheQuestionBox) {
     QCoreApplication::removeTranslator(&translator);
 }
 
-TEST(CommandLine, Parse) {
-    using A = CommandLine::Action;
+using CommandLine = WindowTest;
+
+TEST_F(CommandLine, Parse) {
+    using A = korvalen::CommandLine::Action;
     const struct {
         std::vector<std::string> args;
         A action;
@@ -51,7 +53,7 @@ TEST(CommandLine, Parse) {
         {{"--help-path"}, A::HelpPath, {}},
     };
     for (const auto& row : rows) {
-        const CommandLine line = ParseCommandLine(row.args, "/w");
+        const korvalen::CommandLine line = ParseCommandLine(row.args, "/w");
         EXPECT_EQ(line.action, row.action) << row.args.front();
         EXPECT_EQ(line.files, row.files) << row.args.front();
     }
@@ -59,39 +61,31 @@ TEST(CommandLine, Parse) {
 
 // Two real programs in a folder of their own: the first searches the file it
 // was started with; the second hands its file to the first and ends.
-TEST(CommandLine, FilesAreSearchedAsADropByTheRunningWindow) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const auto in = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
-    ASSERT_TRUE(QFile::copy(QStringLiteral(KORVALEN_EXE), in("korvalen")));
-    const std::string ini = "[File]\r\nRelFile=" + in("rel.kvl").toStdString() +
-                            "\r\nOutputFile=" + in("out.txt").toStdString() + "\r\n";
-    for (const auto& [name, text] : {std::pair{"rel.kvl", "zz=alpha\r\n"},
-                                     {"a.txt", "one alpha\r\n"},
-                                     {"b.txt", "two\r\nalpha two\r\n"},
-                                     {"korvalen.INI", ini.c_str()}}) {
-        WriteAll(in(name), text);
-    }
+TEST_F(CommandLine, FilesAreSearchedAsADropByTheRunningWindow) {
+    const QString out = Path("out.txt");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(KORVALEN_EXE), Path("korvalen")));
+    WriteIni(FileIni("RelFile", Path("rel.kvl")) + "OutputFile=" + Bytes(out) + "\r\n");
+    WriteAll(Path("rel.kvl"), "zz=alpha\r\n");
+    WriteAll(Path("a.txt"), "one alpha\r\n");
+    WriteAll(Path("b.txt"), "two\r\nalpha two\r\n");
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());  // the socket's folder
     QProcess first, second;
-    const auto start = [&](QProcess& process, const char* file) {
-        process.setProcessEnvironment(env);
-        process.setWorkingDirectory(dir.path());
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(in("korvalen"), {QString::fromLatin1(file)});
-    };
+    for (QProcess* process : {&first, &second}) {
+        process->setProcessEnvironment(env);
+        process->setWorkingDirectory(dir.path());
+        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    }
     const auto hits = [&](const char* line) {
-        const auto found = [&] { return ReadAll(in("out.txt")).find(line) != std::string::npos; };
-        return QTest::qWaitFor(found, 20000);
+        return QTest::qWaitFor([&] { return ReadAll(out).find(line) != std::string::npos; }, 20000);
     };
-    start(first, "a.txt");
-    EXPECT_TRUE(hits("/a.txt(1) :(alpha)one alpha\r\n")) << ReadAll(in("out.txt"));
-    start(second, "b.txt");
+    first.start(Path("korvalen"), {QStringLiteral("a.txt")});
+    EXPECT_TRUE(hits("/a.txt(1) :(alpha)one alpha\r\n")) << ReadAll(out);
+    second.start(Path("korvalen"), {QStringLiteral("b.txt")});
     ASSERT_TRUE(second.waitForFinished(20000));
     EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_TRUE(hits("/b.txt(2) :(alpha)alpha two\r\n")) << ReadAll(in("out.txt"));
+    EXPECT_TRUE(hits("/b.txt(2) :(alpha)alpha two\r\n")) << ReadAll(out);
     first.kill();
     first.waitForFinished();
 }

@@ -162,7 +162,7 @@ TEST_F(Run, FolderDropSearchesItsFiles) {
     EXPECT_EQ(ReadAll(out), Hits(file, 1, 1, "hit"));
 }
 
-TEST_F(Run, NoOutputPathAsksAndOnlyLocalFilesAreTaken) {
+TEST_F(Run, NoOutputPathAsksFileErrorsAreShownAndOnlyLocalFilesAreTaken) {
     const QString a = Lines("a.txt", 1, "x");
     TMainForm& f = Start();
     f.MSearchStr->setPlainText("x");
@@ -172,10 +172,13 @@ TEST_F(Run, NoOutputPathAsksAndOnlyLocalFilesAreTaken) {
     EXPECT_EQ(f.StatusText(), QStringLiteral("出力ファイルが指定されていません"));
     EXPECT_EQ(desktop.requests.back().title, QStringLiteral("出力ﾌｧｲﾙを指定"));
     EXPECT_EQ(desktop.requests.back().directory, QDir::currentPath());
-    ASSERT_TRUE(Drop(f, {a}));  // chosen: the output path, and the run goes ahead
+    // Chosen: the output path, and the run goes ahead; a file error is shown in a box.
+    const QString unreadable = QStringLiteral("/proc/self/mem");  // fails at the first read
+    ASSERT_TRUE(Drop(f, {a, unreadable}));
     EXPECT_EQ(Finish(), RunOutcome::Finished);
     EXPECT_EQ(f.EOutputFile->text(), Path("chosen.txt"));
     EXPECT_NE(ReadAll(Path("chosen.txt")).find(":(x)x\r\n"), std::string::npos);
+    EXPECT_EQ(desktop.messages.back(), "ファイルアクセスでエラーが生じました：" + unreadable);
     EXPECT_FALSE(DropUrls(f, {QUrl(QStringLiteral("https://example.org/a.txt"))}));
 }
 
@@ -252,16 +255,6 @@ TEST_F(Run, ShiftCtrlOrLittleMemoryReadByLineAndTheEditorOpensAtTheEnd) {
                                      "Korvalen"}));
     const std::vector<std::pair<QString, QStringList>> started(3, {"/bin/ed", {out}});
     EXPECT_EQ(desktop.started, started);
-}
-
-TEST_F(Run, FileErrorsAreShownThroughTheBox) {
-    TMainForm& f = Ready(QStringLiteral("x"), Path("out.txt"));
-    const QString unreadable =
-        QStringLiteral("/proc/self/mem");  // fails at the first read, as root too
-    ASSERT_TRUE(Drop(f, {unreadable}));
-    EXPECT_EQ(Finish(), RunOutcome::Finished);
-    ASSERT_EQ(desktop.messages.size(), 2u);  // the missing relation file, then this
-    EXPECT_EQ(desktop.messages[1], "ファイルアクセスでエラーが生じました：" + unreadable);
 }
 
 TEST_F(Run, ProgressBarScalesByteCountsBeyondItsRange) {

@@ -72,11 +72,7 @@ class Run : public WindowTest {
     }
 
     QString Lines(const QString& name, int n, const std::string& line) {
-        std::string text;
-        for (int i = 0; i < n; ++i) {
-            text += line + "\r\n";
-        }
-        WriteAll(Path(name), text);
+        WriteAll(Path(name), QByteArray::fromStdString(line + "\r\n").repeated(n).toStdString());
         return Path(name);
     }
 };
@@ -115,7 +111,6 @@ TEST_F(Run, DropLocksTheWindowAndShowsItsProgress) {
     EXPECT_EQ(usable(), atRest);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
     Shot(f, "main.png");
-    QSignalSpy status(&f, &TMainForm::statusTextSet);
     std::vector<bool> during;
     QString caption, iconText;
     bool minimized = false, handedOver = true;  // a second start's files are refused as a drop is
@@ -141,9 +136,6 @@ TEST_F(Run, DropLocksTheWindowAndShowsItsProgress) {
     EXPECT_FALSE(f.isMinimized());
     EXPECT_EQ(caption + iconText, QStringLiteral("Korvalen+1/2検索中"));
     EXPECT_EQ(f.windowTitle() + f.windowIconText(), QStringLiteral("KorvalenKorvalen"));
-    ASSERT_GE(status.size(), 3);
-    EXPECT_EQ(status.front().front(), QStringLiteral("検索中：1/2  (0 Lines)"));
-    EXPECT_EQ(status[status.size() - 2].front(), QStringLiteral("検索中：2/2  (3 Lines)"));
     EXPECT_EQ(f.StatusText(), QStringLiteral("検索を終了しました"));
     EXPECT_EQ(ReadAll(out), Hits(a, 1, 3, word) + "\r\n");
 }

@@ -1,17 +1,21 @@
-// The settings dialog, the about dialog and the help file.
+// The settings dialog, the about dialog, the help file and Qt's own texts.
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
+#include <QTranslator>
 
 #include "app/about.hpp"
 #include "app/helpview.hpp"
 #include "app/setting.hpp"
+#include "app/startup.hpp"
 #include "tests/app/fake_desktop.hpp"
 
 namespace korvalen::test {
@@ -249,6 +253,28 @@ TEST_F(Settings, AboutDialogShowsTheMemoryInColumnsAtEveryShowing) {
         EXPECT_EQ(about.LAvailPhys->text(), QString::fromUtf16(c.availableLine));
         EXPECT_FALSE(about.isVisible());
     }
+}
+
+TEST(QtTranslation, JapaneseUnlessQtSpeaksTheLocaleAndInTheQuestionBox) {
+    const std::pair<const char*, QString> rows[] = {
+        {"en_US", "ja"}, {"C", "ja"}, {"de_DE", "de"}, {"ja_JP", "ja"}};
+    QTranslator translator;
+    for (const auto& [locale, language] : rows) {
+        ASSERT_TRUE(LoadQtTranslation(translator, QLocale(QString::fromLatin1(locale)))) << locale;
+        EXPECT_EQ(translator.language().left(2), language) << locale;
+    }
+    QCoreApplication::installTranslator(&translator);
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Korvalen"),
+                    QStringLiteral("「/home/user/out.txt」をごみ箱に移動しますか？"),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    JapaneseYesNo(box);
+    box.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+    EXPECT_EQ(box.button(QMessageBox::Yes)->text() + box.button(QMessageBox::No)->text() +
+                  box.button(QMessageBox::Cancel)->text(),
+              QStringLiteral("はいいいえキャンセル"));
+    EXPECT_TRUE(box.grab().save(QStringLiteral(KORVALEN_SHOT_DIR "/question.png")));
+    QCoreApplication::removeTranslator(&translator);
 }
 
 }  // namespace

@@ -39,9 +39,8 @@ check() {  # what, expected, got
     printf 'FAIL: %s, %s. Expected:\n%s\nGot:\n%s\n' "$editor" "$1" "$2" "$3" && exit 1
 }
 
-sjis() { iconv -f UTF-8 -t CP932; }
 mkdir table elsewhere
-grep -v '^#' "$table" | cut -f1 | sed 's/$/\r/' | sjis >table/out.txt
+grep -v '^#' "$table" | cut -f1 | sed 's/$/\r/' | iconv -f UTF-8 -t CP932 >table/out.txt
 expected=$(grep -v '^#' "$table" | awk -F'\t' '$2 == "hit" { print $3 "|" $4 }')
 while IFS=$'\t' read -r _ _ path _ _ _ exists; do
     if [[ $exists == 1 ]]; then

@@ -1,6 +1,7 @@
 #include "search/output_index.hpp"
 
 #include <algorithm>
+#include <array>
 #include <unordered_map>
 
 #include "platform/file.hpp"
@@ -11,6 +12,12 @@ namespace korvalen {
 namespace {
 
 constexpr std::size_t kMostGroups = std::size_t{1} << 24;
+
+// A row's kind for each kind of output line, in OutputLineKind's order.
+constexpr std::array kRowOf = {OutputIndex::RowKind::Empty, OutputIndex::RowKind::Separator,
+                               OutputIndex::RowKind::Hit, OutputIndex::RowKind::FileError,
+                               OutputIndex::RowKind::Other};
+static_assert(kRowOf.size() == static_cast<std::size_t>(OutputLineKind::Other) + 1);
 
 OutputIndex::Row MakeRow(std::uint64_t offset, std::size_t length, OutputIndex::RowKind kind,
                          std::size_t group) {
@@ -62,31 +69,16 @@ bool OutputIndex::Load(const std::string& outputFile, const std::string& current
     ForEachLine(all, [&](std::string_view line) {
         const auto offset = static_cast<std::uint64_t>(line.data() - base);
         const OutputLine read = ReadOutputLine(line, cached);
-        RowKind kind = RowKind::Other;
-        switch (read.kind) {
-            case OutputLineKind::Hit:
-                if ((!inHits ||
-                     GroupPath(static_cast<std::uint32_t>(groups_.size() - 1)) != read.path) &&
-                    groups_.size() < kMostGroups) {
-                    groups_.push_back({static_cast<std::uint64_t>(read.path.data() - base),
-                                       static_cast<std::uint32_t>(read.path.size()), 0});
-                    rows_.push_back(
-                        MakeRow(offset, line.size(), RowKind::Group, groups_.size() - 1));
-                }
-                ++groups_.back().hits;
-                kind = RowKind::Hit;
-                break;
-            case OutputLineKind::FileError:
-                kind = RowKind::FileError;
-                break;
-            case OutputLineKind::Separator:
-                kind = RowKind::Separator;
-                break;
-            case OutputLineKind::Empty:
-                kind = RowKind::Empty;
-                break;
-            case OutputLineKind::Other:
-                break;
+        const RowKind kind = kRowOf[static_cast<std::size_t>(read.kind)];
+        if (kind == RowKind::Hit) {
+            if ((!inHits ||
+                 GroupPath(static_cast<std::uint32_t>(groups_.size() - 1)) != read.path) &&
+                groups_.size() < kMostGroups) {
+                groups_.push_back({static_cast<std::uint64_t>(read.path.data() - base),
+                                   static_cast<std::uint32_t>(read.path.size()), 0});
+                rows_.push_back(MakeRow(offset, line.size(), RowKind::Group, groups_.size() - 1));
+            }
+            ++groups_.back().hits;
         }
         inHits = kind == RowKind::Hit;
         rows_.push_back(MakeRow(offset, line.size(), kind, inHits ? groups_.size() - 1 : 0));

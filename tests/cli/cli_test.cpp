@@ -80,14 +80,6 @@ struct Cli {
     std::string Out() const { return ReadBytes(out); }
 };
 
-std::string Repeat(const std::string& s, int n) {
-    std::string all;
-    while (n-- > 0) {
-        all += s;
-    }
-    return all;
-}
-
 TEST(Cli, ExitStatusMessagesAndListings) {
     Cli cli;
     cli.File("a.txt", Sj("雨の日\r\n晴れの日\r\n"));
@@ -205,7 +197,7 @@ TEST(Cli, HostileStart) {
         EXPECT_EQ(cli.Run(args, "C.UTF-8", closed).code, 0);
         EXPECT_EQ(cli.Out(), expected) << closed.size();
     }
-    cli.File("b.txt", Repeat(Sj("雨\r\n"), 1000));
+    cli.File("b.txt", Times(Sj("雨\r\n"), 1000));
     rlimit old{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
     rlimit low = old;
@@ -220,7 +212,7 @@ TEST(Cli, HostileStart) {
 
 TEST(Cli, CtrlCStopsTheRun) {
     Cli cli;
-    const std::string data = Repeat("line a\r\n", 2'000'000);
+    const std::string data = Times("line a\r\n", 2'000'000);
     cli.File("a.txt", data);
     const std::string b = cli.File("b.txt", "a\r\n");
     const pid_t pid = cli.Start(("-q --by-line -o @out.txt -w a @a.txt @b.txt"));

@@ -152,13 +152,10 @@ TEST(Settings, ValueRules) {
                         {"Other", "OutputStrLength", "+5", true, 78, 0, 0},
                         {"Other", "OutputStrLength", "12abc", true, 78, 0, 0},
                         {"Other", "OutputStrLength", "2147483648", true, 78, 0, 0},
-                        {"File", "Delete", "256", true, 78, 0, 0},
                         {"File", "Delete", "258", true, 78, 2, 0},
                         {"File", "DELETE", "-1", true, 78, 255, 0},
-                        {"Other", "InputEncoding", "1", true, 78, 0, 1},
                         {"Other", "inputencoding", "2", true, 78, 0, 2},
                         {"Other", "InputEncoding", "-1", true, 78, 0, -1},
-                        {"Other", "InputEncoding", "yes", true, 78, 0, 0},
                         {"Other", "InputEncoding", "", true, 78, 0, 0}};
     TempDir dir;
     for (const Row& r : rows) {

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QWidget>
@@ -81,9 +80,9 @@ inline std::string ReadAll(const QString& path) {
 
 inline void WriteAll(const QString& path, std::string_view bytes) {
     QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    ASSERT_EQ(file.write(bytes.data(), static_cast<qint64>(bytes.size())),
-              static_cast<qint64>(bytes.size()));
+    const auto size = static_cast<qint64>(bytes.size());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes.data(), size) == size)
+        << path.toStdString();
 }
 
 // Saves what the user sees as PNG in the build folder, for a person to look at.

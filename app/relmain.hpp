@@ -1,11 +1,13 @@
 // The main window: the key list, the search words, the two paths, the menu
-// and its commands, and the window side of a search run (dropped files).
+// and its commands, and what a search run shows (the run itself goes on its
+// own thread, app/run_thread.hpp).
 #pragma once
 
 #include <QMainWindow>
 #include <QString>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +29,7 @@ class QStatusBar;
 
 namespace korvalen {
 
+class RunThread;
 class TAboutForm;
 class THelpViewer;
 class TResultsForm;
@@ -58,14 +61,16 @@ class TMainForm : public QMainWindow, public RunHost {
     TResultsForm* ResultsForm();
 
     iset Options;
-    const RunState& State() const noexcept { return run_.State(); }
+    const RunState& State() const noexcept;
     bool DropTarget() const noexcept { return dropTarget_; }
     QString StatusText() const;
     QString HelpFile() const;
     const std::string& IniPath() const noexcept { return setup_.iniPath; }
 
-    // How often a run lets the window process its events (tests make it 0).
-    void SetMessageInterval(std::chrono::microseconds interval) { messageInterval_ = interval; }
+    // The run's thread, its screen updates' pace set there.
+    RunThread& Runs() const noexcept { return *runs_; }
+    // The search words: the lines of the word box, code page 932.
+    std::vector<std::string> SearchWords() const;
 
     // Controls.
     QFrame* Panel1;
@@ -129,16 +134,19 @@ class TMainForm : public QMainWindow, public RunHost {
     void MSettingRunClick();
     void MSettingPosClick();
     void RecycleFile(const std::string& path);
-    void OpenWithEditor(const std::string& path) override;
     // At `line` (0: the file's start) where the editor allows.
     void OpenWithEditor(const std::string& path, std::int64_t line);
 
-    // Files dropped, or handed over on the command line: a run over them
-    // starts once control returns to the event loop. False when refused, as
-    // a drop is while a run is under way.
+    // Files dropped: a run over them starts once control returns to the
+    // event loop. False when refused, as a drop is while a run is under way.
     bool DropFiles(std::vector<std::string> names);
-    // A search run over `names` (file-system bytes), as a drop starts it.
-    RunOutcome WMDropFiles(const std::vector<std::string>& names);
+    // Files handed over by a second start: searched as a drop, at once or,
+    // during a run, once the runs before them have ended (the status bar
+    // says they wait). False only when the window is closing.
+    bool HandOver(std::vector<std::string> names);
+    // Starts a search run over `names` (file-system bytes), as a drop does;
+    // `runEnded` tells its end.
+    void WMDropFiles(const std::vector<std::string>& names);
 
   signals:
     // Every status text, in order, also those a run sets between repaints.
@@ -160,11 +168,13 @@ class TMainForm : public QMainWindow, public RunHost {
     void FormCreate();
     void SetStatus(const QString& text);
     void SetWords(const std::vector<std::string>& words);
-    std::vector<std::string> Words() const;
     QString ShowFileDialog(FileDialogRequest& dialog);  // empty when cancelled
     void SetEditing(bool editing);
     void FlushProgress();
     void SaveFailed();
+    bool Busy() const;
+    void RunOver(RunOutcome outcome);
+    void ShowWaiting();
 
     // RunHost: reached through a RunHost reference (the run, the tests).
     void SetStatusText(std::string_view utf8) override;
@@ -178,17 +188,21 @@ class TMainForm : public QMainWindow, public RunHost {
     void Minimize() override;
     void Restore() override;
     void ShowMessage(std::string_view utf8) override;
-    void ProcessMessages() override;
-    std::uint64_t WordsGeneration() override { return wordsGeneration_; }
-    std::vector<std::string> SearchWords() override { return Words(); }
+    void ProcessMessages() override {}
+    // With the editor of the run's options.
+    void OpenWithEditor(const std::string& path) override;
     std::int64_t AvailablePhysicalMemory() override;
-    bool ShiftCtrlDown() override;
+    bool ShiftCtrlDown();
     std::string AskOutputPath() override;
     void SetDropTarget(bool on) override;
 
     Desktop& desktop_;
     FormSetup setup_;
-    SearchRun run_;
+    RunThread* runs_;
+    iset runOptions_;                                  // those of the run under way, or of the last
+    std::deque<std::vector<std::string>> handedOver_;  // waiting for the run to end
+    bool closeAfterRun_ = false;
+    QLabel* waitingLabel_;
     TSettingForm* settingForm_ = nullptr;
     TAboutForm* aboutForm_ = nullptr;
     THelpViewer* helpViewer_;
@@ -197,23 +211,13 @@ class TMainForm : public QMainWindow, public RunHost {
 
     bool dropTarget_ = false;
     bool dropPending_ = false;
-    bool inRun_ = false;
     bool destroyed_ = false;
-    std::uint64_t wordsGeneration_ = 0;
     Qt::WindowStates stateBeforeMinimize_;
     std::chrono::steady_clock::time_point restoreHeldUntil_;  // a late minimise is undone
 
     // Progress in bytes, shown scaled to the bar's int range.
     std::int64_t progressPos_ = 0;
     int progressShift_ = 0;
-
-    // Pending events are processed at most this often during a run.
-    std::chrono::microseconds messageInterval_{20000};
-    std::chrono::steady_clock::time_point lastMessages_;
-    std::uint32_t messageCalls_ = 0;
-    std::int64_t progressAtCheck_ = 0;
-    QString pendingStatus_;
-    bool statusPending_ = false;
 };
 
 // The program's windows in their order: the main window (its creation reads

@@ -119,7 +119,7 @@ int Main(int argc, char** argv) {
     state.Searching = true;
     OutFile out;
     out.Open(argv[i + 1], true);
-    WordCache cache(host);
+    WordCache cache(host, host.words);
     HeldLines held(argv[i + 1], HeldLines::kDefaultBound);
     ScanContext ctx{host, state, out, options, cache, held};
     const std::string name = argv[i + 2];

@@ -38,12 +38,9 @@ void InstallInterruptHandler() {
     sigaction(SIGINT, &action, nullptr);
 }
 
-CliHost::CliHost(const Terminal& terminal, std::vector<std::string> words, const iset& options,
-                 bool byLine, bool progressBar)
+CliHost::CliHost(const Terminal& terminal, const iset& options, bool progressBar)
     : terminal_(terminal),
-      words_(std::move(words)),
       options_(options),
-      byLine_(byLine),
       progressBar_(progressBar),
       now_([] { return std::chrono::steady_clock::now(); }),
       write_(WriteErr) {}

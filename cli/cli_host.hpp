@@ -23,8 +23,7 @@ void InstallInterruptHandler();
 
 class CliHost : public RunHost {
   public:
-    CliHost(const Terminal& terminal, std::vector<std::string> words, const iset& options,
-            bool byLine, bool progressBar);
+    CliHost(const Terminal& terminal, const iset& options, bool progressBar);
 
     // Must be set before the run: the target of Ctrl-C.
     void SetRun(SearchRun* run) noexcept { run_ = run; }
@@ -48,11 +47,8 @@ class CliHost : public RunHost {
     void Restore() override {}
     void ShowMessage(std::string_view utf8) override;
     void ProcessMessages() override;
-    std::uint64_t WordsGeneration() override { return 1; }
-    std::vector<std::string> SearchWords() override { return words_; }
     void OpenWithEditor(const std::string& path) override;
     std::int64_t AvailablePhysicalMemory() override;
-    bool ShiftCtrlDown() override { return byLine_; }
     std::string AskOutputPath() override { return {}; }
     void SetDropTarget(bool) override {}
 
@@ -61,9 +57,7 @@ class CliHost : public RunHost {
     void ClearBar();
 
     const Terminal& terminal_;
-    std::vector<std::string> words_;
     const iset& options_;
-    bool byLine_;
     bool progressBar_;
     SearchRun* run_ = nullptr;
     std::string status_;

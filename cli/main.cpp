@@ -327,12 +327,12 @@ class Cli {
 
     int Run(const Args& args, const iset& options, std::vector<std::string> words) {
         const bool bar = !args.quiet && isatty(STDERR_FILENO) != 0;
-        CliHost host(term_, std::move(words), options, args.byLine, bar);
+        CliHost host(term_, options, bar);
         SearchRun run(host);
         host.SetRun(&run);
         InstallInterruptHandler();
-        std::string output = args.output;
-        const RunOutcome outcome = run.Drop(args.files, output, options);
+        const RunOutcome outcome =
+            run.Drop({args.files, std::move(words), args.output, options, args.byLine});
         Err(term_.FromUtf8(host.StatusText()) + "\n");
         if (g_interrupted != 0 && outcome == RunOutcome::Finished) {
             return kExitInterrupted;  // Ctrl-C came after the last line was read

@@ -33,7 +33,7 @@ Result Run(QuietHost& host, const iset& options, const std::string& in, const st
     state.Searching = true;
     OutFile file;
     file.Open(out, true);
-    WordCache words(host);
+    WordCache words(host, host.words);
     // A tiny bound: held lines go through the temporary file too.
     HeldLines held(out, 64);
     ScanContext ctx{host, state, file, options, words, held};

@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/file.hpp"
@@ -53,9 +54,7 @@ class FastFileScan : public FastScanner::Host {
         ctx_.state.Progress += progress;
         progressOfFile_ += progress;
         ctx_.host.SetProgressPos(ctx_.state.Progress);
-        // Words change only while messages are processed; the scanner is
-        // the same one after they were set up again.
-        return ctx_.words.Fast(ctx_.state) != nullptr && ctx_.state.Searching;
+        return ctx_.state.Searching.load();
     }
 
     void Settled() override { Move(ScanEvent::AsciiWasSjis); }
@@ -146,21 +145,18 @@ bool SearchFile(ScanContext& ctx, const std::string& name, const FileSight& sigh
 
 }  // namespace
 
-WordCache::WordCache(RunHost& host) : host_(host) {}
+WordCache::WordCache(RunHost& host, std::vector<std::string> words)
+    : host_(host), words_(std::move(words)) {}
 WordCache::~WordCache() = default;
 
 FastScanner* WordCache::Fast(const RunState& state) {
     if (!fast_) {
         fast_ = std::make_unique<FastScanner>(FastScanner::Config{});
     }
-    const std::uint64_t generation = host_.WordsGeneration();
-    if (!fastReady_ || generation != fastGeneration_) {
-        fastReady_ = false;
-        const std::vector<std::string>& words = Current();
-        fastGeneration_ = generation_;
-        if (!fast_->SetWords(words, [&] {
+    if (!fastReady_) {
+        if (!fast_->SetWords(words_, [&] {
                 host_.ProcessMessages();
-                return state.Searching;
+                return state.Searching.load();
             })) {
             return nullptr;
         }

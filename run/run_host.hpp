@@ -1,11 +1,13 @@
-// The run's only window on its front end. The window, the command line and
-// the tests each implement it; the run never talks to a toolkit directly.
+// The run's only window on its front end: the run's events out, a few
+// questions in (a box, the save dialog, the free memory). The window, the
+// command line and the tests each implement it; the run never talks to a
+// toolkit directly, and Stop (SearchRun::Stop) is the only way into a running
+// run. A host may be called from the run's own thread.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace korvalen {
 
@@ -35,17 +37,10 @@ class RunHost {
     // A modal OK box; the run waits until it is closed.
     virtual void ShowMessage(std::string_view utf8) = 0;
 
-    // Called after every line of every file; this is where a Stop arrives
-    // (the host calls SearchRun::Stop). The host decides how much to do here:
-    // it is on the hot path.
+    // Called after every line (or block) of every file and every folder
+    // entry: a host that shares the run's thread looks for a Stop here. It is
+    // on the hot path.
     virtual void ProcessMessages() = 0;
-
-    // The current search words, code page 932 byte strings, one per line of
-    // the word box. The run asks for the generation at every test and
-    // fetches the words only when it has changed; a host must bump it
-    // whenever the words change.
-    virtual std::uint64_t WordsGeneration() = 0;
-    virtual std::vector<std::string> SearchWords() = 0;
 
     // Opens `path` (file-system bytes, may be empty) with the editor or the
     // desktop's default program; never waits and reports nothing.
@@ -53,9 +48,6 @@ class RunHost {
 
     // Bytes of physical memory free for the program at this moment.
     virtual std::int64_t AvailablePhysicalMemory() = 0;
-
-    // Shift and Ctrl both held at this moment: every file is read line by line.
-    virtual bool ShiftCtrlDown() = 0;
 
     // The save dialog for a run started without an output path: the dialog's
     // file name whether confirmed or cancelled (its last one; empty at first).

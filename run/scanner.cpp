@@ -10,20 +10,10 @@ namespace {
 constexpr std::string_view kFileErrorUtf8 = "ファイルアクセスでエラーが生じました：";
 }  // namespace
 
-const std::vector<std::string>& WordCache::Current() {
-    const std::uint64_t generation = host_.WordsGeneration();
-    if (!fetched_ || generation != generation_) {
-        words_ = host_.SearchWords();
-        generation_ = generation;
-        fetched_ = true;
-    }
-    return words_;
-}
-
 std::function<bool()> DetectionPause(ScanContext& ctx) {
     return [&ctx] {
         ctx.host.ProcessMessages();
-        return ctx.state.Searching;
+        return ctx.state.Searching.load();
     };
 }
 

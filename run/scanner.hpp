@@ -2,7 +2,6 @@
 // current words, the held hit lines.
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,26 +17,22 @@ namespace korvalen {
 
 class FastScanner;
 
-// The host's search words, fetched again only when their generation changes.
+// The run's search words, and the fast scanner they are compiled into.
 class WordCache {
   public:
-    explicit WordCache(RunHost& host);
+    WordCache(RunHost& host, std::vector<std::string> words);
     ~WordCache();
-    const std::vector<std::string>& Current();
+    const std::vector<std::string>& Current() const noexcept { return words_; }
 
-    // The one fast scanner of a run, its words those of the host now. They
-    // are compiled before its first file and again only when they change;
-    // meanwhile the host processes its messages. Null when the run was
+    // The one fast scanner of a run, its words set up before its first file
+    // (meanwhile the host processes its messages). Null when the run was
     // stopped then. (In fast_search.cpp.)
     FastScanner* Fast(const RunState& state);
 
   private:
     RunHost& host_;
-    std::uint64_t generation_ = 0;
-    bool fetched_ = false;
     std::vector<std::string> words_;
     std::unique_ptr<FastScanner> fast_;
-    std::uint64_t fastGeneration_ = 0;  // of the words compiled into fast_
     bool fastReady_ = false;
 };
 

@@ -92,16 +92,16 @@ class HeldFolder {
 // One run's work between opening and closing the output file.
 class RunLoop {
   public:
-    RunLoop(RunHost& host, RunState& state, const iset& options, bool forceByLine,
-            const FileScanners& scanners, const std::string& outputPath, std::size_t holdBound)
+    RunLoop(RunHost& host, RunState& state, const RunRequest& request, const FileScanners& scanners,
+            std::size_t holdBound)
         : host_(host),
           state_(state),
-          options_(options),
-          forceByLine_(forceByLine),
+          options_(request.options),
+          forceByLine_(request.byLine),
           scanners_(scanners),
           memory_(host),
-          words_(host),
-          held_(outputPath, holdBound) {}
+          words_(host, request.words),
+          held_(request.outputPath, holdBound) {}
 
     void Files(const std::vector<DropName>& names, const std::string& outputPath, OutFile& out) {
         const FileId outId = out.Id();
@@ -195,9 +195,9 @@ const std::string& StatusWithHits(RunState& state) {
 SearchRun::SearchRun(RunHost& host)
     : host_(host), scanners_{FastSearchInMemory, FastSearchByLine} {}
 
-std::vector<DropName> SearchRun::Expand(const std::vector<std::string>& names,
-                                        const iset& options) {
-    if (!options.SearchFolders) {
+std::vector<DropName> SearchRun::Expand(const RunRequest& request) {
+    const std::vector<std::string>& names = request.names;
+    if (!request.options.SearchFolders) {
         std::vector<DropName> list;
         list.reserve(names.size());
         for (const std::string& name : names) {
@@ -207,25 +207,27 @@ std::vector<DropName> SearchRun::Expand(const std::vector<std::string>& names,
     }
     // The count of files found so far, now and then: a large folder takes a while.
     std::optional<std::size_t> shown;
-    std::vector<DropName> list = ExpandFolders(names, options.FolderFilter, [&](std::size_t found) {
-        if (!shown || found >= *shown + 1000) {
-            shown = found;
-            host_.SetStatusText(found == 0
-                                    ? kScanningFolders
-                                    : kScanningFolders + "  (" + std::to_string(found) + " Files)");
-        }
-        host_.ProcessMessages();
-        return state_.Searching;
-    });
+    std::vector<DropName> list =
+        ExpandFolders(names, request.options.FolderFilter, [&](std::size_t found) {
+            if (!shown || found >= *shown + 1000) {
+                shown = found;
+                host_.SetStatusText(found == 0 ? kScanningFolders
+                                               : kScanningFolders + "  (" + std::to_string(found) +
+                                                     " Files)");
+            }
+            host_.ProcessMessages();
+            return state_.Searching.load();
+        });
     if (!state_.Searching) {
         list.clear();  // stopped: nothing will be searched, nothing to measure
     }
     return list;
 }
 
-RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& outputPath,
-                           const iset& options) {
-    if (host_.SearchWords().empty()) {
+RunOutcome SearchRun::Drop(RunRequest request) {
+    const iset& options = request.options;
+    std::string& outputPath = request.outputPath;
+    if (request.words.empty()) {
         host_.SetStatusText("検索語がありません");
         return RunOutcome::NoWords;
     }
@@ -236,7 +238,6 @@ RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& o
             return RunOutcome::NoOutputPath;
         }
     }
-    const bool forceByLine = host_.ShiftCtrlDown();
     host_.SetDropTarget(false);
     state_.HitCount = 0;
     state_.Searching = true;
@@ -249,7 +250,7 @@ RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& o
             host_.Minimize();
         }
         host_.SetProgressMax(0);
-        std::vector<DropName> list = Expand(names, options);
+        std::vector<DropName> list = Expand(request);
         std::int64_t total = 0;
         // One look at each name before the run (the walk's, for a file it
         // found) gives the progress total and what the skip rule needs: per
@@ -265,14 +266,18 @@ RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& o
         host_.SetProgressPos(0);
         host_.SetProgressVisible(true);
 
-        const bool create = options.FileOverWrite || !FileExists(outputPath);
-        out.Open(outputPath, create);
-        if (!create) {
-            out.WriteLine("----------");
+        // Opened (and emptied) only now that a file is to be searched: a Stop
+        // during the walk leaves the last run's output as it was.
+        if (state_.Searching) {
+            const bool create = options.FileOverWrite || !FileExists(outputPath);
+            out.Open(outputPath, create);
+            if (!create) {
+                out.WriteLine("----------");
+            }
+            RunLoop loop(host_, state_, request, scanners_, holdBound_);
+            loop.Files(list, outputPath, out);
+            out.Close();
         }
-        RunLoop loop(host_, state_, options, forceByLine, scanners_, outputPath, holdBound_);
-        loop.Files(list, outputPath, out);
-        out.Close();
         if (state_.Searching) {
             host_.SetStatusText("検索を終了しました");
         } else {

@@ -2,6 +2,7 @@
 // line) searched for the current words, the hits written to the output file.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -17,11 +18,11 @@ namespace korvalen {
 
 // What the run shares with the scanners and with the Stop command.
 struct RunState {
-    bool Searching = false;     // cleared by Stop; tested before every file and line
-    std::int64_t HitCount = 0;  // hit lines of the current (or last) run
-    std::string StatusPrefix;   // "検索中：i/n" (UTF-8) while a file is searched
-    std::int64_t Progress = 0;  // the progress position, in bytes
-    std::string StatusLine;     // room for StatusWithHits, used again
+    std::atomic<bool> Searching = false;  // cleared by Stop; tested before every file and line
+    std::int64_t HitCount = 0;            // hit lines of the current (or last) run
+    std::string StatusPrefix;             // "検索中：i/n" (UTF-8) while a file is searched
+    std::int64_t Progress = 0;            // the progress position, in bytes
+    std::string StatusLine;               // room for StatusWithHits, used again
 };
 
 struct ScanContext;
@@ -48,18 +49,26 @@ enum class RunOutcome {
     Aborted,       // memory ran out outside a file's scan; the run ended early
 };
 
+// Everything a run reads, its own for the run's length: nothing the front end
+// does meanwhile (a dialog's OK, an edit of the words) reaches a running run.
+struct RunRequest {
+    std::vector<std::string> names;  // file-system bytes, in order
+    std::vector<std::string> words;  // code page 932, one per line of the word box
+    std::string outputPath;          // empty: the host's save dialog is asked
+    iset options;
+    bool byLine = false;  // every file read line by line (Shift and Ctrl held at the drop)
+};
+
 class SearchRun {
   public:
     explicit SearchRun(RunHost& host);
 
-    // Searches `names` in order. `outputPath` is the text of the output path
-    // box; the run may fill it from the host's save dialog. Always returns
-    // with the controls unlocked, Searching false and the drop target on.
-    RunOutcome Drop(const std::vector<std::string>& names, std::string& outputPath,
-                    const iset& options);
+    // Searches the request's names in order. Always returns with the controls
+    // unlocked, Searching false and the drop target on.
+    RunOutcome Drop(RunRequest request);
 
-    // The Stop command: the scan ends before its next line, no further file
-    // is started.
+    // The Stop command, from any thread: the scan ends before its next line
+    // (or block), no further file is started.
     void Stop() noexcept { state_.Searching = false; }
 
     const RunState& State() const noexcept { return state_; }
@@ -74,7 +83,7 @@ class SearchRun {
   private:
     // The names the run takes in turn: with SearchFolders, each folder
     // replaced by its files (the host's messages processed meanwhile).
-    std::vector<DropName> Expand(const std::vector<std::string>& names, const iset& options);
+    std::vector<DropName> Expand(const RunRequest& request);
 
     RunHost& host_;
     RunState state_;

@@ -3,12 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QWidget>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -16,6 +21,8 @@
 
 #include "app/desktop.hpp"
 #include "app/relmain.hpp"
+#include "app/run_thread.hpp"
+#include "platform/file.hpp"
 
 namespace korvalen::test {
 
@@ -90,6 +97,57 @@ inline void Shot(QWidget& widget, const char* name) {
     EXPECT_TRUE(widget.grab().save(QStringLiteral(KORVALEN_SHOT_DIR "/") + name)) << name;
 }
 
+// Holds the run's thread as it opens one file, until released: what the
+// window shows during a run, seen at a known point.
+class Gate : public FileOps {
+  public:
+    explicit Gate(const QString& path) : path_(Bytes(path)), scope_(*this) {}
+    ~Gate() override { Release(); }
+
+    int Open(const char* path, int flags, mode_t mode) override {
+        Hold(path);
+        return FileOps::Open(path, flags, mode);
+    }
+    int OpenIn(int folder, const char* path, std::size_t leaf, int flags, mode_t mode) override {
+        Hold(path);
+        return FileOps::OpenIn(folder, path, leaf, flags, mode);
+    }
+
+    // True once the run waits here and the window has shown all it said before.
+    bool Reached() {
+        const bool held = QTest::qWaitFor(
+            [&] {
+                const std::lock_guard lock(mutex_);
+                return held_;
+            },
+            20000);
+        QCoreApplication::processEvents();
+        return held;
+    }
+    void Release() {
+        const std::lock_guard lock(mutex_);
+        open_ = true;
+        opened_.notify_all();
+    }
+
+  private:
+    void Hold(const char* path) {
+        if (path != path_) {
+            return;
+        }
+        std::unique_lock lock(mutex_);
+        held_ = true;
+        opened_.wait(lock, [&] { return open_; });
+    }
+
+    std::string path_;
+    std::mutex mutex_;
+    std::condition_variable opened_;
+    bool held_ = false;
+    bool open_ = false;
+    ScopedFileOps scope_;
+};
+
 // A folder of its own for each test, with the INI file and the help file in it.
 class WindowTest : public ::testing::Test {
   protected:
@@ -105,8 +163,18 @@ class WindowTest : public ::testing::Test {
     TMainForm& Start() {
         const QString ini = Path(QStringLiteral("korvalen.INI"));
         form = CreateForms(desktop, {QFile::encodeName(ini).toStdString(), KORVALEN_HELP_SOURCE});
-        form->SetMessageInterval(std::chrono::microseconds(0));
+        // Every call of the run shown as it comes, in order.
+        form->Runs().SetInterval(std::chrono::milliseconds(0));
         return *form;
+    }
+
+    // Waits for the run under way (or just refused) to end.
+    RunOutcome Finish() {
+        QSignalSpy ended(form.get(), &TMainForm::runEnded);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !ended.isEmpty(); }, 60000));
+        QCoreApplication::processEvents();  // a second end would show now
+        EXPECT_EQ(ended.size(), 1);
+        return ended.isEmpty() ? RunOutcome::Aborted : ended.front().front().value<RunOutcome>();
     }
 
     QTemporaryDir dir;

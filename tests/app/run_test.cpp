@@ -2,9 +2,11 @@
 // before, during and after, what lands in the output file (the run's own order
 // is the core's), and the results window.
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -13,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -25,6 +28,7 @@
 
 #include "app/relmain.hpp"
 #include "app/results.hpp"
+#include "app/setting.hpp"
 #include "app/startup.hpp"
 #include "tests/app/fake_desktop.hpp"
 #include "text/cp932.hpp"
@@ -61,21 +65,6 @@ class Run : public WindowTest {
         QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(&f, &drop);
         return drop.isAccepted();
-    }
-
-    // Runs `during` at the run's first chance for events, called after the drop.
-    void During(std::function<void()> during) {
-        QTimer::singleShot(0, form.get(), std::move(during));
-    }
-
-    // Lets the queued run start and end.
-    RunOutcome Finish() {
-        QSignalSpy ended(form.get(), &TMainForm::runEnded);
-        for (int i = 0; i < 200 && ended.isEmpty(); ++i) {
-            QCoreApplication::processEvents();
-        }
-        EXPECT_EQ(ended.size(), 1);
-        return ended.isEmpty() ? RunOutcome::Aborted : ended.front().front().value<RunOutcome>();
     }
 
     QString Lines(const QString& name, int n, const std::string& line) {
@@ -118,20 +107,19 @@ TEST_F(Run, DropLocksTheWindowAndShowsItsProgress) {
     EXPECT_EQ(usable(), atRest);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
     Shot(f, "main.png");
-    std::vector<bool> during;
-    QString caption, iconText;
-    bool minimized = false, handedOver = true;  // a second start's files are refused as a drop is
+    Gate gate(a);
     ASSERT_TRUE(Drop(f, {a, b}));
-    EXPECT_FALSE(f.close());  // refused from the drop on, before the run starts too
-    During([&] {
-        during = usable();
-        Shot(f, "main_running.png");
-        std::tie(minimized, caption, iconText) =
-            std::tuple(f.isMinimized(), f.windowTitle(), f.windowIconText());
-        handedOver = f.DropFiles({Bytes(b)});
-    });
+    desktop.answer = false;
+    EXPECT_FALSE(f.close());  // asked from the drop on, before the run starts too
+    EXPECT_EQ(desktop.questions, std::vector<QString>{"検索を中止して終了しますか？"});
+    ASSERT_TRUE(gate.Reached());
+    const std::vector<bool> during = usable();
+    Shot(f, "main_running.png");
+    const auto [minimized, caption, iconText] =
+        std::tuple(f.isMinimized(), f.windowTitle(), f.windowIconText());
+    EXPECT_FALSE(f.DropFiles({Bytes(b)}));  // a drop during a run is refused
+    gate.Release();
     EXPECT_EQ(Finish(), RunOutcome::Finished);
-    EXPECT_FALSE(handedOver);
     EXPECT_EQ(during, (std::vector<bool>{0, 1, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 1, 1, 0}));
     EXPECT_EQ(usable(), atRest);
     EXPECT_TRUE(minimized && !f.isMinimized());
@@ -153,11 +141,10 @@ TEST_F(Run, FolderDropSearchesItsFiles) {
     const QString file = Lines("corpus/sub/c.txt", 1, "hit"), out = Path("out.txt");
     TMainForm& f = Ready(QStringLiteral("hit"), out);
     f.Options.SearchFolders = true;
-    QString walking;
+    QSignalSpy statuses(&f, &TMainForm::statusTextSet);
     ASSERT_TRUE(Drop(f, {Path("corpus")}));
-    During([&] { walking = f.StatusText(); });  // the window answers during the walk
     EXPECT_EQ(Finish(), RunOutcome::Finished);
-    EXPECT_EQ(walking, QStringLiteral("フォルダを調べています"));
+    EXPECT_EQ(statuses.at(0).at(0).toString(), QStringLiteral("フォルダを調べています"));
     EXPECT_EQ(ReadAll(out), Hits(file, 1, 1, "hit"));
 }
 
@@ -211,24 +198,119 @@ TEST_F(Run, NamesThatAreNotUtf8) {
     }
 }
 
-// What lands in the file and the words changed mid-run are the core's: here the window.
-TEST_F(Run, StopEndsTheRunWithinTheFile) {
+// What lands in the file is the core's: here the window.
+TEST_F(Run, StopEndsTheRunAndCloseAsksFirst) {
     const QString big = Lines("big.txt", 200000, "hit"), out = Path("out.txt");
     TMainForm& f = Ready(QStringLiteral("hit"), out);
     f.Options.OutputFileOpen = true;
-    bool closedOrTaken = true;
-    ASSERT_TRUE(Drop(f, {big}));
-    During([&] {
+    {
+        Gate gate(big);
+        ASSERT_TRUE(Drop(f, {big}));
+        ASSERT_TRUE(gate.Reached());
         f.MFileStop->trigger();
-        closedOrTaken = f.close() || Drop(f, {big});  // refused during a run, after a Stop too
-    });
-    EXPECT_EQ(Finish(), RunOutcome::Stopped);
-    EXPECT_FALSE(closedOrTaken);
+        desktop.answer = false;
+        EXPECT_FALSE(f.close() || Drop(f, {big}));  // after a Stop too
+        gate.Release();
+        EXPECT_EQ(Finish(), RunOutcome::Stopped);
+    }
     EXPECT_EQ(f.StatusText(), QStringLiteral("検索を中止しました"));
     EXPECT_FALSE(f.PFileCount->isVisible());
     EXPECT_TRUE(desktop.opened.empty() && desktop.started.empty());
     EXPECT_LT(QByteArray::fromStdString(ReadAll(out)).count(":(hit)"), 200000);
-    EXPECT_TRUE(f.close());
+    // Yes: the run stops and the window closes at its end.
+    Gate gate(big);
+    ASSERT_TRUE(Drop(f, {big}));
+    ASSERT_TRUE(gate.Reached());
+    desktop.answer = true;
+    EXPECT_FALSE(f.close());
+    EXPECT_TRUE(f.isVisible());
+    gate.Release();
+    EXPECT_EQ(Finish(), RunOutcome::Stopped);
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_EQ(desktop.questions.size(), 2u);
+}
+
+// The settings dialog, open when a second start hands files over, OK'd during
+// the run with another folder filter and the other hit-line form: the run
+// keeps what it started with; the next one takes the new settings.
+TEST_F(Run, SettingsChangedDuringARunApplyToTheNext) {
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("corpus")));
+    const QString txt = Lines("corpus/a.txt", 1, "hit"), dat = Lines("corpus/b.dat", 1, "hit");
+    const QString out = Path("out.txt");
+    TMainForm& f = Ready(QStringLiteral("hit"), out);
+    f.Options.SearchFolders = true;
+    f.Options.FolderFilter = "*.txt";
+    f.Options.TagJump = true;
+    TSettingForm* s = f.SettingForm();
+    Gate gate(txt);
+    QTimer::singleShot(0, s, [&] {
+        ASSERT_TRUE(f.HandOver({Bytes(Path("corpus"))}));
+        ASSERT_TRUE(gate.Reached());
+        s->EFolderFilter->setText(QStringLiteral("*.dat"));
+        s->CNewTag->setChecked(false);
+        s->BOK->click();
+        gate.Release();
+    });
+    s->Execute();
+    EXPECT_EQ(f.Options.FolderFilter, "*.dat");
+    EXPECT_EQ(Finish(), RunOutcome::Finished);
+    EXPECT_EQ(ReadAll(out), Hits(txt, 1, 1, "hit"));
+    ASSERT_TRUE(Drop(f, {Path("corpus")}));
+    EXPECT_EQ(Finish(), RunOutcome::Finished);
+    EXPECT_EQ(ReadAll(out), Bytes(dat) + " 1:(hit)hit\r\n");
+}
+
+// Files handed over during a run wait, the status bar says so, and each
+// hand-over is then searched as a drop of its own, in order.
+TEST_F(Run, HandOversDuringARunFollowItInOrder) {
+    const QString a = Lines("a.txt", 1, "hit"), b = Lines("b.txt", 1, "hit"),
+                  c = Lines("c.txt", 1, "hit"), out = Path("out.txt");
+    TMainForm& f = Ready(QStringLiteral("hit"), out);
+    f.Options.FileOverWrite = false;
+    QLabel* waiting = f.findChild<QLabel*>(QStringLiteral("WaitingText"));
+    ASSERT_NE(waiting, nullptr);
+    QSignalSpy ended(&f, &TMainForm::runEnded);
+    Gate gate(a);
+    ASSERT_TRUE(f.HandOver({Bytes(a)}));
+    ASSERT_TRUE(gate.Reached());
+    EXPECT_TRUE(f.HandOver({Bytes(b)}));
+    EXPECT_TRUE(f.HandOver({Bytes(c), Bytes(a)}));
+    EXPECT_FALSE(Drop(f, {c}));
+    EXPECT_TRUE(waiting->isVisible());
+    EXPECT_EQ(waiting->text(), QStringLiteral("待機中：2件"));
+    gate.Release();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ended.size() == 3; }, 60000));
+    EXPECT_FALSE(waiting->isVisible());
+    EXPECT_EQ(ReadAll(out), Hits(a, 1, 1, "hit") + "----------\r\n" + Hits(b, 1, 1, "hit") +
+                                "----------\r\n" + Hits(c, 1, 1, "hit") + "\r\n" +
+                                Hits(a, 1, 1, "hit"));
+}
+
+// The screen follows the clock, not the files: a run over 10,000 small files
+// changes the caption, the title and the status a bounded number of times.
+TEST_F(Run, ScreenUpdatesAreBoundedByTheRunsLengthNotItsFiles) {
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("many")));
+    constexpr int kFiles = 10000;
+    for (int i = 0; i < kFiles; ++i) {
+        WriteAll(Path(QStringLiteral("many/%1.txt").arg(i)), "x\r\n");
+    }
+    TMainForm& f = Ready(QStringLiteral("x"), Path("out.txt"));
+    f.Options.SearchFolders = true;
+    f.Runs().SetInterval(std::chrono::milliseconds(100));
+    int changes = 0;
+    const auto count = [&] { ++changes; };
+    QObject::connect(&f, &QWidget::windowTitleChanged, &f, count);
+    QObject::connect(&f, &QWidget::windowIconTextChanged, &f, count);
+    QObject::connect(&f, &TMainForm::statusTextSet, &f, count);
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(Drop(f, {Path("many")}));
+    EXPECT_EQ(Finish(), RunOutcome::Finished);
+    const qint64 ticks = clock.elapsed() / 100 + 2;
+    EXPECT_LE(changes, 3 * ticks) << clock.elapsed() << " ms";
+    EXPECT_EQ(f.windowTitle() + f.windowIconText(), QStringLiteral("KorvalenKorvalen"));
+    EXPECT_EQ(f.StatusText(), QStringLiteral("検索を終了しました"));
+    EXPECT_EQ(QByteArray::fromStdString(ReadAll(Path("out.txt"))).count(":(x)x\r\n"), kFiles);
 }
 
 TEST_F(Run, ShiftCtrlOrLittleMemoryReadByLineAndTheEditorOpensAtTheEnd) {
@@ -287,6 +369,7 @@ TEST_F(Results, GroupsCountsFilterEnterAndReload) {
     f.Options.Editor = "/usr/bin/vim";
     f.MSearchStr->setPlainText(QStringLiteral("検索\n探索"));
     f.WMDropFiles({Bytes(a), Bytes(b)});
+    EXPECT_EQ(Finish(), RunOutcome::Finished);
     TResultsForm& r = *f.ResultsForm();
     const auto Rows = [&] {
         QStringList rows;
@@ -332,6 +415,7 @@ TEST_F(Results, GroupsCountsFilterEnterAndReload) {
     f.Options.FileOverWrite = false;
     f.MSearchStr->setPlainText(QStringLiteral("探索"));
     f.WMDropFiles({Bytes(b)});
+    EXPECT_EQ(Finish(), RunOutcome::Finished);
     EXPECT_EQ(Rows(), first + QStringList({"----------", b + "  (1件)", "1: 探索する"}));
 
     // Error blocks show as what they are, never as hits.

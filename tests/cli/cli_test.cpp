@@ -273,7 +273,7 @@ TEST(CliHost, BarRedrawnByTime) {
     using namespace std::chrono_literals;
     const Terminal t("UTF-8");
     const iset options;
-    CliHost host(t, {}, options, false, true);
+    CliHost host(t, options, true);
     auto now = std::chrono::steady_clock::time_point() + 1h;
     int draws = 0;
     host.SetClock([&] { return now; });

@@ -131,10 +131,8 @@ class RecordingHost : public RunHost {
   public:
     std::vector<std::string> log;         // every call but the per-line ones
     std::vector<std::int64_t> positions;  // every progress position
-    std::vector<std::string> words;
-    std::uint64_t generation = 1;
+    std::vector<std::string> words;       // the request's
     std::int64_t memory = std::int64_t{1} << 40;
-    bool shiftCtrl = false;
     std::int64_t processCalls = 0;
     std::string status;
     // Called after every line, with this host; a test stops or edits here.
@@ -166,11 +164,8 @@ class RecordingHost : public RunHost {
             onProcess(*this);
         }
     }
-    std::uint64_t WordsGeneration() override { return generation; }
-    std::vector<std::string> SearchWords() override { return words; }
     void OpenWithEditor(const std::string& p) override { log.push_back("editor " + p); }
     std::int64_t AvailablePhysicalMemory() override { return memory; }
-    bool ShiftCtrlDown() override { return shiftCtrl; }
     std::string AskOutputPath() override { return {}; }
     void SetDropTarget(bool on) override { log.push_back(on ? "drop on" : "drop off"); }
 
@@ -271,15 +266,13 @@ struct Ran {
 inline Ran RunScan(RecordingHost& host, Scan scan, const std::vector<std::string>& names,
                    const std::string& out, const iset& options,
                    std::size_t holdBound = HeldLines::kDefaultBound) {
-    host.shiftCtrl = ByLine(scan);
     SearchRun run(host);
     if (IsLiteral(scan)) {
         run.UseScanners(kLiteralScanners);
     }
     run.SetHoldBound(holdBound);
     host.run = &run;
-    std::string output = out;
-    const RunOutcome outcome = run.Drop(names, output, options);
+    const RunOutcome outcome = run.Drop({names, host.words, out, options, ByLine(scan)});
     host.run = nullptr;
     // Not /dev/full nor a folder: reads of them do not end.
     const std::string bytes = std::filesystem::is_regular_file(out) ? ReadBytes(out) : "";

@@ -130,9 +130,13 @@ TEST(Folders, FolderRunWritesWhatTheFilesDroppedOneByOneWrite) {
     EXPECT_NE(viaFolder.find(d + "/sub2/z.txt(1)"), std::string::npos);
     // Without the option a folder is skipped without a word, as ever.
     EXPECT_EQ(r.Drop({d}, false), "a old\r\n----------\r\n");
-    // A Stop during the walk: no file is opened.
+    // A Stop during the walk: no file is opened, the output file is left as it was.
     r.host.onProcess = [](RecordingHost& h) { h.run->Stop(); };
-    EXPECT_EQ(r.Drop({d}, true, RunOutcome::Stopped), "a old\r\n----------\r\n");
+    for (const bool overwrite : {false, true}) {
+        r.options.FileOverWrite = overwrite;
+        EXPECT_EQ(r.Drop({d}, true, RunOutcome::Stopped), "a old\r\n");
+    }
+    r.options.FileOverWrite = false;
     EXPECT_EQ(r.host.status, "検索を中止しました");
     EXPECT_TRUE(r.host.Only("caption").empty());
     r.host.onProcess = {};

@@ -15,16 +15,15 @@ namespace {
 
 using Log = std::vector<std::string>;
 
-// Memory running out outside a file's scan: the second reading of the words throws.
+// Memory running out outside a file's scan: the look at the free memory throws.
 class ThrowingHost : public RecordingHost {
   public:
     bool throwing = false;
-    int calls = 0;
-    std::vector<std::string> SearchWords() override {
-        if (throwing && ++calls > 1) {
+    std::int64_t AvailablePhysicalMemory() override {
+        if (throwing) {
             throw std::bad_alloc();
         }
-        return words;
+        return memory;
     }
 };
 
@@ -235,7 +234,6 @@ TEST(Run, EndsUnlockedWhateverFails) {
     r.host.throwing = true;
     r.options.OutputFileOpen = true;
     r.options.SearchIconize = true;
-    r.host.onProcess = [](RecordingHost& h) { ++h.generation; };
     EXPECT_EQ(r.Drop({r.dir.File("a.txt", "a\r\nb\r\n")}), RunOutcome::Aborted);
     EXPECT_FALSE(r.ran.searching);
     EXPECT_EQ(r.host.status, "検索を中止しました");

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "fixture.hpp"
-#include "run/fast_scan.hpp"
 
 namespace korvalen::test {
 namespace {
@@ -88,29 +87,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, LineRules, ::testing::Values(
     });
 // clang-format on
 
-// Words changed during a run apply from the next line (fast: block) on; progress
-// advances by line length + 2 per line and is set exactly per file.
-TEST(Scanner, WordsAreReadAtEveryLineOrBlockAndProgressPerLine) {
+// Progress advances by line length + 2 per line and is set exactly per file.
+TEST(Scanner, ProgressPerLine) {
     TempDir dir;
-    const std::int64_t lines = FastScanner::kBlock / 2;  // two blocks
-    const std::string path = dir.File("in.txt", Times("ab\r\n", lines));
-    for (const Scan scan : kScans) {
-        RecordingHost host;
-        host.words = {"a"};
-        host.onProcess = [](RecordingHost& h) {
-            if (h.processCalls == 1) {
-                h.words = {"", "b"};
-                ++h.generation;
-            }
-        };
-        const std::int64_t first = IsLiteral(scan) ? 1 : lines / 2;
-        std::string want;
-        for (std::int64_t n = 1; n <= lines; ++n) {
-            want += HitOf(path, n, n <= first ? "a" : "b", "ab");
-        }
-        EXPECT_TRUE(RunScan(host, scan, {path}, dir / "out.txt", Quiet()).output == want)
-            << static_cast<int>(scan);
-    }
+    const std::string path = dir / "in.txt";
     RecordingHost host;
     host.words = {"zz"};
     WriteBytes(path, "abc\nde\r\n\r\nf");  // 11 bytes

@@ -69,7 +69,6 @@ class FileScan {
             joinedSpaced_.assign(prev).append(" ").append(cur);
         }
         lineMatched_ = false;
-        // The words are read anew before every test: an edit applies at once.
         for (std::size_t j = 0; !lineMatched_; ++j) {
             const std::vector<std::string>& words = ctx_.words.Current();
             if (j >= words.size()) {

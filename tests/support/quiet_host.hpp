@@ -33,11 +33,8 @@ class QuietHost : public RunHost {
         }
     }
     void ProcessMessages() override {}
-    std::uint64_t WordsGeneration() override { return 1; }
-    std::vector<std::string> SearchWords() override { return words; }
     void OpenWithEditor(const std::string&) override {}
     std::int64_t AvailablePhysicalMemory() override { return std::int64_t{1} << 40; }
-    bool ShiftCtrlDown() override { return false; }
     std::string AskOutputPath() override { return {}; }
     void SetDropTarget(bool) override {}
 };

@@ -7,6 +7,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <memory>
+#include <utility>
 
 namespace korvalen {
 
@@ -36,13 +37,14 @@ bool HandToRunningInstance(const QString& name, const std::vector<std::string>& 
     if (!socket.waitForConnected(kTimeoutMs)) {
         return false;
     }
-    // Each name ends with a NUL, the one byte no path holds; none at all asks
-    // the window to come forward.
+    // Each name ends with a NUL, the one byte no path holds; an empty name
+    // ends the message, so a lone NUL asks the window to come forward.
     QByteArray message;
     for (const std::string& file : files) {
         message.append(file.data(), static_cast<qsizetype>(file.size()));
         message.append('\0');
     }
+    message.append('\0');
     if (socket.write(message) != message.size()) {
         return false;
     }
@@ -51,13 +53,19 @@ bool HandToRunningInstance(const QString& name, const std::vector<std::string>& 
             return false;
         }
     }
-    // Closing tells the window the message is whole.
+    // The answer: '1' once the window has taken the files.
+    while (socket.bytesAvailable() < 1) {
+        if (!socket.waitForReadyRead(kTimeoutMs)) {
+            return false;
+        }
+    }
+    const bool taken = socket.read(1) == "1";
     socket.disconnectFromServer();
-    return socket.state() == QLocalSocket::UnconnectedState ||
-           socket.waitForDisconnected(kTimeoutMs);
+    return taken;
 }
 
-InstanceServer::InstanceServer(QObject* parent) : QObject(parent), server_(new QLocalServer(this)) {
+InstanceServer::InstanceServer(Take take, QObject* parent)
+    : QObject(parent), take_(std::move(take)), server_(new QLocalServer(this)) {
     server_->setSocketOptions(QLocalServer::UserAccessOption);
     connect(server_, &QLocalServer::newConnection, this, &InstanceServer::Accept);
 }
@@ -74,22 +82,29 @@ bool InstanceServer::Listen(const QString& name) {
 void InstanceServer::Accept() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
         auto buffer = std::make_shared<QByteArray>();
-        connect(socket, &QLocalSocket::readyRead, this,
-                [socket, buffer] { buffer->append(socket->readAll()); });
-        connect(socket, &QLocalSocket::disconnected, this, [this, socket, buffer] {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket, buffer] {
             buffer->append(socket->readAll());
-            socket->deleteLater();
+            // Whole once it ends with the empty name.
+            if (*buffer != QByteArrayView("\0", 1) &&
+                !buffer->endsWith(QByteArrayView("\0\0", 2))) {
+                return;
+            }
             std::vector<std::string> files;
             for (const QByteArray& part : buffer->split('\0')) {
                 if (!part.isEmpty()) {
                     files.push_back(part.toStdString());
                 }
             }
+            buffer->clear();
+            bool taken = true;
             if (files.empty()) {
                 emit raiseRequested();
             } else {
-                emit filesArrived(std::move(files));
+                taken = take_(std::move(files));
             }
+            socket->write(taken ? "1" : "0");
+            socket->flush();
         });
     }
 }

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,23 +16,27 @@ namespace korvalen {
 // folder with the user's id in the name.
 QString InstanceSocketName();
 
-// True when a running window took `files` (empty: a request to raise it).
+// True when a running window took `files` (empty: a request to raise it):
+// it answers only once it has them, searched or waiting for its run.
 bool HandToRunningInstance(const QString& name, const std::vector<std::string>& files);
 
 class InstanceServer : public QObject {
     Q_OBJECT
 
   public:
-    explicit InstanceServer(QObject* parent = nullptr);
+    // `take` is given the files of a second start; what it returns is the
+    // answer: taken or not.
+    using Take = std::function<bool(std::vector<std::string>)>;
+    explicit InstanceServer(Take take, QObject* parent = nullptr);
     // Starts listening; a socket left behind by a program that died is removed.
     bool Listen(const QString& name);
 
   signals:
-    void filesArrived(std::vector<std::string> files);  // file-system bytes
     void raiseRequested();
 
   private:
     void Accept();
+    Take take_;
     QLocalServer* server_;
 };
 

@@ -94,25 +94,23 @@ int main(int argc, char* argv[]) {
     const auto form = korvalen::CreateForms(desktop, std::move(setup));
     form->show();
 
-    korvalen::InstanceServer server;
-    if (!server.Listen(socketName)) {
-        std::fprintf(stderr, "korvalen: %s: files cannot be handed to this window\n",
-                     qPrintable(socketName));
-    }
     const auto raise = [&form] {
         form->setWindowState(form->windowState() & ~Qt::WindowMinimized);
         form->show();
         form->raise();
         form->activateWindow();
     };
+    korvalen::InstanceServer server([&form, raise](std::vector<std::string> files) {
+        raise();
+        return form->HandOver(std::move(files));
+    });
+    if (!server.Listen(socketName)) {
+        std::fprintf(stderr, "korvalen: %s: files cannot be handed to this window\n",
+                     qPrintable(socketName));
+    }
     QObject::connect(&server, &korvalen::InstanceServer::raiseRequested, form.get(), raise);
-    QObject::connect(&server, &korvalen::InstanceServer::filesArrived, form.get(),
-                     [&form, raise](std::vector<std::string> files) {
-                         raise();
-                         form->DropFiles(std::move(files));
-                     });
     if (!line.files.empty()) {
-        QTimer::singleShot(0, form.get(), [&form, files = line.files] { form->DropFiles(files); });
+        QTimer::singleShot(0, form.get(), [&form, files = line.files] { form->HandOver(files); });
     }
     return QApplication::exec();
 }

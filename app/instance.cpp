@@ -44,7 +44,7 @@ bool HandToRunningInstance(const QString& name, const std::vector<std::string>& 
         message.append(file.data(), static_cast<qsizetype>(file.size()));
         message.append('\0');
     }
-    message.append('\0');
+    message.push_back('\0');
     if (socket.write(message) != message.size()) {
         return false;
     }

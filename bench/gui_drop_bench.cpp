@@ -1,15 +1,17 @@
 // Times a drop on the real main window: the same files, words and options a
-// korvalen-cli run gets, through the window's side of the run (its event
-// processing, status bar, progress bar). Also measures how long the window
-// goes without handling events, and how soon a Stop ends the run.
+// korvalen-cli run gets, through the window's side of the run (its thread,
+// status bar, progress bar, caption and title). Also measures how long the
+// window goes without handling events, how soon a Stop ends the run, and how
+// often the caption and the task-bar title changed.
 //
 //   gui_drop_bench -W WORDS -o OUT [--set KEY=VALUE]... [--stop-after MS] FILE...
-//   gui_drop_bench --calls N    (the cost of one ProcessMessages call, in ns)
 //
 // WORDS holds the search words, one per line, in code page 932 (as for
-// korvalen-cli -W). Prints "seconds hits longest-gap-ms stop-latency-ms".
+// korvalen-cli -W). Prints "seconds hits longest-gap-ms stop-latency-ms
+// caption-and-title-changes".
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -17,7 +19,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -87,22 +88,6 @@ int main(int argc, char** argv) {
             names.push_back(arg);
         }
     }
-    if (argc == 3 && std::strcmp(argv[1], "--calls") == 0) {
-        // The run calls ProcessMessages after every line or block; between
-        // the repaints it must cost next to nothing.
-        BatchDesktop desktop;
-        const auto form = korvalen::CreateForms(desktop, {IniPath(), {}});
-        korvalen::RunHost& host = *form;
-        const long long n = std::atoll(argv[2]);
-        QElapsedTimer clock;
-        clock.start();
-        for (long long i = 0; i < n; ++i) {
-            host.SetProgressPos(i * 80);
-            host.ProcessMessages();
-        }
-        std::printf("%.2f ns per call\n", static_cast<double>(clock.nsecsElapsed()) / n);
-        return 0;
-    }
     QFile words(wordsFile);
     if (output.isEmpty() || names.empty() || !words.open(QIODevice::ReadOnly)) {
         return Usage();
@@ -144,16 +129,30 @@ int main(int argc, char** argv) {
     });
     ticker.start(5);
 
+    // Every change of the caption or the task-bar title is a window property
+    // change (two, in fact: the old and the EWMH name) the window manager acts on.
+    long long changes = 0;
+    const auto count = [&] { ++changes; };
+    QObject::connect(form.get(), &QWidget::windowTitleChanged, count);
+    QObject::connect(form.get(), &QWidget::windowIconTextChanged, count);
+    korvalen::RunOutcome outcome = korvalen::RunOutcome::Aborted;
+    QEventLoop loop;
+    QObject::connect(form.get(), &korvalen::TMainForm::runEnded, [&](korvalen::RunOutcome o) {
+        outcome = o;
+        loop.quit();
+    });
+
     clock.start();
-    const korvalen::RunOutcome outcome = form->WMDropFiles(names);
+    form->WMDropFiles(names);
+    loop.exec();
     const qint64 end = clock.nsecsElapsed();
     longestGap = std::max(longestGap, end - lastTick);
     ticker.stop();
 
-    std::printf("%.3f %lld %.1f %.1f\n", static_cast<double>(end) / 1e9,
+    std::printf("%.3f %lld %.1f %.1f %lld\n", static_cast<double>(end) / 1e9,
                 static_cast<long long>(form->State().HitCount),
                 static_cast<double>(longestGap) / 1e6,
-                stopAt < 0 ? -1.0 : static_cast<double>(end - stopAt) / 1e6);
+                stopAt < 0 ? -1.0 : static_cast<double>(end - stopAt) / 1e6, changes);
     const bool ok = outcome == korvalen::RunOutcome::Finished ||
                     (outcome == korvalen::RunOutcome::Stopped && stopAfter >= 0);
     return ok ? 0 : 1;

@@ -4,7 +4,10 @@
 // window goes without handling events, how soon a Stop ends the run, and how
 // often the caption and the task-bar title changed.
 //
-//   gui_drop_bench -W WORDS -o OUT [--set KEY=VALUE]... [--stop-after MS] FILE...
+//   gui_drop_bench -W WORDS -o OUT [--set KEY=VALUE]... [--stop-after MS] [--interval MS] FILE...
+//
+// --interval 0 shows every call of the run as it comes (as the window did
+// before its updates were paced), for comparison.
 //
 // WORDS holds the search words, one per line, in code page 932 (as for
 // korvalen-cli -W). Prints "seconds hits longest-gap-ms stop-latency-ms
@@ -25,6 +28,7 @@
 #include "app/desktop.hpp"
 #include "app/qtext.hpp"
 #include "app/relmain.hpp"
+#include "app/run_thread.hpp"
 #include "config/settings.hpp"
 
 namespace {
@@ -68,6 +72,7 @@ int main(int argc, char** argv) {
     std::vector<std::pair<std::string, std::string>> sets;
     std::vector<std::string> names;
     int stopAfter = -1;
+    int interval = -1;  // ms between screen updates; the window's own pace unless given
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool more = i + 1 < argc;
@@ -84,6 +89,8 @@ int main(int argc, char** argv) {
             sets.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
         } else if (arg == "--stop-after" && more) {
             stopAfter = std::atoi(argv[++i]);
+        } else if (arg == "--interval" && more) {
+            interval = std::atoi(argv[++i]);
         } else {
             names.push_back(arg);
         }
@@ -96,6 +103,9 @@ int main(int argc, char** argv) {
     BatchDesktop desktop;
     const auto form = korvalen::CreateForms(desktop, {IniPath(), {}});
     form->Options.SearchIconize = false;
+    if (interval >= 0) {
+        form->Runs().SetInterval(std::chrono::milliseconds(interval));
+    }
     for (const auto& [key, value] : sets) {
         if (!korvalen::SetOption(form->Options, key, value)) {
             std::fprintf(stderr, "unknown option %s\n", key.c_str());

@@ -352,8 +352,9 @@ void TMainForm::FormDestroy() {
         return;
     }
     destroyed_ = true;
-    if (!WritePaths(setup_.iniPath, PathBytesOf(ERelFile), PathBytesOf(EOutputFile))) {
-        // Too late for a box: the program is ending.
+    // Closing the window wrote them already, where a failure can be shown.
+    if (!pathsSaved_ &&
+        !WritePaths(setup_.iniPath, PathBytesOf(ERelFile), PathBytesOf(EOutputFile))) {
         std::fprintf(stderr, "korvalen: %s\n", qPrintable(SaveFailedText(setup_.iniPath)));
     }
     if (Options.CloseFileDelete) {
@@ -387,6 +388,10 @@ void TMainForm::closeEvent(QCloseEvent* event) {
         return;
     }
     helpViewer_->close();
+    pathsSaved_ = true;
+    if (!WritePaths(setup_.iniPath, PathBytesOf(ERelFile), PathBytesOf(EOutputFile))) {
+        SaveFailed();  // standard error alone is lost for a desktop user
+    }
     event->accept();
 }
 

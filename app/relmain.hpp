@@ -199,6 +199,7 @@ class TMainForm : public QMainWindow, public RunHost {
     bool dropPending_ = false;
     bool inRun_ = false;
     bool destroyed_ = false;
+    bool pathsSaved_ = false;  // by closing the window
     std::uint64_t wordsGeneration_ = 0;
     Qt::WindowStates stateBeforeMinimize_;
     std::chrono::steady_clock::time_point restoreHeldUntil_;  // a late minimise is undone

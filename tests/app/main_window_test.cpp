@@ -303,7 +303,10 @@ TEST_F(MainWindow, SavesThatFailAreReportedAndReplaceNothing) {
     const QString said = QStringLiteral("設定ファイルに保存できません：") + Path("korvalen.INI");
     EXPECT_EQ(desktop.messages, (std::vector<QString>{said, said}));
     EXPECT_TRUE(f.Options.CRText);  // applied all the same, as OK would
-    form.reset();                   // the paths written at exit
+    f.close();                      // the paths written at exit, said in the window
+    EXPECT_EQ(desktop.messages, (std::vector<QString>{said, said, said}));
+    form.reset();
+    EXPECT_EQ(desktop.messages.size(), 3U);
     EXPECT_EQ(IniText(), text);
 }
 

@@ -8,7 +8,8 @@ want=(cmake ninja-build g++ pkg-config libicu-dev qt6-base-dev libgl-dev
       fonts-ipafont-gothic xvfb xauth qt6-translations-l10n)
 if [[ "${1:-build}" == test ]]; then
     want+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev vim-nox emacs-nox
-           dpkg-dev file lintian desktop-file-utils appstream groff bash-completion locales)
+           dpkg-dev file lintian desktop-file-utils appstream groff bash-completion locales
+           devscripts xdg-utils libglib2.0-bin)
 fi
 
 missing=()

@@ -4,6 +4,7 @@
 // first and ends.
 #include <QApplication>
 #include <QFileInfo>
+#include <QStatusBar>
 #include <QTimer>
 #include <QTranslator>
 #include <csignal>
@@ -114,6 +115,9 @@ int main(int argc, char* argv[]) {
     setup.helpFile = korvalen::FindHelpFile(ExePath());
     const auto form = korvalen::CreateForms(desktop, std::move(setup));
     form->show();
+    if (const QString hint = korvalen::MissingJapaneseFontHint(); !hint.isEmpty()) {
+        form->statusBar()->showMessage(hint, 15000);  // once, then the status again
+    }
 
     const auto raise = [&form] {
         form->setWindowState(form->windowState() & ~Qt::WindowMinimized);

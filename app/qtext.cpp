@@ -1,5 +1,6 @@
 #include "app/qtext.hpp"
 
+#include <QFontDatabase>
 #include <QLineEdit>
 #include <QStringList>
 #include <QVariant>
@@ -74,6 +75,14 @@ QFont FixedGothic() {
     QFont font = Gothic(kFixedGothic, QFont::Monospace);
     font.setFixedPitch(true);
     return font;
+}
+
+QString MissingJapaneseFontHint() {
+    if (!QFontDatabase::families(QFontDatabase::Japanese).isEmpty()) {
+        return {};
+    }
+    return QStringLiteral(
+        "No font for Japanese is installed: install fonts-ipafont-gothic or fonts-noto-cjk");
 }
 
 }  // namespace korvalen

@@ -8,8 +8,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QWindow>
 #include <memory>
 
 namespace korvalen {
@@ -132,6 +134,26 @@ bool HandToRunningInstance(const QString& name, const std::vector<std::string>& 
     socket.disconnectFromServer();
     return socket.state() == QLocalSocket::UnconnectedState ||
            socket.waitForDisconnected(kTimeoutMs);
+}
+
+void EndStartupNotification() {
+    // Qt took DESKTOP_STARTUP_ID at its start and ends the sequence when its
+    // first window is shown: a window of one pixel, off the screen, unmanaged.
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        return;
+    }
+    QWindow blip;
+    blip.setFlags(Qt::ToolTip | Qt::BypassWindowManagerHint | Qt::WindowDoesNotAcceptFocus);
+    blip.setGeometry(-10, -10, 1, 1);
+    blip.show();
+    QCoreApplication::processEvents();
+    blip.hide();
+}
+
+void UseActivationToken(const QByteArray& token) {
+    if (!token.isEmpty() && QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        qputenv("XDG_ACTIVATION_TOKEN", token);  // taken by the next activation
+    }
 }
 
 InstanceServer::InstanceServer(QObject* parent) : QObject(parent), server_(new QLocalServer(this)) {

@@ -51,6 +51,13 @@ class InstanceLock {
 bool HandToRunningInstance(const QString& name, const std::vector<std::string>& files,
                            const QByteArray& startupId = {}, uid_t owner = ::getuid());
 
+// The launcher's startup notification (the busy cursor) of a start that
+// handed its files over: ended here, since this start shows no window.
+void EndStartupNotification();
+// Lets the running window come forward with a start's token where the
+// display asks for one (Wayland's activation token).
+void UseActivationToken(const QByteArray& token);
+
 class InstanceServer : public QObject {
     Q_OBJECT
 

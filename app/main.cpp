@@ -84,6 +84,7 @@ int main(int argc, char* argv[]) {
     const QString socketName = korvalen::InstanceSocketName();
     auto lock = std::make_unique<korvalen::InstanceLock>(socketName);
     if (korvalen::HandToRunningInstance(socketName, line.files, startupId)) {
+        korvalen::EndStartupNotification();
         return 0;
     }
     korvalen::InstanceServer server;
@@ -140,12 +141,14 @@ int main(int argc, char* argv[]) {
     };
     QObject::connect(&queue, &QTimer::timeout, form.get(), drain);
     QObject::disconnect(earlyConnection);
-    QObject::connect(&server, &korvalen::InstanceServer::filesArrived, form.get(),
-                     [&early, raise, drain](std::vector<std::string> files, const QByteArray&) {
-                         raise();
-                         early.push_back(std::move(files));
-                         drain();
-                     });
+    QObject::connect(
+        &server, &korvalen::InstanceServer::filesArrived, form.get(),
+        [&early, raise, drain](std::vector<std::string> files, const QByteArray& startup) {
+            korvalen::UseActivationToken(startup);
+            raise();
+            early.push_back(std::move(files));
+            drain();
+        });
     early.insert(early.begin(), line.files);
     QTimer::singleShot(0, form.get(), drain);
     return QApplication::exec();

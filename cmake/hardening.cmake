@@ -14,6 +14,16 @@ if(KORVALEN_HARDEN AND DPKG_BUILDFLAGS AND NOT KORVALEN_SANITIZE
         list(FILTER flags EXCLUDE REGEX "^-(O.*|g.*|ffile-prefix-map=.*)$")
         set(korvalen_hardening_${kind} ${flags})
     endforeach()
+    # Newer dpkg adds these two with hardening=+all (hardening-check asks
+    # for them); bookworm's does not yet.
+    include(CheckCXXCompilerFlag)
+    foreach(flag -fstack-clash-protection -fcf-protection)
+        string(MAKE_C_IDENTIFIER "korvalen_has${flag}" has)
+        check_cxx_compiler_flag(${flag} ${has})
+        if(${has} AND NOT flag IN_LIST korvalen_hardening_CXXFLAGS)
+            list(APPEND korvalen_hardening_CXXFLAGS ${flag})
+        endif()
+    endforeach()
     add_compile_options(${korvalen_hardening_CPPFLAGS} ${korvalen_hardening_CXXFLAGS})
     add_link_options(${korvalen_hardening_LDFLAGS})
     set(CMAKE_POSITION_INDEPENDENT_CODE ON)

@@ -69,8 +69,11 @@ bin=$root/usr/bin share=$root/usr/share
 
 # Hardened as Debian builds them, with no compiler notes left.
 for program in korvalen korvalen-cli; do
+    # Control flow integrity needs CET notes in every object linked, which
+    # bookworm's C start files lack (its own /usr/bin/ls fails the check too).
     if command -v hardening-check >/dev/null; then
-        report=$(hardening-check "$bin/$program") || fail "hardening-check: $report"
+        report=$(hardening-check --nocfprotection "$bin/$program") ||
+            fail "hardening-check: $report"
     fi
     readelf -S "$bin/$program" | grep -q '\.comment' && fail "$program keeps .comment"
     [[ $("$bin/$program" --version) == "$program ${version%-1}" ]] || fail "$program --version"

@@ -81,8 +81,8 @@ QString MissingJapaneseFontHint() {
     if (!QFontDatabase::families(QFontDatabase::Japanese).isEmpty()) {
         return {};
     }
-    return QStringLiteral(
-        "No font for Japanese is installed: install fonts-ipafont-gothic or fonts-noto-cjk");
+    // Short enough for the status bar of the window's first size.
+    return QStringLiteral("No Japanese font installed (fonts-ipafont-gothic)");
 }
 
 }  // namespace korvalen

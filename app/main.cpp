@@ -26,7 +26,8 @@ namespace {
 constexpr const char* kUsage =
     "Usage: korvalen [FILE]...\n"
     "Starts the Korvalen window and searches FILEs as if they were dropped on it.\n"
-    "When Korvalen already runs for this user, the FILEs go to that window.\n\n"
+    "When Korvalen already runs for this user and display, the FILEs go to that\n"
+    "window.\n\n"
     "  -h, --help       show this help and exit\n"
     "      --version    show the version and exit\n"
     "      --help-path  print the help file the window shows and exit (1: missing)\n";

@@ -4,8 +4,9 @@
 # and -g are left to the build type. PIE is the compiler's default on Debian.
 option(KORVALEN_HARDEN "Build with Debian's hardening flags (dpkg-buildflags)" ON)
 find_program(DPKG_BUILDFLAGS dpkg-buildflags)
+# Sanitizer builds (KORVALEN_SANITIZE, the fuzzers' flags) go without.
 if(KORVALEN_HARDEN AND DPKG_BUILDFLAGS AND NOT KORVALEN_SANITIZE
-   AND NOT CMAKE_BUILD_TYPE STREQUAL "Debug")
+   AND NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize" AND NOT CMAKE_BUILD_TYPE STREQUAL "Debug")
     foreach(kind CPPFLAGS CXXFLAGS LDFLAGS)
         execute_process(COMMAND ${CMAKE_COMMAND} -E env DEB_BUILD_MAINT_OPTIONS=hardening=+all
                                 ${DPKG_BUILDFLAGS} --get ${kind}

@@ -320,8 +320,11 @@ TEST_F(Run, EscStopsARunAndNothingElse) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
     QTest::keyClick(&f, Qt::Key_Escape);  // no run: nothing happens
     EXPECT_TRUE(f.isVisible());
+    Gate gate(big);
     ASSERT_TRUE(Drop(f, {big}));
-    During([&] { QTest::keyClick(&f, Qt::Key_Escape); });
+    ASSERT_TRUE(gate.Reached());
+    QTest::keyClick(&f, Qt::Key_Escape);
+    gate.Release();
     EXPECT_EQ(Finish(), RunOutcome::Stopped);
     EXPECT_EQ(f.StatusText(), QStringLiteral("検索を中止しました"));
 }

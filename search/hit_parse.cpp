@@ -1,9 +1,11 @@
 #include "search/hit_parse.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
 #include "text/cp932.hpp"
+#include "text/sjis.hpp"
 
 namespace korvalen {
 
@@ -146,17 +148,52 @@ OutputLine ReadOutputLine(std::string_view line, const PathExists& exists) {
     return first;
 }
 
-std::string ResolveOutputPath(std::string_view path, const std::string& outputFile,
-                              const std::string& currentDir) {
+std::int64_t WordColumn(std::string_view text, std::string_view word) {
+    if (word.empty()) {
+        return 0;
+    }
+    std::int64_t column = 1;
+    std::int64_t cut = 0;  // where the longest start of the word ends the text
+    for (std::string_view rest = text; !rest.empty(); ++column) {
+        if (rest.starts_with(word)) {
+            return column;
+        }
+        if (cut == 0 && word.starts_with(rest)) {
+            cut = column;
+        }
+        TakeChar(rest);
+    }
+    return cut;
+}
+
+std::vector<std::string> OutputPathForms(std::string_view path) {
     std::vector<std::string> forms;
     if (Cp932DecodesCleanly(path)) {
         forms.push_back(Cp932ToUtf8(path));
+        // The forms typed on Linux (〜 for ～ ...), which earlier versions wrote
+        // in code page 932 as well.
+        std::string typed;
+        bool differs = false;
+        for (std::string_view rest = path; !rest.empty();) {
+            const std::string_view ch = TakeChar(rest);
+            const std::string jis = Cp932JisFormOf(ch);
+            differs = differs || !jis.empty();
+            typed += jis.empty() ? Cp932ToUtf8(ch) : jis;
+        }
+        if (differs) {
+            forms.push_back(std::move(typed));
+        }
     }
-    if (forms.empty() || forms.front() != path) {
+    if (std::find(forms.begin(), forms.end(), path) == forms.end()) {
         forms.emplace_back(path);
     }
+    return forms;
+}
+
+std::string ResolveOutputPath(std::string_view path, const std::string& outputFile,
+                              const std::string& currentDir) {
+    const std::vector<std::string> forms = OutputPathForms(path);
     const std::filesystem::path outDir = std::filesystem::path(outputFile).parent_path();
-    std::string fallback;
     for (const std::string& form : forms) {
         if (!form.empty() && form.front() == '/') {
             if (Exists(form)) {

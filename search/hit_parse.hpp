@@ -35,9 +35,19 @@ using PathExists = std::function<bool(std::string_view outputPath)>;
 // first. `exists` is asked only when the line has more than one reading.
 OutputLine ReadOutputLine(std::string_view line, const PathExists& exists = {});
 
-// The file a path of the output file names, in file-system bytes. The path
-// was written in code page 932 when it converted whole, else byte for byte:
-// its UTF-8 form is taken when that file exists, else the bytes as they are.
+// The column (1-based, in characters) at which `word` begins in `text`, both
+// code page 932; a word cut by the text's end (found across a line break):
+// where its start begins the text's tail. 0 when not there.
+std::int64_t WordColumn(std::string_view text, std::string_view word);
+
+// The names a path of the output file may stand for, in the order they are
+// tried: its UTF-8 reading when it decodes from code page 932, the same with
+// the forms typed on Linux (〜 for ～, as earlier versions wrote them), and the
+// bytes as they are.
+std::vector<std::string> OutputPathForms(std::string_view path);
+
+// The file a path of the output file names, in file-system bytes: the first
+// of its forms whose file exists, else the first form.
 // A relative path is taken from the output file's folder when the file is
 // there, else from `currentDir`; failing both, from the output file's folder.
 std::string ResolveOutputPath(std::string_view path, const std::string& outputFile,

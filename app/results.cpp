@@ -130,8 +130,7 @@ void ResultsDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     painter->restore();
 }
 
-TResultsForm::TResultsForm(std::function<void(const std::string&, std::int64_t)> open,
-                           QWidget* parent)
+TResultsForm::TResultsForm(Open open, QWidget* parent)
     : QWidget(parent, Qt::Window),
       EFilter(new QLineEdit(this)),
       LResults(new QListView(this)),
@@ -230,11 +229,12 @@ void TResultsForm::OpenCurrent() {
     const OutputIndex& index = model_->Index();
     if (row.kind == OutputIndex::RowKind::Hit) {
         const OutputLine hit = index.Read(row);
-        open_(index.FileOf(hit), hit.number);
+        const std::string file = index.FileOf(hit);
+        open_(file, hit.number, HitColumn(file, hit));
     } else if (row.kind == OutputIndex::RowKind::Group) {
         OutputLine first;
         first.path = index.GroupPath(row.Group());
-        open_(index.FileOf(first), 0);
+        open_(index.FileOf(first), 0, 0);
     }
 }
 

@@ -51,9 +51,10 @@ class ResultsDelegate : public QStyledItemDelegate {
 class TResultsForm : public QWidget {
     Q_OBJECT
   public:
-    // `open(file, line)` opens a file (file-system bytes) at a line.
-    TResultsForm(std::function<void(const std::string&, std::int64_t)> open,
-                 QWidget* parent = nullptr);
+    // `open(file, line, column)` opens a file (file-system bytes) at a line
+    // and a column (0: none).
+    using Open = std::function<void(const std::string&, std::int64_t, std::int64_t)>;
+    explicit TResultsForm(Open open, QWidget* parent = nullptr);
 
     // Shows `outputFile` (read again whenever it changes on disk).
     void ShowFile(const std::string& outputFile);
@@ -72,7 +73,7 @@ class TResultsForm : public QWidget {
   private:
     void Watch();
 
-    std::function<void(const std::string&, std::int64_t)> open_;
+    Open open_;
     ResultsModel* model_;
     QFileSystemWatcher* watcher_;
     std::string outputFile_;

@@ -4,7 +4,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include "search/input.hpp"
 #include "text/cp932.hpp"
+#include "text/lines.hpp"
 #include "text/sjis.hpp"
 
 namespace korvalen {
@@ -164,6 +166,23 @@ std::int64_t WordColumn(std::string_view text, std::string_view word) {
         TakeChar(rest);
     }
     return cut;
+}
+
+std::int64_t HitColumn(const std::string& file, const OutputLine& hit) {
+    try {
+        InputText input(file, /*detect=*/true);
+        LineReader reader(input.Source());
+        std::string_view line;
+        for (std::int64_t n = 1; n <= hit.number && reader.Next(line); ++n) {
+            if (n == hit.number) {
+                if (const std::int64_t column = WordColumn(line, hit.word); column > 0) {
+                    return column;
+                }
+            }
+        }
+    } catch (const FileError&) {
+    }
+    return WordColumn(hit.text, hit.word);
 }
 
 std::vector<std::string> OutputPathForms(std::string_view path) {

@@ -40,6 +40,11 @@ OutputLine ReadOutputLine(std::string_view line, const PathExists& exists = {});
 // where its start begins the text's tail. 0 when not there.
 std::int64_t WordColumn(std::string_view text, std::string_view word);
 
+// The column of a hit's word in the hit's line of `file`, read now (in the
+// encoding the search would find); from the hit's text when the file or the
+// line cannot be read or does not hold the word.
+std::int64_t HitColumn(const std::string& file, const OutputLine& hit);
+
 // The names a path of the output file may stand for, in the order they are
 // tried: its UTF-8 reading when it decodes from code page 932, the same with
 // the forms typed on Linux (〜 for ～, as earlier versions wrote them), and the

@@ -321,11 +321,12 @@ TEST_F(Results, GroupsCountsFilterEnterAndReload) {
     r.EFilter->setText(QStringLiteral("(2)"));  // only in a text
     EXPECT_EQ(Rows(), (QStringList{a + "  (2件)", "3: また検索(2) :(x)と検索"}));
 
-    // Enter on a hit: the editor at its line, the path whole.
+    // Enter on a hit: the editor at its line and on its word, the path whole.
     r.LResults->setCurrentIndex(r.Model()->index(1));
     QTest::keyClick(r.LResults, Qt::Key_Return);
     ASSERT_EQ(desktop.started.size(), 1u);
-    EXPECT_EQ(desktop.started[0], (std::pair<QString, QStringList>{"/usr/bin/vim", {"+3", a}}));
+    EXPECT_EQ(desktop.started[0], (std::pair<QString, QStringList>{
+                                      "/usr/bin/vim", {"+call setcharpos('.',[0,3,3,0])", a}}));
 
     // The next run appends to the file: the window shows it as it is now.
     r.EFilter->clear();

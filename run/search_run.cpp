@@ -1,4 +1,4 @@
-#include "search/search_run.hpp"
+#include "run/search_run.hpp"
 
 #include <fcntl.h>
 
@@ -11,10 +11,10 @@
 
 #include "platform/file.hpp"
 #include "platform/file_info.hpp"
-#include "search/fast_search.hpp"
-#include "search/folders.hpp"
-#include "search/hit_writer.hpp"
-#include "search/scanner.hpp"
+#include "run/fast_search.hpp"
+#include "run/folders.hpp"
+#include "run/hit_writer.hpp"
+#include "run/scanner.hpp"
 
 namespace korvalen {
 

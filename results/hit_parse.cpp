@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "search/input.hpp"
+#include "run/input.hpp"
 #include "text/cp932.hpp"
 #include "text/lines.hpp"
 #include "text/sjis.hpp"

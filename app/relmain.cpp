@@ -574,7 +574,8 @@ void TMainForm::OpenWithEditor(const std::string& path) {
     OpenWithEditor(path, 0);
 }
 
-void TMainForm::OpenWithEditor(const std::string& path, std::int64_t line, std::int64_t column) {
+void TMainForm::OpenWithEditor(const std::string& path, std::int64_t line, std::int64_t column,
+                               std::int64_t screenColumn) {
     if (Options.Editor.empty()) {
         if (!path.empty() && !desktop_.OpenDocument(path)) {
             desktop_.Message(
@@ -584,7 +585,8 @@ void TMainForm::OpenWithEditor(const std::string& path, std::int64_t line, std::
         return;
     }
     const int error = desktop_.StartProgram(
-        Options.Editor, EditorArguments(Options.Editor, Options.EditorLine, path, line, column));
+        Options.Editor,
+        EditorArguments(Options.Editor, Options.EditorLine, path, line, column, screenColumn));
     if (error != 0) {
         desktop_.Message(this, EditorFailedText(Options.Editor, PathText(path),
                                                 QString::fromLocal8Bit(std::strerror(error))));
@@ -593,10 +595,11 @@ void TMainForm::OpenWithEditor(const std::string& path, std::int64_t line, std::
 
 TResultsForm* TMainForm::ResultsForm() {
     if (resultsForm_ == nullptr) {
-        resultsForm_ =
-            new TResultsForm([this](const std::string& file, std::int64_t line,
-                                    std::int64_t column) { OpenWithEditor(file, line, column); },
-                             this);
+        resultsForm_ = new TResultsForm(
+            [this](const std::string& file, std::int64_t line, WordColumns at) {
+                OpenWithEditor(file, line, at.chars, at.screen);
+            },
+            this);
     }
     return resultsForm_;
 }

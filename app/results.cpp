@@ -230,11 +230,11 @@ void TResultsForm::OpenCurrent() {
     if (row.kind == OutputIndex::RowKind::Hit) {
         const OutputLine hit = index.Read(row);
         const std::string file = index.FileOf(hit);
-        open_(file, hit.number, HitColumn(file, hit));
+        open_(file, hit.number, HitColumns(file, hit));
     } else if (row.kind == OutputIndex::RowKind::Group) {
         OutputLine first;
         first.path = index.GroupPath(row.Group());
-        open_(index.FileOf(first), 0, 0);
+        open_(index.FileOf(first), 0, {});
     }
 }
 

@@ -51,9 +51,9 @@ class ResultsDelegate : public QStyledItemDelegate {
 class TResultsForm : public QWidget {
     Q_OBJECT
   public:
-    // `open(file, line, column)` opens a file (file-system bytes) at a line
+    // `open(file, line, columns)` opens a file (file-system bytes) at a line
     // and a column (0: none).
-    using Open = std::function<void(const std::string&, std::int64_t, std::int64_t)>;
+    using Open = std::function<void(const std::string&, std::int64_t, WordColumns)>;
     explicit TResultsForm(Open open, QWidget* parent = nullptr);
 
     // Shows `outputFile` (read again whenever it changes on disk).

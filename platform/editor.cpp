@@ -12,8 +12,8 @@ const std::vector<RecognisedEditor>& RecognisedEditors() {
         {"vi", "+%l %f", ""},
         {"nvim", "+%l %f", kVimAt},
         {"gvim", "+%l %f", kVimAt},
-        {"emacs", "+%l %f", "+%l:%c %f"},
-        {"emacsclient", "-n +%l %f", "-n +%l:%c %f"},
+        {"emacs", "+%l %f", "+%l:%v %f"},
+        {"emacsclient", "-n +%l %f", "-n +%l:%v %f"},
         {"nano", "+%l %f", "+%l,%c %f"},
         {"micro", "+%l %f", "+%l:%c %f"},
         {"gedit", "+%l %f", "+%l:%c %f"},
@@ -60,15 +60,18 @@ std::vector<std::string> Split(std::string_view form) {
 }
 
 std::string Expand(std::string_view word, const std::string& path, std::int64_t line,
-                   std::int64_t column) {
+                   std::int64_t column, std::int64_t screenColumn) {
     std::string out;
     for (std::size_t i = 0; i < word.size(); ++i) {
         if (word[i] == '%' && i + 1 < word.size()) {
             const char c = word[i + 1];
-            if (c == 'f' || c == 'l' || c == 'c' || c == '%') {
+            if (c == 'f' || c == 'l' || c == 'c' || c == 'v' || c == '%') {
                 out += c == 'f'   ? path
                        : c == 'l' ? std::to_string(line)
                        : c == 'c' ? std::to_string(column > 0 ? column : 1)
+                       : c == 'v' ? std::to_string(screenColumn > 0 ? screenColumn
+                                                   : column > 0     ? column
+                                                                    : 1)
                                   : "%";
                 ++i;
                 continue;
@@ -126,7 +129,7 @@ bool EditorLineQuotesClosed(std::string_view editorLine) {
 
 std::vector<std::string> EditorArguments(std::string_view editor, std::string_view editorLine,
                                          const std::string& path, std::int64_t line,
-                                         std::int64_t column) {
+                                         std::int64_t column, std::int64_t screenColumn) {
     if (path.empty()) {
         return {};  // the editor alone
     }
@@ -156,7 +159,7 @@ std::vector<std::string> EditorArguments(std::string_view editor, std::string_vi
         args.emplace_back("-n");
     }
     for (const std::string& word : words) {
-        args.push_back(Expand(word, safe, line, column));
+        args.push_back(Expand(word, safe, line, column, screenColumn));
     }
     return args;
 }

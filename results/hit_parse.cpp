@@ -150,39 +150,39 @@ OutputLine ReadOutputLine(std::string_view line, const PathExists& exists) {
     return first;
 }
 
-std::int64_t WordColumn(std::string_view text, std::string_view word) {
+WordColumns WordColumnsIn(std::string_view text, std::string_view word) {
     if (word.empty()) {
-        return 0;
+        return {};
     }
-    std::int64_t column = 1;
-    std::int64_t cut = 0;  // where the longest start of the word ends the text
-    for (std::string_view rest = text; !rest.empty(); ++column) {
+    WordColumns at{1, 1};
+    WordColumns cut;  // where the longest start of the word ends the text
+    for (std::string_view rest = text; !rest.empty(); ++at.chars) {
         if (rest.starts_with(word)) {
-            return column;
+            return at;
         }
-        if (cut == 0 && word.starts_with(rest)) {
-            cut = column;
+        if (cut.chars == 0 && word.starts_with(rest)) {
+            cut = at;
         }
-        TakeChar(rest);
+        at.screen += static_cast<std::int64_t>(TakeChar(rest).size());
     }
     return cut;
 }
 
-std::int64_t HitColumn(const std::string& file, const OutputLine& hit) {
+WordColumns HitColumns(const std::string& file, const OutputLine& hit) {
     try {
         InputText input(file, /*detect=*/true);
         LineReader reader(input.Source());
         std::string_view line;
         for (std::int64_t n = 1; n <= hit.number && reader.Next(line); ++n) {
             if (n == hit.number) {
-                if (const std::int64_t column = WordColumn(line, hit.word); column > 0) {
-                    return column;
+                if (const WordColumns at = WordColumnsIn(line, hit.word); at.chars > 0) {
+                    return at;
                 }
             }
         }
     } catch (const FileError&) {
     }
-    return WordColumn(hit.text, hit.word);
+    return WordColumnsIn(hit.text, hit.word);
 }
 
 std::vector<std::string> OutputPathForms(std::string_view path) {

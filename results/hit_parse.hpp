@@ -35,15 +35,25 @@ using PathExists = std::function<bool(std::string_view outputPath)>;
 // first. `exists` is asked only when the line has more than one reading.
 OutputLine ReadOutputLine(std::string_view line, const PathExists& exists = {});
 
-// The column (1-based, in characters) at which `word` begins in `text`, both
-// code page 932; a word cut by the text's end (found across a line break):
-// where its start begins the text's tail. 0 when not there.
-std::int64_t WordColumn(std::string_view text, std::string_view word);
+// Where a word begins in a line, 1-based: in characters, and on screen (a
+// double-byte character is two columns wide, as its two bytes). 0: not there.
+struct WordColumns {
+    std::int64_t chars = 0;
+    std::int64_t screen = 0;
+};
 
-// The column of a hit's word in the hit's line of `file`, read now (in the
+// The columns at which `word` begins in `text`, both code page 932; a word
+// cut by the text's end (found across a line break): where its start begins
+// the text's tail.
+WordColumns WordColumnsIn(std::string_view text, std::string_view word);
+inline std::int64_t WordColumn(std::string_view text, std::string_view word) {
+    return WordColumnsIn(text, word).chars;
+}
+
+// The columns of a hit's word in the hit's line of `file`, read now (in the
 // encoding the search would find); from the hit's text when the file or the
 // line cannot be read or does not hold the word.
-std::int64_t HitColumn(const std::string& file, const OutputLine& hit);
+WordColumns HitColumns(const std::string& file, const OutputLine& hit);
 
 // The names a path of the output file may stand for, in the order they are
 // tried: its UTF-8 reading when it decodes from code page 932, the same with

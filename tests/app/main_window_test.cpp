@@ -320,14 +320,15 @@ TEST_F(Editor, ArgumentsByEditorAndTemplate) {
         QString name, line, path;
         int at, column;
         QStringList want;
+        int screen = 0;
     } cases[] = {
         {"vim", "", p, 7, 0, {"+7", p}},
         {"vim", "", p, 7, 3, {vimAt, p}},
         {"vim.gtk3", "", p, 7, 3, {vimAt, p}},  // recognised by the stem
         {"vim.basic", "", p, 7, 0, {"+7", p}},
         {"nvim-qt", "", p, 7, 0, {"+7", p}},
-        {"emacs-gtk", "", p, 7, 3, {"+7:3", p}},
-        {"emacsclient", "", p, 7, 3, {"-n", "+7:3", p}},
+        {"emacs-gtk", "", p, 7, 3, {"+7:5", p}, 5},  // Emacs counts screen columns
+        {"emacsclient", "", p, 7, 3, {"-n", "+7:5", p}, 5},
         {"emacsclient", "", p, 0, 0, {"-n", p}},  // never waits
         {"emacsclient", "+%l %f", p, 7, 0, {"-n", "+7", p}},
         {"gnome-text-editor", "", p, 7, 3, {"+7:3", p}},
@@ -338,6 +339,7 @@ TEST_F(Editor, ArgumentsByEditorAndTemplate) {
         {"other", "", p, 7, 3, {p}},
         {"other", "--line %l --col %c %f", p, 7, 3, {"--line", "7", "--col", "3", p}},
         {"other", "--col %c %f", p, 7, 0, {"--col", "1", p}},
+        {"other", "%c %v %f", p, 7, 3, {"3", "5", p}, 5},
         {"vim", "\"-a b\" %f:%l 100%%", p, 7, 0, {"-a b", p + ":7", "100%"}},
         {"vim", "+%l", p, 7, 0, {"+7", p}},  // no %f: the path last
         {"vim", "+%l 100%%f", p, 7, 0, {"+7", "100%f", p}},
@@ -350,7 +352,7 @@ TEST_F(Editor, ArgumentsByEditorAndTemplate) {
     for (const auto& c : cases) {
         f.Options.Editor = "/bin/" + c.name.toStdString();
         f.Options.EditorLine = c.line.toStdString();
-        f.OpenWithEditor(c.path.toStdString(), c.at, c.column);
+        f.OpenWithEditor(c.path.toStdString(), c.at, c.column, c.screen);
         EXPECT_EQ(desktop.started.back(),
                   std::pair(QString::fromStdString(f.Options.Editor), c.want))
             << c.name.toStdString() << " " << c.line.toStdString();

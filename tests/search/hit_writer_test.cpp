@@ -74,6 +74,15 @@ TEST(OutFile, AFullDiskShowsMidRunAndTheFailureSticks) {
     EXPECT_THROW(full.Close(), OutputError);
 }
 
+// The first `n` characters of UTF-8 text.
+std::string Utf8Chars(const std::string& s, std::int64_t n) {
+    std::size_t i = 0;
+    for (; i < s.size() && n >= 0; ++i) {
+        n -= (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80 ? 1 : 0;
+    }
+    return n < 0 ? s.substr(0, i - 1) : s;
+}
+
 TEST(HitParse, SharedTable) {
     std::ifstream in(KORVALEN_HIT_LINES);
     ASSERT_TRUE(in) << KORVALEN_HIT_LINES;
@@ -113,7 +122,11 @@ TEST(HitParse, SharedTable) {
             EXPECT_EQ(got.number, std::stoll(f[3])) << f[0];
             EXPECT_EQ(Cp932ToUtf8(got.word), f[4]) << f[0];
             EXPECT_EQ(Cp932ToUtf8(got.text), f[5]) << f[0];
-            EXPECT_EQ(WordColumn(got.text, got.word), std::stoll(f[8])) << f[0];
+            const WordColumns at = WordColumnsIn(got.text, got.word);
+            EXPECT_EQ(at.chars, std::stoll(f[8])) << f[0];
+            // On screen: the bytes before it, as each is one column.
+            const std::size_t before = Sj(Utf8Chars(f[5], at.chars - 1)).size();
+            EXPECT_EQ(at.screen, at.chars > 0 ? std::int64_t(before) + 1 : 0) << f[0];
         }
     }
 }

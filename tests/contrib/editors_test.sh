@@ -2,12 +2,14 @@
 # Vim's :KorvalenQuickfix and Emacs's korvalen-open-output must read every hit
 # of the shared table's lines in an output file, read from its folder or from
 # another, into the right file and line.
-# Usage: editors_test.sh CONTRIB_DIR (vim|emacs) TABLE
+# Usage: editors_test.sh CONTRIB_DIR (vim|vim-legacy|emacs) TABLE
 set -euo pipefail
 contrib=$1 editor=$2 table=$3
 here=$(cd "$(dirname "$0")" && pwd)
 
-command -v "$editor" >/dev/null || { echo "SKIP: $editor is not installed"; exit 77; }
+command -v "${editor%-legacy}" >/dev/null || { echo "SKIP: $editor is not installed"; exit 77; }
+legacy=0
+[[ $editor == vim-legacy ]] && editor=vim legacy=1
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -21,7 +23,7 @@ hits() {
     case $editor in
     vim)
         vim -Es -N -u NONE -i NONE --cmd 'set encoding=utf-8' \
-            --cmd "source $contrib/vim/plugin/korvalen.vim" \
+            --cmd "let g:korvalen_legacy = $legacy" --cmd "source $contrib/vim/plugin/korvalen.vim" \
             --cmd "let g:korvalen_test_output = '$out'" \
             --cmd "let g:korvalen_test_result = '$work/got.txt'" \
             -S "$here/vim_hits.vim" || true

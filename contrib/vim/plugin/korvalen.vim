@@ -79,29 +79,15 @@ endfunction
 " folder. Kept per path: a million hits name few files.
 let s:found = {}
 function! s:Find(raw, outdir) abort
-  let l:key = a:outdir . "\n" . a:raw
-  if has_key(s:found, l:key)
-    return s:found[l:key]
-  endif
-  let l:result = []
   for l:name in s:Forms(a:raw)
-    let l:places = l:name =~# '^/' ? [l:name] : [a:outdir . '/' . l:name, l:name]
-    for l:place in l:places
+    for l:place in l:name =~# '^/' ? [l:name] : [a:outdir . '/' . l:name, l:name]
       if filereadable(l:place) || isdirectory(l:place)
-        let l:result = [l:place, 1]
-        break
+        return [l:place, 1]
       endif
     endfor
-    if !empty(l:result)
-      break
-    endif
   endfor
-  if empty(l:result)
-    let l:name = s:Forms(a:raw)[0]
-    let l:result = [l:name =~# '^/' ? l:name : a:outdir . '/' . l:name, 0]
-  endif
-  let s:found[l:key] = l:result
-  return l:result
+  let l:name = s:Forms(a:raw)[0]
+  return [l:name =~# '^/' ? l:name : a:outdir . '/' . l:name, 0]
 endfunction
 
 " The byte column (1-based) of `word` in `text`; a word cut by the line's end
@@ -124,39 +110,166 @@ function! s:Column(text, word) abort
   return 0
 endfunction
 
-" {'filename', 'lnum', 'col', 'text'} of a hit line (the file's bytes, no CR),
-" or {}. `outdir` is the output file's folder.
-function! korvalen#ParseLine(line, ...) abort
+" The lines of the output decoded (their CRs kept): a thousand at a time, line by line where
+" a block does not decode whole (a path written byte for byte). Heads are
+" ASCII and no decoding makes or takes one, so the decoded line has the same
+" heads as its bytes.
+function! s:DecodeLines(lines) abort
+  let l:text = []
+  for l:at in range(0, len(a:lines) - 1, 1000)
+    let l:block = a:lines[l:at : l:at + 999]
+    let l:joined = iconv(join(l:block, "\n"), 'cp932', 'utf-8')
+    let l:decoded = l:joined ==# '' ? [] : split(l:joined, "\n", 1)
+    if len(l:decoded) != len(l:block)
+      let l:decoded = map(copy(l:block), 's:Decode(v:val)')
+    endif
+    call extend(l:text, l:decoded)
+  endfor
+  return l:text
+endfunction
+
+" The bytes before the `n`th head (1: the first) of a line's bytes.
+function! s:RawPath(raw, n) abort
+  let l:m = [0, -1, 0]
+  let l:start = 1
+  for l:i in range(a:n)
+    let l:m = matchstrpos(a:raw, s:head, l:start)
+    let l:start = l:m[1] + 1
+  endfor
+  return l:m[1] > 0 ? a:raw[: l:m[1] - 1] : ''
+endfunction
+
+" The head whose ":(" is at `colon` in `line`: [start, number] or [].
+function! s:HeadAt(line, colon) abort
+  if a:line[a:colon - 2 : a:colon - 1] ==# ') '
+    let l:at = strridx(a:line, '(', a:colon - 3)
+    let l:number = a:line[l:at + 1 : a:colon - 3]
+  else
+    let l:at = strridx(a:line, ' ', a:colon - 1)
+    let l:number = a:line[l:at + 1 : a:colon - 1]
+  endif
+  return l:at >= 1 && l:number =~# '^\d\+$' ? [l:at, l:number] : []
+endfunction
+
+" {'filename', 'lnum', 'col', 'text'} of a hit line (the file's bytes), or {}.
+" `outdir` is the output file's folder, `text` the line decoded (see
+" s:DecodeLines; decoded here when not given). Each head ends in ":(", which
+" text seldom holds: each one found is checked backwards for the rest.
+function! korvalen#ParseLine(raw, ...) abort
   let l:outdir = a:0 > 0 ? a:1 : getcwd()
-  if a:line ==# '' || a:line ==# '----------' || stridx(a:line, s:error) == 0
+  let l:line = substitute(a:0 > 1 ? a:2 : s:Decode(a:raw), '\r$', '', '')
+  if l:line ==# '' || l:line ==# '----------' || stridx(a:raw, s:error) == 0
     return {}
   endif
   let l:first = {}
-  let l:start = 1
-  while 1
-    let l:m = matchstrpos(a:line, s:head, l:start)
-    if l:m[1] < 0
-      break
-    endif
-    let l:start = l:m[1] + 1
-    let l:close = stridx(a:line, ')', l:m[2])
-    if l:close < 0
-      continue
-    endif
-    let l:found = s:Find(a:line[: l:m[1] - 1], l:outdir)
-    if l:found[1] || empty(l:first)
-      let l:text = s:Decode(a:line[l:m[2] - 1 :])
-      let l:word = s:Decode(l:close > l:m[2] ? a:line[l:m[2] : l:close - 1] : '')
-      let l:item = {'filename': l:found[0], 'lnum': str2nr(matchstr(l:m[0], '\d\+')),
-            \ 'col': s:Column(l:text[len(l:word) + 2 :], l:word), 'text': l:text}
-      if l:found[1]
-        return l:item
+  let l:n = 0
+  let l:colon = stridx(l:line, ':(')
+  while l:colon >= 0
+    let l:head = s:HeadAt(l:line, l:colon)
+    let l:close = empty(l:head) ? -1 : stridx(l:line, ')', l:colon + 2)
+    let l:n += !empty(l:head)
+    if l:close >= 0
+      let l:key = l:outdir . "\n" . l:line[: l:head[0] - 1]
+      if !has_key(s:found, l:key)
+        let s:found[l:key] = s:Find(s:RawPath(a:raw, l:n), l:outdir)
       endif
-      let l:first = l:item
+      let l:found = s:found[l:key]
+      if l:found[1] || empty(l:first)
+        let l:word = l:line[l:colon + 2 : l:close - 1]
+        let l:rest = l:line[l:close + 1 :]
+        let l:col = stridx(l:rest, l:word) + 1
+        let l:item = {'filename': l:found[0], 'lnum': str2nr(l:head[1]),
+              \ 'col': l:col > 0 && l:word !=# '' ? l:col : s:Column(l:rest, l:word),
+              \ 'text': l:line[l:colon + 1 :]}
+        if l:found[1]
+          return l:item
+        endif
+        let l:first = l:item
+      endif
     endif
+    let l:colon = stridx(l:line, ':(', l:colon + 1)
   endwhile
   return l:first
 endfunction
+
+" The same for every line of an output at once, compiled where Vim has Vim9
+" script (a million hits take about as long as :cfile); other Vims and Neovim
+" take the function above, line by line. Strings here are indexed in bytes
+" (strpart), as stridx counts.
+if has('vim9script') && !get(g:, 'korvalen_legacy', 0)
+  def s:ParseAll(raw: list<string>, text: list<string>, outdir: string): list<dict<any>>
+    var items: list<dict<any>> = []
+    var shown: dict<string> = {}
+    var i = -1
+    for crlf in text
+      i += 1
+      var line = strpart(crlf, len(crlf) - 1) == "\r" ? strpart(crlf, 0, len(crlf) - 1) : crlf
+      if line == '' || line == '----------' || stridx(raw[i], s:error) == 0
+        continue
+      endif
+      var first: dict<any> = {}
+      var n = 0
+      var colon = stridx(line, ':(')
+      while colon >= 0
+        var at: number
+        var num: string
+        if strpart(line, colon - 2, 2) == ') '
+          at = strridx(line, '(', colon - 3)
+          num = strpart(line, at + 1, colon - 3 - at)
+        else
+          at = strridx(line, ' ', colon - 1)
+          num = strpart(line, at + 1, colon - 1 - at)
+        endif
+        var isHead = at >= 1 && num =~ '^\d\+$'
+        n += isHead ? 1 : 0
+        var close = isHead ? stridx(line, ')', colon + 2) : -1
+        if close >= 0
+          var key = outdir .. "\n" .. strpart(line, 0, at)
+          if !has_key(s:found, key)
+            s:found[key] = s:Find(s:RawPath(raw[i], n), outdir)
+          endif
+          var place = s:found[key]
+          if place[1] || empty(first)
+            var word = strpart(line, colon + 2, close - colon - 2)
+            var rest = strpart(line, close + 1)
+            var col = stridx(rest, word) + 1
+            first = {filename: place[0], lnum: str2nr(num),
+              col: col > 0 && word != '' ? col : s:Column(rest, word),
+              text: strpart(line, colon + 1)}
+            if place[1]
+              break
+            endif
+          endif
+        endif
+        colon = stridx(line, ':(', colon + 1)
+      endwhile
+      if !empty(first)
+        if !has_key(shown, first.filename)
+          shown[first.filename] = fnamemodify(first.filename, ':.')
+        endif
+        first.filename = shown[first.filename]
+        add(items, first)
+      endif
+    endfor
+    return items
+  enddef
+else
+  function! s:ParseAll(raw, text, outdir) abort
+    let l:items = []
+    let l:shown = {}
+    for l:i in range(len(a:raw))
+      let l:item = korvalen#ParseLine(a:raw[l:i], a:outdir, a:text[l:i])
+      if !empty(l:item)
+        if !has_key(l:shown, l:item.filename)
+          let l:shown[l:item.filename] = fnamemodify(l:item.filename, ':.')
+        endif
+        let l:item.filename = l:shown[l:item.filename]
+        call add(l:items, l:item)
+      endif
+    endfor
+    return l:items
+  endfunction
+endif
 
 function! s:IniPath() abort
   if exists('g:korvalen_ini')
@@ -204,20 +317,10 @@ function! korvalen#Quickfix(...) abort
     echohl ErrorMsg | echomsg 'korvalen: cannot read ' . l:file | echohl None
     return
   endif
-  let l:items = []
   let l:outdir = fnamemodify(l:file, ':p:h')
   let s:found = {}
-  let l:shown = {}
-  for l:raw in readfile(l:file)
-    let l:item = korvalen#ParseLine(substitute(l:raw, '\r$', '', ''), l:outdir)
-    if !empty(l:item)
-      if !has_key(l:shown, l:item.filename)
-        let l:shown[l:item.filename] = fnamemodify(l:item.filename, ':.')
-      endif
-      let l:item.filename = l:shown[l:item.filename]
-      call add(l:items, l:item)
-    endif
-  endfor
+  let l:raw = readfile(l:file)
+  let l:items = s:ParseAll(l:raw, s:DecodeLines(l:raw), l:outdir)
   call setqflist([], 'r', {'title': 'Korvalen: ' . l:file, 'items': l:items})
 endfunction
 

@@ -40,9 +40,10 @@ $XDG_CONFIG_HOME/korvalen/korvalen.INI."
 ;; shortest path unless the file name itself holds a look-alike.  Error
 ;; blocks and separators are no hits.
 (defconst korvalen--head-regexp "(\\([0-9]+\\)) :(\\| \\([0-9]+\\):(")
-(defconst korvalen--error-prefix
-  (encode-coding-string "ファイルアクセスでエラーが生じました：" 'cp932)
-  "The start of an error block's line, in the output's bytes.")
+(defconst korvalen--error-text "ファイルアクセスでエラーが生じました："
+  "The start of an error block's line.")
+(defconst korvalen--error-prefix (encode-coding-string korvalen--error-text 'cp932)
+  "The same in the output's bytes.")
 
 ;; The forms typed on Linux of the characters that code page 932 reads back
 ;; in their Windows forms (earlier versions wrote 〜 as ～'s code).
@@ -113,26 +114,38 @@ line's end (found across a line break): where it begins.  Nil when not there."
             (setq n (1- n)))
           found)))))
 
-(defun korvalen-parse-line (line)
+(defun korvalen--find-text (path)
+  "`korvalen--find' for PATH as read from the output in code page 932."
+  (unless korvalen--found
+    (setq korvalen--found (make-hash-table :test #'equal)))
+  (or (gethash path korvalen--found)
+      (puthash path (korvalen--find (encode-coding-string path korvalen-coding-system t))
+               korvalen--found)))
+
+(defun korvalen-parse-line (line &optional bytes)
   "The hit of LINE as (FILE LINE-NUMBER WORD TEXT COLUMN), FILE absolute, or nil.
-LINE is text as read from the output in code page 932, or its bytes."
-  (let ((bytes (if (multibyte-string-p line)
-                   (encode-coding-string line korvalen-coding-system t)
-                 line)))
-    (unless (or (string-prefix-p korvalen--error-prefix bytes)
-                (string= bytes "----------"))
+LINE is text as read from the output in code page 932, or its bytes; BYTES,
+when given, are LINE's bytes (for a line that does not read back as them)."
+  (let* ((raw (or bytes (and (not (multibyte-string-p line)) line)))
+         (s (or raw line)))
+    (unless (or (string-prefix-p (if raw korvalen--error-prefix korvalen--error-text) s)
+                (string= s "----------"))
       (let ((start 1) (first nil) (found nil))
-        (while (and (not found) (string-match korvalen--head-regexp bytes start))
+        (while (and (not found) (string-match korvalen--head-regexp s start))
           (let* ((at (match-beginning 0))
                  (word (match-end 0))
-                 (number (string-to-number (or (match-string 1 bytes) (match-string 2 bytes))))
-                 (close (string-match-p ")" bytes word)))
+                 (number (string-to-number (or (match-string 1 s) (match-string 2 s))))
+                 (close (string-match-p ")" s word)))
             (setq start (1+ at))
             (when close
-              (let ((file (korvalen--find (substring bytes 0 at))))
+              (let ((file (if raw
+                              (korvalen--find (substring s 0 at))
+                            (korvalen--find-text (substring s 0 at)))))
                 (when (or (cdr file) (not first))
-                  (let* ((w (korvalen--decode (substring bytes word close)))
-                         (text (korvalen--decode (substring bytes (1+ close))))
+                  (let* ((w (substring s word close))
+                         (text (substring s (1+ close)))
+                         (w (if raw (korvalen--decode w) w))
+                         (text (if raw (korvalen--decode text) text))
                          (reading (list (car file) number w text (korvalen--column text w))))
                     (if (cdr file)
                         (setq found reading)
@@ -149,8 +162,8 @@ LINE is text as read from the output in code page 932, or its bytes."
                         (save-match-data
                           (goto-char pos)
                           (korvalen-parse-line
-                           (or (get-text-property pos 'korvalen-bytes)
-                               (buffer-substring-no-properties pos (line-end-position)))))))))
+                           (buffer-substring-no-properties pos (line-end-position))
+                           (get-text-property pos 'korvalen-bytes)))))))
     (cdr korvalen--reading)))
 
 (defun korvalen--match-file ()
@@ -216,24 +229,32 @@ never visit a hit there."
 
 (defun korvalen--insert-output (file)
   "Insert FILE's lines read as code page 932, without their CRs.
-A line holding a code that reads back as another (the NEC and IBM twins
-of code page 932, lead bytes 0xED, 0xEE, 0xFA, 0xFB) keeps its bytes in
-the property `korvalen-bytes', so that its path is found as written."
-  (let ((raw (with-temp-buffer
-               (set-buffer-multibyte nil)
-               (insert-file-contents-literally file)
-               (buffer-string)))
-        (start 0))
-    (while (< start (length raw))
-      (let* ((stop (or (string-search "\n" raw start) (length raw)))
-             (end (if (and (> stop start) (eq (aref raw (1- stop)) ?\r)) (1- stop) stop))
-             (bytes (substring raw start end))
-             (text (decode-coding-string bytes korvalen-coding-system t)))
-        (insert (if (string-match-p "[\355\356\372\373]" bytes)
-                    (propertize text 'korvalen-bytes bytes)
-                  text)
-                "\n")
-        (setq start (1+ stop))))))
+When the text does not encode back to the file's bytes (the NEC and IBM
+twins of code page 932 read back as one code), each line that differs keeps
+its bytes in the property `korvalen-bytes', so that its path is found as
+written."
+  (let* ((coding (coding-system-change-eol-conversion korvalen-coding-system 'unix))
+         (raw (with-temp-buffer
+                (set-buffer-multibyte nil)
+                (insert-file-contents-literally file)
+                (buffer-string)))
+         (text (decode-coding-string raw coding t))
+         (start 0))
+    (if (string= (encode-coding-string text coding t) raw)
+        (insert text)
+      (while (< start (length raw))
+        (let* ((stop (or (string-search "\n" raw start) (length raw)))
+               (bytes (substring raw start stop))
+               (line (decode-coding-string bytes coding t)))
+          (insert (if (string= (encode-coding-string line coding t) bytes)
+                      line
+                    (propertize line 'korvalen-bytes (string-trim-right bytes "\r")))
+                  (if (< stop (length raw)) "\n" ""))
+          (setq start (1+ stop)))))
+    ;; CR LF line ends: drop the CRs so they are not part of the text.
+    (goto-char (point-min))
+    (while (search-forward "\r\n" nil t)
+      (replace-match "\n" t t))))
 
 (define-compilation-mode korvalen-mode "Korvalen"
   "Compilation mode for Korvalen's output file."

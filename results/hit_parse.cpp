@@ -209,10 +209,56 @@ std::vector<std::string> OutputPathForms(std::string_view path) {
     return forms;
 }
 
+bool FileNameCache::Exists(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string_view name = slash == std::string::npos
+                                      ? std::string_view(path)
+                                      : std::string_view(path).substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") {
+        return korvalen::Exists(path);
+    }
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : path.substr(0, slash);
+    const Folder* folder = Listing(dir);
+    if (folder == nullptr) {
+        return false;
+    }
+    return folder->listed ? folder->names.contains(std::string(name)) : korvalen::Exists(path);
+}
+
+const FileNameCache::Folder* FileNameCache::Listing(const std::string& dir) {
+    if (const auto it = folders_.find(dir); it != folders_.end()) {
+        return &it->second;
+    }
+    // A folder not in its parent's listing is not there: no call for it, and
+    // nothing kept (hit text gives every line folders of its own).
+    if (dir != "/" && dir != "." && !Exists(dir)) {
+        return nullptr;
+    }
+    Folder folder;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        folder.names.insert(it->path().filename().string());
+    }
+    folder.listed = !ec;
+    return &folders_.emplace(dir, std::move(folder)).first->second;
+}
+
 std::string ResolveOutputPath(std::string_view path, const std::string& outputFile,
-                              const std::string& currentDir) {
+                              const std::string& currentDir, FileNameCache* names) {
+    const auto Exists = [names](const std::string& file) {
+        return names != nullptr ? names->Exists(file) : korvalen::Exists(file);
+    };
+    // As std::filesystem's "/", without its parse: this runs for every reading.
+    const auto join = [](const std::string& dir, const std::string& name) {
+        return dir.empty() ? name : dir.back() == '/' ? dir + name : dir + '/' + name;
+    };
     const std::vector<std::string> forms = OutputPathForms(path);
-    const std::filesystem::path outDir = std::filesystem::path(outputFile).parent_path();
+    const std::size_t slash = outputFile.rfind('/');
+    const std::string outDir = slash == std::string::npos ? ""
+                               : slash == 0               ? "/"
+                                                          : outputFile.substr(0, slash);
     for (const std::string& form : forms) {
         if (!form.empty() && form.front() == '/') {
             if (Exists(form)) {
@@ -220,20 +266,22 @@ std::string ResolveOutputPath(std::string_view path, const std::string& outputFi
             }
             continue;
         }
-        for (const std::filesystem::path& dir : {outDir, std::filesystem::path(currentDir)}) {
-            const std::string full = (dir / form).string();
+        for (const std::string* dir : {&outDir, &currentDir}) {
+            std::string full = join(*dir, form);
             if (Exists(full)) {
                 return full;
             }
         }
     }
     const std::string& first = forms.front();
-    return !first.empty() && first.front() == '/' ? first : (outDir / first).string();
+    return !first.empty() && first.front() == '/' ? first : join(outDir, first);
 }
 
-PathExists OutputPathExists(const std::string& outputFile, const std::string& currentDir) {
-    return [outputFile, currentDir](std::string_view path) {
-        return Exists(ResolveOutputPath(path, outputFile, currentDir));
+PathExists OutputPathExists(const std::string& outputFile, const std::string& currentDir,
+                            FileNameCache* names) {
+    return [outputFile, currentDir, names](std::string_view path) {
+        const std::string file = ResolveOutputPath(path, outputFile, currentDir, names);
+        return names != nullptr ? names->Exists(file) : Exists(file);
     };
 }
 

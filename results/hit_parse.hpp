@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace korvalen {
@@ -65,10 +67,33 @@ std::vector<std::string> OutputPathForms(std::string_view path);
 // of its forms whose file exists, else the first form.
 // A relative path is taken from the output file's folder when the file is
 // there, else from `currentDir`; failing both, from the output file's folder.
+// With `names`, existence is looked up there.
+class FileNameCache;
 std::string ResolveOutputPath(std::string_view path, const std::string& outputFile,
-                              const std::string& currentDir);
+                              const std::string& currentDir, FileNameCache* names = nullptr);
 
 // The existence test that ResolveOutputPath applies, for ReadOutputLine.
-PathExists OutputPathExists(const std::string& outputFile, const std::string& currentDir);
+PathExists OutputPathExists(const std::string& outputFile, const std::string& currentDir,
+                            FileNameCache* names = nullptr);
+
+// Whether files exist, from each folder's listing, read once: hit text that
+// reads like a head gives every line names of its own to try, and a million
+// of them in a few folders cost a few reads, not a million failed stat calls.
+// A name with "." or ".." parts, or in a folder that cannot be listed, is
+// asked of the file system.
+class FileNameCache {
+  public:
+    bool Exists(const std::string& path);
+
+  private:
+    struct Folder {
+        bool listed = false;  // else: ask the file system
+        std::unordered_set<std::string> names;
+    };
+    // Null when the folder is not there.
+    const Folder* Listing(const std::string& dir);
+
+    std::unordered_map<std::string, Folder> folders_;
+};
 
 }  // namespace korvalen

@@ -35,7 +35,6 @@ bool OutputIndex::Load(const std::string& outputFile, const std::string& current
     groups_ = {};
     outputFile_ = outputFile;
     currentDir_ = currentDir;
-    exists_ = OutputPathExists(outputFile, currentDir);
     try {
         File file(outputFile, File::Mode::Read);
         const auto size = static_cast<std::size_t>(file.Size());
@@ -56,12 +55,15 @@ bool OutputIndex::Load(const std::string& outputFile, const std::string& current
     // One row a line, and a group row for every run of one file's hits: about
     // as many as the line feeds, so reserving them saves the copies of growth.
     rows_.reserve(static_cast<std::size_t>(std::count(all.begin(), all.end(), '\n')) + 16);
-    // Only a line with several readings asks the file system; once per path.
+    // Only a line with several readings asks whether a file exists; once per
+    // path, from folder listings read once.
+    FileNameCache names;
+    const PathExists exists = OutputPathExists(outputFile, currentDir, &names);
     std::unordered_map<std::string_view, bool> known;
     const PathExists cached = [&](std::string_view path) {
         const auto [it, fresh] = known.try_emplace(path, false);
         if (fresh) {
-            it->second = exists_(path);
+            it->second = exists(path);
         }
         return it->second;
     };

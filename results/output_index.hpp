@@ -64,7 +64,6 @@ class OutputIndex {
     std::string outputFile_, currentDir_;
     std::vector<Row> rows_;
     std::vector<Group> groups_;
-    PathExists exists_;
 };
 
 }  // namespace korvalen

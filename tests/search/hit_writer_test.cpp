@@ -2,6 +2,7 @@
 // the shared table of line forms, and every composed hit read back as itself.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 #include <sstream>
 
@@ -129,6 +130,27 @@ TEST(HitParse, SharedTable) {
             EXPECT_EQ(at.screen, at.chars > 0 ? std::int64_t(before) + 1 : 0) << f[0];
         }
     }
+}
+
+// The listings say what the file system says, a folder that cannot be read
+// included (asked of the file system then).
+TEST(HitParse, FileNameCacheAgreesWithTheFileSystem) {
+    TempDir dir;
+    dir.File("a.txt", "");
+    std::filesystem::create_directories(dir / "sub/deep");
+    dir.File("sub/deep/b.txt", "");
+    std::filesystem::create_directories(dir / "closed");
+    dir.File("closed/c.txt", "");
+    std::filesystem::permissions(dir / "closed", std::filesystem::perms::owner_exec);
+    FileNameCache names;
+    for (const std::string& path :
+         {dir / "a.txt", dir / "b.txt", dir / "sub/deep/b.txt", dir / "sub/deep/a.txt",
+          dir / "no/deep/b.txt", dir / "sub/./deep/b.txt", dir / "sub/deep/../../a.txt",
+          dir / "closed/c.txt", dir / "closed/d.txt", dir / "sub", dir / "a.txt/x",
+          std::string("/"), std::string("relative-none.txt")}) {
+        EXPECT_EQ(names.Exists(path), std::filesystem::exists(path)) << path;
+    }
+    std::filesystem::permissions(dir / "closed", std::filesystem::perms::owner_all);
 }
 
 // Random hits full of look-alikes of both heads: each composed line reads back

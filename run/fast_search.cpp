@@ -180,10 +180,10 @@ class FastFileScan : public FastScanner::Host {
 // read to its end first to be sure (that read costs as much as the search):
 // the scan checks each block, and in the rare file that turns out not to be
 // UTF-8 after all, its held hits are dropped and the file read again.
-void ScanFile(ScanContext& ctx, const std::string& name, const FileSight& sight,
-              FastFileScan& scan) {
+void ScanFile(ScanContext& ctx, const std::string& name, const FileSight& sight, FastFileScan& scan,
+              bool mayHold) {
     InputText input(name, ctx.options.InputEncoding != 0, DetectionPause(ctx),
-                    /*provisional=*/true, sight);
+                    /*provisional=*/mayHold, sight);
     if (!ctx.state.Searching) {
         input.Close();
         return;
@@ -223,16 +223,25 @@ void ScanFile(ScanContext& ctx, const std::string& name, const FileSight& sight,
 // line's trailing blanks) and in that a file the in-memory one cannot read
 // whole gives no hit at all. It holds its hits without holding the file: it
 // reads in blocks like the other. False when memory ran out: nothing of the
-// file was written, the caller reads it line by line.
+// file was written, the caller reads it line by line. Without `mayHold` the
+// file is read line by line and its encoding settled before its first line:
+// nothing is held.
 bool SearchFile(ScanContext& ctx, const std::string& name, const FileSight& sight, bool isLast,
-                bool inMemory) {
+                bool inMemory, bool mayHold = true) {
     FastScanner* scanner = ctx.words.Fast(ctx.state);
     if (scanner == nullptr) {
         return true;  // stopped before the file's first line
     }
     FastFileScan scan(ctx, *scanner, name, inMemory);
     try {
-        ScanFile(ctx, name, sight, scan);
+        ScanFile(ctx, name, sight, scan, mayHold);
+    } catch (const HoldError& e) {
+        // Nothing of the file is in the output yet: it is searched again in
+        // the way that holds nothing, and the user is told why.
+        scan.Move(ScanEvent::ReadAgain);
+        ctx.host.ShowMessage(std::string("保留用の一時ファイルが使えません（") + e.what() +
+                             "）。読み直して検索します：" + name);
+        return SearchFile(ctx, name, sight, isLast, /*inMemory=*/false, /*mayHold=*/false);
     } catch (const FileError&) {
         scan.Move(ScanEvent::Failed);
         scan.Failed();

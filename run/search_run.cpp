@@ -267,11 +267,10 @@ RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& o
         host_.SetProgressPos(0);
         host_.SetProgressVisible(true);
 
-        const bool create = options.FileOverWrite || !FileExists(outputPath);
-        out.Open(outputPath, create);
-        if (!create) {
-            out.WriteLine("----------");
-        }
+        // Appending: no look before the open, which a second run could
+        // overtake. What it holds by then decides the separator line.
+        out.Open(outputPath, options.FileOverWrite);
+        out.WriteRunSeparator("----------");
         RunLoop loop(host_, state_, options, forceByLine, literal_, outputPath, holdBound_);
         loop.Files(list, outputPath, out);
         out.Close();
@@ -284,6 +283,10 @@ RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& o
     } catch (const OutputError&) {
         host_.SetStatusText("ファイルに出力できません");
         outcome = RunOutcome::OutputFailed;
+        try {
+            out.Close();  // what failed was not the output: its settled lines go in
+        } catch (const OutputError&) {
+        }
     } catch (const std::exception&) {
         // Memory ran out outside a file's scan: keep what was written, end as stopped.
         state_.Searching = false;

@@ -75,6 +75,7 @@ class FastFileScan : public FastScanner::Host {
             case ScanEvent::AsciiWasSjis:
                 if (known_ == FileHits::Writing) {
                     ctx_.held.AppendTo(ctx_.out);
+                    written_ = fileHasHits_;
                 }
                 state_ = known_;
                 return;
@@ -113,6 +114,7 @@ class FastFileScan : public FastScanner::Host {
     void Hit(std::int64_t number, std::uint32_t word, std::string_view text) override {
         if (state_ == FileHits::Writing) {
             WriteHitLine(ctx_.out, ctx_.options, name_, number, scanner_.Words()[word], text);
+            written_ = true;
         } else {
             ctx_.held.AddHitLine(ctx_.options, name_, number, scanner_.Words()[word], text);
         }
@@ -136,6 +138,9 @@ class FastFileScan : public FastScanner::Host {
     }
 
     void Settled() override { Move(ScanEvent::AsciiWasSjis); }
+
+    // Some hit line of the file went into the output.
+    bool Written() const noexcept { return written_; }
 
     void Separate(bool isLast) {
         if (fileHasHits_ && ctx_.options.FileSeparate && !isLast) {
@@ -172,6 +177,7 @@ class FastFileScan : public FastScanner::Host {
     std::int64_t hitsBefore_;
     bool fileHasHits_ = false;
     bool newHits_ = false;
+    bool written_ = false;
 };
 
 // Opens, scans and closes one file; the events of its end are the caller's.
@@ -222,8 +228,9 @@ void ScanFile(ScanContext& ctx, const std::string& name, const FileSight& sight,
 // The two twins differ in the join (the in-memory one keeps the previous
 // line's trailing blanks) and in that a file the in-memory one cannot read
 // whole gives no hit at all. It holds its hits without holding the file: it
-// reads in blocks like the other. False when memory ran out: nothing of the
-// file was written, the caller reads it line by line. Without `mayHold` the
+// reads in blocks like the other. False when memory ran out before anything
+// of the file was written: the caller reads it in a way that takes less.
+// Without `mayHold` the
 // file is read line by line and its encoding settled before its first line:
 // nothing is held.
 bool SearchFile(ScanContext& ctx, const std::string& name, const FileSight& sight, bool isLast,
@@ -241,17 +248,21 @@ bool SearchFile(ScanContext& ctx, const std::string& name, const FileSight& sigh
         scan.Move(ScanEvent::ReadAgain);
         ctx.host.ShowMessage(std::string("保留用の一時ファイルが使えません（") + e.what() +
                              "）。読み直して検索します：" + name);
-        return SearchFile(ctx, name, sight, isLast, /*inMemory=*/false, /*mayHold=*/false);
+        if (!SearchFile(ctx, name, sight, isLast, /*inMemory=*/false, /*mayHold=*/false)) {
+            SearchByLine(ctx, name, isLast);
+        }
+        return true;
     } catch (const FileError&) {
         scan.Move(ScanEvent::Failed);
         scan.Failed();
         return true;
     } catch (const std::bad_alloc&) {
-        if (inMemory) {
+        if (!scan.Written()) {
             scan.Move(ScanEvent::ReadAgain);
+            ctx.held.Release();  // the next way needs what it took
             return false;
         }
-        scan.Move(ScanEvent::Failed);  // a line longer than memory allows
+        scan.Move(ScanEvent::Failed);  // its lines are in part in the output
         scan.Failed();
         return true;
     }
@@ -285,9 +296,9 @@ FastScanner* WordCache::Fast(const RunState& state) {
     return fast_.get();
 }
 
-void FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast,
+bool FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast,
                       const FileSight& sight) {
-    SearchFile(ctx, name, sight, isLast, /*inMemory=*/false);
+    return SearchFile(ctx, name, sight, isLast, /*inMemory=*/false);
 }
 
 bool FastSearchInMemory(ScanContext& ctx, const std::string& name, bool isLast,

@@ -108,4 +108,10 @@ void HeldLines::Drop() noexcept {
     spill_ = File();
 }
 
+void HeldLines::Release() noexcept {
+    std::vector<std::string>().swap(pieces_);
+    bytes_ = 0;
+    spill_ = File();
+}
+
 }  // namespace korvalen

@@ -40,6 +40,8 @@ class HeldLines {
     // file that cannot be read back fails the output (OutputError).
     void AppendTo(OutFile& out);
     void Drop() noexcept;
+    // Drop, and the memory kept for the next file given back too.
+    void Release() noexcept;
 
   private:
     void Spill();

@@ -160,10 +160,9 @@ class RunLoop {
             }
             if (!done) {
                 host_.SetCaption("Korvalen-");
-                if (literal_) {
+                // Memory short even for the fast reader's blocks: a line at a time.
+                if (literal_ || !FastSearchByLine(ctx, name, isLast, sight)) {
                     SearchByLine(ctx, name, isLast);
-                } else {
-                    FastSearchByLine(ctx, name, isLast, sight);
                 }
             }
         } catch (...) {

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
 #include "match/bytes.hpp"
+#include "platform/file.hpp"
 #include "text/cp932.hpp"
 #include "text/sjis.hpp"
 
@@ -266,6 +268,9 @@ void FastScanner::ReadBlocks(ByteSource& source, Host& host, Scan scan) {
             }
             // A line longer than what is held: read on.
             checked = have > 0 ? have - 1 : 0;
+            if (have > line_limit_) {
+                throw FileError({}, ENOMEM, "a line longer than the memory at hand");
+            }
             if (buf.size() < have + chunk) {
                 buf.resize(std::max(buf.size() * 2, have + chunk));
             }

@@ -1,5 +1,6 @@
 #include "run/fast_search.hpp"
 
+#include <limits>
 #include <memory>
 #include <new>
 #include <string_view>
@@ -29,12 +30,16 @@ namespace {
 //   Guessed      Provisional   Provisional      -
 //   AsciiWasSjis -             -                known (held lines appended
 //                                               first when that is Writing)
+//   Outgrown     -             append, Writing  -
 //   ReadAgain    -             drop, known      drop, known
 //   Ended        Done          append, Done     append, Done
 //   Stopped      Done          append, Done     drop, Done
 //   Failed       Done          drop, Done       drop, Done
 //
-// "known" is Writing or HeldToEnd, as the scanner began. "drop" takes the
+// "known" is Writing or HeldToEnd, as the scanner began. A file that reads
+// longer than it was seen (one that grows, or never ends, as some /proc
+// files that say 0 bytes) goes on as the line-by-line scanner would: the
+// lines it holds are bounded by the size it was chosen for. "drop" takes the
 // file's hits off the hit count; ReadAgain also takes its progress back, as
 // the file is read again from its start. A Stop while the encoding is open
 // drops: the file may yet turn out to be code page 932, and reading on to
@@ -44,6 +49,7 @@ enum class ScanEvent {
     Guessed,       // the file is read as UTF-8 before that is known
     AsciiWasSjis,  // only ASCII was read when it turned out code page 932
     ReadAgain,     // it is read again from its start, its encoding known
+    Outgrown,      // more was read than the size the in-memory scan was chosen for
     Ended,         // read to its end
     Stopped,       // Stop ended the read
     Failed,        // it could not be read
@@ -62,7 +68,14 @@ class FastFileScan : public FastScanner::Host {
           state_(known_),
           hitsBefore_(ctx.state.HitCount) {
         scanner_.SetConfig({ctx.options.JapaneseWord, ctx.options.CRText, /*trim_prev=*/!inMemory});
+        scanner_.SetLineLimit(static_cast<std::size_t>(ctx.lineLimit));
         scanner_.Reset();
+    }
+
+    // The file is read through `input`, seen at `size` bytes.
+    void Watch(const InputText& input, std::int64_t size) noexcept {
+        input_ = &input;
+        seenSize_ = size;
     }
 
     FastScanner& Scanner() { return scanner_; }
@@ -87,6 +100,13 @@ class FastFileScan : public FastScanner::Host {
                 newHits_ = true;  // the status line shows the count again
                 scanner_.Reset();
                 state_ = known_;
+                return;
+            case ScanEvent::Outgrown:
+                if (state_ == FileHits::HeldToEnd) {
+                    ctx_.held.AppendTo(ctx_.out);
+                    written_ = fileHasHits_;
+                    state_ = FileHits::Writing;
+                }
                 return;
             case ScanEvent::Ended:
                 if (state_ != FileHits::Writing) {
@@ -132,6 +152,9 @@ class FastFileScan : public FastScanner::Host {
         ctx_.state.Progress += progress;
         progressOfFile_ += progress;
         ctx_.host.SetProgressPos(ctx_.state.Progress);
+        if (state_ == FileHits::HeldToEnd && input_ != nullptr && input_->BytesRead() > seenSize_) {
+            Move(ScanEvent::Outgrown);
+        }
         // Words change only while messages are processed; the scanner is
         // the same one after they were set up again.
         return ctx_.words.Fast(ctx_.state) != nullptr && ctx_.state.Searching;
@@ -178,6 +201,8 @@ class FastFileScan : public FastScanner::Host {
     bool fileHasHits_ = false;
     bool newHits_ = false;
     bool written_ = false;
+    const InputText* input_ = nullptr;
+    std::int64_t seenSize_ = 0;
 };
 
 // Opens, scans and closes one file; the events of its end are the caller's.
@@ -190,6 +215,10 @@ void ScanFile(ScanContext& ctx, const std::string& name, const FileSight& sight,
               bool mayHold) {
     InputText input(name, ctx.options.InputEncoding != 0, DetectionPause(ctx),
                     /*provisional=*/mayHold, sight);
+    // Unknown (a test's call): no bound.
+    const std::int64_t seen =
+        sight.size < 0 ? std::numeric_limits<std::int64_t>::max() : sight.size;
+    scan.Watch(input, seen);
     if (!ctx.state.Searching) {
         input.Close();
         return;
@@ -220,6 +249,7 @@ void ScanFile(ScanContext& ctx, const std::string& name, const FileSight& sight,
     scan.Move(ScanEvent::ReadAgain);
     if (ctx.state.Searching) {
         InputText again(name, /*detect=*/false);
+        scan.Watch(again, seen);
         scanner.ScanSource(again.Source(), scan);
         again.Close();
     }

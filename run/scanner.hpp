@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -52,6 +53,9 @@ struct ScanContext {
     const iset& options;
     WordCache& words;
     HeldLines& held;  // hit lines that may still be taken back (the fast scanners')
+    // The memory the run may take for one line: a longer one ends its file
+    // with the error block.
+    std::int64_t lineLimit = std::numeric_limits<std::int64_t>::max();
 };
 
 // Reads the file from disk a line at a time. Failures of the input file

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <exception>
@@ -47,6 +48,8 @@ class MemoryGauge {
         }
         return available_ - kMemoryReserve > size;
     }
+    // The reading the last Fits went by.
+    std::int64_t Available() const noexcept { return available_; }
 
   private:
     static constexpr std::chrono::milliseconds kFresh{250};
@@ -153,7 +156,10 @@ class RunLoop {
                        const FileSight& sight, bool isLast) {
         try {
             bool done = false;
-            if (!forceByLine_ && memory_.Fits(size)) {
+            const bool fits = memory_.Fits(size);
+            // Never below a few blocks: the reading may be low for a moment.
+            ctx.lineLimit = std::max<std::int64_t>(memory_.Available() - kMemoryReserve, 1 << 20);
+            if (!forceByLine_ && fits) {
                 host_.SetCaption("Korvalen+");
                 done = literal_ ? SearchInMemory(ctx, name, isLast)
                                 : FastSearchInMemory(ctx, name, isLast, sight);

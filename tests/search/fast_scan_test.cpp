@@ -131,6 +131,67 @@ TEST(FastRun, MemoryShortForBlocksReadsALineAtATime) {
     }
 }
 
+// A file that says 0 bytes and reads on (`pattern` over and over), failing
+// once `failAfter` bytes were read, as some files under /proc do.
+class EndlessOps : public FileOps {
+  public:
+    EndlessOps(std::string path, std::string pattern, std::size_t failAfter)
+        : path_(std::move(path)), pattern_(std::move(pattern)), failAfter_(failAfter) {}
+    int Open(const char* path, int flags, mode_t mode) override {
+        const int fd = FileOps::Open(path, flags, mode);
+        fd_ = path_ == path ? fd : fd_;
+        return fd;
+    }
+    ssize_t Read(int fd, void* buf, std::size_t n) override {
+        if (fd != fd_) {
+            return FileOps::Read(fd, buf, n);
+        }
+        if (read >= failAfter_) {
+            errno = EIO;
+            return -1;
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            static_cast<char*>(buf)[i] = pattern_[(read + i) % pattern_.size()];
+        }
+        read += n;
+        return static_cast<ssize_t>(n);
+    }
+    std::size_t read = 0;
+
+  private:
+    std::string path_, pattern_;
+    std::size_t failAfter_;
+    int fd_ = -1;
+};
+
+// The in-memory scan holds no more than the size it was chosen for: beyond,
+// its hits go out as the line-by-line scan's do. A line longer than the
+// memory at hand ends the file with its error block, long before the machine
+// runs short.
+TEST(FastRun, AFileThatNeverEnds) {
+    TempDir dir;
+    const std::string name = dir.File("proc", "");
+    const std::string block = FileErrorText() + name + "\r\n\r\n";
+    {
+        EndlessOps ops(name, "a line\r\n", std::size_t{2} << 20);
+        ScopedFileOps scoped(ops);
+        const Ran got = RunWords(Scan::FastInMemory, {name}, Quiet(), {"a"});
+        EXPECT_EQ(got.hits, (std::int64_t{2} << 20) / 8);
+        EXPECT_TRUE(got.output.starts_with(HitOf(name, 1, "a", "a line")));
+        EXPECT_TRUE(got.output.ends_with("\r\n" + block));
+    }
+    for (const Scan scan : {Scan::FastInMemory, Scan::FastByLine}) {
+        EndlessOps ops(name, "x", std::size_t{64} << 20);
+        ScopedFileOps scoped(ops);
+        RecordingHost host;
+        host.words = {"a"};
+        host.memory = std::int64_t{8} << 20;
+        const Ran got = RunScan(host, scan, {name}, dir / "out.txt", Quiet());
+        EXPECT_EQ(got.output, block);
+        EXPECT_LT(ops.read, std::size_t{16} << 20) << static_cast<int>(scan);
+    }
+}
+
 // The file of held lines, failing: made in $TMPDIR (or the output's folder),
 // written, read back.
 class HeldFileOps : public FileOps {

@@ -268,11 +268,12 @@ void FastScanner::ReadBlocks(ByteSource& source, Host& host, Scan scan) {
             }
             // A line longer than what is held: read on.
             checked = have > 0 ? have - 1 : 0;
-            if (have > line_limit_) {
-                throw FileError({}, ENOMEM, "a line longer than the memory at hand");
-            }
             if (buf.size() < have + chunk) {
-                buf.resize(std::max(buf.size() * 2, have + chunk));
+                // Never past the limit, not even while the buffer is moved.
+                if (have + chunk > line_limit_) {
+                    throw FileError({}, ENOMEM, "a line longer than the memory at hand");
+                }
+                buf.resize(std::min(std::max(buf.size() * 2, have + chunk), line_limit_));
             }
             const std::size_t got = source.Read(buf.data() + have, chunk);
             eof = got == 0;

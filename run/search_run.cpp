@@ -157,8 +157,10 @@ class RunLoop {
         try {
             bool done = false;
             const bool fits = memory_.Fits(size);
-            // Never below a few blocks: the reading may be low for a moment.
-            ctx.lineLimit = std::max<std::int64_t>(memory_.Available() - kMemoryReserve, 1 << 20);
+            // A quarter: a growing line's buffer takes up to twice its size
+            // while it moves, and the machine is not the run's alone. Never
+            // below a few blocks: the reading may be low for a moment.
+            ctx.lineLimit = std::max<std::int64_t>(memory_.Available() / 4, 1 << 20);
             if (!forceByLine_ && fits) {
                 host_.SetCaption("Korvalen+");
                 done = literal_ ? SearchInMemory(ctx, name, isLast)

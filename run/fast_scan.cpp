@@ -180,6 +180,15 @@ bool FastScanner::PrepareUtf8(const SetupPause& pause) {
     return true;
 }
 
+void FastScanner::ReleaseBuffers() noexcept {
+    std::string().swap(read_buf_);
+    std::string().swap(converted_);
+    std::vector<Matcher::Match>().swap(matches_);
+    std::vector<Matcher::Match>().swap(utf8_matches_);
+    breaks_ = Matcher::Breaks{};
+    utf8_breaks_ = Matcher::Breaks{};
+}
+
 void FastScanner::Reset() noexcept {
     lines_ = 0;
     utf8_start_ = true;

@@ -77,6 +77,9 @@ class FastScanner {
     // the file is to be read again from its start.
     bool ScanUtf8Source(ByteSource& source, Host& host, bool provisional);
 
+    // Gives back the memory kept from block to block.
+    void ReleaseBuffers() noexcept;
+
     // Forgets the file in hand (line count, previous line); the words stay.
     void Reset() noexcept;
 

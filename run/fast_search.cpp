@@ -8,152 +8,63 @@
 
 #include "platform/file.hpp"
 #include "run/fast_scan.hpp"
+#include "run/file_hits.hpp"
 #include "run/input.hpp"
-#include "text/cp932.hpp"
 
 namespace korvalen {
 
 namespace {
 
-// Where a file's hit lines go. Every state a file's scan can be in, and what
-// moves it on (FastFileScan::Move is the one place that changes it):
-//
-//   Writing      hit lines go straight to the output: the line-by-line
-//                scanner on a file of known encoding.
-//   HeldToEnd    held until the file has been read without failure: the
-//                in-memory scanner on a file of known encoding.
-//   Provisional  held until the encoding is known: either scanner, while the
-//                file is read as UTF-8 on the strength of its start.
-//   Done         the file's hit lines are in the output or gone.
-//
-//   event        from Writing  from HeldToEnd   from Provisional
-//   Guessed      Provisional   Provisional      -
-//   AsciiWasSjis -             -                known (held lines appended
-//                                               first when that is Writing)
-//   Outgrown     -             append, Writing  -
-//   ReadAgain    -             drop, known      drop, known
-//   Ended        Done          append, Done     append, Done
-//   Stopped      Done          append, Done     drop, Done
-//   Failed       Done          drop, Done       drop, Done
-//
-// "known" is Writing or HeldToEnd, as the scanner began. A file that reads
-// longer than it was seen (one that grows, or never ends, as some /proc
-// files that say 0 bytes) goes on as the line-by-line scanner would: the
-// lines it holds are bounded by the size it was chosen for. "drop" takes the
-// file's hits off the hit count; ReadAgain also takes its progress back, as
-// the file is read again from its start. A Stop while the encoding is open
-// drops: the file may yet turn out to be code page 932, and reading on to
-// know could take as long as the search that was stopped.
-enum class FileHits { Writing, HeldToEnd, Provisional, Done };
-enum class ScanEvent {
-    Guessed,       // the file is read as UTF-8 before that is known
-    AsciiWasSjis,  // only ASCII was read when it turned out code page 932
-    ReadAgain,     // it is read again from its start, its encoding known
-    Outgrown,      // more was read than the size the in-memory scan was chosen for
-    Ended,         // read to its end
-    Stopped,       // Stop ended the read
-    Failed,        // it could not be read
-};
-
-// One file's scan: writes or holds the hits and keeps the run's state as the
-// line loop of the scanners does, once per block instead of once per line.
+// One file's scan: its hit lines go through FileHits; it keeps the run's
+// progress and status as the line loop of a scanner would, once per block
+// instead of once per line.
 class FastFileScan : public FastScanner::Host {
   public:
     // `scanner` is the run's, its words set up (WordCache::Fast).
     FastFileScan(ScanContext& ctx, FastScanner& scanner, const std::string& name, bool inMemory)
-        : ctx_(ctx),
-          name_(name),
-          scanner_(scanner),
-          known_(inMemory ? FileHits::HeldToEnd : FileHits::Writing),
-          state_(known_),
-          hitsBefore_(ctx.state.HitCount) {
+        : ctx_(ctx), scanner_(scanner), hits_(ctx, name, inMemory) {
         scanner_.SetConfig({ctx.options.JapaneseWord, ctx.options.CRText, /*trim_prev=*/!inMemory});
         scanner_.SetLineLimit(static_cast<std::size_t>(ctx.lineLimit));
         scanner_.Reset();
     }
 
-    // The file is read through `input`, seen at `size` bytes.
+    // The file is read through `input`, seen at `size` bytes: a file that
+    // reads longer (one that grows, or never ends, as some /proc files that
+    // say 0 bytes) holds no more lines than that size gives.
     void Watch(const InputText& input, std::int64_t size) noexcept {
         input_ = &input;
         seenSize_ = size;
     }
 
     FastScanner& Scanner() { return scanner_; }
+    FileHits& Hits() { return hits_; }
 
+    // ReadAgain also takes the file's progress back: it is read again from
+    // its start.
     void Move(ScanEvent event) {
-        switch (event) {
-            case ScanEvent::Guessed:
-                state_ = FileHits::Provisional;
-                return;
-            case ScanEvent::AsciiWasSjis:
-                if (known_ == FileHits::Writing) {
-                    ctx_.held.AppendTo(ctx_.out);
-                    written_ = fileHasHits_;
-                }
-                state_ = known_;
-                return;
-            case ScanEvent::ReadAgain:
-                Drop();
-                ctx_.state.Progress -= progressOfFile_;
-                ctx_.host.SetProgressPos(ctx_.state.Progress);
-                progressOfFile_ = 0;
-                newHits_ = true;  // the status line shows the count again
-                scanner_.Reset();
-                state_ = known_;
-                return;
-            case ScanEvent::Outgrown:
-                if (state_ == FileHits::HeldToEnd) {
-                    ctx_.held.AppendTo(ctx_.out);
-                    written_ = fileHasHits_;
-                    state_ = FileHits::Writing;
-                }
-                return;
-            case ScanEvent::Ended:
-                if (state_ != FileHits::Writing) {
-                    ctx_.held.AppendTo(ctx_.out);
-                }
-                state_ = FileHits::Done;
-                return;
-            case ScanEvent::Stopped:
-                if (state_ == FileHits::HeldToEnd) {
-                    ctx_.held.AppendTo(ctx_.out);
-                } else if (state_ == FileHits::Provisional) {
-                    Drop();
-                }
-                state_ = FileHits::Done;
-                return;
-            case ScanEvent::Failed:
-                if (state_ != FileHits::Writing) {
-                    Drop();
-                }
-                state_ = FileHits::Done;
-                return;
+        hits_.Move(event);
+        if (event == ScanEvent::ReadAgain) {
+            ctx_.state.Progress -= progressOfFile_;
+            ctx_.host.SetProgressPos(ctx_.state.Progress);
+            progressOfFile_ = 0;
+            scanner_.Reset();
         }
     }
 
     void Hit(std::int64_t number, std::uint32_t word, std::string_view text) override {
-        if (state_ == FileHits::Writing) {
-            WriteHitLine(ctx_.out, ctx_.options, name_, number, scanner_.Words()[word], text);
-            written_ = true;
-        } else {
-            ctx_.held.AddHitLine(ctx_.options, name_, number, scanner_.Words()[word], text);
-        }
-        ++ctx_.state.HitCount;
-        fileHasHits_ = true;
-        newHits_ = true;
+        hits_.Hit(number, scanner_.Words()[word], text);
     }
 
     bool AfterBlock(std::int64_t progress) override {
-        if (newHits_) {
+        if (hits_.TakeChanged()) {
             ctx_.host.SetStatusText(StatusWithHits(ctx_.state));
-            newHits_ = false;
         }
         ctx_.host.ProcessMessages();
         ctx_.state.Progress += progress;
         progressOfFile_ += progress;
         ctx_.host.SetProgressPos(ctx_.state.Progress);
-        if (state_ == FileHits::HeldToEnd && input_ != nullptr && input_->BytesRead() > seenSize_) {
-            Move(ScanEvent::Outgrown);
+        if (input_ != nullptr && input_->BytesRead() > seenSize_) {
+            hits_.Move(ScanEvent::Outgrown);
         }
         // Words change only while messages are processed; the scanner is
         // the same one after they were set up again.
@@ -162,45 +73,11 @@ class FastFileScan : public FastScanner::Host {
 
     void Settled() override { Move(ScanEvent::AsciiWasSjis); }
 
-    // Some hit line of the file went into the output.
-    bool Written() const noexcept { return written_; }
-
-    void Separate(bool isLast) {
-        if (fileHasHits_ && ctx_.options.FileSeparate && !isLast) {
-            ctx_.out.WriteLine({});
-        }
-    }
-
-    // The error block; the hit lines before it are those Move(Failed) left.
-    void Failed() {
-        if (ctx_.options.ErrorStop) {
-            ctx_.host.ShowMessage(Cp932ToUtf8(FileErrorText()) + name_);
-        }
-        if (fileHasHits_ || !ctx_.options.FileSeparate) {
-            ctx_.out.WriteLine({});
-        }
-        ctx_.out.WriteLine(FileErrorText() + OutputPath(name_));
-        ctx_.out.WriteLine({});
-        fileHasHits_ = false;
-    }
-
   private:
-    void Drop() noexcept {
-        ctx_.held.Drop();
-        ctx_.state.HitCount = hitsBefore_;
-        fileHasHits_ = false;
-    }
-
     ScanContext& ctx_;
-    const std::string& name_;
     FastScanner& scanner_;
-    const FileHits known_;
-    FileHits state_;
+    FileHits hits_;
     std::int64_t progressOfFile_ = 0;
-    std::int64_t hitsBefore_;
-    bool fileHasHits_ = false;
-    bool newHits_ = false;
-    bool written_ = false;
     const InputText* input_ = nullptr;
     std::int64_t seenSize_ = 0;
 };
@@ -255,50 +132,71 @@ void ScanFile(ScanContext& ctx, const std::string& name, const FileSight& sight,
     }
 }
 
+// How a file is searched.
+struct Way {
+    bool inMemory = false;  // its hits held to its end
+    bool mayHold = true;    // false: its encoding settled first, nothing held
+    bool lean = false;      // small blocks, for memory that is short
+};
+
+constexpr std::size_t kLeanBlock = 4096;
+
+void SearchLineByLine(ScanContext& ctx, const std::string& name, const FileSight& sight,
+                      bool isLast, bool mayHold);
+
 // The two twins differ in the join (the in-memory one keeps the previous
 // line's trailing blanks) and in that a file the in-memory one cannot read
 // whole gives no hit at all. It holds its hits without holding the file: it
 // reads in blocks like the other. False when memory ran out before anything
-// of the file was written: the caller reads it in a way that takes less.
-// Without `mayHold` the
-// file is read line by line and its encoding settled before its first line:
-// nothing is held.
+// of the file was written: the caller searches it in a way that takes less.
 bool SearchFile(ScanContext& ctx, const std::string& name, const FileSight& sight, bool isLast,
-                bool inMemory, bool mayHold = true) {
+                Way way) {
     FastScanner* scanner = ctx.words.Fast(ctx.state);
     if (scanner == nullptr) {
         return true;  // stopped before the file's first line
     }
-    FastFileScan scan(ctx, *scanner, name, inMemory);
+    FastFileScan scan(ctx, *scanner, name, way.inMemory);
+    scanner->SetBlockSize(way.lean ? kLeanBlock : FastScanner::kBlock);
     try {
-        ScanFile(ctx, name, sight, scan, mayHold);
+        ScanFile(ctx, name, sight, scan, way.mayHold);
     } catch (const HoldError& e) {
         // Nothing of the file is in the output yet: it is searched again in
         // the way that holds nothing, and the user is told why.
         scan.Move(ScanEvent::ReadAgain);
+        scanner->SetBlockSize(FastScanner::kBlock);
         ctx.host.ShowMessage(std::string("保留用の一時ファイルが使えません（") + e.what() +
                              "）。読み直して検索します：" + name);
-        if (!SearchFile(ctx, name, sight, isLast, /*inMemory=*/false, /*mayHold=*/false)) {
-            SearchByLine(ctx, name, isLast);
-        }
+        SearchLineByLine(ctx, name, sight, isLast, /*mayHold=*/false);
         return true;
     } catch (const FileError&) {
         scan.Move(ScanEvent::Failed);
-        scan.Failed();
+        scan.Hits().Failed();
+        scanner->SetBlockSize(FastScanner::kBlock);
         return true;
     } catch (const std::bad_alloc&) {
-        if (!scan.Written()) {
+        scanner->SetBlockSize(FastScanner::kBlock);
+        if (!way.lean && !scan.Hits().Written()) {
             scan.Move(ScanEvent::ReadAgain);
-            ctx.held.Release();  // the next way needs what it took
+            ctx.held.Release();  // the next way needs what this one took
+            scanner->ReleaseBuffers();
             return false;
         }
-        scan.Move(ScanEvent::Failed);  // its lines are in part in the output
-        scan.Failed();
+        scan.Move(ScanEvent::Failed);  // no memory even so, or some lines are out
+        scan.Hits().Failed();
         return true;
     }
+    scanner->SetBlockSize(FastScanner::kBlock);
     scan.Move(ctx.state.Searching ? ScanEvent::Ended : ScanEvent::Stopped);
-    scan.Separate(isLast);
+    scan.Hits().Separate(isLast);
     return true;
+}
+
+// Memory short for the blocks: small ones, the buffers of the last file given back.
+void SearchLineByLine(ScanContext& ctx, const std::string& name, const FileSight& sight,
+                      bool isLast, bool mayHold) {
+    if (!SearchFile(ctx, name, sight, isLast, Way{false, mayHold, false})) {
+        SearchFile(ctx, name, sight, isLast, Way{false, mayHold, true});
+    }
 }
 
 }  // namespace
@@ -326,14 +224,14 @@ FastScanner* WordCache::Fast(const RunState& state) {
     return fast_.get();
 }
 
-bool FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast,
+void FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast,
                       const FileSight& sight) {
-    return SearchFile(ctx, name, sight, isLast, /*inMemory=*/false);
+    SearchLineByLine(ctx, name, sight, isLast, /*mayHold=*/true);
 }
 
 bool FastSearchInMemory(ScanContext& ctx, const std::string& name, bool isLast,
                         const FileSight& sight) {
-    return SearchFile(ctx, name, sight, isLast, /*inMemory=*/true);
+    return SearchFile(ctx, name, sight, isLast, Way{true, true, false});
 }
 
 }  // namespace korvalen

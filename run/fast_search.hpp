@@ -12,11 +12,10 @@
 
 namespace korvalen {
 
-// `sight`: what the run knows of the file before it opens it. False when
-// memory for its blocks ran out before any hit line of the file was written:
-// nothing of it is in the output, it is to be read by SearchByLine, which
-// holds one line at a time.
-bool FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast,
+// `sight`: what the run knows of the file before it opens it. When memory
+// for the blocks runs out before any hit line of the file was written, the
+// file is read again in small blocks.
+void FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast,
                       const FileSight& sight = {});
 
 // False when memory ran out: nothing of the file was written, it is to be

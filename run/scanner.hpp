@@ -1,7 +1,5 @@
-// The two scanners: one file searched for the current words, its hits written
-// to the output file. Twins that differ only in how they get the lines (read
-// from disk one at a time, or loaded whole first) and in one detail of the
-// join across a line break.
+// What every scanner of a file shares: the run's state, the output, the
+// current words, the held hit lines.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +7,6 @@
 #include <limits>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "config/options.hpp"
@@ -57,14 +54,6 @@ struct ScanContext {
     // longer one ends its file with the error block.
     std::int64_t lineLimit = std::numeric_limits<std::int64_t>::max();
 };
-
-// Reads the file from disk a line at a time. Failures of the input file
-// (and running out of memory for a line) become the file's error block.
-void SearchByLine(ScanContext& ctx, const std::string& name, bool isLast);
-
-// Loads the whole file first. False when memory ran out while loading, before
-// anything was written: the caller then reads the file line by line instead.
-bool SearchInMemory(ScanContext& ctx, const std::string& name, bool isLast);
 
 // Between the pieces a file is read in to detect its encoding: the host
 // processes its messages; false once the run was stopped.

@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -73,19 +74,13 @@ void SetPath(QLineEdit* box, std::string_view path) {
     box->setToolTip(box->text());
 }
 
-void OpenWith(Desktop& desktop, const iset& options, const std::string& path, std::int64_t line) {
-    if (options.Editor.empty()) {
-        if (!path.empty()) {
-            desktop.OpenDocument(path);
-        }
-        return;
-    }
-    desktop.StartProgram(options.Editor,
-                         EditorArguments(options.Editor, options.EditorLine, path, line));
-}
-
 QString SaveFailedText(const std::string& iniPath) {
     return QStringLiteral("設定ファイルに保存できません：") + PathText(iniPath);
+}
+
+QString EditorFailedText(const std::string& program, const QString& file, const QString& why) {
+    return QStringLiteral("エディタを起動できません：") + PathText(program) + QStringLiteral("\n") +
+           why + QStringLiteral("\n") + file;
 }
 
 }  // namespace
@@ -623,17 +618,39 @@ void TMainForm::MFileOutDelClick() {
 }
 
 void TMainForm::OpenWithEditor(const std::string& path) {
-    OpenWith(desktop_, runOptions_, path, 0);
+    OpenWith(runOptions_, path, 0, 0, 0);
 }
 
-void TMainForm::OpenWithEditor(const std::string& path, std::int64_t line) {
-    OpenWith(desktop_, Options, path, line);
+void TMainForm::OpenWithEditor(const std::string& path, std::int64_t line, std::int64_t column,
+                               std::int64_t screenColumn) {
+    OpenWith(Options, path, line, column, screenColumn);
+}
+
+void TMainForm::OpenWith(const iset& options, const std::string& path, std::int64_t line,
+                         std::int64_t column, std::int64_t screenColumn) {
+    if (options.Editor.empty()) {
+        if (!path.empty() && !desktop_.OpenDocument(path)) {
+            desktop_.Message(
+                this, EditorFailedText("xdg-open", PathText(path),
+                                       QStringLiteral("既定のアプリケーションがありません")));
+        }
+        return;
+    }
+    const int error = desktop_.StartProgram(
+        options.Editor,
+        EditorArguments(options.Editor, options.EditorLine, path, line, column, screenColumn));
+    if (error != 0) {
+        desktop_.Message(this, EditorFailedText(options.Editor, PathText(path),
+                                                QString::fromLocal8Bit(std::strerror(error))));
+    }
 }
 
 TResultsForm* TMainForm::ResultsForm() {
     if (resultsForm_ == nullptr) {
         resultsForm_ = new TResultsForm(
-            [this](const std::string& file, std::int64_t line) { OpenWithEditor(file, line); },
+            [this](const std::string& file, std::int64_t line, WordColumns at) {
+                OpenWithEditor(file, line, at.chars, at.screen);
+            },
             this);
     }
     return resultsForm_;

@@ -134,8 +134,11 @@ class TMainForm : public QMainWindow, public RunHost {
     void MSettingRunClick();
     void MSettingPosClick();
     void RecycleFile(const std::string& path);
-    // At `line` (0: the file's start) where the editor allows.
-    void OpenWithEditor(const std::string& path, std::int64_t line);
+    // At `line` (0: the file's start) and `column` (1-based, in characters,
+    // and on screen; 0: none) where the editor allows. A program that cannot be started is
+    // named in a message with the reason.
+    void OpenWithEditor(const std::string& path, std::int64_t line, std::int64_t column = 0,
+                        std::int64_t screenColumn = 0);
 
     // Files dropped: a run over them starts once control returns to the
     // event loop. False when refused, as a drop is while a run is under way.
@@ -191,6 +194,8 @@ class TMainForm : public QMainWindow, public RunHost {
     void ProcessMessages() override {}
     // With the editor of the run's options.
     void OpenWithEditor(const std::string& path) override;
+    void OpenWith(const iset& options, const std::string& path, std::int64_t line,
+                  std::int64_t column, std::int64_t screenColumn);
     std::int64_t AvailablePhysicalMemory() override;
     bool ShiftCtrlDown();
     std::string AskOutputPath() override;

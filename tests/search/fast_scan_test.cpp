@@ -256,11 +256,11 @@ TEST(FastRun, HeldLinesFileFailuresAndStopWhileTheWordsAreSetUp) {
             ScopedFileOps scoped(ops);
             RecordingHost host;
             host.words = {"a"};
-            host.shiftCtrl = ByLine(c.scan);
             SearchRun run(host);
             run.SetHoldBound(4096);  // the settled file's line is held in memory
             std::string out = dir / "out.txt";
-            const RunOutcome outcome = run.Drop({settled, c.name}, out, c.options);
+            const RunOutcome outcome =
+                run.Drop({{settled, c.name}, host.words, out, c.options, ByLine(c.scan)});
             const std::string got = ReadBytes(out);
             ASSERT_FALSE(ops.folders.empty());
             EXPECT_EQ(ops.folders.front(), tmp.Path());

@@ -31,27 +31,92 @@ std::uint16_t PairOf(unsigned char a, unsigned char b) noexcept {
     return static_cast<std::uint16_t>((a << 8) | b);
 }
 
-// Whether a character starts at `pos` of `line`, as a walk from the line's
-// start would find. The byte after one that is not a lead byte always starts
-// a character (a lead byte takes the next byte, whatever it is), so only the
-// run of lead bytes just before `pos` matters: an even run ends on a boundary.
-// A long run is walked from `cursor`, a boundary at or before `pos` that
-// only moves forward, so that a line of lead bytes costs one walk.
-bool OnBoundary(std::string_view line, std::size_t pos, std::size_t& cursor) noexcept {
-    constexpr std::size_t kLongRun = 64;
-    std::size_t run = 0;
-    while (run < pos && IsLeadByte(line[pos - run - 1])) {
-        if (++run == kLongRun) {
-            if (cursor > pos) {
-                cursor = 0;
+// Whether a character starts at a place of one line, as a walk from the
+// line's start would find. The byte after one that is not a lead byte always
+// starts a character (a lead byte takes the next byte, whatever it is), so
+// only the run of lead bytes just before the place matters: an even run ends
+// on a boundary. The first long run met has the whole line walked once, so
+// that places asked for in any order cost no walk each.
+class Boundaries {
+  public:
+    Boundaries(std::string_view line, std::size_t& work) noexcept : line_(line), work_(work) {}
+
+    bool At(std::size_t pos) {
+        constexpr std::size_t kLongRun = 64;
+        std::size_t run = 0;
+        while (run < pos && IsLeadByte(line_[pos - run - 1])) {
+            if (++run == kLongRun) {
+                if (bits_.empty()) {
+                    Walk();
+                }
+                return (bits_[pos >> 6] >> (pos & 63) & 1) != 0;
             }
-            while (cursor < pos) {
-                cursor += IsLeadByte(line[cursor]) ? 2 : 1;
-            }
-            return cursor == pos;
         }
+        return run % 2 == 0;
     }
-    return run % 2 == 0;
+
+  private:
+    void Walk() {
+        bits_.assign(line_.size() / 64 + 1, 0);
+        for (std::size_t i = 0; i < line_.size(); i += IsLeadByte(line_[i]) ? 2 : 1) {
+            bits_[i >> 6] |= std::uint64_t{1} << (i & 63);
+        }
+        work_ += line_.size();
+    }
+
+    std::string_view line_;
+    std::size_t& work_;
+    std::vector<std::uint64_t> bits_;
+};
+
+// Where `w` occurs in `in` wholly inside [from, to): kNotFound; kOffChar when
+// no occurrence starts a character of `in`; else kFound (also the first
+// occurrence when `aligned` is false). Linear in `to` and the word's length
+// (Knuth-Morris-Pratt; `table` is scratch), as long words near a match at
+// every byte (a line of one repeated character) would make a plain search
+// cost the word's length at each place.
+enum class Found { kNotFound, kOffChar, kFound };
+
+Found FindWord(std::string_view in, std::size_t from, std::size_t to, std::string_view w,
+               bool aligned, std::vector<std::uint32_t>& table, std::size_t& work) {
+    const std::size_t m = w.size();
+    if (m == 0 || to < from || to - from < m) {
+        return Found::kNotFound;
+    }
+    table.assign(m, 0);
+    for (std::size_t i = 1, k = 0; i < m; ++i) {
+        while (k > 0 && w[i] != w[k]) {
+            k = table[k - 1];
+        }
+        k += w[i] == w[k] ? 1 : 0;
+        table[i] = static_cast<std::uint32_t>(k);
+    }
+    work += m + (to - from);
+    bool seen = false;
+    std::size_t cursor = 0;  // a character starts here, at or before the occurrence in hand
+    for (std::size_t i = from, k = 0; i < to; ++i) {
+        while (k > 0 && in[i] != w[k]) {
+            k = table[k - 1];
+        }
+        k += in[i] == w[k] ? 1 : 0;
+        if (k < m) {
+            continue;
+        }
+        const std::size_t start = i + 1 - m;
+        if (!aligned) {
+            return Found::kFound;
+        }
+        seen = true;
+        while (cursor < start) {
+            cursor += IsLeadByte(in[cursor]) ? 2 : 1;
+        }
+        if (cursor == start) {
+            return Found::kFound;
+        }
+        k = table[k - 1];
+    }
+    work += cursor;
+    return seen ? Found::kOffChar : Found::kNotFound;
 }
 
 constexpr std::size_t kNoBit = static_cast<std::size_t>(-1);
@@ -484,7 +549,7 @@ std::int64_t FastScanner::ScanUtf8Block(std::string_view block, Host& host,
     }
     utf8_matches_.clear();
     // One occurrence finds a line.
-    utf8_matcher_->FindAll(block, utf8_matches_, &utf8_breaks_, Matcher::Keep::LineFirst);
+    utf8_matcher_->FindAll(block, utf8_matches_, &utf8_breaks_, Matcher::Keep::LineFirst, work_);
     const std::size_t n = block.size();
     const std::vector<std::uint64_t>& ends = utf8_breaks_.ends;
     const std::vector<std::uint64_t>& any = utf8_breaks_.any;
@@ -577,7 +642,7 @@ std::int64_t FastScanner::ScanBlock(std::string_view block, Host& host) {
     const Matcher::Keep keep = config_.cr_text         ? Matcher::Keep::All
                                : config_.japanese_word ? Matcher::Keep::LineFirstAligned
                                                        : Matcher::Keep::LineFirst;
-    matcher_->FindAll(block, matches_, &breaks_, keep);
+    matcher_->FindAll(block, matches_, &breaks_, keep, work_);
     if (config_.cr_text) {
         ScanJoined(block, host);
     } else {
@@ -606,11 +671,11 @@ std::uint32_t FastScanner::FirstDirect(std::string_view line, std::size_t line_b
         }
         return best;
     }
-    std::size_t cursor = 0;
+    Boundaries boundaries(line, work_);
     for (std::size_t k = first; k < last; ++k) {
         const Matcher::Match& m = matches_[k];
         const std::size_t start = m.end - matcher_->Length(m.word) - line_begin;
-        if (m.word < best && OnBoundary(line, start, cursor)) {
+        if (m.word < best && boundaries.At(start)) {
             best = m.word;
         }
     }
@@ -706,25 +771,25 @@ void FastScanner::TestJoined(std::string_view line, std::size_t line_begin, std:
             join = tail.size();
             joined = true;
         }
-        auto occurs = [&](const std::string& in, std::size_t width) {
+        auto find = [&](const std::string& in, std::size_t width) {
             if (halves) {
-                return in.find(w) != std::string::npos;
+                return FindWord(in, 0, in.size(), w, jw, kmp_, work_);
             }
             const std::size_t from = join >= w.size() ? join - w.size() + 1 : 0;
-            return std::string_view(in).substr(from, join + width - from).find(w) !=
-                   std::string_view::npos;
+            return FindWord(in, from, std::min(in.size(), join + width), w, jw, kmp_, work_);
         };
-        if (occurs(tight_, w.size() - 1)) {
-            return !jw || AlignedPos(w, tight_) != 0;
+        // A tight find that is off the boundary is no hit, spaced or not.
+        const Found tight = find(tight_, w.size() - 1);
+        if (tight != Found::kNotFound) {
+            return tight == Found::kFound;
         }
-        return occurs(spaced_, w.size()) && (!jw || AlignedPos(w, spaced_) != 0);
+        return find(spaced_, w.size()) == Found::kFound;
     };
     if (!prev_words_known_) {
         // The words changed since the previous line: every word is tried.
         for (std::uint32_t j = 0; j < words_.size(); ++j) {
             const std::string& w = words_[j];
-            if (!w.empty() && line.find(w) != std::string_view::npos &&
-                (!jw || AlignedPos(w, line) != 0)) {
+            if (FindWord(line, 0, line.size(), w, jw, kmp_, work_) == Found::kFound) {
                 word = j;
                 return;
             }

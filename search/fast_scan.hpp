@@ -81,6 +81,10 @@ class FastScanner {
 
     // Lines of the input done so far.
     std::int64_t LinesDone() const noexcept { return lines_; }
+    // Bytes compared and stepped over beside the plain pass over the input,
+    // since the scanner was made: it grows with the input, never with the
+    // input times the words' length.
+    std::size_t Work() const noexcept { return work_; }
 
     // About how many bytes of lines go into one block.
     static constexpr std::size_t kBlock = 256 * 1024;
@@ -163,6 +167,8 @@ class FastScanner {
     Matcher::Breaks breaks_;                 // of the block in hand
     std::vector<std::uint32_t> candidates_;  // scratch
     std::string tight_, spaced_;             // the joins
+    std::vector<std::uint32_t> kmp_;         // scratch of FindWord
+    std::size_t work_ = 0;
 
     // Every UTF-8 form of the words (see Utf8FormsOf), when every word
     // decodes cleanly and none holds the mark that stands for what has no

@@ -22,6 +22,16 @@ std::ostream& operator<<(std::ostream& os, const Result& r) {
 
 namespace {
 
+// A run of one character, as rules of ーーー or ＝＝＝ in documents.
+std::string RandomRun(std::mt19937& rng, std::size_t count) {
+    static const char* const kRunPieces[] = {"a", "\x81", "\x81\x5B", "\x81\x40"};
+    std::string run;
+    for (const char* piece = kRunPieces[rng() % 4]; count > 0; --count) {
+        run += piece;
+    }
+    return run;
+}
+
 std::vector<std::string> RandomWords(std::mt19937& rng, const std::string& text) {
     std::vector<std::string> words;
     for (std::size_t n = 1 + rng() % 6; n > 0; --n) {
@@ -42,6 +52,8 @@ std::vector<std::string> RandomWords(std::mt19937& rng, const std::string& text)
             words.push_back(w);
         } else if (roll == 7) {
             words.push_back(rng() % 2 ? " " : "\x81\x40");
+        } else if (roll == 8 && rng() % 2 == 0) {  // long, near a match in a run (RandomRun)
+            words.push_back(RandomRun(rng, 8 + rng() % 30) + RandomSjis(rng, 2));
         } else {
             words.push_back(RandomSjis(rng, 4));
         }
@@ -78,6 +90,9 @@ TEST(FastDiff, RandomInputsGiveTheLiteralHits) {
                 if (rng() % 3 == 0) {  // make words straddle lines more often
                     text = sample + kBreaks[rng() % 3] + text;
                 }
+                if (rng() % 4 == 0) {
+                    text.insert(rng() % (text.size() + 1), RandomRun(rng, 20 + rng() % 100));
+                }
                 for (int opt = 0; opt < 8; ++opt) {
                     const FastScanner::Config c{(opt & 1) != 0, (opt & 2) != 0, (opt & 4) != 0};
                     scanner.SetConfig(c);
@@ -98,6 +113,42 @@ TEST(FastDiff, RandomInputsGiveTheLiteralHits) {
                                std::tuple(set, text, words, other, opt, by_source));
                 }
             }
+        }
+    }
+}
+
+// Near matches at every byte: long words against runs of their first
+// character, and matches of two lengths in long runs of lead bytes, whose
+// starts go back and forth. The work grows with the text, not with the text
+// times the word.
+TEST(FastDiff, WorkIsLinearInTheTextWhateverTheWords) {
+    auto times = [](std::string_view piece, std::size_t n) {
+        std::string s;
+        for (; n > 0; --n) {
+            s += piece;
+        }
+        return s;
+    };
+    const std::string near = times("a", 3000) + "b";
+    const std::string rule = times("\x81\x81", 3000) + "x";  // ＝＝＝
+    struct Case {
+        std::vector<std::string> words;
+        std::string line;
+    } cases[] = {
+        {{near}, times("a", 20000)},
+        {{"zz", near, "a"}, times("a", 20000)},
+        {{rule}, times("\x81", 40000)},
+        {{"\x81\x41", "\x81\x81\x81\x41\x81"}, times(times("\x81", 100) + "\x41", 400)},
+    };
+    for (const Case& c : cases) {
+        for (int opt = 0; opt < 4; ++opt) {
+            const FastScanner::Config config{(opt & 1) != 0, (opt & 2) != 0, true};
+            FastScanner scanner(config);
+            scanner.SetWords(c.words);
+            const std::string text = c.line + "\r\n" + c.line + "\r\n" + c.line;
+            Recorder rec(scanner, {}, -1);
+            scanner.ScanBuffer(text, rec);
+            EXPECT_LE(scanner.Work(), 8 * text.size()) << opt << " " << c.words.back().size();
         }
     }
 }

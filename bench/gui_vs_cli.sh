@@ -6,13 +6,13 @@
 #
 #   bench/gui_vs_cli.sh [TEXT-FOLDER [MEGABYTES]]
 #
-# TEXT-FOLDER holds code page 932 text (default /work/shared/corpus/text); its
-# files are copied over and over into a temporary folder up to MEGABYTES
+# TEXT-FOLDER holds code page 932 text (default ../shared/corpus/text,
+# relative to the project root); its files are copied over and over into a temporary folder up to MEGABYTES
 # (default 200). Words: bench/words-common.utf8.txt. Release build in
 # build-gui-bench (override with BUILD=...).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-src=${1:-/work/shared/corpus/text}
+src=${1:-../shared/corpus/text}
 mb=${2:-200}
 build=${BUILD:-build-gui-bench}
 words_utf8=${WORDS:-bench/words-common.utf8.txt}

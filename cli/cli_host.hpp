@@ -55,6 +55,12 @@ class CliHost : public RunHost {
     bool ShiftCtrlDown() override { return byLine_; }
     std::string AskOutputPath() override { return {}; }
     void SetDropTarget(bool) override {}
+    void FileUnreadable(const std::string& name, std::string_view why) override;
+
+    // Names that could not be read are counted; with `silent` not named on
+    // standard error (as grep -s).
+    void SetSilent(bool silent) noexcept { silent_ = silent; }
+    std::size_t UnreadableCount() const noexcept { return unreadable_; }
 
   private:
     void DrawBar(bool force);
@@ -65,6 +71,8 @@ class CliHost : public RunHost {
     const iset& options_;
     bool byLine_;
     bool progressBar_;
+    bool silent_ = false;
+    std::size_t unreadable_ = 0;
     SearchRun* run_ = nullptr;
     std::string status_;
     std::int64_t max_ = 0;

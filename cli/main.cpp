@@ -28,6 +28,8 @@ constexpr int kExitNoHits = 1;
 constexpr int kExitFailed = 2;
 constexpr int kExitInterrupted = 130;
 
+bool g_wroteOut = false;  // something went to standard output
+
 constexpr const char* kUsage =
     "Usage: korvalen-cli [OPTION]... FILE...\n"
     "Search FILEs (code page 932 text) for a family of related words and write every\n"
@@ -42,7 +44,8 @@ constexpr const char* kUsage =
     "                           set, KEY itself comes first)\n"
     "  -w, --word WORD          one search word; repeatable\n"
     "  -W, --words-file PATH    search words, one per line, taken byte for byte as the\n"
-    "                           lines of the word box (code page 932); repeatable\n"
+    "                           lines of the word box (code page 932); repeatable;\n"
+    "                           - reads them from standard input\n"
     "      --list-keys          print the key list of --relation, as the drop-down\n"
     "                           shows it, and exit\n"
     "      --list-words         print the search words the options above give, and exit\n"
@@ -62,6 +65,7 @@ constexpr const char* kUsage =
     "                           drop)\n"
     "  -q, --quiet              no progress bar (one is drawn on standard error when it\n"
     "                           is a terminal)\n"
+    "  -s, --no-messages        do not name the FILEs that cannot be read\n"
     "  -h, --help               show this text and exit\n"
     "\n"
     "The search words are the words of KEY, then the lines of each -W file, then each\n"
@@ -71,13 +75,17 @@ constexpr const char* kUsage =
     "mark) or in UTF-16 (with a byte order mark) is searched as its code page 932\n"
     "form; the hit lines hold that form.\n"
     "\n"
-    "The final status and any file-access messages (ErrorStop) go to standard error.\n"
+    "The final status and any file-access messages (ErrorStop) go to standard error,\n"
+    "and so does the name of every FILE that cannot be read (missing, no permission,\n"
+    "a failed read; -s silences these): the run goes on with the others.\n"
     "With OutputFileOpen set, the output file is opened afterwards with Editor, or\n"
     "with xdg-open when no Editor is set.\n"
     "\n"
     "Exit status: 0 the run wrote at least one hit line; 1 it finished with none;\n"
-    "2 it was refused or failed (no words, no output path, the output file failed,\n"
-    "bad arguments); 130 interrupted (Ctrl-C stops the run as the Stop command does).\n";
+    "2 it was refused or failed (no words, empty ones not counted; no output path;\n"
+    "the output file failed, the message says why; standard output closed for a\n"
+    "listing; bad arguments) or a FILE could not be read; 130 interrupted (Ctrl-C\n"
+    "stops the run as the Stop command does).\n";
 
 enum : int {
     kOptListKeys = 256,
@@ -99,6 +107,7 @@ struct Args {
     bool listWords = false;
     bool byLine = false;
     bool quiet = false;
+    bool silent = false;
     bool help = false;
     std::vector<std::string> files;
 };
@@ -143,7 +152,7 @@ class Cli {
     }
 
   private:
-    static constexpr const char* kShort = ":o:r:k:w:W:qh";  // ':' tells a missing argument
+    static constexpr const char* kShort = ":o:r:k:w:W:qsh";  // ':' tells a missing argument
 
     // What getopt refused. A short option is named by its letter: inside a
     // cluster like -xq the argument at optind - 1 is an earlier one.
@@ -177,6 +186,7 @@ class Cli {
             {"set", required_argument, nullptr, kOptSet},
             {"by-line", no_argument, nullptr, kOptByLine},
             {"quiet", no_argument, nullptr, 'q'},
+            {"no-messages", no_argument, nullptr, 's'},
             {"help", no_argument, nullptr, 'h'},
             {nullptr, 0, nullptr, 0},
         };
@@ -219,6 +229,9 @@ class Cli {
                     break;
                 case 'q':
                     args.quiet = true;
+                    break;
+                case 's':
+                    args.silent = true;
                     break;
                 case 'h':
                     args.help = true;
@@ -302,6 +315,13 @@ class Cli {
         }
         for (const std::string& path : args.wordsFiles) {
             std::string data;
+            if (path == "-") {
+                if (!ReadStandardInput(data)) {
+                    return false;
+                }
+                ForEachLine(data, [&](std::string_view line) { words.emplace_back(line); });
+                continue;
+            }
             try {
                 File file(path, File::Mode::Read);
                 char buf[1 << 16];
@@ -325,20 +345,45 @@ class Cli {
         return true;
     }
 
+    static bool ReadStandardInput(std::string& data) {
+        char buf[1 << 16];
+        for (;;) {
+            const ssize_t got = ::read(STDIN_FILENO, buf, sizeof buf);
+            if (got == 0) {
+                return true;
+            }
+            if (got < 0 && errno != EINTR) {
+                Err(std::string("korvalen-cli: -W -: cannot read standard input: ") +
+                    std::strerror(errno) + "\n");
+                return false;
+            }
+            if (got > 0) {
+                data.append(buf, static_cast<std::size_t>(got));
+            }
+        }
+    }
+
     int Run(const Args& args, const iset& options, std::vector<std::string> words) {
         const bool bar = !args.quiet && isatty(STDERR_FILENO) != 0;
         CliHost host(term_, std::move(words), options, args.byLine, bar);
+        host.SetSilent(args.silent);
         SearchRun run(host);
         host.SetRun(&run);
         InstallInterruptHandler();
         std::string output = args.output;
         const RunOutcome outcome = run.Drop(args.files, output, options);
+        if (outcome == RunOutcome::OutputFailed && !run.OutputFailure().empty()) {
+            Err("korvalen-cli: " + term_.FromUtf8(run.OutputFailure()) + "\n");
+        }
         Err(term_.FromUtf8(host.StatusText()) + "\n");
         if (g_interrupted != 0 && outcome == RunOutcome::Finished) {
             return kExitInterrupted;  // Ctrl-C came after the last line was read
         }
         switch (outcome) {
             case RunOutcome::Finished:
+                if (host.UnreadableCount() > 0) {
+                    return kExitFailed;  // as grep: hits or not, a file was not searched
+                }
                 return run.State().HitCount > 0 ? kExitHits : kExitNoHits;
             case RunOutcome::Stopped:
                 return kExitInterrupted;
@@ -356,7 +401,10 @@ class Cli {
         return sjis;
     }
 
-    static void Out(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+    static void Out(const std::string& text) {
+        g_wroteOut = true;
+        std::fwrite(text.data(), 1, text.size(), stdout);
+    }
     static void Err(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stderr); }
 
     const Terminal& term_;
@@ -364,12 +412,14 @@ class Cli {
 
 // Descriptors 0 to 2 open, on /dev/null where they were closed: otherwise a
 // file this program opens takes the number and messages meant for standard
-// error land in it. False when that is not possible.
-bool OpenStandardDescriptors() {
+// error land in it. False when that is not possible. `stdoutClosed` tells
+// that what goes to standard output would be lost.
+bool OpenStandardDescriptors(bool& stdoutClosed) {
     for (int fd = 0; fd <= 2; ++fd) {
         if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) {
             continue;
         }
+        stdoutClosed = stdoutClosed || fd == STDOUT_FILENO;
         const int opened = ::open("/dev/null", O_RDWR);  // the lowest free number: fd
         if (opened != fd) {
             return false;
@@ -382,7 +432,8 @@ bool OpenStandardDescriptors() {
 }  // namespace korvalen
 
 int main(int argc, char** argv) {
-    if (!korvalen::OpenStandardDescriptors()) {
+    bool stdoutClosed = false;
+    if (!korvalen::OpenStandardDescriptors(stdoutClosed)) {
         return 2;
     }
     // A write past the file-size limit then fails with EFBIG and the run
@@ -394,6 +445,10 @@ int main(int argc, char** argv) {
         const int status = cli.Main(argc, argv);
         if (std::fflush(stdout) != 0) {
             std::perror("korvalen-cli: standard output");
+            return 2;
+        }
+        if (stdoutClosed && korvalen::g_wroteOut) {
+            std::fputs("korvalen-cli: standard output: Bad file descriptor\n", stderr);
             return 2;
         }
         return status;

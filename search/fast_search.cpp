@@ -144,7 +144,8 @@ class FastFileScan : public FastScanner::Host {
     }
 
     // The error block; the hit lines before it are those Move(Failed) left.
-    void Failed() {
+    void Failed(std::string_view why) {
+        ctx_.host.FileUnreadable(name_, why);
         if (ctx_.options.ErrorStop) {
             ctx_.host.ShowMessage(Cp932ToUtf8(FileErrorText()) + name_);
         }
@@ -233,9 +234,9 @@ bool SearchFile(ScanContext& ctx, const std::string& name, const FileSight& sigh
     FastFileScan scan(ctx, *scanner, name, inMemory);
     try {
         ScanFile(ctx, name, sight, scan);
-    } catch (const FileError&) {
+    } catch (const FileError& e) {
         scan.Move(ScanEvent::Failed);
-        scan.Failed();
+        scan.Failed(e.what());
         return true;
     } catch (const std::bad_alloc&) {
         if (inMemory) {
@@ -243,7 +244,7 @@ bool SearchFile(ScanContext& ctx, const std::string& name, const FileSight& sigh
             return false;
         }
         scan.Move(ScanEvent::Failed);  // a line longer than memory allows
-        scan.Failed();
+        scan.Failed("a line of " + name + " is longer than the memory free");
         return true;
     }
     scan.Move(ctx.state.Searching ? ScanEvent::Ended : ScanEvent::Stopped);

@@ -49,7 +49,8 @@ class FileScan {
 
     // The input file failed: the message and the error block. A failure to
     // write the block is the output's and goes up to the run.
-    void Failed() {
+    void Failed(std::string_view why) {
+        ctx_.host.FileUnreadable(name_, why);
         if (opt_.ErrorStop) {
             std::string message(kFileErrorUtf8);
             message += name_;
@@ -185,11 +186,12 @@ void SearchByLine(ScanContext& ctx, const std::string& name, bool isLast) {
         LineReader reader(input.Source());
         scan.Lines([&](std::string_view& line) { return reader.Next(line); });
         input.Close();
-    } catch (const FileError&) {
-        scan.Failed();
+    } catch (const FileError& e) {
+        scan.Failed(e.what());
         return;
     } catch (const std::bad_alloc&) {
-        scan.Failed();  // a line longer than memory allows: the file cannot be read
+        // A line longer than memory allows: the file cannot be read.
+        scan.Failed("a line of " + name + " is longer than the memory free");
         return;
     }
     scan.Separate(isLast);
@@ -205,8 +207,8 @@ bool SearchInMemory(ScanContext& ctx, const std::string& name, bool isLast) {
             ConvertLoaded(data);
         }
         lines = SplitLines(data);
-    } catch (const FileError&) {
-        scan.Failed();
+    } catch (const FileError& e) {
+        scan.Failed(e.what());
         return true;
     } catch (const std::bad_alloc&) {
         return false;

@@ -2,8 +2,11 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cstring>
 #include <exception>
 #include <iterator>
 #include <new>
@@ -127,6 +130,9 @@ class RunLoop {
             std::optional<FileAttributes> attrs = names[i].attrs;
             if (!attrs) {
                 attrs = GetFileAttributes(name);  // it may be there by now (the output file)
+                if (!attrs && name != outputPath && !names[i].unreadableFolder) {
+                    host_.FileUnreadable(name, "cannot open " + name + ": " + std::strerror(errno));
+                }
             }
             if (names[i].unreadableFolder) {
                 // Its open fails as well: the scanner reports it as any unreadable file.
@@ -227,7 +233,10 @@ std::vector<DropName> SearchRun::Expand(const std::vector<std::string>& names,
 
 RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& outputPath,
                            const iset& options) {
-    if (host_.SearchWords().empty()) {
+    const std::vector<std::string> words = host_.SearchWords();
+    if (std::all_of(words.begin(), words.end(), [](const std::string& w) { return w.empty(); })) {
+        // Lines without a word find nothing; with FileOverWrite they would
+        // only empty the output file.
         host_.SetStatusText("検索語がありません");
         return RunOutcome::NoWords;
     }
@@ -238,6 +247,7 @@ RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& o
             return RunOutcome::NoOutputPath;
         }
     }
+    outputFailure_.clear();
     const bool forceByLine = host_.ShiftCtrlDown();
     host_.SetDropTarget(false);
     state_.HitCount = 0;
@@ -281,7 +291,8 @@ RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& o
             host_.SetStatusText("検索を中止しました");
             outcome = RunOutcome::Stopped;
         }
-    } catch (const OutputError&) {
+    } catch (const OutputError& e) {
+        outputFailure_ = e.what();
         host_.SetStatusText("ファイルに出力できません");
         outcome = RunOutcome::OutputFailed;
     } catch (const std::exception&) {
@@ -291,7 +302,8 @@ RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& o
         try {
             out.Close();
             host_.SetStatusText("検索を中止しました");
-        } catch (const OutputError&) {
+        } catch (const OutputError& e) {
+            outputFailure_ = e.what();
             host_.SetStatusText("ファイルに出力できません");
             outcome = RunOutcome::OutputFailed;
         }

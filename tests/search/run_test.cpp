@@ -88,14 +88,16 @@ TEST(Run, NoWords) {
     WriteBytes(r.out, "old");
     const std::string a = r.dir.File("a.txt", "a");
     EXPECT_EQ(r.Drop({a}), RunOutcome::NoWords);
-    EXPECT_EQ(r.host.log, Log{"status 検索語がありません"});
+    r.host.words = {"", ""};  // lines without a word find nothing: refused as well
+    EXPECT_EQ(r.Drop({a}), RunOutcome::NoWords);
+    EXPECT_EQ(r.host.log, (Log{"status 検索語がありません", "status 検索語がありません"}));
     EXPECT_EQ(r.Output(), "old");
 }
 
 TEST(Run, AppendingAddsASeparatorLineAndKeepsTheOldBytes) {
     Trial r;
     r.options.FileOverWrite = false;
-    r.host.words = {""};  // only empty words: a run that can find nothing
+    r.host.words = {"zz"};  // a run that finds nothing
     const std::string a = r.dir.File("a.txt", "a\r\n");
     EXPECT_EQ(r.Drop({a}), RunOutcome::Finished);  // a missing file is created without it
     EXPECT_EQ(r.Output(), "");

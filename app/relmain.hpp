@@ -12,8 +12,8 @@
 
 #include "app/desktop.hpp"
 #include "config/options.hpp"
-#include "search/run_host.hpp"
-#include "search/search_run.hpp"
+#include "run/run_host.hpp"
+#include "run/search_run.hpp"
 
 class QAction;
 class QComboBox;

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "search/output_index.hpp"
+#include "results/output_index.hpp"
 
 class QFileSystemWatcher;
 class QLabel;

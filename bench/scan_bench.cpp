@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "platform/file.hpp"
-#include "search/fast_scan.hpp"
-#include "search/fast_search.hpp"
-#include "search/matcher.hpp"
-#include "search/scanner.hpp"
+#include "run/fast_scan.hpp"
+#include "run/fast_search.hpp"
+#include "match/matcher.hpp"
+#include "run/scanner.hpp"
 #include "tests/support/quiet_host.hpp"
 #include "text/lines.hpp"
 

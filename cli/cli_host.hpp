@@ -11,8 +11,8 @@
 
 #include "cli/terminal.hpp"
 #include "config/options.hpp"
-#include "search/run_host.hpp"
-#include "search/search_run.hpp"
+#include "run/run_host.hpp"
+#include "run/search_run.hpp"
 
 namespace korvalen {
 

@@ -16,7 +16,7 @@
 #include "config/settings.hpp"
 #include "platform/file.hpp"
 #include "platform/file_info.hpp"
-#include "search/search_run.hpp"
+#include "run/search_run.hpp"
 #include "text/lines.hpp"
 #include "words/relation.hpp"
 

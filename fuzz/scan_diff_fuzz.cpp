@@ -13,9 +13,9 @@
 #include <tuple>
 #include <vector>
 
-#include "search/fast_scan.hpp"
-#include "search/fast_search.hpp"
-#include "search/scanner.hpp"
+#include "run/fast_scan.hpp"
+#include "run/fast_search.hpp"
+#include "run/scanner.hpp"
 #include "tests/search/fast_oracle.hpp"
 #include "tests/support/quiet_host.hpp"
 #include "tests/support/temp_dir.hpp"

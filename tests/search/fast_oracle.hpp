@@ -8,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "search/fast_scan.hpp"
+#include "run/fast_scan.hpp"
 #include "text/lines.hpp"
 #include "text/sjis.hpp"
 

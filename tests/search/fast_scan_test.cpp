@@ -7,8 +7,8 @@
 #include <random>
 
 #include "fixture.hpp"
-#include "search/fast_scan.hpp"
-#include "search/scanner.hpp"
+#include "run/fast_scan.hpp"
+#include "run/scanner.hpp"
 #include "text/lines.hpp"
 #include "text/sjis.hpp"
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fixture.hpp"
-#include "search/scanner.hpp"
+#include "run/scanner.hpp"
 
 namespace korvalen::test {
 namespace {

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "platform/file.hpp"
-#include "search/run_host.hpp"
-#include "search/search_run.hpp"
+#include "run/run_host.hpp"
+#include "run/search_run.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "text/cp932.hpp"
 

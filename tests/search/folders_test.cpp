@@ -6,7 +6,7 @@
 #include <tuple>
 
 #include "fixture.hpp"
-#include "search/folders.hpp"
+#include "run/folders.hpp"
 
 namespace korvalen::test {
 namespace {

@@ -6,8 +6,8 @@
 #include <sstream>
 
 #include "fixture.hpp"
-#include "search/hit_parse.hpp"
-#include "search/hit_writer.hpp"
+#include "results/hit_parse.hpp"
+#include "run/hit_writer.hpp"
 
 namespace korvalen::test {
 namespace {

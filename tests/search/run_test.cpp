@@ -8,7 +8,7 @@
 #include <new>
 
 #include "fixture.hpp"
-#include "search/fast_scan.hpp"
+#include "run/fast_scan.hpp"
 
 namespace korvalen::test {
 namespace {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "fixture.hpp"
-#include "search/fast_scan.hpp"
+#include "run/fast_scan.hpp"
 
 namespace korvalen::test {
 namespace {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "search/run_host.hpp"
+#include "run/run_host.hpp"
 
 namespace korvalen {
 

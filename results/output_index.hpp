@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "search/hit_parse.hpp"
+#include "results/hit_parse.hpp"
 
 namespace korvalen {
 

@@ -1,4 +1,4 @@
-#include "search/hit_writer.hpp"
+#include "run/hit_writer.hpp"
 
 #include <charconv>
 #include <cstdint>

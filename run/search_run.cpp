@@ -1,4 +1,4 @@
-#include "search/search_run.hpp"
+#include "run/search_run.hpp"
 
 #include <fcntl.h>
 
@@ -14,10 +14,10 @@
 
 #include "platform/file.hpp"
 #include "platform/file_info.hpp"
-#include "search/fast_search.hpp"
-#include "search/folders.hpp"
-#include "search/hit_writer.hpp"
-#include "search/scanner.hpp"
+#include "run/fast_search.hpp"
+#include "run/folders.hpp"
+#include "run/hit_writer.hpp"
+#include "run/scanner.hpp"
 
 namespace korvalen {
 

@@ -1,4 +1,4 @@
-#include "search/hit_parse.hpp"
+#include "results/hit_parse.hpp"
 
 #include <filesystem>
 #include <system_error>

@@ -1,6 +1,6 @@
-#include "search/matcher.hpp"
+#include "match/matcher.hpp"
 
-#include "search/fast_scan.hpp"
+#include "match/bytes.hpp"
 #include "text/sjis.hpp"
 
 #include <algorithm>

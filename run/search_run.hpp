@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "config/options.hpp"
-#include "search/folders.hpp"
-#include "search/held_lines.hpp"
-#include "search/run_host.hpp"
+#include "run/folders.hpp"
+#include "run/held_lines.hpp"
+#include "run/run_host.hpp"
 
 namespace korvalen {
 

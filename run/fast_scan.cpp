@@ -1,31 +1,17 @@
-#include "search/fast_scan.hpp"
+#include "run/fast_scan.hpp"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 #include <utility>
 
+#include "match/bytes.hpp"
 #include "text/cp932.hpp"
 #include "text/sjis.hpp"
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 namespace korvalen {
 
 namespace {
-
-bool IsBreakByte(char c) noexcept {
-    return c == '\n' || c == '\r';
-}
-
-std::size_t BreakLength(const char* b, std::size_t at, std::size_t n) noexcept {
-    if (at >= n) {
-        return 0;
-    }
-    return (b[at] == '\r' && at + 1 < n && b[at + 1] == '\n') ? 2 : 1;
-}
 
 std::uint16_t PairOf(unsigned char a, unsigned char b) noexcept {
     return static_cast<std::uint16_t>((a << 8) | b);
@@ -119,8 +105,6 @@ Found FindWord(std::string_view in, std::size_t from, std::size_t to, std::strin
     return seen ? Found::kOffChar : Found::kNotFound;
 }
 
-constexpr std::size_t kNoBit = static_cast<std::size_t>(-1);
-
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
 // Whether `text` holds the character `c` (both code page 932).
@@ -160,92 +144,7 @@ std::vector<std::string> Utf8FormsOf(std::string_view word) {
     return forms;
 }
 
-// Set bits of `bits` in [from, to). The baseline x86-64 has no popcount
-// instruction; without one the count is a library call.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__POPCNT__)
-__attribute__((target_clones("popcnt", "default")))
-#endif
-std::size_t
-CountBits(const std::vector<std::uint64_t>& bits, std::size_t from, std::size_t to) noexcept {
-    if (from >= to) {
-        return 0;
-    }
-    std::size_t w = from >> 6;
-    const std::size_t last = (to - 1) >> 6;
-    std::uint64_t m = bits[w] & (~std::uint64_t{0} << (from & 63));
-    std::size_t count = 0;
-    while (w < last) {
-        count += static_cast<std::size_t>(std::popcount(m));
-        m = bits[++w];
-    }
-    const unsigned top = static_cast<unsigned>(to - (last << 6));  // 1..64
-    if (top < 64) {
-        m &= (std::uint64_t{1} << top) - 1;
-    }
-    return count + static_cast<std::size_t>(std::popcount(m));
-}
-
-// The last set bit below `pos`, or kNoBit.
-std::size_t LastBitBefore(const std::vector<std::uint64_t>& bits, std::size_t pos) noexcept {
-    if (pos == 0) {
-        return kNoBit;
-    }
-    std::size_t w = (pos - 1) >> 6;
-    const unsigned top = static_cast<unsigned>(pos - (w << 6));  // 1..64
-    std::uint64_t m = bits[w];
-    if (top < 64) {
-        m &= (std::uint64_t{1} << top) - 1;
-    }
-    while (m == 0) {
-        if (w == 0) {
-            return kNoBit;
-        }
-        m = bits[--w];
-    }
-    return (w << 6) + 63 - static_cast<std::size_t>(std::countl_zero(m));
-}
-
-// The first set bit at or after `pos`, or `n` (bits past `n` are clear).
-std::size_t NextBitFrom(const std::vector<std::uint64_t>& bits, std::size_t pos,
-                        std::size_t n) noexcept {
-    if (pos >= n) {
-        return n;
-    }
-    std::size_t w = pos >> 6;
-    std::uint64_t m = bits[w] & (~std::uint64_t{0} << (pos & 63));
-    const std::size_t words = (n + 63) >> 6;
-    while (m == 0) {
-        if (++w == words) {
-            return n;
-        }
-        m = bits[w];
-    }
-    return (w << 6) + static_cast<std::size_t>(std::countr_zero(m));
-}
-
 }  // namespace
-
-std::size_t FindBreakByte(const char* p, std::size_t from, std::size_t n) noexcept {
-    std::size_t i = from;
-#ifdef __SSE2__
-    const __m128i vlf = _mm_set1_epi8('\n');
-    const __m128i vcr = _mm_set1_epi8('\r');
-    for (; i + 16 <= n; i += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        const auto m = static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, vlf), _mm_cmpeq_epi8(v, vcr))));
-        if (m != 0) {
-            return i + static_cast<std::size_t>(std::countr_zero(m));
-        }
-    }
-#endif
-    for (; i < n; ++i) {
-        if (IsBreakByte(p[i])) {
-            return i;
-        }
-    }
-    return n;
-}
 
 bool FastScanner::SetWords(std::vector<std::string> words, const SetupPause& pause) {
     try {

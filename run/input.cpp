@@ -1,4 +1,4 @@
-#include "search/input.hpp"
+#include "run/input.hpp"
 
 namespace korvalen {
 

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "config/options.hpp"
-#include "search/held_lines.hpp"
-#include "search/hit_writer.hpp"
-#include "search/run_host.hpp"
-#include "search/search_run.hpp"
+#include "run/held_lines.hpp"
+#include "run/hit_writer.hpp"
+#include "run/run_host.hpp"
+#include "run/search_run.hpp"
 
 namespace korvalen {
 

@@ -11,7 +11,7 @@
 
 #include "config/options.hpp"
 #include "platform/file.hpp"
-#include "search/hit_writer.hpp"
+#include "run/hit_writer.hpp"
 
 namespace korvalen {
 

@@ -1,4 +1,4 @@
-#include "search/held_lines.hpp"
+#include "run/held_lines.hpp"
 
 #include <algorithm>
 #include <cstdlib>

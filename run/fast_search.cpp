@@ -1,4 +1,4 @@
-#include "search/fast_search.hpp"
+#include "run/fast_search.hpp"
 
 #include <memory>
 #include <new>
@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "platform/file.hpp"
-#include "search/fast_scan.hpp"
-#include "search/input.hpp"
+#include "run/fast_scan.hpp"
+#include "run/input.hpp"
 #include "text/cp932.hpp"
 
 namespace korvalen {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/file.hpp"
-#include "search/scanner.hpp"
+#include "run/scanner.hpp"
 
 namespace korvalen {
 

@@ -1,10 +1,10 @@
-#include "search/scanner.hpp"
+#include "run/scanner.hpp"
 
 #include <new>
 #include <string_view>
 
 #include "platform/file.hpp"
-#include "search/input.hpp"
+#include "run/input.hpp"
 #include "text/cp932.hpp"
 #include "text/lines.hpp"
 #include "text/sjis.hpp"

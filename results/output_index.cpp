@@ -1,4 +1,4 @@
-#include "search/output_index.hpp"
+#include "results/output_index.hpp"
 
 #include <algorithm>
 #include <array>

@@ -11,14 +11,11 @@
 #include <string_view>
 #include <vector>
 
-#include "search/matcher.hpp"
+#include "match/matcher.hpp"
 #include "text/encoding.hpp"
 #include "text/lines.hpp"
 
 namespace korvalen {
-
-// The first CR or LF in [from, n), or n.
-std::size_t FindBreakByte(const char* p, std::size_t from, std::size_t n) noexcept;
 
 class FastScanner {
   public:

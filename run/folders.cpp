@@ -1,4 +1,4 @@
-#include "search/folders.hpp"
+#include "run/folders.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -219,10 +219,11 @@ class Walk {
             struct stat st {};
             const bool known = ::stat(name.c_str(), &st) == 0;
             if (!known || !S_ISDIR(st.st_mode)) {
-                if (known) {
-                    seen_.Insert(FileId{st.st_dev, st.st_ino});
+                // A file reached before (dropped, or found in a folder) is
+                // searched once.
+                if (!known || seen_.Insert(FileId{st.st_dev, st.st_ino})) {
+                    out_.push_back(DropName{name, false, std::nullopt});
                 }
-                out_.push_back(DropName{name, false, std::nullopt});
                 continue;
             }
             if (!metFolder_) {

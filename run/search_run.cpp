@@ -11,6 +11,8 @@
 #include <iterator>
 #include <new>
 #include <optional>
+#include <set>
+#include <utility>
 
 #include "platform/file.hpp"
 #include "platform/file_info.hpp"
@@ -206,10 +208,15 @@ const std::string& StatusWithHits(RunState& state) {
 std::vector<DropName> SearchRun::Expand(const std::vector<std::string>& names,
                                         const iset& options) {
     if (!options.SearchFolders) {
+        // A file dropped twice (under any name) is searched once.
         std::vector<DropName> list;
         list.reserve(names.size());
+        std::set<std::pair<dev_t, ino_t>> seen;
         for (const std::string& name : names) {
-            list.push_back(DropName{name, false, std::nullopt});  // looked at by the run
+            std::optional<FileAttributes> attrs = GetFileAttributes(name);
+            if (!attrs || attrs->directory || seen.insert({attrs->id.dev, attrs->id.ino}).second) {
+                list.push_back(DropName{name, false, attrs});
+            }
         }
         return list;
     }

@@ -81,6 +81,10 @@ TEST(Folders, WalkOrderDepthAndWhatIsLeftOut) {
          {"loose.txt", "d/b.txt", "d/sub2/z.txt", "d/B.txt", "d/a.TXT", "d/link.txt",
           "d/sub/deep/y.txt"}},
         {{"missing", "d/c.md"}, "*.txt", {"missing", "d/c.md"}},
+        // Whichever comes first, a file is taken once.
+        {{"d/sub2", "d/sub2/z.txt", "d/sub/x.txt", "loose.txt", "d/../loose.txt"},
+         "*.txt",
+         {"d/sub2/z.txt", "d/sub/x.txt", "loose.txt"}},
     };
     for (const auto& [dropped, filter, expected] : rows) {
         EXPECT_EQ(tr.Expand(dropped, filter), expected) << dropped.back() << " " << filter;
@@ -128,6 +132,9 @@ TEST(Folders, FolderRunWritesWhatTheFilesDroppedOneByOneWrite) {
     EXPECT_EQ(log, r.host.log);  // the same numbering, progress maximum and steps
     EXPECT_EQ(positions, r.host.positions);
     EXPECT_NE(viaFolder.find(d + "/sub2/z.txt(1)"), std::string::npos);
+    // A file dropped twice, under any name, is searched once.
+    EXPECT_EQ(r.Drop({d + "/b.txt", d + "/./b.txt", d + "/b.txt"}, false),
+              r.Drop({d + "/b.txt"}, false));
     // Without the option a folder is skipped without a word, as ever.
     EXPECT_EQ(r.Drop({d}, false), "a old\r\n----------\r\n");
     // A Stop during the walk: no file is opened.

@@ -21,11 +21,26 @@ TEST(Folders, FilterPatterns) {
         bool match;
     };
     const Row rows[] = {
-        {"*.txt", "A.TXT", true},   {"*.txt", "a.txt.bak", false}, {"?.txt", "あ.txt", true},
-        {"?.txt", "ab.txt", false}, {"a*b*c", "aXbYbZc", true},    {"a*b*c", "aXbYbZ", false},
-        {"*.c; *.h", "x.h", true},  {"*.c;*.h", "x.cc", false},    {"", "x", true},
-        {" ; ", "x", true},         {";*.c", "x.h", false},        {"*", "", true},
-        {"?", "", false},           {"[ab].txt", "a.txt", false},
+        {"*.txt", "A.TXT", true},
+        {"*.txt", "a.txt.bak", false},
+        {"?.txt", "あ.txt", true},
+        {"?.txt", "ab.txt", false},
+        {"a*b*c", "aXbYbZc", true},
+        {"a*b*c", "aXbYbZ", false},
+        {"*.c; *.h", "x.h", true},
+        {"*.c;*.h", "x.cc", false},
+        {"", "x", true},
+        {" ; ", "x", true},
+        {";*.c", "x.h", false},
+        {"*", "", true},
+        {"?", "", false},
+        {"[ab].txt", "a.txt", false},
+        // Names from Windows in code page 932 are matched on their characters.
+        {"日本*", "\x93\xFA\x96\x7B.txt", true},
+        {"*\\*", "\x95\x5C.txt", false},
+        {"?.txt", "\x95\x5C.txt", true},
+        {"*\\*", "a\\b", true},
+        {"\x93\xFA*", "日本.txt", true},  // a code page 932 filter (an old INI file)
     };
     for (const Row& r : rows) {
         EXPECT_EQ(MatchesFolderFilter(r.filter, r.name), r.match) << r.filter << " " << r.name;

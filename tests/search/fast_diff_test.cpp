@@ -117,6 +117,35 @@ TEST(FastDiff, RandomInputsGiveTheLiteralHits) {
     }
 }
 
+// After 64 lead bytes or more the matcher leaves a place undecided: a word
+// there that is off the boundary must not pass over a later word of the list
+// that is on it ("A" is the second byte of the last 81 here, "B" a character).
+TEST(FastDiff, LongRunsOfLeadBytes) {
+    const std::string run65 = "x" + std::string(65, '\x81');
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {run65 + "AB\r\n", {"A", "B"}},
+        {run65 + "AB\r\n" + run65 + "A",
+         {"\x81"
+          "A",
+          "B", "A"}},
+        {std::string(64, '\x81') + "AB", {"A", "B"}},
+    };
+    for (const auto& [text, words] : cases) {
+        for (const Matcher::Engine engine : kEngines) {
+            for (int opt = 0; opt < 8; ++opt) {
+                const FastScanner::Config c{(opt & 1) != 0, (opt & 2) != 0, (opt & 4) != 0};
+                FastScanner scanner(c, engine);
+                scanner.SetWords(words);
+                Recorder rec(scanner, words, -1);
+                scanner.ScanBuffer(text, rec);
+                rec.result.lines = scanner.LinesDone();
+                EXPECT_EQ(rec.result, Literal(text, c, words, words, -1))
+                    << opt << " " << text.size();
+            }
+        }
+    }
+}
+
 // Near matches at every byte: long words against runs of their first
 // character, and matches of two lengths in long runs of lead bytes, whose
 // starts go back and forth. The work grows with the text, not with the text

@@ -104,6 +104,17 @@ TEST(Folders, WalkOrderDepthAndWhatIsLeftOut) {
     for (const auto& [dropped, filter, expected] : rows) {
         EXPECT_EQ(tr.Expand(dropped, filter), expected) << dropped.back() << " " << filter;
     }
+    // Names that share their first eight bytes, made in a mixed order.
+    fs::create_directory(tr.t / "ch");
+    Names chapters;
+    for (int i = 1; i <= 40; ++i) {
+        chapters.push_back("ch/chapter_" + std::string(i < 10 ? "0" : "") + std::to_string(i) +
+                           ".txt");
+    }
+    for (int i = 0; i < 40; ++i) {
+        WriteBytes(tr.t / chapters[static_cast<std::size_t>(i * 17 % 40)], "a\r\n");
+    }
+    EXPECT_EQ(tr.Expand({"ch"}, "*.txt"), chapters);
     // A folder that cannot be opened (through the file layer, so it fails as root too).
     FailingOps ops(tr.d + "/sub", FailingOps::Fail::Open, 0, EACCES);
     ScopedFileOps scoped(ops);

@@ -146,6 +146,29 @@ TEST(FastDiff, LongRunsOfLeadBytes) {
     }
 }
 
+// In a large family the lowest index of a head's words is kept scaled down:
+// a word just before the line's first one found shares its scaled index and
+// must still be looked up.
+TEST(FastDiff, LargeFamilyFindsTheEarlierWordLaterInTheLine) {
+    std::vector<std::string> words;
+    for (int i = 0; i < 600; ++i) {
+        words.push_back("w" + std::to_string(1000 + i));
+    }
+    for (const int first : {301, 2, 599}) {
+        const std::string text = words[static_cast<std::size_t>(first)] + " " +
+                                 words[static_cast<std::size_t>(first - 1)] + "\r\n";
+        for (const Matcher::Engine engine : kEngines) {
+            const FastScanner::Config c{};
+            FastScanner scanner(c, engine);
+            scanner.SetWords(words);
+            Recorder rec(scanner, words, -1);
+            scanner.ScanBuffer(text, rec);
+            rec.result.lines = scanner.LinesDone();
+            EXPECT_EQ(rec.result, Literal(text, c, words, words, -1)) << first;
+        }
+    }
+}
+
 // Near matches at every byte: long words against runs of their first
 // character, and matches of two lengths in long runs of lead bytes, whose
 // starts go back and forth. The work grows with the text, not with the text

@@ -152,15 +152,16 @@ TEST(Run, SkipsTheOutputFileUnderAnyNameAndFolders) {
     ASSERT_EQ(::symlink(r.out.c_str(), (r.dir / "soft.txt").c_str()), 0);
     ASSERT_EQ(::mkdir((r.dir / "sub").c_str(), 0755), 0);
     const std::string upper = r.dir.File("OUT.TXT", "a\r\n");  // another file: names are bytes
+    const std::string none = r.dir.File("none.txt", "b\r\n");  // no hit: no separator
     // The output's first name here is another one (a file reached twice is
     // searched once: its other names never come to the skip rule).
     EXPECT_EQ(
-        r.Drop({a, r.dir / "hard.txt", r.dir / "soft.txt", r.dir / "./out.txt",
+        r.Drop({a, none, r.dir / "hard.txt", r.dir / "soft.txt", r.dir / "./out.txt",
                 r.dir / "sub/../out.txt", r.dir / "sub", r.dir / "missing.txt", upper, r.out}),
         RunOutcome::Finished);
     // The first a.txt is not the last name: its separator line follows.
     EXPECT_EQ(r.Output(), Hit(a, 1) + "\r\n" + Hit(upper, 1));
-    EXPECT_EQ(r.host.Only("caption Korvalen+").size(), 2u);
+    EXPECT_EQ(r.host.Only("caption Korvalen+").size(), 3u);
 }
 
 TEST(Run, APipeIsRefusedWithItsBlock) {

@@ -300,9 +300,17 @@ bool TSettingForm::eventFilter(QObject* watched, QEvent* event) {
             if (watched == EEditor) {
                 EEditorKeyDown(key);
             }
-            if (watched == EOutputStrLength && (key == Qt::Key_Up || key == Qt::Key_Down)) {
-                UDLength->Step(key == Qt::Key_Up ? 1 : -1);
-                return true;
+            if (watched == EOutputStrLength) {
+                // Page Up and Page Down step by ten, as a spin box does.
+                const int step = key == Qt::Key_Up         ? 1
+                                 : key == Qt::Key_Down     ? -1
+                                 : key == Qt::Key_PageUp   ? 10
+                                 : key == Qt::Key_PageDown ? -10
+                                                           : 0;
+                if (step != 0) {
+                    UDLength->Step(step);
+                    return true;
+                }
             }
             break;
         }

@@ -67,6 +67,7 @@ constexpr const char* kUsage =
     "                           is a terminal)\n"
     "  -s, --no-messages        do not name the FILEs that cannot be read\n"
     "  -h, --help               show this text and exit\n"
+    "      --version            show the version and exit\n"
     "\n"
     "The search words are the words of KEY, then the lines of each -W file, then each\n"
     "-w, in that order. KEY and WORD are read in the terminal's encoding and searched\n"
@@ -93,6 +94,7 @@ enum : int {
     kOptIni,
     kOptSet,
     kOptByLine,
+    kOptVersion,
 };
 
 struct Args {
@@ -109,6 +111,7 @@ struct Args {
     bool quiet = false;
     bool silent = false;
     bool help = false;
+    bool version = false;
     std::vector<std::string> files;
 };
 
@@ -124,6 +127,10 @@ class Cli {
         }
         if (args.help) {
             std::fputs(kUsage, stdout);
+            return kExitHits;
+        }
+        if (args.version) {
+            Out("korvalen-cli " KORVALEN_VERSION "\n");
             return kExitHits;
         }
         iset options;
@@ -188,6 +195,7 @@ class Cli {
             {"quiet", no_argument, nullptr, 'q'},
             {"no-messages", no_argument, nullptr, 's'},
             {"help", no_argument, nullptr, 'h'},
+            {"version", no_argument, nullptr, kOptVersion},
             {nullptr, 0, nullptr, 0},
         };
         opterr = 0;  // the messages below name the program without its path
@@ -232,6 +240,9 @@ class Cli {
                     break;
                 case 's':
                     args.silent = true;
+                    break;
+                case kOptVersion:
+                    args.version = true;
                     break;
                 case 'h':
                     args.help = true;

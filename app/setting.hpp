@@ -78,7 +78,7 @@ class TSettingForm : public QDialog {
     QLineEdit* EEditor;
     QPushButton* Button1;
     QLabel* Label3;
-    QLineEdit* EEditorLine;  // the editor's arguments for a line (%f, %l)
+    QLineEdit* EEditorLine;     // the editor's arguments for a line (%f, %l)
     QCheckBox* CSearchFolders;  // a dropped folder stands for its files
     QLabel* Label4;
     QLineEdit* EFolderFilter;  // which of them: name patterns
@@ -96,6 +96,7 @@ class TSettingForm : public QDialog {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    bool EditorLineTaken();
     std::array<QCheckBox*, 10> Boxes() const;
     iset Collected();  // the options as the controls show them
 

@@ -26,7 +26,7 @@ namespace {
 constexpr int kExitHits = 0;
 constexpr int kExitNoHits = 1;
 constexpr int kExitFailed = 2;
-constexpr int kExitInterrupted = 130;
+constexpr int kExitSignalBase = 128;
 
 bool g_wroteOut = false;  // something went to standard output
 
@@ -85,8 +85,9 @@ constexpr const char* kUsage =
     "Exit status: 0 the run wrote at least one hit line; 1 it finished with none;\n"
     "2 it was refused or failed (no words, empty ones not counted; no output path;\n"
     "the output file failed, the message says why; standard output closed for a\n"
-    "listing; bad arguments) or a FILE could not be read; 130 interrupted (Ctrl-C\n"
-    "stops the run as the Stop command does).\n";
+    "listing; bad arguments) or a FILE could not be read; 128 + the signal's number\n"
+    "when interrupted (130 for Ctrl-C): Ctrl-C, SIGTERM and SIGHUP stop the run as\n"
+    "the Stop command does, every line already written kept whole.\n";
 
 enum : int {
     kOptListKeys = 256,
@@ -387,8 +388,9 @@ class Cli {
             Err("korvalen-cli: " + term_.FromUtf8(run.OutputFailure()) + "\n");
         }
         Err(term_.FromUtf8(host.StatusText()) + "\n");
+        const int interrupted = kExitSignalBase + (g_interrupted != 0 ? g_interrupted : SIGINT);
         if (g_interrupted != 0 && outcome == RunOutcome::Finished) {
-            return kExitInterrupted;  // Ctrl-C came after the last line was read
+            return interrupted;  // the signal came after the last line was read
         }
         switch (outcome) {
             case RunOutcome::Finished:
@@ -397,7 +399,7 @@ class Cli {
                 }
                 return run.State().HitCount > 0 ? kExitHits : kExitNoHits;
             case RunOutcome::Stopped:
-                return kExitInterrupted;
+                return interrupted;
             default:
                 return kExitFailed;
         }

@@ -20,11 +20,30 @@ OutFile::~OutFile() = default;
 void OutFile::Open(const std::string& path, bool create) {
     buf_.clear();
     failed_ = false;
+    heldBytes_ = false;
+    endedMidLine_ = false;
     try {
         file_ = File(path, create ? File::Mode::Create : File::Mode::Append);
+        if (!create) {
+            heldBytes_ = file_.Size() > 0;
+            // A torn last line or a hand edit; a file that cannot be read
+            // back is taken to end its line.
+            const std::optional<char> last = file_.LastByte();
+            endedMidLine_ = last && *last != '\n' && *last != '\r';
+        }
     } catch (const FileError& e) {
         Fail(e);
     }
+}
+
+void OutFile::WriteRunSeparator(std::string_view line) {
+    if (!heldBytes_) {
+        return;
+    }
+    if (endedMidLine_) {
+        WriteLine({});
+    }
+    WriteLine(line);
 }
 
 FileId OutFile::Id() const {
@@ -52,12 +71,17 @@ void OutFile::WriteLine(std::string_view bytes) {
     }
 }
 
-void OutFile::Flush() {
+void OutFile::Put(std::string_view bytes) {
     try {
-        file_.WriteAll(buf_);
+        file_.Reserve(bytes.size());
+        file_.WriteAll(bytes);
     } catch (const FileError& e) {
         Fail(e);
     }
+}
+
+void OutFile::Flush() {
+    Put(buf_);
     buf_.clear();
 }
 
@@ -68,11 +92,7 @@ void OutFile::WriteLines(std::string_view lines) {
         return;
     }
     Flush();
-    try {
-        file_.WriteAll(lines);
-    } catch (const FileError& e) {
-        Fail(e);
-    }
+    Put(lines);
 }
 
 void OutFile::Close() {
@@ -114,9 +134,27 @@ bool IsAscii(std::string_view s) noexcept {
 }  // namespace
 
 void AppendOutputPath(std::string& line, std::string_view path) {
-    if (IsAscii(path) || !Utf8ToCp932Exact(path, line)) {
+    if (IsAscii(path) && path.find_first_of("\r\n") == std::string_view::npos) {
         line += path;
+        return;
     }
+    // A run writes one path many times over: the last one is kept.
+    thread_local std::string lastPath, lastWritten;
+    if (path != lastPath) {
+        lastPath = path;
+        lastWritten.clear();
+        // Code page 932 only when it reads back as the same name: 〜 typed on
+        // Linux would come back as the Windows ～ and name another file.
+        if (!Utf8ToCp932Exact(path, lastWritten) || Cp932ToUtf8(lastWritten) != path) {
+            lastWritten = path;
+        }
+        // A break in a name would forge a line; such a file is never searched
+        // (see InputText), its error block shows the break as "?".
+        for (char& c : lastWritten) {
+            c = c == '\r' || c == '\n' ? '?' : c;
+        }
+    }
+    line += lastWritten;
 }
 
 std::string OutputPath(std::string_view path) {

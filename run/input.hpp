@@ -6,6 +6,7 @@
 // the file.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -39,11 +40,19 @@ class InputText {
     // Closes the file and reports a failed close.
     void Close() { file_.Close(); }
 
+    // Bytes read from the file so far (detection included).
+    std::int64_t BytesRead() const noexcept { return raw_.read; }
+
   private:
     class FileSource : public ByteSource {
       public:
         explicit FileSource(File& file) : file_(file) {}
-        std::size_t Read(char* buf, std::size_t n) override { return file_.Read(buf, n); }
+        std::size_t Read(char* buf, std::size_t n) override {
+            const std::size_t got = file_.Read(buf, n);
+            read += static_cast<std::int64_t>(got);
+            return got;
+        }
+        std::int64_t read = 0;
 
       private:
         File& file_;
@@ -57,6 +66,10 @@ class InputText {
     TextEncoding encoding_ = TextEncoding::Cp932;
     bool settled_ = true;
 };
+
+// `name`, or FileError (EINVAL) for a name holding CR or LF: its hit lines
+// would read as lines of another file, so it gets an error block instead.
+const std::string& RefuseLineBreakName(const std::string& name);
 
 // The encoding of a whole file already in memory, and the text as code page
 // 932 (`data` is replaced by its conversion when it is not already so).

@@ -1,8 +1,6 @@
 // Runs started by drops on the window or the command line: what the user sees
 // before, during and after, what lands in the output file (the run's own order
 // is the core's), and the results window.
-#include <unistd.h>
-
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
@@ -25,7 +23,6 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/instance.hpp"
 #include "app/relmain.hpp"
 #include "app/results.hpp"
 #include "app/startup.hpp"
@@ -457,23 +454,6 @@ TEST_F(CommandLine, FilesAreSearchedAsADropByTheRunningWindow) {
     EXPECT_TRUE(hits("/b.txt(2) :(alpha)alpha two\r\n")) << ReadAll(out);
     first.kill();
     first.waitForFinished();
-}
-
-// Names go only to a socket of the user's own: in a shared temporary folder
-// another user could have made one to read them.
-TEST_F(CommandLine, NamesGoOnlyToTheUsersOwnSocket) {
-    const QString name = Path(QStringLiteral("k.socket"));
-    InstanceServer server;
-    ASSERT_TRUE(server.Listen(name));
-    QSignalSpy arrived(&server, &InstanceServer::filesArrived);
-    ASSERT_TRUE(HandToRunningInstance(name, {"/a.txt"}));
-    ASSERT_TRUE(arrived.wait(5000));
-    if (::chown(QFile::encodeName(name).constData(), getuid() + 1, static_cast<gid_t>(-1)) != 0) {
-        GTEST_SKIP() << "the socket cannot be given to another user (not root)";
-    }
-    EXPECT_FALSE(HandToRunningInstance(name, {"/b.txt"}));
-    QTest::qWait(200);
-    EXPECT_EQ(arrived.size(), 1);
 }
 
 }  // namespace

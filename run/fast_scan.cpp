@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "match/bytes.hpp"
+#include "run/workers.hpp"
 #include "text/cp932.hpp"
 #include "text/sjis.hpp"
 
@@ -79,7 +80,224 @@ std::vector<std::string> Utf8FormsOf(std::string_view word) {
     return forms;
 }
 
+// The end of a run of whole lines that starts at `pos` and takes about
+// `want` bytes: just after the first break at or past `pos + want`.
+std::size_t CutAfter(std::string_view text, std::size_t pos, std::size_t want) noexcept {
+    const std::size_t n = text.size();
+    if (n - pos <= want) {
+        return n;
+    }
+    const std::size_t br = FindBreakByte(text.data(), pos + want, n);
+    return br + BreakLength(text.data(), br, n);
+}
+
+// The line that ends with the break just before `at`, a line start > 0.
+std::string_view LineEndingBefore(std::string_view text, std::size_t at) noexcept {
+    std::size_t end = at - 1;  // the break
+    if (text[end] == '\n' && end > 0 && text[end - 1] == '\r') {
+        --end;
+    }
+    std::size_t begin = end;
+    while (begin > 0 && !IsBreakByte(text[begin - 1])) {
+        --begin;
+    }
+    return text.substr(begin, end - begin);
+}
+
 }  // namespace
+
+struct FastScanner::PieceScan {
+    std::string_view text;
+    // The line before the piece (with CRText), taken as having had no hit;
+    // when it did, the piece is searched again.
+    std::string_view assumed;
+    std::uint64_t generation = 0;  // of the words it was searched with
+    struct Found {
+        std::int64_t number;  // from the piece's first line, 1
+        std::uint32_t word;
+        std::size_t at, size;  // its text in `texts`
+    };
+    std::vector<Found> hits;
+    std::string texts;
+    std::int64_t progress = 0;
+    std::int64_t lines = 0;
+    // The scanner's state after its last line.
+    std::string prev;
+    std::vector<std::uint32_t> prev_words;
+    bool prev_words_known = true;
+};
+
+class FastScanner::Collector : public FastScanner::Host {
+  public:
+    explicit Collector(PieceScan& piece) : piece_(piece) {}
+    void Hit(std::int64_t number, std::uint32_t word, std::string_view text) override {
+        // The text of a hit across a join may be the helper's own copy of
+        // the previous line, which the next block overwrites.
+        piece_.hits.push_back({number, word, piece_.texts.size(), text.size()});
+        piece_.texts.append(text);
+    }
+    bool AfterBlock(std::int64_t) override { return true; }
+
+  private:
+    PieceScan& piece_;
+};
+
+class FastScanner::Crew {
+  public:
+    explicit Crew(unsigned threads) : workers(threads - 1) {}
+    Workers workers;
+    std::vector<std::unique_ptr<FastScanner>> helpers;  // one for each piece after the first
+    std::vector<PieceScan> pieces;
+};
+
+FastScanner::FastScanner(Config config, Matcher::Engine engine)
+    : config_(config), engine_(engine) {}
+
+FastScanner::~FastScanner() = default;
+
+void FastScanner::SetThreads(unsigned threads, std::size_t piece) {
+    threads = std::max(threads, 1u);
+    if (threads != threads_) {
+        crew_.reset();
+    }
+    threads_ = threads;
+    piece_ = std::max<std::size_t>(piece, 1);
+}
+
+std::size_t FastScanner::Window() const noexcept {
+    return threads_ > 1 ? std::max(block_, threads_ * piece_) : block_;
+}
+
+void FastScanner::Follow(const FastScanner& lead) {
+    config_ = lead.config_;
+    block_ = lead.block_;
+    if (generation_ == lead.generation_ && matcher_) {
+        return;
+    }
+    engine_ = lead.engine_;
+    words_ = lead.words_;
+    matcher_ = lead.matcher_;
+    pair_bits_ = lead.pair_bits_;
+    pair_words_ = lead.pair_words_;
+    space_words_ = lead.space_words_;
+    SetJoinTables();
+    generation_ = lead.generation_;
+}
+
+void FastScanner::ScanPiece(PieceScan& piece) {
+    piece.hits.clear();
+    piece.texts.clear();
+    lines_ = 0;
+    prev_ = piece.assumed;
+    prev_words_.clear();
+    prev_words_known_ = piece.assumed.empty();  // the join tries every word
+    Collector collect(piece);
+    std::int64_t progress = 0;
+    for (std::size_t pos = 0; pos < piece.text.size();) {
+        const std::size_t end = CutAfter(piece.text, pos, block_);
+        progress += ScanBlock(piece.text.substr(pos, end - pos), collect);
+        pos = end;
+    }
+    piece.progress = progress;
+    piece.lines = lines_;
+    piece.prev.assign(prev_);
+    piece.prev_words = prev_words_;
+    piece.prev_words_known = prev_words_known_;
+}
+
+std::int64_t FastScanner::ScanWindow(std::string_view window, Host& host) {
+    if (!matcher_) {
+        SetWords({});
+    }
+    const std::size_t n = window.size();
+    std::vector<std::size_t> cuts = {0};
+    const std::size_t want = std::min<std::size_t>(threads_, n / piece_);
+    for (std::size_t i = 1; i < want; ++i) {
+        const std::size_t at = i * (n / want);
+        if (at > cuts.back()) {
+            const std::size_t cut = CutAfter(window, at, 0);
+            if (cut < n) {
+                cuts.push_back(cut);
+            }
+        }
+    }
+    cuts.push_back(n);
+    const std::size_t count = cuts.size() - 1;
+
+    // Each part's progress goes to the host just before the next part.
+    std::int64_t pending = -1;
+    bool stopped = false;
+    auto flush = [&] {
+        if (pending >= 0 && !host.AfterBlock(pending)) {
+            stopped = true;
+        }
+        pending = -1;
+        return !stopped;
+    };
+    auto serial = [&](std::string_view text) {
+        for (std::size_t pos = 0; pos < text.size();) {
+            if (!flush()) {
+                return;
+            }
+            const std::size_t end = CutAfter(text, pos, block_);
+            pending = ScanBlock(text.substr(pos, end - pos), host);
+            pos = end;
+        }
+    };
+    if (count == 1) {
+        serial(window);
+        return stopped ? -1 : std::max<std::int64_t>(pending, 0);
+    }
+
+    if (!crew_) {
+        crew_ = std::make_unique<Crew>(threads_);
+    }
+    Crew& crew = *crew_;
+    while (crew.helpers.size() < count - 1) {
+        crew.helpers.push_back(std::make_unique<FastScanner>(config_, engine_));
+    }
+    crew.pieces.resize(std::max(crew.pieces.size(), count - 1));
+    for (std::size_t i = 1; i < count; ++i) {
+        PieceScan& piece = crew.pieces[i - 1];
+        piece.text = window.substr(cuts[i], cuts[i + 1] - cuts[i]);
+        piece.assumed = config_.cr_text ? LineEndingBefore(window, cuts[i]) : std::string_view();
+        piece.generation = generation_;
+        crew.helpers[i - 1]->Follow(*this);
+    }
+    // The first piece's hits go to the host as they are found; the host may
+    // stop the scan or change the words meanwhile.
+    crew.workers.Run(count, [&](std::size_t i) {
+        if (i == 0) {
+            serial(window.substr(0, cuts[1]));
+        } else {
+            crew.helpers[i - 1]->ScanPiece(crew.pieces[i - 1]);
+        }
+    });
+    for (std::size_t i = 1; i < count && !stopped; ++i) {
+        if (!flush()) {
+            break;
+        }
+        const PieceScan& piece = crew.pieces[i - 1];
+        // Searched again here when the words changed since, or when the line
+        // before had a hit after all (then no join reaches into the piece).
+        if (piece.generation != generation_ ||
+            (config_.cr_text && prev_.empty() && !piece.assumed.empty())) {
+            serial(piece.text);
+            continue;
+        }
+        for (const PieceScan::Found& hit : piece.hits) {
+            host.Hit(lines_ + hit.number, hit.word,
+                     std::string_view(piece.texts).substr(hit.at, hit.size));
+        }
+        lines_ += piece.lines;
+        prev_store_.assign(piece.prev);
+        prev_ = prev_store_;
+        prev_words_ = piece.prev_words;
+        prev_words_known_ = piece.prev_words_known;
+        pending = piece.progress;
+    }
+    return stopped ? -1 : std::max<std::int64_t>(pending, 0);
+}
 
 bool FastScanner::SetWords(std::vector<std::string> words, const SetupPause& pause) {
     try {
@@ -94,6 +312,7 @@ bool FastScanner::SetWords(std::vector<std::string> words, const SetupPause& pau
 void FastScanner::Compile(std::vector<std::string> words, const SetupPause& pause) {
     SetupPacer pacer(pause);
     words_ = std::move(words);
+    ++generation_;
     matcher_ = std::make_unique<Matcher>(words_, engine_, pause);
     pair_bits_.assign(65536 / 64, 0);
     pair_words_.clear();
@@ -193,27 +412,28 @@ void FastScanner::ScanBuffer(std::string_view data, Host& host) {
     const char* b = data.data();
     const std::size_t n = data.size();
     std::size_t pos = 0;
+    const std::size_t window = Window();
     while (pos < n) {
         std::size_t end = n;
-        if (n - pos > block_) {
-            const std::size_t br = FindBreakByte(b, pos + block_, n);
+        if (n - pos > window) {
+            const std::size_t br = FindBreakByte(b, pos + window, n);
             end = br + BreakLength(b, br, n);
         }
-        const std::int64_t progress = ScanBlock(data.substr(pos, end - pos), host);
+        const std::string_view part = data.substr(pos, end - pos);
+        const std::int64_t progress = threads_ > 1 ? ScanWindow(part, host) : ScanBlock(part, host);
         pos = end;
-        if (!host.AfterBlock(progress)) {
+        if (progress < 0 || !host.AfterBlock(progress)) {
             return;
         }
     }
 }
 
 template <class Scan>
-void FastScanner::ReadBlocks(ByteSource& source, Host& host, Scan scan) {
-    const std::size_t chunk = block_;
+void FastScanner::ReadBlocks(ByteSource& source, Host& host, std::size_t chunk, Scan scan) {
     // Kept from file to file: clearing it for each small file cost more
     // than reading the file. (One a long line made huge goes.)
     std::string& buf = read_buf_;
-    if (buf.size() > 4 * chunk) {
+    if (buf.size() > 4 * std::max(chunk, Window())) {
         std::string().swap(buf);
     }
     if (buf.size() < 2 * chunk) {
@@ -291,14 +511,20 @@ void FastScanner::ReadBlocks(ByteSource& source, Host& host, Scan scan) {
 }
 
 void FastScanner::ScanSource(ByteSource& source, Host& host) {
-    ReadBlocks(source, host, [&](std::string_view block) { return ScanBlock(block, host); });
+    if (threads_ > 1) {
+        ReadBlocks(source, host, Window(),
+                   [&](std::string_view window) { return ScanWindow(window, host); });
+    } else {
+        ReadBlocks(source, host, block_,
+                   [&](std::string_view block) { return ScanBlock(block, host); });
+    }
 }
 
 bool FastScanner::ScanUtf8Source(ByteSource& source, Host& host, bool provisional) {
     utf8_non_ascii_ = false;
     utf8_raw_ = false;
     bool not_utf8 = false;
-    ReadBlocks(source, host, [&](std::string_view block) -> std::int64_t {
+    ReadBlocks(source, host, block_, [&](std::string_view block) -> std::int64_t {
         if (utf8_start_) {
             utf8_start_ = false;
             // The mark is dropped here, so the converter is told it went by.

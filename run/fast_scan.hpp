@@ -41,13 +41,19 @@ class FastScanner {
         virtual void Settled() {}
     };
 
-    explicit FastScanner(Config config, Matcher::Engine engine = Matcher::Engine::Best)
-        : config_(config), engine_(engine) {}
+    explicit FastScanner(Config config, Matcher::Engine engine = Matcher::Engine::Best);
+    ~FastScanner();
+    FastScanner(const FastScanner&) = delete;
+    FastScanner& operator=(const FastScanner&) = delete;
 
     // Options may change between files; the compiled words stay.
     void SetConfig(Config config) noexcept { config_ = config; }
     // Lines are taken in blocks of about this many bytes (tests use small ones).
     void SetBlockSize(std::size_t bytes) noexcept { block_ = bytes > 0 ? bytes : 1; }
+    // Code page 932 text of more than a piece is cut at line breaks into
+    // pieces of about `piece` bytes, searched on up to `threads` threads at
+    // once; the host hears of them in order, as from one thread.
+    void SetThreads(unsigned threads, std::size_t piece = kPiece);
 
     // Compiles the words; lines from now on are tested against them. Time
     // grows linearly with their total length. False when `pause` stopped
@@ -81,16 +87,35 @@ class FastScanner {
 
     // About how many bytes of lines go into one block.
     static constexpr std::size_t kBlock = 256 * 1024;
+    // About how many bytes go into one piece (see SetThreads).
+    static constexpr std::size_t kPiece = 2 * 1024 * 1024;
 
   private:
     void Compile(std::vector<std::string> words, const SetupPause& pause);
     // Hands `scan` blocks of whole lines read from `source`; `scan` returns
     // the progress of the block (negative: read no further).
     template <class Scan>
-    void ReadBlocks(ByteSource& source, Host& host, Scan scan);
+    void ReadBlocks(ByteSource& source, Host& host, std::size_t chunk, Scan scan);
     // Scans a block of whole lines; the last line lacks its break only at the
     // input's end. Returns the progress of the block.
     std::int64_t ScanBlock(std::string_view block, Host& host);
+
+    // Pieces of one window of whole lines searched at once: the first by
+    // this scanner, the others by helpers whose hits wait in a PieceScan.
+    struct PieceScan;
+    class Collector;
+    class Crew;
+    // Bytes of whole lines taken at a time (a window of pieces).
+    std::size_t Window() const noexcept;
+    // Scans whole lines as ScanBlock does, in pieces on the crew when they
+    // are large enough: the host hears of every piece but the last one's
+    // progress, which is returned (negative: stopped).
+    std::int64_t ScanWindow(std::string_view window, Host& host);
+    // As a helper: the words, options and block size of `lead`.
+    void Follow(const FastScanner& lead);
+    // As a helper: scans a piece from its first line, the line before it
+    // taken as having had no hit.
+    void ScanPiece(PieceScan& piece);
     // A block of whole lines of valid UTF-8 text, `cp932_length` bytes once
     // converted.
     std::int64_t ScanUtf8Block(std::string_view block, Host& host, std::size_t cp932_length);
@@ -135,7 +160,8 @@ class FastScanner {
     Matcher::Engine engine_;
     std::size_t block_ = kBlock;
     std::vector<std::string> words_;
-    std::unique_ptr<Matcher> matcher_;
+    std::shared_ptr<const Matcher> matcher_;  // shared with the helpers
+    std::uint64_t generation_ = 0;            // of the words, one more at each set-up
     // Byte pairs inside words (for matches across the join of two lines).
     std::vector<std::uint64_t> pair_bits_;
     std::vector<std::pair<std::uint16_t, std::uint32_t>> pair_words_;  // sorted
@@ -184,6 +210,10 @@ class FastScanner {
     bool utf8_raw_ = false;         // the rest of the file is code page 932
     std::uint32_t utf8_pause_ = 0;  // blocks to convert whole before filtering again
     std::uint32_t utf8_backoff_ = 0;
+
+    unsigned threads_ = 1;
+    std::size_t piece_ = kPiece;
+    std::unique_ptr<Crew> crew_;  // made at the first window cut in pieces
 
     std::int64_t lines_ = 0;
     // The previous line with CRText: empty when it was empty or had a hit.

@@ -72,6 +72,7 @@ TEST(FastDiff, RandomInputsGiveTheLiteralHits) {
         // Two of the matcher's engines for each word set, in turn.
         for (const std::size_t e : {set % std::size(kEngines), (set + 2) % std::size(kEngines)}) {
             FastScanner scanner({}, kEngines[e]);
+            const unsigned threads = 1 + set % 4;
             for (int t = 0; t < 5; ++t) {
                 // Some long enough for the vector loops of the matcher.
                 std::string text = RandomSjis(rng, t == 0 ? 700 : 120);
@@ -82,6 +83,8 @@ TEST(FastDiff, RandomInputsGiveTheLiteralHits) {
                     const FastScanner::Config c{(opt & 1) != 0, (opt & 2) != 0, (opt & 4) != 0};
                     scanner.SetConfig(c);
                     scanner.SetBlockSize(rng() % 2 == 0 ? 1 + rng() % 48 : 64 + rng() % 400);
+                    // Pieces of a few lines or of one.
+                    scanner.SetThreads(threads, 1 + rng() % 64);
                     const bool by_source = rng() % 2 == 0;
                     scanner.SetWords(words);
                     scanner.Reset();

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <exception>
+#include <functional>
 #include <utility>
 
 #include "match/bytes.hpp"
@@ -108,9 +110,12 @@ std::string_view LineEndingBefore(std::string_view text, std::size_t at) noexcep
 
 struct FastScanner::PieceScan {
     std::string_view text;
-    // The line before the piece (with CRText), taken as having had no hit;
-    // when it did, the piece is searched again.
-    std::string_view assumed;
+    // The state the piece is searched from: for the first piece of a window
+    // the scanner's own; for the others, with CRText, the line before taken
+    // as having had no hit (when it did, the piece is searched again).
+    std::string_view start_prev;
+    std::vector<std::uint32_t> start_words;
+    bool start_known = true;
     std::uint64_t generation = 0;  // of the words it was searched with
     struct Found {
         std::int64_t number;  // from the piece's first line, 1
@@ -146,7 +151,7 @@ class FastScanner::Crew {
   public:
     explicit Crew(unsigned threads) : workers(threads - 1) {}
     Workers workers;
-    std::vector<std::unique_ptr<FastScanner>> helpers;  // one for each piece after the first
+    std::vector<std::unique_ptr<FastScanner>> helpers;  // one for each piece
     std::vector<PieceScan> pieces;
 };
 
@@ -161,7 +166,7 @@ void FastScanner::SetThreads(unsigned threads, std::size_t piece) {
         crew_.reset();
     }
     threads_ = threads;
-    piece_ = std::max<std::size_t>(piece, 1);
+    piece_ = piece > 0 ? piece : std::clamp(kWindow / threads, kBlock, kPiece);
 }
 
 std::size_t FastScanner::Window() const noexcept {
@@ -188,9 +193,9 @@ void FastScanner::ScanPiece(PieceScan& piece) {
     piece.hits.clear();
     piece.texts.clear();
     lines_ = 0;
-    prev_ = piece.assumed;
-    prev_words_.clear();
-    prev_words_known_ = piece.assumed.empty();  // the join tries every word
+    prev_ = piece.start_prev;
+    prev_words_ = piece.start_words;
+    prev_words_known_ = piece.start_known;
     Collector collect(piece);
     std::int64_t progress = 0;
     for (std::size_t pos = 0; pos < piece.text.size();) {
@@ -205,7 +210,8 @@ void FastScanner::ScanPiece(PieceScan& piece) {
     piece.prev_words_known = prev_words_known_;
 }
 
-std::int64_t FastScanner::ScanWindow(std::string_view window, Host& host) {
+std::int64_t FastScanner::ScanWindow(std::string_view window, Host& host,
+                                     const std::function<void()>& alongside) {
     if (!matcher_) {
         SetWords({});
     }
@@ -245,6 +251,9 @@ std::int64_t FastScanner::ScanWindow(std::string_view window, Host& host) {
         }
     };
     if (count == 1) {
+        if (alongside) {
+            alongside();
+        }
         serial(window);
         return stopped ? -1 : std::max<std::int64_t>(pending, 0);
     }
@@ -253,35 +262,44 @@ std::int64_t FastScanner::ScanWindow(std::string_view window, Host& host) {
         crew_ = std::make_unique<Crew>(threads_);
     }
     Crew& crew = *crew_;
-    while (crew.helpers.size() < count - 1) {
+    while (crew.helpers.size() < count) {
         crew.helpers.push_back(std::make_unique<FastScanner>(config_, engine_));
     }
-    crew.pieces.resize(std::max(crew.pieces.size(), count - 1));
-    for (std::size_t i = 1; i < count; ++i) {
-        PieceScan& piece = crew.pieces[i - 1];
+    crew.pieces.resize(std::max(crew.pieces.size(), count));
+    for (std::size_t i = 0; i < count; ++i) {
+        PieceScan& piece = crew.pieces[i];
         piece.text = window.substr(cuts[i], cuts[i + 1] - cuts[i]);
-        piece.assumed = config_.cr_text ? LineEndingBefore(window, cuts[i]) : std::string_view();
-        piece.generation = generation_;
-        crew.helpers[i - 1]->Follow(*this);
-    }
-    // The first piece's hits go to the host as they are found; the host may
-    // stop the scan or change the words meanwhile.
-    crew.workers.Run(count, [&](std::size_t i) {
         if (i == 0) {
-            serial(window.substr(0, cuts[1]));
+            piece.start_prev = prev_;
+            piece.start_words = prev_words_;
+            piece.start_known = prev_words_known_;
         } else {
-            crew.helpers[i - 1]->ScanPiece(crew.pieces[i - 1]);
+            piece.start_prev =
+                config_.cr_text ? LineEndingBefore(window, cuts[i]) : std::string_view();
+            piece.start_words.clear();
+            piece.start_known = piece.start_prev.empty();  // else the join tries every word
+        }
+        piece.generation = generation_;
+        crew.helpers[i]->Follow(*this);
+    }
+    // Task 0 is this thread's: what goes alongside (the next read), if any.
+    const std::size_t first = alongside ? 1 : 0;
+    crew.workers.Run(count + first, [&](std::size_t t) {
+        if (t < first) {
+            alongside();
+        } else {
+            crew.helpers[t - first]->ScanPiece(crew.pieces[t - first]);
         }
     });
-    for (std::size_t i = 1; i < count && !stopped; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         if (!flush()) {
             break;
         }
-        const PieceScan& piece = crew.pieces[i - 1];
+        const PieceScan& piece = crew.pieces[i];
         // Searched again here when the words changed since, or when the line
         // before had a hit after all (then no join reaches into the piece).
         if (piece.generation != generation_ ||
-            (config_.cr_text && prev_.empty() && !piece.assumed.empty())) {
+            (i > 0 && config_.cr_text && prev_.empty() && !piece.start_prev.empty())) {
             serial(piece.text);
             continue;
         }
@@ -512,11 +530,101 @@ void FastScanner::ReadBlocks(ByteSource& source, Host& host, std::size_t chunk, 
 
 void FastScanner::ScanSource(ByteSource& source, Host& host) {
     if (threads_ > 1) {
-        ReadBlocks(source, host, Window(),
-                   [&](std::string_view window) { return ScanWindow(window, host); });
+        ReadInPieces(source, host);
     } else {
         ReadBlocks(source, host, block_,
                    [&](std::string_view block) { return ScanBlock(block, host); });
+    }
+}
+
+void FastScanner::ReadInPieces(ByteSource& source, Host& host) {
+    const std::size_t window = Window();
+    const std::size_t chunk = block_;
+    struct Fill {
+        std::string& buf;
+        std::size_t have = 0;
+        bool eof = false;
+        std::exception_ptr error;  // the read that failed
+    };
+    Fill fills[2] = {{read_buf_, 0, false, nullptr}, {next_buf_, 0, false, nullptr}};
+    for (Fill& f : fills) {
+        if (f.buf.size() > 4 * window) {
+            std::string().swap(f.buf);
+        }
+    }
+    // Reads until `target` bytes are held, a block at a time as ReadBlocks
+    // does: the same reads fail.
+    auto read = [&](Fill& f, std::size_t target) {
+        try {
+            while (!f.eof && f.have < target) {
+                if (f.buf.size() < f.have + chunk) {
+                    f.buf.resize(std::max(2 * f.buf.size(), f.have + chunk));
+                }
+                const std::size_t got = source.Read(f.buf.data() + f.have, chunk);
+                f.eof = got == 0;
+                f.have += got;
+            }
+        } catch (...) {
+            f.error = std::current_exception();
+        }
+    };
+    // The end of the last line whose break is decided (see ReadBlocks).
+    auto decided = [](const Fill& f, std::size_t checked) -> std::size_t {
+        if (f.eof) {
+            return f.have;
+        }
+        for (std::size_t i = f.have; i > checked; --i) {
+            const char c = f.buf[i - 1];
+            if (c == '\n' || (c == '\r' && i < f.have)) {
+                return i;
+            }
+        }
+        return 0;
+    };
+    std::size_t cur = 0;
+    std::size_t checked = 0;
+    read(fills[cur], window);
+    for (;;) {
+        Fill& f = fills[cur];
+        Fill& g = fills[1 - cur];
+        const std::size_t cut = decided(f, checked);
+        if (cut == 0) {
+            if (f.error) {
+                std::rethrow_exception(f.error);
+            }
+            if (f.eof) {
+                return;
+            }
+            checked = f.have > 0 ? f.have - 1 : 0;  // a line longer than what is held
+            read(f, f.have + 1);
+            continue;
+        }
+        checked = 0;
+        // What follows the cut starts the next window, read on meanwhile.
+        g.have = f.have - cut;
+        g.eof = f.eof;
+        g.error = nullptr;
+        if (g.buf.size() < std::max(g.have, window) + chunk) {
+            g.buf.resize(std::max(g.have, window) + chunk);
+        }
+        std::memcpy(g.buf.data(), f.buf.data() + cut, g.have);
+        std::function<void()> next;
+        if (!f.eof && !f.error) {
+            next = [&] { read(g, window); };
+        }
+        const std::int64_t progress = ScanWindow(std::string_view(f.buf.data(), cut), host, next);
+        // Lines read whole before a failure were searched first, as in ReadBlocks.
+        if (progress < 0 || !host.AfterBlock(progress)) {
+            return;
+        }
+        if (f.error) {
+            std::rethrow_exception(f.error);
+        }
+        if (f.eof) {
+            return;  // all was decided
+        }
+        f.have = 0;
+        cur = 1 - cur;
     }
 }
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -51,9 +52,11 @@ class FastScanner {
     // Lines are taken in blocks of about this many bytes (tests use small ones).
     void SetBlockSize(std::size_t bytes) noexcept { block_ = bytes > 0 ? bytes : 1; }
     // Code page 932 text of more than a piece is cut at line breaks into
-    // pieces of about `piece` bytes, searched on up to `threads` threads at
-    // once; the host hears of them in order, as from one thread.
-    void SetThreads(unsigned threads, std::size_t piece = kPiece);
+    // pieces of about `piece` bytes (0: kPiece, less with many threads, so
+    // that a window of pieces stays within kWindow), searched on up to
+    // `threads` threads at once; the host hears of them in order, as from
+    // one thread.
+    void SetThreads(unsigned threads, std::size_t piece = 0);
 
     // Compiles the words; lines from now on are tested against them. Time
     // grows linearly with their total length. False when `pause` stopped
@@ -89,6 +92,7 @@ class FastScanner {
     static constexpr std::size_t kBlock = 256 * 1024;
     // About how many bytes go into one piece (see SetThreads).
     static constexpr std::size_t kPiece = 2 * 1024 * 1024;
+    static constexpr std::size_t kWindow = 16 * 1024 * 1024;
 
   private:
     void Compile(std::vector<std::string> words, const SetupPause& pause);
@@ -110,7 +114,12 @@ class FastScanner {
     // Scans whole lines as ScanBlock does, in pieces on the crew when they
     // are large enough: the host hears of every piece but the last one's
     // progress, which is returned (negative: stopped).
-    std::int64_t ScanWindow(std::string_view window, Host& host);
+    // `alongside` runs on this thread meanwhile.
+    std::int64_t ScanWindow(std::string_view window, Host& host,
+                            const std::function<void()>& alongside = {});
+    // ScanSource on the crew: the next window is read while the pieces of
+    // one are searched.
+    void ReadInPieces(ByteSource& source, Host& host);
     // As a helper: the words, options and block size of `lead`.
     void Follow(const FastScanner& lead);
     // As a helper: scans a piece from its first line, the line before it
@@ -182,6 +191,7 @@ class FastScanner {
     std::size_t next_join_ = 0;
 
     std::string read_buf_;  // see ReadBlocks
+    std::string next_buf_;  // the window read ahead (ReadInPieces)
     std::vector<Matcher::Match> matches_;
     Matcher::Breaks breaks_;                 // of the block in hand
     std::vector<std::uint32_t> candidates_;  // scratch

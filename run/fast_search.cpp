@@ -8,6 +8,7 @@
 #include "platform/file.hpp"
 #include "run/fast_scan.hpp"
 #include "run/input.hpp"
+#include "run/workers.hpp"
 #include "text/cp932.hpp"
 
 namespace korvalen {
@@ -230,6 +231,7 @@ bool SearchFile(ScanContext& ctx, const std::string& name, const FileSight& sigh
     if (scanner == nullptr) {
         return true;  // stopped before the file's first line
     }
+    scanner->SetThreads(ThreadsFor(ctx.options.Threads));
     FastFileScan scan(ctx, *scanner, name, inMemory);
     try {
         ScanFile(ctx, name, sight, scan);

@@ -1,6 +1,16 @@
 #include "run/workers.hpp"
 
+#include <algorithm>
+
 namespace korvalen {
+
+unsigned ThreadsFor(std::int32_t option) noexcept {
+    constexpr unsigned kMost = 256;
+    if (option > 0) {
+        return std::min(static_cast<unsigned>(option), kMost);
+    }
+    return std::clamp(std::thread::hardware_concurrency(), 1u, kMost);
+}
 
 Workers::Workers(unsigned helpers) {
     threads_.reserve(helpers);

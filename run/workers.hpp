@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <mutex>
@@ -11,6 +12,10 @@
 #include <vector>
 
 namespace korvalen {
+
+// The threads a run searches with for the option Threads: 0 (or less) one
+// for each core, else as many as it says, up to a sane bound.
+unsigned ThreadsFor(std::int32_t option) noexcept;
 
 class Workers {
   public:

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -102,6 +103,53 @@ TEST(FastDiff, RandomInputsGiveTheLiteralHits) {
                 }
             }
         }
+    }
+}
+
+// Reads that fail once past a number of bytes.
+class FailingSource : public ByteSource {
+  public:
+    FailingSource(std::string_view data, std::size_t max_chunk, std::size_t ok)
+        : inner_(data, max_chunk), ok_(ok) {}
+    std::size_t Read(char* buf, std::size_t n) override {
+        if (done_ + n > ok_) {
+            throw std::runtime_error("read");
+        }
+        const std::size_t got = inner_.Read(buf, n);
+        done_ += got;
+        return got;
+    }
+
+  private:
+    MemorySource inner_;
+    std::size_t ok_;
+    std::size_t done_ = 0;
+};
+
+// A read that fails in some piece: the hits of the lines read whole before
+// it, as on one thread, then the failure.
+TEST(FastDiff, AReadFailureInAnyPieceAsOnOneThread) {
+    std::mt19937 rng(61207);
+    for (int round = 0; round < 600; ++round) {
+        const std::string text = RandomSjis(rng, 300);
+        const std::vector<std::string> words = RandomWords(rng, text);
+        const FastScanner::Config c{rng() % 2 == 0, rng() % 2 == 0, rng() % 2 == 0};
+        const std::size_t block = 1 + rng() % 64;
+        const std::size_t chunk = 1 + rng() % 20;
+        const std::size_t ok = rng() % (text.size() + block);
+        Result got[2];
+        for (const unsigned threads : {1u, 2u + round % 3}) {
+            FastScanner scanner(c);
+            scanner.SetBlockSize(block);
+            scanner.SetThreads(threads, 1 + rng() % 32);
+            scanner.SetWords(words);
+            Recorder rec(scanner, {}, -1);
+            FailingSource src(text, chunk, ok);
+            EXPECT_THROW(scanner.ScanSource(src, rec), std::runtime_error);
+            rec.result.lines = scanner.LinesDone();
+            got[threads > 1] = rec.result;
+        }
+        ASSERT_EQ(got[1], got[0]) << ::testing::PrintToString(std::tuple(round, text, words, ok));
     }
 }
 

@@ -74,11 +74,14 @@ class TSettingForm : public QDialog {
     QLabel* Label1;
     QLineEdit* EOutputStrLength;
     TUpDown* UDLength;
+    QLabel* Label5;
+    QLineEdit* EThreads;  // threads a run searches with, 0 one per core
+    TUpDown* UDThreads;
     QLabel* Label2;
     QLineEdit* EEditor;
     QPushButton* Button1;
     QLabel* Label3;
-    QLineEdit* EEditorLine;  // the editor's arguments for a line (%f, %l)
+    QLineEdit* EEditorLine;     // the editor's arguments for a line (%f, %l)
     QCheckBox* CSearchFolders;  // a dropped folder stands for its files
     QLabel* Label4;
     QLineEdit* EFolderFilter;  // which of them: name patterns

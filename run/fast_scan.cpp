@@ -447,7 +447,8 @@ void FastScanner::ScanBuffer(std::string_view data, Host& host) {
 }
 
 template <class Scan>
-void FastScanner::ReadBlocks(ByteSource& source, Host& host, std::size_t chunk, Scan scan) {
+std::size_t FastScanner::ReadBlocks(ByteSource& source, Host& host, std::size_t chunk, Scan scan,
+                                    std::size_t until) {
     // Kept from file to file: clearing it for each small file cost more
     // than reading the file. (One a long line made huge goes.)
     std::string& buf = read_buf_;
@@ -460,6 +461,7 @@ void FastScanner::ReadBlocks(ByteSource& source, Host& host, std::size_t chunk, 
     std::size_t have = 0;     // bytes in buf
     std::size_t checked = 0;  // buf[0, checked) holds no decided break
     bool eof = false;
+    std::size_t scanned = 0;  // bytes of the lines handed to `scan`
     // The end of the last line whose break is decided: a CR that ends what
     // was read may be half of a CR LF.
     auto decided_cut = [&]() -> std::size_t {
@@ -492,7 +494,7 @@ void FastScanner::ReadBlocks(ByteSource& source, Host& host, std::size_t chunk, 
             if (cut > 0) {
                 const std::int64_t progress = scan(std::string_view(buf.data(), cut));
                 if (progress >= 0 && !host.AfterBlock(progress)) {
-                    return;
+                    return kAllRead;
                 }
             }
             throw;
@@ -500,7 +502,7 @@ void FastScanner::ReadBlocks(ByteSource& source, Host& host, std::size_t chunk, 
         const std::size_t cut = decided_cut();
         if (cut == 0) {
             if (eof) {
-                return;  // nothing left
+                return kAllRead;  // nothing left
             }
             // A line longer than what is held: read on.
             checked = have > 0 ? have - 1 : 0;
@@ -514,30 +516,36 @@ void FastScanner::ReadBlocks(ByteSource& source, Host& host, std::size_t chunk, 
         }
         const std::int64_t progress = scan(std::string_view(buf.data(), cut));
         if (progress < 0) {
-            return;  // the scan gave up on the input
+            return kAllRead;  // the scan gave up on the input
         }
         std::memmove(buf.data(), buf.data() + cut, have - cut);
         have -= cut;
+        scanned += cut;
         checked = 0;
         if (!host.AfterBlock(progress)) {
-            return;
+            return kAllRead;
         }
         if (eof && have == 0) {
-            return;
+            return kAllRead;
+        }
+        if (!eof && scanned >= until) {
+            return have;
         }
     }
 }
 
 void FastScanner::ScanSource(ByteSource& source, Host& host) {
-    if (threads_ > 1) {
-        ReadInPieces(source, host);
-    } else {
-        ReadBlocks(source, host, block_,
-                   [&](std::string_view block) { return ScanBlock(block, host); });
+    // A small file is read as on one thread; a larger one goes on in pieces
+    // after its first window.
+    const std::size_t left = ReadBlocks(
+        source, host, block_, [&](std::string_view block) { return ScanBlock(block, host); },
+        threads_ > 1 ? Window() : kAllRead);
+    if (left != kAllRead) {
+        ReadInPieces(source, host, left);
     }
 }
 
-void FastScanner::ReadInPieces(ByteSource& source, Host& host) {
+void FastScanner::ReadInPieces(ByteSource& source, Host& host, std::size_t have) {
     const std::size_t window = Window();
     const std::size_t chunk = block_;
     struct Fill {
@@ -547,10 +555,8 @@ void FastScanner::ReadInPieces(ByteSource& source, Host& host) {
         std::exception_ptr error;  // the read that failed
     };
     Fill fills[2] = {{read_buf_, 0, false, nullptr}, {next_buf_, 0, false, nullptr}};
-    for (Fill& f : fills) {
-        if (f.buf.size() > 4 * window) {
-            std::string().swap(f.buf);
-        }
+    if (next_buf_.size() > 4 * window) {
+        std::string().swap(next_buf_);  // a long line made it huge
     }
     // Reads until `target` bytes are held, a block at a time as ReadBlocks
     // does: the same reads fail.
@@ -583,6 +589,10 @@ void FastScanner::ReadInPieces(ByteSource& source, Host& host) {
     };
     std::size_t cur = 0;
     std::size_t checked = 0;
+    fills[cur].have = have;  // what ReadBlocks left in read_buf_
+    if (read_buf_.size() < std::max(have, window) + chunk) {
+        read_buf_.resize(std::max(have, window) + chunk);
+    }
     read(fills[cur], window);
     for (;;) {
         Fill& f = fills[cur];

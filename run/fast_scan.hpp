@@ -98,8 +98,12 @@ class FastScanner {
     void Compile(std::vector<std::string> words, const SetupPause& pause);
     // Hands `scan` blocks of whole lines read from `source`; `scan` returns
     // the progress of the block (negative: read no further).
+    // After `until` bytes of lines it returns, before the input's end, how
+    // many bytes it holds at the start of read_buf_ unscanned; else kAllRead.
     template <class Scan>
-    void ReadBlocks(ByteSource& source, Host& host, std::size_t chunk, Scan scan);
+    std::size_t ReadBlocks(ByteSource& source, Host& host, std::size_t chunk, Scan scan,
+                           std::size_t until = kAllRead);
+    static constexpr std::size_t kAllRead = static_cast<std::size_t>(-1);
     // Scans a block of whole lines; the last line lacks its break only at the
     // input's end. Returns the progress of the block.
     std::int64_t ScanBlock(std::string_view block, Host& host);
@@ -117,9 +121,9 @@ class FastScanner {
     // `alongside` runs on this thread meanwhile.
     std::int64_t ScanWindow(std::string_view window, Host& host,
                             const std::function<void()>& alongside = {});
-    // ScanSource on the crew: the next window is read while the pieces of
-    // one are searched.
-    void ReadInPieces(ByteSource& source, Host& host);
+    // ScanSource on the crew, on from the `have` bytes ReadBlocks left: the
+    // next window is read while the pieces of one are searched.
+    void ReadInPieces(ByteSource& source, Host& host, std::size_t have);
     // As a helper: the words, options and block size of `lead`.
     void Follow(const FastScanner& lead);
     // As a helper: scans a piece from its first line, the line before it

@@ -217,7 +217,7 @@ std::int64_t FastScanner::ScanWindow(std::string_view window, Host& host,
     }
     const std::size_t n = window.size();
     std::vector<std::size_t> cuts = {0};
-    const std::size_t want = std::min<std::size_t>(threads_, n / piece_);
+    const std::size_t want = std::min<std::size_t>(threads_, (n + piece_ / 2) / piece_);
     for (std::size_t i = 1; i < want; ++i) {
         const std::size_t at = i * (n / want);
         if (at > cuts.back()) {

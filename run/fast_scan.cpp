@@ -123,6 +123,12 @@ struct FastScanner::PieceScan {
         std::size_t at, size;  // its text in `texts`
     };
     std::vector<Found> hits;
+    // When the piece was searched from an assumed line before: the hits of
+    // its first line (the first of `hits`) had that line had a hit, which
+    // leaves the rest the same unless `alt_known` is false.
+    std::size_t first_hits = 0;
+    std::vector<Found> alt_hits;
+    bool alt_known = false;
     std::string texts;
     std::int64_t progress = 0;
     std::int64_t lines = 0;
@@ -134,17 +140,19 @@ struct FastScanner::PieceScan {
 
 class FastScanner::Collector : public FastScanner::Host {
   public:
-    explicit Collector(PieceScan& piece) : piece_(piece) {}
+    Collector(std::vector<PieceScan::Found>& hits, std::string& texts)
+        : hits_(hits), texts_(texts) {}
     void Hit(std::int64_t number, std::uint32_t word, std::string_view text) override {
         // The text of a hit across a join may be the helper's own copy of
         // the previous line, which the next block overwrites.
-        piece_.hits.push_back({number, word, piece_.texts.size(), text.size()});
-        piece_.texts.append(text);
+        hits_.push_back({number, word, texts_.size(), text.size()});
+        texts_.append(text);
     }
     bool AfterBlock(std::int64_t) override { return true; }
 
   private:
-    PieceScan& piece_;
+    std::vector<PieceScan::Found>& hits_;
+    std::string& texts_;
 };
 
 class FastScanner::Crew {
@@ -191,14 +199,39 @@ void FastScanner::Follow(const FastScanner& lead) {
 
 void FastScanner::ScanPiece(PieceScan& piece) {
     piece.hits.clear();
+    piece.alt_hits.clear();
     piece.texts.clear();
-    lines_ = 0;
-    prev_ = piece.start_prev;
-    prev_words_ = piece.start_words;
-    prev_words_known_ = piece.start_known;
-    Collector collect(piece);
+    Collector collect(piece.hits, piece.texts);
     std::int64_t progress = 0;
-    for (std::size_t pos = 0; pos < piece.text.size();) {
+    std::size_t pos = 0;
+    piece.alt_known = false;
+    if (!piece.start_known) {
+        // The first line as if the line before had a hit, and as assumed:
+        // after it the scan is the same either way unless only the join
+        // made it hit.
+        const std::string_view first = piece.text.substr(0, CutAfter(piece.text, 0, 0));
+        lines_ = 0;
+        prev_ = {};
+        prev_words_.clear();
+        prev_words_known_ = true;
+        Collector alt(piece.alt_hits, piece.texts);
+        ScanBlock(first, alt);
+        const bool alt_prev = !prev_.empty();
+        lines_ = 0;
+        prev_ = piece.start_prev;
+        prev_words_known_ = false;
+        progress = ScanBlock(first, collect);
+        piece.first_hits = piece.hits.size();
+        piece.alt_known = alt_prev == !prev_.empty();
+        pos = first.size();
+    } else {
+        lines_ = 0;
+        prev_ = piece.start_prev;
+        prev_words_ = piece.start_words;
+        prev_words_known_ = true;
+        piece.first_hits = 0;
+    }
+    while (pos < piece.text.size()) {
         const std::size_t end = CutAfter(piece.text, pos, block_);
         progress += ScanBlock(piece.text.substr(pos, end - pos), collect);
         pos = end;
@@ -298,15 +331,21 @@ std::int64_t FastScanner::ScanWindow(std::string_view window, Host& host,
         const PieceScan& piece = crew.pieces[i];
         // Searched again here when the words changed since, or when the line
         // before had a hit after all (then no join reaches into the piece).
-        if (piece.generation != generation_ ||
-            (i > 0 && config_.cr_text && prev_.empty() && !piece.start_prev.empty())) {
+        const bool assumed_wrong =
+            i > 0 && config_.cr_text && prev_.empty() && !piece.start_prev.empty();
+        if (piece.generation != generation_ || (assumed_wrong && !piece.alt_known)) {
             serial(piece.text);
             continue;
         }
-        for (const PieceScan::Found& hit : piece.hits) {
+        auto emit = [&](const PieceScan::Found& hit) {
             host.Hit(lines_ + hit.number, hit.word,
                      std::string_view(piece.texts).substr(hit.at, hit.size));
-        }
+        };
+        const std::vector<PieceScan::Found>& head = assumed_wrong ? piece.alt_hits : piece.hits;
+        const std::size_t head_count = assumed_wrong ? head.size() : piece.first_hits;
+        std::for_each(head.begin(), head.begin() + static_cast<std::ptrdiff_t>(head_count), emit);
+        std::for_each(piece.hits.begin() + static_cast<std::ptrdiff_t>(piece.first_hits),
+                      piece.hits.end(), emit);
         lines_ += piece.lines;
         prev_store_.assign(piece.prev);
         prev_ = prev_store_;

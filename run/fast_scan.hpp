@@ -91,7 +91,7 @@ class FastScanner {
     // About how many bytes of lines go into one block.
     static constexpr std::size_t kBlock = 256 * 1024;
     // About how many bytes go into one piece (see SetThreads).
-    static constexpr std::size_t kPiece = 2 * 1024 * 1024;
+    static constexpr std::size_t kPiece = 1024 * 1024;
     static constexpr std::size_t kWindow = 16 * 1024 * 1024;
 
   private:

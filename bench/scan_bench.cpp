@@ -12,11 +12,12 @@
 #include <string_view>
 #include <vector>
 
+#include "match/matcher.hpp"
 #include "platform/file.hpp"
 #include "run/fast_scan.hpp"
 #include "run/fast_search.hpp"
-#include "match/matcher.hpp"
 #include "run/scanner.hpp"
+#include "tests/support/literal_scan.hpp"
 #include "tests/support/quiet_host.hpp"
 #include "text/lines.hpp"
 

@@ -19,6 +19,7 @@
 #include "run/fast_search.hpp"
 #include "run/scanner.hpp"
 #include "tests/search/fast_oracle.hpp"
+#include "tests/support/literal_scan.hpp"
 #include "tests/support/quiet_host.hpp"
 #include "tests/support/temp_dir.hpp"
 

@@ -1,14 +1,11 @@
-// The two scanners: one file searched for the current words, its hits written
-// to the output file. Twins that differ only in how they get the lines (read
-// from disk one at a time, or loaded whole first) and in one detail of the
-// join across a line break.
+// What every scanner of a file shares: the run's state, the output, the
+// current words, the held hit lines.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "config/options.hpp"
@@ -53,14 +50,6 @@ struct ScanContext {
     WordCache& words;
     HeldLines& held;  // hit lines that may still be taken back (the fast scanners')
 };
-
-// Reads the file from disk a line at a time. Failures of the input file
-// (and running out of memory for a line) become the file's error block.
-void SearchByLine(ScanContext& ctx, const std::string& name, bool isLast);
-
-// Loads the whole file first. False when memory ran out while loading, before
-// anything was written: the caller then reads the file line by line instead.
-bool SearchInMemory(ScanContext& ctx, const std::string& name, bool isLast);
 
 // Between the pieces a file is read in to detect its encoding: the host
 // processes its messages; false once the run was stopped.

@@ -92,13 +92,13 @@ class HeldFolder {
 // One run's work between opening and closing the output file.
 class RunLoop {
   public:
-    RunLoop(RunHost& host, RunState& state, const iset& options, bool forceByLine, bool literal,
-            const std::string& outputPath, std::size_t holdBound)
+    RunLoop(RunHost& host, RunState& state, const iset& options, bool forceByLine,
+            const FileScanners& scanners, const std::string& outputPath, std::size_t holdBound)
         : host_(host),
           state_(state),
           options_(options),
           forceByLine_(forceByLine),
-          literal_(literal),
+          scanners_(scanners),
           memory_(host),
           words_(host),
           held_(outputPath, holdBound) {}
@@ -155,16 +155,11 @@ class RunLoop {
             bool done = false;
             if (!forceByLine_ && memory_.Fits(size)) {
                 host_.SetCaption("Korvalen+");
-                done = literal_ ? SearchInMemory(ctx, name, isLast)
-                                : FastSearchInMemory(ctx, name, isLast, sight);
+                done = scanners_.inMemory(ctx, name, isLast, sight);
             }
             if (!done) {
                 host_.SetCaption("Korvalen-");
-                if (literal_) {
-                    SearchByLine(ctx, name, isLast);
-                } else {
-                    FastSearchByLine(ctx, name, isLast, sight);
-                }
+                scanners_.byLine(ctx, name, isLast, sight);
             }
         } catch (...) {
             host_.SetCaption("Korvalen");
@@ -177,7 +172,7 @@ class RunLoop {
     RunState& state_;
     const iset& options_;
     const bool forceByLine_;
-    const bool literal_;
+    const FileScanners scanners_;
     MemoryGauge memory_;
     WordCache words_;
     HeldLines held_;
@@ -196,6 +191,9 @@ const std::string& StatusWithHits(RunState& state) {
         .append(hits, length)
         .append(" Lines)");
 }
+
+SearchRun::SearchRun(RunHost& host)
+    : host_(host), scanners_{FastSearchInMemory, FastSearchByLine} {}
 
 std::vector<DropName> SearchRun::Expand(const std::vector<std::string>& names,
                                         const iset& options) {
@@ -272,7 +270,7 @@ RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& o
         if (!create) {
             out.WriteLine("----------");
         }
-        RunLoop loop(host_, state_, options, forceByLine, literal_, outputPath, holdBound_);
+        RunLoop loop(host_, state_, options, forceByLine, scanners_, outputPath, holdBound_);
         loop.Files(list, outputPath, out);
         out.Close();
         if (state_.Searching) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "config/options.hpp"
+#include "platform/file.hpp"
 #include "run/folders.hpp"
 #include "run/held_lines.hpp"
 #include "run/run_host.hpp"
@@ -21,6 +22,17 @@ struct RunState {
     std::string StatusPrefix;   // "検索中：i/n" (UTF-8) while a file is searched
     std::int64_t Progress = 0;  // the progress position, in bytes
     std::string StatusLine;     // room for StatusWithHits, used again
+};
+
+struct ScanContext;
+
+// How the run searches one file: the fast scanners (run/fast_search.hpp)
+// unless a test sets others.
+struct FileScanners {
+    // False when memory ran out before anything of the file was written.
+    bool (*inMemory)(ScanContext& ctx, const std::string& name, bool isLast,
+                     const FileSight& sight);
+    void (*byLine)(ScanContext& ctx, const std::string& name, bool isLast, const FileSight& sight);
 };
 
 // "検索中：i/n  (h Lines)", the status line while a file is searched, composed
@@ -38,7 +50,7 @@ enum class RunOutcome {
 
 class SearchRun {
   public:
-    explicit SearchRun(RunHost& host) : host_(host) {}
+    explicit SearchRun(RunHost& host);
 
     // Searches `names` in order. `outputPath` is the text of the output path
     // box; the run may fill it from the host's save dialog. Always returns
@@ -52,10 +64,8 @@ class SearchRun {
 
     const RunState& State() const noexcept { return state_; }
 
-    // The fast scanners (the default) tell the host about progress, the hit
-    // count and pending messages once per block of lines (about 256 KB); the
-    // literal ones once per line. Both write the same bytes.
-    void UseLiteralScanners(bool literal) noexcept { literal_ = literal; }
+    // Other scanners in place of the fast ones; they write the same bytes.
+    void UseScanners(const FileScanners& scanners) noexcept { scanners_ = scanners; }
 
     // Hit lines held back beyond this many bytes go to a temporary file
     // (tests use small bounds).
@@ -68,7 +78,7 @@ class SearchRun {
 
     RunHost& host_;
     RunState state_;
-    bool literal_ = false;
+    FileScanners scanners_;
     std::size_t holdBound_ = HeldLines::kDefaultBound;
 };
 

@@ -16,6 +16,7 @@
 #include "platform/file.hpp"
 #include "run/run_host.hpp"
 #include "run/search_run.hpp"
+#include "tests/support/literal_scan.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "text/cp932.hpp"
 
@@ -272,7 +273,9 @@ inline Ran RunScan(RecordingHost& host, Scan scan, const std::vector<std::string
                    std::size_t holdBound = HeldLines::kDefaultBound) {
     host.shiftCtrl = ByLine(scan);
     SearchRun run(host);
-    run.UseLiteralScanners(IsLiteral(scan));
+    if (IsLiteral(scan)) {
+        run.UseScanners(kLiteralScanners);
+    }
     run.SetHoldBound(holdBound);
     host.run = &run;
     std::string output = out;

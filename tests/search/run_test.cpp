@@ -150,12 +150,13 @@ TEST(Run, SkipsTheOutputFileUnderAnyNameAndFolders) {
     ASSERT_EQ(::symlink(r.out.c_str(), (r.dir / "soft.txt").c_str()), 0);
     ASSERT_EQ(::mkdir((r.dir / "sub").c_str(), 0755), 0);
     const std::string upper = r.dir.File("OUT.TXT", "a\r\n");  // another file: names are bytes
-    EXPECT_EQ(r.Drop({a, r.out, r.dir / "hard.txt", r.dir / "soft.txt", r.dir / "./out.txt",
+    const std::string none = r.dir.File("none.txt", "b\r\n");  // no hit: no separator
+    EXPECT_EQ(r.Drop({a, none, r.out, r.dir / "hard.txt", r.dir / "soft.txt", r.dir / "./out.txt",
                       r.dir / "sub/../out.txt", r.dir / "sub", r.dir / "missing.txt", upper}),
               RunOutcome::Finished);
     // The first a.txt is not the last name: its separator line follows.
     EXPECT_EQ(r.Output(), Hit(a, 1) + "\r\n" + Hit(upper, 1));
-    EXPECT_EQ(r.host.Only("caption Korvalen+").size(), 2u);
+    EXPECT_EQ(r.host.Only("caption Korvalen+").size(), 3u);
 }
 
 TEST(Run, APipeIsRefusedWithItsBlock) {

@@ -97,9 +97,9 @@ class FastScanner {
   private:
     void Compile(std::vector<std::string> words, const SetupPause& pause);
     // Hands `scan` blocks of whole lines read from `source`; `scan` returns
-    // the progress of the block (negative: read no further).
-    // After `until` bytes of lines it returns, before the input's end, how
-    // many bytes it holds at the start of read_buf_ unscanned; else kAllRead.
+    // the progress of the block (negative: read no further). Once `until`
+    // bytes of lines were scanned, before the input's end, it returns how
+    // many bytes it holds unscanned at the start of read_buf_; else kAllRead.
     template <class Scan>
     std::size_t ReadBlocks(ByteSource& source, Host& host, std::size_t chunk, Scan scan,
                            std::size_t until = kAllRead);
@@ -108,17 +108,18 @@ class FastScanner {
     // input's end. Returns the progress of the block.
     std::int64_t ScanBlock(std::string_view block, Host& host);
 
-    // Pieces of one window of whole lines searched at once: the first by
-    // this scanner, the others by helpers whose hits wait in a PieceScan.
+    // Pieces of one window of whole lines searched at once by helper
+    // scanners on the crew's threads; the hits of each wait in a PieceScan
+    // until the pieces before it were handed to the host.
     struct PieceScan;
     class Collector;
     class Crew;
     // Bytes of whole lines taken at a time (a window of pieces).
     std::size_t Window() const noexcept;
     // Scans whole lines as ScanBlock does, in pieces on the crew when they
-    // are large enough: the host hears of every piece but the last one's
-    // progress, which is returned (negative: stopped).
-    // `alongside` runs on this thread meanwhile.
+    // are large enough, `alongside` on this thread meanwhile. The host hears
+    // of every part but the last one's progress, which is returned
+    // (negative: stopped).
     std::int64_t ScanWindow(std::string_view window, Host& host,
                             const std::function<void()>& alongside = {});
     // ScanSource on the crew, on from the `have` bytes ReadBlocks left: the
@@ -126,8 +127,7 @@ class FastScanner {
     void ReadInPieces(ByteSource& source, Host& host, std::size_t have);
     // As a helper: the words, options and block size of `lead`.
     void Follow(const FastScanner& lead);
-    // As a helper: scans a piece from its first line, the line before it
-    // taken as having had no hit.
+    // As a helper: scans a piece from the state it names.
     void ScanPiece(PieceScan& piece);
     // A block of whole lines of valid UTF-8 text, `cp932_length` bytes once
     // converted.
@@ -227,7 +227,7 @@ class FastScanner {
 
     unsigned threads_ = 1;
     std::size_t piece_ = kPiece;
-    std::unique_ptr<Crew> crew_;  // made at the first window cut in pieces
+    std::unique_ptr<Crew> crew_;  // made at the first window cut in pieces (see ScanWindow)
 
     std::int64_t lines_ = 0;
     // The previous line with CRText: empty when it was empty or had a hit.

@@ -5,7 +5,7 @@
 namespace korvalen {
 
 unsigned ThreadsFor(std::int32_t option) noexcept {
-    constexpr unsigned kMost = 256;
+    constexpr unsigned kMost = 64;  // windows of pieces stay within FastScanner::kWindow
     if (option > 0) {
         return std::min(static_cast<unsigned>(option), kMost);
     }

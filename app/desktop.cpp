@@ -48,7 +48,8 @@ void RealDesktop::Message(QWidget* parent, const QString& text) {
 }
 
 bool RealDesktop::Question(QWidget* parent, const QString& text) {
-    QMessageBox box(QMessageBox::Information, QStringLiteral("Korvalen"), text,
+    // A question shows the question icon, as the desktop's own do.
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Korvalen"), text,
                     QMessageBox::Yes | QMessageBox::No, parent);
     JapaneseYesNo(box);
     return box.exec() == QMessageBox::Yes;

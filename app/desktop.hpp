@@ -32,7 +32,7 @@ class Desktop {
 
     // A modal box with an OK button.
     virtual void Message(QWidget* parent, const QString& text) = 0;
-    // A modal box of the information kind with Yes and No; true for Yes.
+    // A modal question box with Yes and No; true for Yes.
     virtual bool Question(QWidget* parent, const QString& text) = 0;
     // The chosen full path, or nothing when cancelled.
     virtual std::optional<QString> ChooseFile(QWidget* parent,

@@ -40,7 +40,13 @@ void THelpViewer::OwnedBy(QWidget* owner) {
     const QRect place = geometry();
     const bool shown = isVisible();
     setParent(owner, windowFlags());  // hides the window
-    setGeometry(place);
+    if (placed_) {
+        setGeometry(place);
+    } else {
+        // Never shown, it has no place yet: a (0, 0) set here would be a
+        // place the user asked for, above the screen's top with the title bar.
+        resize(place.size());
+    }
     if (owner != home_) {
         owner->installEventFilter(this);  // back home when the dialog closes
     }
@@ -87,6 +93,7 @@ void THelpViewer::Show(int topic, const QString& anchor) {
     OwnedBy(modal != nullptr ? modal : home_);
     // Shown first: the page is laid out only then, and the anchor found.
     show();
+    placed_ = true;
     raise();
     activateWindow();
     browser_->setFocus(Qt::OtherFocusReason);  // keys scroll the page at once

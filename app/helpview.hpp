@@ -41,6 +41,7 @@ class THelpViewer : public QWidget {
     QWidget* home_;  // the window the viewer belongs to when no dialog is open
     QString helpFile_;
     int current_ = 0;
+    bool placed_ = false;  // shown once: the window manager has given it a place
 };
 
 }  // namespace korvalen

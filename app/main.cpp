@@ -1,13 +1,16 @@
 // The desktop program: the command line, then the application title, the
 // main window, the settings dialog and the about dialog, then the event loop.
-// A second start for the same user hands its files to the first and ends.
+// A second start for the same user and display hands its files to the
+// first and ends.
 #include <QApplication>
 #include <QFileInfo>
+#include <QStatusBar>
 #include <QTimer>
 #include <QTranslator>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 #include "app/desktop.hpp"
@@ -23,7 +26,8 @@ namespace {
 constexpr const char* kUsage =
     "Usage: korvalen [FILE]...\n"
     "Starts the Korvalen window and searches FILEs as if they were dropped on it.\n"
-    "When Korvalen already runs for this user, the FILEs go to that window.\n\n"
+    "When Korvalen already runs for this user and display, the FILEs go to that\n"
+    "window.\n\n"
     "  -h, --help       show this help and exit\n"
     "      --version    show the version and exit\n"
     "      --help-path  print the help file the window shows and exit (1: missing)\n";
@@ -65,6 +69,10 @@ int main(int argc, char* argv[]) {
             break;
     }
 
+    // The launcher's startup notification; Qt takes it from the environment.
+    const QByteArray startupId = qEnvironmentVariableIsEmpty("XDG_ACTIVATION_TOKEN")
+                                     ? qgetenv("DESKTOP_STARTUP_ID")
+                                     : qgetenv("XDG_ACTIVATION_TOKEN");
     QApplication app(argc, argv);  // takes Qt's own options out of argv
     line = Parse(argc, argv);
     if (line.action == korvalen::CommandLine::Action::Error) {
@@ -72,10 +80,26 @@ int main(int argc, char* argv[]) {
         return 2;
     }
 
+    // Looking for a running window and becoming it is one step under the
+    // lock: two starts at once never both become it.
     const QString socketName = korvalen::InstanceSocketName();
-    if (korvalen::HandToRunningInstance(socketName, line.files)) {
+    auto lock = std::make_unique<korvalen::InstanceLock>(socketName);
+    if (korvalen::HandToRunningInstance(socketName, line.files, startupId)) {
+        korvalen::EndStartupNotification();
         return 0;
     }
+    korvalen::InstanceServer server;
+    if (!server.Listen(socketName)) {
+        std::fprintf(stderr, "korvalen: %s: files cannot be handed to this window\n",
+                     qPrintable(socketName));
+    }
+    lock.reset();
+    // Files may arrive while the window is still being made (a message box
+    // of its start): they wait for it.
+    std::vector<std::vector<std::string>> early;
+    auto earlyConnection = QObject::connect(
+        &server, &korvalen::InstanceServer::filesArrived,
+        [&early](std::vector<std::string> files, const QByteArray&) { early.push_back(files); });
 
     QCoreApplication::setApplicationName(QStringLiteral("Korvalen"));
     QTranslator qtTexts;
@@ -93,26 +117,40 @@ int main(int argc, char* argv[]) {
     setup.helpFile = korvalen::FindHelpFile(ExePath());
     const auto form = korvalen::CreateForms(desktop, std::move(setup));
     form->show();
-
-    korvalen::InstanceServer server;
-    if (!server.Listen(socketName)) {
-        std::fprintf(stderr, "korvalen: %s: files cannot be handed to this window\n",
-                     qPrintable(socketName));
+    if (const QString hint = korvalen::MissingJapaneseFontHint(); !hint.isEmpty()) {
+        form->statusBar()->showMessage(hint, 15000);  // once, then the status again
     }
+
     const auto raise = [&form] {
         form->setWindowState(form->windowState() & ~Qt::WindowMinimized);
         form->show();
         form->raise();
         form->activateWindow();
     };
-    QObject::connect(&server, &korvalen::InstanceServer::raiseRequested, form.get(), raise);
-    QObject::connect(&server, &korvalen::InstanceServer::filesArrived, form.get(),
-                     [&form, raise](std::vector<std::string> files) {
-                         raise();
-                         form->DropFiles(std::move(files));
-                     });
-    if (!line.files.empty()) {
-        QTimer::singleShot(0, form.get(), [&form, files = line.files] { form->DropFiles(files); });
-    }
+    // Files handed over during a run wait for its end, as a drop could not.
+    QTimer queue;
+    queue.setInterval(100);
+    const auto drain = [&form, &early, &queue] {
+        while (!early.empty() && (early.front().empty() || form->DropFiles(early.front()))) {
+            early.erase(early.begin());
+        }
+        if (early.empty()) {
+            queue.stop();
+        } else if (!queue.isActive()) {
+            queue.start();
+        }
+    };
+    QObject::connect(&queue, &QTimer::timeout, form.get(), drain);
+    QObject::disconnect(earlyConnection);
+    QObject::connect(
+        &server, &korvalen::InstanceServer::filesArrived, form.get(),
+        [&early, raise, drain](std::vector<std::string> files, const QByteArray& startup) {
+            korvalen::UseActivationToken(startup);
+            raise();
+            early.push_back(std::move(files));
+            drain();
+        });
+    early.insert(early.begin(), line.files);
+    QTimer::singleShot(0, form.get(), drain);
     return QApplication::exec();
 }

@@ -1,5 +1,6 @@
 #include "app/qtext.hpp"
 
+#include <QFontDatabase>
 #include <QLineEdit>
 #include <QStringList>
 #include <QVariant>
@@ -74,6 +75,14 @@ QFont FixedGothic() {
     QFont font = Gothic(kFixedGothic, QFont::Monospace);
     font.setFixedPitch(true);
     return font;
+}
+
+QString MissingJapaneseFontHint() {
+    if (!QFontDatabase::families(QFontDatabase::Japanese).isEmpty()) {
+        return {};
+    }
+    // Short enough for the status bar of the window's first size.
+    return QStringLiteral("No Japanese font installed (fonts-ipafont-gothic)");
 }
 
 }  // namespace korvalen

@@ -58,4 +58,9 @@ void InstallFontSubstitutes();
 QFont ProportionalGothic();  // 12 pixels high
 QFont FixedGothic();         // 12 pixels high
 
+// Without a font that covers Japanese every text of the window shows as
+// boxes: a hint in plain ASCII, so it can be read then; empty when one is
+// installed.
+QString MissingJapaneseFontHint();
+
 }  // namespace korvalen

@@ -117,6 +117,30 @@ QPoint WindowPlace(std::int64_t left, std::int64_t top, QSize size, const QRect&
                   static_cast<int>(pull(top, height, screen.y(), screen.height())));
 }
 
+QRect WindowGeometry(std::int64_t left, std::int64_t top, QSize saved, QSize minimum,
+                     const QRect& primary, const std::vector<QRect>& screens) {
+    auto bound = [&](QSize limit) {
+        limit = limit.expandedTo(minimum);
+        return QSize(std::clamp(saved.width(), minimum.width(), limit.width()),
+                     std::clamp(saved.height(), minimum.height(), limit.height()));
+    };
+    QSize largest = primary.size();
+    for (const QRect& s : screens) {
+        largest = largest.expandedTo(s.size());
+    }
+    // Bounded by the largest screen to find the one it opens on, then by that one.
+    QSize size = bound(largest);
+    const QRect first(WindowPlace(left, top, size, primary, screens), size);
+    QRect on = primary;
+    for (const QRect& s : screens) {
+        if (s.contains(first.center())) {
+            on = s;
+        }
+    }
+    size = bound(on.size());
+    return QRect(WindowPlace(first.x(), first.y(), size, primary, screens), size);
+}
+
 QString ExePathWithExtension(const QString& exePath, const QString& extension) {
     const qsizetype slash = exePath.lastIndexOf(QLatin1Char('/'));
     const qsizetype dot = exePath.lastIndexOf(QLatin1Char('.'));
@@ -194,6 +218,8 @@ void TMainForm::BuildMenu() {
     MFileStop =
         addAction(MFile, "MFileStop", QStringLiteral("検索中止(&S)"), &TMainForm::MFileStopClick);
     MFileStop->setEnabled(false);
+    // Both 検索中止 and 名前を変えて保存 answer to S: Esc is the sure way to stop.
+    MFileStop->setShortcut(QKeySequence(Qt::Key_Escape));
     MFileExit =
         addAction(MFile, "MFileExit", QStringLiteral("終了(&X)"), &TMainForm::MFileExitClick);
 
@@ -333,15 +359,17 @@ void TMainForm::FormCreate() {
     const Settings settings = ReadSettings(setup_.iniPath);
     SetPath(ERelFile, settings.RelFile);
     SetPath(EOutputFile, settings.OutputFile);
-    resize(settings.Width, settings.Height);
     Options = settings.Options;
 
     if (EOutputFile->text().isEmpty()) {
         MEditOut->setEnabled(false);
     }
 
-    move(WindowPlace(settings.LeftPos, settings.TopPos, size(), desktop_.PrimaryScreen(),
-                     desktop_.Screens()));
+    const QRect place =
+        WindowGeometry(settings.LeftPos, settings.TopPos, QSize(settings.Width, settings.Height),
+                       minimumSizeHint(), desktop_.PrimaryScreen(), desktop_.Screens());
+    resize(place.size());
+    move(place.topLeft());
 
     LoadRelKeys(PathBytesOf(ERelFile));
     SetDropTarget(true);
@@ -352,8 +380,9 @@ void TMainForm::FormDestroy() {
         return;
     }
     destroyed_ = true;
-    if (!WritePaths(setup_.iniPath, PathBytesOf(ERelFile), PathBytesOf(EOutputFile))) {
-        // Too late for a box: the program is ending.
+    // Closing the window wrote them already, where a failure can be shown.
+    if (!pathsSaved_ &&
+        !WritePaths(setup_.iniPath, PathBytesOf(ERelFile), PathBytesOf(EOutputFile))) {
         std::fprintf(stderr, "korvalen: %s\n", qPrintable(SaveFailedText(setup_.iniPath)));
     }
     if (Options.CloseFileDelete) {
@@ -387,6 +416,10 @@ void TMainForm::closeEvent(QCloseEvent* event) {
         return;
     }
     helpViewer_->close();
+    pathsSaved_ = true;
+    if (!WritePaths(setup_.iniPath, PathBytesOf(ERelFile), PathBytesOf(EOutputFile))) {
+        SaveFailed();  // standard error alone is lost for a desktop user
+    }
     event->accept();
 }
 

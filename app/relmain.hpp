@@ -199,6 +199,7 @@ class TMainForm : public QMainWindow, public RunHost {
     bool dropPending_ = false;
     bool inRun_ = false;
     bool destroyed_ = false;
+    bool pathsSaved_ = false;  // by closing the window
     std::uint64_t wordsGeneration_ = 0;
     Qt::WindowStates stateBeforeMinimize_;
     std::chrono::steady_clock::time_point restoreHeldUntil_;  // a late minimise is undone
@@ -226,6 +227,11 @@ std::unique_ptr<TMainForm> CreateForms(Desktop& desktop, FormSetup setup);
 // every screen goes to the primary one.
 QPoint WindowPlace(std::int64_t left, std::int64_t top, QSize size, const QRect& primary,
                    const std::vector<QRect>& screens);
+// The saved size bounded by `minimum` and by the screen the window opens on,
+// at its place by WindowPlace: a hand-edited INI file cannot make a window
+// larger than the screens or place it off them.
+QRect WindowGeometry(std::int64_t left, std::int64_t top, QSize saved, QSize minimum,
+                     const QRect& primary, const std::vector<QRect>& screens);
 
 // The executable's path with its extension (if any) replaced by `extension`.
 QString ExePathWithExtension(const QString& exePath, const QString& extension);

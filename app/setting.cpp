@@ -315,10 +315,17 @@ bool TSettingForm::eventFilter(QObject* watched, QEvent* event) {
             if (watched == EEditor) {
                 EEditorKeyDown(key);
             }
-            if ((watched == EOutputStrLength || watched == EThreads) &&
-                (key == Qt::Key_Up || key == Qt::Key_Down)) {
-                (watched == EThreads ? UDThreads : UDLength)->Step(key == Qt::Key_Up ? 1 : -1);
-                return true;
+            if (watched == EOutputStrLength || watched == EThreads) {
+                // Page Up and Page Down step by ten, as a spin box does.
+                const int step = key == Qt::Key_Up         ? 1
+                                 : key == Qt::Key_Down     ? -1
+                                 : key == Qt::Key_PageUp   ? 10
+                                 : key == Qt::Key_PageDown ? -10
+                                                           : 0;
+                if (step != 0) {
+                    (watched == EThreads ? UDThreads : UDLength)->Step(step);
+                    return true;
+                }
             }
             break;
         }

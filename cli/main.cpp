@@ -66,6 +66,7 @@ constexpr const char* kUsage =
     "  -q, --quiet              no progress bar (one is drawn on standard error when it\n"
     "                           is a terminal)\n"
     "  -h, --help               show this text and exit\n"
+    "      --version            show the version and exit\n"
     "\n"
     "The search words are the words of KEY, then the lines of each -W file, then each\n"
     "-w, in that order. KEY and WORD are read in the terminal's encoding and searched\n"
@@ -88,6 +89,7 @@ enum : int {
     kOptIni,
     kOptSet,
     kOptByLine,
+    kOptVersion,
 };
 
 struct Args {
@@ -103,6 +105,7 @@ struct Args {
     bool byLine = false;
     bool quiet = false;
     bool help = false;
+    bool version = false;
     std::vector<std::string> files;
 };
 
@@ -118,6 +121,10 @@ class Cli {
         }
         if (args.help) {
             std::fputs(kUsage, stdout);
+            return kExitHits;
+        }
+        if (args.version) {
+            Out("korvalen-cli " KORVALEN_VERSION "\n");
             return kExitHits;
         }
         iset options;
@@ -182,6 +189,7 @@ class Cli {
             {"threads", required_argument, nullptr, 'j'},
             {"quiet", no_argument, nullptr, 'q'},
             {"help", no_argument, nullptr, 'h'},
+            {"version", no_argument, nullptr, kOptVersion},
             {nullptr, 0, nullptr, 0},
         };
         opterr = 0;  // the messages below name the program without its path
@@ -227,6 +235,9 @@ class Cli {
                     break;
                 case 'q':
                     args.quiet = true;
+                    break;
+                case kOptVersion:
+                    args.version = true;
                     break;
                 case 'h':
                     args.help = true;

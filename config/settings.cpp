@@ -1,5 +1,6 @@
 #include "config/settings.hpp"
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -290,22 +291,46 @@ bool WritePaths(const std::string& iniPath, std::string_view relFile, std::strin
     });
 }
 
-std::string ChooseIniPath(const std::string& exePath, bool exeDirWritable,
-                          const char* xdgConfigHome, const char* home) {
+std::string ChooseIniPath(const std::string& exePath, IniPlace place, const char* xdgConfigHome,
+                          const char* home) {
     const std::string beside = std::filesystem::path(exePath).replace_extension(".INI").string();
-    std::error_code ec;
-    if (exeDirWritable || std::filesystem::exists(beside, ec)) {
+    if (place == IniPlace::Beside) {
         return beside;
     }
     std::filesystem::path base;
     if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/') {
         base = xdgConfigHome;  // a relative value is invalid by the XDG rules
-    } else if (home != nullptr && home[0] != '\0') {
+    } else if (home != nullptr && home[0] == '/') {
         base = std::filesystem::path(home) / ".config";
+    } else if (place == IniPlace::PerUser) {
+        return {};  // nowhere of the user's own: nothing is read or written
     } else {
         return beside;
     }
     return (base / "korvalen" / "korvalen.INI").string();
+}
+
+IniPlace IniPlaceOf(const std::string& exePath, bool exeDirWritable) {
+    const std::filesystem::path exe(exePath);
+    const std::filesystem::path dir = exe.parent_path();
+    // Root can write /usr/bin: an INI made there would become every user's.
+    static constexpr std::string_view kSystemDirs[] = {
+        "/bin",       "/sbin",          "/usr/bin",       "/usr/sbin",
+        "/usr/games", "/usr/local/bin", "/usr/local/sbin"};
+    for (std::string_view system : kSystemDirs) {
+        if (dir == system) {
+            return IniPlace::PerUser;
+        }
+    }
+    std::error_code ec;
+    if (std::filesystem::is_directory(dir / ".." / "share" / "korvalen", ec)) {
+        return IniPlace::PerUser;  // installed under some prefix
+    }
+    const std::filesystem::path beside = std::filesystem::path(exe).replace_extension(".INI");
+    if (exeDirWritable || std::filesystem::exists(beside, ec)) {
+        return IniPlace::Beside;
+    }
+    return IniPlace::PerUserElseBeside;
 }
 
 std::string DefaultIniPath() {
@@ -316,8 +341,13 @@ std::string DefaultIniPath() {
     }
     const std::string dir = exe.parent_path().string();
     const bool writable = ::access(dir.c_str(), W_OK) == 0;
-    return ChooseIniPath(exe.string(), writable, std::getenv("XDG_CONFIG_HOME"),
-                         std::getenv("HOME"));
+    const char* home = std::getenv("HOME");
+    const passwd* user = ::getpwuid(::getuid());
+    if ((home == nullptr || home[0] != '/') && user != nullptr) {
+        home = user->pw_dir;  // sudo -H, su, a service: HOME may be unset
+    }
+    return ChooseIniPath(exe.string(), IniPlaceOf(exe.string(), writable),
+                         std::getenv("XDG_CONFIG_HOME"), home);
 }
 
 }  // namespace korvalen

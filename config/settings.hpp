@@ -53,13 +53,23 @@ bool WritePosition(const std::string& iniPath, int top, int left, int height, in
 // Section File: RelFile, OutputFile.
 bool WritePaths(const std::string& iniPath, std::string_view relFile, std::string_view outFile);
 
-// The executable's path with the extension ".INI"; where that folder is not
-// writable and no such file exists, $XDG_CONFIG_HOME/korvalen/korvalen.INI
-// ($HOME/.config when XDG_CONFIG_HOME is unset).
-std::string DefaultIniPath();
+// Where the settings live. A program run from its build or a folder of its
+// own keeps them beside itself (<program>.INI); an installed one never does,
+// even as root, so no user's settings become everyone's.
+enum class IniPlace {
+    Beside,             // the folder is writable or the INI file is there
+    PerUserElseBeside,  // per user; beside only when the user has no home
+    PerUser,            // installed: a system folder or ../share/korvalen
+};
+IniPlace IniPlaceOf(const std::string& exePath, bool exeDirWritable);
 
-// The choice of DefaultIniPath with its facts given (for tests).
-std::string ChooseIniPath(const std::string& exePath, bool exeDirWritable,
-                          const char* xdgConfigHome, const char* home);
+// <program>.INI or $XDG_CONFIG_HOME/korvalen/korvalen.INI ($HOME/.config
+// when XDG_CONFIG_HOME is unset or relative); empty when an installed
+// program finds no home.
+std::string ChooseIniPath(const std::string& exePath, IniPlace place, const char* xdgConfigHome,
+                          const char* home);
+
+// The choice above for this process.
+std::string DefaultIniPath();
 
 }  // namespace korvalen

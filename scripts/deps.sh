@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Korvalen needs, when any is missing.
 # As root: apt-get install -y. Otherwise: prints the sudo line and fails.
-# Usage: scripts/deps.sh [build|test]
+# Usage: scripts/deps.sh [build|test|desktop]
+# desktop: what trying the installed package as a desktop user takes (a window
+# manager, a file manager and X tools under Xvfb).
 set -euo pipefail
 
 want=(cmake ninja-build g++ pkg-config libicu-dev qt6-base-dev libgl-dev
       fonts-ipafont-gothic xvfb xauth qt6-translations-l10n)
 if [[ "${1:-build}" == test ]]; then
     want+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev vim-nox emacs-nox
-           dpkg-dev file lintian desktop-file-utils appstream groff bash-completion locales)
+           dpkg-dev file lintian desktop-file-utils appstream groff bash-completion locales
+           devscripts xdg-utils libglib2.0-bin)
+elif [[ "${1:-build}" == desktop ]]; then
+    want+=(openbox pcmanfm x11-utils xdotool imagemagick)
 fi
 
 missing=()

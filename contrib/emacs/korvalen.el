@@ -22,7 +22,8 @@
 
 (defcustom korvalen-ini-file nil
   "Korvalen's INI file, from which the output path is read.
-When nil: the file beside the `korvalen' executable in `exec-path', else
+When nil: the file beside the `korvalen' executable in `exec-path' (unless
+it is installed), else
 $XDG_CONFIG_HOME/korvalen/korvalen.INI."
   :type '(choice (const nil) file))
 
@@ -118,8 +119,13 @@ never visit a hit there."
 (defun korvalen--ini-file ()
   (or korvalen-ini-file
       (let* ((exe (executable-find "korvalen"))
+             (dir (and exe (file-name-directory (file-truename exe))))
              (ini (and exe (concat (file-name-sans-extension exe) ".INI"))))
-        (and ini (file-readable-p ini) ini))
+        ;; An installed korvalen never keeps its settings beside itself.
+        (and ini (file-readable-p ini)
+             (not (string-match-p "\\`/\\(usr/\\(local/\\)?\\)?s?bin/\\'\\|\\`/usr/games/\\'" dir))
+             (not (file-directory-p (expand-file-name "../share/korvalen" dir)))
+             ini))
       (expand-file-name "korvalen/korvalen.INI"
                         (or (getenv "XDG_CONFIG_HOME") "~/.config"))))
 

@@ -1,4 +1,5 @@
 // The settings dialog, the about dialog, the help file and Qt's own texts.
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -134,15 +135,20 @@ TEST_F(Settings, LengthArrowsStopAtTheirEnds) {
     const struct {
         int start, steps;
         QString shown;
-        bool keys = false;  // the Up and Down keys in the box instead of the arrows
-    } cases[] = {{199, 5, "200"}, {1, -5, "0"},          {500, 0, "200"},   {-3, 0, "0"},
-                 {78, 1, "79"},   {199, 5, "200", true}, {2, -1, "1", true}};
+        int keys =
+            0;  // 1: the Up and Down keys in the box instead of the arrows; 10: Page Up, Down
+    } cases[] = {{199, 5, "200"},     {1, -5, "0"},       {500, 0, "200"}, {-3, 0, "0"},
+                 {78, 1, "79"},       {199, 5, "200", 1}, {2, -1, "1", 1}, {78, 2, "98", 10},
+                 {195, 1, "200", 10}, {78, -1, "68", 10}, {5, -1, "0", 10}};
     for (const auto& c : cases) {
         f->Options.OutputStrLength = c.start;
         s->Fill();
         for (int i = 0; i < std::abs(c.steps); ++i) {
-            if (c.keys) {
-                QTest::keyClick(s->EOutputStrLength, c.steps > 0 ? Qt::Key_Up : Qt::Key_Down);
+            if (c.keys != 0) {
+                const bool up = c.steps > 0;
+                QTest::keyClick(s->EOutputStrLength,
+                                c.keys == 1 ? (up ? Qt::Key_Up : Qt::Key_Down)
+                                            : (up ? Qt::Key_PageUp : Qt::Key_PageDown));
             } else {
                 (c.steps > 0 ? s->UDLength->Up() : s->UDLength->Down())->click();
             }
@@ -222,6 +228,17 @@ TEST_F(Settings, HelpForEachControlAndFromTheModalDialog) {
     EXPECT_EQ(help.parentWidget(), f);
 }
 
+TEST_F(Settings, HelpFirstShownFromTheDialogGetsItsPlaceFromTheWindowManager) {
+    THelpViewer& help = *f->HelpViewer();
+    WhileOpen([&] {
+        QTest::keyClick(s->CNewTag, Qt::Key_F1);
+        EXPECT_TRUE(help.isVisible());
+        // A place of the program's own would be (0, 0), the title bar above the screen.
+        EXPECT_FALSE(help.testAttribute(Qt::WA_Moved));
+        s->BCancel->click();
+    });
+}
+
 TEST(HelpFile, HasTheContentsAndEveryTopic) {
     const std::string html = ReadAll(QStringLiteral(KORVALEN_HELP_SOURCE));
     EXPECT_NE(html.find("<a name=\"contents\">"), std::string::npos);
@@ -278,6 +295,19 @@ TEST(QtTranslation, JapaneseUnlessQtSpeaksTheLocaleAndInTheQuestionBox) {
               QStringLiteral("はいいいえキャンセル"));
     EXPECT_TRUE(box.grab().save(QStringLiteral(KORVALEN_SHOT_DIR "/question.png")));
     QCoreApplication::removeTranslator(&translator);
+}
+
+TEST(RealBoxes, AQuestionShowsTheQuestionIcon) {
+    RealDesktop desktop;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QTimer::singleShot(0, [&icon] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            icon = box->icon();
+            box->button(QMessageBox::No)->click();
+        }
+    });
+    EXPECT_FALSE(desktop.Question(nullptr, QStringLiteral("?")));
+    EXPECT_EQ(icon, QMessageBox::Question);
 }
 
 }  // namespace

@@ -63,29 +63,39 @@ TEST_F(MainWindow, FirstStartWithoutIniOrRelationFile) {
     EXPECT_EQ(IniText(), "[Position]\r\nTopPos=40\r\nLeftPos=30\r\nHeight=300\r\nWidth=500\r\n");
 }
 
-TEST_F(MainWindow, StartUpKeepsTheWindowOnThePrimaryScreen) {
+TEST_F(MainWindow, StartUpKeepsTheWindowOnTheScreens) {
     // Screen 1024 x 768; the second, where asked for, 1280 x 1024 right of it.
+    const QSize least = Start().minimumSizeHint();
     const struct {
-        int left, top, width;
-        QPoint expected;
+        int left, top, width, height;
+        QRect expected;
         bool second = false;
     } cases[] = {
-        {-50, -20, 465, {0, 0}},              // off the left and top
-        {0, 0, 1200, {-176, 0}},              // wider than the screen: stays negative
-        {2147483600, 10, 465, {559, 10}},     // off the right edge, at the int range's end
-        {10, 2147483600, 465, {10, 498}},     // the same off the bottom
-        {1500, 100, 465, {1500, 100}, true},  // on the second screen: kept there
-        {1000, 900, 465, {1024, 754}, true},  // mostly on the second: pulled onto it
-        {3000, -900, 465, {559, 0}, true},    // off every screen: onto the primary
+        {-50, -20, 465, 270, {0, 0, 465, 270}},           // off the left and top
+        {0, 0, 1200, 270, {0, 0, 1024, 270}},             // wider than the screen
+        {2147483600, 10, 465, 270, {559, 10, 465, 270}},  // off the right, at the int range's end
+        {10, 2147483600, 465, 270, {10, 498, 465, 270}},  // the same off the bottom
+        {1500, 100, 465, 270, {1500, 100, 465, 270}, true},  // on the second screen: kept there
+        {1000, 900, 465, 270, {1024, 754, 465, 270}, true},  // mostly on the second: pulled onto it
+        {3000, -900, 465, 270, {559, 0, 465, 270}, true},    // off every screen: onto the primary
+        {0, 0, 2147483647, 2147483647, {0, 0, 1024, 768}},   // no larger than the screen
+        {1100, 0, 2147483647, 2147483647, {1024, 0, 1280, 1024}, true},
+        {2147483600,
+         2147483600,
+         -100,
+         0,
+         {QPoint(1024, 768) - QPoint(least.width(), least.height()),
+          least}},  // the least size, then placed
     };
     for (const auto& c : cases) {
         desktop.screens = {QRect(0, 0, 1024, 768)};
         if (c.second) {
             desktop.screens.emplace_back(1024, 0, 1280, 1024);
         }
-        WriteIni("[Position]\r\nTopPos=" + std::to_string(c.top) + "\r\nLeftPos=" +
-                 std::to_string(c.left) + "\r\nHeight=270\r\nWidth=" + std::to_string(c.width));
-        EXPECT_EQ(Start().geometry(), QRect(c.expected, QSize(c.width, 270))) << c.left << c.top;
+        WriteIni("[Position]\r\nTopPos=" + std::to_string(c.top) +
+                 "\r\nLeftPos=" + std::to_string(c.left) +
+                 "\r\nHeight=" + std::to_string(c.height) + "\r\nWidth=" + std::to_string(c.width));
+        EXPECT_EQ(Start().geometry(), c.expected) << c.left << " " << c.top;
     }
 }
 
@@ -303,7 +313,10 @@ TEST_F(MainWindow, SavesThatFailAreReportedAndReplaceNothing) {
     const QString said = QStringLiteral("設定ファイルに保存できません：") + Path("korvalen.INI");
     EXPECT_EQ(desktop.messages, (std::vector<QString>{said, said}));
     EXPECT_TRUE(f.Options.CRText);  // applied all the same, as OK would
-    form.reset();                   // the paths written at exit
+    f.close();                      // the paths written at exit, said in the window
+    EXPECT_EQ(desktop.messages, (std::vector<QString>{said, said, said}));
+    form.reset();
+    EXPECT_EQ(desktop.messages.size(), 3U);
     EXPECT_EQ(IniText(), text);
 }
 

@@ -231,6 +231,19 @@ TEST_F(Run, StopEndsTheRunWithinTheFile) {
     EXPECT_TRUE(f.close());
 }
 
+TEST_F(Run, EscStopsARunAndNothingElse) {
+    const QString big = Lines("big.txt", 200000, "hit"), out = Path("out.txt");
+    TMainForm& f = Ready(QStringLiteral("hit"), out);
+    f.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    QTest::keyClick(&f, Qt::Key_Escape);  // no run: nothing happens
+    EXPECT_TRUE(f.isVisible());
+    ASSERT_TRUE(Drop(f, {big}));
+    During([&] { QTest::keyClick(&f, Qt::Key_Escape); });
+    EXPECT_EQ(Finish(), RunOutcome::Stopped);
+    EXPECT_EQ(f.StatusText(), QStringLiteral("検索を中止しました"));
+}
+
 TEST_F(Run, ShiftCtrlOrLittleMemoryReadByLineAndTheEditorOpensAtTheEnd) {
     const QString a = Lines("a.txt", 2, "k");
     const QString out = Path("out.txt");

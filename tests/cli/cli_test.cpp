@@ -124,6 +124,7 @@ TEST(Cli, ExitStatusMessagesAndListings) {
         {"-o @out.txt -k x @a.txt", 2, k + "--key needs --relation"},
         {"--ini @none.ini -o @out.txt -w a @a.txt", 2, k + "no INI"},
         {"--help", 0, "", "Usage: korvalen-cli"},  // help goes to standard output
+        {"--version", 0, "", "korvalen-cli " KORVALEN_VERSION "\n"},
         {"--list-keys -r @rel.kvl", 0, "", "（なし）\n天気\n乗り物\nabc\n"},
         {"--list-words -r @rel.kvl -w 末 -W @w.txt -k 天気 --set AddSortWord=1", 0, "",
          "天気\n晴れ\n雨\n雪, みぞれ\n一\n\n二\n\\x88\n末\n"},

@@ -319,16 +319,44 @@ TEST(IniPath, Choice) {
     TempDir dir;
     const std::string exe = dir.Path("korvalen");
     const std::string beside = exe + ".INI";
-    EXPECT_EQ(ChooseIniPath(exe, true, "/x", "/h"), beside);
-    EXPECT_EQ(ChooseIniPath(exe + ".bin", true, nullptr, nullptr), beside);
-    EXPECT_EQ(ChooseIniPath(exe, false, "/x", "/h"), "/x/korvalen/korvalen.INI");
-    EXPECT_EQ(ChooseIniPath(exe, false, "relative", "/h"), "/h/.config/korvalen/korvalen.INI");
-    EXPECT_EQ(ChooseIniPath(exe, false, nullptr, nullptr), beside);
-    dir.File("korvalen.INI", "");
-    EXPECT_EQ(ChooseIniPath(exe, false, "/x", "/h"), beside);
+    using P = IniPlace;
+    EXPECT_EQ(ChooseIniPath(exe, P::Beside, "/x", "/h"), beside);
+    EXPECT_EQ(ChooseIniPath(exe + ".bin", P::Beside, nullptr, nullptr), beside);
+    for (const P place : {P::PerUserElseBeside, P::PerUser}) {
+        EXPECT_EQ(ChooseIniPath(exe, place, "/x", "/h"), "/x/korvalen/korvalen.INI");
+        EXPECT_EQ(ChooseIniPath(exe, place, "relative", "/h"), "/h/.config/korvalen/korvalen.INI");
+    }
+    EXPECT_EQ(ChooseIniPath(exe, P::PerUserElseBeside, nullptr, nullptr), beside);
+    EXPECT_EQ(ChooseIniPath(exe, P::PerUser, nullptr, "h"), "");
     // This test runs from a writable build folder.
     const fs::path self = fs::read_symlink("/proc/self/exe");
     EXPECT_EQ(DefaultIniPath(), (self.parent_path() / self.stem()).string() + ".INI");
+}
+
+TEST(IniPath, InstalledNeverBeside) {
+    TempDir dir;
+    fs::create_directories(dir.Path("own/bin"));
+    fs::create_directories(dir.Path("prefix/bin"));
+    fs::create_directories(dir.Path("prefix/share/korvalen"));
+    dir.File("own/bin/korvalen.INI", "");
+    dir.File("prefix/bin/korvalen.INI", "");  // left by an earlier start as root
+    struct Case {
+        std::string exe;
+        bool writable;
+        IniPlace place;
+    };
+    const Case cases[] = {
+        {dir.Path("own/bin/korvalen"), true, IniPlace::Beside},
+        {dir.Path("own/bin/korvalen"), false, IniPlace::Beside},  // its INI is there
+        {dir.Path("own/korvalen"), false, IniPlace::PerUserElseBeside},
+        {dir.Path("prefix/bin/korvalen"), true, IniPlace::PerUser},
+        {"/usr/bin/korvalen", true, IniPlace::PerUser},  // root
+        {"/usr/local/bin/korvalen", false, IniPlace::PerUser},
+        {"/usr/games/korvalen", true, IniPlace::PerUser},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IniPlaceOf(c.exe, c.writable), c.place) << c.exe << " " << c.writable;
+    }
 }
 
 }  // namespace

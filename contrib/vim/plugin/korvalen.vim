@@ -14,8 +14,8 @@
 " current folder.
 "
 " g:korvalen_ini  the INI file to read the output path from. Default: the
-"                 file beside the korvalen executable found in $PATH, else
-"                 $XDG_CONFIG_HOME/korvalen/korvalen.INI.
+"                 file beside the korvalen executable found in $PATH (unless
+"                 it is installed), else $XDG_CONFIG_HOME/korvalen/korvalen.INI.
 
 scriptencoding utf-8
 
@@ -86,7 +86,10 @@ function! s:IniPath() abort
     return g:korvalen_ini
   endif
   let l:exe = exepath('korvalen')
-  if l:exe !=# ''
+  " An installed korvalen never keeps its settings beside itself.
+  let l:dir = fnamemodify(resolve(l:exe), ':h')
+  if l:exe !=# '' && l:dir !~# '^/\(usr/\(local/\)\=\)\=s\=bin$' && l:dir !=# '/usr/games'
+        \ && !isdirectory(l:dir . '/../share/korvalen')
     let l:ini = fnamemodify(l:exe, ':r') . '.INI'
     if filereadable(l:ini)
       return l:ini

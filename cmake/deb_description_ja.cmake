@@ -1,0 +1,26 @@
+# Run by CPack after the packages are built: adds the Japanese description
+# (Description-ja) to the control file of each package but the editor
+# helpers'. dpkg-deb repacks with root as owner, so no root is needed.
+find_program(DPKG_DEB dpkg-deb REQUIRED)
+file(READ "${CPACK_KORVALEN_DESCRIPTION_JA_FILE}" field)
+foreach(deb IN LISTS CPACK_PACKAGE_FILES)
+    get_filename_component(name "${deb}" NAME)
+    if(NOT name MATCHES "^korvalen(-cli)?_")
+        continue()
+    endif()
+    set(tree "${deb}.tree")
+    file(REMOVE_RECURSE "${tree}")
+    execute_process(COMMAND ${DPKG_DEB} -R "${deb}" "${tree}" RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "dpkg-deb -R ${deb} failed")
+    endif()
+    file(READ "${tree}/DEBIAN/control" control)
+    string(REGEX REPLACE "\n+$" "\n" control "${control}")
+    file(WRITE "${tree}/DEBIAN/control" "${control}${field}")
+    execute_process(COMMAND ${DPKG_DEB} --root-owner-group -Zxz -b "${tree}" "${deb}"
+                    OUTPUT_QUIET RESULT_VARIABLE rc)
+    file(REMOVE_RECURSE "${tree}")
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "dpkg-deb -b ${deb} failed")
+    endif()
+endforeach()

@@ -113,16 +113,16 @@ MemoryStatus RealDesktop::Memory() {
     return ReadMemoryStatus();
 }
 
-void RealDesktop::StartProgram(const std::string& program, const std::vector<std::string>& args) {
+int RealDesktop::StartProgram(const std::string& program, const std::vector<std::string>& args) {
     // Not QProcess: its arguments are QStrings, which lose a name that is
     // not UTF-8.
-    korvalen::StartProgram(program, args);
+    return korvalen::StartProgram(program, args);
 }
 
-void RealDesktop::OpenDocument(const std::string& path) {
+bool RealDesktop::OpenDocument(const std::string& path) {
     // The URL from the bytes, percent-encoded: QUrl::fromLocalFile takes a
     // QString.
-    QDesktopServices::openUrl(QUrl::fromEncoded(
+    return QDesktopServices::openUrl(QUrl::fromEncoded(
         "file://" +
         QByteArray(path.data(), static_cast<qsizetype>(path.size())).toPercentEncoding("/")));
 }

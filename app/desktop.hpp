@@ -46,10 +46,12 @@ class Desktop {
     virtual MemoryStatus Memory() = 0;
 
     // Starts `program` with `args`, each one argument, without a shell. Does
-    // not wait, reports nothing. Paths are the file system's bytes.
-    virtual void StartProgram(const std::string& program, const std::vector<std::string>& args) = 0;
-    // Opens a document with the desktop's default application for it.
-    virtual void OpenDocument(const std::string& path) = 0;
+    // not wait. 0, or the error number when it could not start. Paths are
+    // the file system's bytes.
+    virtual int StartProgram(const std::string& program, const std::vector<std::string>& args) = 0;
+    // Opens a document with the desktop's default application for it; false
+    // when none could be started.
+    virtual bool OpenDocument(const std::string& path) = 0;
 };
 
 class RealDesktop : public Desktop {
@@ -61,8 +63,8 @@ class RealDesktop : public Desktop {
     QRect PrimaryScreen() override;
     std::vector<QRect> Screens() override;
     MemoryStatus Memory() override;
-    void StartProgram(const std::string& program, const std::vector<std::string>& args) override;
-    void OpenDocument(const std::string& path) override;
+    int StartProgram(const std::string& program, const std::vector<std::string>& args) override;
+    bool OpenDocument(const std::string& path) override;
 };
 
 // Turns a filter of the form "description|pattern|description|pattern" into

@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -75,6 +76,11 @@ void SetPath(QLineEdit* box, std::string_view path) {
 
 QString SaveFailedText(const std::string& iniPath) {
     return QStringLiteral("設定ファイルに保存できません：") + PathText(iniPath);
+}
+
+QString EditorFailedText(const std::string& program, const QString& file, const QString& why) {
+    return QStringLiteral("エディタを起動できません：") + PathText(program) + QStringLiteral("\n") +
+           why + QStringLiteral("\n") + file;
 }
 
 }  // namespace
@@ -601,21 +607,31 @@ void TMainForm::OpenWithEditor(const std::string& path) {
     OpenWithEditor(path, 0);
 }
 
-void TMainForm::OpenWithEditor(const std::string& path, std::int64_t line) {
+void TMainForm::OpenWithEditor(const std::string& path, std::int64_t line, std::int64_t column,
+                               std::int64_t screenColumn) {
     if (Options.Editor.empty()) {
-        if (!path.empty()) {
-            desktop_.OpenDocument(path);
+        if (!path.empty() && !desktop_.OpenDocument(path)) {
+            desktop_.Message(
+                this, EditorFailedText("xdg-open", PathText(path),
+                                       QStringLiteral("既定のアプリケーションがありません")));
         }
         return;
     }
-    desktop_.StartProgram(Options.Editor,
-                          EditorArguments(Options.Editor, Options.EditorLine, path, line));
+    const int error = desktop_.StartProgram(
+        Options.Editor,
+        EditorArguments(Options.Editor, Options.EditorLine, path, line, column, screenColumn));
+    if (error != 0) {
+        desktop_.Message(this, EditorFailedText(Options.Editor, PathText(path),
+                                                QString::fromLocal8Bit(std::strerror(error))));
+    }
 }
 
 TResultsForm* TMainForm::ResultsForm() {
     if (resultsForm_ == nullptr) {
         resultsForm_ = new TResultsForm(
-            [this](const std::string& file, std::int64_t line) { OpenWithEditor(file, line); },
+            [this](const std::string& file, std::int64_t line, WordColumns at) {
+                OpenWithEditor(file, line, at.chars, at.screen);
+            },
             this);
     }
     return resultsForm_;

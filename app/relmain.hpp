@@ -130,8 +130,11 @@ class TMainForm : public QMainWindow, public RunHost {
     void MSettingPosClick();
     void RecycleFile(const std::string& path);
     void OpenWithEditor(const std::string& path) override;
-    // At `line` (0: the file's start) where the editor allows.
-    void OpenWithEditor(const std::string& path, std::int64_t line);
+    // At `line` (0: the file's start) and `column` (1-based, in characters,
+    // and on screen; 0: none) where the editor allows. A program that cannot be started is
+    // named in a message with the reason.
+    void OpenWithEditor(const std::string& path, std::int64_t line, std::int64_t column = 0,
+                        std::int64_t screenColumn = 0);
 
     // Files dropped, or handed over on the command line: a run over them
     // starts once control returns to the event loop. False when refused, as

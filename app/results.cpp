@@ -13,6 +13,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <unordered_set>
+
+#include "text/cp932.hpp"
 
 #include "app/qtext.hpp"
 
@@ -20,10 +23,41 @@ namespace korvalen {
 
 bool ResultsModel::Load(const std::string& outputFile, const std::string& currentDir) {
     beginResetModel();
+    names_.clear();
     const bool ok = index_.Load(outputFile, currentDir);
     shown_ = index_.Filter(filter_);
     endResetModel();
     return ok;
+}
+
+void ResultsModel::Clear() {
+    beginResetModel();
+    index_ = OutputIndex();
+    std::vector<std::uint32_t>().swap(shown_);
+    names_.clear();
+    endResetModel();
+}
+
+// A group's file as the file system names it: the first form of its path
+// that names a file (so a name written byte for byte shows as itself), else
+// its code page 932 reading.
+QString ResultsModel::GroupName(std::uint32_t group) const {
+    const auto [it, fresh] = names_.try_emplace(group);
+    if (fresh) {
+        const std::string_view path = index_.GroupPath(group);
+        OutputLine hit;
+        hit.path = path;
+        const std::string file = index_.FileOf(hit);
+        QString name = Cp932Text(path);
+        for (const std::string& form : OutputPathForms(path)) {
+            if (file.ends_with(form) && form != Cp932ToUtf8(path)) {
+                name = PathText(form);
+                break;
+            }
+        }
+        it->second = name;
+    }
+    return it->second;
 }
 
 void ResultsModel::SetFilter(const QString& filter) {
@@ -49,7 +83,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
         case Qt::DisplayRole:
             switch (row.kind) {
                 case Kind::Group:
-                    return Cp932Text(index_.GroupPath(row.Group())) +
+                    return GroupName(row.Group()) +
                            QStringLiteral("  (%1件)").arg(index_.Groups()[row.Group()].hits);
                 case Kind::Hit: {
                     const OutputLine hit = index_.Read(row);
@@ -130,8 +164,7 @@ void ResultsDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     painter->restore();
 }
 
-TResultsForm::TResultsForm(std::function<void(const std::string&, std::int64_t)> open,
-                           QWidget* parent)
+TResultsForm::TResultsForm(Open open, QWidget* parent)
     : QWidget(parent, Qt::Window),
       EFilter(new QLineEdit(this)),
       LResults(new QListView(this)),
@@ -163,6 +196,7 @@ TResultsForm::TResultsForm(std::function<void(const std::string&, std::int64_t)>
     connect(EFilter, &QLineEdit::textChanged, this, [this](const QString& text) {
         model_->SetFilter(text);
         LResults->setCurrentIndex(model_->index(0));
+        ShowCount();
     });
     connect(LResults, &QListView::activated, this, [this] { OpenCurrent(); });
     auto* find = new QShortcut(QKeySequence::Find, this);
@@ -204,21 +238,31 @@ void TResultsForm::Watch() {
 
 void TResultsForm::Reload() {
     const int keep = LResults->currentIndex().row();
-    const bool ok = model_->Load(outputFile_, PathBytes(QDir::currentPath()));
+    read_ = model_->Load(outputFile_, PathBytes(QDir::currentPath()));
     Watch();
-    const OutputIndex& index = model_->Index();
-    std::uint64_t hits = 0;
-    for (const OutputIndex::Group& g : index.Groups()) {
-        hits += g.hits;
-    }
-    LCount->setText(ok ? QStringLiteral("%1件 / %2ファイル  %3")
-                             .arg(hits)
-                             .arg(index.Groups().size())
-                             .arg(PathText(outputFile_))
-                       : QStringLiteral("出力ファイルがありません：") + PathText(outputFile_));
+    ShowCount();
     const int rows = model_->rowCount();
     LResults->setCurrentIndex(
         model_->index(std::clamp(keep < 0 ? 0 : keep, 0, std::max(rows - 1, 0))));
+}
+
+// The hits, the files they are in (a file's hits may come in several runs),
+// and how many rows the filter shows of all.
+void TResultsForm::ShowCount() {
+    const OutputIndex& index = model_->Index();
+    std::uint64_t hits = 0;
+    std::unordered_set<std::string_view> files;
+    for (std::uint32_t g = 0; g < index.Groups().size(); ++g) {
+        hits += index.Groups()[g].hits;
+        files.insert(index.GroupPath(g));
+    }
+    LCount->setText(read_ ? QStringLiteral("%1件 / %2ファイル  表示 %3 / %4行  %5")
+                                .arg(hits)
+                                .arg(files.size())
+                                .arg(model_->rowCount())
+                                .arg(index.Rows().size())
+                                .arg(PathText(outputFile_))
+                          : QStringLiteral("出力ファイルがありません：") + PathText(outputFile_));
 }
 
 void TResultsForm::OpenCurrent() {
@@ -230,12 +274,26 @@ void TResultsForm::OpenCurrent() {
     const OutputIndex& index = model_->Index();
     if (row.kind == OutputIndex::RowKind::Hit) {
         const OutputLine hit = index.Read(row);
-        open_(index.FileOf(hit), hit.number);
+        const std::string file = index.FileOf(hit);
+        open_(file, hit.number, HitColumns(file, hit));
     } else if (row.kind == OutputIndex::RowKind::Group) {
         OutputLine first;
         first.path = index.GroupPath(row.Group());
-        open_(index.FileOf(first), 0);
+        open_(index.FileOf(first), 0, {});
     }
+}
+
+void TResultsForm::closeEvent(QCloseEvent* event) {
+    // Nothing kept while closed: neither the file nor the watch that would
+    // read it again at every run.
+    model_->Clear();
+    if (!watcher_->files().isEmpty()) {
+        watcher_->removePaths(watcher_->files());
+    }
+    if (!watcher_->directories().isEmpty()) {
+        watcher_->removePaths(watcher_->directories());
+    }
+    QWidget::closeEvent(event);
 }
 
 void TResultsForm::keyPressEvent(QKeyEvent* event) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "results/output_index.hpp"
@@ -28,6 +29,8 @@ class ResultsModel : public QAbstractListModel {
     using QAbstractListModel::QAbstractListModel;
 
     bool Load(const std::string& outputFile, const std::string& currentDir);
+    // Lets the file's bytes and the index go (a closed window keeps nothing).
+    void Clear();
     void SetFilter(const QString& filter);
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -35,9 +38,12 @@ class ResultsModel : public QAbstractListModel {
     const OutputIndex::Row& RowAt(int row) const { return index_.Rows()[shown_[row]]; }
 
   private:
+    QString GroupName(std::uint32_t group) const;
+
     OutputIndex index_;
     std::vector<std::uint32_t> shown_;
     std::string filter_;
+    mutable std::unordered_map<std::uint32_t, QString> names_;  // group: shown name
 };
 
 // Paints a hit as its line number and text with the word marked.
@@ -51,9 +57,10 @@ class ResultsDelegate : public QStyledItemDelegate {
 class TResultsForm : public QWidget {
     Q_OBJECT
   public:
-    // `open(file, line)` opens a file (file-system bytes) at a line.
-    TResultsForm(std::function<void(const std::string&, std::int64_t)> open,
-                 QWidget* parent = nullptr);
+    // `open(file, line, columns)` opens a file (file-system bytes) at a line
+    // and a column (0: none).
+    using Open = std::function<void(const std::string&, std::int64_t, WordColumns)>;
+    explicit TResultsForm(Open open, QWidget* parent = nullptr);
 
     // Shows `outputFile` (read again whenever it changes on disk).
     void ShowFile(const std::string& outputFile);
@@ -67,15 +74,18 @@ class TResultsForm : public QWidget {
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void Watch();
+    void ShowCount();
 
-    std::function<void(const std::string&, std::int64_t)> open_;
+    Open open_;
     ResultsModel* model_;
     QFileSystemWatcher* watcher_;
     std::string outputFile_;
+    bool read_ = false;  // the output file could be read
 };
 
 }  // namespace korvalen

@@ -15,6 +15,7 @@
 #include "app/desktop.hpp"
 #include "app/qtext.hpp"
 #include "config/settings.hpp"
+#include "platform/editor.hpp"
 
 namespace korvalen {
 
@@ -261,12 +262,28 @@ iset TSettingForm::Collected() {
     return values;
 }
 
+// An open quote in the editor's template would swallow the rest of it.
+bool TSettingForm::EditorLineTaken() {
+    if (EditorLineQuotesClosed(PathBytesOf(EEditorLine))) {
+        return true;
+    }
+    desktop_.Message(this, QStringLiteral("行指定の引用符 \" が閉じていません"));
+    EEditorLine->setFocus();
+    return false;
+}
+
 void TSettingForm::BOKClick() {
+    if (!EditorLineTaken()) {
+        return;
+    }
     options_ = Collected();
     accept();
 }
 
 void TSettingForm::BSaveSetClick() {
+    if (!EditorLineTaken()) {
+        return;
+    }
     const iset values = Collected();
     if (!WriteOptions(iniPath_, values, FromCp932Text(EOutputStrLength->text()))) {
         // Saying nothing would pass a lost save off as a done one.

@@ -99,6 +99,7 @@ class TSettingForm : public QDialog {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    bool EditorLineTaken();
     std::array<QCheckBox*, 10> Boxes() const;
     iset Collected();  // the options as the controls show them
 

@@ -1,7 +1,10 @@
 // The results window on a large output: 1,000,000 hit lines (~100 MB) of
 // Japanese text. Times, medians of 5: reading the file whole (the floor any
 // viewer pays), the window opening on it (read, index, first paint), and
-// paging through it; peak memory against the file's size.
+// paging through it; peak memory against the file's size. Then the same
+// lines with hit text that reads like a head (as after searching an earlier
+// output) while the files named are missing: each line has two readings and
+// asks whether files exist; it should open in the same time.
 //
 //   results_bench [LINES]      (QT_QPA_PLATFORM=offscreen is set when unset)
 #include <QApplication>
@@ -54,15 +57,19 @@ int main(int argc, char** argv) {
     const std::string dir = std::filesystem::temp_directory_path() / "korvalen_results_bench";
     std::filesystem::create_directories(dir);
     const std::string out = dir + "/out.txt";
-    {
-        std::ofstream file(out, std::ios::binary | std::ios::trunc);
+    const std::string lookalike = dir + "/lookalike.txt";
+    for (const bool heads : {false, true}) {
+        std::ofstream file(heads ? lookalike : out, std::ios::binary | std::ios::trunc);
         const std::string text = korvalen::Utf8ToCp932(
             "　吾輩は猫である。名前はまだ無い。どこで生れたかとんと見当がつかぬ。何でも薄暗い");
         for (long i = 0; i < lines; ++i) {
             const std::string path =
                 korvalen::Utf8ToCp932("資料/日本語 (" + std::to_string(i / 1000) + ").txt");
-            file << path << '(' << (i % 1000 + 1) << ") :(" << korvalen::Utf8ToCp932("猫") << ')'
-                 << text << "\r\n";
+            file << path << '(' << (i % 1000 + 1) << ") :(" << korvalen::Utf8ToCp932("猫") << ')';
+            if (heads) {
+                file << "old/" << i << ".txt(" << i << ") :(x)";
+            }
+            file << text << "\r\n";
         }
     }
     const auto size = static_cast<double>(std::filesystem::file_size(out));
@@ -77,7 +84,7 @@ int main(int argc, char** argv) {
     // The peak from here on: the window alone (writing 5 resets the kernel's mark).
     std::ofstream("/proc/self/clear_refs") << "5";
     const long baseKb = PeakKb();
-    korvalen::TResultsForm form([](const std::string&, std::int64_t) {});
+    korvalen::TResultsForm form([](const std::string&, std::int64_t, korvalen::WordColumns) {});
     form.resize(800, 600);
     for (int round = 0; round < 5; ++round) {
         auto t = Clock::now();
@@ -97,6 +104,13 @@ int main(int argc, char** argv) {
         page.push_back(Ms(t) / 200);
     }
     const long peakKb = PeakKb();
+    std::vector<double> openHeads;
+    for (int round = 0; round < 5; ++round) {
+        const auto t = Clock::now();
+        form.ShowFile(lookalike);
+        (void)form.LResults->viewport()->grab();
+        openHeads.push_back(Ms(t));
+    }
     std::printf("lines %ld, file %.1f MB, rows %d\n", lines, size / 1e6, form.Model()->rowCount());
     std::printf("read the file whole     %8.1f ms\n", Median(read));
     std::printf("open the window on it   %8.1f ms   (%.2f x reading it)\n", Median(open),
@@ -104,6 +118,8 @@ int main(int argc, char** argv) {
     std::printf("  of which CPU time     %8.1f ms   (the rest is waiting: disk, other work)\n",
                 Median(openCpu));
     std::printf("one page, painted       %8.2f ms\n", Median(page));
+    std::printf("open, text like heads   %8.1f ms   (%.2f x the plain lines)\n", Median(openHeads),
+                Median(openHeads) / Median(open));
     std::printf("peak memory %.1f MB (before opening %.1f MB): %.2f x the file\n", peakKb / 1024.0,
                 baseKb / 1024.0, (peakKb - baseKb) * 1024.0 / size);
     std::filesystem::remove_all(dir);

@@ -10,7 +10,7 @@
 
 namespace korvalen {
 
-bool StartProgram(const std::string& program, const std::vector<std::string>& args) {
+int StartProgram(const std::string& program, const std::vector<std::string>& args) {
     std::vector<char*> argv;
     argv.reserve(args.size() + 2);
     argv.push_back(const_cast<char*>(program.c_str()));
@@ -21,8 +21,8 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
     // An ignored signal stays ignored across exec: korvalen-cli ignores
     // SIGXFSZ, which the editor should not inherit.
     posix_spawnattr_t attr;
-    if (::posix_spawnattr_init(&attr) != 0) {
-        return false;
+    if (const int rc = ::posix_spawnattr_init(&attr); rc != 0) {
+        return rc;
     }
     sigset_t defaults;
     sigemptyset(&defaults);
@@ -33,7 +33,7 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
     const int rc = ::posix_spawnp(&pid, program.c_str(), nullptr, &attr, argv.data(), environ);
     ::posix_spawnattr_destroy(&attr);
     if (rc != 0) {
-        return false;
+        return rc;
     }
     // Reaped when it ends, so that a long-lived caller collects no zombies.
     std::thread([pid] {
@@ -41,7 +41,7 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
     }).detach();
-    return true;
+    return 0;
 }
 
 }  // namespace korvalen

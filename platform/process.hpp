@@ -7,8 +7,8 @@
 namespace korvalen {
 
 // Starts `program` (looked up in PATH when it has no slash) with `args`, no
-// shell in between, and does not wait for it. False when it could not start.
-// A thread of its own reaps the child when it ends.
-bool StartProgram(const std::string& program, const std::vector<std::string>& args);
+// shell in between, and does not wait for it. 0, or the error number when it
+// could not start. A thread of its own reaps the child when it ends.
+int StartProgram(const std::string& program, const std::vector<std::string>& args);
 
 }  // namespace korvalen

@@ -1,9 +1,13 @@
 #include "results/hit_parse.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
+#include "run/input.hpp"
 #include "text/cp932.hpp"
+#include "text/lines.hpp"
+#include "text/sjis.hpp"
 
 namespace korvalen {
 
@@ -146,17 +150,115 @@ OutputLine ReadOutputLine(std::string_view line, const PathExists& exists) {
     return first;
 }
 
-std::string ResolveOutputPath(std::string_view path, const std::string& outputFile,
-                              const std::string& currentDir) {
+WordColumns WordColumnsIn(std::string_view text, std::string_view word) {
+    if (word.empty()) {
+        return {};
+    }
+    WordColumns at{1, 1};
+    WordColumns cut;  // where the longest start of the word ends the text
+    for (std::string_view rest = text; !rest.empty(); ++at.chars) {
+        if (rest.starts_with(word)) {
+            return at;
+        }
+        if (cut.chars == 0 && word.starts_with(rest)) {
+            cut = at;
+        }
+        at.screen += static_cast<std::int64_t>(TakeChar(rest).size());
+    }
+    return cut;
+}
+
+WordColumns HitColumns(const std::string& file, const OutputLine& hit) {
+    try {
+        InputText input(file, /*detect=*/true);
+        LineReader reader(input.Source());
+        std::string_view line;
+        for (std::int64_t n = 1; n <= hit.number && reader.Next(line); ++n) {
+            if (n == hit.number) {
+                if (const WordColumns at = WordColumnsIn(line, hit.word); at.chars > 0) {
+                    return at;
+                }
+            }
+        }
+    } catch (const FileError&) {
+    }
+    return WordColumnsIn(hit.text, hit.word);
+}
+
+std::vector<std::string> OutputPathForms(std::string_view path) {
     std::vector<std::string> forms;
     if (Cp932DecodesCleanly(path)) {
         forms.push_back(Cp932ToUtf8(path));
+        // The forms typed on Linux (〜 for ～ ...), which earlier versions wrote
+        // in code page 932 as well.
+        std::string typed;
+        bool differs = false;
+        for (std::string_view rest = path; !rest.empty();) {
+            const std::string_view ch = TakeChar(rest);
+            const std::string jis = Cp932JisFormOf(ch);
+            differs = differs || !jis.empty();
+            typed += jis.empty() ? Cp932ToUtf8(ch) : jis;
+        }
+        if (differs) {
+            forms.push_back(std::move(typed));
+        }
     }
-    if (forms.empty() || forms.front() != path) {
+    if (std::find(forms.begin(), forms.end(), path) == forms.end()) {
         forms.emplace_back(path);
     }
-    const std::filesystem::path outDir = std::filesystem::path(outputFile).parent_path();
-    std::string fallback;
+    return forms;
+}
+
+bool FileNameCache::Exists(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string_view name = slash == std::string::npos
+                                      ? std::string_view(path)
+                                      : std::string_view(path).substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") {
+        return korvalen::Exists(path);
+    }
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : path.substr(0, slash);
+    const Folder* folder = Listing(dir);
+    if (folder == nullptr) {
+        return false;
+    }
+    return folder->listed ? folder->names.contains(std::string(name)) : korvalen::Exists(path);
+}
+
+const FileNameCache::Folder* FileNameCache::Listing(const std::string& dir) {
+    if (const auto it = folders_.find(dir); it != folders_.end()) {
+        return &it->second;
+    }
+    // A folder not in its parent's listing is not there: no call for it, and
+    // nothing kept (hit text gives every line folders of its own).
+    if (dir != "/" && dir != "." && !Exists(dir)) {
+        return nullptr;
+    }
+    Folder folder;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        folder.names.insert(it->path().filename().string());
+    }
+    folder.listed = !ec;
+    return &folders_.emplace(dir, std::move(folder)).first->second;
+}
+
+std::string ResolveOutputPath(std::string_view path, const std::string& outputFile,
+                              const std::string& currentDir, FileNameCache* names) {
+    const auto Exists = [names](const std::string& file) {
+        return names != nullptr ? names->Exists(file) : korvalen::Exists(file);
+    };
+    // As std::filesystem's "/", without its parse: this runs for every reading.
+    const auto join = [](const std::string& dir, const std::string& name) {
+        return dir.empty() ? name : dir.back() == '/' ? dir + name : dir + '/' + name;
+    };
+    const std::vector<std::string> forms = OutputPathForms(path);
+    const std::size_t slash = outputFile.rfind('/');
+    const std::string outDir = slash == std::string::npos ? ""
+                               : slash == 0               ? "/"
+                                                          : outputFile.substr(0, slash);
     for (const std::string& form : forms) {
         if (!form.empty() && form.front() == '/') {
             if (Exists(form)) {
@@ -164,20 +266,22 @@ std::string ResolveOutputPath(std::string_view path, const std::string& outputFi
             }
             continue;
         }
-        for (const std::filesystem::path& dir : {outDir, std::filesystem::path(currentDir)}) {
-            const std::string full = (dir / form).string();
+        for (const std::string* dir : {&outDir, &currentDir}) {
+            std::string full = join(*dir, form);
             if (Exists(full)) {
                 return full;
             }
         }
     }
     const std::string& first = forms.front();
-    return !first.empty() && first.front() == '/' ? first : (outDir / first).string();
+    return !first.empty() && first.front() == '/' ? first : join(outDir, first);
 }
 
-PathExists OutputPathExists(const std::string& outputFile, const std::string& currentDir) {
-    return [outputFile, currentDir](std::string_view path) {
-        return Exists(ResolveOutputPath(path, outputFile, currentDir));
+PathExists OutputPathExists(const std::string& outputFile, const std::string& currentDir,
+                            FileNameCache* names) {
+    return [outputFile, currentDir, names](std::string_view path) {
+        const std::string file = ResolveOutputPath(path, outputFile, currentDir, names);
+        return names != nullptr ? names->Exists(file) : Exists(file);
     };
 }
 

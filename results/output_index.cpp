@@ -6,6 +6,7 @@
 
 #include "platform/file.hpp"
 #include "text/lines.hpp"
+#include "text/sjis.hpp"
 
 namespace korvalen {
 
@@ -34,7 +35,6 @@ bool OutputIndex::Load(const std::string& outputFile, const std::string& current
     groups_ = {};
     outputFile_ = outputFile;
     currentDir_ = currentDir;
-    exists_ = OutputPathExists(outputFile, currentDir);
     try {
         File file(outputFile, File::Mode::Read);
         const auto size = static_cast<std::size_t>(file.Size());
@@ -55,12 +55,15 @@ bool OutputIndex::Load(const std::string& outputFile, const std::string& current
     // One row a line, and a group row for every run of one file's hits: about
     // as many as the line feeds, so reserving them saves the copies of growth.
     rows_.reserve(static_cast<std::size_t>(std::count(all.begin(), all.end(), '\n')) + 16);
-    // Only a line with several readings asks the file system; once per path.
+    // Only a line with several readings asks whether a file exists; once per
+    // path, from folder listings read once.
+    FileNameCache names;
+    const PathExists exists = OutputPathExists(outputFile, currentDir, &names);
     std::unordered_map<std::string_view, bool> known;
     const PathExists cached = [&](std::string_view path) {
         const auto [it, fresh] = known.try_emplace(path, false);
         if (fresh) {
-            it->second = exists_(path);
+            it->second = exists(path);
         }
         return it->second;
     };
@@ -105,15 +108,73 @@ std::string OutputIndex::FileOf(const OutputLine& hit) const {
 
 namespace {
 
-bool Holds(const OutputLine& hit, std::string_view filter) {
-    return hit.path.find(filter) != std::string_view::npos ||
-           hit.word.find(filter) != std::string_view::npos ||
-           hit.text.find(filter) != std::string_view::npos;
+// A character's bytes with ASCII and full-width letters in lower case (the
+// length stays: 0x8260-0x8279 Ａ-Ｚ become 0x8281-0x829A ａ-ｚ).
+void FoldChar(std::string_view ch, std::string& out) {
+    const std::size_t at = out.size();
+    out += ch;
+    if (ch.size() == 1 && ch[0] >= 'A' && ch[0] <= 'Z') {
+        out[at] = static_cast<char>(ch[0] + ('a' - 'A'));
+    } else if (ch.size() == 2 && static_cast<unsigned char>(ch[0]) == 0x82) {
+        const auto trail = static_cast<unsigned char>(ch[1]);
+        if (trail >= 0x60 && trail <= 0x79) {
+            out[at + 1] = static_cast<char>(trail + 0x21);
+        }
+    }
+}
+
+std::string Folded(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::string_view rest = text; !rest.empty();) {
+        FoldChar(TakeChar(rest), out);
+    }
+    return out;
+}
+
+// Whether `text` holds `folded` (already Folded) starting on a character,
+// letters in either case.
+bool HoldsFolded(std::string_view text, std::string_view folded) {
+    std::string chars;
+    const char head = folded.empty() ? '\0' : folded[0];
+    for (std::string_view rest = text; rest.size() >= folded.size();) {
+        const char c = rest[0] >= 'A' && rest[0] <= 'Z' ? static_cast<char>(rest[0] + 32) : rest[0];
+        if (c != head && (head & 0x80) == 0) {
+            TakeChar(rest);  // an ASCII start that cannot match
+            continue;
+        }
+        chars.clear();
+        for (std::string_view ahead = rest; chars.size() < folded.size() && !ahead.empty();) {
+            FoldChar(TakeChar(ahead), chars);
+        }
+        if (chars == folded) {
+            return true;
+        }
+        TakeChar(rest);
+    }
+    return false;
+}
+
+bool HoldsAny(const OutputLine& hit, std::string_view folded) {
+    return HoldsFolded(hit.path, folded) || HoldsFolded(hit.word, folded) ||
+           HoldsFolded(hit.text, folded);
 }
 
 }  // namespace
 
+bool FilterHolds(const OutputLine& hit, std::string_view filter) {
+    return HoldsAny(hit, Folded(filter));
+}
+
 std::vector<std::uint32_t> OutputIndex::Filter(std::string_view filter) const {
+    const std::string folded = Folded(filter);
+    // A filter without letters is first looked for in the line's bytes,
+    // which leaves out most lines cheaply.
+    const bool letters =
+        folded.find_first_of("abcdefghijklmnopqrstuvwxyz\x82") != std::string::npos;
+    const auto mayHold = [&](std::string_view line) {
+        return letters || line.find(folded) != std::string_view::npos;
+    };
     std::vector<std::uint32_t> shown;
     shown.reserve(filter.empty() ? rows_.size() : 0);
     std::uint32_t pendingGroup = UINT32_MAX;  // the group row not yet shown
@@ -123,8 +184,7 @@ std::vector<std::uint32_t> OutputIndex::Filter(std::string_view filter) const {
             shown.push_back(i);
         } else if (row.kind == RowKind::Group) {
             pendingGroup = i;
-        } else if (row.kind == RowKind::Hit && Line(row).find(filter) != std::string_view::npos &&
-                   Holds(Read(row), filter)) {
+        } else if (row.kind == RowKind::Hit && mayHold(Line(row)) && HoldsAny(Read(row), folded)) {
             if (pendingGroup != UINT32_MAX) {
                 shown.push_back(pendingGroup);
                 pendingGroup = UINT32_MAX;

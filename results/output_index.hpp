@@ -14,6 +14,9 @@
 
 namespace korvalen {
 
+// Whether the path, word or text of `hit` holds `filter`, as Filter finds it.
+bool FilterHolds(const OutputLine& hit, std::string_view filter);
+
 class OutputIndex {
   public:
     enum class RowKind : std::uint8_t { Group, Hit, FileError, Separator, Empty, Other };
@@ -49,6 +52,8 @@ class OutputIndex {
 
     // Rows to show for `filter` (code page 932 bytes): all when empty, else
     // the hits whose path, word or text holds it, each under its group row.
+    // It is found on characters (never from the middle of a double-byte
+    // one), ASCII and full-width letters in either case.
     std::vector<std::uint32_t> Filter(std::string_view filter) const;
 
     std::size_t Bytes() const { return size_; }
@@ -59,7 +64,6 @@ class OutputIndex {
     std::string outputFile_, currentDir_;
     std::vector<Row> rows_;
     std::vector<Group> groups_;
-    PathExists exists_;
 };
 
 }  // namespace korvalen

@@ -114,9 +114,27 @@ bool IsAscii(std::string_view s) noexcept {
 }  // namespace
 
 void AppendOutputPath(std::string& line, std::string_view path) {
-    if (IsAscii(path) || !Utf8ToCp932Exact(path, line)) {
+    if (IsAscii(path) && path.find_first_of("\r\n") == std::string_view::npos) {
         line += path;
+        return;
     }
+    // A run writes one path many times over: the last one is kept.
+    thread_local std::string lastPath, lastWritten;
+    if (path != lastPath) {
+        lastPath = path;
+        lastWritten.clear();
+        // Code page 932 only when it reads back as the same name: 〜 typed on
+        // Linux would come back as the Windows ～ and name another file.
+        if (!Utf8ToCp932Exact(path, lastWritten) || Cp932ToUtf8(lastWritten) != path) {
+            lastWritten = path;
+        }
+        // A break in a name would forge a line; such a file is never searched
+        // (see InputText), its error block shows the break as "?".
+        for (char& c : lastWritten) {
+            c = c == '\r' || c == '\n' ? '?' : c;
+        }
+    }
+    line += lastWritten;
 }
 
 std::string OutputPath(std::string_view path) {

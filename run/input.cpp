@@ -1,5 +1,7 @@
 #include "run/input.hpp"
 
+#include <cerrno>
+
 namespace korvalen {
 
 namespace {
@@ -12,7 +14,7 @@ constexpr std::size_t kKeep = std::size_t{1} << 20;
 
 InputText::InputText(const std::string& name, bool detect, const std::function<bool()>& between,
                      bool provisional, const FileSight& sight)
-    : file_(name, sight) {
+    : file_(RefuseLineBreakName(name), sight) {
     if (!detect) {
         return;
     }
@@ -29,6 +31,13 @@ InputText::InputText(const std::string& name, bool detect, const std::function<b
         convert_.emplace(*source_, encoding_);
         source_ = &*convert_;
     }
+}
+
+const std::string& RefuseLineBreakName(const std::string& name) {
+    if (name.find_first_of("\r\n") != std::string::npos) {
+        throw FileError(name, EINVAL, "open");
+    }
+    return name;
 }
 
 TextEncoding ConvertLoaded(std::string& data) {

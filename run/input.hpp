@@ -58,6 +58,10 @@ class InputText {
     bool settled_ = true;
 };
 
+// `name`, or FileError (EINVAL) for a name holding CR or LF: its hit lines
+// would read as lines of another file, so it gets an error block instead.
+const std::string& RefuseLineBreakName(const std::string& name);
+
 // The encoding of a whole file already in memory, and the text as code page
 // 932 (`data` is replaced by its conversion when it is not already so).
 TextEncoding ConvertLoaded(std::string& data);

@@ -15,6 +15,8 @@
 ;;; Code:
 
 (require 'compile)
+(require 'seq)
+(require 'subr-x)
 
 (defgroup korvalen nil
   "Jump to the hits of Korvalen's output file."
@@ -31,46 +33,125 @@ $XDG_CONFIG_HOME/korvalen/korvalen.INI."
   "Korvalen's output file is written in code page 932.")
 
 ;; Each head, "(12) :(" or " 12:(", gives one reading of a line: the path is
-;; everything before it, the word runs to the first ")".  The first reading
-;; whose file exists is taken, else the first (the shortest path): the real
-;; head ends the shortest path unless the file name itself holds a
-;; look-alike.  Error blocks and separators are no hits.
+;; everything before it, the word runs to the first ")".  Heads are found in
+;; the line's bytes (no byte of a code page 932 character reads as "(", ")",
+;; ":", a blank or a digit).  A path may stand for several names
+;; (`korvalen--forms'); the first reading one of whose names is a file is
+;; taken, else the first reading's first name: the real head ends the
+;; shortest path unless the file name itself holds a look-alike.  Error
+;; blocks and separators are no hits.
 (defconst korvalen--head-regexp "(\\([0-9]+\\)) :(\\| \\([0-9]+\\):(")
-(defconst korvalen--error-prefix "ファイルアクセスでエラーが生じました：")
+(defconst korvalen--error-text "ファイルアクセスでエラーが生じました："
+  "The start of an error block's line.")
+(defconst korvalen--error-prefix (encode-coding-string korvalen--error-text 'cp932)
+  "The same in the output's bytes.")
+
+;; The forms typed on Linux of the characters that code page 932 reads back
+;; in their Windows forms (earlier versions wrote 〜 as ～'s code).
+(defconst korvalen--typed-forms
+  '((?～ . ?〜) (?－ . ?−) (?― . ?—) (?∥ . ?‖) (?￠ . ?¢) (?￡ . ?£) (?￢ . ?¬)))
 
 (defvar-local korvalen--current-dir nil
   "The folder current when the output was opened: relative paths whose
 file is not in the output file's folder are taken from here.")
 
-(defun korvalen--resolve (path)
-  "PATH of a hit as an absolute file name.
-A relative path is taken from the output file's folder (the buffer's
-`default-directory') when the file is there, else from the folder that
-was current when the output was opened; failing both, from the output's."
-  (let ((there (expand-file-name path default-directory)))
-    (if (or (file-name-absolute-p path) (file-exists-p there) (null korvalen--current-dir))
-        there
-      (let ((here (expand-file-name path korvalen--current-dir)))
-        (if (file-exists-p here) here there)))))
+(defvar-local korvalen--found nil
+  "Per path of the output (its bytes): (FILE . FOUND), see `korvalen--find'.")
 
-(defun korvalen-parse-line (line)
-  "The hit of LINE as (FILE LINE-NUMBER WORD TEXT), FILE absolute, or nil."
-  (unless (or (string-prefix-p korvalen--error-prefix line)
-              (string= line "----------"))
-    (let ((start 1) (first nil) (found nil))
-      (while (and (not found) (string-match korvalen--head-regexp line start))
-        (let* ((at (match-beginning 0))
-               (word (match-end 0))
-               (number (string-to-number (or (match-string 1 line) (match-string 2 line))))
-               (close (string-match-p ")" line word)))
-          (setq start (1+ at))
-          (when close
-            (let ((reading (list (korvalen--resolve (substring line 0 at)) number
-                                 (substring line word close) (substring line (1+ close)))))
-              (if (file-exists-p (car reading))
-                  (setq found reading)
-                (setq first (or first reading)))))))
-      (or found first))))
+(defun korvalen--decode (bytes)
+  "BYTES of the output as text: code page 932."
+  (decode-coding-string bytes korvalen-coding-system t))
+
+(defun korvalen--forms (bytes)
+  "The names the path BYTES of the output may stand for, in the order tried:
+its code page 932 reading, the same with the Linux forms, the bytes as they
+are (names that do not read back from code page 932 are written so)."
+  (let ((text (korvalen--decode bytes)) (forms nil))
+    ;; Bytes that do not decode come out as raw-byte characters.
+    (unless (seq-some (lambda (c) (> c #x3fff7f)) text)
+      (push text forms)
+      (let ((typed (apply #'string (mapcar (lambda (c) (alist-get c korvalen--typed-forms c))
+                                           text))))
+        (unless (string= typed text)
+          (push typed forms))))
+    (let ((raw (decode-coding-string bytes 'utf-8-unix t)))
+      (unless (member raw forms)
+        (push raw forms)))
+    (nreverse forms)))
+
+(defun korvalen--find (bytes)
+  "(FILE . FOUND) for the path BYTES of the output: the first of its names
+that exists, a relative one taken from the output file's folder (the
+buffer's `default-directory'), else from the folder that was current when
+the output was opened; none found: the first name, from the output's folder."
+  (unless korvalen--found
+    (setq korvalen--found (make-hash-table :test #'equal)))
+  (or (gethash bytes korvalen--found)
+      (puthash bytes
+               (let ((forms (korvalen--forms bytes)) (result nil))
+                 (while (and forms (not result))
+                   (let ((name (pop forms)))
+                     (dolist (dir (if (file-name-absolute-p name)
+                                      '(nil)
+                                    (delq nil (list default-directory korvalen--current-dir))))
+                       (let ((file (expand-file-name name dir)))
+                         (when (and (not result) (file-exists-p file))
+                           (setq result (cons file t)))))))
+                 (or result
+                     (cons (expand-file-name (car (korvalen--forms bytes)) default-directory) nil)))
+               korvalen--found)))
+
+(defun korvalen--column (text word)
+  "The column (1-based, in characters) of WORD in TEXT; a word cut by the
+line's end (found across a line break): where it begins.  Nil when not there."
+  (unless (string-empty-p word)
+    (let ((at (string-search word text)))
+      (if at
+          (1+ at)
+        (let ((n (1- (length word))) (found nil))
+          (while (and (> n 0) (not found))
+            (when (string-suffix-p (substring word 0 n) text)
+              (setq found (1+ (- (length text) n))))
+            (setq n (1- n)))
+          found)))))
+
+(defun korvalen--find-text (path)
+  "`korvalen--find' for PATH as read from the output in code page 932."
+  (unless korvalen--found
+    (setq korvalen--found (make-hash-table :test #'equal)))
+  (or (gethash path korvalen--found)
+      (puthash path (korvalen--find (encode-coding-string path korvalen-coding-system t))
+               korvalen--found)))
+
+(defun korvalen-parse-line (line &optional bytes)
+  "The hit of LINE as (FILE LINE-NUMBER WORD TEXT COLUMN), FILE absolute, or nil.
+LINE is text as read from the output in code page 932, or its bytes; BYTES,
+when given, are LINE's bytes (for a line that does not read back as them)."
+  (let* ((raw (or bytes (and (not (multibyte-string-p line)) line)))
+         (s (or raw line)))
+    (unless (or (string-prefix-p (if raw korvalen--error-prefix korvalen--error-text) s)
+                (string= s "----------"))
+      (let ((start 1) (first nil) (found nil))
+        (while (and (not found) (string-match korvalen--head-regexp s start))
+          (let* ((at (match-beginning 0))
+                 (word (match-end 0))
+                 (number (string-to-number (or (match-string 1 s) (match-string 2 s))))
+                 (close (string-match-p ")" s word)))
+            (setq start (1+ at))
+            (when close
+              (let ((file (if raw
+                              (korvalen--find (substring s 0 at))
+                            (korvalen--find-text (substring s 0 at)))))
+                (when (or (cdr file) (not first))
+                  (let* ((w (substring s word close))
+                         (text (substring s (1+ close)))
+                         (w (if raw (korvalen--decode w) w))
+                         (text (if raw (korvalen--decode text) text))
+                         (reading (list (car file) number w text (korvalen--column text w))))
+                    (if (cdr file)
+                        (setq found reading)
+                      (setq first reading))))))))
+        (or found first)))))
 
 (defvar korvalen--reading nil "The reading of the line last matched: (POS . HIT).")
 
@@ -82,7 +163,8 @@ was current when the output was opened; failing both, from the output's."
                         (save-match-data
                           (goto-char pos)
                           (korvalen-parse-line
-                           (buffer-substring-no-properties pos (line-end-position))))))))
+                           (buffer-substring-no-properties pos (line-end-position))
+                           (get-text-property pos 'korvalen-bytes)))))))
     (cdr korvalen--reading)))
 
 (defun korvalen--match-file ()
@@ -91,11 +173,14 @@ was current when the output was opened; failing both, from the output's."
 (defun korvalen--match-line ()
   (nth 1 (korvalen--match-reading)))
 
+(defun korvalen--match-column ()
+  (nth 4 (korvalen--match-reading)))
+
 ;; A line with a head anywhere; which head is real, and so the file and the
 ;; line number, the functions decide.
 (defconst korvalen-error-regexp-alist-alist
   `((korvalen ,(concat "^.+?\\(?:" korvalen--head-regexp "\\)")
-              korvalen--match-file korvalen--match-line))
+              korvalen--match-file korvalen--match-line korvalen--match-column))
   "Entries for `compilation-error-regexp-alist-alist'.")
 
 (dolist (entry korvalen-error-regexp-alist-alist)
@@ -148,12 +233,43 @@ never visit a hit there."
           (forward-line 1))
         (and found (not (string-empty-p found)) found)))))
 
+(defun korvalen--insert-output (file)
+  "Insert FILE's lines read as code page 932, without their CRs.
+When the text does not encode back to the file's bytes (the NEC and IBM
+twins of code page 932 read back as one code), each line that differs keeps
+its bytes in the property `korvalen-bytes', so that its path is found as
+written."
+  (let* ((coding (coding-system-change-eol-conversion korvalen-coding-system 'unix))
+         (raw (with-temp-buffer
+                (set-buffer-multibyte nil)
+                (insert-file-contents-literally file)
+                (buffer-string)))
+         (text (decode-coding-string raw coding t))
+         (start 0))
+    (if (string= (encode-coding-string text coding t) raw)
+        (insert text)
+      (while (< start (length raw))
+        (let* ((stop (or (string-search "\n" raw start) (length raw)))
+               (bytes (substring raw start stop))
+               (line (decode-coding-string bytes coding t)))
+          (insert (if (string= (encode-coding-string line coding t) bytes)
+                      line
+                    (propertize line 'korvalen-bytes (string-trim-right bytes "\r")))
+                  (if (< stop (length raw)) "\n" ""))
+          (setq start (1+ stop)))))
+    ;; CR LF line ends: drop the CRs so they are not part of the text.
+    (goto-char (point-min))
+    (while (search-forward "\r\n" nil t)
+      (replace-match "\n" t t))))
+
 (define-compilation-mode korvalen-mode "Korvalen"
   "Compilation mode for Korvalen's output file."
   (setq-local compilation-error-regexp-alist '(korvalen))
   ;; The hit text is anyone's text: a line reading like make's "Entering
   ;; directory" must not move where later paths are looked for.
   (setq-local compilation-directory-matcher '("\\`a\\`"))
+  ;; Columns count characters: a tab is one, as in the hit's text.
+  (setq-local compilation-error-screen-columns nil)
   (setq-local next-error-function #'korvalen--next-error-function))
 
 ;;;###autoload
@@ -173,12 +289,7 @@ Without FILE, the output file named in Korvalen's INI file."
       (with-current-buffer buffer
         (let ((inhibit-read-only t))
           (erase-buffer)
-          (let ((coding-system-for-read korvalen-coding-system))
-            (insert-file-contents file))
-          ;; CR LF line ends: drop the CRs so they are not part of the text.
-          (goto-char (point-min))
-          (while (search-forward "\r\n" nil t)
-            (replace-match "\n" t t)))
+          (korvalen--insert-output file))
         (korvalen-mode)
         (setq default-directory dir)
         (setq korvalen--current-dir current)

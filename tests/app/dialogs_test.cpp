@@ -108,6 +108,23 @@ TEST_F(Settings, CancelKeepsSaveStoresAndApplies) {
     }
 }
 
+// An open quote would swallow the path: said, and the dialog stays open.
+TEST_F(Settings, AnOpenQuoteInTheEditorLineIsRefused) {
+    desktop.messages.clear();
+    WhileOpen([&] {
+        s->EEditorLine->setText(QStringLiteral("+%l \"%f"));
+        for (QPushButton* b : {s->BOK, s->BSaveSet}) {
+            b->click();
+            EXPECT_TRUE(s->isVisible());
+        }
+        s->EEditorLine->setText(QStringLiteral("+%l \"%f\""));
+        s->BOK->click();
+    });
+    const QString said = QStringLiteral("行指定の引用符 \" が閉じていません");
+    EXPECT_EQ(desktop.messages, (std::vector<QString>{said, said}));
+    EXPECT_EQ(f->Options.EditorLine, "+%l \"%f\"");
+}
+
 TEST_F(Settings, InputEncodingBox) {
     // Below the ten boxes, above the length row, inside the dialog.
     const QRect box = s->CInputEncoding->geometry();

@@ -39,18 +39,17 @@ class FakeDesktop : public Desktop {
     QRect PrimaryScreen() override { return screens.front(); }
     std::vector<QRect> Screens() override { return screens; }
     MemoryStatus Memory() override { return memory; }
-    void StartProgram(const std::string& program, const std::vector<std::string>& args) override {
+    int StartProgram(const std::string& program, const std::vector<std::string>& args) override {
         QStringList list;
         for (const std::string& arg : args) {
             list << QFile::decodeName(arg.c_str());
         }
         started.emplace_back(QFile::decodeName(program.c_str()), list);
-        if (reallyStart) {
-            RealDesktop().StartProgram(program, args);
-        }
+        return reallyStart ? RealDesktop().StartProgram(program, args) : startError;
     }
-    void OpenDocument(const std::string& path) override {
+    bool OpenDocument(const std::string& path) override {
         opened.push_back(QFile::decodeName(path.c_str()));
+        return documentOpens;
     }
 
     std::vector<QString> messages;
@@ -63,6 +62,8 @@ class FakeDesktop : public Desktop {
     MemoryStatus memory{std::int64_t{8} << 30, std::int64_t{4} << 30};
     std::vector<std::pair<QString, QStringList>> started;
     bool reallyStart = false;  // also start the programs
+    int startError = 0;        // what a start gives when not really started
+    bool documentOpens = true;
     std::vector<QString> opened;
 };
 

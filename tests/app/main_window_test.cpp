@@ -326,30 +326,72 @@ using Editor = WindowTest;
 
 TEST_F(Editor, ArgumentsByEditorAndTemplate) {
     TMainForm& f = Start();
+    desktop.messages.clear();
     const QString p = QStringLiteral("/d/a b.txt");
+    const QString vimAt = QStringLiteral("+call setcharpos('.',[0,7,3,0])");
     const struct {
         QString name, line, path;
-        int at;
+        int at, column;
         QStringList want;
+        int screen = 0;
     } cases[] = {
-        {"vim", "", p, 7, {"+7", p}},
-        {"mousepad", "", p, 7, {"--line=7", p}},
-        {"kate", "", p, 7, {"--line", "7", p}},
-        {"code", "", p, 7, {"-g", p + ":7"}},
-        {"vim", "", p, 0, {p}},  // no line: the file's start
-        {"other", "", p, 7, {p}},
-        {"other", "--line %l %f", p, 7, {"--line", "7", p}},
-        {"vim", "\"-a b\" %f:%l 100%%", p, 7, {"-a b", p + ":7", "100%"}},
-        {"vim", "", "-x.txt", 7, {"+7", "./-x.txt"}},  // never an option
+        {"vim", "", p, 7, 0, {"+7", p}},
+        {"vim", "", p, 7, 3, {vimAt, p}},
+        {"vim.gtk3", "", p, 7, 3, {vimAt, p}},  // recognised by the stem
+        {"vim.basic", "", p, 7, 0, {"+7", p}},
+        {"nvim-qt", "", p, 7, 0, {"+7", p}},
+        {"emacs-gtk", "", p, 7, 3, {"+7:5", p}, 5},  // Emacs counts screen columns
+        {"emacsclient", "", p, 7, 3, {"-n", "+7:5", p}, 5},
+        {"emacsclient", "", p, 0, 0, {"-n", p}},  // never waits
+        {"emacsclient", "+%l %f", p, 7, 0, {"-n", "+7", p}},
+        {"gnome-text-editor", "", p, 7, 3, {"+7:3", p}},
+        {"kwrite", "", p, 7, 3, {"--line", "7", "--column", "3", p}},
+        {"mousepad", "", p, 7, 3, {"--line=7", p}},
+        {"code", "", p, 7, 3, {"-g", p + ":7:3"}},
+        {"vim", "", p, 0, 3, {p}},  // no line: the file's start
+        {"other", "", p, 7, 3, {p}},
+        {"other", "--line %l --col %c %f", p, 7, 3, {"--line", "7", "--col", "3", p}},
+        {"other", "--col %c %f", p, 7, 0, {"--col", "1", p}},
+        {"other", "%c %v %f", p, 7, 3, {"3", "5", p}, 5},
+        {"vim", "\"-a b\" %f:%l 100%%", p, 7, 0, {"-a b", p + ":7", "100%"}},
+        {"vim", "+%l", p, 7, 0, {"+7", p}},  // no %f: the path last
+        {"vim", "+%l 100%%f", p, 7, 0, {"+7", "100%f", p}},
+        {"vim", "  ", p, 7, 0, {"+7", p}},                // blanks: as none
+        {"vim", "+%l\" \"%f", p, 7, 0, {"+7", p}},        // "+%l" "%f" as the INI reader gives it
+        {"vim", "\"+%l\" \"%f\"", p, 7, 0, {"+7", p}},    // as the dialog gives it
+        {"vim", "", "-x.txt", 7, 0, {"+7", "./-x.txt"}},  // never an option
+        {"vim", "", "+x.txt", 7, 0, {"+7", "./+x.txt"}},  // nor a command
     };
     for (const auto& c : cases) {
         f.Options.Editor = "/bin/" + c.name.toStdString();
         f.Options.EditorLine = c.line.toStdString();
-        f.OpenWithEditor(c.path.toStdString(), c.at);
+        f.OpenWithEditor(c.path.toStdString(), c.at, c.column, c.screen);
         EXPECT_EQ(desktop.started.back(),
                   std::pair(QString::fromStdString(f.Options.Editor), c.want))
             << c.name.toStdString() << " " << c.line.toStdString();
     }
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
+// A program that cannot start is named, with the reason: the editor set,
+// or the desktop's opener when none is.
+TEST_F(Editor, FailedStartsAreShown) {
+    TMainForm& f = Start();
+    desktop.messages.clear();
+    desktop.startError = ENOENT;
+    f.Options.Editor = "/no/such/vim";
+    f.OpenWithEditor("/d/a.txt", 3);
+    desktop.startError = 0;
+    f.Options.Editor.clear();
+    desktop.documentOpens = false;
+    f.OpenWithEditor("/d/b.txt", 0);
+    EXPECT_EQ(
+        desktop.messages,
+        (std::vector<QString>{
+            QStringLiteral("エディタを起動できません：/no/such/vim\n") +
+                QString::fromLocal8Bit(std::strerror(ENOENT)) + QStringLiteral("\n/d/a.txt"),
+            QStringLiteral("エディタを起動できません：xdg-open\n既定のアプリケーションがありませ"
+                           "ん\n/d/b.txt")}));
 }
 
 TEST_F(Editor, RealVimOpensAtTheLine) {

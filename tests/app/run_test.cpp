@@ -312,7 +312,7 @@ TEST_F(Results, GroupsCountsFilterEnterAndReload) {
     const QStringList first = {a + "  (2件)", "1: 検索の例", "3: また検索(2) :(x)と検索", "",
                                b + "  (1件)", "1: 探索する"};
     EXPECT_EQ(Rows(), first);
-    EXPECT_EQ(r.LCount->text(), QStringLiteral("3件 / 2ファイル  ") + out);
+    EXPECT_EQ(r.LCount->text(), QStringLiteral("3件 / 2ファイル  表示 6 / 6行  ") + out);
     EXPECT_EQ(r.Model()->index(2).data(ResultsModel::WordRole).toString(), "検索");
     EXPECT_TRUE(r.LResults->hasFocus() || QApplication::focusWidget() == nullptr);
     EXPECT_TRUE(r.LResults->uniformItemSizes());
@@ -334,11 +334,12 @@ TEST_F(Results, GroupsCountsFilterEnterAndReload) {
     r.EFilter->setText(QStringLiteral("(2)"));  // only in a text
     EXPECT_EQ(Rows(), (QStringList{a + "  (2件)", "3: また検索(2) :(x)と検索"}));
 
-    // Enter on a hit: the editor at its line, the path whole.
+    // Enter on a hit: the editor at its line and on its word, the path whole.
     r.LResults->setCurrentIndex(r.Model()->index(1));
     QTest::keyClick(r.LResults, Qt::Key_Return);
     ASSERT_EQ(desktop.started.size(), 1u);
-    EXPECT_EQ(desktop.started[0], (std::pair<QString, QStringList>{"/usr/bin/vim", {"+3", a}}));
+    EXPECT_EQ(desktop.started[0], (std::pair<QString, QStringList>{
+                                      "/usr/bin/vim", {"+call setcharpos('.',[0,3,3,0])", a}}));
 
     // The next run appends to the file: the window shows it as it is now.
     r.EFilter->clear();
@@ -346,6 +347,8 @@ TEST_F(Results, GroupsCountsFilterEnterAndReload) {
     f.MSearchStr->setPlainText(QStringLiteral("探索"));
     f.WMDropFiles({Bytes(b)});
     EXPECT_EQ(Rows(), first + QStringList({"----------", b + "  (1件)", "1: 探索する"}));
+    // Files, not file headings.
+    EXPECT_EQ(r.LCount->text(), QStringLiteral("4件 / 2ファイル  表示 9 / 9行  ") + out);
 
     // Error blocks show as what they are, never as hits.
     WriteAll(out, Utf8ToCp932("\r\nファイルアクセスでエラーが生じました：e(12) :(f.txt\r\n\r\n"));
@@ -355,9 +358,45 @@ TEST_F(Results, GroupsCountsFilterEnterAndReload) {
               int(OutputIndex::RowKind::FileError));
     QTest::keyClick(r.LResults, Qt::Key_Escape);
     EXPECT_FALSE(r.isVisible());
+    EXPECT_EQ(r.Model()->Index().Bytes(), 0u);  // nothing kept while closed
     // The menu command opens it again.
     f.MFileResults->trigger();
     EXPECT_TRUE(r.isVisible());
+}
+
+// The filter finds characters, letters in either case; a name written byte
+// for byte shows as the file system's.
+TEST_F(Results, FilterOnCharactersAndNamesAsTheyAre) {
+    const QString out = Path(QStringLiteral("out.txt"));
+    WriteAll(Path(QStringLiteral("café.txt")), "x\n");
+    WriteAll(out, "caf\xC3\xA9.txt" + Utf8ToCp932("(1) :(雨)Java 雨\r\nx.txt(2) :(雨)雨とアソ\r\n"
+                                                 "x.txt(3) :(全)ＡＢＣ\r\n"));
+    TMainForm& f = Start();
+    TResultsForm& r = *f.ResultsForm();
+    r.ShowFile(Bytes(out));
+    EXPECT_EQ(r.Model()->index(0).data().toString(), QStringLiteral("café.txt  (1件)"));
+    const std::pair<QString, QStringList> cases[] = {
+        {"J", {"1: Java 雨"}},  // never the second byte of 雨 (0x89 0x4A)
+        {"j", {"1: Java 雨"}},
+        {"A", {"1: Java 雨"}},  // nor of ア (0x83 0x41)
+        {"\\", {}},             // nor of ソ (0x83 0x5C)
+        {"ａｂ", {"3: ＡＢＣ"}},
+        {"雨", {"1: Java 雨", "2: 雨とアソ"}},
+    };
+    for (const auto& [filter, want] : cases) {
+        r.EFilter->setText(filter);
+        QStringList hits;
+        for (int i = 0; i < r.Model()->rowCount(); ++i) {
+            if (r.Model()->index(i).data(ResultsModel::KindRole).toInt() ==
+                int(OutputIndex::RowKind::Hit)) {
+                hits << r.Model()->index(i).data().toString();
+            }
+        }
+        EXPECT_EQ(hits, want) << filter.toStdString();
+        EXPECT_TRUE(r.LCount->text().contains(
+            QStringLiteral("表示 %1 / 5行").arg(r.Model()->rowCount())))
+            << r.LCount->text().toStdString();
+    }
 }
 
 // File names on the command line are searched as a drop, by this window or by

@@ -2,18 +2,20 @@
 # Vim's :KorvalenQuickfix and Emacs's korvalen-open-output must read every hit
 # of the shared table's lines in an output file, read from its folder or from
 # another, into the right file and line.
-# Usage: editors_test.sh CONTRIB_DIR (vim|emacs) TABLE
+# Usage: editors_test.sh CONTRIB_DIR (vim|vim-legacy|emacs) TABLE
 set -euo pipefail
 contrib=$1 editor=$2 table=$3
 here=$(cd "$(dirname "$0")" && pwd)
 
-command -v "$editor" >/dev/null || { echo "SKIP: $editor is not installed"; exit 77; }
+command -v "${editor%-legacy}" >/dev/null || { echo "SKIP: $editor is not installed"; exit 77; }
+legacy=0
+[[ $editor == vim-legacy ]] && editor=vim legacy=1
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-# Prints "file|line" per hit of output file $1, relative to $2 ($3 = first:
+# Prints "file|line|column" per hit of output file $1, relative to $2 ($3 = first:
 # Emacs's first-error too).
 hits() {
     local out=$1 base=$2 first=${3:-}
@@ -21,7 +23,7 @@ hits() {
     case $editor in
     vim)
         vim -Es -N -u NONE -i NONE --cmd 'set encoding=utf-8' \
-            --cmd "source $contrib/vim/plugin/korvalen.vim" \
+            --cmd "let g:korvalen_legacy = $legacy" --cmd "source $contrib/vim/plugin/korvalen.vim" \
             --cmd "let g:korvalen_test_output = '$out'" \
             --cmd "let g:korvalen_test_result = '$work/got.txt'" \
             -S "$here/vim_hits.vim" || true
@@ -40,17 +42,26 @@ check() {  # what, expected, got
 }
 
 mkdir table elsewhere
-grep -v '^#' "$table" | cut -f1 | sed 's/$/\r/' | iconv -f UTF-8 -t CP932 >table/out.txt
-expected=$(grep -v '^#' "$table" | awk -F'\t' '$2 == "hit" { print $3 "|" $4 }')
-while IFS=$'\t' read -r _ _ path _ _ _ exists; do
+sjis() { printf '%s' "$1" | iconv -f UTF-8 -t CP932; }
+expected=
+while IFS=$'\037' read -r line kind path number _ _ exists written column; do
+    name=$path
+    [[ $written == sjis ]] && name=$(sjis "$path")
+    case $written in
+    bytes) printf '%s' "$path" && sjis "${line#"$path"}" ;;
+    *) sjis "$line" ;;
+    esac >>table/out.txt
+    printf '\r\n' >>table/out.txt
     if [[ $exists == 1 ]]; then
-        mkdir -p "table/$(dirname "$path")" && : >"table/$path"
+        mkdir -p "table/$(dirname "$name")" && : >"table/$name"
     fi
-done < <(grep -v '^#' "$table")
+    [[ $kind == hit ]] && expected+="$name|$number|$column"$'\n'
+done < <(grep -v '^#' "$table" | tr '\t' '\037')
+expected=${expected%$'\n'}
 check "shared table" "$expected" "$(cd table && hits out.txt "$work/table")"
 check "from elsewhere" "$expected" "$(cd elsewhere && hits ../table/out.txt "$work/table")"
 
-printf 'x\n' >b:c.txt
-printf 'b:c.txt(1) :(w)x\r\n' >one.txt
-[[ $editor == vim ]] || check "first-error" "b:c.txt|1
-first|b:c.txt|1" "$(hits one.txt "$work" first)"
+printf 'x\tw\n' >b:c.txt
+printf 'b:c.txt(1) :(w)x\tw\r\n' >one.txt
+[[ $editor == vim ]] || check "first-error, on the word" "b:c.txt|1|3
+first|b:c.txt|1|3" "$(hits one.txt "$work" first)"

@@ -2,6 +2,7 @@
 // the shared table of line forms, and every composed hit read back as itself.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 #include <sstream>
 
@@ -48,6 +49,9 @@ TEST(HitLine, PathsInCodePage932WhenTheyConvertWhole) {
         {"\x93\xFA\x96\x7B.txt", "\x93\xFA\x96\x7B.txt"},  // not UTF-8: as it is
         {"\xC3\xA9\xE6\x97\xA5", "\xC3\xA9\xE6\x97\xA5"},  // \u00e9 has no form: as it is
         {"a\xE6\x97", "a\xE6\x97"},                        // cut sequence
+        {"\xEF\xBD\x9E", "\x81\x60"},                      // U+FF5E reads back
+        {"\xE3\x80\x9C", "\xE3\x80\x9C"},  // U+301C would read back as U+FF5E: as it is
+        {"a\nb\rc", "a?b?c"},              // never a line of its own
     };
     iset options;
     options.OutputStrLength = 0;
@@ -71,6 +75,15 @@ TEST(OutFile, AFullDiskShowsMidRunAndTheFailureSticks) {
     EXPECT_THROW(full.Close(), OutputError);
 }
 
+// The first `n` characters of UTF-8 text.
+std::string Utf8Chars(const std::string& s, std::int64_t n) {
+    std::size_t i = 0;
+    for (; i < s.size() && n >= 0; ++i) {
+        n -= (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80 ? 1 : 0;
+    }
+    return n < 0 ? s.substr(0, i - 1) : s;
+}
+
 TEST(HitParse, SharedTable) {
     std::ifstream in(KORVALEN_HIT_LINES);
     ASSERT_TRUE(in) << KORVALEN_HIT_LINES;
@@ -84,20 +97,60 @@ TEST(HitParse, SharedTable) {
         for (std::string field; std::getline(fields, field, '\t');) {
             f.push_back(field);
         }
-        ASSERT_EQ(f.size(), 7u) << row;
-        const std::string line = Sj(f[0]), path = Sj(f[2]);  // the result views the line
+        ASSERT_EQ(f.size(), 9u) << row;
+        // The line as the file holds it, and the name on disk it must lead to.
+        const std::string line = f[7] == "bytes" ? f[2] + Sj(f[0].substr(f[2].size())) : Sj(f[0]);
+        const std::string name = f[7] == "sjis" ? Sj(f[2]) : f[2];
+        auto existing = [&](std::string_view p) {
+            const std::vector<std::string> forms = OutputPathForms(p);
+            if (f[6] == "1") {
+                for (const std::string& form : forms) {
+                    if (form == name) {
+                        return form;
+                    }
+                }
+            }
+            return std::string();
+        };
         const OutputLine got =
-            ReadOutputLine(line, [&](std::string_view p) { return f[6] == "1" && p == path; });
+            ReadOutputLine(line, [&](std::string_view p) { return !existing(p).empty(); });
         EXPECT_EQ(kinds[static_cast<int>(got.kind)], f[1]) << f[0];
         if (got.kind == OutputLineKind::Hit || got.kind == OutputLineKind::FileError) {
-            EXPECT_EQ(Cp932ToUtf8(got.path), f[2]) << f[0];
+            const std::string found = existing(got.path);
+            EXPECT_EQ(found.empty() ? OutputPathForms(got.path).front() : found, name) << f[0];
         }
         if (got.kind == OutputLineKind::Hit) {
             EXPECT_EQ(got.number, std::stoll(f[3])) << f[0];
             EXPECT_EQ(Cp932ToUtf8(got.word), f[4]) << f[0];
             EXPECT_EQ(Cp932ToUtf8(got.text), f[5]) << f[0];
+            const WordColumns at = WordColumnsIn(got.text, got.word);
+            EXPECT_EQ(at.chars, std::stoll(f[8])) << f[0];
+            // On screen: the bytes before it, as each is one column.
+            const std::size_t before = Sj(Utf8Chars(f[5], at.chars - 1)).size();
+            EXPECT_EQ(at.screen, at.chars > 0 ? std::int64_t(before) + 1 : 0) << f[0];
         }
     }
+}
+
+// The listings say what the file system says, a folder that cannot be read
+// included (asked of the file system then).
+TEST(HitParse, FileNameCacheAgreesWithTheFileSystem) {
+    TempDir dir;
+    dir.File("a.txt", "");
+    std::filesystem::create_directories(dir / "sub/deep");
+    dir.File("sub/deep/b.txt", "");
+    std::filesystem::create_directories(dir / "closed");
+    dir.File("closed/c.txt", "");
+    std::filesystem::permissions(dir / "closed", std::filesystem::perms::owner_exec);
+    FileNameCache names;
+    for (const std::string& path :
+         {dir / "a.txt", dir / "b.txt", dir / "sub/deep/b.txt", dir / "sub/deep/a.txt",
+          dir / "no/deep/b.txt", dir / "sub/./deep/b.txt", dir / "sub/deep/../../a.txt",
+          dir / "closed/c.txt", dir / "closed/d.txt", dir / "sub", dir / "a.txt/x",
+          std::string("/"), std::string("relative-none.txt")}) {
+        EXPECT_EQ(names.Exists(path), std::filesystem::exists(path)) << path;
+    }
+    std::filesystem::permissions(dir / "closed", std::filesystem::perms::owner_all);
 }
 
 // Random hits full of look-alikes of both heads: each composed line reads back

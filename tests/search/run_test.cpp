@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <new>
 
 #include "fixture.hpp"
@@ -170,6 +171,25 @@ TEST(Run, APipeIsRefusedWithItsBlock) {
         EXPECT_EQ(r.Drop({fifo, a}), RunOutcome::Finished);
         EXPECT_EQ(r.Output(), (separate ? "" : "\r\n") + Sj(kErr) + fifo + "\r\n\r\n" + Hit(a, 1));
         EXPECT_EQ(r.host.Only("message"), Log{"message " + kErr + fifo});
+    }
+}
+
+// A name with a line break would forge lines of the output: not searched,
+// its block shows the breaks as "?".
+TEST(Run, ANameWithALineBreakGetsItsBlock) {
+    for (const Scan scan : kScans) {
+        for (const char* name : {"x\r\nb.txt(1) :(a)a", "x\nb.txt", "x\rb.txt"}) {
+            Trial r;
+            r.scan = scan;
+            const std::string bad = r.dir.File(name, "a\r\n");
+            const std::string a = r.dir.File("a.txt", "a\r\n");
+            std::string shown = bad;
+            std::replace(shown.begin(), shown.end(), '\r', '?');
+            std::replace(shown.begin(), shown.end(), '\n', '?');
+            EXPECT_EQ(r.Drop({bad, a}), RunOutcome::Finished);
+            EXPECT_EQ(r.Output(), Sj(kErr) + shown + "\r\n\r\n" + Hit(a, 1))
+                << static_cast<int>(scan) << name;
+        }
     }
 }
 

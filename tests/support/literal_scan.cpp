@@ -121,7 +121,7 @@ class FileScan {
 };
 
 std::string LoadWhole(const std::string& name) {
-    File file(name, File::Mode::Read);
+    File file(RefuseLineBreakName(name), File::Mode::Read);
     std::string data;
     data.reserve(static_cast<std::size_t>(file.Size()));
     constexpr std::size_t kChunk = 1 << 20;

@@ -30,56 +30,246 @@ let g:loaded_korvalen = 1
 let g:korvalen_errorformat = '%f(%l)\ :%m'
 
 " Each head ("(12) :(" or " 12:(") gives one reading; the path is everything
-" before it. The first reading whose file exists is taken, else the first:
-" the real head ends the shortest such path unless the file name itself holds
-" a look-alike. The word runs to the first ")".
+" before it. Heads are found in the file's bytes (no byte of a code page 932
+" character reads as "(", ")", ":", a blank or a digit). A path may stand for
+" several names (s:Forms); the first reading one of whose names is a file is
+" taken, else the first reading's first name: the real head ends the shortest
+" path unless the file name itself holds a look-alike. The word runs to the
+" first ")".
 let s:head = '\v\((\d+)\) :\(| (\d+):\('
-let s:error = 'ファイルアクセスでエラーが生じました：'
+let s:error = iconv('ファイルアクセスでエラーが生じました：', 'utf-8', 'cp932')
+" The forms typed on Linux of the characters that code page 932 reads back in
+" their Windows forms (earlier versions wrote 〜 as ～'s code).
+let s:typed = {'～': '〜', '－': '−', '―': '—', '∥': '‖', '￠': '¢', '￡': '£', '￢': '¬'}
+let s:typed_chars = '[～－―∥￠￡￢]'
 
-" A relative path is taken from the output file's folder when the file is
-" there, else from the current folder; failing both, from the output's folder.
-function! s:Resolve(path, outdir) abort
-  if a:path =~# '^/'
-    return a:path
+" Bytes of the output as text: code page 932, else as they are.
+function! s:Decode(bytes) abort
+  if a:bytes !~# '[^\x01-\x7f]'
+    return a:bytes
   endif
-  let l:there = a:outdir . '/' . a:path
-  if filereadable(l:there) || isdirectory(l:there) || !filereadable(a:path)
-    return l:there
-  endif
-  return a:path
+  let l:text = iconv(a:bytes, 'cp932', 'utf-8')
+  return l:text ==# '' ? a:bytes : l:text
 endfunction
 
-" {'filename', 'lnum', 'text'} of a hit line (already in &encoding), or {}.
-" `outdir` is the output file's folder.
-function! korvalen#ParseLine(line, ...) abort
+" The names a path of the output may stand for, in the order tried: its code
+" page 932 reading, the same with the Linux forms, the bytes as they are
+" (names that do not read back from code page 932 are written so).
+function! s:Forms(raw) abort
+  if a:raw !~# '[^\x01-\x7f]'
+    return [a:raw]
+  endif
+  let l:forms = []
+  let l:text = iconv(a:raw, 'cp932', 'utf-8')
+  if l:text !=# ''
+    call add(l:forms, l:text)
+    if l:text =~# s:typed_chars
+      call add(l:forms, substitute(l:text, s:typed_chars, '\=s:typed[submatch(0)]', 'g'))
+    endif
+  endif
+  if index(l:forms, a:raw) < 0
+    call add(l:forms, a:raw)
+  endif
+  return l:forms
+endfunction
+
+" [file, found] for a path of the output: the first of its names that is a
+" file or folder, a relative one taken from the output file's folder, else
+" from the current folder; none found: the first name, from the output's
+" folder. Kept per path: a million hits name few files.
+let s:found = {}
+function! s:Find(raw, outdir) abort
+  for l:name in s:Forms(a:raw)
+    for l:place in l:name =~# '^/' ? [l:name] : [a:outdir . '/' . l:name, l:name]
+      if filereadable(l:place) || isdirectory(l:place)
+        return [l:place, 1]
+      endif
+    endfor
+  endfor
+  let l:name = s:Forms(a:raw)[0]
+  return [l:name =~# '^/' ? l:name : a:outdir . '/' . l:name, 0]
+endfunction
+
+" The byte column (1-based) of `word` in `text`; a word cut by the line's end
+" (found across a line break): where it begins. 0 when not there.
+function! s:Column(text, word) abort
+  if a:word ==# ''
+    return 0
+  endif
+  let l:at = stridx(a:text, a:word)
+  if l:at >= 0
+    return l:at + 1
+  endif
+  let l:chars = split(a:word, '\zs')
+  for l:n in range(len(l:chars) - 1, 1, -1)
+    let l:part = join(l:chars[: l:n - 1], '')
+    if strpart(a:text, len(a:text) - len(l:part)) ==# l:part
+      return len(a:text) - len(l:part) + 1
+    endif
+  endfor
+  return 0
+endfunction
+
+" The lines of the output decoded (their CRs kept): a thousand at a time, line by line where
+" a block does not decode whole (a path written byte for byte). Heads are
+" ASCII and no decoding makes or takes one, so the decoded line has the same
+" heads as its bytes.
+function! s:DecodeLines(lines) abort
+  let l:text = []
+  for l:at in range(0, len(a:lines) - 1, 1000)
+    let l:block = a:lines[l:at : l:at + 999]
+    let l:joined = iconv(join(l:block, "\n"), 'cp932', 'utf-8')
+    let l:decoded = l:joined ==# '' ? [] : split(l:joined, "\n", 1)
+    if len(l:decoded) != len(l:block)
+      let l:decoded = map(copy(l:block), 's:Decode(v:val)')
+    endif
+    call extend(l:text, l:decoded)
+  endfor
+  return l:text
+endfunction
+
+" The bytes before the `n`th head (1: the first) of a line's bytes.
+function! s:RawPath(raw, n) abort
+  let l:m = [0, -1, 0]
+  let l:start = 1
+  for l:i in range(a:n)
+    let l:m = matchstrpos(a:raw, s:head, l:start)
+    let l:start = l:m[1] + 1
+  endfor
+  return l:m[1] > 0 ? a:raw[: l:m[1] - 1] : ''
+endfunction
+
+" The head whose ":(" is at `colon` in `line`: [start, number] or [].
+function! s:HeadAt(line, colon) abort
+  if a:line[a:colon - 2 : a:colon - 1] ==# ') '
+    let l:at = strridx(a:line, '(', a:colon - 3)
+    let l:number = a:line[l:at + 1 : a:colon - 3]
+  else
+    let l:at = strridx(a:line, ' ', a:colon - 1)
+    let l:number = a:line[l:at + 1 : a:colon - 1]
+  endif
+  return l:at >= 1 && l:number =~# '^\d\+$' ? [l:at, l:number] : []
+endfunction
+
+" {'filename', 'lnum', 'col', 'text'} of a hit line (the file's bytes), or {}.
+" `outdir` is the output file's folder, `text` the line decoded (see
+" s:DecodeLines; decoded here when not given). Each head ends in ":(", which
+" text seldom holds: each one found is checked backwards for the rest.
+function! korvalen#ParseLine(raw, ...) abort
   let l:outdir = a:0 > 0 ? a:1 : getcwd()
-  if a:line ==# '' || a:line ==# '----------' || stridx(a:line, s:error) == 0
+  let l:line = substitute(a:0 > 1 ? a:2 : s:Decode(a:raw), '\r$', '', '')
+  if l:line ==# '' || l:line ==# '----------' || stridx(a:raw, s:error) == 0
     return {}
   endif
   let l:first = {}
-  let l:start = 1
-  while 1
-    let l:m = matchstrpos(a:line, s:head, l:start)
-    if l:m[1] < 0
-      break
+  let l:n = 0
+  let l:colon = stridx(l:line, ':(')
+  while l:colon >= 0
+    let l:head = s:HeadAt(l:line, l:colon)
+    let l:close = empty(l:head) ? -1 : stridx(l:line, ')', l:colon + 2)
+    let l:n += !empty(l:head)
+    if l:close >= 0
+      let l:key = l:outdir . "\n" . l:line[: l:head[0] - 1]
+      if !has_key(s:found, l:key)
+        let s:found[l:key] = s:Find(s:RawPath(a:raw, l:n), l:outdir)
+      endif
+      let l:found = s:found[l:key]
+      if l:found[1] || empty(l:first)
+        let l:word = l:line[l:colon + 2 : l:close - 1]
+        let l:rest = l:line[l:close + 1 :]
+        let l:col = stridx(l:rest, l:word) + 1
+        let l:item = {'filename': l:found[0], 'lnum': str2nr(l:head[1]),
+              \ 'col': l:col > 0 && l:word !=# '' ? l:col : s:Column(l:rest, l:word),
+              \ 'text': l:line[l:colon + 1 :]}
+        if l:found[1]
+          return l:item
+        endif
+        let l:first = l:item
+      endif
     endif
-    let l:start = l:m[1] + 1
-    let l:close = stridx(a:line, ')', l:m[2])
-    if l:close < 0
-      continue
-    endif
-    let l:num = matchlist(l:m[0], '\d\+')[0]
-    let l:item = {'filename': s:Resolve(a:line[: l:m[1] - 1], l:outdir),
-          \ 'lnum': str2nr(l:num), 'text': a:line[l:m[2] - 1 :]}
-    if filereadable(l:item.filename)
-      return l:item
-    endif
-    if empty(l:first)
-      let l:first = l:item
-    endif
+    let l:colon = stridx(l:line, ':(', l:colon + 1)
   endwhile
   return l:first
 endfunction
+
+" The same for every line of an output at once, compiled where Vim has Vim9
+" script (a million hits take about as long as :cfile); other Vims and Neovim
+" take the function above, line by line. Strings here are indexed in bytes
+" (strpart), as stridx counts.
+if has('vim9script') && !get(g:, 'korvalen_legacy', 0)
+  def s:ParseAll(raw: list<string>, text: list<string>, outdir: string): list<dict<any>>
+    var items: list<dict<any>> = []
+    var shown: dict<string> = {}
+    var i = -1
+    for crlf in text
+      i += 1
+      var line = strpart(crlf, len(crlf) - 1) == "\r" ? strpart(crlf, 0, len(crlf) - 1) : crlf
+      if line == '' || line == '----------' || stridx(raw[i], s:error) == 0
+        continue
+      endif
+      var first: dict<any> = {}
+      var n = 0
+      var colon = stridx(line, ':(')
+      while colon >= 0
+        var at: number
+        var num: string
+        if strpart(line, colon - 2, 2) == ') '
+          at = strridx(line, '(', colon - 3)
+          num = strpart(line, at + 1, colon - 3 - at)
+        else
+          at = strridx(line, ' ', colon - 1)
+          num = strpart(line, at + 1, colon - 1 - at)
+        endif
+        var isHead = at >= 1 && num =~ '^\d\+$'
+        n += isHead ? 1 : 0
+        var close = isHead ? stridx(line, ')', colon + 2) : -1
+        if close >= 0
+          var key = outdir .. "\n" .. strpart(line, 0, at)
+          if !has_key(s:found, key)
+            s:found[key] = s:Find(s:RawPath(raw[i], n), outdir)
+          endif
+          var place = s:found[key]
+          if place[1] || empty(first)
+            var word = strpart(line, colon + 2, close - colon - 2)
+            var rest = strpart(line, close + 1)
+            var col = stridx(rest, word) + 1
+            first = {filename: place[0], lnum: str2nr(num),
+              col: col > 0 && word != '' ? col : s:Column(rest, word),
+              text: strpart(line, colon + 1)}
+            if place[1]
+              break
+            endif
+          endif
+        endif
+        colon = stridx(line, ':(', colon + 1)
+      endwhile
+      if !empty(first)
+        if !has_key(shown, first.filename)
+          shown[first.filename] = fnamemodify(first.filename, ':.')
+        endif
+        first.filename = shown[first.filename]
+        add(items, first)
+      endif
+    endfor
+    return items
+  enddef
+else
+  function! s:ParseAll(raw, text, outdir) abort
+    let l:items = []
+    let l:shown = {}
+    for l:i in range(len(a:raw))
+      let l:item = korvalen#ParseLine(a:raw[l:i], a:outdir, a:text[l:i])
+      if !empty(l:item)
+        if !has_key(l:shown, l:item.filename)
+          let l:shown[l:item.filename] = fnamemodify(l:item.filename, ':.')
+        endif
+        let l:item.filename = l:shown[l:item.filename]
+        call add(l:items, l:item)
+      endif
+    endfor
+    return l:items
+  endfunction
+endif
 
 function! s:IniPath() abort
   if exists('g:korvalen_ini')
@@ -130,20 +320,10 @@ function! korvalen#Quickfix(...) abort
     echohl ErrorMsg | echomsg 'korvalen: cannot read ' . l:file | echohl None
     return
   endif
-  let l:items = []
   let l:outdir = fnamemodify(l:file, ':p:h')
-  for l:raw in readfile(l:file)
-    let l:raw = substitute(l:raw, '\r$', '', '')
-    let l:line = iconv(l:raw, 'cp932', &encoding)
-    if l:line ==# '' && l:raw !=# ''
-      let l:line = l:raw  " a path the file holds byte for byte
-    endif
-    let l:item = korvalen#ParseLine(l:line, l:outdir)
-    if !empty(l:item)
-      let l:item.filename = fnamemodify(l:item.filename, ':.')
-      call add(l:items, l:item)
-    endif
-  endfor
+  let s:found = {}
+  let l:raw = readfile(l:file)
+  let l:items = s:ParseAll(l:raw, s:DecodeLines(l:raw), l:outdir)
   call setqflist([], 'r', {'title': 'Korvalen: ' . l:file, 'items': l:items})
 endfunction
 

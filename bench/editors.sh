@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# The editor helpers at scale, side by side with what each editor does on its
+# own with the same hits in `rg --vimgrep` form (path:line:col:text, UTF-8):
+#   Vim:   :KorvalenQuickfix on the output  vs  :cfile on the vimgrep lines
+#   Emacs: korvalen-open-output, then the last hit  vs  grep-mode, the last hit
+# Usage: bench/editors.sh [HITS [vim|emacs]] (default 1000000, both). Prints seconds (wall and
+# CPU) and the ratios; the hits' files exist, in 100 files under a temp folder.
+set -euo pipefail
+hits=${1:-1000000}
+only=${2:-}  # vim or emacs: that one alone
+root=$(cd "$(dirname "$0")/.." && pwd)
+contrib=$root/contrib
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+# The hits: 100 files of Japanese lines (blanks and parentheses in the names),
+# the word at a varying column. The Korvalen output is made by the same rule
+# the writer follows for such names (code page 932, TagJump on).
+python3 - "$hits" <<'PY'
+import sys
+n = int(sys.argv[1])
+files = 100
+per = (n + files - 1) // files
+out = open('out.txt', 'wb')
+vg = open('vimgrep.txt', 'wb')
+for f in range(files):
+    name = f'資料 ({f}).txt'
+    lines = []
+    for i in range(per):
+        if f * per + i >= n:
+            break
+        pad = '前' * (i % 20)
+        text = f'{pad}検索語の例文、行 {i + 1} の本文です。'
+        lines.append(text)
+        out.write(f'{name}({i + 1}) :(検索){text}\r\n'.encode('cp932'))
+        vg.write(f'{name}:{i + 1}:{len(pad.encode()) + 1}:{text}\n'.encode())
+    with open(name, 'wb') as src:
+        src.write(('\r\n'.join(lines) + '\r\n').encode('cp932'))
+PY
+last=$(tail -n 1 vimgrep.txt | cut -d: -f1,2)
+
+# measure NAME COMMAND...: wall and CPU seconds of the command, one line.
+measure() {
+    local name=$1 wall user sys
+    shift
+    local TIMEFORMAT='%R %U %S'
+    { time "$@" >/dev/null 2>&1; } 2>time.txt || { echo "$name failed" >&2; exit 1; }
+    read -r wall user sys <time.txt
+    printf '%-22s %8.2f s wall %8.2f s CPU\n' "$name" "$wall" "$(echo "$user + $sys" | bc)"
+    echo "$wall" >"$name.wall"
+}
+
+vimrun() {
+    vim -Es -N -u NONE -i NONE --cmd 'set encoding=utf-8 fileencodings=utf-8,cp932' \
+        --cmd "source $contrib/vim/plugin/korvalen.vim" "$@" -c 'qall!'
+}
+emacsrun() {
+    emacs --batch -Q -l "$contrib/emacs/korvalen.el" --eval "$1"
+}
+
+echo "$hits hits, $(du -m out.txt | cut -f1) MB output"
+
+if [[ $only != emacs ]] && command -v vim >/dev/null; then
+    measure vim-cfile vimrun -c 'set errorformat=%f:%l:%c:%m' -c 'cfile vimgrep.txt' -c 'clast'
+    measure vim-KorvalenQuickfix vimrun -c 'KorvalenQuickfix out.txt' -c 'clast'
+    echo "ratio KorvalenQuickfix / :cfile: $(echo "scale=2; $(cat vim-KorvalenQuickfix.wall) / $(cat vim-cfile.wall)" | bc)"
+fi
+if [[ $only != vim ]] && command -v emacs >/dev/null; then
+    measure emacs-grep-mode emacsrun "(progn (require 'grep)
+      (find-file \"vimgrep.txt\") (grep-mode)
+      (goto-char (point-max)) (forward-line -1) (compile-goto-error))"
+    measure emacs-korvalen emacsrun "(progn
+      (set-buffer (korvalen-open-output \"out.txt\"))
+      (goto-char (point-max)) (forward-line -1) (compile-goto-error))"
+    echo "ratio korvalen / grep-mode: $(echo "scale=2; $(cat emacs-korvalen.wall) / $(cat emacs-grep-mode.wall)" | bc)"
+fi
+echo "last hit: $last"

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <functional>
 #include <utility>
 
 #include "match/bytes.hpp"
+#include "platform/file.hpp"
 #include "run/workers.hpp"
 #include "text/cp932.hpp"
 #include "text/sjis.hpp"
@@ -454,6 +456,17 @@ bool FastScanner::PrepareUtf8(const SetupPause& pause) {
     return true;
 }
 
+void FastScanner::ReleaseBuffers() noexcept {
+    std::string().swap(read_buf_);
+    std::string().swap(next_buf_);
+    crew_.reset();
+    std::string().swap(converted_);
+    std::vector<Matcher::Match>().swap(matches_);
+    std::vector<Matcher::Match>().swap(utf8_matches_);
+    breaks_ = Matcher::Breaks{};
+    utf8_breaks_ = Matcher::Breaks{};
+}
+
 void FastScanner::Reset() noexcept {
     lines_ = 0;
     utf8_start_ = true;
@@ -546,7 +559,11 @@ std::size_t FastScanner::ReadBlocks(ByteSource& source, Host& host, std::size_t 
             // A line longer than what is held: read on.
             checked = have > 0 ? have - 1 : 0;
             if (buf.size() < have + chunk) {
-                buf.resize(std::max(buf.size() * 2, have + chunk));
+                // Never past the limit, not even while the buffer is moved.
+                if (have + chunk > line_limit_) {
+                    throw FileError({}, ENOMEM, "a line longer than the memory at hand");
+                }
+                buf.resize(std::min(std::max(buf.size() * 2, have + chunk), line_limit_));
             }
             const std::size_t got = source.Read(buf.data() + have, chunk);
             eof = got == 0;
@@ -578,7 +595,7 @@ void FastScanner::ScanSource(ByteSource& source, Host& host) {
     // after its first window.
     const std::size_t left = ReadBlocks(
         source, host, block_, [&](std::string_view block) { return ScanBlock(block, host); },
-        threads_ > 1 ? Window() : kAllRead);
+        threads_ > 1 && 4 * (Window() + block_) <= line_limit_ ? Window() : kAllRead);
     if (left != kAllRead) {
         ReadInPieces(source, host, left);
     }
@@ -603,7 +620,11 @@ void FastScanner::ReadInPieces(ByteSource& source, Host& host, std::size_t have)
         try {
             while (!f.eof && f.have < target) {
                 if (f.buf.size() < f.have + chunk) {
-                    f.buf.resize(std::max(2 * f.buf.size(), f.have + chunk));
+                    // A long line: never past the limit (see ReadBlocks).
+                    if (f.have + chunk > line_limit_) {
+                        throw FileError({}, ENOMEM, "a line longer than the memory at hand");
+                    }
+                    f.buf.resize(std::min(std::max(2 * f.buf.size(), f.have + chunk), line_limit_));
                 }
                 const std::size_t got = source.Read(f.buf.data() + f.have, chunk);
                 f.eof = got == 0;

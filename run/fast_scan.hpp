@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -57,6 +58,9 @@ class FastScanner {
     // `threads` threads at once; the host hears of them in order, as from
     // one thread.
     void SetThreads(unsigned threads, std::size_t piece = 0);
+    // A line longer than this many bytes ends the read with a FileError
+    // rather than taking the machine's memory (a file that never ends).
+    void SetLineLimit(std::size_t bytes) noexcept { line_limit_ = bytes; }
 
     // Compiles the words; lines from now on are tested against them. Time
     // grows linearly with their total length. False when `pause` stopped
@@ -81,6 +85,9 @@ class FastScanner {
     // after, it returns false at once, nothing of that block reported, and
     // the file is to be read again from its start.
     bool ScanUtf8Source(ByteSource& source, Host& host, bool provisional);
+
+    // Gives back the memory kept from block to block.
+    void ReleaseBuffers() noexcept;
 
     // Forgets the file in hand (line count, previous line); the words stay.
     void Reset() noexcept;
@@ -172,6 +179,7 @@ class FastScanner {
     Config config_;
     Matcher::Engine engine_;
     std::size_t block_ = kBlock;
+    std::size_t line_limit_ = std::numeric_limits<std::size_t>::max();
     std::vector<std::string> words_;
     std::shared_ptr<const Matcher> matcher_;  // shared with the helpers
     std::uint64_t generation_ = 0;            // of the words, one more at each set-up

@@ -14,8 +14,10 @@ volatile std::sig_atomic_t g_interrupted = 0;
 
 namespace {
 
-extern "C" void OnInterrupt(int) {
-    g_interrupted = 1;
+extern "C" void OnInterrupt(int signal) {
+    if (g_interrupted == 0) {
+        g_interrupted = signal;
+    }
 }
 
 constexpr int kBarWidth = 30;
@@ -31,11 +33,16 @@ void WriteErr(const std::string& text) {
 }  // namespace
 
 void InstallInterruptHandler() {
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;  // a second Ctrl-C is not caught
-    sigaction(SIGINT, &action, nullptr);
+    // A closed terminal, a session's end and kill stop the run as Ctrl-C does:
+    // left to their default they end the program amid a write, and a whole
+    // file's held lines are never written.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction action {};
+        action.sa_handler = OnInterrupt;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND;  // a second one is not caught
+        sigaction(signal, &action, nullptr);
+    }
 }
 
 CliHost::CliHost(const Terminal& terminal, std::vector<std::string> words, const iset& options,

@@ -16,9 +16,11 @@
 
 namespace korvalen {
 
-// Set by the SIGINT handler; the host turns it into Stop.
+// The first of SIGINT, SIGTERM and SIGHUP that arrived, 0 before; the host
+// turns it into Stop.
 extern volatile std::sig_atomic_t g_interrupted;
-// Ctrl-C sets g_interrupted once; a second one ends the program outright.
+// Each of them sets g_interrupted; a second one of a kind ends the program
+// outright.
 void InstallInterruptHandler();
 
 class CliHost : public RunHost {

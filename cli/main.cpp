@@ -26,7 +26,7 @@ namespace {
 constexpr int kExitHits = 0;
 constexpr int kExitNoHits = 1;
 constexpr int kExitFailed = 2;
-constexpr int kExitInterrupted = 130;
+constexpr int kExitSignalBase = 128;
 
 constexpr const char* kUsage =
     "Usage: korvalen-cli [OPTION]... FILE...\n"
@@ -78,7 +78,9 @@ constexpr const char* kUsage =
     "\n"
     "Exit status: 0 the run wrote at least one hit line; 1 it finished with none;\n"
     "2 it was refused or failed (no words, no output path, the output file failed,\n"
-    "bad arguments); 130 interrupted (Ctrl-C stops the run as the Stop command does).\n";
+    "bad arguments); 128 + the signal's number when interrupted (130 for Ctrl-C):\n"
+    "Ctrl-C, SIGTERM and SIGHUP stop the run as the Stop command does, every line\n"
+    "already written kept whole.\n";
 
 enum : int {
     kOptListKeys = 256,
@@ -345,14 +347,15 @@ class Cli {
         std::string output = args.output;
         const RunOutcome outcome = run.Drop(args.files, output, options);
         Err(term_.FromUtf8(host.StatusText()) + "\n");
+        const int interrupted = kExitSignalBase + (g_interrupted != 0 ? g_interrupted : SIGINT);
         if (g_interrupted != 0 && outcome == RunOutcome::Finished) {
-            return kExitInterrupted;  // Ctrl-C came after the last line was read
+            return interrupted;  // the signal came after the last line was read
         }
         switch (outcome) {
             case RunOutcome::Finished:
                 return run.State().HitCount > 0 ? kExitHits : kExitNoHits;
             case RunOutcome::Stopped:
-                return kExitInterrupted;
+                return interrupted;
             default:
                 return kExitFailed;
         }

@@ -1,6 +1,7 @@
 #include "platform/file.hpp"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,6 +45,12 @@ ssize_t FileOps::Read(int fd, void* buf, std::size_t n) {
 }
 ssize_t FileOps::Write(int fd, const void* buf, std::size_t n) {
     return ::write(fd, buf, n);
+}
+ssize_t FileOps::ReadAt(int fd, void* buf, std::size_t n, off_t offset) {
+    return ::pread(fd, buf, n, offset);
+}
+int FileOps::Reserve(int fd, off_t offset, off_t n) {
+    return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, offset, n);
 }
 int FileOps::Close(int fd) {
     return ::close(fd);
@@ -92,7 +99,8 @@ void File::Open(Mode mode, const FileSight& sight) {
             flags |= O_WRONLY | O_CREAT | O_TRUNC | O_APPEND;
             break;
         case Mode::Append:
-            flags |= O_WRONLY | O_APPEND;
+            // Never O_TRUNC: another run may have created it a moment ago.
+            flags |= O_RDWR | O_APPEND | O_CREAT;
             break;
         case Mode::Temporary:
             flags |= O_RDWR | O_TMPFILE | O_EXCL;
@@ -102,6 +110,10 @@ void File::Open(Mode mode, const FileSight& sight) {
     fd_ = sight.folder >= 0 && sight.leaf > 0 && sight.leaf < path_.size()
               ? CurrentFileOps().OpenIn(sight.folder, path_.c_str(), sight.leaf, flags, perms)
               : CurrentFileOps().Open(path_.c_str(), flags, perms);
+    if (fd_ < 0 && errno == EACCES && mode == Mode::Append) {
+        // A file that may be written but not read: appended to all the same.
+        fd_ = CurrentFileOps().Open(path_.c_str(), (flags & ~O_RDWR) | O_WRONLY, perms);
+    }
     if (fd_ < 0) {
         throw FileError(path_, errno, "cannot open");
     }
@@ -218,6 +230,35 @@ std::int64_t File::Size() const {
         throw FileError(path_, errno, "cannot stat");
     }
     return static_cast<std::int64_t>(st.st_size);
+}
+
+void File::Reserve(std::size_t n) {
+    if (n == 0) {
+        return;
+    }
+    const std::int64_t end = Size();
+    const auto more = static_cast<std::int64_t>(n);
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        static_cast<std::uint64_t>(end + more) > limit.rlim_cur) {
+        throw FileError(path_, EFBIG, "cannot write");
+    }
+    if (CurrentFileOps().Reserve(fd_, end, more) != 0) {
+        const int err = errno;
+        if (err == ENOSPC || err == EDQUOT || err == EFBIG) {
+            throw FileError(path_, err, "cannot write");
+        }
+        // EOPNOTSUPP and the like: this file system (or device) keeps no room.
+    }
+}
+
+std::optional<char> File::LastByte() const {
+    const std::int64_t size = Size();
+    char last = 0;
+    if (size <= 0 || CurrentFileOps().ReadAt(fd_, &last, 1, size - 1) != 1) {
+        return std::nullopt;
+    }
+    return last;
 }
 
 FileId File::Id() const {

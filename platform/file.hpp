@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -36,6 +37,11 @@ class FileOps {
     virtual int OpenIn(int folder, const char* path, std::size_t leaf, int flags, mode_t mode);
     virtual ssize_t Read(int fd, void* buf, std::size_t n);
     virtual ssize_t Write(int fd, const void* buf, std::size_t n);
+    // pread.
+    virtual ssize_t ReadAt(int fd, void* buf, std::size_t n, off_t offset);
+    // Disk room for `n` bytes from `offset` on, the file's size unchanged:
+    // fallocate with FALLOC_FL_KEEP_SIZE.
+    virtual int Reserve(int fd, off_t offset, off_t n);
     virtual int Close(int fd);
     // faccessat with the effective ids.
     virtual int Access(const char* path, int mode);
@@ -88,7 +94,8 @@ class File {
     enum class Mode {
         Read,       // an existing regular file (anything else is refused: a FIFO would block)
         Create,     // created, or emptied when it exists; writes go to the end
-        Append,     // writes go to the end; existing bytes are never touched
+        Append,     // created when missing; writes go to the end, existing bytes are
+                    // never touched (read back where permissions allow)
         Temporary,  // a new file without a name in the folder `path`, read and written
     };
 
@@ -111,7 +118,15 @@ class File {
     // Closes and reports a failed close; a file that is not open is left alone.
     void Close();
 
+    // Makes sure the disk takes `n` more bytes at the end before any of them
+    // is written, so that a full disk (or the file-size limit) fails the
+    // write whole rather than part of it. Where the file system cannot
+    // reserve room, nothing is promised and nothing fails.
+    void Reserve(std::size_t n);
+
     std::int64_t Size() const;
+    // The file's last byte; none when it is empty or cannot be read back.
+    std::optional<char> LastByte() const;
     FileId Id() const;
     // Reading goes on from the file's start.
     void Rewind();

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
 #include "match/bytes.hpp"
+#include "platform/file.hpp"
 #include "text/cp932.hpp"
 #include "text/sjis.hpp"
 
@@ -178,6 +180,15 @@ bool FastScanner::PrepareUtf8(const SetupPause& pause) {
     return true;
 }
 
+void FastScanner::ReleaseBuffers() noexcept {
+    std::string().swap(read_buf_);
+    std::string().swap(converted_);
+    std::vector<Matcher::Match>().swap(matches_);
+    std::vector<Matcher::Match>().swap(utf8_matches_);
+    breaks_ = Matcher::Breaks{};
+    utf8_breaks_ = Matcher::Breaks{};
+}
+
 void FastScanner::Reset() noexcept {
     lines_ = 0;
     utf8_start_ = true;
@@ -267,7 +278,11 @@ void FastScanner::ReadBlocks(ByteSource& source, Host& host, Scan scan) {
             // A line longer than what is held: read on.
             checked = have > 0 ? have - 1 : 0;
             if (buf.size() < have + chunk) {
-                buf.resize(std::max(buf.size() * 2, have + chunk));
+                // Never past the limit, not even while the buffer is moved.
+                if (have + chunk > line_limit_) {
+                    throw FileError({}, ENOMEM, "a line longer than the memory at hand");
+                }
+                buf.resize(std::min(std::max(buf.size() * 2, have + chunk), line_limit_));
             }
             const std::size_t got = source.Read(buf.data() + have, chunk);
             eof = got == 0;

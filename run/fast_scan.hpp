@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -48,6 +49,9 @@ class FastScanner {
     void SetConfig(Config config) noexcept { config_ = config; }
     // Lines are taken in blocks of about this many bytes (tests use small ones).
     void SetBlockSize(std::size_t bytes) noexcept { block_ = bytes > 0 ? bytes : 1; }
+    // A line longer than this many bytes ends the read with a FileError
+    // rather than taking the machine's memory (a file that never ends).
+    void SetLineLimit(std::size_t bytes) noexcept { line_limit_ = bytes; }
 
     // Compiles the words; lines from now on are tested against them. Time
     // grows linearly with their total length. False when `pause` stopped
@@ -72,6 +76,9 @@ class FastScanner {
     // after, it returns false at once, nothing of that block reported, and
     // the file is to be read again from its start.
     bool ScanUtf8Source(ByteSource& source, Host& host, bool provisional);
+
+    // Gives back the memory kept from block to block.
+    void ReleaseBuffers() noexcept;
 
     // Forgets the file in hand (line count, previous line); the words stay.
     void Reset() noexcept;
@@ -134,6 +141,7 @@ class FastScanner {
     Config config_;
     Matcher::Engine engine_;
     std::size_t block_ = kBlock;
+    std::size_t line_limit_ = std::numeric_limits<std::size_t>::max();
     std::vector<std::string> words_;
     std::unique_ptr<Matcher> matcher_;
     // Byte pairs inside words (for matches across the join of two lines).

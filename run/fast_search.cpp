@@ -1,5 +1,6 @@
 #include "run/fast_search.hpp"
 
+#include <limits>
 #include <memory>
 #include <new>
 #include <string_view>
@@ -23,7 +24,16 @@ class FastFileScan : public FastScanner::Host {
     FastFileScan(ScanContext& ctx, FastScanner& scanner, const std::string& name, bool inMemory)
         : ctx_(ctx), scanner_(scanner), hits_(ctx, name, inMemory) {
         scanner_.SetConfig({ctx.options.JapaneseWord, ctx.options.CRText, /*trim_prev=*/!inMemory});
+        scanner_.SetLineLimit(static_cast<std::size_t>(ctx.lineLimit));
         scanner_.Reset();
+    }
+
+    // The file is read through `input`, seen at `size` bytes: a file that
+    // reads longer (one that grows, or never ends, as some /proc files that
+    // say 0 bytes) holds no more lines than that size gives.
+    void Watch(const InputText& input, std::int64_t size) noexcept {
+        input_ = &input;
+        seenSize_ = size;
     }
 
     FastScanner& Scanner() { return scanner_; }
@@ -53,6 +63,9 @@ class FastFileScan : public FastScanner::Host {
         ctx_.state.Progress += progress;
         progressOfFile_ += progress;
         ctx_.host.SetProgressPos(ctx_.state.Progress);
+        if (input_ != nullptr && input_->BytesRead() > seenSize_) {
+            hits_.Move(ScanEvent::Outgrown);
+        }
         // Words change only while messages are processed; the scanner is
         // the same one after they were set up again.
         return ctx_.words.Fast(ctx_.state) != nullptr && ctx_.state.Searching;
@@ -65,6 +78,8 @@ class FastFileScan : public FastScanner::Host {
     FastScanner& scanner_;
     FileHits hits_;
     std::int64_t progressOfFile_ = 0;
+    const InputText* input_ = nullptr;
+    std::int64_t seenSize_ = 0;
 };
 
 // Opens, scans and closes one file; the events of its end are the caller's.
@@ -73,10 +88,14 @@ class FastFileScan : public FastScanner::Host {
 // read to its end first to be sure (that read costs as much as the search):
 // the scan checks each block, and in the rare file that turns out not to be
 // UTF-8 after all, its held hits are dropped and the file read again.
-void ScanFile(ScanContext& ctx, const std::string& name, const FileSight& sight,
-              FastFileScan& scan) {
+void ScanFile(ScanContext& ctx, const std::string& name, const FileSight& sight, FastFileScan& scan,
+              bool mayHold) {
     InputText input(name, ctx.options.InputEncoding != 0, DetectionPause(ctx),
-                    /*provisional=*/true, sight);
+                    /*provisional=*/mayHold, sight);
+    // Unknown (a test's call): no bound.
+    const std::int64_t seen =
+        sight.size < 0 ? std::numeric_limits<std::int64_t>::max() : sight.size;
+    scan.Watch(input, seen);
     if (!ctx.state.Searching) {
         input.Close();
         return;
@@ -107,41 +126,77 @@ void ScanFile(ScanContext& ctx, const std::string& name, const FileSight& sight,
     scan.Move(ScanEvent::ReadAgain);
     if (ctx.state.Searching) {
         InputText again(name, /*detect=*/false);
+        scan.Watch(again, seen);
         scanner.ScanSource(again.Source(), scan);
         again.Close();
     }
 }
 
+// How a file is searched.
+struct Way {
+    bool inMemory = false;  // its hits held to its end
+    bool mayHold = true;    // false: its encoding settled first, nothing held
+    bool lean = false;      // small blocks, for memory that is short
+};
+
+constexpr std::size_t kLeanBlock = 4096;
+
+void SearchLineByLine(ScanContext& ctx, const std::string& name, const FileSight& sight,
+                      bool isLast, bool mayHold);
+
 // The two twins differ in the join (the in-memory one keeps the previous
 // line's trailing blanks) and in that a file the in-memory one cannot read
 // whole gives no hit at all. It holds its hits without holding the file: it
-// reads in blocks like the other. False when memory ran out: nothing of the
-// file was written, the caller reads it line by line.
+// reads in blocks like the other. False when memory ran out before anything
+// of the file was written: the caller searches it in a way that takes less.
 bool SearchFile(ScanContext& ctx, const std::string& name, const FileSight& sight, bool isLast,
-                bool inMemory) {
+                Way way) {
     FastScanner* scanner = ctx.words.Fast(ctx.state);
     if (scanner == nullptr) {
         return true;  // stopped before the file's first line
     }
-    FastFileScan scan(ctx, *scanner, name, inMemory);
+    FastFileScan scan(ctx, *scanner, name, way.inMemory);
+    scanner->SetBlockSize(way.lean ? kLeanBlock : FastScanner::kBlock);
     try {
-        ScanFile(ctx, name, sight, scan);
+        ScanFile(ctx, name, sight, scan, way.mayHold);
+    } catch (const HoldError& e) {
+        // Nothing of the file is in the output yet: it is searched again in
+        // the way that holds nothing, and the user is told why.
+        scan.Move(ScanEvent::ReadAgain);
+        scanner->SetBlockSize(FastScanner::kBlock);
+        ctx.host.ShowMessage(std::string("保留用の一時ファイルが使えません（") + e.what() +
+                             "）。読み直して検索します：" + name);
+        SearchLineByLine(ctx, name, sight, isLast, /*mayHold=*/false);
+        return true;
     } catch (const FileError&) {
         scan.Move(ScanEvent::Failed);
         scan.Hits().Failed();
+        scanner->SetBlockSize(FastScanner::kBlock);
         return true;
     } catch (const std::bad_alloc&) {
-        if (inMemory) {
+        scanner->SetBlockSize(FastScanner::kBlock);
+        if (!way.lean && !scan.Hits().Written()) {
             scan.Move(ScanEvent::ReadAgain);
+            ctx.held.Release();  // the next way needs what this one took
+            scanner->ReleaseBuffers();
             return false;
         }
-        scan.Move(ScanEvent::Failed);  // a line longer than memory allows
+        scan.Move(ScanEvent::Failed);  // no memory even so, or some lines are out
         scan.Hits().Failed();
         return true;
     }
+    scanner->SetBlockSize(FastScanner::kBlock);
     scan.Move(ctx.state.Searching ? ScanEvent::Ended : ScanEvent::Stopped);
     scan.Hits().Separate(isLast);
     return true;
+}
+
+// Memory short for the blocks: small ones, the buffers of the last file given back.
+void SearchLineByLine(ScanContext& ctx, const std::string& name, const FileSight& sight,
+                      bool isLast, bool mayHold) {
+    if (!SearchFile(ctx, name, sight, isLast, Way{false, mayHold, false})) {
+        SearchFile(ctx, name, sight, isLast, Way{false, mayHold, true});
+    }
 }
 
 }  // namespace
@@ -171,12 +226,12 @@ FastScanner* WordCache::Fast(const RunState& state) {
 
 void FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast,
                       const FileSight& sight) {
-    SearchFile(ctx, name, sight, isLast, /*inMemory=*/false);
+    SearchLineByLine(ctx, name, sight, isLast, /*mayHold=*/true);
 }
 
 bool FastSearchInMemory(ScanContext& ctx, const std::string& name, bool isLast,
                         const FileSight& sight) {
-    return SearchFile(ctx, name, sight, isLast, /*inMemory=*/true);
+    return SearchFile(ctx, name, sight, isLast, Way{true, true, false});
 }
 
 }  // namespace korvalen

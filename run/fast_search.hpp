@@ -12,7 +12,9 @@
 
 namespace korvalen {
 
-// `sight`: what the run knows of the file before it opens it.
+// `sight`: what the run knows of the file before it opens it. When memory
+// for the blocks runs out before any hit line of the file was written, the
+// file is read again in small blocks.
 void FastSearchByLine(ScanContext& ctx, const std::string& name, bool isLast,
                       const FileSight& sight = {});
 

@@ -15,6 +15,7 @@ FileHits::FileHits(ScanContext& ctx, const std::string& name, bool holdToEnd)
 void FileHits::Hit(std::int64_t number, std::string_view word, std::string_view text) {
     if (state_ == State::Writing) {
         WriteHitLine(ctx_.out, ctx_.options, name_, number, word, text);
+        written_ = true;
     } else {
         ctx_.held.AddHitLine(ctx_.options, name_, number, word, text);
     }
@@ -31,8 +32,16 @@ void FileHits::Move(ScanEvent event) {
         case ScanEvent::AsciiWasSjis:
             if (known_ == State::Writing) {
                 ctx_.held.AppendTo(ctx_.out);
+                written_ = fileHasHits_;
             }
             state_ = known_;
+            return;
+        case ScanEvent::Outgrown:
+            if (state_ == State::HeldToEnd) {
+                ctx_.held.AppendTo(ctx_.out);
+                written_ = fileHasHits_;
+                state_ = State::Writing;
+            }
             return;
         case ScanEvent::ReadAgain:
             Drop();

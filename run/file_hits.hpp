@@ -17,6 +17,7 @@ enum class ScanEvent {
     Guessed,       // the file is read as UTF-8 before that is known
     AsciiWasSjis,  // only ASCII was read when it turned out code page 932
     ReadAgain,     // it is read again from its start, its encoding known
+    Outgrown,      // it reads longer than the size it was seen at
     Ended,         // read to its end
     Stopped,       // Stop ended the read
     Failed,        // it could not be read
@@ -37,12 +38,15 @@ enum class ScanEvent {
 //   Guessed      Provisional   Provisional      -
 //   AsciiWasSjis -             -                known (held lines appended
 //                                               first when that is Writing)
+//   Outgrown     -             append, Writing  -
 //   ReadAgain    -             drop, known      drop, known
 //   Ended        Done          append, Done     append, Done
 //   Stopped      Done          append, Done     drop, Done
 //   Failed       Done          drop, Done       drop, Done
 //
-// "known" is Writing or HeldToEnd, as the scan began. "drop" takes the file's
+// "known" is Writing or HeldToEnd, as the scan began. Outgrown: a file searched
+// as a whole holds no more than the size it was chosen for; beyond, it goes on
+// as one read line by line. "drop" takes the file's
 // hits off the run's hit count. A Stop while the encoding is open drops: the
 // file may yet turn out to be code page 932, and reading on to know could
 // take as long as the search that was stopped.
@@ -59,6 +63,9 @@ class FileHits {
         changed_ = false;
         return changed;
     }
+
+    // Some hit line of the file is in the output.
+    bool Written() const noexcept { return written_; }
 
     // After a scan that did not fail, stopped or not.
     void Separate(bool isLast);
@@ -77,6 +84,7 @@ class FileHits {
     std::int64_t hitsBefore_;
     bool fileHasHits_ = false;
     bool changed_ = false;
+    bool written_ = false;
 };
 
 }  // namespace korvalen

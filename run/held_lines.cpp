@@ -33,17 +33,17 @@ void HeldLines::AddHitLine(const iset& options, std::string_view path, std::int6
 
 File HeldLines::OpenSpill() const {
     std::string folders[3];
-    const std::string parent = std::filesystem::path(outputPath_).parent_path().string();
-    folders[0] = parent.empty() ? "." : parent;
     const char* tmp = std::getenv("TMPDIR");
-    folders[1] = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-    folders[2] = "/tmp";
+    folders[0] = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+    folders[1] = "/tmp";
+    const std::string parent = std::filesystem::path(outputPath_).parent_path().string();
+    folders[2] = parent.empty() ? "." : parent;
     for (std::size_t i = 0;; ++i) {
         try {
             return File(folders[i], File::Mode::Temporary);
         } catch (const FileError& e) {
             if (i + 1 == std::size(folders)) {
-                throw OutputError(e.what());
+                throw HoldError(e.what());
             }
         }
     }
@@ -58,7 +58,7 @@ void HeldLines::Spill() {
             spill_.WriteAll(piece);
         }
     } catch (const FileError& e) {
-        throw OutputError(e.what());
+        throw HoldError(e.what());
     }
     pieces_.resize(1);  // its room is used again
     pieces_.front().clear();
@@ -104,6 +104,12 @@ void HeldLines::Drop() noexcept {
     if (!pieces_.empty()) {
         pieces_.front().clear();
     }
+    bytes_ = 0;
+    spill_ = File();
+}
+
+void HeldLines::Release() noexcept {
+    std::vector<std::string>().swap(pieces_);
     bytes_ = 0;
     spill_ = File();
 }

@@ -20,11 +20,30 @@ OutFile::~OutFile() = default;
 void OutFile::Open(const std::string& path, bool create) {
     buf_.clear();
     failed_ = false;
+    heldBytes_ = false;
+    endedMidLine_ = false;
     try {
         file_ = File(path, create ? File::Mode::Create : File::Mode::Append);
+        if (!create) {
+            heldBytes_ = file_.Size() > 0;
+            // A torn last line or a hand edit; a file that cannot be read
+            // back is taken to end its line.
+            const std::optional<char> last = file_.LastByte();
+            endedMidLine_ = last && *last != '\n' && *last != '\r';
+        }
     } catch (const FileError& e) {
         Fail(e);
     }
+}
+
+void OutFile::WriteRunSeparator(std::string_view line) {
+    if (!heldBytes_) {
+        return;
+    }
+    if (endedMidLine_) {
+        WriteLine({});
+    }
+    WriteLine(line);
 }
 
 FileId OutFile::Id() const {
@@ -52,12 +71,17 @@ void OutFile::WriteLine(std::string_view bytes) {
     }
 }
 
-void OutFile::Flush() {
+void OutFile::Put(std::string_view bytes) {
     try {
-        file_.WriteAll(buf_);
+        file_.Reserve(bytes.size());
+        file_.WriteAll(bytes);
     } catch (const FileError& e) {
         Fail(e);
     }
+}
+
+void OutFile::Flush() {
+    Put(buf_);
     buf_.clear();
 }
 
@@ -68,11 +92,7 @@ void OutFile::WriteLines(std::string_view lines) {
         return;
     }
     Flush();
-    try {
-        file_.WriteAll(lines);
-    } catch (const FileError& e) {
-        Fail(e);
-    }
+    Put(lines);
 }
 
 void OutFile::Close() {

@@ -21,8 +21,9 @@ class OutputError : public std::runtime_error {
 // The output file, buffered. Lines are written as they come (code page 932
 // bytes, never converted) and end with CR LF. Every write, flush and close is
 // checked; after a failure every further write fails too. The file is only
-// ever appended to, by whole lines: what another writer appends meanwhile
-// stays.
+// ever appended to, by whole lines, the disk's room for them reserved before
+// they are written: what another writer appends meanwhile stays, and a full
+// disk leaves no part of a line.
 class OutFile {
   public:
     OutFile() = default;
@@ -30,10 +31,14 @@ class OutFile {
     OutFile(const OutFile&) = delete;
     OutFile& operator=(const OutFile&) = delete;
 
-    // `create`: create or empty the file; otherwise append at its end.
+    // `create`: create or empty the file; otherwise append at its end
+    // (created when missing).
     void Open(const std::string& path, bool create);
     bool IsOpen() const noexcept { return file_.IsOpen(); }
     FileId Id() const;
+    // The line that begins an appending run, written only when the file held
+    // something when it was opened, and on a line of its own.
+    void WriteRunSeparator(std::string_view line);
 
     void WriteLine(std::string_view bytes);
     // A hit line (see AppendHitLine), composed straight into the buffer.
@@ -47,11 +52,15 @@ class OutFile {
   private:
     void CheckWritable() const;
     void Flush();
+    // Reserves the room for `bytes` and writes them.
+    void Put(std::string_view bytes);
     [[noreturn]] void Fail(const FileError& e);
 
     File file_;
     std::string buf_;
     bool failed_ = false;
+    bool heldBytes_ = false;  // at the open
+    bool endedMidLine_ = false;
 };
 
 // A path as the output file holds it (hit lines, error blocks): in code page

@@ -6,6 +6,7 @@
 // the file.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -39,11 +40,19 @@ class InputText {
     // Closes the file and reports a failed close.
     void Close() { file_.Close(); }
 
+    // Bytes read from the file so far (detection included).
+    std::int64_t BytesRead() const noexcept { return raw_.read; }
+
   private:
     class FileSource : public ByteSource {
       public:
         explicit FileSource(File& file) : file_(file) {}
-        std::size_t Read(char* buf, std::size_t n) override { return file_.Read(buf, n); }
+        std::size_t Read(char* buf, std::size_t n) override {
+            const std::size_t got = file_.Read(buf, n);
+            read += static_cast<std::int64_t>(got);
+            return got;
+        }
+        std::int64_t read = 0;
 
       private:
         File& file_;

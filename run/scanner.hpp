@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +50,9 @@ struct ScanContext {
     const iset& options;
     WordCache& words;
     HeldLines& held;  // hit lines that may still be taken back (the fast scanners')
+    // The memory the run may take for one line (a part of what is free): a
+    // longer one ends its file with the error block.
+    std::int64_t lineLimit = std::numeric_limits<std::int64_t>::max();
 };
 
 // Between the pieces a file is read in to detect its encoding: the host

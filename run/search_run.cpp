@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <exception>
@@ -47,6 +48,8 @@ class MemoryGauge {
         }
         return available_ - kMemoryReserve > size;
     }
+    // The reading the last Fits went by.
+    std::int64_t Available() const noexcept { return available_; }
 
   private:
     static constexpr std::chrono::milliseconds kFresh{250};
@@ -153,7 +156,12 @@ class RunLoop {
                        const FileSight& sight, bool isLast) {
         try {
             bool done = false;
-            if (!forceByLine_ && memory_.Fits(size)) {
+            const bool fits = memory_.Fits(size);
+            // A quarter: a growing line's buffer takes up to twice its size
+            // while it moves, and the machine is not the run's alone. Never
+            // below a few blocks: the reading may be low for a moment.
+            ctx.lineLimit = std::max<std::int64_t>(memory_.Available() / 4, 1 << 20);
+            if (!forceByLine_ && fits) {
                 host_.SetCaption("Korvalen+");
                 done = scanners_.inMemory(ctx, name, isLast, sight);
             }
@@ -265,11 +273,10 @@ RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& o
         host_.SetProgressPos(0);
         host_.SetProgressVisible(true);
 
-        const bool create = options.FileOverWrite || !FileExists(outputPath);
-        out.Open(outputPath, create);
-        if (!create) {
-            out.WriteLine("----------");
-        }
+        // Appending: no look before the open, which a second run could
+        // overtake. What it holds by then decides the separator line.
+        out.Open(outputPath, options.FileOverWrite);
+        out.WriteRunSeparator("----------");
         RunLoop loop(host_, state_, options, forceByLine, scanners_, outputPath, holdBound_);
         loop.Files(list, outputPath, out);
         out.Close();
@@ -282,6 +289,10 @@ RunOutcome SearchRun::Drop(const std::vector<std::string>& names, std::string& o
     } catch (const OutputError&) {
         host_.SetStatusText("ファイルに出力できません");
         outcome = RunOutcome::OutputFailed;
+        try {
+            out.Close();  // what failed was not the output: its settled lines go in
+        } catch (const OutputError&) {
+        }
     } catch (const std::exception&) {
         // Memory ran out outside a file's scan: keep what was written, end as stopped.
         state_.Searching = false;

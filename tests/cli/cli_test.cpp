@@ -209,26 +209,46 @@ TEST(Cli, HostileStart) {
     const Result r = cli.Wait(pid);
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.err, "ファイルに出力できません\n");
+    const std::string out = cli.Out();  // no part of a line at the limit
+    EXPECT_TRUE(out.empty() || out.ends_with("\r\n")) << out.size();
 }
 
-TEST(Cli, CtrlCStopsTheRun) {
-    Cli cli;
+TEST(Cli, SignalsStopTheRun) {
     const std::string data = Times("line a\r\n", 2'000'000);
-    cli.File("a.txt", data);
-    const std::string b = cli.File("b.txt", "a\r\n");
-    const pid_t pid = cli.Start(("-q --by-line -o @out.txt -w a @a.txt @b.txt"));
-    // The output file exists once the run is under way, its handler in place.
-    for (int i = 0; i < 2000 && ::access(cli.out.c_str(), F_OK) != 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const std::string settled = Times("a settled\r\n", 8'000);  // flushed once settled
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        for (const char* mode : {"", "--by-line "}) {
+            SCOPED_TRACE(std::to_string(signal) + " " + mode);
+            Cli cli;
+            const std::string c = cli.File("c.txt", settled);
+            cli.File("a.txt", data);
+            const std::string b = cli.File("b.txt", "a\r\n");
+            const pid_t pid =
+                cli.Start(std::string("-q ") + mode + "-o @out.txt -w a @c.txt @a.txt @b.txt");
+            // c.txt's lines in the output: the run is in a.txt, its handlers in place.
+            const auto started = [&] {
+                std::error_code e;
+                const auto size = std::filesystem::file_size(cli.out, e);
+                return !e && size > 0;
+            };
+            for (int i = 0; i < 4000 && !started(); ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            ASSERT_EQ(::kill(pid, signal), 0);
+            const Result r = cli.Wait(pid);
+            EXPECT_EQ(r.code, 128 + signal);
+            EXPECT_EQ(r.err, "検索を中止しました\n");
+            const std::string written = cli.Out();
+            std::size_t settledHits = 0;
+            for (std::size_t at = 0; (at = written.find(c, at)) != std::string::npos; ++at) {
+                ++settledHits;
+            }
+            EXPECT_EQ(settledHits, 8'000u);
+            EXPECT_LT(written.size(), data.size() * 2);  // stopped long before the end
+            EXPECT_EQ(written.find(b), std::string::npos);
+            EXPECT_TRUE(written.ends_with("\r\n"));
+        }
     }
-    ASSERT_EQ(::kill(pid, SIGINT), 0);
-    const Result r = cli.Wait(pid);
-    EXPECT_EQ(r.code, 130);
-    EXPECT_EQ(r.err, "検索を中止しました\n");
-    const std::string written = cli.Out();
-    EXPECT_LT(written.size(), data.size());  // stopped long before the end
-    EXPECT_EQ(written.find(b), std::string::npos);
-    EXPECT_TRUE(written.empty() || written.ends_with("\r\n"));
 }
 
 TEST(Terminal, Conversions) {

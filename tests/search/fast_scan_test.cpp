@@ -1,13 +1,18 @@
 // The fast scanners inside a whole run: the same output file as the literal
 // scanners for every option, read errors, Stop, and the file of held lines.
+#include <fcntl.h>
+
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
+#include <new>
 #include <random>
 
 #include "fixture.hpp"
 #include "run/fast_scan.hpp"
 #include "run/scanner.hpp"
+#include "tests/support/scoped_env.hpp"
 #include "text/lines.hpp"
 #include "text/sjis.hpp"
 
@@ -101,29 +106,184 @@ TEST(FastRun, ReadErrorInTheMiddleOfAFile) {
     }
 }
 
-// Held hit lines beyond the bound go to a nameless file in the output's folder,
-// else in $TMPDIR; its failed write or read fails the output, never a silent
-// loss. And setting up a long word list lets Stop through before the first line.
-TEST(FastRun, HeldLinesFileFailuresAndStopWhileTheWordsAreSetUp) {
+// Memory running out in the fast scanners' blocks (the host's call after a
+// block throws, as an allocation there would): the file is read a line at a
+// time instead, its hit lines as ever; no error block.
+TEST(FastRun, MemoryShortForBlocksReadsALineAtATime) {
     TempDir dir;
-    const std::string name = dir.File("f.txt", "a\r\nab\r\nw7\r\n");
-    for (const auto what :
-         {FailingOps::Fail::Open, FailingOps::Fail::Write, FailingOps::Fail::Read}) {
-        FailingOps ops(dir.Path(), what);
+    const std::string name =
+        dir.File("f.txt", Times("x line\r\n", FastScanner::kBlock / 4) + "a\r\nb a\r\n");
+    for (const Scan scan : {Scan::FastInMemory, Scan::FastByLine}) {
+        SCOPED_TRACE(static_cast<int>(scan));
+        const std::string want = RunWords(Scan::LiteralByLine, {name}, Quiet(), {"a"}).output;
+        int throws = ByLine(scan) ? 1 : 2;
+        const Ran got =
+            RunWords(scan, {name}, Quiet(), {"a"}, HeldLines::kDefaultBound, [&](RecordingHost&) {
+                if (throws > 0) {
+                    --throws;
+                    throw std::bad_alloc();
+                }
+            });
+        EXPECT_EQ(got.outcome, RunOutcome::Finished);
+        EXPECT_EQ(got.output, want);
+        EXPECT_EQ(got.hits, 2);
+        EXPECT_EQ(got.positions.back(), static_cast<std::int64_t>(ReadBytes(name).size()));
+    }
+}
+
+// A file that says 0 bytes and reads on (`pattern` over and over), failing
+// once `failAfter` bytes were read, as some files under /proc do.
+class EndlessOps : public FileOps {
+  public:
+    EndlessOps(std::string path, std::string pattern, std::size_t failAfter)
+        : path_(std::move(path)), pattern_(std::move(pattern)), failAfter_(failAfter) {}
+    int Open(const char* path, int flags, mode_t mode) override {
+        const int fd = FileOps::Open(path, flags, mode);
+        fd_ = path_ == path ? fd : fd_;
+        return fd;
+    }
+    ssize_t Read(int fd, void* buf, std::size_t n) override {
+        if (fd != fd_) {
+            return FileOps::Read(fd, buf, n);
+        }
+        if (read >= failAfter_) {
+            errno = EIO;
+            return -1;
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            static_cast<char*>(buf)[i] = pattern_[(read + i) % pattern_.size()];
+        }
+        read += n;
+        return static_cast<ssize_t>(n);
+    }
+    std::size_t read = 0;
+
+  private:
+    std::string path_, pattern_;
+    std::size_t failAfter_;
+    int fd_ = -1;
+};
+
+// The in-memory scan holds no more than the size it was chosen for: beyond,
+// its hits go out as the line-by-line scan's do. A line longer than the
+// memory at hand ends the file with its error block, long before the machine
+// runs short.
+TEST(FastRun, AFileThatNeverEnds) {
+    TempDir dir;
+    const std::string name = dir.File("proc", "");
+    const std::string block = FileErrorText() + name + "\r\n\r\n";
+    {
+        EndlessOps ops(name, "a line\r\n", std::size_t{2} << 20);
         ScopedFileOps scoped(ops);
-        const Ran got = RunWords(Scan::FastInMemory, {name}, Quiet(), {"a"}, 32);
-        if (what == FailingOps::Fail::Open) {
-            EXPECT_EQ(got.outcome, RunOutcome::Finished);
-            EXPECT_EQ(got.output, HitOf(name, 1, "a", "a") + HitOf(name, 2, "a", "ab"));
-        } else {
-            EXPECT_EQ(got.outcome, RunOutcome::OutputFailed);
+        const Ran got = RunWords(Scan::FastInMemory, {name}, Quiet(), {"a"});
+        EXPECT_EQ(got.hits, (std::int64_t{2} << 20) / 8);
+        EXPECT_TRUE(got.output.starts_with(HitOf(name, 1, "a", "a line")));
+        EXPECT_TRUE(got.output.ends_with("\r\n" + block));
+    }
+    for (const Scan scan : {Scan::FastInMemory, Scan::FastByLine}) {
+        EndlessOps ops(name, "x", std::size_t{64} << 20);
+        ScopedFileOps scoped(ops);
+        RecordingHost host;
+        host.words = {"a"};
+        host.memory = std::int64_t{8} << 20;
+        const Ran got = RunScan(host, scan, {name}, dir / "out.txt", Quiet());
+        EXPECT_EQ(got.output, block);
+        EXPECT_LT(ops.read, std::size_t{16} << 20) << static_cast<int>(scan);
+    }
+}
+
+// The file of held lines, failing: made in $TMPDIR (or the output's folder),
+// written, read back.
+class HeldFileOps : public FileOps {
+  public:
+    enum class Fail { Open, Write, Read };
+    explicit HeldFileOps(Fail what) : what_(what) {}
+    int Open(const char* path, int flags, mode_t mode) override {
+        if ((flags & O_TMPFILE) == O_TMPFILE) {
+            folders.emplace_back(path);
+            if (what_ == Fail::Open) {
+                errno = EMFILE;
+                return -1;
+            }
+            return fd_ = FileOps::Open(path, flags, mode);
+        }
+        return FileOps::Open(path, flags, mode);
+    }
+    ssize_t Write(int fd, const void* buf, std::size_t n) override {
+        return fd == fd_ && what_ == Fail::Write ? (errno = ENOSPC, -1)
+                                                 : FileOps::Write(fd, buf, n);
+    }
+    ssize_t Read(int fd, void* buf, std::size_t n) override {
+        return fd == fd_ && what_ == Fail::Read ? (errno = EIO, -1) : FileOps::Read(fd, buf, n);
+    }
+    int Close(int fd) override {
+        fd_ = fd == fd_ ? -1 : fd_;
+        return FileOps::Close(fd);
+    }
+    std::vector<std::string> folders;  // where a held file was asked for
+
+  private:
+    Fail what_;
+    int fd_ = -1;
+};
+
+// Held lines that cannot be held in a file: the file is searched again in a
+// way that holds nothing, the user told why; the lines of the files before
+// are in the output whatever fails. The held file is made off the output's disk.
+TEST(FastRun, HeldLinesFileFailuresAndStopWhileTheWordsAreSetUp) {
+    TempDir dir, tmp;
+    ScopedEnv tmpdir("TMPDIR", tmp.Path().c_str());
+    const std::string settled = dir.File("s.txt", "a\r\n");
+    const std::string sjis = dir.File("f.txt", Times("a\r\nab\r\nw7\r\n", 100));
+    const std::string utf8 = dir.File("u.txt", Times("\xE3\x81\x82"
+                                                     "a\r\n",
+                                                     300'000));
+    iset detect = Quiet();
+    detect.InputEncoding = 1;
+    const struct {
+        Scan scan;
+        std::string name;
+        iset options;
+    } cases[] = {{Scan::FastInMemory, sjis, Quiet()},
+                 {Scan::FastInMemory, utf8, detect},
+                 {Scan::FastByLine, utf8, detect}};
+    for (const auto& c : cases) {
+        const std::string want = RunWords(c.scan, {settled, c.name}, c.options, {"a"}, 4096).output;
+        for (const auto what :
+             {HeldFileOps::Fail::Open, HeldFileOps::Fail::Write, HeldFileOps::Fail::Read}) {
+            SCOPED_TRACE(c.name + " " + std::to_string(static_cast<int>(what)));
+            HeldFileOps ops(what);
+            ScopedFileOps scoped(ops);
+            RecordingHost host;
+            host.words = {"a"};
+            host.shiftCtrl = ByLine(c.scan);
+            SearchRun run(host);
+            run.SetHoldBound(4096);  // the settled file's line is held in memory
+            std::string out = dir / "out.txt";
+            const RunOutcome outcome = run.Drop({settled, c.name}, out, c.options);
+            const std::string got = ReadBytes(out);
+            ASSERT_FALSE(ops.folders.empty());
+            EXPECT_EQ(ops.folders.front(), tmp.Path());
+            if (what == HeldFileOps::Fail::Read) {
+                EXPECT_EQ(outcome, RunOutcome::OutputFailed);
+                EXPECT_TRUE(got.starts_with(HitOf(settled, 1, "a", "a"))) << got.size();
+                continue;
+            }
+            EXPECT_EQ(outcome, RunOutcome::Finished);
+            EXPECT_EQ(got, want);
+            const std::vector<std::string> messages = host.Only("message");
+            ASSERT_EQ(messages.size(), 1u);
+            EXPECT_NE(
+                messages[0].find(std::strerror(what == HeldFileOps::Fail::Open ? EMFILE : ENOSPC)),
+                std::string::npos);
+            EXPECT_TRUE(messages[0].ends_with(c.name));
         }
     }
     std::vector<std::string> words;
     for (int i = 0; i < 3000; ++i) {
         words.push_back("w" + std::to_string(i));
     }
-    const Ran got = RunWords(Scan::FastInMemory, {name}, Quiet(), words, 32,
+    const Ran got = RunWords(Scan::FastInMemory, {sjis}, Quiet(), words, 32,
                              [](RecordingHost& h) { h.run->Stop(); });
     EXPECT_EQ(got.outcome, RunOutcome::Stopped);
     EXPECT_EQ(got.hits, 0);

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
+#include <utility>
 
 #include "fixture.hpp"
 #include "run/fast_scan.hpp"
@@ -93,20 +95,53 @@ TEST(Run, NoWords) {
     EXPECT_EQ(r.Output(), "old");
 }
 
-TEST(Run, AppendingAddsASeparatorLineAndKeepsTheOldBytes) {
-    Trial r;
-    r.options.FileOverWrite = false;
-    r.host.words = {""};  // only empty words: a run that can find nothing
-    const std::string a = r.dir.File("a.txt", "a\r\n");
-    EXPECT_EQ(r.Drop({a}), RunOutcome::Finished);  // a missing file is created without it
-    EXPECT_EQ(r.Output(), "");
-    EXPECT_EQ(r.Drop({a}), RunOutcome::Finished);
-    r.host.words = {"a"};
-    EXPECT_EQ(r.Drop({a}), RunOutcome::Finished);
-    EXPECT_EQ(r.Output(), "----------\r\n----------\r\n" + Hit(a, 1));
-    r.options.FileOverWrite = true;
-    EXPECT_EQ(r.Drop({a}), RunOutcome::Finished);
-    EXPECT_EQ(r.Output(), Hit(a, 1));
+// Another run that creates the output and writes to it just before this
+// run's open.
+class OvertakingOps : public FileOps {
+  public:
+    OvertakingOps(std::string path, std::string bytes)
+        : path_(std::move(path)), bytes_(std::move(bytes)) {}
+    int Open(const char* path, int flags, mode_t mode) override {
+        if (path_ == path && !bytes_.empty()) {
+            WriteBytes(path_, std::exchange(bytes_, {}));
+        }
+        return FileOps::Open(path, flags, mode);
+    }
+
+  private:
+    std::string path_;
+    std::string bytes_;
+};
+
+TEST(Run, AppendingKeepsEveryByteAndSeparatesOnALineOfItsOwn) {
+    struct Case {
+        std::optional<std::string> before;  // none: no output file
+        std::string overtaker;              // written by another run just before the open
+        bool overwrite;
+        std::string want;  // then the hit line
+    };
+    const Case cases[] = {
+        {{}, "", false, ""},
+        {"", "", false, ""},
+        {"old\r\n", "", false, "old\r\n----------\r\n"},
+        {"torn", "", false, "torn\r\n----------\r\n"},
+        {"cr\r", "", false, "cr\r----------\r\n"},
+        {{}, "other\r\n", false, "other\r\n----------\r\n"},
+        {"old\r\n", "", true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.before.value_or("(none)") + "|" + c.overtaker);
+        Trial r;
+        r.options.FileOverWrite = c.overwrite;
+        const std::string a = r.dir.File("a.txt", "a\r\n");
+        if (c.before) {
+            WriteBytes(r.out, *c.before);
+        }
+        OvertakingOps ops(r.out, c.overtaker);
+        ScopedFileOps scoped(ops);
+        EXPECT_EQ(r.Drop({a}), RunOutcome::Finished);
+        EXPECT_EQ(r.Output(), c.want + Hit(a, 1));
+    }
 }
 
 // Stop in the second of three files: it ends after the line (fast: the whole
@@ -225,6 +260,61 @@ TEST(Run, OutputFailuresEndTheRunAndKeepOldBytes) {
             if (!overwrite) {
                 EXPECT_EQ(r.Output().substr(0, 6), "kept\r\n");
             }
+        }
+    }
+}
+
+// A disk with `room` bytes left for the output file.
+class SmallDiskOps : public FileOps {
+  public:
+    SmallDiskOps(std::string path, std::size_t room) : path_(std::move(path)), room_(room) {}
+    int Open(const char* path, int flags, mode_t mode) override {
+        const int fd = FileOps::Open(path, flags, mode);
+        fd_ = path_ == path ? fd : fd_;
+        return fd;
+    }
+    ssize_t Write(int fd, const void* buf, std::size_t n) override {
+        if (fd != fd_) {
+            return FileOps::Write(fd, buf, n);
+        }
+        if (room_ == 0) {
+            errno = ENOSPC;
+            return -1;
+        }
+        const ssize_t put = FileOps::Write(fd, buf, std::min(n, room_));
+        room_ -= put > 0 ? static_cast<std::size_t>(put) : 0;
+        return put;
+    }
+    int Reserve(int fd, off_t offset, off_t n) override {
+        if (fd == fd_ && static_cast<std::size_t>(n) > room_) {
+            errno = ENOSPC;
+            return -1;
+        }
+        return FileOps::Reserve(fd, offset, n);
+    }
+
+  private:
+    std::string path_;
+    std::size_t room_;
+    int fd_ = -1;
+};
+
+TEST(Run, AFullDiskLeavesWholeLines) {
+    TempDir dir;
+    const std::string a = dir.File("a.txt", Times("a line that holds a word\r\n", 20'000));
+    const std::string out = dir / "out.txt";
+    for (const Scan scan : kScans) {
+        SCOPED_TRACE(static_cast<int>(scan));
+        std::filesystem::remove(out);
+        const std::string whole = RunWords(scan, {a}, Quiet(), {"word"}).output;
+        for (const std::size_t room : {std::size_t{1000}, std::size_t{100'001}}) {
+            std::filesystem::remove(out);
+            SmallDiskOps ops(out, room);
+            ScopedFileOps scoped(ops);
+            const Ran r = RunWords(scan, {a}, Quiet(), {"word"});
+            EXPECT_EQ(r.outcome, RunOutcome::OutputFailed);
+            EXPECT_TRUE(whole.starts_with(r.output));
+            EXPECT_TRUE(r.output.empty() || r.output.ends_with("\r\n")) << r.output.size();
         }
     }
 }

@@ -56,11 +56,14 @@ constexpr const char* kUsage =
     "                           ErrorStop, FileOverWrite, CloseFileDelete, AddSortWord,\n"
     "                           OutputFileOpen, SearchIconize, JapaneseWord, CRText,\n"
     "                           OutputStrLength, InputEncoding, SearchFolders,\n"
-    "                           FolderFilter, ShowResults, Editor, EditorLine,\n"
-    "                           Delete), VALUE as the INI file holds it (1 or 0 for a\n"
-    "                           switch, a whole number for OutputStrLength, 0 to 255\n"
-    "                           for Delete; any other value or KEY is refused);\n"
-    "                           applied after --ini, in order; repeatable\n"
+    "                           FolderFilter, ShowResults, Threads, Editor,\n"
+    "                           EditorLine, Delete), VALUE as the INI file holds it\n"
+    "                           (1 or 0 for a switch, a whole number for\n"
+    "                           OutputStrLength and Threads, 0 to 255 for Delete; any\n"
+    "                           other value or KEY is refused); applied after --ini,\n"
+    "                           in order; repeatable\n"
+    "  -j, --threads N          --set Threads=N: search with N threads (0, the\n"
+    "                           default: one for each core; 1: one thread)\n"
     "      --by-line            read every file line by line (as Shift+Ctrl held at a\n"
     "                           drop)\n"
     "  -q, --quiet              no progress bar (one is drawn on standard error when it\n"
@@ -105,7 +108,7 @@ struct Args {
     std::vector<std::string> wordsFiles;
     std::vector<std::string> words;
     std::optional<std::string> ini;
-    std::vector<std::string> sets;
+    std::vector<std::pair<std::string, std::string>> sets;  // as given, KEY=VALUE
     bool listKeys = false;
     bool listWords = false;
     bool byLine = false;
@@ -160,7 +163,7 @@ class Cli {
     }
 
   private:
-    static constexpr const char* kShort = ":o:r:k:w:W:qsh";  // ':' tells a missing argument
+    static constexpr const char* kShort = ":o:r:k:w:W:j:qsh";  // ':' tells a missing argument
 
     // What getopt refused. A short option is named by its letter: inside a
     // cluster like -xq the argument at optind - 1 is an earlier one.
@@ -193,6 +196,7 @@ class Cli {
             {"ini", required_argument, nullptr, kOptIni},
             {"set", required_argument, nullptr, kOptSet},
             {"by-line", no_argument, nullptr, kOptByLine},
+            {"threads", required_argument, nullptr, 'j'},
             {"quiet", no_argument, nullptr, 'q'},
             {"no-messages", no_argument, nullptr, 's'},
             {"help", no_argument, nullptr, 'h'},
@@ -231,7 +235,11 @@ class Cli {
                     args.ini = optarg;
                     break;
                 case kOptSet:
-                    args.sets.emplace_back(optarg);
+                    args.sets.emplace_back("--set " + std::string(optarg), optarg);
+                    break;
+                case 'j':
+                    args.sets.emplace_back("-j " + std::string(optarg),
+                                           "Threads=" + std::string(optarg));
                     break;
                 case kOptByLine:
                     args.byLine = true;
@@ -271,17 +279,17 @@ class Cli {
             }
             options = read->Options;
         }
-        for (const std::string& set : args.sets) {
+        for (const auto& [given, set] : args.sets) {
             const std::size_t eq = set.find('=');
             if (eq == std::string::npos) {
-                Err("korvalen-cli: --set " + set + ": not KEY=VALUE\n");
+                Err("korvalen-cli: " + given + ": not KEY=VALUE\n");
                 return false;
             }
             const std::string_view key = std::string_view(set).substr(0, eq);
             const std::string why =
                 SetOptionChecked(options, key, std::string_view(set).substr(eq + 1));
             if (!why.empty()) {
-                Err("korvalen-cli: --set " + set + ": " + why + "\n");
+                Err("korvalen-cli: " + given + ": " + why + "\n");
                 return false;
             }
         }

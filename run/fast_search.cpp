@@ -10,6 +10,7 @@
 #include "run/fast_scan.hpp"
 #include "run/file_hits.hpp"
 #include "run/input.hpp"
+#include "run/workers.hpp"
 
 namespace korvalen {
 
@@ -157,6 +158,8 @@ bool SearchFile(ScanContext& ctx, const std::string& name, const FileSight& sigh
     }
     FastFileScan scan(ctx, *scanner, name, way.inMemory);
     scanner->SetBlockSize(way.lean ? kLeanBlock : FastScanner::kBlock);
+    // Pieces take windows of several blocks: not when memory is short.
+    scanner->SetThreads(way.lean ? 1 : ThreadsFor(ctx.options.Threads));
     try {
         ScanFile(ctx, name, sight, scan, way.mayHold);
     } catch (const HoldError& e) {

@@ -129,6 +129,7 @@ TEST(Cli, ExitStatusMessagesAndListings) {
          k + "--set OutputStrLength=wide: OutputStrLength takes a whole number\n"},
         {"--set Delete=256 @a.txt", 2, k + "--set Delete=256: Delete takes a number "},
         {"--set Delete=255 --list-words -w a", 0, "", "a\n"},
+        {"-j many @a.txt", 2, k + "-j many: Threads takes a whole number\n"},
         {"--bogus @a.txt", 2, k + "unrecognized or ambiguous option: --bogus"},
         {"-xq @a.txt", 2, k + "unrecognized option: -x"},
         {"@a.txt -qx", 2, k + "unrecognized option: -x"},

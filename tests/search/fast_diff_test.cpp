@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,7 @@ TEST(FastDiff, RandomInputsGiveTheLiteralHits) {
         // Two of the matcher's engines for each word set, in turn.
         for (const std::size_t e : {set % std::size(kEngines), (set + 2) % std::size(kEngines)}) {
             FastScanner scanner({}, kEngines[e]);
+            const unsigned threads = 1 + set % 4;
             for (int t = 0; t < 5; ++t) {
                 // Some long enough for the vector loops of the matcher.
                 std::string text = RandomSjis(rng, t == 0 ? 700 : 120);
@@ -97,6 +99,8 @@ TEST(FastDiff, RandomInputsGiveTheLiteralHits) {
                     const FastScanner::Config c{(opt & 1) != 0, (opt & 2) != 0, (opt & 4) != 0};
                     scanner.SetConfig(c);
                     scanner.SetBlockSize(rng() % 2 == 0 ? 1 + rng() % 48 : 64 + rng() % 400);
+                    // Pieces of a few lines or of one.
+                    scanner.SetThreads(threads, 1 + rng() % 64);
                     const bool by_source = rng() % 2 == 0;
                     scanner.SetWords(words);
                     scanner.Reset();
@@ -202,6 +206,53 @@ TEST(FastDiff, WorkIsLinearInTheTextWhateverTheWords) {
             scanner.ScanBuffer(text, rec);
             EXPECT_LE(scanner.Work(), 8 * text.size()) << opt << " " << c.words.back().size();
         }
+    }
+}
+
+// Reads that fail once past a number of bytes.
+class FailingSource : public ByteSource {
+  public:
+    FailingSource(std::string_view data, std::size_t max_chunk, std::size_t ok)
+        : inner_(data, max_chunk), ok_(ok) {}
+    std::size_t Read(char* buf, std::size_t n) override {
+        if (done_ + n > ok_) {
+            throw std::runtime_error("read");
+        }
+        const std::size_t got = inner_.Read(buf, n);
+        done_ += got;
+        return got;
+    }
+
+  private:
+    MemorySource inner_;
+    std::size_t ok_;
+    std::size_t done_ = 0;
+};
+
+// A read that fails in some piece: the hits of the lines read whole before
+// it, as on one thread, then the failure.
+TEST(FastDiff, AReadFailureInAnyPieceAsOnOneThread) {
+    std::mt19937 rng(61207);
+    for (int round = 0; round < 600; ++round) {
+        const std::string text = RandomSjis(rng, 300);
+        const std::vector<std::string> words = RandomWords(rng, text);
+        const FastScanner::Config c{rng() % 2 == 0, rng() % 2 == 0, rng() % 2 == 0};
+        const std::size_t block = 1 + rng() % 64;
+        const std::size_t chunk = 1 + rng() % 20;
+        const std::size_t ok = rng() % (text.size() + block);
+        Result got[2];
+        for (const unsigned threads : {1u, 2u + round % 3}) {
+            FastScanner scanner(c);
+            scanner.SetBlockSize(block);
+            scanner.SetThreads(threads, 1 + rng() % 32);
+            scanner.SetWords(words);
+            Recorder rec(scanner, {}, -1);
+            FailingSource src(text, chunk, ok);
+            EXPECT_THROW(scanner.ScanSource(src, rec), std::runtime_error);
+            rec.result.lines = scanner.LinesDone();
+            got[threads > 1] = rec.result;
+        }
+        ASSERT_EQ(got[1], got[0]) << ::testing::PrintToString(std::tuple(round, text, words, ok));
     }
 }
 

@@ -111,6 +111,41 @@ TEST(FastRun, ReadErrorInTheMiddleOfAFile) {
     }
 }
 
+// A file of several windows of pieces, words cut by its breaks: every thread
+// count writes what one thread writes, and more than one searches pieces at
+// once (the bar moves a piece at a time).
+TEST(FastRun, ALargeFileInPiecesWritesWhatOneThreadWrites) {
+    std::mt19937 rng(26);
+    TempDir dir;
+    std::string sample;
+    for (int i = 0; i < 400; ++i) {
+        sample += RandomSjis(rng, 40) + (i % 3 == 0 ? "\r\n" : "\n");
+    }
+    const std::string text = Times(sample, 5 * FastScanner::kPiece / sample.size());
+    const std::string name = dir.File("big.txt", text);
+    const std::vector<std::string> words = {sample.substr(100, 3), sample.substr(7, 2)};
+    for (const bool crText : {false, true}) {
+        iset o = Quiet();
+        o.CRText = crText;
+        for (const Scan scan : {Scan::FastInMemory, Scan::FastByLine}) {
+            o.Threads = 1;
+            const Ran one = RunWords(scan, {name}, o, words);
+            ASSERT_GT(one.hits, 1000);
+            for (const std::int32_t threads : {2, 3}) {
+                o.Threads = threads;
+                const Ran many = RunWords(scan, {name}, o, words);
+                EXPECT_EQ(many.hits, one.hits);
+                EXPECT_TRUE(many.output == one.output) << threads << " " << crText;
+                std::int64_t step = 0;
+                for (std::size_t i = 1; i < many.positions.size(); ++i) {
+                    step = std::max(step, many.positions[i] - many.positions[i - 1]);
+                }
+                EXPECT_GT(step, static_cast<std::int64_t>(3 * FastScanner::kBlock / 2));
+            }
+        }
+    }
+}
+
 // Memory running out in the fast scanners' blocks (the host's call after a
 // block throws, as an allocation there would): the file is read a line at a
 // time instead, its hit lines as ever; no error block.

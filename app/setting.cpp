@@ -84,6 +84,9 @@ TSettingForm::TSettingForm(iset& options, std::string iniPath, Desktop& desktop,
       Label1(new QLabel(QStringLiteral("出力桁数："), this)),
       EOutputStrLength(new QLineEdit(QStringLiteral("1"), this)),
       UDLength(new TUpDown(EOutputStrLength, 0, 200, this)),
+      Label5(new QLabel(QStringLiteral("スレッド数："), this)),
+      EThreads(new QLineEdit(QStringLiteral("0"), this)),
+      UDThreads(new TUpDown(EThreads, 0, 64, this)),
       Label2(new QLabel(QStringLiteral("エディタ："), this)),
       EEditor(new QLineEdit(this)),
       Button1(new QPushButton(QStringLiteral("設定..."), this)),
@@ -133,6 +136,16 @@ TSettingForm::TSettingForm(iset& options, std::string iniPath, Desktop& desktop,
     UDLength->setGeometry(117, 266 + 2 * kRow, 16, 21);
     UDLength->setProperty(kHelpContext, 111);
     UDLength->SetPosition(1);
+    // The threads on the same row, to the right.
+    Label5->setObjectName(QStringLiteral("Label5"));
+    Label5->setGeometry(160, 266 + 2 * kRow, 80, 21);
+    EThreads->setObjectName(QStringLiteral("EThreads"));
+    EThreads->setGeometry(242, 266 + 2 * kRow, 41, 21);
+    EThreads->setProperty(kHelpContext, 122);
+    EThreads->setToolTip(QStringLiteral("0：CPUのコアの数"));
+    UDThreads->setObjectName(QStringLiteral("UDThreads"));
+    UDThreads->setGeometry(283, 266 + 2 * kRow, 16, 21);
+    UDThreads->setProperty(kHelpContext, 122);
 
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setGeometry(14, 298 + 2 * kRow, 60, 21);
@@ -210,6 +223,7 @@ void TSettingForm::Fill() {
     CShowResults->setChecked(options_.ShowResults);
     SetPathBytes(EEditorLine, options_.EditorLine);
     UDLength->SetPosition(options_.OutputStrLength);
+    UDThreads->SetPosition(options_.Threads);
     SetPathBytes(EEditor, options_.Editor);
     CSearchFolders->setChecked(options_.SearchFolders);
     EFolderFilter->setEnabled(options_.SearchFolders);
@@ -239,6 +253,7 @@ iset TSettingForm::Collected() {
         values.InputEncoding = 1;
     }
     values.OutputStrLength = UDLength->Position();
+    values.Threads = UDThreads->Position();
     values.Editor = PathBytesOf(EEditor);
     values.EditorLine = PathBytesOf(EEditorLine);
     values.ShowResults = CShowResults->isChecked();
@@ -317,7 +332,7 @@ bool TSettingForm::eventFilter(QObject* watched, QEvent* event) {
             if (watched == EEditor) {
                 EEditorKeyDown(key);
             }
-            if (watched == EOutputStrLength) {
+            if (watched == EOutputStrLength || watched == EThreads) {
                 // Page Up and Page Down step by ten, as a spin box does.
                 const int step = key == Qt::Key_Up         ? 1
                                  : key == Qt::Key_Down     ? -1
@@ -325,7 +340,7 @@ bool TSettingForm::eventFilter(QObject* watched, QEvent* event) {
                                  : key == Qt::Key_PageDown ? -10
                                                            : 0;
                 if (step != 0) {
-                    UDLength->Step(step);
+                    (watched == EThreads ? UDThreads : UDLength)->Step(step);
                     return true;
                 }
             }

@@ -74,6 +74,9 @@ class TSettingForm : public QDialog {
     QLabel* Label1;
     QLineEdit* EOutputStrLength;
     TUpDown* UDLength;
+    QLabel* Label5;
+    QLineEdit* EThreads;  // threads a run searches with, 0 one per core
+    TUpDown* UDThreads;
     QLabel* Label2;
     QLineEdit* EEditor;
     QPushButton* Button1;

@@ -6,8 +6,8 @@
 #
 # The folder (bench/corpus/folder-N/, 100 sub-folders, files of about 2 KB cut
 # at line ends, CR LF) is built from SOURCE: a file or a folder of code page
-# 932 text (default /work/shared/corpus/text when it exists, else the output
-# of bench/make_corpus.sh). Every search runs N times (default 3), alternating,
+# 932 text (default ../shared/corpus/text, relative to the project root, when
+# it exists, else the output of bench/make_corpus.sh). Every search runs N times (default 3), alternating,
 # page-cached; prints medians of the wall time and of the CPU time (the
 # machine may be shared), ratios and hit lines (as path and line number,
 # checked to be the same set for every search).
@@ -44,8 +44,8 @@ cli=$build/cli/korvalen-cli
 work=$here/corpus
 mkdir -p "$work"
 if [ -z "$source" ]; then
-    if [ -d /work/shared/corpus/text ]; then
-        source=/work/shared/corpus/text
+    if [ -d "$root/../shared/corpus/text" ]; then
+        source=$root/../shared/corpus/text
     else
         source=$work/man-212.txt
         [ -s "$source" ] || "$here/make_corpus.sh" "$source" 20

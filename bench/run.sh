@@ -6,7 +6,7 @@
 # Builds a Release korvalen-cli (build-fast/), builds the corpus when none is
 # given (Debian's manpages-ja in code page 932 with CR LF, ~212 MB, cached in
 # bench/corpus/), and times every search N times (default 5), alternating, one
-# thread each. Prints a table of medians with the ratios korvalen / peer and
+# thread each (korvalen-cli -j1). Prints a table of medians with the ratios korvalen / peer and
 # the hit-line count of each, then the peak memory of both scanners.
 # --scaling adds a run over 20 and 200 MB (and 2 GB with --big; needs ~2 GB of
 # disk); --ref adds the literal scanners (slow) for comparison.
@@ -73,9 +73,9 @@ trap 'rm -rf "$out"' EXIT
 
 # name|command (FAM is replaced by the family; the output goes to $out/name)
 searches=(
-    "korvalen|$cli -q -o \$OUT -W $work/words-FAM.sjis $corpus"
-    "korvalen CRText|$cli -q --set CRText=1 -o \$OUT -W $work/words-FAM.sjis $corpus"
-    "korvalen --by-line|$cli -q --by-line -o \$OUT -W $work/words-FAM.sjis $corpus"
+    "korvalen|$cli -j1 -q -o \$OUT -W $work/words-FAM.sjis $corpus"
+    "korvalen CRText|$cli -j1 -q --set CRText=1 -o \$OUT -W $work/words-FAM.sjis $corpus"
+    "korvalen --by-line|$cli -j1 -q --by-line -o \$OUT -W $work/words-FAM.sjis $corpus"
     "grep -F -n, C|LC_ALL=C grep -F -n -f $work/words-FAM.sjis $corpus >\$OUT"
     "grep -F -n, ja_JP.SJIS|LC_ALL=ja_JP.SJIS grep -F -n -f $work/words-FAM.sjis $corpus >\$OUT"
     "rg -j1 -n, bytes|rg --no-config -j1 -n -f $work/words-FAM.rg $corpus >\$OUT"
@@ -149,7 +149,7 @@ echo
 echo "| scanner | max RSS KB |"
 echo "|---|---:|"
 for m in "" "--by-line"; do
-    rss=$(/usr/bin/time -v "$cli" -q $m -o "$out/o" -W "$work/words-common.sjis" "$corpus" 2>&1 |
+    rss=$(/usr/bin/time -v "$cli" -j1 -q $m -o "$out/o" -W "$work/words-common.sjis" "$corpus" 2>&1 |
         awk -F: '/Maximum resident/ {gsub(/ /, "", $2); print $2}')
     printf '| %s | %s |\n' "${m:-in memory (default)}" "$rss"
 done
@@ -178,14 +178,14 @@ if [ "$scaling" = 1 ]; then
             for r in 1 2 3; do
                 rm -f "$out/o"
                 t0=$(now)
-                "$cli" -q $m -o "$out/o" -W "$work/words-common.sjis" "$file" 2>/dev/null || true
+                "$cli" -j1 -q $m -o "$out/o" -W "$work/words-common.sjis" "$file" 2>/dev/null || true
                 t1=$(now)
                 ts+="$(echo "$t1 - $t0" | bc -l) "
             done
             med=$(echo $ts | tr ' ' '\n' | median)
             row+=("$(printf '%.3f | %.0f' "$med" "$(echo "$bytes / 1000000 / $med" | bc -l)")")
         done
-        rss=$(/usr/bin/time -v "$cli" -q --by-line -o "$out/o" -W "$work/words-common.sjis" "$file" 2>&1 |
+        rss=$(/usr/bin/time -v "$cli" -j1 -q --by-line -o "$out/o" -W "$work/words-common.sjis" "$file" 2>&1 |
             awk -F: '/Maximum resident/ {gsub(/ /, "", $2); print $2}')
         echo "| $mb | ${row[0]} | ${row[1]} | $rss |"
     done

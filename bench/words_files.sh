@@ -4,7 +4,8 @@
 #   bench/words_files.sh [--rounds N] [--timeout S] [TEXT]
 #
 # TEXT is code page 932 text, a file or a folder of .txt files (default:
-# /work/shared/corpus/text when it exists, else 20 MB of bench/make_corpus.sh).
+# ../shared/corpus/text (relative to the project root) when it exists, else
+# 20 MB of bench/make_corpus.sh).
 # Builds a Release korvalen-cli (build-fast/) and, in bench/corpus/wf/ (never
 # committed), word lists of 1, 200, 5,000 and 100,000 words (distinct runs of
 # two to four double-byte characters of TEXT, in a fixed pseudo-random order)
@@ -52,8 +53,8 @@ cli=$build/cli/korvalen-cli
 work=$here/corpus/wf
 mkdir -p "$work"
 if [ -z "$text" ]; then
-    if [ -d /work/shared/corpus/text ]; then
-        text=/work/shared/corpus/text
+    if [ -d "$root/../shared/corpus/text" ]; then
+        text=$root/../shared/corpus/text
     else
         text=$here/corpus/man-20.txt
         if [ ! -s "$text" ]; then

@@ -70,6 +70,14 @@ void CliHost::ShowMessage(std::string_view utf8) {
     WriteErr(terminal_.FromUtf8(utf8) + "\n");
 }
 
+void CliHost::FileUnreadable(const std::string&, std::string_view why) {
+    ++unreadable_;
+    if (!silent_) {
+        ClearBar();
+        WriteErr("korvalen-cli: " + terminal_.FromUtf8(why) + "\n");
+    }
+}
+
 void CliHost::ProcessMessages() {
     if (g_interrupted != 0 && run_ != nullptr) {
         run_->Stop();

@@ -53,6 +53,12 @@ class CliHost : public RunHost {
     std::int64_t AvailablePhysicalMemory() override;
     std::string AskOutputPath() override { return {}; }
     void SetDropTarget(bool) override {}
+    void FileUnreadable(const std::string& name, std::string_view why) override;
+
+    // Names that could not be read are counted; with `silent` not named on
+    // standard error (as grep -s).
+    void SetSilent(bool silent) noexcept { silent_ = silent; }
+    std::size_t UnreadableCount() const noexcept { return unreadable_; }
 
   private:
     void DrawBar(bool force);
@@ -61,6 +67,8 @@ class CliHost : public RunHost {
     const Terminal& terminal_;
     const iset& options_;
     bool progressBar_;
+    bool silent_ = false;
+    std::size_t unreadable_ = 0;
     SearchRun* run_ = nullptr;
     std::string status_;
     std::int64_t max_ = 0;

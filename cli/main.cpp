@@ -28,6 +28,8 @@ constexpr int kExitNoHits = 1;
 constexpr int kExitFailed = 2;
 constexpr int kExitSignalBase = 128;
 
+bool g_wroteOut = false;  // something went to standard output
+
 constexpr const char* kUsage =
     "Usage: korvalen-cli [OPTION]... FILE...\n"
     "Search FILEs (code page 932 text) for a family of related words and write every\n"
@@ -42,7 +44,8 @@ constexpr const char* kUsage =
     "                           set, KEY itself comes first)\n"
     "  -w, --word WORD          one search word; repeatable\n"
     "  -W, --words-file PATH    search words, one per line, taken byte for byte as the\n"
-    "                           lines of the word box (code page 932); repeatable\n"
+    "                           lines of the word box (code page 932); repeatable;\n"
+    "                           - reads them from standard input\n"
     "      --list-keys          print the key list of --relation, as the drop-down\n"
     "                           shows it, and exit\n"
     "      --list-words         print the search words the options above give, and exit\n"
@@ -53,15 +56,19 @@ constexpr const char* kUsage =
     "                           ErrorStop, FileOverWrite, CloseFileDelete, AddSortWord,\n"
     "                           OutputFileOpen, SearchIconize, JapaneseWord, CRText,\n"
     "                           OutputStrLength, InputEncoding, SearchFolders,\n"
-    "                           FolderFilter, ShowResults, Editor, EditorLine,\n"
-    "                           Delete), VALUE as the INI file holds it (1 or 0 for a\n"
-    "                           switch, a whole number for OutputStrLength, 0 to 255\n"
-    "                           for Delete; any other value or KEY is refused);\n"
-    "                           applied after --ini, in order; repeatable\n"
+    "                           FolderFilter, ShowResults, Threads, Editor,\n"
+    "                           EditorLine, Delete), VALUE as the INI file holds it\n"
+    "                           (1 or 0 for a switch, a whole number for\n"
+    "                           OutputStrLength and Threads, 0 to 255 for Delete; any\n"
+    "                           other value or KEY is refused); applied after --ini,\n"
+    "                           in order; repeatable\n"
+    "  -j, --threads N          --set Threads=N: search with N threads (0, the\n"
+    "                           default: one for each core; 1: one thread)\n"
     "      --by-line            read every file line by line (as Shift+Ctrl held at a\n"
     "                           drop)\n"
     "  -q, --quiet              no progress bar (one is drawn on standard error when it\n"
     "                           is a terminal)\n"
+    "  -s, --no-messages        do not name the FILEs that cannot be read\n"
     "  -h, --help               show this text and exit\n"
     "      --version            show the version and exit\n"
     "\n"
@@ -72,15 +79,18 @@ constexpr const char* kUsage =
     "mark) or in UTF-16 (with a byte order mark) is searched as its code page 932\n"
     "form; the hit lines hold that form.\n"
     "\n"
-    "The final status and any file-access messages (ErrorStop) go to standard error.\n"
+    "The final status and any file-access messages (ErrorStop) go to standard error,\n"
+    "and so does the name of every FILE that cannot be read (missing, no permission,\n"
+    "a failed read; -s silences these): the run goes on with the others.\n"
     "With OutputFileOpen set, the output file is opened afterwards with Editor, or\n"
     "with xdg-open when no Editor is set.\n"
     "\n"
     "Exit status: 0 the run wrote at least one hit line; 1 it finished with none;\n"
-    "2 it was refused or failed (no words, no output path, the output file failed,\n"
-    "bad arguments); 128 + the signal's number when interrupted (130 for Ctrl-C):\n"
-    "Ctrl-C, SIGTERM and SIGHUP stop the run as the Stop command does, every line\n"
-    "already written kept whole.\n";
+    "2 it was refused or failed (no words, empty ones not counted; no output path;\n"
+    "the output file failed, the message says why; standard output closed for a\n"
+    "listing; bad arguments) or a FILE could not be read; 128 + the signal's number\n"
+    "when interrupted (130 for Ctrl-C): Ctrl-C, SIGTERM and SIGHUP stop the run as\n"
+    "the Stop command does, every line already written kept whole.\n";
 
 enum : int {
     kOptListKeys = 256,
@@ -98,11 +108,12 @@ struct Args {
     std::vector<std::string> wordsFiles;
     std::vector<std::string> words;
     std::optional<std::string> ini;
-    std::vector<std::string> sets;
+    std::vector<std::pair<std::string, std::string>> sets;  // as given, KEY=VALUE
     bool listKeys = false;
     bool listWords = false;
     bool byLine = false;
     bool quiet = false;
+    bool silent = false;
     bool help = false;
     bool version = false;
     std::vector<std::string> files;
@@ -152,7 +163,7 @@ class Cli {
     }
 
   private:
-    static constexpr const char* kShort = ":o:r:k:w:W:qh";  // ':' tells a missing argument
+    static constexpr const char* kShort = ":o:r:k:w:W:j:qsh";  // ':' tells a missing argument
 
     // What getopt refused. A short option is named by its letter: inside a
     // cluster like -xq the argument at optind - 1 is an earlier one.
@@ -185,7 +196,9 @@ class Cli {
             {"ini", required_argument, nullptr, kOptIni},
             {"set", required_argument, nullptr, kOptSet},
             {"by-line", no_argument, nullptr, kOptByLine},
+            {"threads", required_argument, nullptr, 'j'},
             {"quiet", no_argument, nullptr, 'q'},
+            {"no-messages", no_argument, nullptr, 's'},
             {"help", no_argument, nullptr, 'h'},
             {"version", no_argument, nullptr, kOptVersion},
             {nullptr, 0, nullptr, 0},
@@ -222,13 +235,20 @@ class Cli {
                     args.ini = optarg;
                     break;
                 case kOptSet:
-                    args.sets.emplace_back(optarg);
+                    args.sets.emplace_back("--set " + std::string(optarg), optarg);
+                    break;
+                case 'j':
+                    args.sets.emplace_back("-j " + std::string(optarg),
+                                           "Threads=" + std::string(optarg));
                     break;
                 case kOptByLine:
                     args.byLine = true;
                     break;
                 case 'q':
                     args.quiet = true;
+                    break;
+                case 's':
+                    args.silent = true;
                     break;
                 case kOptVersion:
                     args.version = true;
@@ -259,17 +279,17 @@ class Cli {
             }
             options = read->Options;
         }
-        for (const std::string& set : args.sets) {
+        for (const auto& [given, set] : args.sets) {
             const std::size_t eq = set.find('=');
             if (eq == std::string::npos) {
-                Err("korvalen-cli: --set " + set + ": not KEY=VALUE\n");
+                Err("korvalen-cli: " + given + ": not KEY=VALUE\n");
                 return false;
             }
             const std::string_view key = std::string_view(set).substr(0, eq);
             const std::string why =
                 SetOptionChecked(options, key, std::string_view(set).substr(eq + 1));
             if (!why.empty()) {
-                Err("korvalen-cli: --set " + set + ": " + why + "\n");
+                Err("korvalen-cli: " + given + ": " + why + "\n");
                 return false;
             }
         }
@@ -315,6 +335,13 @@ class Cli {
         }
         for (const std::string& path : args.wordsFiles) {
             std::string data;
+            if (path == "-") {
+                if (!ReadStandardInput(data)) {
+                    return false;
+                }
+                ForEachLine(data, [&](std::string_view line) { words.emplace_back(line); });
+                continue;
+            }
             try {
                 File file(path, File::Mode::Read);
                 char buf[1 << 16];
@@ -338,14 +365,36 @@ class Cli {
         return true;
     }
 
+    static bool ReadStandardInput(std::string& data) {
+        char buf[1 << 16];
+        for (;;) {
+            const ssize_t got = ::read(STDIN_FILENO, buf, sizeof buf);
+            if (got == 0) {
+                return true;
+            }
+            if (got < 0 && errno != EINTR) {
+                Err(std::string("korvalen-cli: -W -: cannot read standard input: ") +
+                    std::strerror(errno) + "\n");
+                return false;
+            }
+            if (got > 0) {
+                data.append(buf, static_cast<std::size_t>(got));
+            }
+        }
+    }
+
     int Run(const Args& args, const iset& options, std::vector<std::string> words) {
         const bool bar = !args.quiet && isatty(STDERR_FILENO) != 0;
         CliHost host(term_, options, bar);
+        host.SetSilent(args.silent);
         SearchRun run(host);
         host.SetRun(&run);
         InstallInterruptHandler();
         const RunOutcome outcome =
             run.Drop({args.files, std::move(words), args.output, options, args.byLine});
+        if (outcome == RunOutcome::OutputFailed && !run.OutputFailure().empty()) {
+            Err("korvalen-cli: " + term_.FromUtf8(run.OutputFailure()) + "\n");
+        }
         Err(term_.FromUtf8(host.StatusText()) + "\n");
         const int interrupted = kExitSignalBase + (g_interrupted != 0 ? g_interrupted : SIGINT);
         if (g_interrupted != 0 && outcome == RunOutcome::Finished) {
@@ -353,6 +402,9 @@ class Cli {
         }
         switch (outcome) {
             case RunOutcome::Finished:
+                if (host.UnreadableCount() > 0) {
+                    return kExitFailed;  // as grep: hits or not, a file was not searched
+                }
                 return run.State().HitCount > 0 ? kExitHits : kExitNoHits;
             case RunOutcome::Stopped:
                 return interrupted;
@@ -370,7 +422,10 @@ class Cli {
         return sjis;
     }
 
-    static void Out(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+    static void Out(const std::string& text) {
+        g_wroteOut = true;
+        std::fwrite(text.data(), 1, text.size(), stdout);
+    }
     static void Err(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stderr); }
 
     const Terminal& term_;
@@ -378,12 +433,14 @@ class Cli {
 
 // Descriptors 0 to 2 open, on /dev/null where they were closed: otherwise a
 // file this program opens takes the number and messages meant for standard
-// error land in it. False when that is not possible.
-bool OpenStandardDescriptors() {
+// error land in it. False when that is not possible. `stdoutClosed` tells
+// that what goes to standard output would be lost.
+bool OpenStandardDescriptors(bool& stdoutClosed) {
     for (int fd = 0; fd <= 2; ++fd) {
         if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) {
             continue;
         }
+        stdoutClosed = stdoutClosed || fd == STDOUT_FILENO;
         const int opened = ::open("/dev/null", O_RDWR);  // the lowest free number: fd
         if (opened != fd) {
             return false;
@@ -396,7 +453,8 @@ bool OpenStandardDescriptors() {
 }  // namespace korvalen
 
 int main(int argc, char** argv) {
-    if (!korvalen::OpenStandardDescriptors()) {
+    bool stdoutClosed = false;
+    if (!korvalen::OpenStandardDescriptors(stdoutClosed)) {
         return 2;
     }
     // A write past the file-size limit then fails with EFBIG and the run
@@ -408,6 +466,10 @@ int main(int argc, char** argv) {
         const int status = cli.Main(argc, argv);
         if (std::fflush(stdout) != 0) {
             std::perror("korvalen-cli: standard output");
+            return 2;
+        }
+        if (stdoutClosed && korvalen::g_wroteOut) {
+            std::fputs("korvalen-cli: standard output: Bad file descriptor\n", stderr);
             return 2;
         }
         return status;

@@ -73,7 +73,13 @@ bool IsComment(std::string_view line) {
 }  // namespace
 
 IniFile::IniFile(std::string_view bytes) {
+    // An editor may have put a byte order mark before the first section.
+    constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
     std::size_t begin = 0;
+    if (bytes.starts_with(kUtf8Mark)) {
+        mark_ = kUtf8Mark;
+        begin = kUtf8Mark.size();
+    }
     while (begin < bytes.size()) {
         const LineBreak br = FindBreak(bytes, begin);
         if (br.pos == std::string_view::npos) {
@@ -87,7 +93,7 @@ IniFile::IniFile(std::string_view bytes) {
 }
 
 std::string IniFile::Bytes() const {
-    std::string out;
+    std::string out = mark_;
     for (const Line& l : lines_) {
         out += l.text;
         out += l.brk;

@@ -54,6 +54,7 @@ class IniFile {
     std::string_view NewBreak() const;
 
     std::vector<Line> lines_;
+    std::string mark_;  // a UTF-8 byte order mark before the first line, written back
 };
 
 // The whole file at `path`. A missing file gives true with empty `out` and

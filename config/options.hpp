@@ -33,6 +33,8 @@ struct iset {                   // NOLINT(readability-identifier-naming): the re
     // empty: the usual form for an editor recognised by its name.
     std::string EditorLine;
     bool ShowResults = false;  // the results window opens after a run that wrote a hit
+    // Threads a run searches with: 0 one for each core, 1 the run's own alone.
+    std::int32_t Threads = 0;
 };
 
 }  // namespace korvalen

@@ -98,6 +98,7 @@ constexpr OptionKey kOptionKeys[] = {
     Switch(kOther, "SearchFolders", &iset::SearchFolders),
     Text(kOther, "FolderFilter", &iset::FolderFilter),
     Switch(kOther, "ShowResults", &iset::ShowResults),
+    Number(kOther, "Threads", &iset::Threads),
     Text(kFile, "Editor", &iset::Editor),
     Text(kEditorSection, "EditorLine", &iset::EditorLine),
     Byte(kFile, "Delete", &iset::Delete),

@@ -27,9 +27,9 @@ Settings ReadSettings(const std::string& iniPath);
 std::optional<Settings> ReadSettingsFile(const std::string& iniPath);
 
 // Applies one option key (TagJump ... CRText, OutputStrLength, InputEncoding,
-// SearchFolders, FolderFilter, ShowResults, Editor, EditorLine, Delete; letter case ignored) with
-// its value as the INI file would hold it, as the start-up read would. False for a key that is not
-// an option key.
+// SearchFolders, FolderFilter, ShowResults, Threads, Editor, EditorLine, Delete; letter case
+// ignored) with its value as the INI file would hold it, as the start-up read would. False for a
+// key that is not an option key.
 bool SetOption(iset& options, std::string_view key, std::string_view value);
 // SetOption for a value a user typed: refuses an unknown key and a value the
 // start-up read would not take as meant (a switch other than 1 or 0, a number
@@ -42,7 +42,7 @@ std::string SetOptionChecked(iset& options, std::string_view key, std::string_vi
 // Options: section Other, the ten booleans of `values` in record order as "1"
 // or "0", then OutputStrLength as `outputStrLengthText` unchanged, then
 // InputEncoding as "1" or "0", SearchFolders as "1" or "0", FolderFilter,
-// ShowResults as "1" or "0"; section File, Editor; section Editor, EditorLine.
+// ShowResults as "1" or "0", Threads; section File, Editor; section Editor, EditorLine.
 // Delete is never written.
 bool WriteOptions(const std::string& iniPath, const iset& values,
                   std::string_view outputStrLengthText);

@@ -1,9 +1,11 @@
 // The fast scanners against the literal ones on one file: the same output
 // bytes and hit count, for the options and words the input picks; and the
-// fast core gives the hits of the word loop whatever the size of its blocks.
+// fast core gives the hits of the word loop whatever the size of its blocks
+// and pieces.
 //
-// Input: byte 0 options, byte 1 block size, byte 2 word count (0-7), then each
-// word as a length byte and its bytes, then the file's text.
+// Input: byte 0 options, byte 1 block size, byte 2 word count (0-7), the
+// engine (bits 3-4) and the threads (bits 5-6), then each word as a length
+// byte and its bytes, then the file's text.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -75,6 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.FileSeparate = (opt & 16) != 0;
     const std::int32_t widths[] = {0, 78, 9, -1};
     options.OutputStrLength = widths[(opt >> 5) & 3];
+    options.Threads = 1 + ((data[2] >> 5) & 3);
     const bool byLine = (opt & 4) != 0;
 
     static const TempDir dir;
@@ -94,6 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FastScanner scanner(config, engines[(data[2] >> 3) & 3]);
     scanner.SetWords(host.words);
     scanner.SetBlockSize(block);
+    // Pieces of a few lines or of one on up to four threads: the same hits.
+    scanner.SetThreads(1 + ((data[2] >> 5) & 3), 1 + block / 4);
     test::Recorder rec(scanner, {}, -1);
     if ((opt & 64) != 0) {
         MemorySource source(text, 1 + block / 3);

@@ -204,6 +204,11 @@ Matcher::Matcher(const std::vector<std::string>& words, Engine engine, const Set
         least_slot_shift_ = 32 - bits;
         quad_least_.assign(std::size_t{1} << bits, 255);
     }
+    std::size_t long_bytes = 0;
+    for (const std::uint32_t id : ids_) {
+        long_bytes += words_[id].size() >= kLongFrom ? words_[id].size() : 0;
+    }
+    long_.Reserve(long_bytes);
     std::vector<KeyTable::Item> pairs, quads;
     // Distinct first four bytes (or fewer), for the nibbles; only their count
     // matters once there are too many for them.
@@ -234,11 +239,23 @@ Matcher::Matcher(const std::vector<std::string>& words, Engine engine, const Set
                 std::uint8_t& least = quad_least_[LeastSlot(QuadAt(w.data()))];
                 least = std::min(least, static_cast<std::uint8_t>(id >> least_shift_));
             }
+            if (w.size() >= kLongFrom) {
+                std::uint32_t node = Automaton::kNone;
+                for (std::size_t k = 0; k < w.size(); ++k) {
+                    node = long_.Add(node, static_cast<unsigned char>(w[k]));
+                    if (k % 1024 == 1023) {
+                        pacer.Tick();
+                    }
+                }
+                long_.word[node] = id;
+                continue;
+            }
             quads.push_back({QuadAt(w.data()), id, static_cast<std::uint32_t>(w.size()),
                              NextAt(w.data(), w.size()), w.data()});
         }
     }
     pairs_.Build(std::move(pairs));
+    long_.Link(pacer);
     BuildCrowds(quads, pacer);
     quads_.Build(std::move(quads));
     prefetch_ = crowds_.size() * sizeof(Crowd) + exact_.size() * sizeof(Exact) +
@@ -410,6 +427,7 @@ void Matcher::AtCrowd(const char* p, std::size_t pos, const Crowd& crowd, std::s
                 return;
             }
         }
+        out.work += len;
         std::uint64_t hash, head;
         if (len < 8 && left >= 8) {
             head = eight & ((std::uint64_t{1} << (8 * len)) - 1);
@@ -451,19 +469,11 @@ void Matcher::At(const char* p, std::size_t pos, std::size_t n, Sink& out) const
     }
     out.settles = out.keep != Keep::All;
     if (out.keep == Keep::LineFirstAligned) {
-        // A character starts here when an even run of lead bytes comes
-        // before (a break is no lead byte); a long run is left undecided.
-        constexpr std::size_t kLongRun = 64;
-        std::size_t run = 0;
-        while (run < pos && IsLeadByte(p[pos - run - 1])) {
-            if (++run == kLongRun) {
-                out.settles = false;
-                break;
-            }
-        }
-        if (run % 2 != 0 && run < kLongRun) {
+        const int starts = StartsChar(p, pos);
+        if (starts == 0) {
             return;
         }
+        out.settles = starts > 0;
     }
     if (any_single_) {
         for (const std::uint32_t id : single_[static_cast<unsigned char>(p[pos])]) {
@@ -499,6 +509,11 @@ void Matcher::At(const char* p, std::size_t pos, std::size_t n, Sink& out) const
         (!quad_least_.empty() && quad_least_[LeastSlot(quad)] > LeastBound(out.limit))) {
         return;
     }
+    if (!long_.Empty() && pos >= out.long_done) {
+        const bool settles = out.settles;
+        RunLong(p, pos, n, out);
+        out.settles = settles;
+    }
     if (!crowds_.empty()) {
         if (const Crowd* crowd = CrowdOf(quad)) {
             AtCrowd(p, pos, *crowd, left, out);
@@ -514,10 +529,162 @@ void Matcher::At(const char* p, std::size_t pos, std::size_t n, Sink& out) const
         const std::size_t len = item.length;
         const std::uint32_t mask = len >= 8 ? ~0u : (1u << (8 * (len - 4))) - 1;
         if (item.key == quad && item.word < out.limit && len <= left &&
-            (next & mask) == item.next &&
-            (len <= 8 || SameBytes(p + pos + 8, item.bytes + 8, len - 8))) {
-            Report(p, n, pos, len, item.word, out);
+            (next & mask) == item.next) {
+            out.work += len;
+            if (len <= 8 || SameBytes(p + pos + 8, item.bytes + 8, len - 8)) {
+                Report(p, n, pos, len, item.word, out);
+            }
         }
+    }
+}
+
+int Matcher::StartsChar(const char* p, std::size_t pos) noexcept {
+    // A character starts here when an even run of lead bytes comes before
+    // (a break is no lead byte); a long run is left undecided.
+    constexpr std::size_t kLongRun = 64;
+    std::size_t run = 0;
+    while (run < pos && IsLeadByte(p[pos - run - 1])) {
+        if (++run == kLongRun) {
+            return -1;
+        }
+    }
+    return run % 2 == 0 ? 1 : 0;
+}
+
+std::uint32_t Matcher::Automaton::Child(std::uint32_t node, unsigned char c) const noexcept {
+    if (node == kNone) {
+        return root[c];
+    }
+    for (std::uint32_t k = child[node]; k != kNone; k = sibling[k]) {
+        if (label[k] == c) {
+            return k;
+        }
+    }
+    return kNone;
+}
+
+void Matcher::Automaton::Reserve(std::size_t bytes) {
+    if (bytes > 0) {
+        label.reserve(bytes + 1);
+        child.reserve(bytes + 1);
+        sibling.reserve(bytes + 1);
+        word.reserve(bytes + 1);
+    }
+}
+
+std::uint32_t Matcher::Automaton::Add(std::uint32_t node, unsigned char c) {
+    if (label.empty()) {  // the root
+        label.push_back(0);
+        child.push_back(kNone);
+        sibling.push_back(kNone);
+        word.push_back(kAnyWord);
+    }
+    if (const std::uint32_t k = Child(node, c); k != kNone) {
+        return k;
+    }
+    const auto k = static_cast<std::uint32_t>(label.size());
+    label.push_back(c);
+    child.push_back(kNone);
+    word.push_back(kAnyWord);
+    if (node == kNone) {
+        sibling.push_back(kNone);
+        root[c] = k;
+    } else {
+        sibling.push_back(child[node]);
+        child[node] = k;
+    }
+    return k;
+}
+
+void Matcher::Automaton::Link(SetupPacer& pacer) {
+    if (Empty()) {
+        return;
+    }
+    const std::size_t nodes = label.size();
+    fail.assign(nodes, kNone);
+    dict.assign(nodes, kNone);
+    best.assign(nodes, kAnyWord);
+    // Breadth first: a node's suffixes are shorter, so linked before it.
+    std::vector<std::uint32_t> queue;
+    queue.reserve(nodes);
+    for (const std::uint32_t k : root) {
+        if (k != kNone) {
+            queue.push_back(k);
+            best[k] = word[k];
+        }
+    }
+    for (std::size_t q = 0; q < queue.size(); ++q) {
+        if (q % 1024 == 1023) {
+            pacer.Tick();
+        }
+        const std::uint32_t u = queue[q];
+        for (std::uint32_t v = child[u]; v != kNone; v = sibling[v]) {
+            std::uint32_t f = fail[u];
+            std::uint32_t to = Child(f, label[v]);
+            while (to == kNone && f != kNone) {
+                f = fail[f];
+                to = Child(f, label[v]);
+            }
+            fail[v] = to;
+            dict[v] = word[to] != kAnyWord ? to : dict[to];
+            best[v] = std::min(word[v], best[to]);
+            queue.push_back(v);
+        }
+    }
+}
+
+void Matcher::RunLong(const char* p, std::size_t pos, std::size_t n, Sink& out) const {
+    const Automaton& a = long_;
+    std::uint32_t node = Automaton::kNone;
+    std::size_t i = pos;
+    do {
+        const auto c = static_cast<unsigned char>(p[i]);
+        std::uint32_t to = a.Child(node, c);
+        ++out.work;
+        while (to == Automaton::kNone && node != Automaton::kNone) {
+            node = a.fail[node];
+            to = a.Child(node, c);
+            ++out.work;
+        }
+        node = to;
+        ++i;
+        if (a.best[node] != kAnyWord) {
+            ReportLong(p, n, i, node, out);
+        }
+    } while (node != Automaton::kNone && i < n);
+    out.long_done = i;
+}
+
+void Matcher::ReportLong(const char* p, std::size_t n, std::size_t end, std::uint32_t node,
+                         Sink& out) const {
+    const Automaton& a = long_;
+    if (out.keep != Keep::All && a.best[node] >= out.limit) {
+        return;
+    }
+    if (out.keep == Keep::LineFirst) {
+        const std::uint32_t w = a.best[node];
+        out.settles = true;
+        Report(p, n, end - lengths_[w], lengths_[w], w, out);
+        return;
+    }
+    // Down the words that end here, longest first.
+    for (std::uint32_t v = a.word[node] != kAnyWord ? node : a.dict[node]; v != Automaton::kNone;
+         v = a.dict[v]) {
+        const std::uint32_t w = a.word[v];
+        const std::size_t start = end - lengths_[w];
+        if (out.keep == Keep::All) {
+            out.settles = false;
+        } else {
+            if (w >= out.limit) {
+                continue;
+            }
+            const int starts = StartsChar(p, start);
+            if (starts == 0) {
+                continue;
+            }
+            out.settles = starts > 0;
+        }
+        Report(p, n, start, lengths_[w], w, out);
     }
 }
 
@@ -998,6 +1165,12 @@ std::size_t Matcher::FindHashed(const char* p, std::size_t n, Sink& out, Breaks*
 
 void Matcher::FindAll(std::string_view buf, std::vector<Match>& found, Breaks* breaks,
                       Keep keep) const {
+    std::size_t work = 0;
+    FindAll(buf, found, breaks, keep, work);
+}
+
+void Matcher::FindAll(std::string_view buf, std::vector<Match>& found, Breaks* breaks, Keep keep,
+                      std::size_t& work) const {
     Sink out{found, keep};
     const char* p = buf.data();
     const std::size_t n = buf.size();
@@ -1034,6 +1207,7 @@ void Matcher::FindAll(std::string_view buf, std::vector<Match>& found, Breaks* b
                 break;
         }
     }
+    work += out.work;
     if (breaks != nullptr) {
         // Past `marked`: the bits left from an earlier buffer go, one by one
         // the new ones come.

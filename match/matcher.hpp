@@ -84,9 +84,8 @@ class Matcher {
         All,
         // Of each line (CR and LF end lines; `buf` starts one), at least the
         // occurrence of the word that comes first in the list: one may be
-        // left out when an earlier word of the list occurs at or before it
-        // in its line. A caller that wants only each line's first word is
-        // spared the rest (a long list holds many words of every line).
+        // left out when an earlier word of the list occurs in its line. A caller that wants only
+        // each line's first word is spared the rest (a long list holds many words of every line).
         LineFirst,
         // The same among the occurrences that start a character, as a walk
         // of code page 932 characters from the line's start finds them: the
@@ -97,9 +96,14 @@ class Matcher {
     // Appends every occurrence in `buf` (or those `keep` asks for),
     // overlapping ones included, sorted by end. `buf` may be of any size.
     // With `breaks`, also marks its breaks (a CR at the very end counts as a
-    // break of its own).
+    // break of its own). Time grows linearly with `buf` whatever the words,
+    // beside the occurrences reported.
     void FindAll(std::string_view buf, std::vector<Match>& out, Breaks* breaks = nullptr,
                  Keep keep = Keep::All) const;
+    // The same, adding to `work` the bytes compared and the automaton's steps
+    // (what would grow with the words' length at each place).
+    void FindAll(std::string_view buf, std::vector<Match>& out, Breaks* breaks, Keep keep,
+                 std::size_t& work) const;
 
     // The words that take part, by index: none empty, none holding CR or LF,
     // none equal to one before it.
@@ -138,6 +142,8 @@ class Matcher {
         std::uint32_t limit = kAnyWord;  // only words before this one are wanted
         std::size_t line_end = 0;        // up to here (the break of the line of `limit`)
         bool settles = false;            // an occurrence at the position in hand lowers `limit`
+        std::size_t long_done = 0;       // the automaton has been run up to here
+        std::size_t work = 0;            // see FindAll
     };
     // Reports word `word` of `len` bytes at `pos`.
     void Report(const char* p, std::size_t n, std::size_t pos, std::size_t len, std::uint32_t word,
@@ -152,6 +158,9 @@ class Matcher {
     void Candidates(const char* p, std::size_t n, const Marked* marked, std::size_t count,
                     Sink& out) const;
     void FindScalar(const char* p, std::size_t n, Sink& out) const;
+    // Whether a character starts at `pos`, as a walk from the line's start
+    // finds it: 1 yes, 0 no, -1 undecided (a long run of lead bytes before).
+    static int StartsChar(const char* p, std::size_t pos) noexcept;
     // These two return how far they marked the breaks (a multiple of 32).
     template <bool kDeep>
     std::size_t FindNibbles512(const char* p, std::size_t n, Sink& out, Breaks* breaks) const;
@@ -241,6 +250,36 @@ class Matcher {
                       std::uint32_t& q) const;
     void FetchHead(const char* at, std::size_t left, std::uint32_t limit) const;
     void FetchWords(const char* at, std::size_t left, std::uint32_t limit) const;
+    // Words of kLongFrom bytes or more. Compared whole wherever their head
+    // occurs they would cost their length at each place, and a run of one
+    // character (ーーー, ＝＝＝) holds a near match at every byte. They are
+    // found by an automaton (Aho-Corasick) that runs from a head that passed
+    // the filter for as long as a word is under way there: no byte of the
+    // buffer is stepped over twice, and none beside a head at all.
+    struct Automaton {
+        static constexpr std::uint32_t kNone = 0;  // node 0 is the root
+        std::array<std::uint32_t, 256> root{};     // the root's children by byte
+        std::vector<std::uint8_t> label;           // by node: the byte that leads to it
+        std::vector<std::uint32_t> child;          // the first child
+        std::vector<std::uint32_t> sibling;        // the next child of the same parent
+        std::vector<std::uint32_t> fail;           // the longest proper suffix that is a node
+        std::vector<std::uint32_t> dict;           // the nearest one of those that ends a word
+        std::vector<std::uint32_t> word;           // the word that ends here, or kAnyWord
+        std::vector<std::uint32_t> best;           // the lowest of `word` here and down `dict`
+        bool Empty() const noexcept { return label.empty(); }
+        std::uint32_t Child(std::uint32_t node, unsigned char c) const noexcept;
+        std::uint32_t Add(std::uint32_t node, unsigned char c);
+        void Reserve(std::size_t bytes);  // the words' total length
+        void Link(SetupPacer& pacer);
+    };
+    static constexpr std::size_t kLongFrom = 16;
+    Automaton long_;
+    // Runs the automaton from `pos` (a head passed there) until no word is
+    // under way, reporting what ends on the way.
+    void RunLong(const char* p, std::size_t pos, std::size_t n, Sink& out) const;
+    // The words that end at node `node`, before `end`.
+    void ReportLong(const char* p, std::size_t n, std::size_t end, std::uint32_t node,
+                    Sink& out) const;
     // Nibbles: for each of the first four bytes of a word, bucket masks by
     // low and by high nibble.
     static constexpr std::size_t kNibbleBytes = 4;

@@ -71,7 +71,13 @@ bool OutputIndex::Load(const std::string& outputFile, const std::string& current
     bool inHits = false;  // the last row was a hit
     ForEachLine(all, [&](std::string_view line) {
         const auto offset = static_cast<std::uint64_t>(line.data() - base);
-        const OutputLine read = ReadOutputLine(line, cached);
+        // Within a run of one file's hits, a reading of that file is taken
+        // as it comes: only the first line of a run asks for the others.
+        const std::string_view current =
+            inHits ? GroupPath(static_cast<std::uint32_t>(groups_.size() - 1)) : "";
+        const OutputLine read = ReadOutputLine(line, [&](std::string_view path) {
+            return (inHits && path == current) || cached(path);
+        });
         const RowKind kind = kRowOf[static_cast<std::size_t>(read.kind)];
         if (kind == RowKind::Hit) {
             if ((!inHits ||

@@ -4,10 +4,13 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <exception>
+#include <functional>
 #include <utility>
 
 #include "match/bytes.hpp"
 #include "platform/file.hpp"
+#include "run/workers.hpp"
 #include "text/cp932.hpp"
 #include "text/sjis.hpp"
 
@@ -19,27 +22,92 @@ std::uint16_t PairOf(unsigned char a, unsigned char b) noexcept {
     return static_cast<std::uint16_t>((a << 8) | b);
 }
 
-// Whether a character starts at `pos` of `line`, as a walk from the line's
-// start would find. The byte after one that is not a lead byte always starts
-// a character (a lead byte takes the next byte, whatever it is), so only the
-// run of lead bytes just before `pos` matters: an even run ends on a boundary.
-// A long run is walked from `cursor`, a boundary at or before `pos` that
-// only moves forward, so that a line of lead bytes costs one walk.
-bool OnBoundary(std::string_view line, std::size_t pos, std::size_t& cursor) noexcept {
-    constexpr std::size_t kLongRun = 64;
-    std::size_t run = 0;
-    while (run < pos && IsLeadByte(line[pos - run - 1])) {
-        if (++run == kLongRun) {
-            if (cursor > pos) {
-                cursor = 0;
+// Whether a character starts at a place of one line, as a walk from the
+// line's start would find. The byte after one that is not a lead byte always
+// starts a character (a lead byte takes the next byte, whatever it is), so
+// only the run of lead bytes just before the place matters: an even run ends
+// on a boundary. The first long run met has the whole line walked once, so
+// that places asked for in any order cost no walk each.
+class Boundaries {
+  public:
+    Boundaries(std::string_view line, std::size_t& work) noexcept : line_(line), work_(work) {}
+
+    bool At(std::size_t pos) {
+        constexpr std::size_t kLongRun = 64;
+        std::size_t run = 0;
+        while (run < pos && IsLeadByte(line_[pos - run - 1])) {
+            if (++run == kLongRun) {
+                if (bits_.empty()) {
+                    Walk();
+                }
+                return (bits_[pos >> 6] >> (pos & 63) & 1) != 0;
             }
-            while (cursor < pos) {
-                cursor += IsLeadByte(line[cursor]) ? 2 : 1;
-            }
-            return cursor == pos;
         }
+        return run % 2 == 0;
     }
-    return run % 2 == 0;
+
+  private:
+    void Walk() {
+        bits_.assign(line_.size() / 64 + 1, 0);
+        for (std::size_t i = 0; i < line_.size(); i += IsLeadByte(line_[i]) ? 2 : 1) {
+            bits_[i >> 6] |= std::uint64_t{1} << (i & 63);
+        }
+        work_ += line_.size();
+    }
+
+    std::string_view line_;
+    std::size_t& work_;
+    std::vector<std::uint64_t> bits_;
+};
+
+// Where `w` occurs in `in` wholly inside [from, to): kNotFound; kOffChar when
+// no occurrence starts a character of `in`; else kFound (also the first
+// occurrence when `aligned` is false). Linear in `to` and the word's length
+// (Knuth-Morris-Pratt; `table` is scratch), as long words near a match at
+// every byte (a line of one repeated character) would make a plain search
+// cost the word's length at each place.
+enum class Found { kNotFound, kOffChar, kFound };
+
+Found FindWord(std::string_view in, std::size_t from, std::size_t to, std::string_view w,
+               bool aligned, std::vector<std::uint32_t>& table, std::size_t& work) {
+    const std::size_t m = w.size();
+    if (m == 0 || to < from || to - from < m) {
+        return Found::kNotFound;
+    }
+    table.assign(m, 0);
+    for (std::size_t i = 1, k = 0; i < m; ++i) {
+        while (k > 0 && w[i] != w[k]) {
+            k = table[k - 1];
+        }
+        k += w[i] == w[k] ? 1 : 0;
+        table[i] = static_cast<std::uint32_t>(k);
+    }
+    work += m + (to - from);
+    bool seen = false;
+    std::size_t cursor = 0;  // a character starts here, at or before the occurrence in hand
+    for (std::size_t i = from, k = 0; i < to; ++i) {
+        while (k > 0 && in[i] != w[k]) {
+            k = table[k - 1];
+        }
+        k += in[i] == w[k] ? 1 : 0;
+        if (k < m) {
+            continue;
+        }
+        const std::size_t start = i + 1 - m;
+        if (!aligned) {
+            return Found::kFound;
+        }
+        seen = true;
+        while (cursor < start) {
+            cursor += IsLeadByte(in[cursor]) ? 2 : 1;
+        }
+        if (cursor == start) {
+            return Found::kFound;
+        }
+        k = table[k - 1];
+    }
+    work += cursor;
+    return seen ? Found::kOffChar : Found::kNotFound;
 }
 
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
@@ -81,7 +149,279 @@ std::vector<std::string> Utf8FormsOf(std::string_view word) {
     return forms;
 }
 
+// The end of a run of whole lines that starts at `pos` and takes about
+// `want` bytes: just after the first break at or past `pos + want`.
+std::size_t CutAfter(std::string_view text, std::size_t pos, std::size_t want) noexcept {
+    const std::size_t n = text.size();
+    if (n - pos <= want) {
+        return n;
+    }
+    const std::size_t br = FindBreakByte(text.data(), pos + want, n);
+    return br + BreakLength(text.data(), br, n);
+}
+
+// The line that ends with the break just before `at`, a line start > 0.
+std::string_view LineEndingBefore(std::string_view text, std::size_t at) noexcept {
+    std::size_t end = at - 1;  // the break
+    if (text[end] == '\n' && end > 0 && text[end - 1] == '\r') {
+        --end;
+    }
+    std::size_t begin = end;
+    while (begin > 0 && !IsBreakByte(text[begin - 1])) {
+        --begin;
+    }
+    return text.substr(begin, end - begin);
+}
+
 }  // namespace
+
+struct FastScanner::PieceScan {
+    std::string_view text;
+    // The state the piece is searched from: for the first piece of a window
+    // the scanner's own; for the others, with CRText, the line before taken
+    // as having had no hit (when it did, the piece is searched again).
+    std::string_view start_prev;
+    std::vector<std::uint32_t> start_words;
+    bool start_known = true;
+    std::uint64_t generation = 0;  // of the words it was searched with
+    struct Found {
+        std::int64_t number;  // from the piece's first line, 1
+        std::uint32_t word;
+        std::size_t at, size;  // its text in `texts`
+    };
+    std::vector<Found> hits;
+    // When the piece was searched from an assumed line before: the hits of
+    // its first line (the first of `hits`) had that line had a hit, which
+    // leaves the rest the same unless `alt_known` is false.
+    std::size_t first_hits = 0;
+    std::vector<Found> alt_hits;
+    bool alt_known = false;
+    std::string texts;
+    std::int64_t progress = 0;
+    std::int64_t lines = 0;
+    // The scanner's state after its last line.
+    std::string prev;
+    std::vector<std::uint32_t> prev_words;
+    bool prev_words_known = true;
+};
+
+class FastScanner::Collector : public FastScanner::Host {
+  public:
+    Collector(std::vector<PieceScan::Found>& hits, std::string& texts)
+        : hits_(hits), texts_(texts) {}
+    void Hit(std::int64_t number, std::uint32_t word, std::string_view text) override {
+        // The text of a hit across a join may be the helper's own copy of
+        // the previous line, which the next block overwrites.
+        hits_.push_back({number, word, texts_.size(), text.size()});
+        texts_.append(text);
+    }
+    bool AfterBlock(std::int64_t) override { return true; }
+
+  private:
+    std::vector<PieceScan::Found>& hits_;
+    std::string& texts_;
+};
+
+class FastScanner::Crew {
+  public:
+    explicit Crew(unsigned threads) : workers(threads - 1) {}
+    Workers workers;
+    std::vector<std::unique_ptr<FastScanner>> helpers;  // one for each piece
+    std::vector<PieceScan> pieces;
+};
+
+FastScanner::FastScanner(Config config, Matcher::Engine engine)
+    : config_(config), engine_(engine) {}
+
+FastScanner::~FastScanner() = default;
+
+void FastScanner::SetThreads(unsigned threads, std::size_t piece) {
+    threads = std::max(threads, 1u);
+    if (threads != threads_) {
+        crew_.reset();
+    }
+    threads_ = threads;
+    piece_ = piece > 0 ? piece : std::clamp(kWindow / threads, kBlock, kPiece);
+}
+
+std::size_t FastScanner::Window() const noexcept {
+    return threads_ > 1 ? std::max(block_, threads_ * piece_) : block_;
+}
+
+void FastScanner::Follow(const FastScanner& lead) {
+    config_ = lead.config_;
+    block_ = lead.block_;
+    if (generation_ == lead.generation_ && matcher_) {
+        return;
+    }
+    engine_ = lead.engine_;
+    words_ = lead.words_;
+    matcher_ = lead.matcher_;
+    pair_bits_ = lead.pair_bits_;
+    pair_words_ = lead.pair_words_;
+    space_words_ = lead.space_words_;
+    SetJoinTables();
+    generation_ = lead.generation_;
+}
+
+void FastScanner::ScanPiece(PieceScan& piece) {
+    piece.hits.clear();
+    piece.alt_hits.clear();
+    piece.texts.clear();
+    Collector collect(piece.hits, piece.texts);
+    std::int64_t progress = 0;
+    std::size_t pos = 0;
+    piece.alt_known = false;
+    if (!piece.start_known) {
+        // The first line as if the line before had a hit, and as assumed:
+        // after it the scan is the same either way unless only the join
+        // made it hit.
+        const std::string_view first = piece.text.substr(0, CutAfter(piece.text, 0, 0));
+        lines_ = 0;
+        prev_ = {};
+        prev_words_.clear();
+        prev_words_known_ = true;
+        Collector alt(piece.alt_hits, piece.texts);
+        ScanBlock(first, alt);
+        const bool alt_prev = !prev_.empty();
+        lines_ = 0;
+        prev_ = piece.start_prev;
+        prev_words_known_ = false;
+        progress = ScanBlock(first, collect);
+        piece.first_hits = piece.hits.size();
+        piece.alt_known = alt_prev == !prev_.empty();
+        pos = first.size();
+    } else {
+        lines_ = 0;
+        prev_ = piece.start_prev;
+        prev_words_ = piece.start_words;
+        prev_words_known_ = true;
+        piece.first_hits = 0;
+    }
+    while (pos < piece.text.size()) {
+        const std::size_t end = CutAfter(piece.text, pos, block_);
+        progress += ScanBlock(piece.text.substr(pos, end - pos), collect);
+        pos = end;
+    }
+    piece.progress = progress;
+    piece.lines = lines_;
+    piece.prev.assign(prev_);
+    piece.prev_words = prev_words_;
+    piece.prev_words_known = prev_words_known_;
+}
+
+std::int64_t FastScanner::ScanWindow(std::string_view window, Host& host,
+                                     const std::function<void()>& alongside) {
+    if (!matcher_) {
+        SetWords({});
+    }
+    const std::size_t n = window.size();
+    std::vector<std::size_t> cuts = {0};
+    const std::size_t want = std::min<std::size_t>(threads_, (n + piece_ / 2) / piece_);
+    for (std::size_t i = 1; i < want; ++i) {
+        const std::size_t at = i * (n / want);
+        if (at > cuts.back()) {
+            const std::size_t cut = CutAfter(window, at, 0);
+            if (cut < n) {
+                cuts.push_back(cut);
+            }
+        }
+    }
+    cuts.push_back(n);
+    const std::size_t count = cuts.size() - 1;
+
+    // Each part's progress goes to the host just before the next part.
+    std::int64_t pending = -1;
+    bool stopped = false;
+    auto flush = [&] {
+        if (pending >= 0 && !host.AfterBlock(pending)) {
+            stopped = true;
+        }
+        pending = -1;
+        return !stopped;
+    };
+    auto serial = [&](std::string_view text) {
+        for (std::size_t pos = 0; pos < text.size();) {
+            if (!flush()) {
+                return;
+            }
+            const std::size_t end = CutAfter(text, pos, block_);
+            pending = ScanBlock(text.substr(pos, end - pos), host);
+            pos = end;
+        }
+    };
+    if (count == 1) {
+        if (alongside) {
+            alongside();
+        }
+        serial(window);
+        return stopped ? -1 : std::max<std::int64_t>(pending, 0);
+    }
+
+    if (!crew_) {
+        crew_ = std::make_unique<Crew>(threads_);
+    }
+    Crew& crew = *crew_;
+    while (crew.helpers.size() < count) {
+        crew.helpers.push_back(std::make_unique<FastScanner>(config_, engine_));
+    }
+    crew.pieces.resize(std::max(crew.pieces.size(), count));
+    for (std::size_t i = 0; i < count; ++i) {
+        PieceScan& piece = crew.pieces[i];
+        piece.text = window.substr(cuts[i], cuts[i + 1] - cuts[i]);
+        if (i == 0) {
+            piece.start_prev = prev_;
+            piece.start_words = prev_words_;
+            piece.start_known = prev_words_known_;
+        } else {
+            piece.start_prev =
+                config_.cr_text ? LineEndingBefore(window, cuts[i]) : std::string_view();
+            piece.start_words.clear();
+            piece.start_known = piece.start_prev.empty();  // else the join tries every word
+        }
+        piece.generation = generation_;
+        crew.helpers[i]->Follow(*this);
+    }
+    // Task 0 is this thread's: what goes alongside (the next read), if any.
+    const std::size_t first = alongside ? 1 : 0;
+    crew.workers.Run(count + first, [&](std::size_t t) {
+        if (t < first) {
+            alongside();
+        } else {
+            crew.helpers[t - first]->ScanPiece(crew.pieces[t - first]);
+        }
+    });
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!flush()) {
+            break;
+        }
+        const PieceScan& piece = crew.pieces[i];
+        // Searched again here when the words changed since, or when the line
+        // before had a hit after all (then no join reaches into the piece).
+        const bool assumed_wrong =
+            i > 0 && config_.cr_text && prev_.empty() && !piece.start_prev.empty();
+        if (piece.generation != generation_ || (assumed_wrong && !piece.alt_known)) {
+            serial(piece.text);
+            continue;
+        }
+        auto emit = [&](const PieceScan::Found& hit) {
+            host.Hit(lines_ + hit.number, hit.word,
+                     std::string_view(piece.texts).substr(hit.at, hit.size));
+        };
+        const std::vector<PieceScan::Found>& head = assumed_wrong ? piece.alt_hits : piece.hits;
+        const std::size_t head_count = assumed_wrong ? head.size() : piece.first_hits;
+        std::for_each(head.begin(), head.begin() + static_cast<std::ptrdiff_t>(head_count), emit);
+        std::for_each(piece.hits.begin() + static_cast<std::ptrdiff_t>(piece.first_hits),
+                      piece.hits.end(), emit);
+        lines_ += piece.lines;
+        prev_store_.assign(piece.prev);
+        prev_ = prev_store_;
+        prev_words_ = piece.prev_words;
+        prev_words_known_ = piece.prev_words_known;
+        pending = piece.progress;
+    }
+    return stopped ? -1 : std::max<std::int64_t>(pending, 0);
+}
 
 bool FastScanner::SetWords(std::vector<std::string> words, const SetupPause& pause) {
     try {
@@ -96,6 +436,7 @@ bool FastScanner::SetWords(std::vector<std::string> words, const SetupPause& pau
 void FastScanner::Compile(std::vector<std::string> words, const SetupPause& pause) {
     SetupPacer pacer(pause);
     words_ = std::move(words);
+    ++generation_;
     matcher_ = std::make_unique<Matcher>(words_, engine_, pause);
     pair_bits_.assign(65536 / 64, 0);
     pair_words_.clear();
@@ -182,6 +523,8 @@ bool FastScanner::PrepareUtf8(const SetupPause& pause) {
 
 void FastScanner::ReleaseBuffers() noexcept {
     std::string().swap(read_buf_);
+    std::string().swap(next_buf_);
+    crew_.reset();
     std::string().swap(converted_);
     std::vector<Matcher::Match>().swap(matches_);
     std::vector<Matcher::Match>().swap(utf8_matches_);
@@ -204,27 +547,29 @@ void FastScanner::ScanBuffer(std::string_view data, Host& host) {
     const char* b = data.data();
     const std::size_t n = data.size();
     std::size_t pos = 0;
+    const std::size_t window = Window();
     while (pos < n) {
         std::size_t end = n;
-        if (n - pos > block_) {
-            const std::size_t br = FindBreakByte(b, pos + block_, n);
+        if (n - pos > window) {
+            const std::size_t br = FindBreakByte(b, pos + window, n);
             end = br + BreakLength(b, br, n);
         }
-        const std::int64_t progress = ScanBlock(data.substr(pos, end - pos), host);
+        const std::string_view part = data.substr(pos, end - pos);
+        const std::int64_t progress = threads_ > 1 ? ScanWindow(part, host) : ScanBlock(part, host);
         pos = end;
-        if (!host.AfterBlock(progress)) {
+        if (progress < 0 || !host.AfterBlock(progress)) {
             return;
         }
     }
 }
 
 template <class Scan>
-void FastScanner::ReadBlocks(ByteSource& source, Host& host, Scan scan) {
-    const std::size_t chunk = block_;
+std::size_t FastScanner::ReadBlocks(ByteSource& source, Host& host, std::size_t chunk, Scan scan,
+                                    std::size_t until) {
     // Kept from file to file: clearing it for each small file cost more
     // than reading the file. (One a long line made huge goes.)
     std::string& buf = read_buf_;
-    if (buf.size() > 4 * chunk) {
+    if (buf.size() > 4 * std::max(chunk, Window())) {
         std::string().swap(buf);
     }
     if (buf.size() < 2 * chunk) {
@@ -233,6 +578,7 @@ void FastScanner::ReadBlocks(ByteSource& source, Host& host, Scan scan) {
     std::size_t have = 0;     // bytes in buf
     std::size_t checked = 0;  // buf[0, checked) holds no decided break
     bool eof = false;
+    std::size_t scanned = 0;  // bytes of the lines handed to `scan`
     // The end of the last line whose break is decided: a CR that ends what
     // was read may be half of a CR LF.
     auto decided_cut = [&]() -> std::size_t {
@@ -265,7 +611,7 @@ void FastScanner::ReadBlocks(ByteSource& source, Host& host, Scan scan) {
             if (cut > 0) {
                 const std::int64_t progress = scan(std::string_view(buf.data(), cut));
                 if (progress >= 0 && !host.AfterBlock(progress)) {
-                    return;
+                    return kAllRead;
                 }
             }
             throw;
@@ -273,7 +619,7 @@ void FastScanner::ReadBlocks(ByteSource& source, Host& host, Scan scan) {
         const std::size_t cut = decided_cut();
         if (cut == 0) {
             if (eof) {
-                return;  // nothing left
+                return kAllRead;  // nothing left
             }
             // A line longer than what is held: read on.
             checked = have > 0 ? have - 1 : 0;
@@ -291,29 +637,137 @@ void FastScanner::ReadBlocks(ByteSource& source, Host& host, Scan scan) {
         }
         const std::int64_t progress = scan(std::string_view(buf.data(), cut));
         if (progress < 0) {
-            return;  // the scan gave up on the input
+            return kAllRead;  // the scan gave up on the input
         }
         std::memmove(buf.data(), buf.data() + cut, have - cut);
         have -= cut;
+        scanned += cut;
         checked = 0;
         if (!host.AfterBlock(progress)) {
-            return;
+            return kAllRead;
         }
         if (eof && have == 0) {
-            return;
+            return kAllRead;
+        }
+        if (!eof && scanned >= until) {
+            return have;
         }
     }
 }
 
 void FastScanner::ScanSource(ByteSource& source, Host& host) {
-    ReadBlocks(source, host, [&](std::string_view block) { return ScanBlock(block, host); });
+    // A small file is read as on one thread; a larger one goes on in pieces
+    // after its first window.
+    const std::size_t left = ReadBlocks(
+        source, host, block_, [&](std::string_view block) { return ScanBlock(block, host); },
+        threads_ > 1 && 4 * (Window() + block_) <= line_limit_ ? Window() : kAllRead);
+    if (left != kAllRead) {
+        ReadInPieces(source, host, left);
+    }
+}
+
+void FastScanner::ReadInPieces(ByteSource& source, Host& host, std::size_t have) {
+    const std::size_t window = Window();
+    const std::size_t chunk = block_;
+    struct Fill {
+        std::string& buf;
+        std::size_t have = 0;
+        bool eof = false;
+        std::exception_ptr error;  // the read that failed
+    };
+    Fill fills[2] = {{read_buf_, 0, false, nullptr}, {next_buf_, 0, false, nullptr}};
+    if (next_buf_.size() > 4 * window) {
+        std::string().swap(next_buf_);  // a long line made it huge
+    }
+    // Reads until `target` bytes are held, a block at a time as ReadBlocks
+    // does: the same reads fail.
+    auto read = [&](Fill& f, std::size_t target) {
+        try {
+            while (!f.eof && f.have < target) {
+                if (f.buf.size() < f.have + chunk) {
+                    // A long line: never past the limit (see ReadBlocks).
+                    if (f.have + chunk > line_limit_) {
+                        throw FileError({}, ENOMEM, "a line longer than the memory at hand");
+                    }
+                    f.buf.resize(std::min(std::max(2 * f.buf.size(), f.have + chunk), line_limit_));
+                }
+                const std::size_t got = source.Read(f.buf.data() + f.have, chunk);
+                f.eof = got == 0;
+                f.have += got;
+            }
+        } catch (...) {
+            f.error = std::current_exception();
+        }
+    };
+    // The end of the last line whose break is decided (see ReadBlocks).
+    auto decided = [](const Fill& f, std::size_t checked) -> std::size_t {
+        if (f.eof) {
+            return f.have;
+        }
+        for (std::size_t i = f.have; i > checked; --i) {
+            const char c = f.buf[i - 1];
+            if (c == '\n' || (c == '\r' && i < f.have)) {
+                return i;
+            }
+        }
+        return 0;
+    };
+    std::size_t cur = 0;
+    std::size_t checked = 0;
+    fills[cur].have = have;  // what ReadBlocks left in read_buf_
+    if (read_buf_.size() < std::max(have, window) + chunk) {
+        read_buf_.resize(std::max(have, window) + chunk);
+    }
+    read(fills[cur], window);
+    for (;;) {
+        Fill& f = fills[cur];
+        Fill& g = fills[1 - cur];
+        const std::size_t cut = decided(f, checked);
+        if (cut == 0) {
+            if (f.error) {
+                std::rethrow_exception(f.error);
+            }
+            if (f.eof) {
+                return;
+            }
+            checked = f.have > 0 ? f.have - 1 : 0;  // a line longer than what is held
+            read(f, f.have + 1);
+            continue;
+        }
+        checked = 0;
+        // What follows the cut starts the next window, read on meanwhile.
+        g.have = f.have - cut;
+        g.eof = f.eof;
+        g.error = nullptr;
+        if (g.buf.size() < std::max(g.have, window) + chunk) {
+            g.buf.resize(std::max(g.have, window) + chunk);
+        }
+        std::memcpy(g.buf.data(), f.buf.data() + cut, g.have);
+        std::function<void()> next;
+        if (!f.eof && !f.error) {
+            next = [&] { read(g, window); };
+        }
+        const std::int64_t progress = ScanWindow(std::string_view(f.buf.data(), cut), host, next);
+        // Lines read whole before a failure were searched first, as in ReadBlocks.
+        if (progress < 0 || !host.AfterBlock(progress)) {
+            return;
+        }
+        if (f.error) {
+            std::rethrow_exception(f.error);
+        }
+        if (f.eof) {
+            return;  // all was decided
+        }
+        f.have = 0;
+        cur = 1 - cur;
+    }
 }
 
 bool FastScanner::ScanUtf8Source(ByteSource& source, Host& host, bool provisional) {
     utf8_non_ascii_ = false;
     utf8_raw_ = false;
     bool not_utf8 = false;
-    ReadBlocks(source, host, [&](std::string_view block) -> std::int64_t {
+    ReadBlocks(source, host, block_, [&](std::string_view block) -> std::int64_t {
         if (utf8_start_) {
             utf8_start_ = false;
             // The mark is dropped here, so the converter is told it went by.
@@ -398,7 +852,7 @@ std::int64_t FastScanner::ScanUtf8Block(std::string_view block, Host& host,
     }
     utf8_matches_.clear();
     // One occurrence finds a line.
-    utf8_matcher_->FindAll(block, utf8_matches_, &utf8_breaks_, Matcher::Keep::LineFirst);
+    utf8_matcher_->FindAll(block, utf8_matches_, &utf8_breaks_, Matcher::Keep::LineFirst, work_);
     const std::size_t n = block.size();
     const std::vector<std::uint64_t>& ends = utf8_breaks_.ends;
     const std::vector<std::uint64_t>& any = utf8_breaks_.any;
@@ -491,7 +945,7 @@ std::int64_t FastScanner::ScanBlock(std::string_view block, Host& host) {
     const Matcher::Keep keep = config_.cr_text         ? Matcher::Keep::All
                                : config_.japanese_word ? Matcher::Keep::LineFirstAligned
                                                        : Matcher::Keep::LineFirst;
-    matcher_->FindAll(block, matches_, &breaks_, keep);
+    matcher_->FindAll(block, matches_, &breaks_, keep, work_);
     if (config_.cr_text) {
         ScanJoined(block, host);
     } else {
@@ -520,11 +974,11 @@ std::uint32_t FastScanner::FirstDirect(std::string_view line, std::size_t line_b
         }
         return best;
     }
-    std::size_t cursor = 0;
+    Boundaries boundaries(line, work_);
     for (std::size_t k = first; k < last; ++k) {
         const Matcher::Match& m = matches_[k];
         const std::size_t start = m.end - matcher_->Length(m.word) - line_begin;
-        if (m.word < best && OnBoundary(line, start, cursor)) {
+        if (m.word < best && boundaries.At(start)) {
             best = m.word;
         }
     }
@@ -620,25 +1074,25 @@ void FastScanner::TestJoined(std::string_view line, std::size_t line_begin, std:
             join = tail.size();
             joined = true;
         }
-        auto occurs = [&](const std::string& in, std::size_t width) {
+        auto find = [&](const std::string& in, std::size_t width) {
             if (halves) {
-                return in.find(w) != std::string::npos;
+                return FindWord(in, 0, in.size(), w, jw, kmp_, work_);
             }
             const std::size_t from = join >= w.size() ? join - w.size() + 1 : 0;
-            return std::string_view(in).substr(from, join + width - from).find(w) !=
-                   std::string_view::npos;
+            return FindWord(in, from, std::min(in.size(), join + width), w, jw, kmp_, work_);
         };
-        if (occurs(tight_, w.size() - 1)) {
-            return !jw || AlignedPos(w, tight_) != 0;
+        // A tight find that is off the boundary is no hit, spaced or not.
+        const Found tight = find(tight_, w.size() - 1);
+        if (tight != Found::kNotFound) {
+            return tight == Found::kFound;
         }
-        return occurs(spaced_, w.size()) && (!jw || AlignedPos(w, spaced_) != 0);
+        return find(spaced_, w.size()) == Found::kFound;
     };
     if (!prev_words_known_) {
         // The words changed since the previous line: every word is tried.
         for (std::uint32_t j = 0; j < words_.size(); ++j) {
             const std::string& w = words_[j];
-            if (!w.empty() && line.find(w) != std::string_view::npos &&
-                (!jw || AlignedPos(w, line) != 0)) {
+            if (FindWord(line, 0, line.size(), w, jw, kmp_, work_) == Found::kFound) {
                 word = j;
                 return;
             }

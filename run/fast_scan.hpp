@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <string>
@@ -42,13 +43,21 @@ class FastScanner {
         virtual void Settled() {}
     };
 
-    explicit FastScanner(Config config, Matcher::Engine engine = Matcher::Engine::Best)
-        : config_(config), engine_(engine) {}
+    explicit FastScanner(Config config, Matcher::Engine engine = Matcher::Engine::Best);
+    ~FastScanner();
+    FastScanner(const FastScanner&) = delete;
+    FastScanner& operator=(const FastScanner&) = delete;
 
     // Options may change between files; the compiled words stay.
     void SetConfig(Config config) noexcept { config_ = config; }
     // Lines are taken in blocks of about this many bytes (tests use small ones).
     void SetBlockSize(std::size_t bytes) noexcept { block_ = bytes > 0 ? bytes : 1; }
+    // Code page 932 text of more than a piece is cut at line breaks into
+    // pieces of about `piece` bytes (0: kPiece, less with many threads, so
+    // that a window of pieces stays within kWindow), searched on up to
+    // `threads` threads at once; the host hears of them in order, as from
+    // one thread.
+    void SetThreads(unsigned threads, std::size_t piece = 0);
     // A line longer than this many bytes ends the read with a FileError
     // rather than taking the machine's memory (a file that never ends).
     void SetLineLimit(std::size_t bytes) noexcept { line_limit_ = bytes; }
@@ -85,19 +94,52 @@ class FastScanner {
 
     // Lines of the input done so far.
     std::int64_t LinesDone() const noexcept { return lines_; }
+    // Bytes compared and stepped over beside the plain pass over the input,
+    // since the scanner was made: it grows with the input, never with the
+    // input times the words' length.
+    std::size_t Work() const noexcept { return work_; }
 
     // About how many bytes of lines go into one block.
     static constexpr std::size_t kBlock = 256 * 1024;
+    // About how many bytes go into one piece (see SetThreads).
+    static constexpr std::size_t kPiece = 1024 * 1024;
+    static constexpr std::size_t kWindow = 16 * 1024 * 1024;
 
   private:
     void Compile(std::vector<std::string> words, const SetupPause& pause);
     // Hands `scan` blocks of whole lines read from `source`; `scan` returns
-    // the progress of the block (negative: read no further).
+    // the progress of the block (negative: read no further). Once `until`
+    // bytes of lines were scanned, before the input's end, it returns how
+    // many bytes it holds unscanned at the start of read_buf_; else kAllRead.
     template <class Scan>
-    void ReadBlocks(ByteSource& source, Host& host, Scan scan);
+    std::size_t ReadBlocks(ByteSource& source, Host& host, std::size_t chunk, Scan scan,
+                           std::size_t until = kAllRead);
+    static constexpr std::size_t kAllRead = static_cast<std::size_t>(-1);
     // Scans a block of whole lines; the last line lacks its break only at the
     // input's end. Returns the progress of the block.
     std::int64_t ScanBlock(std::string_view block, Host& host);
+
+    // Pieces of one window of whole lines searched at once by helper
+    // scanners on the crew's threads; the hits of each wait in a PieceScan
+    // until the pieces before it were handed to the host.
+    struct PieceScan;
+    class Collector;
+    class Crew;
+    // Bytes of whole lines taken at a time (a window of pieces).
+    std::size_t Window() const noexcept;
+    // Scans whole lines as ScanBlock does, in pieces on the crew when they
+    // are large enough, `alongside` on this thread meanwhile. The host hears
+    // of every part but the last one's progress, which is returned
+    // (negative: stopped).
+    std::int64_t ScanWindow(std::string_view window, Host& host,
+                            const std::function<void()>& alongside = {});
+    // ScanSource on the crew, on from the `have` bytes ReadBlocks left: the
+    // next window is read while the pieces of one are searched.
+    void ReadInPieces(ByteSource& source, Host& host, std::size_t have);
+    // As a helper: the words, options and block size of `lead`.
+    void Follow(const FastScanner& lead);
+    // As a helper: scans a piece from the state it names.
+    void ScanPiece(PieceScan& piece);
     // A block of whole lines of valid UTF-8 text, `cp932_length` bytes once
     // converted.
     std::int64_t ScanUtf8Block(std::string_view block, Host& host, std::size_t cp932_length);
@@ -143,7 +185,8 @@ class FastScanner {
     std::size_t block_ = kBlock;
     std::size_t line_limit_ = std::numeric_limits<std::size_t>::max();
     std::vector<std::string> words_;
-    std::unique_ptr<Matcher> matcher_;
+    std::shared_ptr<const Matcher> matcher_;  // shared with the helpers
+    std::uint64_t generation_ = 0;            // of the words, one more at each set-up
     // Byte pairs inside words (for matches across the join of two lines).
     std::vector<std::uint64_t> pair_bits_;
     std::vector<std::pair<std::uint16_t, std::uint32_t>> pair_words_;  // sorted
@@ -164,10 +207,13 @@ class FastScanner {
     std::size_t next_join_ = 0;
 
     std::string read_buf_;  // see ReadBlocks
+    std::string next_buf_;  // the window read ahead (ReadInPieces)
     std::vector<Matcher::Match> matches_;
     Matcher::Breaks breaks_;                 // of the block in hand
     std::vector<std::uint32_t> candidates_;  // scratch
     std::string tight_, spaced_;             // the joins
+    std::vector<std::uint32_t> kmp_;         // scratch of FindWord
+    std::size_t work_ = 0;
 
     // Every UTF-8 form of the words (see Utf8FormsOf), when every word
     // decodes cleanly and none holds the mark that stands for what has no
@@ -192,6 +238,10 @@ class FastScanner {
     bool utf8_raw_ = false;         // the rest of the file is code page 932
     std::uint32_t utf8_pause_ = 0;  // blocks to convert whole before filtering again
     std::uint32_t utf8_backoff_ = 0;
+
+    unsigned threads_ = 1;
+    std::size_t piece_ = kPiece;
+    std::unique_ptr<Crew> crew_;  // made at the first window cut in pieces (see ScanWindow)
 
     std::int64_t lines_ = 0;
     // The previous line with CRText: empty when it was empty or had a hit.

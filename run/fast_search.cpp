@@ -11,6 +11,7 @@
 #include "run/fast_scan.hpp"
 #include "run/file_hits.hpp"
 #include "run/input.hpp"
+#include "run/workers.hpp"
 
 namespace korvalen {
 
@@ -156,6 +157,8 @@ bool SearchFile(ScanContext& ctx, const std::string& name, const FileSight& sigh
     }
     FastFileScan scan(ctx, *scanner, name, way.inMemory);
     scanner->SetBlockSize(way.lean ? kLeanBlock : FastScanner::kBlock);
+    // Pieces take windows of several blocks: not when memory is short.
+    scanner->SetThreads(way.lean ? 1 : ThreadsFor(ctx.options.Threads));
     try {
         ScanFile(ctx, name, sight, scan, way.mayHold);
     } catch (const HoldError& e) {
@@ -167,9 +170,9 @@ bool SearchFile(ScanContext& ctx, const std::string& name, const FileSight& sigh
                              "）。読み直して検索します：" + name);
         SearchLineByLine(ctx, name, sight, isLast, /*mayHold=*/false);
         return true;
-    } catch (const FileError&) {
+    } catch (const FileError& e) {
         scan.Move(ScanEvent::Failed);
-        scan.Hits().Failed();
+        scan.Hits().Failed(e.what());
         scanner->SetBlockSize(FastScanner::kBlock);
         return true;
     } catch (const std::bad_alloc&) {
@@ -181,7 +184,7 @@ bool SearchFile(ScanContext& ctx, const std::string& name, const FileSight& sigh
             return false;
         }
         scan.Move(ScanEvent::Failed);  // no memory even so, or some lines are out
-        scan.Hits().Failed();
+        scan.Hits().Failed("not enough memory to search " + name);
         return true;
     }
     scanner->SetBlockSize(FastScanner::kBlock);

@@ -77,7 +77,8 @@ void FileHits::Separate(bool isLast) {
     }
 }
 
-void FileHits::Failed() {
+void FileHits::Failed(std::string_view why) {
+    ctx_.host.FileUnreadable(name_, why);
     if (ctx_.options.ErrorStop) {
         ctx_.host.ShowMessage(Cp932ToUtf8(FileErrorText()) + name_);
     }

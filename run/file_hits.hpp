@@ -69,9 +69,9 @@ class FileHits {
 
     // After a scan that did not fail, stopped or not.
     void Separate(bool isLast);
-    // The error block, after the hit lines Move(Failed) left. A failure to
-    // write it is the output's and goes up to the run.
-    void Failed();
+    // The error block, after the hit lines Move(Failed) left; the host is told
+    // `why`. A failure to write it is the output's and goes up to the run.
+    void Failed(std::string_view why);
 
   private:
     enum class State { Writing, HeldToEnd, Provisional, Done };

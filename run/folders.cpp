@@ -10,6 +10,8 @@
 #include <utility>
 
 #include "platform/file.hpp"
+#include "text/cp932.hpp"
+#include "text/encoding.hpp"
 
 namespace korvalen {
 
@@ -19,8 +21,8 @@ char Lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
 }
 
-// Bytes of the character that starts at `i`: a UTF-8 sequence (file names
-// are UTF-8 here) or a single byte that is none.
+// Bytes of the character that starts at `i`: a UTF-8 sequence (names and
+// patterns are matched in UTF-8, see Utf8Name) or a single byte that is none.
 std::size_t CharLength(std::string_view s, std::size_t i) {
     const auto lead = static_cast<unsigned char>(s[i]);
     const std::size_t want = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
@@ -70,10 +72,22 @@ std::string_view TrimBlanks(std::string_view s) {
     return s;
 }
 
+// A name as the file system holds it, read as characters: UTF-8 when it is
+// UTF-8, otherwise code page 932 (names from Windows), converted. So a pattern
+// meets a name character by character, never a second byte of one.
+std::string_view Utf8Name(std::string_view name, std::string& converted) {
+    if (IsValidUtf8(name)) {
+        return name;
+    }
+    converted = Cp932ToUtf8(name);
+    return converted;
+}
+
 // The patterns of a filter, split once for a whole walk.
 class FilterPatterns {
   public:
-    explicit FilterPatterns(std::string_view filter) {
+    explicit FilterPatterns(std::string_view raw) {
+        std::string_view filter = Utf8Name(raw, filter_);
         while (true) {
             const std::size_t semi = filter.find(';');
             const std::string_view pattern = TrimBlanks(filter.substr(0, semi));
@@ -87,10 +101,16 @@ class FilterPatterns {
         }
     }
 
-    bool Match(std::string_view name) const {
+    // The patterns point into filter_.
+    FilterPatterns(const FilterPatterns&) = delete;
+    FilterPatterns& operator=(const FilterPatterns&) = delete;
+
+    bool Match(std::string_view raw) const {
         if (patterns_.empty()) {
             return true;
         }
+        std::string converted;
+        const std::string_view name = Utf8Name(raw, converted);
         for (const Pattern& p : patterns_) {
             if (p.starSuffix ? EndsWith(name, p.text.substr(1)) : Matches(p.text, name)) {
                 return true;
@@ -125,6 +145,7 @@ class FilterPatterns {
         std::string_view text;
         bool starSuffix;
     };
+    std::string filter_;  // the filter converted, when it was not UTF-8
     std::vector<Pattern> patterns_;
 };
 
@@ -219,10 +240,11 @@ class Walk {
             struct stat st {};
             const bool known = ::stat(name.c_str(), &st) == 0;
             if (!known || !S_ISDIR(st.st_mode)) {
-                if (known) {
-                    seen_.Insert(FileId{st.st_dev, st.st_ino});
+                // A file reached before (dropped, or found in a folder) is
+                // searched once.
+                if (!known || seen_.Insert(FileId{st.st_dev, st.st_ino})) {
+                    out_.push_back(DropName{name, false, std::nullopt});
                 }
-                out_.push_back(DropName{name, false, std::nullopt});
                 continue;
             }
             if (!metFolder_) {

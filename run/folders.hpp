@@ -38,7 +38,7 @@ bool MatchesFolderFilter(std::string_view filter, std::string_view name);
 // folder as dropped + "/" + its path below it. Hidden names (a leading ".")
 // are left out; links to files are followed, links to folders are not; a file
 // found once already (under any name) is left out. A dropped name that is not
-// a folder stays as it is. `pause(count)` is called when the first folder is
+// a folder stays as it is, unless reached before. `pause(count)` is called when the first folder is
 // met (count 0), then at every entry read with the files found so far; false from it
 // ends the walk (the list then stops where the walk was).
 std::vector<DropName> ExpandFolders(const std::vector<std::string>& names, std::string_view filter,

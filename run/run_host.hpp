@@ -55,6 +55,13 @@ class RunHost {
 
     // Accept dropped files or not.
     virtual void SetDropTarget(bool on) = 0;
+
+    // A name that could not be read (missing, no permission, a failed read;
+    // `why` says so in UTF-8, naming it). The run goes on with the next.
+    virtual void FileUnreadable(const std::string& name, std::string_view why) {
+        static_cast<void>(name);
+        static_cast<void>(why);
+    }
 };
 
 }  // namespace korvalen

@@ -3,12 +3,16 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cstring>
 #include <exception>
 #include <iterator>
 #include <new>
 #include <optional>
+#include <set>
+#include <utility>
 
 #include "platform/file.hpp"
 #include "platform/file_info.hpp"
@@ -130,6 +134,9 @@ class RunLoop {
             std::optional<FileAttributes> attrs = names[i].attrs;
             if (!attrs) {
                 attrs = GetFileAttributes(name);  // it may be there by now (the output file)
+                if (!attrs && name != outputPath && !names[i].unreadableFolder) {
+                    host_.FileUnreadable(name, "cannot open " + name + ": " + std::strerror(errno));
+                }
             }
             if (names[i].unreadableFolder) {
                 // Its open fails as well: the scanner reports it as any unreadable file.
@@ -206,10 +213,15 @@ SearchRun::SearchRun(RunHost& host)
 std::vector<DropName> SearchRun::Expand(const RunRequest& request) {
     const std::vector<std::string>& names = request.names;
     if (!request.options.SearchFolders) {
+        // A file dropped twice (under any name) is searched once.
         std::vector<DropName> list;
         list.reserve(names.size());
+        std::set<std::pair<dev_t, ino_t>> seen;
         for (const std::string& name : names) {
-            list.push_back(DropName{name, false, std::nullopt});  // looked at by the run
+            std::optional<FileAttributes> attrs = GetFileAttributes(name);
+            if (!attrs || attrs->directory || seen.insert({attrs->id.dev, attrs->id.ino}).second) {
+                list.push_back(DropName{name, false, attrs});
+            }
         }
         return list;
     }
@@ -235,7 +247,10 @@ std::vector<DropName> SearchRun::Expand(const RunRequest& request) {
 RunOutcome SearchRun::Drop(RunRequest request) {
     const iset& options = request.options;
     std::string& outputPath = request.outputPath;
-    if (request.words.empty()) {
+    const std::vector<std::string>& words = request.words;
+    if (std::all_of(words.begin(), words.end(), [](const std::string& w) { return w.empty(); })) {
+        // Lines without a word find nothing; with FileOverWrite they would
+        // only empty the output file.
         host_.SetStatusText("検索語がありません");
         return RunOutcome::NoWords;
     }
@@ -246,6 +261,13 @@ RunOutcome SearchRun::Drop(RunRequest request) {
             return RunOutcome::NoOutputPath;
         }
     }
+RunOutcome SearchRun::Drop(RunRequest request) {
+    const iset& options = request.options;
+    std::string& outputPath = request.outputPath;
+    const std::vector<std::string>& words = request.words;
+    if (std::all_of(words.begin(), words.end(), [](const std::string& w) { return w.empty(); })) {
+        // Lines without a word find nothing; with FileOverWrite they would
+        // only empty the output file.
     host_.SetDropTarget(false);
     state_.HitCount = 0;
     state_.Searching = true;
@@ -291,7 +313,8 @@ RunOutcome SearchRun::Drop(RunRequest request) {
             host_.SetStatusText("検索を中止しました");
             outcome = RunOutcome::Stopped;
         }
-    } catch (const OutputError&) {
+    } catch (const OutputError& e) {
+        outputFailure_ = e.what();
         host_.SetStatusText("ファイルに出力できません");
         outcome = RunOutcome::OutputFailed;
         try {
@@ -305,7 +328,8 @@ RunOutcome SearchRun::Drop(RunRequest request) {
         try {
             out.Close();
             host_.SetStatusText("検索を中止しました");
-        } catch (const OutputError&) {
+        } catch (const OutputError& e) {
+            outputFailure_ = e.what();
             host_.SetStatusText("ファイルに出力できません");
             outcome = RunOutcome::OutputFailed;
         }

@@ -43,7 +43,7 @@ const std::string& StatusWithHits(RunState& state);
 enum class RunOutcome {
     Finished,      // every name was processed
     Stopped,       // Stop arrived during the run
-    NoWords,       // refused: the word list has no lines
+    NoWords,       // refused: the word list has no word (no lines, or empty ones)
     NoOutputPath,  // refused: no output path, even after asking
     OutputFailed,  // the output file could not be opened, written or closed
     Aborted,       // memory ran out outside a file's scan; the run ended early
@@ -72,6 +72,8 @@ class SearchRun {
     void Stop() noexcept { state_.Searching = false; }
 
     const RunState& State() const noexcept { return state_; }
+    // After OutputFailed: what failed, naming the file.
+    const std::string& OutputFailure() const noexcept { return outputFailure_; }
 
     // Other scanners in place of the fast ones; they write the same bytes.
     void UseScanners(const FileScanners& scanners) noexcept { scanners_ = scanners; }
@@ -88,6 +90,7 @@ class SearchRun {
     RunHost& host_;
     RunState state_;
     FileScanners scanners_;
+    std::string outputFailure_;
     std::size_t holdBound_ = HeldLines::kDefaultBound;
 };
 

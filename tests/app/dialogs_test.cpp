@@ -90,18 +90,20 @@ TEST_F(Settings, CancelKeepsSaveStoresAndApplies) {
         EXPECT_TRUE(s->EFolderFilter->isEnabled());
         s->EFolderFilter->setText(QStringLiteral("*.txt;メモ*"));
         s->EOutputStrLength->setText(QStringLiteral("abc"));
+        s->EThreads->setText(QStringLiteral("3"));
         s->EEditorLine->setText(QStringLiteral("--line %l \"%f\""));
         s->BSaveSet->click();
     });
     EXPECT_EQ(f->Options.FolderFilter, "*.txt;メモ*");
     EXPECT_EQ(f->Options.EditorLine, "--line %l \"%f\"");
     EXPECT_EQ(f->Options.OutputStrLength, 42);  // "abc" leaves the last valid position
+    EXPECT_EQ(f->Options.Threads, 3);
     EXPECT_EQ(f->Options.Delete, 2);
     const std::string ini = IniText();  // which key each option goes to is the writer's test
     for (const std::string& part :
          {"Editor=" + editor + "\r\n", std::string("Delete=2\r\nRelFile=keep\r\n"),
           std::string("OutputStrLength=abc\r\n"), std::string("FolderFilter=*.txt;メモ*\r\n"),
-          std::string("EditorLine=--line %l \"%f\"\r\n")}) {
+          std::string("EditorLine=--line %l \"%f\"\r\n"), std::string("Threads=3\r\n")}) {
         EXPECT_NE(ini.find(part), std::string::npos) << part << "\n" << ini;
     }
 }
@@ -207,7 +209,7 @@ TEST_F(Settings, HelpForEachControlAndFromTheModalDialog) {
         {s->EEditor, 112},        {s->Button1, 113},       {s->BOK, 114},
         {s->BCancel, 115},        {s->BSaveSet, 116},      {s->CInputEncoding, 117},
         {s->CSearchFolders, 118}, {s->EFolderFilter, 119}, {s->CShowResults, 120},
-        {s->EEditorLine, 121}};
+        {s->EEditorLine, 121},    {s->EThreads, 122}};
     THelpViewer& help = *f->HelpViewer();
     for (const auto& [control, topic] : topics) {
         help.hide();
@@ -258,7 +260,7 @@ TEST(HelpFile, HasTheContentsAndEveryTopic) {
     const std::string html = ReadAll(QStringLiteral(KORVALEN_HELP_SOURCE));
     EXPECT_NE(html.find("<a name=\"contents\">"), std::string::npos);
     EXPECT_NE(html.find("目次"), std::string::npos);
-    for (int topic = 101; topic <= 121; ++topic) {
+    for (int topic = 101; topic <= 122; ++topic) {
         EXPECT_NE(html.find("name=\"" + std::to_string(topic) + "\""), std::string::npos) << topic;
     }
 }

@@ -86,6 +86,9 @@ TEST(Cli, ExitStatusMessagesAndListings) {
     cli.File("rel.kvl",
              Sj("天気=晴れ,雨\r\n乗り物=電車\r\n天気=\"雪, みぞれ\"\r\nabc=x\r\nABC=y\r\n"));
     cli.File("w.txt", Sj("一\r\n\r\n二") + "\n\x88\r");
+    cli.File("blank.txt", "\r\n\n");
+    cli.File("bom.INI", "\xEF\xBB\xBF[Other]\r\nAddSortWord=1\r\n");
+    ASSERT_EQ(::mkdir((cli.dir / "d").c_str(), 0700), 0);
     const std::string fifo = cli.dir / "fifo.INI";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string k = "korvalen-cli: ";
@@ -102,7 +105,20 @@ TEST(Cli, ExitStatusMessagesAndListings) {
         {"-o @out.txt -w x @a.txt", 1, "?????????\n", "", "C"},
         {"-o @out.txt @a.txt", 2, "検索語がありません\n"},
         {"-w 雨 @a.txt", 2, "出力ファイルが指定されていません\n"},
-        {"-o @no/out.txt -w 雨 @a.txt", 2, "ファイルに出力できません\n"},
+        {"-o @no/out.txt -w 雨 @a.txt", 2,
+         k + "cannot open " + (cli.dir / "no/out.txt") + ": No such file or directory\n" +
+             "ファイルに出力できません\n"},
+        {"-o @d -w 雨 @a.txt", 2,
+         k + "cannot open " + (cli.dir / "d") + ": Is a directory\nファイルに出力できません\n"},
+        // A name that cannot be read is named, the others searched, the status 2.
+        {"-q -o @out.txt -w 雨 @none.txt @a.txt", 2,
+         k + "cannot open " + (cli.dir / "none.txt") +
+             ": No such file or directory\n検索を終了しました\n"},
+        {"-q -s -o @out.txt -w 雨 @none.txt @a.txt", 2, "検索を終了しました\n"},
+        {"-q -o @out.txt -w  @a.txt", 2, "検索語がありません\n"},
+        {"-q -o @out.txt -W @blank.txt @a.txt", 2, "検索語がありません\n"},
+        {"--list-words -W - -w x", 0, "", "x\n"},  // standard input is empty here
+        {"--ini @bom.INI --list-words -r @rel.kvl -k 天気", 0, "", "天気\n晴れ\n雨\n雪, みぞれ\n"},
         {"-o @out.txt -w 雨", 2, k + "no FILE"},
         {"-o @out.txt -w 😀 @a.txt", 2, k + "--word: has characters"},
         {"-o @out.txt --set NoSuch=1 -w a @a.txt", 2,
@@ -113,6 +129,7 @@ TEST(Cli, ExitStatusMessagesAndListings) {
          k + "--set OutputStrLength=wide: OutputStrLength takes a whole number\n"},
         {"--set Delete=256 @a.txt", 2, k + "--set Delete=256: Delete takes a number "},
         {"--set Delete=255 --list-words -w a", 0, "", "a\n"},
+        {"-j many @a.txt", 2, k + "-j many: Threads takes a whole number\n"},
         {"--bogus @a.txt", 2, k + "unrecognized or ambiguous option: --bogus"},
         {"-xq @a.txt", 2, k + "unrecognized option: -x"},
         {"@a.txt -qx", 2, k + "unrecognized option: -x"},
@@ -192,12 +209,14 @@ TEST(Cli, HostileStart) {
     cli.File("a.txt", Sj("雨の日\r\n"));
     ASSERT_EQ(::mkfifo((cli.dir / "pipe").c_str(), 0600), 0);  // a file error, with its message
     const std::string args = "-q -o @out.txt -w 雨 @a.txt @pipe";
-    ASSERT_EQ(cli.Run(args).code, 0);
+    ASSERT_EQ(cli.Run(args).code, 2);
     const std::string expected = cli.Out();
     for (const std::vector<int>& closed : {std::vector<int>{2}, std::vector<int>{0, 1, 2}}) {
-        EXPECT_EQ(cli.Run(args, "C.UTF-8", closed).code, 0);
+        EXPECT_EQ(cli.Run(args, "C.UTF-8", closed).code, 2);
         EXPECT_EQ(cli.Out(), expected) << closed.size();
     }
+    // A listing that cannot reach standard output fails.
+    EXPECT_EQ(cli.Run("--list-words -w a", "C.UTF-8", {1}).code, 2);
     cli.File("b.txt", Times(Sj("雨\r\n"), 1000));
     rlimit old{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
@@ -208,7 +227,9 @@ TEST(Cli, HostileStart) {
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
     const Result r = cli.Wait(pid);
     EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.err, "ファイルに出力できません\n");
+    EXPECT_TRUE(r.err.starts_with("korvalen-cli: ") &&
+                r.err.ends_with("ファイルに出力できません\n"))
+        << r.err;                       // why, then the status
     const std::string out = cli.Out();  // no part of a line at the limit
     EXPECT_TRUE(out.empty() || out.ends_with("\r\n")) << out.size();
 }

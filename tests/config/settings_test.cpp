@@ -217,6 +217,7 @@ TEST(Settings, EachWriterTouchesOnlyItsKeys) {
     o.InputEncoding = 2;  // written as a check box holds it
     o.FolderFilter = "*.c;*.h";
     o.ShowResults = true;
+    o.Threads = 3;
     o.EditorLine = "-g \"%f\":%l";
     ASSERT_TRUE(WriteOptions(ini, o, "abc"));
     Replace(expected, "Editor=ed", "Editor=/usr/bin/kate");
@@ -225,7 +226,7 @@ TEST(Settings, EachWriterTouchesOnlyItsKeys) {
             "CRText=1\r\nFileSeparate=1\r\nErrorStop=1\r\nFileOverWrite=1\r\n"
             "CloseFileDelete=0\r\nAddSortWord=0\r\nOutputFileOpen=0\r\n"
             "SearchIconize=1\r\nJapaneseWord=1\r\nOutputStrLength=abc\r\nInputEncoding=1\r\n"
-            "SearchFolders=0\r\nFolderFilter=*.c;*.h\r\nShowResults=1");
+            "SearchFolders=0\r\nFolderFilter=*.c;*.h\r\nShowResults=1\r\nThreads=3");
     expected += "\r\n[Editor]\r\nEditorLine=-g \"%f\":%l\r\n";
     EXPECT_EQ(TempDir::Read(ini), expected);
     EXPECT_EQ(ReadSettings(ini).Options.EditorLine, o.EditorLine);

@@ -65,3 +65,12 @@ printf 'x\tw\n' >b:c.txt
 printf 'b:c.txt(1) :(w)x\tw\r\n' >one.txt
 [[ $editor == vim ]] || check "first-error, on the word" "b:c.txt|1|3
 first|b:c.txt|1|3" "$(hits one.txt "$work" first)"
+
+# No output named in the INI file: said so (Emacs 28 in --batch has no
+# string-empty-p unless subr-x is loaded).
+if [[ $editor == emacs ]]; then
+    mkdir -p xdg/korvalen && printf '[File]\r\nOutputFile=\r\n' >xdg/korvalen/korvalen.INI
+    check "no output named" "user-error" "$(XDG_CONFIG_HOME=$work/xdg emacs --batch -Q \
+        -l "$contrib/emacs/korvalen.el" \
+        --eval '(condition-case e (korvalen-open-output) (error (princ (car e))))' 2>/dev/null)"
+fi

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,16 @@ std::ostream& operator<<(std::ostream& os, const Result& r) {
 }
 
 namespace {
+
+// A run of one character, as rules of ーーー or ＝＝＝ in documents.
+std::string RandomRun(std::mt19937& rng, std::size_t count) {
+    static const char* const kRunPieces[] = {"a", "\x81", "\x81\x5B", "\x81\x40"};
+    std::string run;
+    for (const char* piece = kRunPieces[rng() % 4]; count > 0; --count) {
+        run += piece;
+    }
+    return run;
+}
 
 std::vector<std::string> RandomWords(std::mt19937& rng, const std::string& text) {
     std::vector<std::string> words;
@@ -42,6 +53,8 @@ std::vector<std::string> RandomWords(std::mt19937& rng, const std::string& text)
             words.push_back(w);
         } else if (roll == 7) {
             words.push_back(rng() % 2 ? " " : "\x81\x40");
+        } else if (roll == 8 && rng() % 2 == 0) {  // long, near a match in a run (RandomRun)
+            words.push_back(RandomRun(rng, 8 + rng() % 30) + RandomSjis(rng, 2));
         } else {
             words.push_back(RandomSjis(rng, 4));
         }
@@ -72,16 +85,22 @@ TEST(FastDiff, RandomInputsGiveTheLiteralHits) {
         // Two of the matcher's engines for each word set, in turn.
         for (const std::size_t e : {set % std::size(kEngines), (set + 2) % std::size(kEngines)}) {
             FastScanner scanner({}, kEngines[e]);
+            const unsigned threads = 1 + set % 4;
             for (int t = 0; t < 5; ++t) {
                 // Some long enough for the vector loops of the matcher.
                 std::string text = RandomSjis(rng, t == 0 ? 700 : 120);
                 if (rng() % 3 == 0) {  // make words straddle lines more often
                     text = sample + kBreaks[rng() % 3] + text;
                 }
+                if (rng() % 4 == 0) {
+                    text.insert(rng() % (text.size() + 1), RandomRun(rng, 20 + rng() % 100));
+                }
                 for (int opt = 0; opt < 8; ++opt) {
                     const FastScanner::Config c{(opt & 1) != 0, (opt & 2) != 0, (opt & 4) != 0};
                     scanner.SetConfig(c);
                     scanner.SetBlockSize(rng() % 2 == 0 ? 1 + rng() % 48 : 64 + rng() % 400);
+                    // Pieces of a few lines or of one.
+                    scanner.SetThreads(threads, 1 + rng() % 64);
                     const bool by_source = rng() % 2 == 0;
                     scanner.SetWords(words);
                     scanner.Reset();
@@ -99,6 +118,141 @@ TEST(FastDiff, RandomInputsGiveTheLiteralHits) {
                 }
             }
         }
+    }
+}
+
+// After 64 lead bytes or more the matcher leaves a place undecided: a word
+// there that is off the boundary must not pass over a later word of the list
+// that is on it ("A" is the second byte of the last 81 here, "B" a character).
+TEST(FastDiff, LongRunsOfLeadBytes) {
+    const std::string run65 = "x" + std::string(65, '\x81');
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {run65 + "AB\r\n", {"A", "B"}},
+        {run65 + "AB\r\n" + run65 + "A",
+         {"\x81"
+          "A",
+          "B", "A"}},
+        {std::string(64, '\x81') + "AB", {"A", "B"}},
+    };
+    for (const auto& [text, words] : cases) {
+        for (const Matcher::Engine engine : kEngines) {
+            for (int opt = 0; opt < 8; ++opt) {
+                const FastScanner::Config c{(opt & 1) != 0, (opt & 2) != 0, (opt & 4) != 0};
+                FastScanner scanner(c, engine);
+                scanner.SetWords(words);
+                Recorder rec(scanner, words, -1);
+                scanner.ScanBuffer(text, rec);
+                rec.result.lines = scanner.LinesDone();
+                EXPECT_EQ(rec.result, Literal(text, c, words, words, -1))
+                    << opt << " " << text.size();
+            }
+        }
+    }
+}
+
+// In a large family the lowest index of a head's words is kept scaled down:
+// a word just before the line's first one found shares its scaled index and
+// must still be looked up.
+TEST(FastDiff, LargeFamilyFindsTheEarlierWordLaterInTheLine) {
+    std::vector<std::string> words;
+    for (int i = 0; i < 600; ++i) {
+        words.push_back("w" + std::to_string(1000 + i));
+    }
+    for (const int first : {301, 2, 599}) {
+        const std::string text = words[static_cast<std::size_t>(first)] + " " +
+                                 words[static_cast<std::size_t>(first - 1)] + "\r\n";
+        for (const Matcher::Engine engine : kEngines) {
+            const FastScanner::Config c{};
+            FastScanner scanner(c, engine);
+            scanner.SetWords(words);
+            Recorder rec(scanner, words, -1);
+            scanner.ScanBuffer(text, rec);
+            rec.result.lines = scanner.LinesDone();
+            EXPECT_EQ(rec.result, Literal(text, c, words, words, -1)) << first;
+        }
+    }
+}
+
+// Near matches at every byte: long words against runs of their first
+// character, and matches of two lengths in long runs of lead bytes, whose
+// starts go back and forth. The work grows with the text, not with the text
+// times the word.
+TEST(FastDiff, WorkIsLinearInTheTextWhateverTheWords) {
+    auto times = [](std::string_view piece, std::size_t n) {
+        std::string s;
+        for (; n > 0; --n) {
+            s += piece;
+        }
+        return s;
+    };
+    const std::string near = times("a", 3000) + "b";
+    const std::string rule = times("\x81\x81", 3000) + "x";  // ＝＝＝
+    struct Case {
+        std::vector<std::string> words;
+        std::string line;
+    } cases[] = {
+        {{near}, times("a", 20000)},
+        {{"zz", near, "a"}, times("a", 20000)},
+        {{rule}, times("\x81", 40000)},
+        {{"\x81\x41", "\x81\x81\x81\x41\x81"}, times(times("\x81", 100) + "\x41", 400)},
+    };
+    for (const Case& c : cases) {
+        for (int opt = 0; opt < 4; ++opt) {
+            const FastScanner::Config config{(opt & 1) != 0, (opt & 2) != 0, true};
+            FastScanner scanner(config);
+            scanner.SetWords(c.words);
+            const std::string text = c.line + "\r\n" + c.line + "\r\n" + c.line;
+            Recorder rec(scanner, {}, -1);
+            scanner.ScanBuffer(text, rec);
+            EXPECT_LE(scanner.Work(), 8 * text.size()) << opt << " " << c.words.back().size();
+        }
+    }
+}
+
+// Reads that fail once past a number of bytes.
+class FailingSource : public ByteSource {
+  public:
+    FailingSource(std::string_view data, std::size_t max_chunk, std::size_t ok)
+        : inner_(data, max_chunk), ok_(ok) {}
+    std::size_t Read(char* buf, std::size_t n) override {
+        if (done_ + n > ok_) {
+            throw std::runtime_error("read");
+        }
+        const std::size_t got = inner_.Read(buf, n);
+        done_ += got;
+        return got;
+    }
+
+  private:
+    MemorySource inner_;
+    std::size_t ok_;
+    std::size_t done_ = 0;
+};
+
+// A read that fails in some piece: the hits of the lines read whole before
+// it, as on one thread, then the failure.
+TEST(FastDiff, AReadFailureInAnyPieceAsOnOneThread) {
+    std::mt19937 rng(61207);
+    for (int round = 0; round < 600; ++round) {
+        const std::string text = RandomSjis(rng, 300);
+        const std::vector<std::string> words = RandomWords(rng, text);
+        const FastScanner::Config c{rng() % 2 == 0, rng() % 2 == 0, rng() % 2 == 0};
+        const std::size_t block = 1 + rng() % 64;
+        const std::size_t chunk = 1 + rng() % 20;
+        const std::size_t ok = rng() % (text.size() + block);
+        Result got[2];
+        for (const unsigned threads : {1u, 2u + round % 3}) {
+            FastScanner scanner(c);
+            scanner.SetBlockSize(block);
+            scanner.SetThreads(threads, 1 + rng() % 32);
+            scanner.SetWords(words);
+            Recorder rec(scanner, {}, -1);
+            FailingSource src(text, chunk, ok);
+            EXPECT_THROW(scanner.ScanSource(src, rec), std::runtime_error);
+            rec.result.lines = scanner.LinesDone();
+            got[threads > 1] = rec.result;
+        }
+        ASSERT_EQ(got[1], got[0]) << ::testing::PrintToString(std::tuple(round, text, words, ok));
     }
 }
 

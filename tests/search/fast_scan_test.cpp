@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <new>
@@ -48,6 +49,10 @@ TEST(FastRun, SameOutputFileAsTheLiteralScanners) {
                 w = RandomSjis(rng, 4);
                 std::erase_if(w, [](char c) { return c == '\r' || c == '\n'; });
             }
+        }
+        if (std::all_of(words.begin(), words.end(),
+                        [](const std::string& w) { return w.empty(); })) {
+            words.emplace_back("a");  // only empty words: the run is refused
         }
         std::vector<std::string> names;
         for (unsigned f = 1 + rng() % 3; f > 0; --f) {
@@ -103,6 +108,41 @@ TEST(FastRun, ReadErrorInTheMiddleOfAFile) {
             (ByLine(scan) ? "\r\n" : "") + FileErrorText() + a + "\r\n\r\n" + HitOf(b, 1, "a", "a");
         EXPECT_EQ(got.output, want) << static_cast<int>(scan);
         EXPECT_EQ(got.hits, ByLine(scan) ? 2 * FastScanner::kBlock / 8 + 1 : 1);
+    }
+}
+
+// A file of several windows of pieces, words cut by its breaks: every thread
+// count writes what one thread writes, and more than one searches pieces at
+// once (the bar moves a piece at a time).
+TEST(FastRun, ALargeFileInPiecesWritesWhatOneThreadWrites) {
+    std::mt19937 rng(26);
+    TempDir dir;
+    std::string sample;
+    for (int i = 0; i < 400; ++i) {
+        sample += RandomSjis(rng, 40) + (i % 3 == 0 ? "\r\n" : "\n");
+    }
+    const std::string text = Times(sample, 5 * FastScanner::kPiece / sample.size());
+    const std::string name = dir.File("big.txt", text);
+    const std::vector<std::string> words = {sample.substr(100, 3), sample.substr(7, 2)};
+    for (const bool crText : {false, true}) {
+        iset o = Quiet();
+        o.CRText = crText;
+        for (const Scan scan : {Scan::FastInMemory, Scan::FastByLine}) {
+            o.Threads = 1;
+            const Ran one = RunWords(scan, {name}, o, words);
+            ASSERT_GT(one.hits, 1000);
+            for (const std::int32_t threads : {2, 3}) {
+                o.Threads = threads;
+                const Ran many = RunWords(scan, {name}, o, words);
+                EXPECT_EQ(many.hits, one.hits);
+                EXPECT_TRUE(many.output == one.output) << threads << " " << crText;
+                std::int64_t step = 0;
+                for (std::size_t i = 1; i < many.positions.size(); ++i) {
+                    step = std::max(step, many.positions[i] - many.positions[i - 1]);
+                }
+                EXPECT_GT(step, static_cast<std::int64_t>(3 * FastScanner::kBlock / 2));
+            }
+        }
     }
 }
 

@@ -21,11 +21,26 @@ TEST(Folders, FilterPatterns) {
         bool match;
     };
     const Row rows[] = {
-        {"*.txt", "A.TXT", true},   {"*.txt", "a.txt.bak", false}, {"?.txt", "あ.txt", true},
-        {"?.txt", "ab.txt", false}, {"a*b*c", "aXbYbZc", true},    {"a*b*c", "aXbYbZ", false},
-        {"*.c; *.h", "x.h", true},  {"*.c;*.h", "x.cc", false},    {"", "x", true},
-        {" ; ", "x", true},         {";*.c", "x.h", false},        {"*", "", true},
-        {"?", "", false},           {"[ab].txt", "a.txt", false},
+        {"*.txt", "A.TXT", true},
+        {"*.txt", "a.txt.bak", false},
+        {"?.txt", "あ.txt", true},
+        {"?.txt", "ab.txt", false},
+        {"a*b*c", "aXbYbZc", true},
+        {"a*b*c", "aXbYbZ", false},
+        {"*.c; *.h", "x.h", true},
+        {"*.c;*.h", "x.cc", false},
+        {"", "x", true},
+        {" ; ", "x", true},
+        {";*.c", "x.h", false},
+        {"*", "", true},
+        {"?", "", false},
+        {"[ab].txt", "a.txt", false},
+        // Names from Windows in code page 932 are matched on their characters.
+        {"日本*", "\x93\xFA\x96\x7B.txt", true},
+        {"*\\*", "\x95\x5C.txt", false},
+        {"?.txt", "\x95\x5C.txt", true},
+        {"*\\*", "a\\b", true},
+        {"\x93\xFA*", "日本.txt", true},  // a code page 932 filter (an old INI file)
     };
     for (const Row& r : rows) {
         EXPECT_EQ(MatchesFolderFilter(r.filter, r.name), r.match) << r.filter << " " << r.name;
@@ -81,10 +96,25 @@ TEST(Folders, WalkOrderDepthAndWhatIsLeftOut) {
          {"loose.txt", "d/b.txt", "d/sub2/z.txt", "d/B.txt", "d/a.TXT", "d/link.txt",
           "d/sub/deep/y.txt"}},
         {{"missing", "d/c.md"}, "*.txt", {"missing", "d/c.md"}},
+        // Whichever comes first, a file is taken once.
+        {{"d/sub2", "d/sub2/z.txt", "d/sub/x.txt", "loose.txt", "d/../loose.txt"},
+         "*.txt",
+         {"d/sub2/z.txt", "d/sub/x.txt", "loose.txt"}},
     };
     for (const auto& [dropped, filter, expected] : rows) {
         EXPECT_EQ(tr.Expand(dropped, filter), expected) << dropped.back() << " " << filter;
     }
+    // Names that share their first eight bytes, made in a mixed order.
+    fs::create_directory(tr.t / "ch");
+    Names chapters;
+    for (int i = 1; i <= 40; ++i) {
+        chapters.push_back("ch/chapter_" + std::string(i < 10 ? "0" : "") + std::to_string(i) +
+                           ".txt");
+    }
+    for (int i = 0; i < 40; ++i) {
+        WriteBytes(tr.t / chapters[static_cast<std::size_t>(i * 17 % 40)], "a\r\n");
+    }
+    EXPECT_EQ(tr.Expand({"ch"}, "*.txt"), chapters);
     // A folder that cannot be opened (through the file layer, so it fails as root too).
     FailingOps ops(tr.d + "/sub", FailingOps::Fail::Open, 0, EACCES);
     ScopedFileOps scoped(ops);
@@ -128,6 +158,9 @@ TEST(Folders, FolderRunWritesWhatTheFilesDroppedOneByOneWrite) {
     EXPECT_EQ(log, r.host.log);  // the same numbering, progress maximum and steps
     EXPECT_EQ(positions, r.host.positions);
     EXPECT_NE(viaFolder.find(d + "/sub2/z.txt(1)"), std::string::npos);
+    // A file dropped twice, under any name, is searched once.
+    EXPECT_EQ(r.Drop({d + "/b.txt", d + "/./b.txt", d + "/b.txt"}, false),
+              r.Drop({d + "/b.txt"}, false));
     // Without the option a folder is skipped without a word, as ever.
     EXPECT_EQ(r.Drop({d}, false), "a old\r\n----------\r\n");
     // A Stop during the walk: no file is opened, the output file is left as it was.

@@ -45,9 +45,9 @@ class FileScan {
     void Separate(bool isLast) { hits_.Separate(isLast); }
 
     // The input file failed.
-    void Failed() {
+    void Failed(std::string_view why) {
         hits_.Move(ScanEvent::Failed);
-        hits_.Failed();
+        hits_.Failed(why);
     }
 
   private:
@@ -146,11 +146,12 @@ void SearchByLine(ScanContext& ctx, const std::string& name, bool isLast, const 
         LineReader reader(input.Source());
         scan.Lines([&](std::string_view& line) { return reader.Next(line); });
         input.Close();
-    } catch (const FileError&) {
-        scan.Failed();
+    } catch (const FileError& e) {
+        scan.Failed(e.what());
         return;
     } catch (const std::bad_alloc&) {
-        scan.Failed();  // a line longer than memory allows: the file cannot be read
+        // A line longer than memory allows: the file cannot be read.
+        scan.Failed("a line of " + name + " is longer than the memory free");
         return;
     }
     scan.Separate(isLast);
@@ -166,8 +167,8 @@ bool SearchInMemory(ScanContext& ctx, const std::string& name, bool isLast, cons
             ConvertLoaded(data);
         }
         lines = SplitLines(data);
-    } catch (const FileError&) {
-        scan.Failed();
+    } catch (const FileError& e) {
+        scan.Failed(e.what());
         return true;
     } catch (const std::bad_alloc&) {
         return false;

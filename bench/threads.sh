@@ -1,0 +1,171 @@
+#!/bin/bash
+# Threads: korvalen-cli on one and on every core against ripgrep with its
+# default threads and `cat FILE > /dev/null`, side by side in one run.
+#
+#   bench/threads.sh [--rounds N] [--no-2g] [--work DIR]
+#
+# Workloads, built once in DIR (default /tmp/korvalen-threads) from
+# ../shared/corpus/text (35 files, code page 932):
+#   many    the corpus 19 times over in 19 folders (665 files, ~188 MB)
+#   folder  100,000 files of about 2 KB cut at line ends (SearchFolders=1)
+#   187mb   the 665 files joined into one
+#   2gb     the 187 MB file 11 times over (skipped with --no-2g)
+# Each search runs N times (default 5), alternating, page-cached, output to a
+# file; prints medians of wall and CPU time, the ratios, and the hit lines
+# (checked to be the same for every korvalen run). "taskset 0" pins a run to
+# one core, "taskset 0,1" to two: the scaling.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+build=${KORVALEN_BENCH_BUILD:-$root/build-fast}
+rounds=5
+two_gb=1
+work=/tmp/korvalen-threads
+while [ $# -gt 0 ]; do
+    case $1 in
+    --rounds) rounds=$2; shift 2 ;;
+    --no-2g) two_gb=0; shift ;;
+    --work) work=$2; shift 2 ;;
+    -h | --help) sed -n '2,16p' "$0"; exit 0 ;;
+    -*) echo "unknown option $1" >&2; exit 2 ;;
+    *) echo "no corpus argument: the corpus is ../shared/corpus/text" >&2; exit 2 ;;
+    esac
+done
+. "$here/lib.sh"
+need_pkg rg ripgrep
+need_pkg iconv libc-bin
+need_pkg perl perl
+need_pkg bc bc
+need_pkg taskset util-linux
+need_pkg /usr/bin/time time
+
+cd "$root"
+corpus=../shared/corpus/text
+[ -d "$corpus" ] || { echo "no $corpus next to the project" >&2; exit 2; }
+
+echo "== build (Release) in $build" >&2
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVALEN_GUI=OFF \
+    -DKORVALEN_TESTS=OFF -DKORVALEN_BENCH=ON >/dev/null
+cmake --build "$build" -j2 --target korvalen-cli >/dev/null
+cli=$build/cli/korvalen-cli
+
+mkdir -p "$work"
+if [ ! -f "$work/many/.done" ]; then
+    echo "== $work/many" >&2
+    rm -rf "$work/many"
+    for i in $(seq -w 1 19); do
+        mkdir -p "$work/many/$i"
+        cp "$corpus"/*.txt "$work/many/$i/"
+    done
+    touch "$work/many/.done"
+fi
+if [ ! -s "$work/187mb.txt" ]; then
+    find "$work/many" -name '*.txt' | LC_ALL=C sort | xargs cat >"$work/187mb.txt"
+fi
+if [ "$two_gb" = 1 ] && [ ! -s "$work/2gb.txt" ]; then
+    echo "== $work/2gb.txt" >&2
+    for i in $(seq 1 11); do cat "$work/187mb.txt"; done >"$work/2gb.txt"
+fi
+if [ ! -f "$work/folder/.done" ]; then
+    echo "== $work/folder" >&2
+    rm -rf "$work/folder"
+    mkdir -p "$work/folder"
+    # As bench/folder.sh: the corpus's lines dealt out into files of ~2 KB.
+    find "$corpus" -type f | LC_ALL=C sort | xargs cat | perl -e '
+        my ($dir, $n) = @ARGV;
+        my @lines = map { s/\r?\n\z//r . "\r\n" } <STDIN>;
+        @lines = grep { length > 2 } @lines;
+        my $per = int(($n + 99) / 100);
+        my $i = 0;
+        for my $f (0 .. $n - 1) {
+            my $sub = sprintf "%s/d%02d", $dir, int($f / $per);
+            mkdir $sub;
+            open(my $o, ">:raw", sprintf("%s/f%06d.txt", $sub, $f)) or die;
+            my $size = 0;
+            while ($size < 2000) { my $l = $lines[$i++ % @lines]; print $o $l; $size += length $l; }
+            close $o or die;
+        }' "$work/folder" 100000
+    touch "$work/folder/.done"
+fi
+
+iconv -f UTF-8 -t CP932 "$here/words-three.utf8.txt" >"$work/words.sjis"
+perl -ne 'chomp; print "(?-u:", join("", map { sprintf("\\x%02X", ord) } split //), ")\n"' \
+    "$work/words.sjis" >"$work/words.rg"
+words=$work/words.sjis
+rgw="rg --no-config -n --no-ignore --hidden -f $work/words.rg"
+kv="$cli -q --set FileSeparate=0 -W $words"
+
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+median() { sort -n | awk '{a[NR]=$1} END {if (NR%2) print a[(NR+1)/2]; else printf "%.4f\n", (a[NR/2]+a[NR/2+1])/2}'; }
+
+# bench NAME TARGET SEARCH...: SEARCH is "label|command" with OUT for the output.
+bench() {
+    local name=$1 target=$2
+    shift 2
+    declare -A times cpu cnt
+    local s label cmd r wall user sys
+    echo "== $name: $rounds rounds" >&2
+    for ((r = 1; r <= rounds; r++)); do
+        for s in "$@"; do
+            label=${s%%|*}
+            cmd=${s#*|}
+            rm -f "$out/o"
+            /usr/bin/time -f "%e %U %S" -o "$out/t" bash -c "${cmd//OUT/$out/o}" 2>/dev/null || true
+            read -r wall user sys <"$out/t"
+            times["$label"]+="$wall "
+            cpu["$label"]+="$(echo "$user + $sys" | bc -l) "
+            [ "$r" = 1 ] && cnt["$label"]=$( [ -s "$out/o" ] && grep -c . "$out/o" || echo 0)
+        done
+    done
+    echo
+    echo "### $name ($target)"
+    echo
+    echo "| search | wall s | CPU s | hit lines |"
+    echo "|---|---:|---:|---:|"
+    declare -A med
+    for s in "$@"; do
+        label=${s%%|*}
+        med["$label"]=$(echo "${times[$label]}" | tr ' ' '\n' | grep . | median)
+        printf '| %s | %.3f | %.3f | %s |\n' "$label" "${med[$label]}" \
+            "$(echo "${cpu[$label]}" | tr ' ' '\n' | grep . | median)" "${cnt[$label]}"
+    done
+    local base="korvalen, every core"
+    echo
+    for s in "$@"; do
+        label=${s%%|*}
+        [ "$label" = "$base" ] && continue
+        printf -- '- %s / %s: %.2f\n' "$base" "$label" "$(echo "${med[$base]} / ${med[$label]}" | bc -l)"
+    done
+    local k=""
+    for s in "$@"; do
+        label=${s%%|*}
+        case $label in korvalen*) [ -z "$k" ] && k=${cnt[$label]}
+            [ "${cnt[$label]}" = "$k" ] || echo "- HIT LINES DIFFER: $label" ;;
+        esac
+    done
+}
+
+searches() {  # ARGS: what korvalen and rg read; what cat reads (or nothing)
+    local in=$1 cat_in=$2 set=${3:-}
+    echo "korvalen, every core|$kv $set -o OUT $in"
+    echo "korvalen -j1|$kv $set -j1 -o OUT $in"
+    echo "korvalen, taskset 0|taskset -c 0 $kv $set -o OUT $in"
+    echo "korvalen, taskset 0,1|taskset -c 0,1 $kv $set -o OUT $in"
+    echo "rg, default threads|$rgw $in >OUT"
+    echo "rg, taskset 0|taskset -c 0 $rgw $in >OUT"
+    [ -n "$cat_in" ] && echo "cat > /dev/null|cat $cat_in >/dev/null" || true
+}
+
+many=$(find "$work/many" -name '*.txt' | LC_ALL=C sort | tr '\n' ' ')
+mapfile -t s1 < <(searches "$many" "$many")
+bench "665 files" "$(du -sh "$work/many" | cut -f1)" "${s1[@]}"
+mapfile -t s2 < <(searches "$work/folder" "" "--set SearchFolders=1 --set FolderFilter=")
+bench "100,000 files of 2 KB" "SearchFolders=1" "${s2[@]}"
+mapfile -t s3 < <(searches "$work/187mb.txt" "$work/187mb.txt")
+bench "one file of 187 MB" "$(du -sh "$work/187mb.txt" | cut -f1)" "${s3[@]}"
+if [ "$two_gb" = 1 ]; then
+    mapfile -t s4 < <(searches "$work/2gb.txt" "$work/2gb.txt")
+    bench "one file of 2 GB" "$(du -sh "$work/2gb.txt" | cut -f1)" "${s4[@]}"
+fi

@@ -261,13 +261,7 @@ RunOutcome SearchRun::Drop(RunRequest request) {
             return RunOutcome::NoOutputPath;
         }
     }
-RunOutcome SearchRun::Drop(RunRequest request) {
-    const iset& options = request.options;
-    std::string& outputPath = request.outputPath;
-    const std::vector<std::string>& words = request.words;
-    if (std::all_of(words.begin(), words.end(), [](const std::string& w) { return w.empty(); })) {
-        // Lines without a word find nothing; with FileOverWrite they would
-        // only empty the output file.
+    outputFailure_.clear();
     host_.SetDropTarget(false);
     state_.HitCount = 0;
     state_.Searching = true;

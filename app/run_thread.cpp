@@ -54,6 +54,20 @@ class RunThread::Relay final : public RunHost {
     RunThread& owner_;
 };
 
+void RunThread::ShowText(RunHost& window, Text which, std::string_view utf8) {
+    switch (which) {
+        case kStatus:
+            window.SetStatusText(utf8);
+            break;
+        case kCaption:
+            window.SetCaption(utf8);
+            break;
+        default:
+            window.SetAppTitle(utf8);
+            break;
+    }
+}
+
 RunThread::RunThread(RunHost& window, QObject* parent)
     : QObject(parent), window_(window), relay_(std::make_unique<Relay>(*this)), run_(*relay_) {
     connect(&timer_, &QTimer::timeout, this, &RunThread::Drain);
@@ -104,11 +118,7 @@ void RunThread::Post(Call call) {
 
 void RunThread::SetText(Text which, std::string_view utf8) {
     if (!coalesce_) {
-        Post([which, text = std::string(utf8)](RunHost& w) {
-            which == kStatus    ? w.SetStatusText(text)
-            : which == kCaption ? w.SetCaption(text)
-                                : w.SetAppTitle(text);
-        });
+        Post([which, text = std::string(utf8)](RunHost& w) { ShowText(w, which, text); });
         return;
     }
     const std::lock_guard lock(mutex_);
@@ -173,9 +183,7 @@ void RunThread::Drain() {
     // The texts first: a box the run opens comes up over its file's status.
     for (int i = 0; i < kTexts; ++i) {
         if (texts[i] && texts[i] != shown_[i]) {
-            i == kStatus    ? window_.SetStatusText(*texts[i])
-            : i == kCaption ? window_.SetCaption(*texts[i])
-                            : window_.SetAppTitle(*texts[i]);
+            ShowText(window_, static_cast<Text>(i), *texts[i]);
             shown_[i] = std::move(texts[i]);
         }
     }

@@ -52,6 +52,7 @@ class RunThread : public QObject {
     class Relay;
     using Call = std::function<void(RunHost&)>;
     enum Text { kStatus, kCaption, kTitle, kTexts };
+    static void ShowText(RunHost& window, Text which, std::string_view utf8);
 
     // From the run's thread.
     void Post(Call call);

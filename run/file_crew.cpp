@@ -58,13 +58,16 @@ class FileCrew::Record final : public RunHost, public LineSink {
     // The scan is about to run with `state` (whose status line it composes).
     void Begin(const RunState& state) noexcept { state_ = &state; }
 
-    // Hands every call and line on to the run's `ctx`, whose progress and
-    // hit count are those before the file.
-    void Replay(ScanContext& ctx) {
-        const std::int64_t progress = ctx.state.Progress;
-        const std::int64_t before = ctx.state.HitCount;
+    // Hands the calls recorded so far on to the run's `ctx`; `progress` and
+    // `before` are its progress and hit count before the file. The scan may
+    // still be adding more meanwhile.
+    void Replay(ScanContext& ctx, std::int64_t progress, std::int64_t before) {
+        {
+            const std::lock_guard lock(mutex_);
+            replaying_.swap(events_);
+        }
         RunHost& host = ctx.host;
-        for (const Event& e : events_) {
+        for (const Event& e : replaying_) {
             switch (e.kind) {
                 case Kind::Status:
                     host.SetStatusText(e.text);
@@ -94,11 +97,17 @@ class FileCrew::Record final : public RunHost, public LineSink {
                     break;
             }
         }
+        replaying_.clear();
+    }
+    // After the scan ended: the rest of the calls, the hit count, the lines.
+    void Finish(ScanContext& ctx, std::int64_t progress, std::int64_t before) {
+        Replay(ctx, progress, before);
         ctx.state.HitCount = before + hits;
         lines_.AppendTo(ctx.out);
     }
     void Forget() noexcept {
         lines_.Drop();
+        const std::lock_guard lock(mutex_);
         events_.clear();
     }
 
@@ -157,13 +166,16 @@ class FileCrew::Record final : public RunHost, public LineSink {
         std::string text;
     };
     void Add(Kind kind, std::int64_t number, std::string_view text = {}) {
+        const std::lock_guard lock(mutex_);
         events_.push_back(Event{kind, number, std::string(text)});
     }
 
     const AheadFile file_;
     FileCrew& crew_;
     const RunState* state_ = nullptr;
+    std::mutex mutex_;  // events_ is added to by the scan, taken by the run's thread
     std::vector<Event> events_;
+    std::vector<Event> replaying_;  // its room used again
     HeldLines lines_;
 };
 
@@ -237,8 +249,8 @@ void FileCrew::End() noexcept {
 }
 
 void FileCrew::Add(AheadFile file) {
-    auto record = std::make_unique<Record>(*this, std::move(file));
-    open_.push_back(record.get());
+    auto record = std::make_shared<Record>(*this, std::move(file));
+    open_.push_back(record);
     const std::lock_guard lock(mutex_);
     records_.push_back(std::move(record));
 }
@@ -267,11 +279,6 @@ bool FileCrew::Write(std::size_t index, ScanContext& ctx) {
     if (record.claim == Record::Claim::Queued) {
         record.claim = Record::Claim::Taken;  // searched here at once, not waited for
     }
-    while (record.claim == Record::Claim::Running) {
-        done_.wait(lock);
-    }
-    const bool replay = record.claim == Record::Claim::Done;
-    lock.unlock();
     // Taken off the list only after: a thread on it ends with the record.
     struct Pop {
         FileCrew& crew;
@@ -280,10 +287,25 @@ bool FileCrew::Write(std::size_t index, ScanContext& ctx) {
             crew.records_.pop_front();
         }
     } pop{*this};
-    if (replay) {
-        record.Replay(ctx);
+    const std::int64_t progress = ctx.state.Progress;
+    const std::int64_t before = ctx.state.HitCount;
+    // What the scan says is shown as it goes, its lines written at its end.
+    while (record.claim == Record::Claim::Running) {
+        lock.unlock();
+        record.Replay(ctx, progress, before);
+        lock.lock();
+        done_.wait_for(lock, kSlice, [&] { return record.claim != Record::Claim::Running; });
     }
-    return replay;
+    const bool done = record.claim == Record::Claim::Done;
+    lock.unlock();
+    if (!done) {
+        // Searched again from its start, as after a read that had to start over.
+        ctx.state.Progress = progress;
+        ctx.state.HitCount = before;
+        return false;
+    }
+    record.Finish(ctx, progress, before);
+    return true;
 }
 
 bool FileCrew::Hold(Record& record, std::size_t bytes) {
@@ -313,9 +335,9 @@ void FileCrew::Loop() {
         if (quit_) {
             return;
         }
-        std::vector<Record*> batch = std::move(batches_.front());
+        const std::vector<std::shared_ptr<Record>> batch = std::move(batches_.front());
         batches_.pop_front();
-        for (Record* record : batch) {
+        for (const std::shared_ptr<Record>& record : batch) {
             if (quit_) {
                 return;
             }

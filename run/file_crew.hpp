@@ -114,9 +114,11 @@ class FileCrew {
     std::condition_variable wake_;  // a batch came, or the end
     std::condition_variable done_;  // a file's record ended
     std::condition_variable room_;  // lines went out, or another file is being written
-    std::deque<std::unique_ptr<Record>> records_;  // added, not written; in order
-    std::vector<Record*> open_;                    // the batch in hand (run's thread only)
-    std::deque<std::vector<Record*>> batches_;
+    // Shared with the batches: one taken back by the run's thread stays in
+    // its batch until a thread passes it by.
+    std::deque<std::shared_ptr<Record>> records_;  // added, not written; in order
+    std::vector<std::shared_ptr<Record>> open_;    // the batch in hand (run's thread only)
+    std::deque<std::vector<std::shared_ptr<Record>>> batches_;
     std::size_t writing_ = 0;  // index of the file being written
     std::uint64_t held_ = 0;   // bytes held by the records of files not being written
     bool quit_ = false;

@@ -240,8 +240,14 @@ class RunLoop {
 
     void SearchOneFile(ScanContext& ctx, const std::string& name, std::int64_t size,
                        const FileSight& sight, bool isLast) {
-        const bool fits = memory_.Fits(size);
-        ctx.lineLimit = LineLimit();
+        bool fits = false;
+        try {
+            fits = memory_.Fits(size);
+            ctx.lineLimit = LineLimit();
+        } catch (...) {
+            host_.SetCaption("Korvalen");
+            throw;
+        }
         ScanOne(ctx, scanners_, forceByLine_, fits, name, sight, isLast);
     }
 

@@ -349,8 +349,10 @@ void FileCrew::Loop() {
             const bool ok = Run(hand, *record);
             lock.lock();
             record->claim = ok ? Record::Claim::Done : Record::Claim::Failed;
-            done_.notify_all();
         }
+        // Once a batch: waking the run's thread for each small file would
+        // cost more than the file's search. It looks now and then itself.
+        done_.notify_one();
     }
 }
 

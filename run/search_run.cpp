@@ -68,8 +68,8 @@ class MemoryGauge {
 // Files searched ahead by the crew: at most this many waiting to be written,
 // handed over in batches of a few (a hand-over costs as much as searching a
 // small file).
-constexpr std::size_t kAheadFiles = 64;
-constexpr std::size_t kBatchFiles = 16;
+constexpr std::size_t kAheadFiles = 1024;
+constexpr std::size_t kBatchFiles = 64;
 constexpr std::int64_t kBatchBytes = std::int64_t{1} << 20;
 // A file this large (or one that is not a regular file) is searched by the
 // run's thread alone, in pieces on every thread, nothing searched ahead of it.

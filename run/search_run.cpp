@@ -11,7 +11,6 @@
 #include <iterator>
 #include <new>
 #include <optional>
-#include <set>
 #include <utility>
 
 #include "platform/file.hpp"
@@ -110,51 +109,63 @@ class RunLoop {
           words_(host, request.words),
           held_(request.outputPath, holdBound) {}
 
-    void Files(const std::vector<DropName>& names, const std::string& outputPath, OutFile& out) {
+    // The names in turn from `walk`; `count` of them were counted before
+    // (more are numbered as they come).
+    void Files(DropWalk& walk, std::size_t count, const std::string& outputPath, OutFile& out) {
         const FileId outId = out.Id();
         ScanContext ctx{host_, state_, out, options_, words_, held_};
-        const std::size_t n = names.size();
-        const std::string count = std::to_string(n);
+        std::string countText = std::to_string(count);
         std::int64_t bytesDone = 0;
-        for (std::size_t i = 0; state_.Searching && i < n; ++i) {
+        DropName entry, next;
+        bool have = walk.Next(entry);
+        for (std::size_t i = 0; state_.Searching && have; ++i) {
+            // One name ahead: the last one ends without a separator line.
+            const bool more = walk.Next(next);
+            if (i + 1 + (more ? 1 : 0) > count) {
+                count = i + 1 + (more ? 1 : 0);  // a file that came after the count
+                countText = std::to_string(count);
+            }
             // Built in place: with small files, new strings per file cost as
             // much as a fair part of the search.
             char number[24];
             const std::string_view numberText(
                 number, static_cast<std::size_t>(
                             std::to_chars(number, std::end(number), i + 1).ptr - number));
-            state_.StatusPrefix.assign("検索中：").append(numberText).append("/").append(count);
+            state_.StatusPrefix.assign("検索中：").append(numberText).append("/").append(countText);
             host_.SetStatusText(StatusWithHits(state_));
-            title_.assign(numberText).append("/").append(count).append("検索中");
+            title_.assign(numberText).append("/").append(countText).append("検索中");
             host_.SetAppTitle(title_);
-            const std::string& name = names[i].name;
+            const std::string& name = entry.name;
+            const bool isLast = !more;
             // The output file is never searched, under whatever name it is reached:
             // it would feed on its own hit lines.
-            const std::int64_t progressSize = ProgressSize(names[i].attrs);
-            std::optional<FileAttributes> attrs = names[i].attrs;
+            const std::int64_t progressSize = ProgressSize(entry.attrs);
+            std::optional<FileAttributes>& attrs = entry.attrs;
             if (!attrs) {
                 attrs = GetFileAttributes(name);  // it may be there by now (the output file)
-                if (!attrs && name != outputPath && !names[i].unreadableFolder) {
+                if (!attrs && name != outputPath && !entry.unreadableFolder) {
                     host_.FileUnreadable(name, "cannot open " + name + ": " + std::strerror(errno));
                 }
             }
-            if (names[i].unreadableFolder) {
+            if (entry.unreadableFolder) {
                 // Its open fails as well: the scanner reports it as any unreadable file.
-                SearchOneFile(ctx, name, 0, FileSight{}, i == n - 1);
+                SearchOneFile(ctx, name, 0, FileSight{}, isLast);
             } else if (name != outputPath && attrs && !attrs->directory && attrs->id != outId) {
                 FileSight sight;
                 if (attrs->regular) {
                     sight.size = attrs->size;
                 }
-                if (names[i].leaf > 0) {
-                    sight.folder = folder_.Of(std::string_view(name).substr(0, names[i].leaf));
-                    sight.leaf = names[i].leaf;
+                if (entry.leaf > 0) {
+                    sight.folder = folder_.Of(std::string_view(name).substr(0, entry.leaf));
+                    sight.leaf = entry.leaf;
                 }
-                SearchOneFile(ctx, name, attrs->size, sight, i == n - 1);
+                SearchOneFile(ctx, name, attrs->size, sight, isLast);
             }
             bytesDone += progressSize;
             state_.Progress = bytesDone;
             host_.SetProgressPos(bytesDone);
+            std::swap(entry, next);
+            have = more;
         }
     }
 
@@ -210,38 +221,23 @@ const std::string& StatusWithHits(RunState& state) {
 SearchRun::SearchRun(RunHost& host)
     : host_(host), scanners_{FastSearchInMemory, FastSearchByLine} {}
 
-std::vector<DropName> SearchRun::Expand(const RunRequest& request) {
-    const std::vector<std::string>& names = request.names;
-    if (!request.options.SearchFolders) {
-        // A file dropped twice (under any name) is searched once.
-        std::vector<DropName> list;
-        list.reserve(names.size());
-        std::set<std::pair<dev_t, ino_t>> seen;
-        for (const std::string& name : names) {
-            std::optional<FileAttributes> attrs = GetFileAttributes(name);
-            if (!attrs || attrs->directory || seen.insert({attrs->id.dev, attrs->id.ino}).second) {
-                list.push_back(DropName{name, false, attrs});
-            }
-        }
-        return list;
-    }
+DropTotals SearchRun::Count(const RunRequest& request) {
     // The count of files found so far, now and then: a large folder takes a while.
     std::optional<std::size_t> shown;
-    std::vector<DropName> list =
-        ExpandFolders(names, request.options.FolderFilter, [&](std::size_t found) {
-            if (!shown || found >= *shown + 1000) {
-                shown = found;
-                host_.SetStatusText(found == 0 ? kScanningFolders
-                                               : kScanningFolders + "  (" + std::to_string(found) +
-                                                     " Files)");
-            }
-            host_.ProcessMessages();
-            return state_.Searching.load();
-        });
-    if (!state_.Searching) {
-        list.clear();  // stopped: nothing will be searched, nothing to measure
-    }
-    return list;
+    const DropTotals totals =
+        CountDrop(request.names, request.options.FolderFilter, request.options.SearchFolders,
+                  [&](std::size_t found) {
+                      if (!shown || found >= *shown + 1000) {
+                          shown = found;
+                          host_.SetStatusText(found == 0 ? kScanningFolders
+                                                         : kScanningFolders + "  (" +
+                                                               std::to_string(found) + " Files)");
+                      }
+                      host_.ProcessMessages();
+                      return state_.Searching.load();
+                  });
+    // Stopped in a folder: the count stopped where the walk was, nothing to measure.
+    return state_.Searching || !request.options.SearchFolders ? totals : DropTotals{};
 }
 
 RunOutcome SearchRun::Drop(RunRequest request) {
@@ -274,18 +270,11 @@ RunOutcome SearchRun::Drop(RunRequest request) {
             host_.Minimize();
         }
         host_.SetProgressMax(0);
-        std::vector<DropName> list = Expand(request);
-        std::int64_t total = 0;
-        // One look at each name before the run (the walk's, for a file it
-        // found) gives the progress total and what the skip rule needs: per
-        // file, the name is then only opened and read.
-        for (DropName& entry : list) {
-            if (!entry.attrs) {
-                entry.attrs = GetFileAttributes(entry.name);
-            }
-            total += ProgressSize(entry.attrs);
-        }
-        host_.SetProgressMax(total);
+        // A first walk that keeps nothing counts the names and their bytes
+        // for the numbering and the progress maximum; the run then walks
+        // again, taking the names one by one.
+        const DropTotals totals = Count(request);
+        host_.SetProgressMax(totals.bytes);
         state_.Progress = 0;
         host_.SetProgressPos(0);
         host_.SetProgressVisible(true);
@@ -297,8 +286,13 @@ RunOutcome SearchRun::Drop(RunRequest request) {
         if (state_.Searching) {
             out.Open(outputPath, options.FileOverWrite);
             out.WriteRunSeparator("----------");
+            DropWalk walk(request.names, options.FolderFilter, options.SearchFolders,
+                          [this](std::size_t) {
+                              host_.ProcessMessages();
+                              return state_.Searching.load();
+                          });
             RunLoop loop(host_, state_, request, scanners_, holdBound_);
-            loop.Files(list, outputPath, out);
+            loop.Files(walk, totals.names, outputPath, out);
             out.Close();
         }
         if (state_.Searching) {

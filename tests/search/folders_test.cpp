@@ -73,7 +73,8 @@ struct Tree {
         for (const std::string& n : names) {
             full.push_back(t / n);
         }
-        for (const DropName& n : ExpandFolders(full, filter, [](std::size_t) { return true; })) {
+        DropWalk walk(full, filter, true, [](std::size_t) { return true; });
+        for (DropName n; walk.Next(n);) {
             got.push_back((n.unreadableFolder ? "!" : "") + n.name.substr(t.Path().size() + 1));
         }
         return got;

@@ -110,11 +110,16 @@ function! s:Column(text, word) abort
   return 0
 endfunction
 
-" The lines of the output decoded (their CRs kept): a thousand at a time, line by line where
-" a block does not decode whole (a path written byte for byte). Heads are
-" ASCII and no decoding makes or takes one, so the decoded line has the same
-" heads as its bytes.
+" The lines of the output decoded (their CRs kept): all in one when they
+" decode, else a thousand at a time, line by line where a block does not
+" decode whole (a path written byte for byte). Heads are ASCII and no decoding
+" makes or takes one, so the decoded line has the same heads as its bytes.
 function! s:DecodeLines(lines) abort
+  let l:all = iconv(join(a:lines, "\n"), 'cp932', 'utf-8')
+  let l:text = l:all ==# '' ? [] : split(l:all, "\n", 1)
+  if len(l:text) == len(a:lines)
+    return l:text
+  endif
   let l:text = []
   for l:at in range(0, len(a:lines) - 1, 1000)
     let l:block = a:lines[l:at : l:at + 999]
@@ -200,10 +205,34 @@ if has('vim9script') && !get(g:, 'korvalen_legacy', 0)
   def s:ParseAll(raw: list<string>, text: list<string>, outdir: string): list<dict<any>>
     var items: list<dict<any>> = []
     var shown: dict<string> = {}
+    # A hit whose file was found leaves its path and what opens its head:
+    # the next line that starts so and has a head right there is the next
+    # hit of that file (the readings before it name the same missing files),
+    # read without looking the path up again.
+    var lead = "\n"
+    var tail = ''
+    var leadFile = ''
     var i = -1
     for crlf in text
       i += 1
       var line = strpart(crlf, len(crlf) - 1) == "\r" ? strpart(crlf, 0, len(crlf) - 1) : crlf
+      if stridx(line, lead) == 0
+        var pl = len(lead)
+        var colon = stridx(line, tail, pl)
+        var num = strpart(line, pl, colon - pl)
+        var lnum = str2nr(num)
+        colon += len(tail) - 2
+        var close = colon < pl ? -1 : stridx(line, ')', colon + 2)
+        if close >= 0 && lnum > 0 && string(lnum) == num
+          var word = strpart(line, colon + 2, close - colon - 2)
+          var col = word == '' ? 0 : stridx(line, word, close + 1) - close
+          add(items, {filename: leadFile, lnum: lnum,
+            col: col > 0 ? col : s:Column(strpart(line, close + 1), word),
+            text: strpart(line, colon + 1)})
+          continue
+        endif
+      endif
+      lead = "\n"
       if line == '' || line == '----------' || stridx(raw[i], s:error) == 0
         continue
       endif
@@ -237,6 +266,8 @@ if has('vim9script') && !get(g:, 'korvalen_legacy', 0)
               col: col > 0 && word != '' ? col : s:Column(rest, word),
               text: strpart(line, colon + 1)}
             if place[1]
+              lead = strpart(line, 0, at + 1)
+              tail = strpart(line, at, 1) == '(' ? ') :(' : ':('
               break
             endif
           endif
@@ -248,6 +279,7 @@ if has('vim9script') && !get(g:, 'korvalen_legacy', 0)
           shown[first.filename] = fnamemodify(first.filename, ':.')
         endif
         first.filename = shown[first.filename]
+        leadFile = first.filename
         add(items, first)
       endif
     endfor

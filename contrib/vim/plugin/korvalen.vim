@@ -110,16 +110,19 @@ function! s:Column(text, word) abort
   return 0
 endfunction
 
-" The lines of the output decoded (their CRs kept): all in one when they
-" decode, else a thousand at a time, line by line where a block does not
+" The lines of the output decoded: all in one when they decode, else a thousand at a time, line by line where a block does not
 " decode whole (a path written byte for byte). Heads are ASCII and no decoding
 " makes or takes one, so the decoded line has the same heads as its bytes.
+" readfile() takes the CR of a CR LF; s:crs says whether a line still ends in
+" one (a lone CR before the end).
 function! s:DecodeLines(lines) abort
   let l:all = iconv(join(a:lines, "\n"), 'cp932', 'utf-8')
   let l:text = l:all ==# '' ? [] : split(l:all, "\n", 1)
   if len(l:text) == len(a:lines)
+    let s:crs = stridx(l:all, "\r\n") >= 0 || l:all[-1:] ==# "\r"
     return l:text
   endif
+  let s:crs = 1
   let l:text = []
   for l:at in range(0, len(a:lines) - 1, 1000)
     let l:block = a:lines[l:at : l:at + 999]
@@ -202,7 +205,7 @@ endfunction
 " take the function above, line by line. Strings here are indexed in bytes
 " (strpart), as stridx counts.
 if has('vim9script') && !get(g:, 'korvalen_legacy', 0)
-  def s:ParseAll(raw: list<string>, text: list<string>, outdir: string): list<dict<any>>
+  def s:ParseAll(raw: list<string>, text: list<string>, outdir: string, cr: bool): list<dict<any>>
     var items: list<dict<any>> = []
     var shown: dict<string> = {}
     # A hit whose file was found leaves its path and what opens its head:
@@ -215,15 +218,17 @@ if has('vim9script') && !get(g:, 'korvalen_legacy', 0)
     var i = -1
     for crlf in text
       i += 1
-      var line = strpart(crlf, len(crlf) - 1) == "\r" ? strpart(crlf, 0, len(crlf) - 1) : crlf
+      var line = cr && strpart(crlf, len(crlf) - 1) == "\r" ? strpart(crlf, 0, len(crlf) - 1) : crlf
       if stridx(line, lead) == 0
         var pl = len(lead)
         var colon = stridx(line, tail, pl)
-        var num = strpart(line, pl, colon - pl)
-        var lnum = str2nr(num)
+        # Digits alone: as many as the number has.
+        var digits = colon - pl
+        var lnum = str2nr(strpart(line, pl, digits))
         colon += len(tail) - 2
         var close = colon < pl ? -1 : stridx(line, ')', colon + 2)
-        if close >= 0 && lnum > 0 && string(lnum) == num
+        if close >= 0 && lnum > 0 && digits == (lnum < 10 ? 1 : lnum < 100 ? 2 : lnum < 1000 ? 3
+            : lnum < 10000 ? 4 : lnum < 100000 ? 5 : lnum < 1000000 ? 6 : len(string(lnum)))
           var word = strpart(line, colon + 2, close - colon - 2)
           var col = word == '' ? 0 : stridx(line, word, close + 1) - close
           add(items, {filename: leadFile, lnum: lnum,
@@ -286,7 +291,7 @@ if has('vim9script') && !get(g:, 'korvalen_legacy', 0)
     return items
   enddef
 else
-  function! s:ParseAll(raw, text, outdir) abort
+  function! s:ParseAll(raw, text, outdir, cr) abort
     let l:items = []
     let l:shown = {}
     for l:i in range(len(a:raw))
@@ -355,7 +360,8 @@ function! korvalen#Quickfix(...) abort
   let l:outdir = fnamemodify(l:file, ':p:h')
   let s:found = {}
   let l:raw = readfile(l:file)
-  let l:items = s:ParseAll(l:raw, s:DecodeLines(l:raw), l:outdir)
+  let l:text = s:DecodeLines(l:raw)
+  let l:items = s:ParseAll(l:raw, l:text, l:outdir, s:crs ? v:true : v:false)
   call setqflist([], 'r', {'title': 'Korvalen: ' . l:file, 'items': l:items})
 endfunction
 

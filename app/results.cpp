@@ -14,6 +14,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <unordered_set>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "text/cp932.hpp"
 
@@ -32,7 +35,7 @@ bool ResultsModel::Load(const std::string& outputFile, const std::string& curren
 void ResultsModel::Reset() {
     names_.clear();
     std::vector<std::uint32_t>().swap(shown_);
-    filtered_ = 0;
+    filtered_ = groupsSeen_ = 0;
 }
 
 OutputIndex::Change ResultsModel::Refresh() {
@@ -54,18 +57,22 @@ OutputIndex::Change ResultsModel::Refresh() {
         std::erase_if(names_,
                       [&](const auto& name) { return name.first >= index_.Groups().size(); });
         filtered_ = rows;
+        groupsSeen_ = std::min(groupsSeen_, static_cast<std::uint32_t>(index_.Groups().size()));
     }
     return change;
 }
 
 bool ResultsModel::Step(std::chrono::milliseconds budget) {
     const auto until = std::chrono::steady_clock::now() + budget;
-    const auto groups = static_cast<std::uint32_t>(index_.Groups().size());
     bool more = false;
     do {
         more = index_.Step(std::size_t{1} << 18);
     } while (more && std::chrono::steady_clock::now() < until);
-    // The rows read: those the filter shows follow the shown ones.
+    return more;
+}
+
+void ResultsModel::Publish() {
+    // The rows read since: those the filter shows follow the shown ones.
     std::vector<std::uint32_t> added;
     if (!shown_.empty()) {
         added.push_back(shown_.back());  // FilterFrom looks at the last shown
@@ -79,16 +86,16 @@ bool ResultsModel::Step(std::chrono::milliseconds budget) {
         shown_.insert(shown_.end(), added.begin() + static_cast<std::ptrdiff_t>(from), added.end());
         endInsertRows();
     }
-    // The group that went on has a new count.
-    if (groups > 0) {
-        const std::uint32_t row = index_.Groups()[groups - 1].row;
+    // The group that was last may have gone on: a new count.
+    if (groupsSeen_ > 0 && groupsSeen_ <= index_.Groups().size()) {
+        const std::uint32_t row = index_.Groups()[groupsSeen_ - 1].row;
         const auto at = std::lower_bound(shown_.begin(), shown_.end(), row);
         if (at != shown_.end() && *at == row) {
             const QModelIndex changed = index(static_cast<int>(at - shown_.begin()));
             emit dataChanged(changed, changed);
         }
     }
-    return more;
+    groupsSeen_ = static_cast<std::uint32_t>(index_.Groups().size());
 }
 
 void ResultsModel::Clear() {
@@ -125,6 +132,7 @@ void ResultsModel::SetFilter(const QString& filter) {
     filter_ = FromCp932Text(filter);
     shown_ = index_.Filter(filter_);
     filtered_ = static_cast<std::uint32_t>(index_.Rows().size());
+    groupsSeen_ = static_cast<std::uint32_t>(index_.Groups().size());
     endResetModel();
 }
 
@@ -322,7 +330,15 @@ void TResultsForm::Reload() {
 
 // A slice of the file, then the window's events again; busy till the end.
 void TResultsForm::ReadOn() {
-    if (model_->Step(slice_)) {
+    const bool more = model_->Step(slice_);
+    // What was read shows at most about ten times a second: each showing
+    // lays out and paints the list.
+    const auto now = std::chrono::steady_clock::now();
+    if (!more || !stepper_->isActive() || now - published_ >= std::chrono::milliseconds(100)) {
+        model_->Publish();
+        published_ = now;
+    }
+    if (more) {
         if (!stepper_->isActive()) {
             setCursor(Qt::BusyCursor);
             stepper_->start();
@@ -385,6 +401,11 @@ void TResultsForm::closeEvent(QCloseEvent* event) {
     unsetCursor();
     model_->Clear();
     loaded_ = false;
+#ifdef __GLIBC__
+    // The allocator keeps large freed blocks for later; a closed window's
+    // hundred megabytes go back to the system.
+    malloc_trim(0);
+#endif
     if (!watcher_->files().isEmpty()) {
         watcher_->removePaths(watcher_->files());
     }

@@ -37,6 +37,8 @@ class ResultsModel : public QAbstractListModel {
     OutputIndex::Change Refresh();
     // Reads on for about `budget` (a slice at least); true while more remains.
     bool Step(std::chrono::milliseconds budget);
+    // Shows the rows read since the last call.
+    void Publish();
     bool Reading() const { return index_.Reading(); }
     // Lets the file's bytes and the index go (a closed window keeps nothing).
     void Clear();
@@ -52,7 +54,8 @@ class ResultsModel : public QAbstractListModel {
 
     OutputIndex index_;
     std::vector<std::uint32_t> shown_;
-    std::uint32_t filtered_ = 0;  // rows of the index that shown_ has looked at
+    std::uint32_t filtered_ = 0;    // rows of the index that shown_ has looked at
+    std::uint32_t groupsSeen_ = 0;  // groups when last published
     std::string filter_;
     mutable std::unordered_map<std::uint32_t, QString> names_;  // group: shown name
 };
@@ -108,6 +111,7 @@ class TResultsForm : public QWidget {
     bool loaded_ = false;  // the model holds outputFile_ (not closed since)
     int keep_ = 0;         // the current row to come back to
     std::chrono::milliseconds slice_{8};
+    std::chrono::steady_clock::time_point published_;  // rows last shown
 };
 
 }  // namespace korvalen

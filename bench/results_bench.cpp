@@ -1,7 +1,8 @@
 // The results window on a large output: 1,000,000 hit lines (~100 MB) of
 // Japanese text. Times, medians of 5: reading the file whole (the floor any
-// viewer pays), the window opening on it (read, index, first paint), and
-// paging through it; peak memory against the file's size. Then the same
+// viewer pays), the window opening on it (read in slices, index, first
+// paint) and the longest slice, paging through it; peak memory against the
+// file's size, and what stays after closing. In each round also the same
 // lines with hit text that reads like a head (as after searching an earlier
 // output) while the files named are missing: each line has two readings and
 // asks whether files exist; it should open in the same time.
@@ -31,11 +32,12 @@ double Ms(Clock::time_point since) {
     return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
 }
 
-long PeakKb() {
+// A figure of /proc/self/status in kB ("VmHWM:" the peak, "VmRSS:" now).
+long Kb(const std::string& key) {
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmHWM:", 0) == 0) {
-            return std::strtol(line.c_str() + 6, nullptr, 10);
+        if (line.rfind(key, 0) == 0) {
+            return std::strtol(line.c_str() + key.size(), nullptr, 10);
         }
     }
     return -1;
@@ -73,7 +75,7 @@ int main(int argc, char** argv) {
         }
     }
     const auto size = static_cast<double>(std::filesystem::file_size(out));
-    std::vector<double> read, open, openCpu, page;
+    std::vector<double> read, open, openCpu, page, openHeads, longest;
     for (int round = 0; round < 5; ++round) {
         const auto t = Clock::now();
         std::ifstream in(out, std::ios::binary);
@@ -83,45 +85,65 @@ int main(int argc, char** argv) {
     }
     // The peak from here on: the window alone (writing 5 resets the kernel's mark).
     std::ofstream("/proc/self/clear_refs") << "5";
-    const long baseKb = PeakKb();
+    const long baseKb = Kb("VmHWM:");
+    const long baseRssKb = Kb("VmRSS:");
     korvalen::TResultsForm form([](const std::string&, std::int64_t, korvalen::WordColumns) {});
     form.resize(800, 600);
-    for (int round = 0; round < 5; ++round) {
-        auto t = Clock::now();
-        const std::clock_t cpu = std::clock();
-        form.ShowFile(out);
+    // Opens the window afresh on `file` (a closed window keeps nothing) and
+    // waits till it is read and painted; notes the longest the window's
+    // thread was kept at once.
+    const auto openOn = [&](const std::string& file) {
+        form.close();
+        const auto t = Clock::now();
+        form.ShowFile(file);
+        double most = Ms(t);
+        while (form.Loading()) {
+            const auto slice = Clock::now();
+            QCoreApplication::processEvents();
+            most = std::max(most, Ms(slice));
+        }
+        QCoreApplication::processEvents();  // the list's layout, put off till now
         (void)form.LResults->viewport()->grab();
-        open.push_back(Ms(t));
+        longest.push_back(most);
+        return Ms(t);
+    };
+    long openRssKb = 0;
+    for (int round = 0; round < 5; ++round) {
+        const std::clock_t cpu = std::clock();
+        open.push_back(openOn(out));
         openCpu.push_back(1000.0 * static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC);
+        openRssKb = Kb("VmRSS:");
 
         // 200 jumps spread over the whole list, each page painted (grabbed).
-        t = Clock::now();
+        const auto t = Clock::now();
         QScrollBar* bar = form.LResults->verticalScrollBar();
         for (int k = 0; k < 200; ++k) {
             bar->setValue(static_cast<int>(static_cast<long>(bar->maximum()) * k / 200));
             (void)form.LResults->viewport()->grab();
         }
         page.push_back(Ms(t) / 200);
+        // The same lines with text that reads like heads, in the same round.
+        openHeads.push_back(openOn(lookalike));
     }
-    const long peakKb = PeakKb();
-    std::vector<double> openHeads;
-    for (int round = 0; round < 5; ++round) {
-        const auto t = Clock::now();
-        form.ShowFile(lookalike);
-        (void)form.LResults->viewport()->grab();
-        openHeads.push_back(Ms(t));
-    }
-    std::printf("lines %ld, file %.1f MB, rows %d\n", lines, size / 1e6, form.Model()->rowCount());
+    const int rows = form.Model()->rowCount();
+    const long peakKb = Kb("VmHWM:");
+    form.close();
+    const long closedRssKb = Kb("VmRSS:");
+    std::printf("lines %ld, file %.1f MB, rows %d\n", lines, size / 1e6, rows);
     std::printf("read the file whole     %8.1f ms\n", Median(read));
     std::printf("open the window on it   %8.1f ms   (%.2f x reading it)\n", Median(open),
                 Median(open) / Median(read));
     std::printf("  of which CPU time     %8.1f ms   (the rest is waiting: disk, other work)\n",
                 Median(openCpu));
+    std::printf("  window's thread kept  %8.1f ms at most at once (median of the longest)\n",
+                Median(longest));
     std::printf("one page, painted       %8.2f ms\n", Median(page));
     std::printf("open, text like heads   %8.1f ms   (%.2f x the plain lines)\n", Median(openHeads),
                 Median(openHeads) / Median(open));
     std::printf("peak memory %.1f MB (before opening %.1f MB): %.2f x the file\n", peakKb / 1024.0,
                 baseKb / 1024.0, (peakKb - baseKb) * 1024.0 / size);
+    std::printf("resident: %.1f MB before opening, %.1f MB open, %.1f MB after closing\n",
+                baseRssKb / 1024.0, openRssKb / 1024.0, closedRssKb / 1024.0);
     std::filesystem::remove_all(dir);
     return 0;
 }

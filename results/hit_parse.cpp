@@ -137,16 +137,17 @@ OutputLine ReadOutputLine(std::string_view line, const PathExists& exists) {
         first.text = line;
         return first;
     }
-    // Most lines have one reading: the file system is asked only when not.
+    // Most lines have one reading: the file system is asked only when not,
+    // and then reading by reading, the shortest path first.
     OutputLine other;
-    if (!exists || !NextReading(line, first.path.size() + 1, other)) {
+    if (!exists || !NextReading(line, first.path.size() + 1, other) || exists(first.path)) {
         return first;
     }
-    for (const OutputLine& reading : ReadOutputLineAll(line)) {
-        if (exists(reading.path)) {
-            return reading;
+    do {
+        if (exists(other.path)) {
+            return other;
         }
-    }
+    } while (NextReading(line, other.path.size() + 1, other));
     return first;
 }
 

@@ -216,10 +216,16 @@ void OutputIndex::AddLine(std::string_view line) {
     // Only a line with several readings asks whether a file exists. Within a
     // run of one file's hits, a reading of that file is taken as it comes:
     // only the first line of a run asks for the others.
-    const std::string_view current =
-        inHits ? GroupPath(static_cast<std::uint32_t>(groups_.size() - 1)) : "";
-    const OutputLine read = ReadOutputLine(line, [&](std::string_view path) {
-        return (inHits && path == current) || reader_->Known(path);
+    struct {
+        bool inHits;
+        std::string_view current;
+        Reader* reader;
+    } const run{inHits, inHits ? GroupPath(static_cast<std::uint32_t>(groups_.size() - 1)) : "",
+                reader_.get()};
+    const std::string_view current = run.current;
+    // One pointer caught: the function object needs no memory of its own.
+    const OutputLine read = ReadOutputLine(line, [p = &run](std::string_view path) {
+        return (p->inHits && path == p->current) || p->reader->Known(path);
     });
     const RowKind kind = kRowOf[static_cast<std::size_t>(read.kind)];
     if (kind == RowKind::Hit) {

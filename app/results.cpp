@@ -253,6 +253,9 @@ TResultsForm::TResultsForm(Open open, QWidget* parent)
     LResults->setModel(model_);
     LResults->setItemDelegate(new ResultsDelegate(LResults));
     LResults->setUniformItemSizes(true);
+    // A million rows are laid out a batch at a time between events.
+    LResults->setLayoutMode(QListView::Batched);
+    LResults->setBatchSize(10000);
     LResults->setSelectionMode(QAbstractItemView::SingleSelection);
     LResults->setEditTriggers(QAbstractItemView::NoEditTriggers);
     LResults->installEventFilter(this);

@@ -223,10 +223,16 @@ void OutputIndex::AddLine(std::string_view line) {
     } const run{inHits, inHits ? GroupPath(static_cast<std::uint32_t>(groups_.size() - 1)) : "",
                 reader_.get()};
     const std::string_view current = run.current;
-    // One pointer caught: the function object needs no memory of its own.
-    const OutputLine read = ReadOutputLine(line, [p = &run](std::string_view path) {
-        return (p->inHits && path == p->current) || p->reader->Known(path);
-    });
+    // The next line of a run that starts with its path and a head: a
+    // reading of that file, whatever the rest holds (a shorter reading names
+    // the files the run's first line found missing). Else every reading is
+    // looked at; one pointer caught: the function object needs no memory.
+    OutputLine read;
+    if (!inHits || !line.starts_with(current) || !ReadHitAt(line, current.size(), read)) {
+        read = ReadOutputLine(line, [p = &run](std::string_view path) {
+            return (p->inHits && path == p->current) || p->reader->Known(path);
+        });
+    }
     const RowKind kind = kRowOf[static_cast<std::size_t>(read.kind)];
     if (kind == RowKind::Hit) {
         if ((!inHits || current != read.path) && groups_.size() < kMostGroups) {
@@ -248,9 +254,12 @@ std::string_view OutputIndex::GroupPath(std::uint32_t group) const {
 
 OutputLine OutputIndex::Read(const Row& row) const {
     const std::string_view line = Line(row);
-    OutputLine read = ReadOutputLine(line, [&](std::string_view path) {
-        return row.kind == RowKind::Hit && path == GroupPath(row.Group());
-    });
+    // A hit's reading is the one of its group's path.
+    OutputLine read;
+    const std::string_view group = row.kind == RowKind::Hit ? GroupPath(row.Group()) : "";
+    if (group.empty() || !line.starts_with(group) || !ReadHitAt(line, group.size(), read)) {
+        read = ReadOutputLine(line, [&](std::string_view path) { return path == group; });
+    }
     return read;
 }
 

@@ -157,12 +157,6 @@ void EndStartupNotification() {
     blip.hide();
 }
 
-void UseActivationToken(const QByteArray& token) {
-    if (!token.isEmpty() && QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
-        qputenv("XDG_ACTIVATION_TOKEN", token);  // taken by the next activation
-    }
-}
-
 InstanceServer::InstanceServer(QObject* parent) : QObject(parent), server_(new QLocalServer(this)) {
     server_->setSocketOptions(QLocalServer::UserAccessOption);
     connect(server_, &QLocalServer::newConnection, this, &InstanceServer::Accept);

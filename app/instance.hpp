@@ -54,9 +54,6 @@ bool HandToRunningInstance(const QString& name, const std::vector<std::string>& 
 // The launcher's startup notification (the busy cursor) of a start that
 // handed its files over: ended here, since this start shows no window.
 void EndStartupNotification();
-// Lets the running window come forward with a start's token where the
-// display asks for one (Wayland's activation token).
-void UseActivationToken(const QByteArray& token);
 
 class InstanceServer : public QObject {
     Q_OBJECT

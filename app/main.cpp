@@ -12,6 +12,7 @@
 #include <memory>
 #include <system_error>
 
+#include "app/activation.hpp"
 #include "app/desktop.hpp"
 #include "app/icon.hpp"
 #include "app/instance.hpp"
@@ -120,18 +121,11 @@ int main(int argc, char* argv[]) {
         form->statusBar()->showMessage(hint, 15000);  // once, then the status again
     }
 
-    const auto raise = [&form] {
-        form->setWindowState(form->windowState() & ~Qt::WindowMinimized);
-        form->show();
-        form->raise();
-        form->activateWindow();
-    };
     // Files handed over during a run wait for its end (the window keeps them).
     QObject::disconnect(earlyConnection);
     QObject::connect(&server, &korvalen::InstanceServer::filesArrived, form.get(),
-                     [&form, raise](std::vector<std::string> files, const QByteArray& startup) {
-                         korvalen::UseActivationToken(startup);
-                         raise();
+                     [&form](std::vector<std::string> files, const QByteArray& startup) {
+                         korvalen::ComeForward(*form, startup);
                          form->HandOver(std::move(files));
                      });
     early.insert(early.begin(), line.files);

@@ -86,6 +86,10 @@ class FastScanner {
     // the file is to be read again from its start.
     bool ScanUtf8Source(ByteSource& source, Host& host, bool provisional);
 
+    // The words, options and block size of `lead`, its compiled words
+    // shared (a scanner of another thread of the same run).
+    void Follow(const FastScanner& lead);
+
     // Gives back the memory kept from block to block.
     void ReleaseBuffers() noexcept;
 
@@ -136,8 +140,6 @@ class FastScanner {
     // ScanSource on the crew, on from the `have` bytes ReadBlocks left: the
     // next window is read while the pieces of one are searched.
     void ReadInPieces(ByteSource& source, Host& host, std::size_t have);
-    // As a helper: the words, options and block size of `lead`.
-    void Follow(const FastScanner& lead);
     // As a helper: scans a piece from the state it names.
     void ScanPiece(PieceScan& piece);
     // A block of whole lines of valid UTF-8 text, `cp932_length` bytes once

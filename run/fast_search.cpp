@@ -205,11 +205,20 @@ void SearchLineByLine(ScanContext& ctx, const std::string& name, const FileSight
 
 WordCache::WordCache(RunHost& host, std::vector<std::string> words)
     : host_(host), words_(std::move(words)) {}
+WordCache::WordCache(RunHost& host, const WordCache& lead)
+    : host_(host), words_(lead.words_), lead_(&lead) {}
 WordCache::~WordCache() = default;
 
 FastScanner* WordCache::Fast(const RunState& state) {
     if (!fast_) {
         fast_ = std::make_unique<FastScanner>(FastScanner::Config{});
+    }
+    if (lead_ != nullptr && !fastReady_) {
+        if (lead_->fast_ == nullptr || !lead_->fastReady_) {
+            return nullptr;  // the lead was stopped in its set-up
+        }
+        fast_->Follow(*lead_->fast_);
+        fastReady_ = true;
     }
     if (!fastReady_) {
         if (!fast_->SetWords(words_, [&] {

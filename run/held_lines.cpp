@@ -31,6 +31,18 @@ void HeldLines::AddHitLine(const iset& options, std::string_view path, std::int6
     }
 }
 
+void HeldLines::AddLines(std::string_view lines) {
+    // Grown as they come: most files add a few lines only.
+    if (pieces_.empty() || pieces_.back().size() >= kPiece) {
+        pieces_.emplace_back();
+    }
+    pieces_.back() += lines;
+    bytes_ += lines.size();
+    if (bytes_ > bound_) {
+        Spill();
+    }
+}
+
 File HeldLines::OpenSpill() const {
     std::string folders[3];
     const char* tmp = std::getenv("TMPDIR");

@@ -36,6 +36,8 @@ class HeldLines {
     // made or written; the lines held so far stay until Drop.
     void AddHitLine(const iset& options, std::string_view path, std::int64_t number,
                     std::string_view word, std::string_view text);
+    // Whole lines, each ending in CR LF; HoldError as above.
+    void AddLines(std::string_view lines);
     // Writes every held line to `out`, in order; none is held after. A held
     // file that cannot be read back fails the output (OutputError).
     void AppendTo(OutFile& out);

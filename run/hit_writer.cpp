@@ -17,7 +17,17 @@ constexpr std::size_t kFlushAt = 1 << 16;
 
 OutFile::~OutFile() = default;
 
+void OutFile::Open(LineSink& sink) {
+    buf_.clear();
+    failed_ = false;
+    heldBytes_ = false;
+    endedMidLine_ = false;
+    file_ = File();
+    sink_ = &sink;
+}
+
 void OutFile::Open(const std::string& path, bool create) {
+    sink_ = nullptr;
     buf_.clear();
     failed_ = false;
     heldBytes_ = false;
@@ -57,7 +67,7 @@ void OutFile::Fail(const FileError& e) {
 }
 
 void OutFile::CheckWritable() const {
-    if (failed_ || !file_.IsOpen()) {
+    if (failed_ || !IsOpen()) {
         throw OutputError("output file not writable");
     }
 }
@@ -72,6 +82,10 @@ void OutFile::WriteLine(std::string_view bytes) {
 }
 
 void OutFile::Put(std::string_view bytes) {
+    if (sink_ != nullptr) {
+        sink_->Take(bytes);
+        return;
+    }
     try {
         file_.Reserve(bytes.size());
         file_.WriteAll(bytes);
@@ -96,6 +110,11 @@ void OutFile::WriteLines(std::string_view lines) {
 }
 
 void OutFile::Close() {
+    if (sink_ != nullptr) {
+        Flush();
+        sink_ = nullptr;
+        return;
+    }
     if (!file_.IsOpen()) {
         return;
     }

@@ -18,6 +18,14 @@ class OutputError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Where an output that is not a file sends its lines: whole lines, each
+// ending in CR LF, in order.
+class LineSink {
+  public:
+    virtual ~LineSink() = default;
+    virtual void Take(std::string_view lines) = 0;
+};
+
 // The output file, buffered. Lines are written as they come (code page 932
 // bytes, never converted) and end with CR LF. Every write, flush and close is
 // checked; after a failure every further write fails too. The file is only
@@ -34,7 +42,9 @@ class OutFile {
     // `create`: create or empty the file; otherwise append at its end
     // (created when missing).
     void Open(const std::string& path, bool create);
-    bool IsOpen() const noexcept { return file_.IsOpen(); }
+    // Lines go to `sink` instead of a file, until Close.
+    void Open(LineSink& sink);
+    bool IsOpen() const noexcept { return file_.IsOpen() || sink_ != nullptr; }
     FileId Id() const;
     // The line that begins an appending run, written only when the file held
     // something when it was opened, and on a line of its own.
@@ -57,6 +67,7 @@ class OutFile {
     [[noreturn]] void Fail(const FileError& e);
 
     File file_;
+    LineSink* sink_ = nullptr;
     std::string buf_;
     bool failed_ = false;
     bool heldBytes_ = false;  // at the open

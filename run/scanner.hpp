@@ -22,6 +22,9 @@ class FastScanner;
 class WordCache {
   public:
     WordCache(RunHost& host, std::vector<std::string> words);
+    // The words of `lead`, whose fast scanner is set up: this one's follows
+    // it (a thread of the run besides its own).
+    WordCache(RunHost& host, const WordCache& lead);
     ~WordCache();
     const std::vector<std::string>& Current() const noexcept { return words_; }
 
@@ -33,6 +36,7 @@ class WordCache {
   private:
     RunHost& host_;
     std::vector<std::string> words_;
+    const WordCache* lead_ = nullptr;
     std::unique_ptr<FastScanner> fast_;
     bool fastReady_ = false;
 };

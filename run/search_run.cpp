@@ -17,9 +17,11 @@
 #include "platform/file.hpp"
 #include "platform/file_info.hpp"
 #include "run/fast_search.hpp"
+#include "run/file_crew.hpp"
 #include "run/folders.hpp"
 #include "run/hit_writer.hpp"
 #include "run/scanner.hpp"
+#include "run/workers.hpp"
 
 namespace korvalen {
 
@@ -63,38 +65,35 @@ class MemoryGauge {
     std::chrono::steady_clock::time_point readAt_{};
 };
 
-// The folder of the files found in it, held open while they are searched in
-// turn: each is opened by its own name, and the kernel does not look up the
-// whole path again for every file.
-class HeldFolder {
-  public:
-    HeldFolder() = default;
-    HeldFolder(const HeldFolder&) = delete;
-    HeldFolder& operator=(const HeldFolder&) = delete;
-    ~HeldFolder() { Close(); }
+// Files searched ahead by the crew: at most this many waiting to be written,
+// handed over in batches of a few (a hand-over costs as much as searching a
+// small file).
+constexpr std::size_t kAheadFiles = 1024;
+constexpr std::size_t kBatchFiles = 64;
+constexpr std::int64_t kBatchBytes = std::int64_t{1} << 20;
+// A file this large (or one that is not a regular file) is searched by the
+// run's thread alone, in pieces on every thread, nothing searched ahead of it.
+constexpr std::int64_t kAheadSize = std::int64_t{16} << 20;
 
-    // A descriptor of the folder `path`; -1 when it cannot be opened (its
-    // files are then opened by their whole paths, and fail as they would).
-    int Of(std::string_view path) {
-        if (path != path_) {
-            Close();
-            path_.assign(path);
-            fd_ = CurrentFileOps().Open(path_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
+// Searches one file with the host, state and output of `ctx`.
+void ScanOne(ScanContext& ctx, const FileScanners& scanners, bool forceByLine, bool fits,
+             const std::string& name, const FileSight& sight, bool isLast) {
+    try {
+        bool done = false;
+        if (!forceByLine && fits) {
+            ctx.host.SetCaption("Korvalen+");
+            done = scanners.inMemory(ctx, name, isLast, sight);
         }
-        return fd_;
-    }
-
-  private:
-    void Close() noexcept {
-        if (fd_ >= 0) {
-            CurrentFileOps().Close(fd_);
-            fd_ = -1;
+        if (!done) {
+            ctx.host.SetCaption("Korvalen-");
+            scanners.byLine(ctx, name, isLast, sight);
         }
+    } catch (...) {
+        ctx.host.SetCaption("Korvalen");
+        throw;
     }
-
-    std::string path_;
-    int fd_ = -1;
-};
+    ctx.host.SetCaption("Korvalen");
+}
 
 // One run's work between opening and closing the output file.
 class RunLoop {
@@ -108,7 +107,8 @@ class RunLoop {
           scanners_(scanners),
           memory_(host),
           words_(host, request.words),
-          held_(request.outputPath, holdBound) {}
+          held_(request.outputPath, holdBound),
+          holdBound_(holdBound) {}
 
     void Files(const std::vector<DropName>& names, const std::string& outputPath, OutFile& out) {
         const FileId outId = out.Id();
@@ -116,6 +116,7 @@ class RunLoop {
         const std::size_t n = names.size();
         const std::string count = std::to_string(n);
         std::int64_t bytesDone = 0;
+        StartCrew(n, outputPath);
         for (std::size_t i = 0; state_.Searching && i < n; ++i) {
             // Built in place: with small files, new strings per file cost as
             // much as a fair part of the search.
@@ -127,6 +128,9 @@ class RunLoop {
             host_.SetStatusText(StatusWithHits(state_));
             title_.assign(numberText).append("/").append(count).append("検索中");
             host_.SetAppTitle(title_);
+            if (crew_) {
+                SendAhead(names, i, outputPath, outId);
+            }
             const std::string& name = names[i].name;
             // The output file is never searched, under whatever name it is reached:
             // it would feed on its own hit lines.
@@ -141,7 +145,8 @@ class RunLoop {
             if (names[i].unreadableFolder) {
                 // Its open fails as well: the scanner reports it as any unreadable file.
                 SearchOneFile(ctx, name, 0, FileSight{}, i == n - 1);
-            } else if (name != outputPath && attrs && !attrs->directory && attrs->id != outId) {
+            } else if (name != outputPath && attrs && !attrs->directory && attrs->id != outId &&
+                       !(crew_ && crew_->Write(i, ctx))) {
                 FileSight sight;
                 if (attrs->regular) {
                     sight.size = attrs->size;
@@ -159,28 +164,91 @@ class RunLoop {
     }
 
   private:
+    // With more than one thread, files are searched ahead on a crew (the
+    // lead fast scanner's words set up first, for it to share).
+    void StartCrew(std::size_t n, const std::string& outputPath) {
+        const unsigned threads = ThreadsFor(options_.Threads);
+        if (threads < 2 || n < 2 || words_.Fast(state_) == nullptr) {
+            return;
+        }
+        try {
+            crew_ = std::make_unique<FileCrew>(
+                threads, words_, options_, outputPath, holdBound_, state_.Searching,
+                [this](ScanContext& ctx, const AheadFile& file, const FileSight& sight) {
+                    ScanOne(ctx, scanners_, forceByLine_, file.fits, file.name, sight, file.isLast);
+                });
+        } catch (const std::exception&) {
+            crew_.reset();  // no threads to be had: the run's thread alone
+        }
+    }
+
+    // Hands the files from `i` on to the crew, a few batches ahead of the
+    // one written; none past a file that the run's thread searches alone
+    // until it was written.
+    void SendAhead(const std::vector<DropName>& names, std::size_t i, const std::string& outputPath,
+                   const FileId& outId) {
+        next_ = std::max(next_, i);
+        if (crew_->Pending() > kAheadFiles / 2) {
+            return;
+        }
+        try {
+            AddAhead(names, outputPath, outId);
+        } catch (const std::exception&) {
+            // Memory short: what cannot go ahead is met by the run's thread
+            // in its turn, as on one thread.
+        }
+        crew_->Send();
+    }
+
+    void AddAhead(const std::vector<DropName>& names, const std::string& outputPath,
+                  const FileId& outId) {
+        std::int64_t batchBytes = 0;
+        for (; next_ < names.size() && crew_->Pending() < kAheadFiles; ++next_) {
+            const DropName& e = names[next_];
+            if (e.unreadableFolder || !e.attrs || e.attrs->directory || e.name == outputPath ||
+                e.attrs->id == outId) {
+                continue;  // the run's thread has nothing to search there
+            }
+            if (!e.attrs->regular || e.attrs->size >= kAheadSize) {
+                break;
+            }
+            AheadFile file;
+            file.index = next_;
+            file.name = e.name;
+            file.size = e.attrs->size;
+            file.leaf = e.leaf;
+            file.isLast = next_ + 1 == names.size();
+            file.fits = memory_.Fits(file.size);
+            file.available = memory_.Available();
+            file.lineLimit = LineLimit();
+            crew_->Add(std::move(file));
+            batchBytes += e.attrs->size;
+            if (crew_->BatchSize() >= kBatchFiles || batchBytes >= kBatchBytes) {
+                crew_->Send();
+                batchBytes = 0;
+            }
+        }
+    }
+
+    // The memory the run may take for one line, by the gauge's last reading.
+    // A quarter: a growing line's buffer takes up to twice its size while it
+    // moves, and the machine is not the run's alone. Never below a few
+    // blocks: the reading may be low for a moment.
+    std::int64_t LineLimit() const {
+        return std::max<std::int64_t>(memory_.Available() / 4, 1 << 20);
+    }
+
     void SearchOneFile(ScanContext& ctx, const std::string& name, std::int64_t size,
                        const FileSight& sight, bool isLast) {
+        bool fits = false;
         try {
-            bool done = false;
-            const bool fits = memory_.Fits(size);
-            // A quarter: a growing line's buffer takes up to twice its size
-            // while it moves, and the machine is not the run's alone. Never
-            // below a few blocks: the reading may be low for a moment.
-            ctx.lineLimit = std::max<std::int64_t>(memory_.Available() / 4, 1 << 20);
-            if (!forceByLine_ && fits) {
-                host_.SetCaption("Korvalen+");
-                done = scanners_.inMemory(ctx, name, isLast, sight);
-            }
-            if (!done) {
-                host_.SetCaption("Korvalen-");
-                scanners_.byLine(ctx, name, isLast, sight);
-            }
+            fits = memory_.Fits(size);
+            ctx.lineLimit = LineLimit();
         } catch (...) {
             host_.SetCaption("Korvalen");
             throw;
         }
-        host_.SetCaption("Korvalen");
+        ScanOne(ctx, scanners_, forceByLine_, fits, name, sight, isLast);
     }
 
     RunHost& host_;
@@ -191,8 +259,12 @@ class RunLoop {
     MemoryGauge memory_;
     WordCache words_;
     HeldLines held_;
+    const std::size_t holdBound_;
     std::string title_;  // its room used again
     HeldFolder folder_;
+    std::size_t next_ = 0;  // the next file to consider for the crew
+    // Last: its threads end before what they use.
+    std::unique_ptr<FileCrew> crew_;
 };
 
 }  // namespace

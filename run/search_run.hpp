@@ -17,12 +17,22 @@
 namespace korvalen {
 
 // What the run shares with the scanners and with the Stop command.
-struct RunState {
-    std::atomic<bool> Searching = false;  // cleared by Stop; tested before every file and line
-    std::int64_t HitCount = 0;            // hit lines of the current (or last) run
-    std::string StatusPrefix;             // "検索中：i/n" (UTF-8) while a file is searched
-    std::int64_t Progress = 0;            // the progress position, in bytes
-    std::string StatusLine;               // room for StatusWithHits, used again
+class RunState {
+    std::atomic<bool> searching_ = false;  // before Searching, which may name it
+
+  public:
+    RunState() noexcept : Searching(searching_) {}
+    // A state of its own that shares `searching` (a file searched off the
+    // run's thread hears the run's Stop).
+    explicit RunState(std::atomic<bool>& searching) noexcept : Searching(searching) {}
+    RunState(const RunState&) = delete;
+    RunState& operator=(const RunState&) = delete;
+
+    std::atomic<bool>& Searching;  // cleared by Stop; tested before every file and line
+    std::int64_t HitCount = 0;     // hit lines of the current (or last) run
+    std::string StatusPrefix;      // "検索中：i/n" (UTF-8) while a file is searched
+    std::int64_t Progress = 0;     // the progress position, in bytes
+    std::string StatusLine;        // room for StatusWithHits, used again
 };
 
 struct ScanContext;

@@ -6,7 +6,7 @@
 # manager, a file manager and X tools under Xvfb).
 set -euo pipefail
 
-want=(cmake ninja-build g++ pkg-config libicu-dev qt6-base-dev libgl-dev
+want=(cmake ninja-build g++ pkg-config libicu-dev qt6-base-dev libgl-dev libxcb1-dev
       fonts-ipafont-gothic xvfb xauth qt6-translations-l10n)
 if [[ "${1:-build}" == test ]]; then
     want+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev vim-nox emacs-nox

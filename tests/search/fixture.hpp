@@ -53,6 +53,7 @@ inline iset Quiet() {
     o.OutputStrLength = 0;
     o.ErrorStop = false;
     o.SearchIconize = false;
+    o.Threads = 1;  // the order of per-line calls; tests of the crew set their own
     return o;
 }
 

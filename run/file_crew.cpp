@@ -1,0 +1,386 @@
+#include "run/file_crew.hpp"
+
+#include <fcntl.h>
+
+#include <chrono>
+#include <exception>
+#include <stdexcept>
+#include <utility>
+
+#include "run/held_lines.hpp"
+#include "run/hit_writer.hpp"
+
+namespace korvalen {
+
+int HeldFolder::Of(std::string_view path) {
+    if (path != path_) {
+        Close();
+        path_.assign(path);
+        fd_ = CurrentFileOps().Open(path_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
+    }
+    return fd_;
+}
+
+void HeldFolder::Close() noexcept {
+    if (fd_ >= 0) {
+        CurrentFileOps().Close(fd_);
+        fd_ = -1;
+    }
+}
+
+namespace {
+
+// A record's lines could not be held, or the crew ends: the file's search
+// on the crew's thread ends, and the run's thread searches it if it must.
+class CrewError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// Waits are cut in slices: a Stop sets no condition.
+constexpr std::chrono::milliseconds kSlice{10};
+
+}  // namespace
+
+// One file as the host and the output would have seen it.
+class FileCrew::Record final : public RunHost, public LineSink {
+  public:
+    enum class Claim { Queued, Running, Done, Failed, Taken };
+
+    Record(FileCrew& crew, AheadFile file)
+        : file_(std::move(file)), crew_(crew), lines_(crew.outputPath_, crew.bound_) {}
+
+    const AheadFile& File() const noexcept { return file_; }
+    Claim claim = Claim::Queued;  // under the crew's mutex
+    std::int64_t hits = 0;        // the file's hit count at its end
+    std::uint64_t counted = 0;    // bytes of lines in the crew's held_ (under its mutex)
+
+    // The scan is about to run with `state` (whose status line it composes).
+    void Begin(const RunState& state) noexcept { state_ = &state; }
+
+    // Hands the calls recorded so far on to the run's `ctx`; `progress` and
+    // `before` are its progress and hit count before the file. The scan may
+    // still be adding more meanwhile.
+    void Replay(ScanContext& ctx, std::int64_t progress, std::int64_t before) {
+        {
+            const std::lock_guard lock(mutex_);
+            replaying_.swap(events_);
+        }
+        RunHost& host = ctx.host;
+        for (const Event& e : replaying_) {
+            switch (e.kind) {
+                case Kind::Status:
+                    host.SetStatusText(e.text);
+                    break;
+                case Kind::HitStatus:
+                    ctx.state.HitCount = before + e.number;
+                    host.SetStatusText(StatusWithHits(ctx.state));
+                    break;
+                case Kind::Caption:
+                    host.SetCaption(e.text);
+                    break;
+                case Kind::Title:
+                    host.SetAppTitle(e.text);
+                    break;
+                case Kind::Progress:
+                    ctx.state.Progress = progress + e.number;
+                    host.SetProgressPos(ctx.state.Progress);
+                    break;
+                case Kind::Message:
+                    host.ShowMessage(e.text);
+                    break;
+                case Kind::Unreadable:
+                    host.FileUnreadable(file_.name, e.text);
+                    break;
+                case Kind::Process:
+                    host.ProcessMessages();
+                    break;
+            }
+        }
+        replaying_.clear();
+    }
+    // After the scan ended: the rest of the calls, the hit count, the lines.
+    void Finish(ScanContext& ctx, std::int64_t progress, std::int64_t before) {
+        Replay(ctx, progress, before);
+        ctx.state.HitCount = before + hits;
+        lines_.AppendTo(ctx.out);
+    }
+    void Forget() noexcept {
+        lines_.Drop();
+        const std::lock_guard lock(mutex_);
+        events_.clear();
+    }
+
+    void Take(std::string_view lines) override {
+        try {
+            lines_.AddLines(lines);
+        } catch (const HoldError& e) {
+            throw CrewError(e.what());
+        }
+        if (!crew_.Hold(*this, lines.size())) {
+            throw CrewError("ended");
+        }
+    }
+
+    void SetStatusText(std::string_view utf8) override {
+        // The scan's status line shows the run's count: composed again then.
+        if (state_ != nullptr && utf8.data() == state_->StatusLine.data()) {
+            Add(Kind::HitStatus, state_->HitCount);
+        } else {
+            Add(Kind::Status, 0, utf8);
+        }
+    }
+    void SetCaption(std::string_view utf8) override { Add(Kind::Caption, 0, utf8); }
+    void SetAppTitle(std::string_view utf8) override { Add(Kind::Title, 0, utf8); }
+    void SetProgressMax(std::int64_t) override {}
+    void SetProgressPos(std::int64_t pos) override { Add(Kind::Progress, pos); }
+    void SetProgressVisible(bool) override {}
+    void LockControls() override {}
+    void UnlockControls() override {}
+    void Minimize() override {}
+    void Restore() override {}
+    void ShowMessage(std::string_view utf8) override { Add(Kind::Message, 0, utf8); }
+    void ProcessMessages() override { Add(Kind::Process, 0); }
+    void OpenWithEditor(const std::string&) override {}
+    std::int64_t AvailablePhysicalMemory() override { return file_.available; }
+    std::string AskOutputPath() override { return {}; }
+    void SetDropTarget(bool) override {}
+    void FileUnreadable(const std::string&, std::string_view why) override {
+        Add(Kind::Unreadable, 0, why);
+    }
+
+  private:
+    enum class Kind : std::uint8_t {
+        Status,
+        HitStatus,
+        Caption,
+        Title,
+        Progress,
+        Message,
+        Unreadable,
+        Process
+    };
+    struct Event {
+        Kind kind;
+        std::int64_t number;
+        std::string text;
+    };
+    void Add(Kind kind, std::int64_t number, std::string_view text = {}) {
+        const std::lock_guard lock(mutex_);
+        events_.push_back(Event{kind, number, std::string(text)});
+    }
+
+    const AheadFile file_;
+    FileCrew& crew_;
+    const RunState* state_ = nullptr;
+    std::mutex mutex_;  // events_ is added to by the scan, taken by the run's thread
+    std::vector<Event> events_;
+    std::vector<Event> replaying_;  // its room used again
+    HeldLines lines_;
+};
+
+// What a crew thread searches with, its own for the run.
+struct FileCrew::Hand {
+    Hand(FileCrew& crew)
+        : state(crew.searching_), words(quiet, crew.lead_), held(crew.outputPath_, crew.bound_) {}
+
+    // The words' set-up is the lead's: this host is never called.
+    class Quiet final : public RunHost {
+        void SetStatusText(std::string_view) override {}
+        void SetCaption(std::string_view) override {}
+        void SetAppTitle(std::string_view) override {}
+        void SetProgressMax(std::int64_t) override {}
+        void SetProgressPos(std::int64_t) override {}
+        void SetProgressVisible(bool) override {}
+        void LockControls() override {}
+        void UnlockControls() override {}
+        void Minimize() override {}
+        void Restore() override {}
+        void ShowMessage(std::string_view) override {}
+        void ProcessMessages() override {}
+        void OpenWithEditor(const std::string&) override {}
+        std::int64_t AvailablePhysicalMemory() override { return 0; }
+        std::string AskOutputPath() override { return {}; }
+        void SetDropTarget(bool) override {}
+    } quiet;
+    RunState state;
+    WordCache words;
+    HeldLines held;
+    OutFile out;
+    HeldFolder folder;
+};
+
+FileCrew::FileCrew(unsigned threads, const WordCache& lead, const iset& options,
+                   const std::string& outputPath, std::size_t bound, std::atomic<bool>& searching,
+                   Search search)
+    : lead_(lead),
+      options_(options),
+      outputPath_(outputPath),
+      bound_(bound),
+      searching_(searching),
+      search_(std::move(search)) {
+    options_.Threads = 1;  // a big file is the run's thread's, in pieces
+    threads_.reserve(threads);
+    try {
+        for (unsigned i = 0; i < threads; ++i) {
+            threads_.emplace_back([this] { Loop(); });
+        }
+    } catch (...) {
+        End();
+        throw;
+    }
+}
+
+FileCrew::~FileCrew() {
+    End();
+}
+
+void FileCrew::End() noexcept {
+    {
+        const std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    wake_.notify_all();
+    room_.notify_all();
+    for (std::thread& t : threads_) {
+        t.join();
+    }
+    threads_.clear();
+}
+
+void FileCrew::Add(AheadFile file) {
+    auto record = std::make_shared<Record>(*this, std::move(file));
+    open_.push_back(record);
+    const std::lock_guard lock(mutex_);
+    records_.push_back(std::move(record));
+}
+
+void FileCrew::Send() {
+    if (open_.empty()) {
+        return;
+    }
+    {
+        const std::lock_guard lock(mutex_);
+        batches_.push_back(std::move(open_));
+    }
+    open_.clear();
+    wake_.notify_one();
+}
+
+bool FileCrew::Write(std::size_t index, ScanContext& ctx) {
+    std::unique_lock lock(mutex_);
+    if (records_.empty() || records_.front()->File().index != index) {
+        return false;
+    }
+    Record& record = *records_.front();
+    writing_ = index;
+    held_ -= record.counted;
+    room_.notify_all();
+    if (record.claim == Record::Claim::Queued) {
+        record.claim = Record::Claim::Taken;  // searched here at once, not waited for
+    }
+    // Taken off the list only after: a thread on it ends with the record.
+    struct Pop {
+        FileCrew& crew;
+        ~Pop() {
+            const std::lock_guard lock(crew.mutex_);
+            crew.records_.pop_front();
+        }
+    } pop{*this};
+    const std::int64_t progress = ctx.state.Progress;
+    const std::int64_t before = ctx.state.HitCount;
+    // What the scan says is shown as it goes, its lines written at its end.
+    while (record.claim == Record::Claim::Running) {
+        lock.unlock();
+        record.Replay(ctx, progress, before);
+        lock.lock();
+        done_.wait_for(lock, kSlice, [&] { return record.claim != Record::Claim::Running; });
+    }
+    const bool done = record.claim == Record::Claim::Done;
+    lock.unlock();
+    if (!done) {
+        // Searched again from its start, as after a read that had to start over.
+        ctx.state.Progress = progress;
+        ctx.state.HitCount = before;
+        return false;
+    }
+    record.Finish(ctx, progress, before);
+    return true;
+}
+
+bool FileCrew::Hold(Record& record, std::size_t bytes) {
+    std::unique_lock lock(mutex_);
+    if (record.File().index == writing_) {
+        return !quit_;
+    }
+    held_ += bytes;
+    record.counted += bytes;
+    while (!quit_ && held_ > bound_ && record.File().index != writing_ && searching_) {
+        room_.wait_for(lock, kSlice);
+    }
+    return !quit_;
+}
+
+void FileCrew::Loop() {
+    std::unique_ptr<Hand> made;
+    try {
+        made = std::make_unique<Hand>(*this);
+    } catch (const std::exception&) {
+        return;  // no memory for a thread's own: the others and the run's thread do it all
+    }
+    Hand& hand = *made;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [&] { return quit_ || !batches_.empty(); });
+        if (quit_) {
+            return;
+        }
+        const std::vector<std::shared_ptr<Record>> batch = std::move(batches_.front());
+        batches_.pop_front();
+        for (const std::shared_ptr<Record>& record : batch) {
+            if (quit_) {
+                return;
+            }
+            if (record->claim != Record::Claim::Queued) {
+                continue;
+            }
+            record->claim = Record::Claim::Running;
+            lock.unlock();
+            const bool ok = Run(hand, *record);
+            lock.lock();
+            record->claim = ok ? Record::Claim::Done : Record::Claim::Failed;
+        }
+        // Once a batch: waking the run's thread for each small file would
+        // cost more than the file's search. It looks now and then itself.
+        done_.notify_one();
+    }
+}
+
+bool FileCrew::Run(Hand& hand, Record& record) {
+    const AheadFile& file = record.File();
+    hand.state.HitCount = 0;
+    hand.state.Progress = 0;
+    record.Begin(hand.state);
+    FileSight sight;
+    sight.size = file.size;
+    if (file.leaf > 0) {
+        sight.folder = hand.folder.Of(std::string_view(file.name).substr(0, file.leaf));
+        sight.leaf = file.leaf;
+    }
+    ScanContext ctx{record, hand.state, hand.out, options_, hand.words, hand.held, file.lineLimit};
+    try {
+        hand.out.Open(record);
+        search_(ctx, file, sight);
+        hand.out.Close();
+        record.hits = hand.state.HitCount;
+        return true;
+    } catch (...) {
+        // Memory ran out, or the lines could not be held: one thread meets
+        // that in its own way, the run's thread searches the file again.
+        hand.held.Drop();
+        record.Forget();
+        return false;
+    }
+}
+
+}  // namespace korvalen

@@ -110,7 +110,7 @@ class TResultsForm : public QWidget {
     bool read_ = false;    // the output file could be read
     bool loaded_ = false;  // the model holds outputFile_ (not closed since)
     int keep_ = 0;         // the current row to come back to
-    std::chrono::milliseconds slice_{8};
+    std::chrono::milliseconds slice_{4};
     std::chrono::steady_clock::time_point published_;  // rows last shown
 };
 

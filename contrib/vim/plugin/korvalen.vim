@@ -207,14 +207,14 @@ endfunction
 if has('vim9script') && !get(g:, 'korvalen_legacy', 0)
   def s:ParseAll(raw: list<string>, text: list<string>, outdir: string, cr: bool): list<dict<any>>
     var items: list<dict<any>> = []
-    var shown: dict<string> = {}
+    var bufs: dict<number> = {}
     # A hit whose file was found leaves its path and what opens its head:
     # the next line that starts so and has a head right there is the next
     # hit of that file (the readings before it name the same missing files),
     # read without looking the path up again.
     var lead = "\n"
     var tail = ''
-    var leadFile = ''
+    var leadBuf = 0
     var i = -1
     for crlf in text
       i += 1
@@ -231,7 +231,7 @@ if has('vim9script') && !get(g:, 'korvalen_legacy', 0)
             : lnum < 10000 ? 4 : lnum < 100000 ? 5 : lnum < 1000000 ? 6 : len(string(lnum)))
           var word = strpart(line, colon + 2, close - colon - 2)
           var col = word == '' ? 0 : stridx(line, word, close + 1) - close
-          add(items, {filename: leadFile, lnum: lnum,
+          add(items, {bufnr: leadBuf, lnum: lnum,
             col: col > 0 ? col : s:Column(strpart(line, close + 1), word),
             text: strpart(line, colon + 1)})
           continue
@@ -280,11 +280,13 @@ if has('vim9script') && !get(g:, 'korvalen_legacy', 0)
         colon = stridx(line, ':(', colon + 1)
       endwhile
       if !empty(first)
-        if !has_key(shown, first.filename)
-          shown[first.filename] = fnamemodify(first.filename, ':.')
+        # A buffer per file, named as :cfile names it: items then carry a
+        # number, not a copy of the name each.
+        if !has_key(bufs, first.filename)
+          bufs[first.filename] = bufadd(fnamemodify(first.filename, ':.'))
         endif
-        first.filename = shown[first.filename]
-        leadFile = first.filename
+        leadBuf = bufs[remove(first, 'filename')]
+        first.bufnr = leadBuf
         add(items, first)
       endif
     endfor

@@ -48,7 +48,9 @@ class FileCrew::Record final : public RunHost, public LineSink {
     enum class Claim { Queued, Running, Done, Failed, Taken };
 
     Record(FileCrew& crew, AheadFile file)
-        : file_(std::move(file)), crew_(crew), lines_(crew.outputPath_, crew.bound_) {}
+        : file_(std::move(file)), crew_(crew), lines_(crew.outputPath_, crew.bound_) {
+        events_.reserve(8);  // what a small file's scan says
+    }
 
     const AheadFile& File() const noexcept { return file_; }
     Claim claim = Claim::Queued;  // under the crew's mutex

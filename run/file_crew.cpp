@@ -114,6 +114,9 @@ class FileCrew::Record final : public RunHost, public LineSink {
     }
 
     void Take(std::string_view lines) override {
+        if (lines.empty()) {
+            return;  // the close of a file without hits
+        }
         try {
             lines_.AddLines(lines);
         } catch (const HoldError& e) {

@@ -12,3 +12,28 @@ need_pkg() {
         fi
     fi
 }
+
+# median: the median of the numbers on standard input, one a line.
+median() { sort -n | awk '{a[NR]=$1} END {if (NR%2) print a[(NR+1)/2]; else printf "%.4f\n", (a[NR/2]+a[NR/2+1])/2}'; }
+
+# timed NAME COMMAND: runs COMMAND with bash -c under /usr/bin/time and adds
+# its wall time, CPU time (user + sys) and peak memory (KB) to the caller's
+# associative arrays wall_s, cpu_s and rss_kb under NAME, each a list of
+# numbers separated by blanks (the caller declares them: declare -A wall_s ...).
+timed() {
+    local t
+    t=$(mktemp)
+    /usr/bin/time -f "%e %U %S %M" -o "$t" bash -c "$2" >/dev/null 2>&1 || true
+    local wall user sys rss
+    read -r wall user sys rss <"$t"
+    rm -f "$t"
+    wall_s["$1"]+="$wall "
+    cpu_s["$1"]+="$(echo "$user + $sys" | bc -l) "
+    rss_kb["$1"]+="$rss "
+}
+
+# median_of LIST: the median of a list of numbers separated by blanks.
+median_of() { echo $1 | tr ' ' '\n' | median; }
+
+# load_now: the machine's one-minute load average.
+load_now() { cut -d' ' -f1 /proc/loadavg; }

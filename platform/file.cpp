@@ -80,7 +80,7 @@ File::File(const std::string& path, Mode mode) : path_(path) {
 
 File::File(const std::string& path, const FileSight& sight) : path_(path) {
     Open(Mode::Read, sight);
-    if (sight.size > 0) {
+    if (sight.size >= 0) {
         seenSize_ = sight.size;
     } else {
         CheckRegular();
@@ -174,7 +174,7 @@ std::size_t File::Read(char* buf, std::size_t n) {
             }
             continue;
         }
-        if (seenSize_ > 0 && n > 0) {
+        if (seenSize_ >= 0 && n > 0) {
             readSoFar_ += got;
             if (readSoFar_ > seenSize_ || (got == 0 && readSoFar_ != seenSize_)) {
                 // Not the file that was seen: still one, read to its end?

@@ -79,8 +79,9 @@ struct FileSight {
     // name: the open is not followed by a second look, and a read that ends
     // at that size is the end. Only when the reads disagree with it (a file
     // that grew or shrank, or something else put in its place) is the file
-    // checked to be still a regular one, and read on to its real end. 0 or
-    // less tells nothing (a FIFO put in place of an empty file reads empty too).
+    // checked to be still a regular one, and read on to its real end (a FIFO
+    // without a writer put in place of an empty file reads as empty, harmless).
+    // Less than 0 tells nothing.
     std::int64_t size = -1;
     // An open descriptor of the folder that holds the file, and where the
     // file's own name starts in its path: the kernel then looks up that name

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <limits>
 #include <memory>
 #include <utility>
 
@@ -154,6 +156,10 @@ struct DirCloser {
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
+struct FreeCloser {
+    void operator()(char* p) const noexcept { std::free(p); }
+};
+
 // The first eight bytes of a name as a number that orders as the names do
 // (no name holds a NUL): most comparisons of a sort end there.
 std::uint64_t NameKey(std::string_view name) {
@@ -164,20 +170,64 @@ std::uint64_t NameKey(std::string_view name) {
     return key;
 }
 
-// What a folder holds that the walk takes, each list sorted by name.
-struct Listing {
-    struct File {
+// Whether name `a` comes before name `b` in a folder's order.
+bool Before(std::uint64_t aKey, std::string_view a, std::uint64_t bKey, std::string_view b) {
+    return aKey != bKey ? aKey < bKey : a < b;
+}
+
+// One folder's names in one byte arena, each followed by a NUL (for the
+// system calls), sorted through entries of 16 bytes: a million names cost
+// tens of MB, not a string and its attributes each.
+class NameList {
+  public:
+    // False when the arena's offsets are used up.
+    bool Add(std::string_view name, bool link) {
+        if (bytes_.size() + name.size() + 1 > std::numeric_limits<std::uint32_t>::max() ||
+            name.size() > std::numeric_limits<std::uint16_t>::max()) {
+            return false;
+        }
+        entries_.push_back(Entry{NameKey(name), static_cast<std::uint32_t>(bytes_.size()),
+                                 static_cast<std::uint16_t>(name.size()), link});
+        bytes_.append(name).push_back('\0');
+        return true;
+    }
+
+    void Sort() {
+        std::sort(entries_.begin(), entries_.end(), [this](const Entry& a, const Entry& b) {
+            return Before(a.key, Text(a), b.key, Text(b));
+        });
+    }
+
+    std::size_t Size() const noexcept { return entries_.size(); }
+    std::string_view Name(std::size_t i) const { return Text(entries_[i]); }
+    const char* CName(std::size_t i) const { return bytes_.data() + entries_[i].at; }
+    std::uint64_t Key(std::size_t i) const { return entries_[i].key; }
+    bool Link(std::size_t i) const { return entries_[i].link; }
+
+    // Emptied for the next folder; the room of a large one is given back.
+    void Clear() {
+        if (entries_.capacity() > 4096) {
+            std::vector<Entry>().swap(entries_);
+            std::string().swap(bytes_);
+        }
+        entries_.clear();
+        bytes_.clear();
+    }
+
+  private:
+    struct Entry {
         std::uint64_t key;
-        std::string name;
-        FileAttributes attrs;
+        std::uint32_t at;
+        std::uint16_t size;
+        bool link;  // a symbolic link: what it names may be reached again
     };
-    std::vector<File> files;  // in the folder's order
-    std::vector<const File*> sorted;
-    std::vector<std::string> folders;
+    std::string_view Text(const Entry& e) const { return {bytes_.data() + e.at, e.size}; }
+
+    std::string bytes_;
+    std::vector<Entry> entries_;
 };
 
-// The files a walk has taken, by identity: open addressing in one array, as
-// a walk of a large folder inserts every file it finds.
+// Identities of files or folders: open addressing in one array.
 class IdSet {
   public:
     // False when `id` was there already.
@@ -185,19 +235,17 @@ class IdSet {
         if (2 * (count_ + 1) > slots_.size()) {
             Grow();
         }
-        const std::size_t mask = slots_.size() - 1;
-        for (std::size_t i = Hash(id) & mask;; i = (i + 1) & mask) {
-            Slot& slot = slots_[i];
-            if (!slot.used) {
-                slot = Slot{id, true};
-                ++count_;
-                return true;
-            }
-            if (slot.id == id) {
-                return false;
-            }
+        Slot& slot = Find(id);
+        if (slot.used) {
+            return false;
         }
+        slot = Slot{id, true};
+        ++count_;
+        return true;
     }
+
+    bool Contains(const FileId& id) const { return count_ > 0 && Find(id).used; }
+    std::size_t Size() const noexcept { return count_; }
 
   private:
     struct Slot {
@@ -212,6 +260,17 @@ class IdSet {
         return static_cast<std::size_t>(h ^ (h >> 32));
     }
 
+    // The slot of `id`, or the free one where it would go.
+    Slot& Find(const FileId& id) const {
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = Hash(id) & mask;; i = (i + 1) & mask) {
+            Slot& slot = slots_[i];
+            if (!slot.used || slot.id == id) {
+                return slot;
+            }
+        }
+    }
+
     void Grow() {
         std::vector<Slot> old(std::max<std::size_t>(64, 2 * slots_.size()));
         old.swap(slots_);
@@ -223,89 +282,226 @@ class IdSet {
         }
     }
 
-    std::vector<Slot> slots_;
+    mutable std::vector<Slot> slots_;
     std::size_t count_ = 0;
 };
 
-class Walk {
-  public:
-    Walk(std::string_view filter, const std::function<bool(std::size_t)>& pause)
-        : filter_(filter), pause_(pause) {}
+FileId IdOf(const struct stat& st) {
+    return FileId{st.st_dev, st.st_ino};
+}
 
-    std::vector<DropName> Run(const std::vector<std::string>& names) {
-        for (const std::string& name : names) {
-            if (!going_) {
-                break;
-            }
+}  // namespace
+
+class DropWalk::Impl {
+  public:
+    Impl(const std::vector<std::string>& names, std::string_view filter, bool folders,
+         std::function<bool(std::size_t)> pause)
+        : names_(names), filter_(filter), folders_(folders), pause_(std::move(pause)) {
+        if (!folders_) {
+            return;
+        }
+        // A file dropped by name may be met in a folder too, before or after.
+        for (const std::string& name : names_) {
             struct stat st {};
-            const bool known = ::stat(name.c_str(), &st) == 0;
-            if (!known || !S_ISDIR(st.st_mode)) {
-                // A file reached before (dropped, or found in a folder) is
-                // searched once.
-                if (!known || seen_.Insert(FileId{st.st_dev, st.st_ino})) {
-                    out_.push_back(DropName{name, false, std::nullopt});
+            if (::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+                dropped_.Insert(IdOf(st));
+            }
+        }
+    }
+
+    bool Next(DropName& out) {
+        while (going_) {
+            if (NextFile(out)) {
+                return true;
+            }
+            if (!stack_.empty()) {
+                // The next sub-folder, deepest first.
+                Frame& top = stack_.back();
+                if (top.next == top.folders.Size()) {
+                    stack_.pop_back();
+                    continue;
+                }
+                const std::string path = top.prefix + std::string(top.folders.Name(top.next++));
+                if (Enter(path, out)) {
+                    return true;
                 }
                 continue;
+            }
+            if (nextName_ == names_.size()) {
+                return false;
+            }
+            if (NextDropped(out)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::size_t Held() const noexcept {
+        std::size_t held = files_.Size() + seen_.Size() + dirs_.Size() + dropped_.Size();
+        for (const Frame& frame : stack_) {
+            held += frame.folders.Size() - frame.next;
+        }
+        return held;
+    }
+
+  private:
+    // The sub-folders of a folder entered, still to enter.
+    struct Frame {
+        std::string prefix;  // the folder's path and "/"
+        NameList folders;
+        std::size_t next = 0;
+    };
+
+    bool NextDropped(DropName& out) {
+        const std::string& name = names_[nextName_++];
+        std::optional<FileAttributes> attrs = GetFileAttributes(name);
+        if (attrs && attrs->directory) {
+            if (!folders_) {
+                out = DropName{name, false, attrs, 0};  // the run skips it
+                return true;
             }
             if (!metFolder_) {
                 metFolder_ = true;
                 going_ = pause_(0);
+                if (!going_) {
+                    return false;
+                }
             }
             // "corpus/" as typed gives "corpus/a.txt", not "corpus//a.txt".
-            Folder(name.size() > 1 && name.back() == '/' ? name.substr(0, name.size() - 1) : name);
+            return Enter(
+                name.size() > 1 && name.back() == '/' ? name.substr(0, name.size() - 1) : name,
+                out);
         }
-        return std::move(out_);
+        // A file reached before (dropped, or found in a folder) is searched once.
+        if (attrs && !seen_.Insert(attrs->id)) {
+            return false;
+        }
+        out = DropName{name, false, attrs, 0};
+        return true;
     }
 
-  private:
-    void Folder(const std::string& path) {
-        Listing listing;
-        if (!Read(path, listing)) {
-            if (going_) {
-                out_.push_back(DropName{path, true, std::nullopt});
+    // The next file of the folder in hand that is to be taken.
+    bool NextFile(DropName& out) {
+        while (fileNext_ < files_.Size()) {
+            const std::size_t i = fileNext_++;
+            struct stat st {};
+            // Following a link shows what it points to; a link to a folder (or
+            // to nothing) is left out, so the walk never loops nor leaves the folder.
+            if (::fstatat(::dirfd(folder_.get()), files_.CName(i), &st, 0) != 0 ||
+                !S_ISREG(st.st_mode) || !Once(st, i)) {
+                continue;
             }
-            return;
+            out.name.assign(prefix_).append(files_.Name(i));
+            out.unreadableFolder = false;
+            out.attrs =
+                FileAttributes{false, true, static_cast<std::int64_t>(st.st_size), IdOf(st)};
+            out.leaf = prefix_.size();
+            ++handed_;
+            return true;
         }
-        const std::string prefix = path == "/" ? path : path + "/";
-        for (const Listing::File* file : listing.sorted) {
-            if (seen_.Insert(file->attrs.id)) {
-                std::string name;
-                name.reserve(prefix.size() + file->name.size());
-                name.append(prefix).append(file->name);
-                out_.push_back(DropName{std::move(name), false, file->attrs, prefix.size()});
-                ++found_;
-            }
-        }
-        for (const std::string& name : listing.folders) {
-            if (!going_) {
-                return;
-            }
-            Folder(prefix + name);
-        }
+        files_.Clear();
+        folder_.reset();
+        fileNext_ = 0;
+        return false;
     }
 
-    // False when the folder cannot be opened or read to its end.
-    bool Read(const std::string& path, Listing& listing) {
+    // Whether the file `st`, entry `i` of the folder in hand, is met for the
+    // first time. Only a file that can be reached twice is remembered: one
+    // with other links, one dropped by name, one a symbolic link names.
+    bool Once(const struct stat& st, std::size_t i) {
+        const FileId id = IdOf(st);
+        const bool link = files_.Link(i);
+        if (st.st_nlink <= 1 && !link && !dropped_.Contains(id)) {
+            return !seen_.Contains(id);  // reached before only through a link
+        }
+        if (link && st.st_nlink <= 1 && !dropped_.Contains(id) && ReachedBefore(i)) {
+            return false;
+        }
+        return seen_.Insert(id);
+    }
+
+    // Whether the file that link `i` of the folder in hand names was taken
+    // already under its own name, which was not remembered: its folder was
+    // entered and its name came before (in that folder's order, if it is this one).
+    bool ReachedBefore(std::size_t i) {
+        const std::string path = prefix_ + std::string(files_.Name(i));
+        const std::unique_ptr<char, FreeCloser> real(::realpath(path.c_str(), nullptr));
+        if (!real) {
+            return false;
+        }
+        const std::string_view target = real.get();
+        const std::size_t slash = target.rfind('/');
+        const std::string_view leaf = target.substr(slash + 1);
+        if (leaf.empty() || leaf.front() == '.' || !filter_.Match(leaf)) {
+            return false;  // a name no folder's listing takes
+        }
+        const std::string folder(slash == 0 ? std::string_view("/") : target.substr(0, slash));
+        struct stat st {};
+        if (::stat(folder.c_str(), &st) != 0 || !dirs_.Contains(IdOf(st))) {
+            return false;
+        }
+        return !(IdOf(st) == folderId_) ||
+               Before(NameKey(leaf), leaf, files_.Key(i), files_.Name(i));
+    }
+
+    // Reads the folder `path`: its files become the files in hand, its
+    // sub-folders the next frame. True when `out` then reports it unreadable.
+    bool Enter(const std::string& path, DropName& out) {
+        files_.Clear();
+        fileNext_ = 0;
         const int fd = CurrentFileOps().Open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
         if (fd < 0) {
-            return false;
+            return Unreadable(path, out);
         }
         DirHandle dir(::fdopendir(fd));
         if (!dir) {
             CurrentFileOps().Close(fd);
+            return Unreadable(path, out);
+        }
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) {
+            return Unreadable(path, out);
+        }
+        if (dirs_.Contains(IdOf(st))) {
+            return false;  // entered before (a bind mount, dropped twice): its files were taken
+                           // then
+        }
+        Frame frame{path == "/" ? path : path + "/", NameList{}, 0};
+        if (!Read(dir.get(), frame.folders)) {
+            files_.Clear();
+            return Unreadable(path, out);
+        }
+        dirs_.Insert(IdOf(st));
+        files_.Sort();
+        frame.folders.Sort();
+        folder_ = std::move(dir);
+        folderId_ = IdOf(st);
+        prefix_ = frame.prefix;
+        if (frame.folders.Size() > 0) {
+            stack_.push_back(std::move(frame));
+        }
+        return false;
+    }
+
+    bool Unreadable(const std::string& path, DropName& out) {
+        if (!going_) {
             return false;
         }
-        const int dfd = ::dirfd(dir.get());
+        out = DropName{path, true, std::nullopt, 0};
+        return true;
+    }
+
+    // False when the folder cannot be read to its end, or the walk was stopped.
+    bool Read(DIR* dir, NameList& folders) {
+        const int dfd = ::dirfd(dir);
         for (;;) {
             errno = 0;
-            const dirent* entry = ::readdir(dir.get());
+            const dirent* entry = ::readdir(dir);
             if (entry == nullptr) {
-                if (errno != 0) {
-                    return false;
-                }
-                break;
+                return errno == 0;
             }
-            going_ = going_ && pause_(found_);  // the host decides how often to look
+            going_ = going_ && pause_(handed_);  // the host decides how often to look
             if (!going_) {
                 return false;
             }
@@ -313,64 +509,76 @@ class Walk {
             if (name.empty() || name.front() == '.') {
                 continue;  // hidden, and "." and ".."
             }
-            Take(dfd, entry, name, listing);
-        }
-        listing.sorted.reserve(listing.files.size());
-        for (const Listing::File& file : listing.files) {
-            listing.sorted.push_back(&file);
-        }
-        std::sort(listing.sorted.begin(), listing.sorted.end(), [](const auto* a, const auto* b) {
-            return a->key != b->key ? a->key < b->key : a->name < b->name;
-        });
-        std::sort(listing.folders.begin(), listing.folders.end());
-        return true;
-    }
-
-    void Take(int dfd, const dirent* entry, std::string_view name, Listing& listing) {
-        struct stat st {};
-        unsigned char type = entry->d_type;
-        if (type == DT_UNKNOWN) {  // some file systems do not say
-            if (::fstatat(dfd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                return;
+            unsigned char type = entry->d_type;
+            if (type == DT_UNKNOWN) {  // some file systems do not say
+                struct stat st {};
+                if (::fstatat(dfd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                    continue;
+                }
+                type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
             }
-            type = S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
+            if (type == DT_DIR) {
+                if (!folders.Add(name, false)) {
+                    return false;
+                }
+            } else if (filter_.Match(name) && !files_.Add(name, type == DT_LNK)) {
+                return false;
+            }
         }
-        if (type == DT_DIR) {
-            listing.folders.emplace_back(name);
-            return;
-        }
-        if (!filter_.Match(name)) {
-            return;
-        }
-        // Following a link shows what it points to; a link to a folder (or to
-        // nothing) is left out, so the walk never loops nor leaves the folder.
-        if (::fstatat(dfd, entry->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) {
-            return;
-        }
-        listing.files.push_back(
-            Listing::File{NameKey(name), std::string(name),
-                          FileAttributes{false, true, static_cast<std::int64_t>(st.st_size),
-                                         FileId{st.st_dev, st.st_ino}}});
     }
 
+    const std::vector<std::string>& names_;
     FilterPatterns filter_;
-    const std::function<bool(std::size_t)>& pause_;
-    std::vector<DropName> out_;
-    IdSet seen_;
-    std::size_t found_ = 0;
+    const bool folders_;
+    const std::function<bool(std::size_t)> pause_;
+    std::size_t nextName_ = 0;
     bool metFolder_ = false;
     bool going_ = true;
-};
+    std::size_t handed_ = 0;  // files found in folders, handed over
 
-}  // namespace
+    // The folder in hand: its files, still open for their look-ups.
+    DirHandle folder_;
+    FileId folderId_;
+    std::string prefix_;
+    NameList files_;
+    std::size_t fileNext_ = 0;
+    std::vector<Frame> stack_;
+
+    IdSet seen_;     // files taken that can be reached twice
+    IdSet dirs_;     // folders entered
+    IdSet dropped_;  // files dropped by name
+};
 
 bool MatchesFolderFilter(std::string_view filter, std::string_view name) {
     return FilterPatterns(filter).Match(name);
 }
 
-std::vector<DropName> ExpandFolders(const std::vector<std::string>& names, std::string_view filter,
-                                    const std::function<bool(std::size_t)>& pause) {
-    return Walk(filter, pause).Run(names);
+DropWalk::DropWalk(const std::vector<std::string>& names, std::string_view filter, bool folders,
+                   std::function<bool(std::size_t)> pause)
+    : impl_(std::make_unique<Impl>(names, filter, folders, std::move(pause))) {}
+
+DropWalk::~DropWalk() = default;
+
+bool DropWalk::Next(DropName& out) {
+    return impl_->Next(out);
+}
+
+std::size_t DropWalk::Held() const noexcept {
+    return impl_->Held();
+}
+
+DropTotals CountDrop(const std::vector<std::string>& names, std::string_view filter, bool folders,
+                     std::function<bool(std::size_t)> pause) {
+    DropWalk walk(names, filter, folders, std::move(pause));
+    DropTotals totals;
+    DropName name;
+    while (walk.Next(name)) {
+        ++totals.names;
+        if (name.attrs && name.attrs->regular) {
+            totals.bytes += name.attrs->size;
+        }
+    }
+    return totals;
 }
 
 }  // namespace korvalen

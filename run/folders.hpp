@@ -1,9 +1,11 @@
-// Dropped folders stand for the files below them: the list a run searches
-// when folders are searched, built before the first file is opened.
+// The names a run takes in turn: the names as dropped, with dropped folders
+// standing for the files below them, handed over one by one as the walk
+// reads each folder, so that what it keeps does not grow with the files.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,9 +20,8 @@ struct DropName {
     std::string name;
     // A folder that could not be read: reported as a file that cannot be read.
     bool unreadableFolder = false;
-    // What the walk saw of a file it found, sparing a second look at every
-    // file; the run looks at the other names itself before it starts (none:
-    // nothing there then).
+    // What the walk saw of the name (links followed), sparing the run a
+    // second look at every file; none: nothing there then.
     std::optional<FileAttributes> attrs;
     // Where the file's own name starts in `name`, for a file found in a
     // folder (the part before it names that folder); 0 for a name as dropped.
@@ -32,16 +33,50 @@ struct DropName {
 // letters match either case. No pattern at all matches every name.
 bool MatchesFolderFilter(std::string_view filter, std::string_view name);
 
-// The names as dropped, each folder replaced in place by the files below it
-// that match `filter`, at any depth: within a folder its files in byte order of
-// their names, then its sub-folders in the same order. A file is named by the
-// folder as dropped + "/" + its path below it. Hidden names (a leading ".")
-// are left out; links to files are followed, links to folders are not; a file
-// found once already (under any name) is left out. A dropped name that is not
-// a folder stays as it is, unless reached before. `pause(count)` is called when the first folder is
-// met (count 0), then at every entry read with the files found so far; false from it
-// ends the walk (the list then stops where the walk was).
-std::vector<DropName> ExpandFolders(const std::vector<std::string>& names, std::string_view filter,
-                                    const std::function<bool(std::size_t)>& pause);
+// Walks the names as dropped, in order. With `folders` each folder stands in
+// place for the files below it that match `filter`, at any depth: within a
+// folder its files in byte order of their names, then its sub-folders in the
+// same order. A file is named by the folder as dropped + "/" + its path below
+// it. Hidden names (a leading ".") are left out; links to files are followed,
+// links to folders are not; a file reached once already (under any name, as
+// dropped or in a folder) is left out, and so is a folder reached again (a
+// bind mount, a folder dropped twice or inside another). Without `folders` a
+// folder is handed over as it is (the run skips it).
+//
+// `pause(count)` is called when the first folder is met (count 0), then at
+// every entry read with the files handed over so far; false from it ends the
+// walk. A walk keeps one folder's sorted names at a time (in one byte arena),
+// the sub-folders still to enter on its way down, the folders entered, and
+// the identities of the files that can be reached twice: files with more than
+// one link, files reached through a symbolic link, and files dropped by name.
+class DropWalk {
+  public:
+    DropWalk(const std::vector<std::string>& names, std::string_view filter, bool folders,
+             std::function<bool(std::size_t)> pause);
+    ~DropWalk();
+    DropWalk(const DropWalk&) = delete;
+    DropWalk& operator=(const DropWalk&) = delete;
+
+    // The next name into `out` (its string's room used again); false at the
+    // end, or once `pause` said stop.
+    bool Next(DropName& out);
+
+    // Entries held for the folder in hand and the folders still to enter,
+    // and the identities kept: what the walk's memory grows with.
+    std::size_t Held() const noexcept;
+
+  private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// What a walk hands over, counted without keeping it: the run's numbering
+// and progress maximum.
+struct DropTotals {
+    std::size_t names = 0;
+    std::int64_t bytes = 0;  // regular files' sizes; anything else counts 0
+};
+DropTotals CountDrop(const std::vector<std::string>& names, std::string_view filter, bool folders,
+                     std::function<bool(std::size_t)> pause);
 
 }  // namespace korvalen

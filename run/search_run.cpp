@@ -7,11 +7,11 @@
 #include <charconv>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <iterator>
 #include <new>
 #include <optional>
-#include <set>
 #include <utility>
 
 #include "platform/file.hpp"
@@ -110,56 +110,67 @@ class RunLoop {
           held_(request.outputPath, holdBound),
           holdBound_(holdBound) {}
 
-    void Files(const std::vector<DropName>& names, const std::string& outputPath, OutFile& out) {
+    // The names in turn from `walk`; `count` of them were counted before
+    // (more are numbered as they come).
+    void Files(DropWalk& walk, std::size_t count, const std::string& outputPath, OutFile& out) {
         const FileId outId = out.Id();
         ScanContext ctx{host_, state_, out, options_, words_, held_};
-        const std::size_t n = names.size();
-        const std::string count = std::to_string(n);
+        walk_ = &walk;
+        std::string countText = std::to_string(count);
         std::int64_t bytesDone = 0;
-        StartCrew(n, outputPath);
-        for (std::size_t i = 0; state_.Searching && i < n; ++i) {
+        StartCrew(count, outputPath);
+        for (std::size_t i = 0; state_.Searching && Ahead(i + 1); ++i) {
+            // One name ahead at least: the last one ends without a separator line.
+            const bool isLast = !Ahead(i + 2);
+            if (Known() > count) {
+                count = Known();  // a file that came after the count
+                countText = std::to_string(count);
+            }
             // Built in place: with small files, new strings per file cost as
             // much as a fair part of the search.
             char number[24];
             const std::string_view numberText(
                 number, static_cast<std::size_t>(
                             std::to_chars(number, std::end(number), i + 1).ptr - number));
-            state_.StatusPrefix.assign("検索中：").append(numberText).append("/").append(count);
+            state_.StatusPrefix.assign("検索中：").append(numberText).append("/").append(countText);
             host_.SetStatusText(StatusWithHits(state_));
-            title_.assign(numberText).append("/").append(count).append("検索中");
+            title_.assign(numberText).append("/").append(countText).append("検索中");
             host_.SetAppTitle(title_);
             if (crew_) {
-                SendAhead(names, i, outputPath, outId);
+                SendAhead(i, outputPath, outId);
             }
-            const std::string& name = names[i].name;
+            DropName& entry = ahead_.front();
+            const std::string& name = entry.name;
             // The output file is never searched, under whatever name it is reached:
             // it would feed on its own hit lines.
-            const std::int64_t progressSize = ProgressSize(names[i].attrs);
-            std::optional<FileAttributes> attrs = names[i].attrs;
+            const std::int64_t progressSize = ProgressSize(entry.attrs);
+            std::optional<FileAttributes>& attrs = entry.attrs;
             if (!attrs) {
                 attrs = GetFileAttributes(name);  // it may be there by now (the output file)
-                if (!attrs && name != outputPath && !names[i].unreadableFolder) {
+                if (!attrs && name != outputPath && !entry.unreadableFolder) {
                     host_.FileUnreadable(name, "cannot open " + name + ": " + std::strerror(errno));
                 }
             }
-            if (names[i].unreadableFolder) {
+            if (entry.unreadableFolder) {
                 // Its open fails as well: the scanner reports it as any unreadable file.
-                SearchOneFile(ctx, name, 0, FileSight{}, i == n - 1);
+                SearchOneFile(ctx, name, 0, FileSight{}, isLast);
             } else if (name != outputPath && attrs && !attrs->directory && attrs->id != outId &&
                        !(crew_ && crew_->Write(i, ctx))) {
                 FileSight sight;
                 if (attrs->regular) {
                     sight.size = attrs->size;
                 }
-                if (names[i].leaf > 0) {
-                    sight.folder = folder_.Of(std::string_view(name).substr(0, names[i].leaf));
-                    sight.leaf = names[i].leaf;
+                if (entry.leaf > 0) {
+                    sight.folder = folder_.Of(std::string_view(name).substr(0, entry.leaf));
+                    sight.leaf = entry.leaf;
                 }
-                SearchOneFile(ctx, name, attrs->size, sight, i == n - 1);
+                SearchOneFile(ctx, name, attrs->size, sight, isLast);
             }
             bytesDone += progressSize;
             state_.Progress = bytesDone;
             host_.SetProgressPos(bytesDone);
+            ahead_.pop_front();
+            ++first_;
         }
     }
 
@@ -182,17 +193,31 @@ class RunLoop {
         }
     }
 
+    // Whether the walk reached name `i` + 1 (counted from 1): the names from
+    // the one in hand on are kept (at most those the crew is given ahead).
+    bool Ahead(std::size_t n) {
+        while (first_ + ahead_.size() < n && !walked_) {
+            ahead_.emplace_back();
+            if (!walk_->Next(ahead_.back())) {
+                ahead_.pop_back();
+                walked_ = true;
+            }
+        }
+        return first_ + ahead_.size() >= n;
+    }
+    // The names the walk handed over so far.
+    std::size_t Known() const noexcept { return first_ + ahead_.size(); }
+
     // Hands the files from `i` on to the crew, a few batches ahead of the
     // one written; none past a file that the run's thread searches alone
     // until it was written.
-    void SendAhead(const std::vector<DropName>& names, std::size_t i, const std::string& outputPath,
-                   const FileId& outId) {
+    void SendAhead(std::size_t i, const std::string& outputPath, const FileId& outId) {
         next_ = std::max(next_, i);
         if (crew_->Pending() > kAheadFiles / 2) {
             return;
         }
         try {
-            AddAhead(names, outputPath, outId);
+            AddAhead(outputPath, outId);
         } catch (const std::exception&) {
             // Memory short: what cannot go ahead is met by the run's thread
             // in its turn, as on one thread.
@@ -200,11 +225,10 @@ class RunLoop {
         crew_->Send();
     }
 
-    void AddAhead(const std::vector<DropName>& names, const std::string& outputPath,
-                  const FileId& outId) {
+    void AddAhead(const std::string& outputPath, const FileId& outId) {
         std::int64_t batchBytes = 0;
-        for (; next_ < names.size() && crew_->Pending() < kAheadFiles; ++next_) {
-            const DropName& e = names[next_];
+        for (; crew_->Pending() < kAheadFiles && Ahead(next_ + 1); ++next_) {
+            const DropName& e = ahead_[next_ - first_];
             if (e.unreadableFolder || !e.attrs || e.attrs->directory || e.name == outputPath ||
                 e.attrs->id == outId) {
                 continue;  // the run's thread has nothing to search there
@@ -217,7 +241,7 @@ class RunLoop {
             file.name = e.name;
             file.size = e.attrs->size;
             file.leaf = e.leaf;
-            file.isLast = next_ + 1 == names.size();
+            file.isLast = !Ahead(next_ + 2);
             file.fits = memory_.Fits(file.size);
             file.available = memory_.Available();
             file.lineLimit = LineLimit();
@@ -263,6 +287,11 @@ class RunLoop {
     std::string title_;  // its room used again
     HeldFolder folder_;
     std::size_t next_ = 0;  // the next file to consider for the crew
+    // The names from the one in hand (number first_) on, as far as the walk went.
+    DropWalk* walk_ = nullptr;
+    std::deque<DropName> ahead_;
+    std::size_t first_ = 0;
+    bool walked_ = false;  // to its end
     // Last: its threads end before what they use.
     std::unique_ptr<FileCrew> crew_;
 };
@@ -282,38 +311,23 @@ const std::string& StatusWithHits(RunState& state) {
 SearchRun::SearchRun(RunHost& host)
     : host_(host), scanners_{FastSearchInMemory, FastSearchByLine} {}
 
-std::vector<DropName> SearchRun::Expand(const RunRequest& request) {
-    const std::vector<std::string>& names = request.names;
-    if (!request.options.SearchFolders) {
-        // A file dropped twice (under any name) is searched once.
-        std::vector<DropName> list;
-        list.reserve(names.size());
-        std::set<std::pair<dev_t, ino_t>> seen;
-        for (const std::string& name : names) {
-            std::optional<FileAttributes> attrs = GetFileAttributes(name);
-            if (!attrs || attrs->directory || seen.insert({attrs->id.dev, attrs->id.ino}).second) {
-                list.push_back(DropName{name, false, attrs});
-            }
-        }
-        return list;
-    }
+DropTotals SearchRun::Count(const RunRequest& request) {
     // The count of files found so far, now and then: a large folder takes a while.
     std::optional<std::size_t> shown;
-    std::vector<DropName> list =
-        ExpandFolders(names, request.options.FolderFilter, [&](std::size_t found) {
-            if (!shown || found >= *shown + 1000) {
-                shown = found;
-                host_.SetStatusText(found == 0 ? kScanningFolders
-                                               : kScanningFolders + "  (" + std::to_string(found) +
-                                                     " Files)");
-            }
-            host_.ProcessMessages();
-            return state_.Searching.load();
-        });
-    if (!state_.Searching) {
-        list.clear();  // stopped: nothing will be searched, nothing to measure
-    }
-    return list;
+    const DropTotals totals =
+        CountDrop(request.names, request.options.FolderFilter, request.options.SearchFolders,
+                  [&](std::size_t found) {
+                      if (!shown || found >= *shown + 1000) {
+                          shown = found;
+                          host_.SetStatusText(found == 0 ? kScanningFolders
+                                                         : kScanningFolders + "  (" +
+                                                               std::to_string(found) + " Files)");
+                      }
+                      host_.ProcessMessages();
+                      return state_.Searching.load();
+                  });
+    // Stopped in a folder: the count stopped where the walk was, nothing to measure.
+    return state_.Searching || !request.options.SearchFolders ? totals : DropTotals{};
 }
 
 RunOutcome SearchRun::Drop(RunRequest request) {
@@ -346,18 +360,11 @@ RunOutcome SearchRun::Drop(RunRequest request) {
             host_.Minimize();
         }
         host_.SetProgressMax(0);
-        std::vector<DropName> list = Expand(request);
-        std::int64_t total = 0;
-        // One look at each name before the run (the walk's, for a file it
-        // found) gives the progress total and what the skip rule needs: per
-        // file, the name is then only opened and read.
-        for (DropName& entry : list) {
-            if (!entry.attrs) {
-                entry.attrs = GetFileAttributes(entry.name);
-            }
-            total += ProgressSize(entry.attrs);
-        }
-        host_.SetProgressMax(total);
+        // A first walk that keeps nothing counts the names and their bytes
+        // for the numbering and the progress maximum; the run then walks
+        // again, taking the names one by one.
+        const DropTotals totals = Count(request);
+        host_.SetProgressMax(totals.bytes);
         state_.Progress = 0;
         host_.SetProgressPos(0);
         host_.SetProgressVisible(true);
@@ -369,8 +376,13 @@ RunOutcome SearchRun::Drop(RunRequest request) {
         if (state_.Searching) {
             out.Open(outputPath, options.FileOverWrite);
             out.WriteRunSeparator("----------");
+            DropWalk walk(request.names, options.FolderFilter, options.SearchFolders,
+                          [this](std::size_t) {
+                              host_.ProcessMessages();
+                              return state_.Searching.load();
+                          });
             RunLoop loop(host_, state_, request, scanners_, holdBound_);
-            loop.Files(list, outputPath, out);
+            loop.Files(walk, totals.names, outputPath, out);
             out.Close();
         }
         if (state_.Searching) {

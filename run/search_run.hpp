@@ -93,9 +93,10 @@ class SearchRun {
     void SetHoldBound(std::size_t bytes) noexcept { holdBound_ = bytes; }
 
   private:
-    // The names the run takes in turn: with SearchFolders, each folder
-    // replaced by its files (the host's messages processed meanwhile).
-    std::vector<DropName> Expand(const RunRequest& request);
+    // The names the run will take and their bytes, counted by a walk that
+    // keeps nothing (the host's messages processed meanwhile); none when
+    // stopped meanwhile.
+    DropTotals Count(const RunRequest& request);
 
     RunHost& host_;
     RunState state_;

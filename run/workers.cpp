@@ -9,7 +9,9 @@ unsigned ThreadsFor(std::int32_t option) noexcept {
     if (option > 0) {
         return std::min(static_cast<unsigned>(option), kMost);
     }
-    return std::clamp(std::thread::hardware_concurrency(), 1u, kMost);
+    // Asked once: the library reads /sys for it, a cost per file of a run.
+    static const unsigned cores = std::thread::hardware_concurrency();
+    return std::clamp(cores, 1u, kMost);
 }
 
 Workers::Workers(unsigned helpers) {

@@ -73,7 +73,8 @@ struct Tree {
         for (const std::string& n : names) {
             full.push_back(t / n);
         }
-        for (const DropName& n : ExpandFolders(full, filter, [](std::size_t) { return true; })) {
+        DropWalk walk(full, filter, true, [](std::size_t) { return true; });
+        for (DropName n; walk.Next(n);) {
             got.push_back((n.unreadableFolder ? "!" : "") + n.name.substr(t.Path().size() + 1));
         }
         return got;
@@ -120,6 +121,46 @@ TEST(Folders, WalkOrderDepthAndWhatIsLeftOut) {
     ScopedFileOps scoped(ops);
     EXPECT_EQ(tr.Expand({"d"}, "*.txt"),
               (Names{"d/B.txt", "d/a.TXT", "d/b.txt", "d/link.txt", "!d/sub", "d/sub2/z.txt"}));
+}
+
+// A walk keeps one folder's names at a time and remembers only the files that
+// can be reached twice, and still takes each file once: a link to a file taken
+// before (in another folder, or earlier in its own), hard links, a folder
+// reached again through a link.
+TEST(Folders, WalkKeepsLittleAndTakesEachFileOnce) {
+    TempDir t;
+    Names expected = {"m/a.txt", "m/h1.txt", "m/z.txt"};
+    for (const char* folder : {"m", "m/s0", "m/s1", "m/s2"}) {
+        fs::create_directory(t / folder);
+    }
+    for (const char* file : {"m/a.txt", "m/h1.txt", "m/z.txt", "m/s2/a0.txt", "m/s2/zz.txt"}) {
+        WriteBytes(t / file, "");
+    }
+    for (const char* folder : {"m/s0/f", "m/s1/g"}) {
+        for (int i = 10; i < 40; ++i) {
+            expected.push_back(folder + std::to_string(i) + ".txt");
+            WriteBytes(t / expected.back(), "x");
+        }
+    }
+    expected.insert(expected.end(), {"m/s2/a0.txt", "m/s2/ln0.txt"});
+    fs::create_hard_link(t / "m/h1.txt", t / "m/s1/h2.txt");
+    fs::create_symlink("../a.txt", t / "m/s0/back.txt");  // its file was taken before
+    fs::create_symlink("zz.txt", t / "m/s2/ln0.txt");     // comes before its file
+    fs::create_symlink("a0.txt", t / "m/s2/zlate.txt");   // comes after it
+    fs::create_directory_symlink("m", t / "ml");
+    const Names dropped = {t / "m", t / "ml"};
+    DropWalk walk(dropped, "*.txt", true, [](std::size_t) { return true; });
+    Names got;
+    std::size_t held = 0;
+    for (DropName n; walk.Next(n);) {
+        got.push_back(n.name.substr(t.Path().size() + 1));
+        held = std::max(held, walk.Held());
+    }
+    EXPECT_EQ(got, expected);
+    EXPECT_LE(held, 40u);  // 66 files
+    const DropTotals totals = CountDrop(dropped, "*.txt", true, [](std::size_t) { return true; });
+    EXPECT_EQ(totals.names, expected.size());
+    EXPECT_EQ(totals.bytes, 60);
 }
 
 struct FolderRun {

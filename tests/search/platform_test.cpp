@@ -57,9 +57,11 @@ TEST(FileInfo, OddNamesAndReadOnASight) {
     const std::vector<Row> rows = {
         {file, 5, true, {5, -1, 0}, "12345"},
         {file, 5, true, {5, folder, leaf}, "12345"},
-        {file, 5, true, {3, -1, 0}, "12345"},               // grown since
-        {file, 5, true, {9, folder, leaf}, "12345"},        // shrunk since
-        {fifo, {}, true, {5, -1, 0}, std::nullopt},         // no wait for a writer
+        {file, 5, true, {3, -1, 0}, "12345"},         // grown since
+        {file, 5, true, {9, folder, leaf}, "12345"},  // shrunk since
+        {fifo, {}, true, {5, -1, 0}, std::nullopt},   // no wait for a writer
+        {fifo, {}, true, {0, -1, 0}, ""},             // nor when seen empty
+        {zero, {}, true, {0, -1, 0}, std::nullopt},
         {zero, {}, true, {5, folder, leaf}, std::nullopt},  // not read on and on
         {dir.Path(), {}, false, {5, -1, 0}, std::nullopt},
         {dangling, {}, false, {5, -1, 0}, std::nullopt},

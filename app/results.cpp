@@ -14,6 +14,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <unordered_set>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "text/cp932.hpp"
 
@@ -23,18 +26,82 @@ namespace korvalen {
 
 bool ResultsModel::Load(const std::string& outputFile, const std::string& currentDir) {
     beginResetModel();
-    names_.clear();
-    const bool ok = index_.Load(outputFile, currentDir);
-    shown_ = index_.Filter(filter_);
+    const bool ok = index_.Start(outputFile, currentDir);
+    Reset();
     endResetModel();
     return ok;
+}
+
+void ResultsModel::Reset() {
+    names_.clear();
+    std::vector<std::uint32_t>().swap(shown_);
+    filtered_ = groupsSeen_ = 0;
+}
+
+OutputIndex::Change ResultsModel::Refresh() {
+    const auto change = index_.Refresh();
+    if (change == OutputIndex::Change::Rewritten || change == OutputIndex::Change::Failed) {
+        beginResetModel();
+        Reset();
+        endResetModel();
+    } else if (const auto rows = static_cast<std::uint32_t>(index_.Rows().size());
+               rows < filtered_) {
+        // The last line, read again: its rows go.
+        const auto first = std::lower_bound(shown_.begin(), shown_.end(), rows);
+        if (first != shown_.end()) {
+            beginRemoveRows({}, static_cast<int>(first - shown_.begin()),
+                            static_cast<int>(shown_.size()) - 1);
+            shown_.erase(first, shown_.end());
+            endRemoveRows();
+        }
+        std::erase_if(names_,
+                      [&](const auto& name) { return name.first >= index_.Groups().size(); });
+        filtered_ = rows;
+        groupsSeen_ = std::min(groupsSeen_, static_cast<std::uint32_t>(index_.Groups().size()));
+    }
+    return change;
+}
+
+bool ResultsModel::Step(std::chrono::milliseconds budget) {
+    const auto until = std::chrono::steady_clock::now() + budget;
+    bool more = false;
+    do {
+        more = index_.Step(std::size_t{1} << 18);
+    } while (more && std::chrono::steady_clock::now() < until);
+    return more;
+}
+
+void ResultsModel::Publish() {
+    // The rows read since: those the filter shows follow the shown ones.
+    std::vector<std::uint32_t> added;
+    if (!shown_.empty()) {
+        added.push_back(shown_.back());  // FilterFrom looks at the last shown
+    }
+    index_.FilterFrom(filter_, filtered_, added);
+    filtered_ = static_cast<std::uint32_t>(index_.Rows().size());
+    const std::size_t from = shown_.empty() ? 0 : 1;
+    if (added.size() > from) {
+        beginInsertRows({}, static_cast<int>(shown_.size()),
+                        static_cast<int>(shown_.size() + added.size() - from) - 1);
+        shown_.insert(shown_.end(), added.begin() + static_cast<std::ptrdiff_t>(from), added.end());
+        endInsertRows();
+    }
+    // The group that was last may have gone on: a new count.
+    if (groupsSeen_ > 0 && groupsSeen_ <= index_.Groups().size()) {
+        const std::uint32_t row = index_.Groups()[groupsSeen_ - 1].row;
+        const auto at = std::lower_bound(shown_.begin(), shown_.end(), row);
+        if (at != shown_.end() && *at == row) {
+            const QModelIndex changed = index(static_cast<int>(at - shown_.begin()));
+            emit dataChanged(changed, changed);
+        }
+    }
+    groupsSeen_ = static_cast<std::uint32_t>(index_.Groups().size());
 }
 
 void ResultsModel::Clear() {
     beginResetModel();
     index_ = OutputIndex();
-    std::vector<std::uint32_t>().swap(shown_);
-    names_.clear();
+    Reset();
     endResetModel();
 }
 
@@ -64,6 +131,8 @@ void ResultsModel::SetFilter(const QString& filter) {
     beginResetModel();
     filter_ = FromCp932Text(filter);
     shown_ = index_.Filter(filter_);
+    filtered_ = static_cast<std::uint32_t>(index_.Rows().size());
+    groupsSeen_ = static_cast<std::uint32_t>(index_.Groups().size());
     endResetModel();
 }
 
@@ -171,7 +240,8 @@ TResultsForm::TResultsForm(Open open, QWidget* parent)
       LCount(new QLabel(this)),
       open_(std::move(open)),
       model_(new ResultsModel(this)),
-      watcher_(new QFileSystemWatcher(this)) {
+      watcher_(new QFileSystemWatcher(this)),
+      stepper_(new QTimer(this)) {
     setObjectName(QStringLiteral("ResultsForm"));
     setWindowTitle(QStringLiteral("検索結果一覧"));
     setFont(ProportionalGothic());
@@ -183,6 +253,9 @@ TResultsForm::TResultsForm(Open open, QWidget* parent)
     LResults->setModel(model_);
     LResults->setItemDelegate(new ResultsDelegate(LResults));
     LResults->setUniformItemSizes(true);
+    // A million rows are laid out a batch at a time between events.
+    LResults->setLayoutMode(QListView::Batched);
+    LResults->setBatchSize(10000);
     LResults->setSelectionMode(QAbstractItemView::SingleSelection);
     LResults->setEditTriggers(QAbstractItemView::NoEditTriggers);
     LResults->installEventFilter(this);
@@ -211,15 +284,25 @@ TResultsForm::TResultsForm(Open open, QWidget* parent)
     connect(settle, &QTimer::timeout, this, &TResultsForm::Reload);
     connect(watcher_, &QFileSystemWatcher::fileChanged, settle, qOverload<>(&QTimer::start));
     connect(watcher_, &QFileSystemWatcher::directoryChanged, settle, qOverload<>(&QTimer::start));
+    // A large file is read a slice at a time between the window's events.
+    stepper_->setInterval(0);
+    connect(stepper_, &QTimer::timeout, this, &TResultsForm::ReadOn);
 }
 
 void TResultsForm::ShowFile(const std::string& outputFile) {
+    if (outputFile != outputFile_) {
+        loaded_ = false;
+    }
     outputFile_ = outputFile;
     Reload();
     show();
     raise();
     activateWindow();
     LResults->setFocus();
+}
+
+bool TResultsForm::Loading() const {
+    return stepper_->isActive();
 }
 
 void TResultsForm::Watch() {
@@ -237,13 +320,44 @@ void TResultsForm::Watch() {
 }
 
 void TResultsForm::Reload() {
-    const int keep = LResults->currentIndex().row();
-    read_ = model_->Load(outputFile_, PathBytes(QDir::currentPath()));
+    keep_ = std::max(LResults->currentIndex().row(), 0);
+    if (loaded_) {
+        read_ = model_->Refresh() != OutputIndex::Change::Failed;
+    } else {
+        read_ = model_->Load(outputFile_, PathBytes(QDir::currentPath()));
+        loaded_ = true;
+    }
     Watch();
+    ReadOn();
+}
+
+// A slice of the file, then the window's events again; busy till the end.
+void TResultsForm::ReadOn() {
+    const bool more = model_->Step(slice_);
+    // What was read shows at most about ten times a second: each showing
+    // lays out and paints the list.
+    const auto now = std::chrono::steady_clock::now();
+    if (!more || !stepper_->isActive() || now - published_ >= std::chrono::milliseconds(100)) {
+        model_->Publish();
+        published_ = now;
+    }
+    if (more) {
+        if (!stepper_->isActive()) {
+            setCursor(Qt::BusyCursor);
+            stepper_->start();
+        }
+        if (!LResults->currentIndex().isValid() && model_->rowCount() > 0) {
+            LResults->setCurrentIndex(model_->index(0));
+        }
+        return;
+    }
+    stepper_->stop();
+    unsetCursor();
     ShowCount();
     const int rows = model_->rowCount();
-    LResults->setCurrentIndex(
-        model_->index(std::clamp(keep < 0 ? 0 : keep, 0, std::max(rows - 1, 0))));
+    if (!LResults->currentIndex().isValid() || LResults->currentIndex().row() < keep_) {
+        LResults->setCurrentIndex(model_->index(std::clamp(keep_, 0, std::max(rows - 1, 0))));
+    }
 }
 
 // The hits, the files they are in (a file's hits may come in several runs),
@@ -286,7 +400,15 @@ void TResultsForm::OpenCurrent() {
 void TResultsForm::closeEvent(QCloseEvent* event) {
     // Nothing kept while closed: neither the file nor the watch that would
     // read it again at every run.
+    stepper_->stop();
+    unsetCursor();
     model_->Clear();
+    loaded_ = false;
+#ifdef __GLIBC__
+    // The allocator keeps large freed blocks for later; a closed window's
+    // hundred megabytes go back to the system.
+    malloc_trim(0);
+#endif
     if (!watcher_->files().isEmpty()) {
         watcher_->removePaths(watcher_->files());
     }

@@ -7,6 +7,7 @@
 #include <QAbstractListModel>
 #include <QStyledItemDelegate>
 #include <QWidget>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -19,6 +20,7 @@ class QFileSystemWatcher;
 class QLabel;
 class QLineEdit;
 class QListView;
+class QTimer;
 
 namespace korvalen {
 
@@ -28,7 +30,16 @@ class ResultsModel : public QAbstractListModel {
     enum Role { KindRole = Qt::UserRole, WordRole, TextRole, LineRole };
     using QAbstractListModel::QAbstractListModel;
 
+    // Reads `outputFile` afresh, a slice at a time (Step); false when it
+    // cannot be read.
     bool Load(const std::string& outputFile, const std::string& currentDir);
+    // Looks at the file again: what was added is read by Step.
+    OutputIndex::Change Refresh();
+    // Reads on for about `budget` (a slice at least); true while more remains.
+    bool Step(std::chrono::milliseconds budget);
+    // Shows the rows read since the last call.
+    void Publish();
+    bool Reading() const { return index_.Reading(); }
     // Lets the file's bytes and the index go (a closed window keeps nothing).
     void Clear();
     void SetFilter(const QString& filter);
@@ -39,9 +50,12 @@ class ResultsModel : public QAbstractListModel {
 
   private:
     QString GroupName(std::uint32_t group) const;
+    void Reset();
 
     OutputIndex index_;
     std::vector<std::uint32_t> shown_;
+    std::uint32_t filtered_ = 0;    // rows of the index that shown_ has looked at
+    std::uint32_t groupsSeen_ = 0;  // groups when last published
     std::string filter_;
     mutable std::unordered_map<std::uint32_t, QString> names_;  // group: shown name
 };
@@ -62,9 +76,15 @@ class TResultsForm : public QWidget {
     using Open = std::function<void(const std::string&, std::int64_t, WordColumns)>;
     explicit TResultsForm(Open open, QWidget* parent = nullptr);
 
-    // Shows `outputFile` (read again whenever it changes on disk).
+    // Shows `outputFile` (read again whenever it changes on disk: only what
+    // was added when a run appends). A large file is read in slices, the
+    // window busy meanwhile.
     void ShowFile(const std::string& outputFile);
     void Reload();
+    bool Loading() const;
+    // How long a slice of reading may keep the window's thread (at least
+    // one piece is read).
+    void SetSlice(std::chrono::milliseconds slice) { slice_ = slice; }
 
     QLineEdit* EFilter;
     QListView* LResults;
@@ -80,12 +100,18 @@ class TResultsForm : public QWidget {
   private:
     void Watch();
     void ShowCount();
+    void ReadOn();
 
     Open open_;
     ResultsModel* model_;
     QFileSystemWatcher* watcher_;
+    QTimer* stepper_;  // reads on between events
     std::string outputFile_;
-    bool read_ = false;  // the output file could be read
+    bool read_ = false;    // the output file could be read
+    bool loaded_ = false;  // the model holds outputFile_ (not closed since)
+    int keep_ = 0;         // the current row to come back to
+    std::chrono::milliseconds slice_{4};
+    std::chrono::steady_clock::time_point published_;  // rows last shown
 };
 
 }  // namespace korvalen

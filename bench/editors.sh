@@ -49,6 +49,13 @@ measure() {
     read -r wall user sys <time.txt
     printf '%-22s %8.2f s wall %8.2f s CPU\n' "$name" "$wall" "$(echo "$user + $sys" | bc)"
     echo "$wall" >"$name.wall"
+    echo "$user + $sys" | bc >"$name.cpu"
+}
+
+# ratio A B: A's wall and CPU seconds over B's.
+ratio() {
+    echo "ratio $1 / $2: $(echo "scale=2; $(cat "$1.wall") / $(cat "$2.wall")" | bc) wall," \
+        "$(echo "scale=2; $(cat "$1.cpu") / $(cat "$2.cpu")" | bc) CPU"
 }
 
 vimrun() {
@@ -64,7 +71,7 @@ echo "$hits hits, $(du -m out.txt | cut -f1) MB output"
 if [[ $only != emacs ]] && command -v vim >/dev/null; then
     measure vim-cfile vimrun -c 'set errorformat=%f:%l:%c:%m' -c 'cfile vimgrep.txt' -c 'clast'
     measure vim-KorvalenQuickfix vimrun -c 'KorvalenQuickfix out.txt' -c 'clast'
-    echo "ratio KorvalenQuickfix / :cfile: $(echo "scale=2; $(cat vim-KorvalenQuickfix.wall) / $(cat vim-cfile.wall)" | bc)"
+    ratio vim-KorvalenQuickfix vim-cfile
 fi
 if [[ $only != vim ]] && command -v emacs >/dev/null; then
     measure emacs-grep-mode emacsrun "(progn (require 'grep)
@@ -73,6 +80,6 @@ if [[ $only != vim ]] && command -v emacs >/dev/null; then
     measure emacs-korvalen emacsrun "(progn
       (set-buffer (korvalen-open-output \"out.txt\"))
       (goto-char (point-max)) (forward-line -1) (compile-goto-error))"
-    echo "ratio korvalen / grep-mode: $(echo "scale=2; $(cat emacs-korvalen.wall) / $(cat emacs-grep-mode.wall)" | bc)"
+    ratio emacs-korvalen emacs-grep-mode
 fi
 echo "last hit: $last"

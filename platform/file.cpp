@@ -189,6 +189,18 @@ std::size_t File::Read(char* buf, std::size_t n) {
     }
 }
 
+std::size_t File::ReadAt(char* buf, std::size_t n, std::int64_t offset) {
+    for (;;) {
+        const ssize_t got = CurrentFileOps().ReadAt(fd_, buf, n, static_cast<off_t>(offset));
+        if (got >= 0) {
+            return static_cast<std::size_t>(got);
+        }
+        if (errno != EINTR) {
+            throw FileError(path_, errno, "cannot read");
+        }
+    }
+}
+
 bool WriteAllTo(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t put = CurrentFileOps().Write(fd, bytes.data(), bytes.size());

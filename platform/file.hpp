@@ -115,6 +115,9 @@ class File {
 
     // Up to `n` bytes; 0 only at the end of the file.
     std::size_t Read(char* buf, std::size_t n);
+    // Up to `n` bytes from `offset` on (the reading position stays); 0 only
+    // at or past the end of the file.
+    std::size_t ReadAt(char* buf, std::size_t n, std::int64_t offset);
     void WriteAll(std::string_view data);
     // Closes and reports a failed close; a file that is not open is left alone.
     void Close();

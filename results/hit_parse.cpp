@@ -76,24 +76,37 @@ bool NextReading(std::string_view line, std::size_t from, OutputLine& hit) {
             continue;
         }
         const std::size_t at = digits - 1;
-        std::int64_t number = 0;
-        std::size_t word = 0;
-        if (at < from || !HeadAt(line, at, number, word) || word != colon + 2) {
-            continue;
+        OutputLine found;
+        if (at >= from && ReadHitAt(line, at, found) &&
+            found.word.data() == line.data() + colon + 2) {
+            hit = found;
+            return true;
         }
-        const std::size_t close = line.find(')', word);
-        if (close == std::string_view::npos) {
-            continue;
-        }
-        hit.kind = OutputLineKind::Hit;
-        hit.path = line.substr(0, at);
-        hit.number = number;
-        hit.word = line.substr(word, close - word);
-        hit.text = line.substr(close + 1);
-        return true;
     }
     return false;
 }
+
+}  // namespace
+
+bool ReadHitAt(std::string_view line, std::size_t at, OutputLine& hit) {
+    std::int64_t number = 0;
+    std::size_t word = 0;
+    if (at >= line.size() || !HeadAt(line, at, number, word)) {
+        return false;
+    }
+    const std::size_t close = line.find(')', word);
+    if (close == std::string_view::npos) {
+        return false;
+    }
+    hit.kind = OutputLineKind::Hit;
+    hit.path = line.substr(0, at);
+    hit.number = number;
+    hit.word = line.substr(word, close - word);
+    hit.text = line.substr(close + 1);
+    return true;
+}
+
+namespace {
 
 // A line that is no hit, or false.
 bool NotAHit(std::string_view line, OutputLine& read) {
@@ -137,16 +150,17 @@ OutputLine ReadOutputLine(std::string_view line, const PathExists& exists) {
         first.text = line;
         return first;
     }
-    // Most lines have one reading: the file system is asked only when not.
+    // Most lines have one reading: the file system is asked only when not,
+    // and then reading by reading, the shortest path first.
     OutputLine other;
-    if (!exists || !NextReading(line, first.path.size() + 1, other)) {
+    if (!exists || !NextReading(line, first.path.size() + 1, other) || exists(first.path)) {
         return first;
     }
-    for (const OutputLine& reading : ReadOutputLineAll(line)) {
-        if (exists(reading.path)) {
-            return reading;
+    do {
+        if (exists(other.path)) {
+            return other;
         }
-    }
+    } while (NextReading(line, other.path.size() + 1, other));
     return first;
 }
 

@@ -30,6 +30,10 @@ struct OutputLine {
 // line gives one reading, the shortest path first.
 std::vector<OutputLine> ReadOutputLineAll(std::string_view line);
 
+// The hit reading whose head starts at `at` (the path is what comes before),
+// or false: for a line known to start with a hit's path.
+bool ReadHitAt(std::string_view line, std::size_t at, OutputLine& hit);
+
 // Whether a path as the output file holds it names a file (see ResolveOutputPath).
 using PathExists = std::function<bool(std::string_view outputPath)>;
 

@@ -32,12 +32,36 @@ class OutputIndex {
         std::uint64_t pathOffset;  // the path, as the file holds it
         std::uint32_t pathLength;
         std::uint32_t hits;
+        std::uint32_t row;  // the group's own row
     };
+    // What Refresh found.
+    enum class Change {
+        Same,       // nothing added
+        Grown,      // bytes added at the end, the start as read: Step reads them
+        Rewritten,  // another file or other bytes: read again from the start
+        Failed,     // cannot be read: the index is empty
+    };
+
+    OutputIndex();
+    ~OutputIndex();
+    OutputIndex(OutputIndex&&) noexcept;
+    OutputIndex& operator=(OutputIndex&&) noexcept;
 
     // Reads `outputFile` whole and indexes it. `currentDir` is where relative
     // paths are looked for after the output file's folder. False when the
     // file cannot be read (the index is then empty).
     bool Load(const std::string& outputFile, const std::string& currentDir);
+    // The same a piece at a time: Start empties the index and opens the
+    // file, each Step reads and indexes about `bytes` more of it and says
+    // whether more remains (the last line is indexed once the end is seen).
+    bool Start(const std::string& outputFile, const std::string& currentDir);
+    bool Step(std::size_t bytes);
+    // Looks at the file again (a run appends to it or writes it anew). Only
+    // what was added is read when the file grew and what was read of it is
+    // still there; a last line that had no break yet is read again (its rows
+    // go first). Then Step reads on.
+    Change Refresh();
+    bool Reading() const { return reading_; }
 
     const std::vector<Row>& Rows() const { return rows_; }
     const std::vector<Group>& Groups() const { return groups_; }
@@ -55,15 +79,30 @@ class OutputIndex {
     // It is found on characters (never from the middle of a double-byte
     // one), ASCII and full-width letters in either case.
     std::vector<std::uint32_t> Filter(std::string_view filter) const;
+    // The same for the rows from `first` on, added to `shown` (which holds
+    // what the filter shows of the rows before `first`).
+    void FilterFrom(std::string_view filter, std::uint32_t first,
+                    std::vector<std::uint32_t>& shown) const;
 
     std::size_t Bytes() const { return size_; }
 
   private:
-    std::unique_ptr<char[]> bytes_;  // the file, not zeroed first
-    std::size_t size_ = 0;
+    struct Reader;
+    void Clear();
+    // Indexes the whole lines read and not yet indexed; at the end (`last`)
+    // the line without a break too.
+    void IndexRead(bool last);
+    void AddLine(std::string_view line);
+
+    std::unique_ptr<char[]> bytes_;  // the file as read, not zeroed first
+    std::size_t capacity_ = 0;
+    std::size_t size_ = 0;     // bytes read
+    std::size_t indexed_ = 0;  // bytes indexed: up to the end of a line
+    bool reading_ = false;
     std::string outputFile_, currentDir_;
     std::vector<Row> rows_;
     std::vector<Group> groups_;
+    std::unique_ptr<Reader> reader_;  // the open file and the names looked up
 };
 
 }  // namespace korvalen

@@ -124,9 +124,11 @@ line's end (found across a line break): where it begins.  Nil when not there."
                korvalen--found)))
 
 (defun korvalen-parse-line (line &optional bytes)
-  "The hit of LINE as (FILE LINE-NUMBER WORD TEXT COLUMN), FILE absolute, or nil.
-LINE is text as read from the output in code page 932, or its bytes; BYTES,
-when given, are LINE's bytes (for a line that does not read back as them)."
+  "The hit of LINE as (FILE LINE-NUMBER WORD TEXT COLUMN AT), or nil.
+FILE is absolute.  LINE is text as read from the output in code page 932,
+or its bytes; BYTES, when given, are LINE's bytes (for a line that does not
+read back as them).  AT is where the head begins in LINE when FILE was
+found, else nil."
   (let* ((raw (or bytes (and (not (multibyte-string-p line)) line)))
          (s (or raw line)))
     (unless (or (string-prefix-p (if raw korvalen--error-prefix korvalen--error-text) s)
@@ -147,7 +149,8 @@ when given, are LINE's bytes (for a line that does not read back as them)."
                          (text (substring s (1+ close)))
                          (w (if raw (korvalen--decode w) w))
                          (text (if raw (korvalen--decode text) text))
-                         (reading (list (car file) number w text (korvalen--column text w))))
+                         (reading (list (car file) number w text (korvalen--column text w)
+                                        (and (cdr file) at))))
                     (if (cdr file)
                         (setq found reading)
                       (setq first reading))))))))
@@ -155,16 +158,54 @@ when given, are LINE's bytes (for a line that does not read back as them)."
 
 (defvar korvalen--reading nil "The reading of the line last matched: (POS . HIT).")
 
+(defvar-local korvalen--lead nil
+  "(LEAD REGEXP FILE) of the last hit whose file was found: its line up to the
+head's first character, what the rest of such a head looks like, the file.
+A line that starts with LEAD and has such a head right there is the next hit
+of FILE (the readings before it name the same missing files), read without
+looking the path up again.")
+
+(defun korvalen--next-hit (pos)
+  "The hit of the line at POS when it is the next hit of `korvalen--lead'."
+  (let* ((lead (car korvalen--lead))
+         (end (+ pos (length lead))))
+    (and lead (<= end (point-max))
+         (not (get-text-property pos 'korvalen-bytes))
+         (let ((case-fold-search nil))
+           (goto-char pos)
+           ;; Bounded so: found only when it starts at POS.
+           (and (search-forward lead end t)
+                (looking-at (nth 1 korvalen--lead))))
+         (let* ((after (match-end 0))
+                (number (string-to-number (match-string-no-properties 1)))
+                (word (match-string-no-properties 2))
+                (eol (line-end-position))
+                (column (if (and (not (string-empty-p word)) (goto-char after)
+                                 (search-forward word eol t))
+                            (- (match-beginning 0) after -1)
+                          (korvalen--column (buffer-substring-no-properties after eol) word))))
+           (list (nth 2 korvalen--lead) number word nil column)))))
+
 (defun korvalen--match-reading ()
   (let ((pos (match-beginning 0)))
     (unless (eq (car korvalen--reading) pos)
       (setq korvalen--reading
             (cons pos (save-excursion
                         (save-match-data
-                          (goto-char pos)
-                          (korvalen-parse-line
-                           (buffer-substring-no-properties pos (line-end-position))
-                           (get-text-property pos 'korvalen-bytes)))))))
+                          (or (korvalen--next-hit pos)
+                              (let* ((line (buffer-substring-no-properties
+                                            pos (progn (goto-char pos) (line-end-position))))
+                                     (hit (korvalen-parse-line
+                                           line (get-text-property pos 'korvalen-bytes)))
+                                     (at (nth 5 hit)))
+                                (setq korvalen--lead
+                                      (and at (not (get-text-property pos 'korvalen-bytes))
+                                           (list (substring line 0 (1+ at))
+                                                 (if (eq (aref line at) ?\()
+                                                     "\\([0-9]+\\)) :(\\([^)\n]*\\))"
+                                                   "\\([0-9]+\\):(\\([^)\n]*\\))")
+                                                 (car hit))))
+                                hit)))))))
     (cdr korvalen--reading)))
 
 (defun korvalen--match-file ()
@@ -287,7 +328,12 @@ Without FILE, the output file named in Korvalen's INI file."
           (dir (file-name-directory (expand-file-name file)))
           (current default-directory))
       (with-current-buffer buffer
-        (let ((inhibit-read-only t))
+        ;; A view of the file: no undo to record a million hits into.
+        (buffer-disable-undo)
+        (let ((inhibit-read-only t)
+              ;; The file is read and decoded whole: a few large strings,
+              ;; nothing for the collector to find between them.
+              (gc-cons-threshold (max gc-cons-threshold (* 64 1024 1024))))
           (erase-buffer)
           (korvalen--insert-output file))
         (korvalen-mode)
@@ -296,6 +342,16 @@ Without FILE, the output file named in Korvalen's INI file."
         (goto-char (point-min)))
       (pop-to-buffer buffer)
       buffer)))
+
+;; Loaded from source (as `load' of the .el does), the functions run for
+;; every hit are compiled now: interpreted, each binding conses, and a
+;; million hits keep the collector busy.
+(dolist (f '(korvalen--next-hit korvalen--match-reading korvalen-parse-line korvalen--column
+             korvalen--match-file korvalen--match-line korvalen--match-column
+             korvalen--find korvalen--find-text korvalen--forms korvalen--decode
+             korvalen--insert-output))
+  (unless (byte-code-function-p (symbol-function f))
+    (byte-compile f)))
 
 (provide 'korvalen)
 ;;; korvalen.el ends here

@@ -457,7 +457,7 @@ TEST_F(Results, FilterOnCharactersAndNamesAsTheyAre) {
     const QString out = Path(QStringLiteral("out.txt"));
     WriteAll(Path(QStringLiteral("café.txt")), "x\n");
     WriteAll(out, "caf\xC3\xA9.txt" + Utf8ToCp932("(1) :(雨)Java 雨\r\nx.txt(2) :(雨)雨とアソ\r\n"
-                                                 "x.txt(3) :(全)ＡＢＣ\r\n"));
+                                                  "x.txt(3) :(全)ＡＢＣ\r\n"));
     TMainForm& f = Start();
     TResultsForm& r = *f.ResultsForm();
     r.ShowFile(Bytes(out));
@@ -480,10 +480,33 @@ TEST_F(Results, FilterOnCharactersAndNamesAsTheyAre) {
             }
         }
         EXPECT_EQ(hits, want) << filter.toStdString();
-        EXPECT_TRUE(r.LCount->text().contains(
-            QStringLiteral("表示 %1 / 5行").arg(r.Model()->rowCount())))
+        EXPECT_TRUE(
+            r.LCount->text().contains(QStringLiteral("表示 %1 / 5行").arg(r.Model()->rowCount())))
             << r.LCount->text().toStdString();
     }
+}
+
+// A large output is read a slice at a time: the window answers meanwhile,
+// busy till the end.
+TEST_F(Results, ReadInSlicesBusyMeanwhile) {
+    const QString out = Path(QStringLiteral("out.txt"));
+    std::string lines;
+    for (int i = 1; i <= 20000; ++i) {
+        lines += "a.txt(" + std::to_string(i) + ") :(w)" + std::string(24, 'x') + "\r\n";
+    }
+    WriteAll(out, lines);
+    TMainForm& f = Start();
+    TResultsForm& r = *f.ResultsForm();
+    r.SetSlice(std::chrono::milliseconds(0));
+    r.ShowFile(Bytes(out));
+    EXPECT_TRUE(r.Loading());
+    EXPECT_EQ(r.cursor().shape(), Qt::BusyCursor);
+    EXPECT_GT(r.Model()->rowCount(), 0);
+    EXPECT_LT(r.Model()->rowCount(), 20001);
+    QTRY_VERIFY(!r.Loading());
+    EXPECT_EQ(r.cursor().shape(), Qt::ArrowCursor);
+    EXPECT_EQ(r.LCount->text(),
+              QStringLiteral("20000件 / 1ファイル  表示 20001 / 20001行  ") + out);
 }
 
 // File names on the command line are searched as a drop, by this window or by

@@ -110,11 +110,19 @@ function! s:Column(text, word) abort
   return 0
 endfunction
 
-" The lines of the output decoded (their CRs kept): a thousand at a time, line by line where
-" a block does not decode whole (a path written byte for byte). Heads are
-" ASCII and no decoding makes or takes one, so the decoded line has the same
-" heads as its bytes.
+" The lines of the output decoded: all in one when they decode, else a thousand at a time, line by line where a block does not
+" decode whole (a path written byte for byte). Heads are ASCII and no decoding
+" makes or takes one, so the decoded line has the same heads as its bytes.
+" readfile() takes the CR of a CR LF; s:crs says whether a line still ends in
+" one (a lone CR before the end).
 function! s:DecodeLines(lines) abort
+  let l:all = iconv(join(a:lines, "\n"), 'cp932', 'utf-8')
+  let l:text = l:all ==# '' ? [] : split(l:all, "\n", 1)
+  if len(l:text) == len(a:lines)
+    let s:crs = stridx(l:all, "\r\n") >= 0 || l:all[-1:] ==# "\r"
+    return l:text
+  endif
+  let s:crs = 1
   let l:text = []
   for l:at in range(0, len(a:lines) - 1, 1000)
     let l:block = a:lines[l:at : l:at + 999]
@@ -197,13 +205,39 @@ endfunction
 " take the function above, line by line. Strings here are indexed in bytes
 " (strpart), as stridx counts.
 if has('vim9script') && !get(g:, 'korvalen_legacy', 0)
-  def s:ParseAll(raw: list<string>, text: list<string>, outdir: string): list<dict<any>>
+  def s:ParseAll(raw: list<string>, text: list<string>, outdir: string, cr: bool): list<dict<any>>
     var items: list<dict<any>> = []
-    var shown: dict<string> = {}
+    var bufs: dict<number> = {}
+    # A hit whose file was found leaves its path and what opens its head:
+    # the next line that starts so and has a head right there is the next
+    # hit of that file (the readings before it name the same missing files),
+    # read without looking the path up again.
+    var lead = "\n"
+    var tail = ''
+    var leadBuf = 0
     var i = -1
     for crlf in text
       i += 1
-      var line = strpart(crlf, len(crlf) - 1) == "\r" ? strpart(crlf, 0, len(crlf) - 1) : crlf
+      var line = cr && strpart(crlf, len(crlf) - 1) == "\r" ? strpart(crlf, 0, len(crlf) - 1) : crlf
+      if stridx(line, lead) == 0
+        var pl = len(lead)
+        var colon = stridx(line, tail, pl)
+        # Digits alone: as many as the number has.
+        var digits = colon - pl
+        var lnum = str2nr(strpart(line, pl, digits))
+        colon += len(tail) - 2
+        var close = colon < pl ? -1 : stridx(line, ')', colon + 2)
+        if close >= 0 && lnum > 0 && digits == (lnum < 10 ? 1 : lnum < 100 ? 2 : lnum < 1000 ? 3
+            : lnum < 10000 ? 4 : lnum < 100000 ? 5 : lnum < 1000000 ? 6 : len(string(lnum)))
+          var word = strpart(line, colon + 2, close - colon - 2)
+          var col = word == '' ? 0 : stridx(line, word, close + 1) - close
+          add(items, {bufnr: leadBuf, lnum: lnum,
+            col: col > 0 ? col : s:Column(strpart(line, close + 1), word),
+            text: strpart(line, colon + 1)})
+          continue
+        endif
+      endif
+      lead = "\n"
       if line == '' || line == '----------' || stridx(raw[i], s:error) == 0
         continue
       endif
@@ -237,6 +271,8 @@ if has('vim9script') && !get(g:, 'korvalen_legacy', 0)
               col: col > 0 && word != '' ? col : s:Column(rest, word),
               text: strpart(line, colon + 1)}
             if place[1]
+              lead = strpart(line, 0, at + 1)
+              tail = strpart(line, at, 1) == '(' ? ') :(' : ':('
               break
             endif
           endif
@@ -244,17 +280,20 @@ if has('vim9script') && !get(g:, 'korvalen_legacy', 0)
         colon = stridx(line, ':(', colon + 1)
       endwhile
       if !empty(first)
-        if !has_key(shown, first.filename)
-          shown[first.filename] = fnamemodify(first.filename, ':.')
+        # A buffer per file, named as :cfile names it: items then carry a
+        # number, not a copy of the name each.
+        if !has_key(bufs, first.filename)
+          bufs[first.filename] = bufadd(fnamemodify(first.filename, ':.'))
         endif
-        first.filename = shown[first.filename]
+        leadBuf = bufs[remove(first, 'filename')]
+        first.bufnr = leadBuf
         add(items, first)
       endif
     endfor
     return items
   enddef
 else
-  function! s:ParseAll(raw, text, outdir) abort
+  function! s:ParseAll(raw, text, outdir, cr) abort
     let l:items = []
     let l:shown = {}
     for l:i in range(len(a:raw))
@@ -323,7 +362,8 @@ function! korvalen#Quickfix(...) abort
   let l:outdir = fnamemodify(l:file, ':p:h')
   let s:found = {}
   let l:raw = readfile(l:file)
-  let l:items = s:ParseAll(l:raw, s:DecodeLines(l:raw), l:outdir)
+  let l:text = s:DecodeLines(l:raw)
+  let l:items = s:ParseAll(l:raw, l:text, l:outdir, s:crs ? v:true : v:false)
   call setqflist([], 'r', {'title': 'Korvalen: ' . l:file, 'items': l:items})
 endfunction
 

@@ -1,14 +1,14 @@
 #!/bin/bash
 # Per-file cost and memory of a folder walk: one folder of N empty files
-# (default 1,000,000) searched by korvalen-cli (SearchFolders on) against
-# ripgrep on one thread and with its default threads.
+# (default 1,000,000) searched by korvalen-cli (SearchFolders on), on one
+# thread and with its default threads, against ripgrep the same two ways.
 #
 #   bench/empty_files.sh [--rounds N] [--files N] [--also NAME=CLI]...
 #
 # The folder is made under $TMPDIR (or /tmp) and deleted at the end. Every
 # search runs N times (default 3), alternating; prints medians of the wall
 # time, the CPU time (user + sys) and the peak memory (/usr/bin/time), ratios
-# to korvalen-cli, and the load average before and after (the machine may be
+# to korvalen-cli -j1, and the load average before and after (the machine may be
 # shared: compare CPU times). --also adds another korvalen-cli (an older
 # build, say) to the same rounds.
 set -euo pipefail
@@ -46,10 +46,11 @@ mkdir "$dir"
 echo "== $files empty files in $dir" >&2
 (cd "$dir" && seq -f 'f%07g.txt' 0 $((files - 1)) | xargs touch)
 
-searches=("korvalen-cli|$cli -q --set SearchFolders=1 -w abc -o $tmp/out.txt $dir")
+searches=("korvalen-cli -j1|$cli -j1 -q --set SearchFolders=1 -w abc -o $tmp/out.txt $dir")
 for a in "${also[@]}"; do
-    searches+=("${a%%=*}|${a#*=} -q --set SearchFolders=1 -w abc -o $tmp/out.txt $dir")
+    searches+=("${a%%=*} -j1|${a#*=} -j1 -q --set SearchFolders=1 -w abc -o $tmp/out.txt $dir")
 done
+searches+=("korvalen-cli (default threads)|$cli -q --set SearchFolders=1 -w abc -o $tmp/out.txt $dir")
 searches+=("rg -j1|rg --no-config -j1 -c abc $dir"
     "rg (default threads)|rg --no-config -c abc $dir")
 
@@ -66,7 +67,7 @@ done
 echo
 echo "Folder: $files empty files; $(date -u +%F), $(nproc) cores, load $load_before before, $(load_now) after; medians of $rounds runs, page-cached."
 echo
-kc=$(median_of "${cpu_s[korvalen-cli]}")
+kc=$(median_of "${cpu_s[korvalen-cli -j1]}")
 echo "| search | wall s | CPU s (user+sys) | korvalen / this (CPU) | peak memory MB |"
 echo "|---|---:|---:|---:|---:|"
 for s in "${searches[@]}"; do

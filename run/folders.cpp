@@ -295,8 +295,8 @@ FileId IdOf(const struct stat& st) {
 class DropWalk::Impl {
   public:
     Impl(const std::vector<std::string>& names, std::string_view filter, bool folders,
-         std::function<bool(std::size_t)> pause)
-        : names_(names), filter_(filter), folders_(folders), pause_(std::move(pause)) {
+         std::function<bool(std::size_t)> pause, bool look)
+        : names_(names), filter_(filter), folders_(folders), look_(look), pause_(std::move(pause)) {
         if (!folders_) {
             return;
         }
@@ -345,6 +345,8 @@ class DropWalk::Impl {
         return held;
     }
 
+    std::size_t OverCounted() const noexcept { return overCounted_; }
+
   private:
     // The sub-folders of a folder entered, still to enter.
     struct Frame {
@@ -385,25 +387,39 @@ class DropWalk::Impl {
     bool NextFile(DropName& out) {
         while (fileNext_ < files_.Size()) {
             const std::size_t i = fileNext_++;
+            // Until a link is met, no file found in a folder can be a repeat
+            // unless files were dropped by name: a count takes them unseen.
+            // Every walk over the same names meets the first link at the same file.
+            const bool unseen = !metLink_ && dropped_.Size() == 0 && !files_.Link(i);
+            metLink_ = metLink_ || files_.Link(i);
             struct stat st {};
+            if (!look_ && unseen) {
+                Hand(out, i, std::nullopt);
+                return true;
+            }
             // Following a link shows what it points to; a link to a folder (or
             // to nothing) is left out, so the walk never loops nor leaves the folder.
             if (::fstatat(::dirfd(folder_.get()), files_.CName(i), &st, 0) != 0 ||
                 !S_ISREG(st.st_mode) || !Once(st, i)) {
+                overCounted_ += unseen ? 1 : 0;
                 continue;
             }
-            out.name.assign(prefix_).append(files_.Name(i));
-            out.unreadableFolder = false;
-            out.attrs =
-                FileAttributes{false, true, static_cast<std::int64_t>(st.st_size), IdOf(st)};
-            out.leaf = prefix_.size();
-            ++handed_;
+            Hand(out, i,
+                 FileAttributes{false, true, static_cast<std::int64_t>(st.st_size), IdOf(st)});
             return true;
         }
         files_.Clear();
         folder_.reset();
         fileNext_ = 0;
         return false;
+    }
+
+    void Hand(DropName& out, std::size_t i, const std::optional<FileAttributes>& attrs) {
+        out.name.assign(prefix_).append(files_.Name(i));
+        out.unreadableFolder = false;
+        out.attrs = attrs;
+        out.leaf = prefix_.size();
+        ++handed_;
     }
 
     // Whether the file `st`, entry `i` of the folder in hand, is met for the
@@ -473,7 +489,9 @@ class DropWalk::Impl {
             return Unreadable(path, out);
         }
         dirs_.Insert(IdOf(st));
-        files_.Sort();
+        if (look_ || linkHere_) {
+            files_.Sort();  // a count's tally depends on the order only through links
+        }
         frame.folders.Sort();
         folder_ = std::move(dir);
         folderId_ = IdOf(st);
@@ -495,6 +513,7 @@ class DropWalk::Impl {
     // False when the folder cannot be read to its end, or the walk was stopped.
     bool Read(DIR* dir, NameList& folders) {
         const int dfd = ::dirfd(dir);
+        linkHere_ = false;
         for (;;) {
             errno = 0;
             const dirent* entry = ::readdir(dir);
@@ -521,8 +540,12 @@ class DropWalk::Impl {
                 if (!folders.Add(name, false)) {
                     return false;
                 }
-            } else if (filter_.Match(name) && !files_.Add(name, type == DT_LNK)) {
-                return false;
+            } else if ((type == DT_REG || type == DT_LNK) && filter_.Match(name)) {
+                // (a pipe, a device or a socket is never searched)
+                if (!files_.Add(name, type == DT_LNK)) {
+                    return false;
+                }
+                linkHere_ = linkHere_ || type == DT_LNK;
             }
         }
     }
@@ -530,11 +553,14 @@ class DropWalk::Impl {
     const std::vector<std::string>& names_;
     FilterPatterns filter_;
     const bool folders_;
+    const bool look_;
     const std::function<bool(std::size_t)> pause_;
     std::size_t nextName_ = 0;
     bool metFolder_ = false;
     bool going_ = true;
     std::size_t handed_ = 0;  // files found in folders, handed over
+    bool metLink_ = false;
+    std::size_t overCounted_ = 0;
 
     // The folder in hand: its files, still open for their look-ups.
     DirHandle folder_;
@@ -542,6 +568,7 @@ class DropWalk::Impl {
     std::string prefix_;
     NameList files_;
     std::size_t fileNext_ = 0;
+    bool linkHere_ = false;  // among the files in hand
     std::vector<Frame> stack_;
 
     IdSet seen_;     // files taken that can be reached twice
@@ -554,8 +581,8 @@ bool MatchesFolderFilter(std::string_view filter, std::string_view name) {
 }
 
 DropWalk::DropWalk(const std::vector<std::string>& names, std::string_view filter, bool folders,
-                   std::function<bool(std::size_t)> pause)
-    : impl_(std::make_unique<Impl>(names, filter, folders, std::move(pause))) {}
+                   std::function<bool(std::size_t)> pause, bool look)
+    : impl_(std::make_unique<Impl>(names, filter, folders, std::move(pause), look)) {}
 
 DropWalk::~DropWalk() = default;
 
@@ -567,15 +594,21 @@ std::size_t DropWalk::Held() const noexcept {
     return impl_->Held();
 }
 
+std::size_t DropWalk::OverCounted() const noexcept {
+    return impl_->OverCounted();
+}
+
 DropTotals CountDrop(const std::vector<std::string>& names, std::string_view filter, bool folders,
                      std::function<bool(std::size_t)> pause) {
-    DropWalk walk(names, filter, folders, std::move(pause));
+    DropWalk walk(names, filter, folders, std::move(pause), false);
     DropTotals totals;
     DropName name;
     while (walk.Next(name)) {
         ++totals.names;
         if (name.attrs && name.attrs->regular) {
             totals.bytes += name.attrs->size;
+        } else if (!name.attrs && name.leaf > 0) {
+            totals.exact = false;  // found in a folder, not looked at
         }
     }
     return totals;

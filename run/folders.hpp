@@ -51,8 +51,12 @@ bool MatchesFolderFilter(std::string_view filter, std::string_view name);
 // one link, files reached through a symbolic link, and files dropped by name.
 class DropWalk {
   public:
+    // `look`: every file's attributes are read as it is handed over (the
+    // run's walk). Otherwise (a count) a file found in a folder is looked at
+    // only where it may be a repeat (a link, or files were dropped by name
+    // besides the folders) and is else handed over without attributes.
     DropWalk(const std::vector<std::string>& names, std::string_view filter, bool folders,
-             std::function<bool(std::size_t)> pause);
+             std::function<bool(std::size_t)> pause, bool look = true);
     ~DropWalk();
     DropWalk(const DropWalk&) = delete;
     DropWalk& operator=(const DropWalk&) = delete;
@@ -65,16 +69,22 @@ class DropWalk {
     // and the identities kept: what the walk's memory grows with.
     std::size_t Held() const noexcept;
 
+    // Files this walk looked at and left out that a count (a walk without
+    // `look` over the same names) took without a look: by how much that
+    // count was too high so far.
+    std::size_t OverCounted() const noexcept;
+
   private:
     class Impl;
     std::unique_ptr<Impl> impl_;
 };
 
-// What a walk hands over, counted without keeping it: the run's numbering
-// and progress maximum.
+// What a walk hands over, counted without keeping it and mostly without a
+// look at the files: the run's numbering and progress maximum.
 struct DropTotals {
-    std::size_t names = 0;
-    std::int64_t bytes = 0;  // regular files' sizes; anything else counts 0
+    std::size_t names = 0;   // as many or more than a walk then hands over
+    std::int64_t bytes = 0;  // the sizes of the regular files looked at
+    bool exact = true;       // every file was looked at: `bytes` is the whole
 };
 DropTotals CountDrop(const std::vector<std::string>& names, std::string_view filter, bool folders,
                      std::function<bool(std::size_t)> pause);

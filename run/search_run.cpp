@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <exception>
@@ -95,6 +96,36 @@ void ScanOne(ScanContext& ctx, const FileScanners& scanners, bool forceByLine, b
     ctx.host.SetCaption("Korvalen");
 }
 
+// The progress maximum of a run whose count did not look at every file: the
+// bytes of the files taken so far, and for each file still to come their
+// average; it settles on the bytes of all as the last file is taken. Set
+// again only when it moved by more than a thirty-second.
+class ProgressGuess {
+  public:
+    ProgressGuess(RunHost& host, const DropTotals& totals)
+        : host_(host), on_(!totals.exact), shown_(totals.bytes) {}
+
+    // File `i` of `count` taken, `bytes` up to its end.
+    void Taken(std::size_t i, std::size_t count, std::int64_t bytes) {
+        if (!on_) {
+            return;
+        }
+        const auto guess = static_cast<std::int64_t>(static_cast<long double>(bytes) /
+                                                     static_cast<long double>(i + 1) *
+                                                     static_cast<long double>(count));
+        if (guess == shown_ || (i + 1 < count && std::abs(guess - shown_) <= shown_ / 32)) {
+            return;
+        }
+        shown_ = guess;
+        host_.SetProgressMax(guess);
+    }
+
+  private:
+    RunHost& host_;
+    const bool on_;
+    std::int64_t shown_;
+};
+
 // One run's work between opening and closing the output file.
 class RunLoop {
   public:
@@ -110,20 +141,28 @@ class RunLoop {
           held_(request.outputPath, holdBound),
           holdBound_(holdBound) {}
 
-    // The names in turn from `walk`; `count` of them were counted before
-    // (more are numbered as they come).
-    void Files(DropWalk& walk, std::size_t count, const std::string& outputPath, OutFile& out) {
+    // The names in turn from `walk`, as counted in `totals` before.
+    void Files(DropWalk& walk, const DropTotals& totals, const std::string& outputPath,
+               OutFile& out) {
         const FileId outId = out.Id();
         ScanContext ctx{host_, state_, out, options_, words_, held_};
         walk_ = &walk;
+        std::size_t count = totals.names;
         std::string countText = std::to_string(count);
         std::int64_t bytesDone = 0;
+        ProgressGuess guess(host_, totals);
         StartCrew(count, outputPath);
         for (std::size_t i = 0; state_.Searching && Ahead(i + 1); ++i) {
             // One name ahead at least: the last one ends without a separator line.
             const bool isLast = !Ahead(i + 2);
-            if (Known() > count) {
-                count = Known();  // a file that came after the count
+            // The count took names unseen that the walk then left out; files
+            // made since come on top; at the end, the names the walk handed over.
+            const std::size_t n =
+                walked_
+                    ? Known()
+                    : std::max(totals.names - std::min(totals.names, walk.OverCounted()), Known());
+            if (n != count) {
+                count = n;
                 countText = std::to_string(count);
             }
             // Built in place: with small files, new strings per file cost as
@@ -144,6 +183,7 @@ class RunLoop {
             // The output file is never searched, under whatever name it is reached:
             // it would feed on its own hit lines.
             const std::int64_t progressSize = ProgressSize(entry.attrs);
+            guess.Taken(i, count, bytesDone + progressSize);
             std::optional<FileAttributes>& attrs = entry.attrs;
             if (!attrs) {
                 attrs = GetFileAttributes(name);  // it may be there by now (the output file)
@@ -360,9 +400,9 @@ RunOutcome SearchRun::Drop(RunRequest request) {
             host_.Minimize();
         }
         host_.SetProgressMax(0);
-        // A first walk that keeps nothing counts the names and their bytes
-        // for the numbering and the progress maximum; the run then walks
-        // again, taking the names one by one.
+        // A first walk that keeps nothing (and mostly does not look at the
+        // files) counts the names and bytes for the numbering and the
+        // progress maximum; the run then walks again, taking the names one by one.
         const DropTotals totals = Count(request);
         host_.SetProgressMax(totals.bytes);
         state_.Progress = 0;
@@ -382,7 +422,7 @@ RunOutcome SearchRun::Drop(RunRequest request) {
                               return state_.Searching.load();
                           });
             RunLoop loop(host_, state_, request, scanners_, holdBound_);
-            loop.Files(walk, totals.names, outputPath, out);
+            loop.Files(walk, totals, outputPath, out);
             out.Close();
         }
         if (state_.Searching) {

@@ -63,7 +63,7 @@ vimrun() {
         --cmd "source $contrib/vim/plugin/korvalen.vim" "$@" -c 'qall!'
 }
 emacsrun() {
-    emacs --batch -Q -l "$contrib/emacs/korvalen.el" --eval "$1"
+    emacs --batch -Q -l "$contrib/emacs/korvalen.el" --eval "$1" </dev/null
 }
 
 echo "$hits hits, $(du -m out.txt | cut -f1) MB output"
@@ -74,7 +74,7 @@ if [[ $only != emacs ]] && command -v vim >/dev/null; then
     ratio vim-KorvalenQuickfix vim-cfile
 fi
 if [[ $only != vim ]] && command -v emacs >/dev/null; then
-    measure emacs-grep-mode emacsrun "(progn (require 'grep)
+    measure emacs-grep-mode emacsrun "(progn (require 'grep) (setq large-file-warning-threshold nil)
       (find-file \"vimgrep.txt\") (grep-mode)
       (goto-char (point-max)) (forward-line -1) (compile-goto-error))"
     measure emacs-korvalen emacsrun "(progn

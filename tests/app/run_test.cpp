@@ -492,7 +492,7 @@ TEST_F(Results, ReadInSlicesBusyMeanwhile) {
     const QString out = Path(QStringLiteral("out.txt"));
     std::string lines;
     for (int i = 1; i <= 20000; ++i) {
-        lines += "a.txt(" + std::to_string(i) + ") :(w)" + std::string(24, 'x') + "\r\n";
+        lines += "a.txt(" + std::to_string(i) + ") :(w)" + std::to_string(i) + "x\r\n";
     }
     WriteAll(out, lines);
     TMainForm& f = Start();
@@ -503,10 +503,13 @@ TEST_F(Results, ReadInSlicesBusyMeanwhile) {
     EXPECT_EQ(r.cursor().shape(), Qt::BusyCursor);
     EXPECT_GT(r.Model()->rowCount(), 0);
     EXPECT_LT(r.Model()->rowCount(), 20001);
+    // Filtered meanwhile: what comes later is filtered as it comes.
+    r.EFilter->setText(QStringLiteral("1999"));
     QTRY_VERIFY(!r.Loading());
     EXPECT_EQ(r.cursor().shape(), Qt::ArrowCursor);
-    EXPECT_EQ(r.LCount->text(),
-              QStringLiteral("20000件 / 1ファイル  表示 20001 / 20001行  ") + out);
+    EXPECT_EQ(r.LCount->text(), QStringLiteral("20000件 / 1ファイル  表示 13 / 20001行  ") + out);
+    r.EFilter->clear();
+    EXPECT_EQ(r.Model()->rowCount(), 20001);
 }
 
 // File names on the command line are searched as a drop, by this window or by

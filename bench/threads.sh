@@ -2,8 +2,10 @@
 # Threads: korvalen-cli on one and on every core against ripgrep with its
 # default threads and `cat FILE > /dev/null`, side by side in one run.
 #
-#   bench/threads.sh [--rounds N] [--no-2g] [--work DIR]
+#   bench/threads.sh [--rounds N] [--no-2g] [--work DIR] [--base CLI]
 #
+# --base: another build's korvalen-cli (say, of the commit before a change),
+# timed with -j1 beside this one's.
 # Workloads, built once in DIR (default /tmp/korvalen-threads) from
 # ../shared/corpus/text (35 files, code page 932):
 #   many    the corpus 19 times over in 19 folders (665 files, ~188 MB)
@@ -22,12 +24,14 @@ build=${KORVALEN_BENCH_BUILD:-$root/build-fast}
 rounds=5
 two_gb=1
 work=/tmp/korvalen-threads
+base_cli=
 while [ $# -gt 0 ]; do
     case $1 in
     --rounds) rounds=$2; shift 2 ;;
     --no-2g) two_gb=0; shift ;;
     --work) work=$2; shift 2 ;;
-    -h | --help) sed -n '2,16p' "$0"; exit 0 ;;
+    --base) base_cli=$2; shift 2 ;;
+    -h | --help) sed -n '2,19p' "$0"; exit 0 ;;
     -*) echo "unknown option $1" >&2; exit 2 ;;
     *) echo "no corpus argument: the corpus is ../shared/corpus/text" >&2; exit 2 ;;
     esac
@@ -151,6 +155,7 @@ searches() {  # ARGS: what korvalen and rg read; what cat reads (or nothing)
     local in=$1 cat_in=$2 set=${3:-}
     echo "korvalen, every core|$kv $set -o OUT $in"
     echo "korvalen -j1|$kv $set -j1 -o OUT $in"
+    [ -n "$base_cli" ] && echo "korvalen -j1, base|${kv/#$cli/$base_cli} $set -j1 -o OUT $in" || true
     echo "korvalen, taskset 0|taskset -c 0 $kv $set -o OUT $in"
     echo "korvalen, taskset 0,1|taskset -c 0,1 $kv $set -o OUT $in"
     echo "rg, default threads|$rgw $in >OUT"

@@ -1,5 +1,7 @@
 // The fast scanners against the literal ones on one file: the same output
-// bytes and hit count, for the options and words the input picks; and the
+// bytes and hit count, for the options and words the input picks; the same
+// for a run over the text cut into several files, the fast one on several
+// threads with a tiny bound on what a file searched ahead holds; and the
 // fast core gives the hits of the word loop whatever the size of its blocks
 // and pieces.
 //
@@ -18,6 +20,7 @@
 #include "run/fast_scan.hpp"
 #include "run/fast_search.hpp"
 #include "run/scanner.hpp"
+#include "run/search_run.hpp"
 #include "tests/search/fast_oracle.hpp"
 #include "tests/support/literal_scan.hpp"
 #include "tests/support/quiet_host.hpp"
@@ -46,6 +49,20 @@ Result Run(QuietHost& host, const iset& options, const std::string& in, const st
     }
     file.Close();
     return {TempDir::Read(out), state.HitCount, state.Progress};
+}
+
+// A run over `names` into `out`: its bytes and hit count.
+std::tuple<std::string, std::int64_t> RunFiles(QuietHost& host, const iset& options,
+                                               const std::vector<std::string>& names,
+                                               const std::string& out, bool fast, bool byLine,
+                                               std::size_t bound) {
+    SearchRun run(host);
+    if (!fast) {
+        run.UseScanners(kLiteralScanners);
+    }
+    run.SetHoldBound(bound);
+    run.Drop({names, host.words, out, options, byLine});
+    return {TempDir::Read(out), run.State().HitCount};
 }
 
 }  // namespace
@@ -88,6 +105,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (got != want) {
         std::fprintf(stderr, "fast and literal scanners differ\n");
         std::abort();
+    }
+
+    // The text cut into up to four files of equal parts: a run on one thread
+    // with the literal scanners, one on the input's threads with the fast ones.
+    {
+        std::vector<std::string> names;
+        const std::size_t parts = 1 + (data[1] & 3);
+        const std::size_t step = (text.size() + parts - 1) / parts;
+        for (std::size_t p = 0; p < parts; ++p) {
+            const std::string_view part =
+                p * step < text.size() ? text.substr(p * step, step) : std::string_view();
+            names.push_back(dir.File("part" + std::to_string(p), part));
+        }
+        iset one = options;
+        one.Threads = 1;
+        options.FileOverWrite = true;
+        one.FileOverWrite = true;
+        const auto runWant =
+            RunFiles(host, one, names, dir / "want.txt", false, byLine, HeldLines::kDefaultBound);
+        const auto runGot =
+            RunFiles(host, options, names, dir / "got.txt", true, byLine, 1 + (data[1] >> 2));
+        if (runGot != runWant) {
+            std::fprintf(stderr, "a run on several threads and one on one thread differ\n");
+            std::abort();
+        }
     }
 
     // Block boundaries anywhere: the hits of the word loop.

@@ -48,7 +48,9 @@ class FileCrew::Record final : public RunHost, public LineSink {
     enum class Claim { Queued, Running, Done, Failed, Taken };
 
     Record(FileCrew& crew, AheadFile file)
-        : file_(std::move(file)), crew_(crew), lines_(crew.outputPath_, crew.bound_) {}
+        : file_(std::move(file)), crew_(crew), lines_(crew.outputPath_, crew.bound_) {
+        events_.reserve(8);  // what a small file's scan says
+    }
 
     const AheadFile& File() const noexcept { return file_; }
     Claim claim = Claim::Queued;  // under the crew's mutex
@@ -112,6 +114,9 @@ class FileCrew::Record final : public RunHost, public LineSink {
     }
 
     void Take(std::string_view lines) override {
+        if (lines.empty()) {
+            return;  // the close of a file without hits
+        }
         try {
             lines_.AddLines(lines);
         } catch (const HoldError& e) {
@@ -181,7 +186,7 @@ class FileCrew::Record final : public RunHost, public LineSink {
 
 // What a crew thread searches with, its own for the run.
 struct FileCrew::Hand {
-    Hand(FileCrew& crew)
+    explicit Hand(FileCrew& crew)
         : state(crew.searching_), words(quiet, crew.lead_), held(crew.outputPath_, crew.bound_) {}
 
     // The words' set-up is the lead's: this host is never called.
@@ -220,10 +225,16 @@ FileCrew::FileCrew(unsigned threads, const WordCache& lead, const iset& options,
       searching_(searching),
       search_(std::move(search)) {
     options_.Threads = 1;  // a big file is the run's thread's, in pieces
+    // Made here: their scanners take the lead's words while it is idle.
+    hands_.reserve(threads);
+    for (unsigned i = 0; i < threads; ++i) {
+        hands_.push_back(std::make_unique<Hand>(*this));
+        hands_.back()->words.Fast(hands_.back()->state);
+    }
     threads_.reserve(threads);
     try {
         for (unsigned i = 0; i < threads; ++i) {
-            threads_.emplace_back([this] { Loop(); });
+            threads_.emplace_back([this, i] { Loop(*hands_[i]); });
         }
     } catch (...) {
         End();
@@ -321,14 +332,7 @@ bool FileCrew::Hold(Record& record, std::size_t bytes) {
     return !quit_;
 }
 
-void FileCrew::Loop() {
-    std::unique_ptr<Hand> made;
-    try {
-        made = std::make_unique<Hand>(*this);
-    } catch (const std::exception&) {
-        return;  // no memory for a thread's own: the others and the run's thread do it all
-    }
-    Hand& hand = *made;
+void FileCrew::Loop(Hand& hand) {
     std::unique_lock lock(mutex_);
     for (;;) {
         wake_.wait(lock, [&] { return quit_ || !batches_.empty(); });

@@ -96,7 +96,7 @@ class FileCrew {
     struct Hand;
 
     void End() noexcept;
-    void Loop();
+    void Loop(Hand& hand);
     // Runs `record`'s file with `hand`; false when it failed.
     bool Run(Hand& hand, Record& record);
     // `bytes` more held by `record`: waits while the files ahead hold too
@@ -122,6 +122,7 @@ class FileCrew {
     std::size_t writing_ = 0;  // index of the file being written
     std::uint64_t held_ = 0;   // bytes held by the records of files not being written
     bool quit_ = false;
+    std::vector<std::unique_ptr<Hand>> hands_;  // one for each thread
     std::vector<std::thread> threads_;
 };
 

@@ -8,7 +8,6 @@
 #include <xcb/xcb.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QTest>
 #include <QWidget>
 #include <cstdlib>
@@ -28,9 +27,7 @@ TEST(Activation, StartupIdTimes) {
         {"x_TIME4294967295", 4294967295U},
         {"x_TIME4294967296", 0},  // past 32 bits
         {"x_TIME12ab", 0},
-        {"x_TIME", 0},
         {"no-time", 0},
-        {"", 0},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(StartupIdTime(c.id), c.time) << c.id;
@@ -83,27 +80,21 @@ TEST(Activation, TheStartupIdAndItsTimeReachTheWindowManager) {
         EXPECT_EQ(QByteArray(static_cast<const char*>(xcb_get_property_value(value.get())),
                              xcb_get_property_value_length(value.get())),
                   startupId);
-        bool asked = false;
-        QElapsedTimer clock;
-        clock.start();
-        while (!asked && clock.elapsed() < 3000) {
-            const std::unique_ptr<xcb_generic_event_t, Free> event(xcb_poll_for_event(wm.get()));
-            if (!event) {
-                QTest::qWait(10);
-                continue;
+        std::unique_ptr<xcb_generic_event_t, Free> event;
+        const auto asked = [&] {
+            while (event.reset(xcb_poll_for_event(wm.get())), event) {
+                if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE &&
+                    reinterpret_cast<xcb_client_message_event_t*>(event.get())->type == active) {
+                    return true;
+                }
             }
-            if ((event->response_type & 0x7f) != XCB_CLIENT_MESSAGE) {
-                continue;
-            }
-            const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event.get());
-            if (message->type == active) {
-                asked = true;
-                EXPECT_EQ(message->window, id);
-                EXPECT_EQ(message->data.data32[0], 1U);  // an application asks
-                EXPECT_EQ(message->data.data32[1], StartupIdTime(startupId));
-            }
-        }
-        EXPECT_TRUE(asked) << startupId.constData();
+            return false;
+        };
+        ASSERT_TRUE(QTest::qWaitFor(asked, 3000)) << startupId.constData();
+        const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event.get());
+        EXPECT_EQ(message->window, id);
+        EXPECT_EQ(message->data.data32[0], 1U);  // an application asks
+        EXPECT_EQ(message->data.data32[1], StartupIdTime(startupId));
     }
 }
 

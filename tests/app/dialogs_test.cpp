@@ -204,13 +204,35 @@ TEST_F(Settings, EditorBoxQuestionAndDialog) {
 }
 
 TEST_F(Settings, HelpForEachControlAndFromTheModalDialog) {
+    THelpViewer& help = *f->HelpViewer();
+    QScrollBar& bar = *help.Browser()->verticalScrollBar();
+    WhileOpen([&] {
+        // Keys as the window system delivers them, which a blocked window never gets.
+        for (const QKeyCombination close :
+             {Qt::Key_Escape | Qt::NoModifier, Qt::CTRL | Qt::Key_W}) {
+            QTest::keyClick(s->CNewTag, Qt::Key_F1);
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&help));
+            // First shown from the dialog: placed by the window manager. A place
+            // of the program's own would be (0, 0), the title bar above the screen.
+            EXPECT_FALSE(help.testAttribute(Qt::WA_Moved));
+            const int at = bar.value();
+            QTest::keyClick(help.windowHandle(), Qt::Key_PageUp);
+            EXPECT_LT(bar.value(), at);
+            QTest::keyClick(help.windowHandle(), close.key(), close.keyboardModifiers());
+            EXPECT_FALSE(help.isVisible());
+        }
+        QTest::keyClick(s->CNewTag, Qt::Key_F1);
+        s->BCancel->click();
+    });
+    // Still open after the dialog, and the main window's again.
+    EXPECT_TRUE(help.isVisible());
+    EXPECT_EQ(help.parentWidget(), f);
     const std::pair<QWidget*, int> topics[] = {
         {s->CNewTag, 101},        {s->CCRText, 110},       {s->EOutputStrLength, 111},
         {s->EEditor, 112},        {s->Button1, 113},       {s->BOK, 114},
         {s->BCancel, 115},        {s->BSaveSet, 116},      {s->CInputEncoding, 117},
         {s->CSearchFolders, 118}, {s->EFolderFilter, 119}, {s->CShowResults, 120},
         {s->EEditorLine, 121},    {s->EThreads, 122}};
-    THelpViewer& help = *f->HelpViewer();
     for (const auto& [control, topic] : topics) {
         help.hide();
         QTest::keyClick(control, Qt::Key_F1);
@@ -224,36 +246,6 @@ TEST_F(Settings, HelpForEachControlAndFromTheModalDialog) {
         QCoreApplication::sendEvent(control, &what);
         EXPECT_EQ(help.CurrentTopic(), topic);
     }
-    QScrollBar& bar = *help.Browser()->verticalScrollBar();
-    WhileOpen([&] {
-        // Keys as the window system delivers them, which a blocked window never gets.
-        for (const QKeyCombination close :
-             {Qt::Key_Escape | Qt::NoModifier, Qt::CTRL | Qt::Key_W}) {
-            QTest::keyClick(s->CNewTag, Qt::Key_F1);
-            ASSERT_TRUE(QTest::qWaitForWindowActive(&help));
-            const int at = bar.value();
-            QTest::keyClick(help.windowHandle(), Qt::Key_PageUp);
-            EXPECT_LT(bar.value(), at);
-            QTest::keyClick(help.windowHandle(), close.key(), close.keyboardModifiers());
-            EXPECT_FALSE(help.isVisible());
-        }
-        QTest::keyClick(s->CNewTag, Qt::Key_F1);
-        s->BCancel->click();
-    });
-    // Still open after the dialog, and the main window's again.
-    EXPECT_TRUE(help.isVisible());
-    EXPECT_EQ(help.parentWidget(), f);
-}
-
-TEST_F(Settings, HelpFirstShownFromTheDialogGetsItsPlaceFromTheWindowManager) {
-    THelpViewer& help = *f->HelpViewer();
-    WhileOpen([&] {
-        QTest::keyClick(s->CNewTag, Qt::Key_F1);
-        EXPECT_TRUE(help.isVisible());
-        // A place of the program's own would be (0, 0), the title bar above the screen.
-        EXPECT_FALSE(help.testAttribute(Qt::WA_Moved));
-        s->BCancel->click();
-    });
 }
 
 TEST(HelpFile, HasTheContentsAndEveryTopic) {

@@ -74,20 +74,17 @@ struct Cli {
                const std::vector<int>& closed = {}) {
         return Wait(Start(line, locale, closed));
     }
-    std::string File(const std::string& name, std::string_view bytes) {
-        return dir.File(name, bytes);
-    }
     std::string Out() const { return ReadBytes(out); }
 };
 
 TEST(Cli, ExitStatusMessagesAndListings) {
     Cli cli;
-    cli.File("a.txt", Sj("雨の日\r\n晴れの日\r\n"));
-    cli.File("rel.kvl",
-             Sj("天気=晴れ,雨\r\n乗り物=電車\r\n天気=\"雪, みぞれ\"\r\nabc=x\r\nABC=y\r\n"));
-    cli.File("w.txt", Sj("一\r\n\r\n二") + "\n\x88\r");
-    cli.File("blank.txt", "\r\n\n");
-    cli.File("bom.INI", "\xEF\xBB\xBF[Other]\r\nAddSortWord=1\r\n");
+    cli.dir.File("a.txt", Sj("雨の日\r\n晴れの日\r\n"));
+    cli.dir.File("rel.kvl",
+                 Sj("天気=晴れ,雨\r\n乗り物=電車\r\n天気=\"雪, みぞれ\"\r\nabc=x\r\nABC=y\r\n"));
+    cli.dir.File("w.txt", Sj("一\r\n\r\n二") + "\n\x88\r");
+    cli.dir.File("blank.txt", "\r\n\n");
+    cli.dir.File("bom.INI", "\xEF\xBB\xBF[Other]\r\nAddSortWord=1\r\n");
     ASSERT_EQ(::mkdir((cli.dir / "d").c_str(), 0700), 0);
     const std::string fifo = cli.dir / "fifo.INI";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -177,7 +174,7 @@ TEST(Cli, FolderStandsForItsFiles) {
     Cli cli;
     std::filesystem::create_directories(cli.dir / "c/s");
     for (const char* name : {"c/b.txt", "c/a.txt", "c/s/x.TXT", "c/skip.md"}) {
-        cli.File(name, Sj("雨\r\n"));
+        cli.dir.File(name, Sj("雨\r\n"));
     }
     EXPECT_EQ(cli.Run("-q -o @out.txt -w 雨 --set SearchFolders=1 @c/").code, 0);
     const std::string viaFolder = cli.Out();
@@ -189,10 +186,10 @@ TEST(Cli, FolderStandsForItsFiles) {
 
 TEST(Cli, IniThenSetsInOrder) {
     Cli cli;
-    const std::string a = cli.File("a.txt", "abcdefghijklmnop\r\n");
+    const std::string a = cli.dir.File("a.txt", "abcdefghijklmnop\r\n");
     const std::string head = a + " 1:(a)";
-    cli.File("k.INI",
-             "[Other]\r\nTagJump=0\r\nOutputStrLength=" + std::to_string(head.size() + 3) + "\r\n");
+    cli.dir.File("k.INI", "[Other]\r\nTagJump=0\r\nOutputStrLength=" +
+                              std::to_string(head.size() + 3) + "\r\n");
     EXPECT_EQ(cli.Run("--ini @k.INI -o @out.txt -w a @a.txt").code, 0);
     EXPECT_EQ(cli.Out(), head + "abc\r\n");
     EXPECT_EQ(
@@ -206,7 +203,7 @@ TEST(Cli, IniThenSetsInOrder) {
 // but what the limit must: the output failure is reported.
 TEST(Cli, HostileStart) {
     Cli cli;
-    cli.File("a.txt", Sj("雨の日\r\n"));
+    cli.dir.File("a.txt", Sj("雨の日\r\n"));
     ASSERT_EQ(::mkfifo((cli.dir / "pipe").c_str(), 0600), 0);  // a file error, with its message
     const std::string args = "-q -o @out.txt -w 雨 @a.txt @pipe";
     ASSERT_EQ(cli.Run(args).code, 2);
@@ -217,7 +214,7 @@ TEST(Cli, HostileStart) {
     }
     // A listing that cannot reach standard output fails.
     EXPECT_EQ(cli.Run("--list-words -w a", "C.UTF-8", {1}).code, 2);
-    cli.File("b.txt", Times(Sj("雨\r\n"), 1000));
+    cli.dir.File("b.txt", Times(Sj("雨\r\n"), 1000));
     rlimit old{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
     rlimit low = old;
@@ -241,9 +238,9 @@ TEST(Cli, SignalsStopTheRun) {
         for (const char* mode : {"", "--by-line "}) {
             SCOPED_TRACE(std::to_string(signal) + " " + mode);
             Cli cli;
-            const std::string c = cli.File("c.txt", settled);
-            cli.File("a.txt", data);
-            const std::string b = cli.File("b.txt", "a\r\n");
+            const std::string c = cli.dir.File("c.txt", settled);
+            cli.dir.File("a.txt", data);
+            const std::string b = cli.dir.File("b.txt", "a\r\n");
             const pid_t pid =
                 cli.Start(std::string("-q ") + mode + "-o @out.txt -w a @c.txt @a.txt @b.txt");
             // c.txt's lines in the output: the run is in a.txt, its handlers in place.

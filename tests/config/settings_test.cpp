@@ -12,7 +12,7 @@
 #include "config/ini_file.hpp"
 #include "config/settings.hpp"
 #include "platform/file.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "tests/search/fixture.hpp"
 
 namespace korvalen {
 namespace {
@@ -254,39 +254,18 @@ TEST(Settings, WritersCreateFileFoldersAndKeepModeAndLinks) {
     EXPECT_EQ(dir.Names().size(), 3u);  // xdg, real.INI, link.INI: no temporary file left
 }
 
-// Write, close and the check for a writable file fail for root as well when
-// the file layer's calls do (each field the errno of its call, 0 for none).
-struct FailingOps : FileOps {
-    int failWrite = 0, failClose = 0, failAccess = 0;
-    int Access(const char* path, int mode) override {
-        return failAccess != 0 ? (errno = failAccess, -1) : FileOps::Access(path, mode);
-    }
-    ssize_t Write(int fd, const void* buf, std::size_t n) override {
-        if (failWrite == 0) {
-            return FileOps::Write(fd, buf, n);
-        }
-        FileOps::Write(fd, buf, n / 2);  // half the bytes reach the temporary file
-        errno = failWrite;
-        return -1;
-    }
-    int Close(int fd) override {
-        const int rc = FileOps::Close(fd);
-        return failClose != 0 ? (errno = failClose, -1) : rc;
-    }
-};
-
 TEST(Settings, FailedWriteLeavesOldFile) {
     TempDir dir;
     const std::string ini = dir.File("k.INI", kStart);
-    for (const auto& [write, close, access] :
-         {std::tuple{ENOSPC, 0, 0}, std::tuple{0, EIO, 0}, std::tuple{0, 0, EACCES}}) {
-        FailingOps ops;
-        ops.failWrite = write;
-        ops.failClose = close;
-        ops.failAccess = access;
+    // Write, close and the check for a writable file fail for root as well when
+    // the file layer's calls do.
+    using F = test::FailingOps::Fail;
+    for (const auto& [what, err] :
+         {std::pair{F::Write, ENOSPC}, std::pair{F::Close, EIO}, std::pair{F::Access, EACCES}}) {
+        test::FailingOps ops("", what, 0, err);
         ScopedFileOps scope(ops);
         EXPECT_FALSE(WritePosition(ini, 9, 9, 9, 9));
-        EXPECT_EQ(errno, write + close + access);
+        EXPECT_EQ(errno, err);
         EXPECT_FALSE(WriteOptions(ini, iset{}));
         EXPECT_FALSE(WritePaths(ini, "x", "y"));
         EXPECT_EQ(TempDir::Read(ini), kStart);

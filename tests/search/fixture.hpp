@@ -23,13 +23,8 @@
 namespace korvalen::test {
 
 inline void WriteBytes(const std::string& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
-        throw std::runtime_error("cannot write " + path);
-    }
+    TempDir::Write(path, bytes);
 }
-
 inline std::string ReadBytes(const std::string& path) {
     return TempDir::Read(path);
 }
@@ -183,10 +178,10 @@ class RecordingHost : public RunHost {
     }
 };
 
-// A file layer that fails one kind of call on one file.
+// A file layer that fails one kind of call on one file ("": on any file).
 class FailingOps : public FileOps {
   public:
-    enum class Fail { Open, Read, Write, Close };
+    enum class Fail { Open, Read, Write, Close, Access };
     FailingOps(std::string path, Fail what, int okCalls = 0, int err = EIO)
         : path_(std::move(path)), what_(what), okCalls_(okCalls), err_(err) {}
     // Set: reads fail instead once they would go past this many bytes.
@@ -194,6 +189,9 @@ class FailingOps : public FileOps {
 
     int Open(const char* path, int flags, mode_t mode) override {
         return Opened(path, [&] { return FileOps::Open(path, flags, mode); });
+    }
+    int Access(const char* path, int mode) override {
+        return Ours(path) && Failed(Fail::Access) ? -1 : FileOps::Access(path, mode);
     }
     int OpenIn(int folder, const char* path, std::size_t leaf, int flags, mode_t mode) override {
         return Opened(path, [&] { return FileOps::OpenIn(folder, path, leaf, flags, mode); });
@@ -219,8 +217,9 @@ class FailingOps : public FileOps {
 
   private:
     // An open of our file fails or starts a new count of bytes read.
+    bool Ours(const char* path) const { return path_.empty() || path_ == path; }
     int Opened(const char* path, const std::function<int()>& open) {
-        if (path_ != path) {
+        if (!Ours(path)) {
             return open();
         }
         read_ = 0;

@@ -34,13 +34,16 @@ class TempDir {
     // Writes `bytes` to `name` and gives its path.
     std::string File(std::string_view name, std::string_view bytes) const {
         const std::string p = Path(name);
-        std::ofstream out(p, std::ios::binary | std::ios::trunc);
+        Write(p, bytes);
+        return p;
+    }
+    static void Write(const std::string& path, std::string_view bytes) {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         out.close();
         if (!out) {
-            throw std::runtime_error("write " + p);
+            throw std::runtime_error("write " + path);
         }
-        return p;
     }
     static std::string Read(const std::string& path) {
         std::ifstream in(path, std::ios::binary);

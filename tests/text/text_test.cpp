@@ -34,18 +34,6 @@ TEST(Text, RandomBytesKeepTheRules) {
     }
 }
 
-TEST(Lines, OneRuleForEveryBreak) {
-    using namespace std::string_literals;
-    for (const auto& [s, lines] : std::vector<std::pair<std::string, oracle::Lines>>{
-             {"a\r\r\nb\n\rc\r\n\n", {"a", "", "b", "", "c", ""}},
-             {"x\0y\x1Az\r\x1A"s, {"x\0y\x1Az"s, "\x1A"}},
-             {"", {}}}) {
-        oracle::Lines got;
-        ForEachLine(s, [&](std::string_view line) { got.emplace_back(line); });
-        EXPECT_EQ(got, lines);
-    }
-}
-
 TEST(Split, SplitAtGroupDigitsPadLeft) {
     using Pair = std::pair<std::string, std::string>;
     EXPECT_EQ(SplitAt("a=b=c", '='), Pair("a", "b=c"));

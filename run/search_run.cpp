@@ -99,7 +99,8 @@ void ScanOne(ScanContext& ctx, const FileScanners& scanners, bool forceByLine, b
 // The progress maximum of a run whose count did not look at every file: the
 // bytes of the files taken so far, and for each file still to come their
 // average; it settles on the bytes of all as the last file is taken. Set
-// again only when it moved by more than a thirty-second.
+// again only when it moved by more than a thirty-second and a sixty-fourth
+// of the files passed since (files of mixed sizes must not flood the window).
 class ProgressGuess {
   public:
     ProgressGuess(RunHost& host, const DropTotals& totals)
@@ -113,10 +114,12 @@ class ProgressGuess {
         const auto guess = static_cast<std::int64_t>(static_cast<long double>(bytes) /
                                                      static_cast<long double>(i + 1) *
                                                      static_cast<long double>(count));
-        if (guess == shown_ || (i + 1 < count && std::abs(guess - shown_) <= shown_ / 32)) {
+        if (guess == shown_ || (i + 1 < count && (std::abs(guess - shown_) <= shown_ / 32 ||
+                                                  i < setAt_ + count / 64))) {
             return;
         }
         shown_ = guess;
+        setAt_ = i;
         host_.SetProgressMax(guess);
     }
 
@@ -124,6 +127,7 @@ class ProgressGuess {
     RunHost& host_;
     const bool on_;
     std::int64_t shown_;
+    std::size_t setAt_ = 0;  // the file it was last set at
 };
 
 // One run's work between opening and closing the output file.

@@ -25,7 +25,8 @@ timed() {
     t=$(mktemp)
     /usr/bin/time -f "%e %U %S %M" -o "$t" bash -c "$2" >/dev/null 2>&1 || true
     local wall user sys rss
-    read -r wall user sys rss <"$t"
+    # The last line: a command that exits non-zero gets a line of its own first.
+    read -r wall user sys rss < <(tail -n 1 "$t")
     rm -f "$t"
     wall_s["$1"]+="$wall "
     cpu_s["$1"]+="$(echo "$user + $sys" | bc -l) "

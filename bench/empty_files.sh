@@ -33,11 +33,7 @@ need_pkg rg ripgrep
 need_pkg bc bc
 need_pkg /usr/bin/time time
 
-echo "== build (Release) in $build" >&2
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVALEN_GUI=OFF \
-    -DKORVALEN_TESTS=OFF -DKORVALEN_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target korvalen-cli >/dev/null
-cli=$build/cli/korvalen-cli
+build_cli
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/korvalen-empty.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT

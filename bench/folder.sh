@@ -35,11 +35,7 @@ need_pkg perl perl
 need_pkg bc bc
 need_pkg /usr/bin/time time
 
-echo "== build (Release) in $build" >&2
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVALEN_GUI=OFF \
-    -DKORVALEN_TESTS=OFF -DKORVALEN_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target korvalen-cli >/dev/null
-cli=$build/cli/korvalen-cli
+build_cli
 
 work=$here/corpus
 mkdir -p "$work"
@@ -93,7 +89,6 @@ searches=(
     "rg (default threads)|rg --no-config -n --no-ignore --hidden -f $work/words-common.rg $dir >OUT"
 )
 
-median() { sort -n | awk '{a[NR]=$1} END {if (NR%2) print a[(NR+1)/2]; else printf "%.4f\n", (a[NR/2]+a[NR/2+1])/2}'; }
 # "path(n) :(word)..." or "path:n:..." as "path:n", sorted.
 places() {
     perl -ne 'if (/^(.*?)\((\d+)\) :\(/ || /^([^:]*):(\d+):/) { print "$1:$2\n" }' "$1" | LC_ALL=C sort -u

@@ -13,6 +13,23 @@ need_pkg() {
     fi
 }
 
+# build_cli [--no-bench] [TARGET...]: configures the Release build in $build
+# of the sources in $root (no window, no tests; the benchmarks on unless
+# --no-bench) and builds korvalen-cli and each TARGET; sets cli to its path.
+build_cli() {
+    local bench=-DKORVALEN_BENCH=ON
+    if [ "${1:-}" = --no-bench ]; then
+        bench=
+        shift
+    fi
+    echo "== build (Release) in $build" >&2
+    # shellcheck disable=SC2086  # no option at all when empty
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVALEN_GUI=OFF \
+        -DKORVALEN_TESTS=OFF $bench >/dev/null
+    cmake --build "$build" -j2 --target korvalen-cli "$@" >/dev/null
+    cli=$build/cli/korvalen-cli
+}
+
 # median: the median of the numbers on standard input, one a line.
 median() { sort -n | awk '{a[NR]=$1} END {if (NR%2) print a[(NR+1)/2]; else printf "%.4f\n", (a[NR/2]+a[NR/2+1])/2}'; }
 

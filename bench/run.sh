@@ -42,11 +42,7 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.sjis$'; then
     localedef -f SHIFT_JIS -i ja_JP ja_JP.SJIS 2>/dev/null || true  # warns, still builds
 fi
 
-echo "== build (Release) in $build" >&2
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVALEN_GUI=OFF \
-    -DKORVALEN_TESTS=OFF -DKORVALEN_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target korvalen-cli scan_bench >/dev/null
-cli=$build/cli/korvalen-cli
+build_cli scan_bench
 
 work=$here/corpus
 mkdir -p "$work"
@@ -85,7 +81,6 @@ if [ "$ref" = 1 ]; then
 fi
 
 now() { date +%s.%N; }
-median() { sort -n | awk '{a[NR]=$1} END {if (NR%2) print a[(NR+1)/2]; else printf "%.4f\n", (a[NR/2]+a[NR/2+1])/2}'; }
 
 declare -A times hits
 echo "== $rounds rounds over $(basename "$corpus") ($((size / 1000000)) MB)" >&2

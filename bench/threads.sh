@@ -48,11 +48,7 @@ cd "$root"
 corpus=../shared/corpus/text
 [ -d "$corpus" ] || { echo "no $corpus next to the project" >&2; exit 2; }
 
-echo "== build (Release) in $build" >&2
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVALEN_GUI=OFF \
-    -DKORVALEN_TESTS=OFF -DKORVALEN_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target korvalen-cli >/dev/null
-cli=$build/cli/korvalen-cli
+build_cli
 
 mkdir -p "$work"
 if [ ! -f "$work/many/.done" ]; then
@@ -102,7 +98,6 @@ kv="$cli -q --set FileSeparate=0 -W $words"
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
-median() { sort -n | awk '{a[NR]=$1} END {if (NR%2) print a[(NR+1)/2]; else printf "%.4f\n", (a[NR/2]+a[NR/2+1])/2}'; }
 
 # bench NAME TARGET SEARCH...: SEARCH is "label|command" with OUT for the output.
 bench() {

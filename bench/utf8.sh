@@ -30,11 +30,8 @@ if [ ! -s "$corpus" ]; then
 fi
 command -v bc >/dev/null || { echo "bc is missing: apt-get install -y bc" >&2; exit 2; }
 
-echo "== build (Release) in $build" >&2
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVALEN_GUI=OFF \
-    -DKORVALEN_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target korvalen-cli >/dev/null
-cli=$build/cli/korvalen-cli
+. "$here/lib.sh"
+build_cli --no-bench
 
 utf8=${corpus%.txt}.utf8.txt
 if [ ! -s "$utf8" ] || [ "$utf8" -ot "$corpus" ]; then
@@ -59,7 +56,6 @@ rows=(
     "UTF-8, InputEncoding=1|$words/utf8.txt|--set InputEncoding=1"
 )
 now() { date +%s.%N; }
-median() { sort -n | awk '{a[NR]=$1} END {if (NR%2) print a[(NR+1)/2]; else printf "%.4f\n", (a[NR/2]+a[NR/2+1])/2}'; }
 
 declare -A times hits same
 for ((r = 1; r <= rounds; r++)); do

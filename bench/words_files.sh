@@ -44,11 +44,7 @@ need_pkg perl perl
 need_pkg bc bc
 [ -x /usr/bin/time ] || need_pkg /usr/bin/time time
 
-echo "== build (Release) in $build" >&2
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVALEN_GUI=OFF \
-    -DKORVALEN_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target korvalen-cli >/dev/null
-cli=$build/cli/korvalen-cli
+build_cli --no-bench
 
 work=$here/corpus/wf
 mkdir -p "$work"

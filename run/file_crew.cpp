@@ -190,24 +190,7 @@ struct FileCrew::Hand {
         : state(crew.searching_), words(quiet, crew.lead_), held(crew.outputPath_, crew.bound_) {}
 
     // The words' set-up is the lead's: this host is never called.
-    class Quiet final : public RunHost {
-        void SetStatusText(std::string_view) override {}
-        void SetCaption(std::string_view) override {}
-        void SetAppTitle(std::string_view) override {}
-        void SetProgressMax(std::int64_t) override {}
-        void SetProgressPos(std::int64_t) override {}
-        void SetProgressVisible(bool) override {}
-        void LockControls() override {}
-        void UnlockControls() override {}
-        void Minimize() override {}
-        void Restore() override {}
-        void ShowMessage(std::string_view) override {}
-        void ProcessMessages() override {}
-        void OpenWithEditor(const std::string&) override {}
-        std::int64_t AvailablePhysicalMemory() override { return 0; }
-        std::string AskOutputPath() override { return {}; }
-        void SetDropTarget(bool) override {}
-    } quiet;
+    SilentHost quiet;
     RunState state;
     WordCache words;
     HeldLines held;

@@ -64,4 +64,26 @@ class RunHost {
     }
 };
 
+// A host that shows nothing and asks nothing: for scans whose front end is
+// elsewhere (a crew thread's word set-up, fuzzers, benchmarks).
+class SilentHost : public RunHost {
+  public:
+    void SetStatusText(std::string_view) override {}
+    void SetCaption(std::string_view) override {}
+    void SetAppTitle(std::string_view) override {}
+    void SetProgressMax(std::int64_t) override {}
+    void SetProgressPos(std::int64_t) override {}
+    void SetProgressVisible(bool) override {}
+    void LockControls() override {}
+    void UnlockControls() override {}
+    void Minimize() override {}
+    void Restore() override {}
+    void ShowMessage(std::string_view) override {}
+    void ProcessMessages() override {}
+    void OpenWithEditor(const std::string&) override {}
+    std::int64_t AvailablePhysicalMemory() override { return 0; }
+    std::string AskOutputPath() override { return {}; }
+    void SetDropTarget(bool) override {}
+};
+
 }  // namespace korvalen

@@ -46,8 +46,8 @@ class InstanceLock {
 };
 
 // True when a running window took `files` (empty: a request to raise it)
-// and `startupId`, answered once it has them (the launcher's startup notification, for the window to
-// end). The socket must belong to `owner`.
+// and `startupId`, answered once it has them (the launcher's startup notification, for the window
+// to end). The socket must belong to `owner`.
 bool HandToRunningInstance(const QString& name, const std::vector<std::string>& files,
                            const QByteArray& startupId = {}, uid_t owner = ::getuid());
 

@@ -52,22 +52,7 @@ if [ ! -f "$dir/.done" ]; then
     echo "== $files files in $dir" >&2
     rm -rf "$dir"
     mkdir -p "$dir"
-    # Lines of the source in a fixed order, dealt out round and round into
-    # files of about 2 KB, 1/100 of them in each sub-folder.
-    find "$source" -type f | LC_ALL=C sort | xargs cat | perl -e '
-        my ($dir, $n) = @ARGV;
-        my @lines = map { s/\r?\n\z//r . "\r\n" } <STDIN>;
-        @lines = grep { length > 2 } @lines;
-        my $per = int(($n + 99) / 100);
-        my $i = 0;
-        for my $f (0 .. $n - 1) {
-            my $sub = sprintf "%s/d%02d", $dir, int($f / $per);
-            mkdir $sub;
-            open(my $o, ">:raw", sprintf("%s/f%06d.txt", $sub, $f)) or die;
-            my $size = 0;
-            while ($size < 2000) { my $l = $lines[$i++ % @lines]; print $o $l; $size += length $l; }
-            close $o or die;
-        }' "$dir" "$files"
+    small_files "$source" "$dir" "$files"
     touch "$dir/.done"  # hidden: no search sees it
 fi
 bytes=$(find "$dir" -type f -name '*.txt' -printf '%s\n' | awk '{s += $1} END {print s}')

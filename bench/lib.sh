@@ -55,3 +55,23 @@ median_of() { echo $1 | tr ' ' '\n' | median; }
 
 # load_now: the machine's one-minute load average.
 load_now() { cut -d' ' -f1 /proc/loadavg; }
+
+# small_files SRC DIR N: N files of about 2 KB in DIR, the lines of the files
+# under SRC in a fixed order dealt out round and round, 1/100 of them in each
+# sub-folder (DIR exists).
+small_files() {
+    find "$1" -type f | LC_ALL=C sort | xargs cat | perl -e '
+        my ($dir, $n) = @ARGV;
+        my @lines = map { s/\r?\n\z//r . "\r\n" } <STDIN>;
+        @lines = grep { length > 2 } @lines;
+        my $per = int(($n + 99) / 100);
+        my $i = 0;
+        for my $f (0 .. $n - 1) {
+            my $sub = sprintf "%s/d%02d", $dir, int($f / $per);
+            mkdir $sub;
+            open(my $o, ">:raw", sprintf("%s/f%06d.txt", $sub, $f)) or die;
+            my $size = 0;
+            while ($size < 2000) { my $l = $lines[$i++ % @lines]; print $o $l; $size += length $l; }
+            close $o or die;
+        }' "$2" "$3"
+}

@@ -71,21 +71,7 @@ if [ ! -f "$work/folder/.done" ]; then
     echo "== $work/folder" >&2
     rm -rf "$work/folder"
     mkdir -p "$work/folder"
-    # As bench/folder.sh: the corpus's lines dealt out into files of ~2 KB.
-    find "$corpus" -type f | LC_ALL=C sort | xargs cat | perl -e '
-        my ($dir, $n) = @ARGV;
-        my @lines = map { s/\r?\n\z//r . "\r\n" } <STDIN>;
-        @lines = grep { length > 2 } @lines;
-        my $per = int(($n + 99) / 100);
-        my $i = 0;
-        for my $f (0 .. $n - 1) {
-            my $sub = sprintf "%s/d%02d", $dir, int($f / $per);
-            mkdir $sub;
-            open(my $o, ">:raw", sprintf("%s/f%06d.txt", $sub, $f)) or die;
-            my $size = 0;
-            while ($size < 2000) { my $l = $lines[$i++ % @lines]; print $o $l; $size += length $l; }
-            close $o or die;
-        }' "$work/folder" 100000
+    small_files "$corpus" "$work/folder" 100000
     touch "$work/folder/.done"
 fi
 

@@ -62,24 +62,25 @@ This package holds the desktop program korvalen, its help, menu entry and
 icons.")
 endif()
 
-set(CPACK_DEBIAN_VIM_PACKAGE_NAME vim-korvalen)
-set(CPACK_DEBIAN_VIM_PACKAGE_SECTION editors)
-set(CPACK_DEBIAN_VIM_PACKAGE_ARCHITECTURE all)
-set(CPACK_DEBIAN_VIM_PACKAGE_ENHANCES "vim")
-set(CPACK_DEBIAN_VIM_PACKAGE_SUGGESTS "korvalen | korvalen-cli")
-set(CPACK_DEBIAN_VIM_DESCRIPTION
+# An editor's helper: a package of its own, for any architecture, that
+# enhances the editor and suggests the search programs.
+function(korvalen_helper_package component name editor description)
+    set(CPACK_DEBIAN_${component}_PACKAGE_NAME ${name} PARENT_SCOPE)
+    set(CPACK_DEBIAN_${component}_PACKAGE_SECTION editors PARENT_SCOPE)
+    set(CPACK_DEBIAN_${component}_PACKAGE_ARCHITECTURE all PARENT_SCOPE)
+    set(CPACK_DEBIAN_${component}_PACKAGE_ENHANCES "${editor}" PARENT_SCOPE)
+    set(CPACK_DEBIAN_${component}_PACKAGE_SUGGESTS "korvalen | korvalen-cli" PARENT_SCOPE)
+    set(CPACK_DEBIAN_${component}_DESCRIPTION "${description}" PARENT_SCOPE)
+endfunction()
+
+korvalen_helper_package(VIM vim-korvalen vim
     "Vim helper for Korvalen's output files
 Korvalen writes the lines it finds in Japanese text files as tag-jump lines
 of an output file in code page 932. This plugin reads such a file into
 Vim's quickfix list (:KorvalenQuickfix), whatever the file names hold, and
 opens the output file named in Korvalen's settings as code page 932.")
 
-set(CPACK_DEBIAN_EMACS_PACKAGE_NAME elpa-korvalen)
-set(CPACK_DEBIAN_EMACS_PACKAGE_SECTION editors)
-set(CPACK_DEBIAN_EMACS_PACKAGE_ARCHITECTURE all)
-set(CPACK_DEBIAN_EMACS_PACKAGE_ENHANCES "emacs")
-set(CPACK_DEBIAN_EMACS_PACKAGE_SUGGESTS "korvalen | korvalen-cli")
-set(CPACK_DEBIAN_EMACS_DESCRIPTION
+korvalen_helper_package(EMACS elpa-korvalen emacs
     "Emacs helper for Korvalen's output files
 Korvalen writes the lines it finds in Japanese text files as tag-jump lines
 of an output file in code page 932. This library opens such a file in a

@@ -199,8 +199,9 @@ class RunLoop {
                 // Its open fails as well: the scanner reports it as any unreadable file.
                 SearchOneFile(ctx, name, 0, FileSight{}, isLast);
             } else if (name != outputPath && attrs && !attrs->directory && attrs->id != outId &&
-                       !(crew_ && crew_->Write(i, ctx))) {
+                       !(crew_ && crew_->Write(i, ctx, entry.open))) {
                 FileSight sight;
+                sight.opened = &entry.open;
                 if (attrs->regular) {
                     sight.size = attrs->size;
                 }
@@ -272,7 +273,7 @@ class RunLoop {
     void AddAhead(const std::string& outputPath, const FileId& outId) {
         std::int64_t batchBytes = 0;
         for (; crew_->Pending() < kAheadFiles && Ahead(next_ + 1); ++next_) {
-            const DropName& e = ahead_[next_ - first_];
+            DropName& e = ahead_[next_ - first_];
             if (e.unreadableFolder || !e.attrs || e.attrs->directory || e.name == outputPath ||
                 e.attrs->id == outId) {
                 continue;  // the run's thread has nothing to search there
@@ -285,6 +286,7 @@ class RunLoop {
             file.name = e.name;
             file.size = e.attrs->size;
             file.leaf = e.leaf;
+            file.open = std::move(e.open);
             file.isLast = !Ahead(next_ + 2);
             file.fits = memory_.Fits(file.size);
             file.available = memory_.Available();

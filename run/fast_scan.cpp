@@ -667,6 +667,10 @@ void FastScanner::ScanSource(ByteSource& source, Host& host) {
 }
 
 void FastScanner::ReadInPieces(ByteSource& source, Host& host, std::size_t have) {
+    if (source.CanReadAt()) {
+        ReadPlacesInPieces(source, host, have);
+        return;
+    }
     const std::size_t window = Window();
     const std::size_t chunk = block_;
     struct Fill {
@@ -760,6 +764,97 @@ void FastScanner::ReadInPieces(ByteSource& source, Host& host, std::size_t have)
         }
         f.have = 0;
         cur = 1 - cur;
+    }
+}
+
+void FastScanner::ReadPlacesInPieces(ByteSource& source, Host& host, std::size_t have) {
+    const std::size_t window = Window();
+    const std::size_t chunk = block_;
+    std::string& buf = read_buf_;  // `have` bytes of lines not yet searched, then the window
+    if (!crew_) {
+        crew_ = std::make_unique<Crew>(threads_);
+    }
+    // One part of the window for each thread, read in chunks as Read would
+    // be: the bytes up to a failure or the end are kept.
+    struct Part {
+        std::size_t from = 0, size = 0, got = 0;
+        std::exception_ptr error;
+    };
+    std::vector<Part> parts(threads_);
+    std::size_t want = window;  // bytes to read past `have`
+    for (;;) {
+        if (buf.size() < have + want) {
+            buf.resize(have + want);
+        }
+        const std::size_t count = std::min<std::size_t>(threads_, (want + chunk - 1) / chunk);
+        for (std::size_t i = 0; i < count; ++i) {
+            parts[i] = {have + i * want / count, (i + 1) * want / count - i * want / count, 0, {}};
+        }
+        crew_->workers.Run(count, [&](std::size_t i) {
+            Part& p = parts[i];
+            try {
+                while (p.got < p.size) {
+                    const std::size_t got =
+                        source.ReadAt(buf.data() + p.from + p.got, std::min(chunk, p.size - p.got),
+                                      p.from - have + p.got);
+                    if (got == 0) {
+                        break;
+                    }
+                    p.got += got;
+                }
+            } catch (...) {
+                p.error = std::current_exception();
+            }
+        });
+        // The bytes read in order: up to the first part cut short.
+        std::size_t end = have;
+        bool eof = false;
+        std::exception_ptr error;
+        for (std::size_t i = 0; i < count; ++i) {
+            end += parts[i].got;
+            if (parts[i].error || parts[i].got < parts[i].size) {
+                error = parts[i].error;
+                eof = !error;
+                break;
+            }
+        }
+        source.Passed(end - have);
+        // The end of the last line whose break is decided (see ReadBlocks).
+        std::size_t cut = end;
+        if (!eof) {
+            while (cut > 0 && !(buf[cut - 1] == '\n' || (buf[cut - 1] == '\r' && cut < end))) {
+                --cut;
+            }
+        }
+        if (cut == 0) {
+            if (error) {
+                std::rethrow_exception(error);
+            }
+            if (end == 0) {
+                return;  // at the end, nothing left
+            }
+            // A line longer than what is held: read on, never past the limit.
+            have = end;
+            if (have + chunk > line_limit_) {
+                throw FileError({}, ENOMEM, "a line longer than the memory at hand");
+            }
+            want = std::min(std::max(window, have), line_limit_ - have);
+            continue;
+        }
+        const std::int64_t progress = ScanWindow(std::string_view(buf.data(), cut), host);
+        // Lines read whole before a failure were searched first, as in ReadBlocks.
+        if (progress < 0 || !host.AfterBlock(progress)) {
+            return;
+        }
+        if (error) {
+            std::rethrow_exception(error);
+        }
+        if (eof && cut == end) {
+            return;
+        }
+        std::memmove(buf.data(), buf.data() + cut, end - cut);
+        have = end - cut;
+        want = window;
     }
 }
 

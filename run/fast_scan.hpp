@@ -140,6 +140,9 @@ class FastScanner {
     // ScanSource on the crew, on from the `have` bytes ReadBlocks left: the
     // next window is read while the pieces of one are searched.
     void ReadInPieces(ByteSource& source, Host& host, std::size_t have);
+    // The same for a source read by place: each thread reads its part of
+    // the window, so that reading takes every core too.
+    void ReadPlacesInPieces(ByteSource& source, Host& host, std::size_t have);
     // As a helper: scans a piece from the state it names.
     void ScanPiece(PieceScan& piece);
     // A block of whole lines of valid UTF-8 text, `cp932_length` bytes once

@@ -234,7 +234,7 @@ TEST(FastDiff, AReadFailureInAnyPieceAsOnOneThread) {
         const FastScanner::Config c{rng() % 2 == 0, rng() % 2 == 0, rng() % 2 == 0};
         const std::size_t block = 1 + rng() % 64;
         const std::size_t chunk = 1 + rng() % 20;
-        const std::size_t ok = rng() % text.size();
+        const std::size_t ok = rng() % (text.size() + 1);
         Result got[3];
         // One thread, then pieces read in order and read by place.
         for (const int way : {0, 1, 2}) {

@@ -309,6 +309,9 @@ class RunLoop {
             if (!e.attrs->regular || e.attrs->size >= kAheadSize) {
                 break;
             }
+            if (e.attrs->size == 0) {
+                continue;  // the run's thread's: a hand-over costs more than reading nothing
+            }
             AheadFile file;
             file.index = next_;
             file.name = e.name;

@@ -15,12 +15,6 @@ namespace {
 
 using testing::PrintToString;
 
-TEST(Sjis, IsLeadByte) {
-    for (int b = 0; b < 256; ++b) {
-        EXPECT_EQ(IsLeadByte(static_cast<char>(b)), oracle::Lead(static_cast<char>(b))) << b;
-    }
-}
-
 TEST(Text, RandomBytesKeepTheRules) {
     std::mt19937 rng(20240611);
     for (int round = 0; round < 3000; ++round) {

@@ -29,7 +29,9 @@ alive() {  # the started windows still running
     for p in "${pids[@]}"; do kill -0 "$p" 2>/dev/null && n=$((n + 1)); done
     echo "$n"
 }
-hits() { grep -c '^.*(1) :(apple)' "$work/out.txt" 2>/dev/null || true; }
+hits() {  # hit lines, each under its whole path
+    grep -c '^/.*(1) :(apple)' "$work/out.txt" 2>/dev/null || true
+}
 settle() {  # until $1 hits are written (10 s at most)
     for _ in $(seq 100); do [[ $(hits) -ge $1 ]] && break; sleep 0.1; done
     sleep 0.3

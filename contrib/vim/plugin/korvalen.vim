@@ -111,8 +111,8 @@ function! s:Column(text, word) abort
 endfunction
 
 " The lines of a text, as split(text, "\n", 1) gives them. A register splits
-" a million lines several times faster: split() steps through every
-" character. The register is given back as it was.
+" a million lines in half the time: split() steps through every character.
+" The register is given back as it was.
 if exists('*getreginfo')
   function! s:Split(text) abort
     let l:saved = getreginfo('k')
@@ -138,7 +138,8 @@ function! s:DecodeLines(lines) abort
   let l:all = iconv(join(a:lines, "\n"), 'cp932', 'utf-8')
   let l:text = l:all ==# '' ? [] : s:Split(l:all)
   if len(l:text) == len(a:lines)
-    let s:crs = stridx(l:all, "\r\n") >= 0 || l:all[-1:] ==# "\r"
+    " A CR is looked for first: one byte is found far faster than two.
+    let s:crs = stridx(l:all, "\r") >= 0 && (stridx(l:all, "\r\n") >= 0 || l:all[-1:] ==# "\r")
     return l:text
   endif
   let s:crs = 1
@@ -220,10 +221,9 @@ function! korvalen#ParseLine(raw, ...) abort
 endfunction
 
 " The same for every line of an output at once, added to the current
-" quickfix list, compiled where Vim has Vim9 script (a million hits take less
-" than :cfile);
-" other Vims and Neovim take the function above, line by line. Strings here
-" are indexed in bytes (strpart), as stridx counts.
+" quickfix list: compiled where Vim has Vim9 script (a million hits take less
+" CPU than :cfile), line by line with the function above in other Vims and
+" Neovim. Strings here are indexed in bytes (strpart), as stridx counts.
 if has('vim9script') && !get(g:, 'korvalen_legacy', 0)
   def s:AddAll(raw: list<string>, text: list<string>, outdir: string, cr: bool)
     # The items go to setqflist() ten thousand at a time, filled in place in

@@ -75,3 +75,27 @@ small_files() {
             close $o or die;
         }' "$2" "$3"
 }
+
+# big_workloads CORPUS DIR [2G]: in DIR, each made once: many/ (the files of
+# CORPUS 19 times over in 19 folders, 665 files, ~188 MB), 187mb.txt (those
+# joined in name order) and, with a third argument, 2gb.txt (that 11 times).
+big_workloads() {
+    local corpus=$1 work=$2 i
+    mkdir -p "$work"
+    if [ ! -f "$work/many/.done" ]; then
+        echo "== $work/many" >&2
+        rm -rf "$work/many"
+        for i in $(seq -w 1 19); do
+            mkdir -p "$work/many/$i"
+            cp "$corpus"/*.txt "$work/many/$i/"
+        done
+        touch "$work/many/.done"
+    fi
+    if [ ! -s "$work/187mb.txt" ]; then
+        find "$work/many" -name '*.txt' | LC_ALL=C sort | xargs cat >"$work/187mb.txt"
+    fi
+    if [ -n "${3:-}" ] && [ ! -s "$work/2gb.txt" ]; then
+        echo "== $work/2gb.txt" >&2
+        for i in $(seq 1 11); do cat "$work/187mb.txt"; done >"$work/2gb.txt"
+    fi
+}

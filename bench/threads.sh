@@ -50,23 +50,7 @@ corpus=../shared/corpus/text
 
 build_cli
 
-mkdir -p "$work"
-if [ ! -f "$work/many/.done" ]; then
-    echo "== $work/many" >&2
-    rm -rf "$work/many"
-    for i in $(seq -w 1 19); do
-        mkdir -p "$work/many/$i"
-        cp "$corpus"/*.txt "$work/many/$i/"
-    done
-    touch "$work/many/.done"
-fi
-if [ ! -s "$work/187mb.txt" ]; then
-    find "$work/many" -name '*.txt' | LC_ALL=C sort | xargs cat >"$work/187mb.txt"
-fi
-if [ "$two_gb" = 1 ] && [ ! -s "$work/2gb.txt" ]; then
-    echo "== $work/2gb.txt" >&2
-    for i in $(seq 1 11); do cat "$work/187mb.txt"; done >"$work/2gb.txt"
-fi
+big_workloads "$corpus" "$work" $([ "$two_gb" = 1 ] && echo 2g)
 if [ ! -f "$work/folder/.done" ]; then
     echo "== $work/folder" >&2
     rm -rf "$work/folder"
@@ -90,15 +74,19 @@ bench() {
     local name=$1 target=$2
     shift 2
     declare -A times cpu cnt
-    local s label cmd r wall user sys
+    local s label cmd r wall user sys t0 t1
     echo "== $name: $rounds rounds" >&2
     for ((r = 1; r <= rounds; r++)); do
         for s in "$@"; do
             label=${s%%|*}
             cmd=${s#*|}
             rm -f "$out/o"
+            t0=$EPOCHREALTIME
             /usr/bin/time -f "%e %U %S" -o "$out/t" bash -c "${cmd//OUT/$out/o}" 2>/dev/null || true
+            t1=$EPOCHREALTIME
             read -r wall user sys <"$out/t"
+            # time(1) counts in steps of 0.01 s: the wall time by the shell's clock.
+            wall=$(echo "$t1 - $t0" | bc -l)
             times["$label"]+="$wall "
             cpu["$label"]+="$(echo "$user + $sys" | bc -l) "
             [ "$r" = 1 ] && cnt["$label"]=$( [ -s "$out/o" ] && grep -c . "$out/o" || echo 0)

@@ -3,7 +3,7 @@
 // for a run over the text cut into several files, the fast one on several
 // threads with a tiny bound on what a file searched ahead holds; and the
 // fast core gives the hits of the word loop whatever the size of its blocks
-// and pieces.
+// and pieces, for code page 932 text and for the same bytes as UTF-8.
 //
 // Input: byte 0 options, byte 1 block size, byte 2 word count (0-7), the
 // engine (bits 3-4) and the threads (bits 5-6), then each word as a length
@@ -21,6 +21,7 @@
 #include "run/fast_search.hpp"
 #include "run/scanner.hpp"
 #include "run/search_run.hpp"
+#include "text/encoding.hpp"
 #include "tests/search/fast_oracle.hpp"
 #include "tests/support/literal_scan.hpp"
 #include "tests/support/quiet_host.hpp"
@@ -152,6 +153,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (rec.result != test::Literal(text, config, host.words, {}, INT64_MAX)) {
         std::fprintf(stderr, "fast scanner and word loop differ\n");
         std::abort();
+    }
+
+    // The text as a UTF-8 file, in the same pieces: the hits of its code page
+    // 932 form; a provisional scan that settled on code page 932 reads it as
+    // that (mark dropped), one that gave up must have met bytes not UTF-8.
+    {
+        FastScanner utf8(config, engines[(data[2] >> 3) & 3]);
+        utf8.SetWords(host.words);
+        utf8.SetBlockSize(block);
+        utf8.SetThreads(1 + ((data[2] >> 5) & 3), 1 + block / 4);
+        test::Recorder r(utf8, {}, -1);
+        MemorySource source(text, 1 + block / 3);
+        const bool provisional = (opt & 64) != 0;
+        const bool stands = utf8.ScanUtf8Source(source, r, provisional);
+        r.result.lines = utf8.LinesDone();
+        const std::string_view as_cp932 = text.substr(text.starts_with("\xEF\xBB\xBF") ? 3 : 0);
+        const std::string read = r.settled > 0 ? std::string(as_cp932)
+                                               : ToCp932(std::string(text), TextEncoding::Utf8);
+        if (stands ? r.result != test::Literal(read, config, host.words, {}, INT64_MAX)
+                   : !provisional || SummarizeUtf8(text).valid) {
+            std::fprintf(stderr, "UTF-8 scan and word loop differ\n");
+            std::abort();
+        }
     }
     return 0;
 }

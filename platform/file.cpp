@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -19,6 +21,8 @@ FileOps& SystemOps() noexcept {
 }
 
 FileOps* g_ops = nullptr;
+
+std::atomic<std::size_t> g_held{0};
 
 std::string Describe(const std::string& path, int err, std::string_view op) {
     std::string text(op);
@@ -71,6 +75,49 @@ ScopedFileOps::~ScopedFileOps() {
     g_ops = previous_;
 }
 
+Descriptor::Descriptor(int fd) noexcept : fd_(fd) {
+    if (fd_ >= 0) {
+        g_held.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
+    if (this != &other) {
+        Reset();
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+int Descriptor::Release() noexcept {
+    if (fd_ >= 0) {
+        g_held.fetch_sub(1, std::memory_order_relaxed);
+    }
+    return std::exchange(fd_, -1);
+}
+
+void Descriptor::Reset() noexcept {
+    const int fd = Release();
+    if (fd >= 0) {
+        CurrentFileOps().Close(fd);
+    }
+}
+
+std::size_t Descriptor::Held() noexcept {
+    return g_held.load(std::memory_order_relaxed);
+}
+
+std::size_t Descriptor::Budget() noexcept {
+    static const std::size_t budget = [] {
+        rlimit limit{};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+            return std::size_t{2048};
+        }
+        return static_cast<std::size_t>(std::min<rlim_t>(limit.rlim_cur / 4, 2048));
+    }();
+    return budget;
+}
+
 File::File(const std::string& path, Mode mode) : path_(path) {
     Open(mode, FileSight{});
     if (mode == Mode::Read) {
@@ -88,6 +135,10 @@ File::File(const std::string& path, const FileSight& sight) : path_(path) {
 }
 
 void File::Open(Mode mode, const FileSight& sight) {
+    if (mode == Mode::Read && sight.opened != nullptr && sight.opened->Valid()) {
+        fd_ = sight.opened->Release();
+        return;
+    }
     int flags = O_CLOEXEC;
     switch (mode) {
         case Mode::Read:

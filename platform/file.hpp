@@ -65,6 +65,34 @@ class ScopedFileOps {
     FileOps* previous_;
 };
 
+// A descriptor opened by one part for another to read: closed when nobody
+// took it. Those held are counted across the process, so that whoever opens
+// files ahead of their reading stays well under the descriptor limit.
+class Descriptor {
+  public:
+    Descriptor() = default;
+    explicit Descriptor(int fd) noexcept;
+    ~Descriptor() { Reset(); }
+    Descriptor(Descriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    Descriptor& operator=(Descriptor&& other) noexcept;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    bool Valid() const noexcept { return fd_ >= 0; }
+    int Get() const noexcept { return fd_; }
+    // The descriptor, now the caller's to close.
+    int Release() noexcept;
+    void Reset() noexcept;
+
+    // Descriptors held by these objects now, and how many may be held at
+    // once: a quarter of the process's limit, at most 2,048.
+    static std::size_t Held() noexcept;
+    static std::size_t Budget() noexcept;
+
+  private:
+    int fd_ = -1;
+};
+
 // Device and inode: the same file under any name.
 struct FileId {
     dev_t dev = 0;
@@ -88,6 +116,10 @@ struct FileSight {
     // alone. -1: the path is opened whole.
     int folder = -1;
     std::size_t leaf = 0;
+    // The file already open (by the folder walk, which took its look from
+    // the descriptor): the reader takes it over and leaves this empty, so a
+    // second open of the same file goes by name. None or empty: by name.
+    Descriptor* opened = nullptr;
 };
 
 class File {

@@ -183,7 +183,14 @@ struct FastScanner::PieceScan {
     std::string_view start_prev;
     std::vector<std::uint32_t> start_words;
     bool start_known = true;
+    std::string start_store;       // start_prev converted, for UTF-8 text
     std::uint64_t generation = 0;  // of the words it was searched with
+    // UTF-8 text (see Utf8Block): searched as its code page 932 form, unless
+    // a provisional scan finds it `invalid` (then the lead takes it in order).
+    bool utf8 = false;
+    bool invalid = false;
+    bool non_ascii = false;
+    std::string converted;  // the piece's text converted, where it is whole
     struct Found {
         std::int64_t number;  // from the piece's first line, 1
         std::uint32_t word;
@@ -251,9 +258,18 @@ std::size_t FastScanner::Window() const noexcept {
 void FastScanner::Follow(const FastScanner& lead) {
     config_ = lead.config_;
     block_ = lead.block_;
+    utf8_provisional_ = lead.utf8_provisional_;
     if (generation_ == lead.generation_ && matcher_) {
+        if (lead.utf8_ready_ && !utf8_ready_) {
+            utf8_matcher_ = lead.utf8_matcher_;
+            utf8_words_ = lead.utf8_words_;
+            utf8_ready_ = true;
+        }
         return;
     }
+    utf8_matcher_ = lead.utf8_matcher_;
+    utf8_words_ = lead.utf8_words_;
+    utf8_ready_ = lead.utf8_ready_;
     engine_ = lead.engine_;
     words_ = lead.words_;
     matcher_ = lead.matcher_;
@@ -272,11 +288,42 @@ void FastScanner::ScanPiece(PieceScan& piece) {
     std::int64_t progress = 0;
     std::size_t pos = 0;
     piece.alt_known = false;
+    std::string_view text = piece.text;
+    // Blocks of UTF-8 text as Utf8Block takes them, where the filter can
+    // leave lines unconverted; else the piece converted whole (the same
+    // bytes: whole lines convert alike in any grouping).
+    bool by_block = false;
+    if (piece.utf8) {
+        const Utf8Summary summary = SummarizeUtf8(text);
+        piece.invalid = !summary.valid && utf8_provisional_;
+        piece.non_ascii = summary.non_ascii;
+        if (piece.invalid) {
+            return;
+        }
+        utf8_start_ = false;
+        utf8_raw_ = false;
+        utf8_non_ascii_ = false;
+        by_block = piece.start_known && Utf8FilterExact();
+        if (by_block) {
+            utf8_conv_ = Cp932Converter(TextEncoding::Utf8);
+            char none[Cp932Converter::MaxOutput(3)];
+            utf8_conv_.Convert(kUtf8Mark, /*last=*/false, none);
+        } else {
+            piece.converted.resize(Cp932Converter::MaxOutput(text.size()));
+            Cp932Converter conv(TextEncoding::Utf8);
+            char none[Cp932Converter::MaxOutput(3)];
+            conv.Convert(kUtf8Mark, /*last=*/false, none);
+            piece.converted.resize(summary.valid
+                                       ? ConvertValidUtf8(text, piece.converted.data())
+                                       : conv.Convert(text, /*last=*/true, piece.converted.data()));
+            text = piece.converted;
+        }
+    }
     if (!piece.start_known) {
         // The first line as if the line before had a hit, and as assumed:
         // after it the scan is the same either way unless only the join
         // made it hit.
-        const std::string_view first = piece.text.substr(0, CutAfter(piece.text, 0, 0));
+        const std::string_view first = text.substr(0, CutAfter(text, 0, 0));
         lines_ = 0;
         prev_ = {};
         prev_words_.clear();
@@ -298,9 +345,10 @@ void FastScanner::ScanPiece(PieceScan& piece) {
         prev_words_known_ = true;
         piece.first_hits = 0;
     }
-    while (pos < piece.text.size()) {
-        const std::size_t end = CutAfter(piece.text, pos, block_);
-        progress += ScanBlock(piece.text.substr(pos, end - pos), collect);
+    while (pos < text.size()) {
+        const std::size_t end = CutAfter(text, pos, block_);
+        const std::string_view block = text.substr(pos, end - pos);
+        progress += by_block ? Utf8Block(block, collect) : ScanBlock(block, collect);
         pos = end;
     }
     piece.progress = progress;
@@ -346,7 +394,12 @@ std::int64_t FastScanner::ScanWindow(std::string_view window, Host& host,
                 return;
             }
             const std::size_t end = CutAfter(text, pos, block_);
-            pending = ScanBlock(text.substr(pos, end - pos), host);
+            const std::string_view block = text.substr(pos, end - pos);
+            pending = utf8_pieces_ ? Utf8Block(block, host) : ScanBlock(block, host);
+            if (pending < 0) {
+                stopped = true;  // not UTF-8 after all
+                return;
+            }
             pos = end;
         }
     };
@@ -362,6 +415,8 @@ std::int64_t FastScanner::ScanWindow(std::string_view window, Host& host,
         crew_ = std::make_unique<Crew>(threads_);
     }
     Crew& crew = *crew_;
+    // UTF-8 text, unless a provisional scan took the file for code page 932.
+    const bool utf8 = utf8_pieces_ && !utf8_raw_;
     while (crew.helpers.size() < count) {
         crew.helpers.push_back(std::make_unique<FastScanner>(config_, engine_));
     }
@@ -376,9 +431,22 @@ std::int64_t FastScanner::ScanWindow(std::string_view window, Host& host,
         } else {
             piece.start_prev =
                 config_.cr_text ? LineEndingBefore(window, cuts[i]) : std::string_view();
+            if (utf8 && !piece.start_prev.empty()) {
+                // As the piece before converts it (when it is not UTF-8 at
+                // all, that piece is taken in order and this one after it).
+                const std::string_view raw = piece.start_prev;
+                piece.start_store.resize(Cp932Converter::MaxOutput(raw.size()));
+                Cp932Converter conv(TextEncoding::Utf8);
+                char none[Cp932Converter::MaxOutput(3)];
+                conv.Convert(kUtf8Mark, /*last=*/false, none);
+                piece.start_store.resize(
+                    conv.Convert(raw, /*last=*/true, piece.start_store.data()));
+                piece.start_prev = piece.start_store;
+            }
             piece.start_words.clear();
             piece.start_known = piece.start_prev.empty();  // else the join tries every word
         }
+        piece.utf8 = utf8;
         piece.generation = generation_;
         crew.helpers[i]->Follow(*this);
     }
@@ -391,6 +459,7 @@ std::int64_t FastScanner::ScanWindow(std::string_view window, Host& host,
             crew.helpers[t - first]->ScanPiece(crew.pieces[t - first]);
         }
     });
+    bool in_order = false;
     for (std::size_t i = 0; i < count; ++i) {
         if (!flush()) {
             break;
@@ -400,10 +469,15 @@ std::int64_t FastScanner::ScanWindow(std::string_view window, Host& host,
         // before had a hit after all (then no join reaches into the piece).
         const bool assumed_wrong =
             i > 0 && config_.cr_text && prev_.empty() && !piece.start_prev.empty();
-        if (piece.generation != generation_ || (assumed_wrong && !piece.alt_known)) {
+        if (piece.generation != generation_ || (assumed_wrong && !piece.alt_known) ||
+            (piece.utf8 && (piece.invalid || in_order))) {
+            // UTF-8 text taken in order once: a provisional scan may have
+            // found the file to be code page 932 there.
+            in_order = piece.utf8;
             serial(piece.text);
             continue;
         }
+        utf8_non_ascii_ = utf8_non_ascii_ || piece.non_ascii;
         auto emit = [&](const PieceScan::Found& hit) {
             host.Hit(lines_ + hit.number, hit.word,
                      std::string_view(piece.texts).substr(hit.at, hit.size));
@@ -667,6 +741,10 @@ void FastScanner::ScanSource(ByteSource& source, Host& host) {
 }
 
 void FastScanner::ReadInPieces(ByteSource& source, Host& host, std::size_t have) {
+    if (source.CanReadAt()) {
+        ReadPlacesInPieces(source, host, have);
+        return;
+    }
     const std::size_t window = Window();
     const std::size_t chunk = block_;
     struct Fill {
@@ -763,45 +841,151 @@ void FastScanner::ReadInPieces(ByteSource& source, Host& host, std::size_t have)
     }
 }
 
+void FastScanner::ReadPlacesInPieces(ByteSource& source, Host& host, std::size_t have) {
+    const std::size_t window = Window();
+    const std::size_t chunk = block_;
+    std::string& buf = read_buf_;  // `have` bytes of lines not yet searched, then the window
+    if (!crew_) {
+        crew_ = std::make_unique<Crew>(threads_);
+    }
+    // One part of the window for each thread, read in chunks as Read would
+    // be: the bytes up to a failure or the end are kept.
+    struct Part {
+        std::size_t from = 0, size = 0, got = 0;
+        std::exception_ptr error;
+    };
+    std::vector<Part> parts(threads_);
+    std::size_t want = window;  // bytes to read past `have`
+    for (;;) {
+        if (buf.size() < have + want) {
+            buf.resize(have + want);
+        }
+        const std::size_t count = std::min<std::size_t>(threads_, (want + chunk - 1) / chunk);
+        for (std::size_t i = 0; i < count; ++i) {
+            parts[i] = {have + i * want / count, (i + 1) * want / count - i * want / count, 0, {}};
+        }
+        crew_->workers.Run(count, [&](std::size_t i) {
+            Part& p = parts[i];
+            try {
+                while (p.got < p.size) {
+                    const std::size_t got =
+                        source.ReadAt(buf.data() + p.from + p.got, std::min(chunk, p.size - p.got),
+                                      p.from - have + p.got);
+                    if (got == 0) {
+                        break;
+                    }
+                    p.got += got;
+                }
+            } catch (...) {
+                p.error = std::current_exception();
+            }
+        });
+        // The bytes read in order: up to the first part cut short.
+        std::size_t end = have;
+        bool eof = false;
+        std::exception_ptr error;
+        for (std::size_t i = 0; i < count; ++i) {
+            end += parts[i].got;
+            if (parts[i].error || parts[i].got < parts[i].size) {
+                error = parts[i].error;
+                eof = !error;
+                break;
+            }
+        }
+        source.Passed(end - have);
+        // The end of the last line whose break is decided (see ReadBlocks).
+        std::size_t cut = end;
+        if (!eof) {
+            while (cut > 0 && !(buf[cut - 1] == '\n' || (buf[cut - 1] == '\r' && cut < end))) {
+                --cut;
+            }
+        }
+        if (cut == 0) {
+            if (error) {
+                std::rethrow_exception(error);
+            }
+            if (end == 0) {
+                return;  // at the end, nothing left
+            }
+            // A line longer than what is held: read on, never past the limit.
+            have = end;
+            if (have + chunk > line_limit_) {
+                throw FileError({}, ENOMEM, "a line longer than the memory at hand");
+            }
+            want = std::min(std::max(window, have), line_limit_ - have);
+            continue;
+        }
+        const std::int64_t progress = ScanWindow(std::string_view(buf.data(), cut), host);
+        // Lines read whole before a failure were searched first, as in ReadBlocks.
+        if (progress < 0 || !host.AfterBlock(progress)) {
+            return;
+        }
+        if (error) {
+            std::rethrow_exception(error);
+        }
+        if (eof && cut == end) {
+            return;
+        }
+        std::memmove(buf.data(), buf.data() + cut, end - cut);
+        have = end - cut;
+        want = window;
+    }
+}
+
 bool FastScanner::ScanUtf8Source(ByteSource& source, Host& host, bool provisional) {
     utf8_non_ascii_ = false;
     utf8_raw_ = false;
-    bool not_utf8 = false;
-    ReadBlocks(source, host, block_, [&](std::string_view block) -> std::int64_t {
-        if (utf8_start_) {
-            utf8_start_ = false;
-            // The mark is dropped here, so the converter is told it went by.
-            char none[Cp932Converter::MaxOutput(3)];
-            utf8_conv_.Convert(kUtf8Mark, /*last=*/false, none);
-            if (block.starts_with(kUtf8Mark)) {
-                block.remove_prefix(kUtf8Mark.size());
-            }
+    not_utf8_ = false;
+    utf8_provisional_ = provisional;
+    // As ScanSource: the first window on this thread, then pieces of UTF-8
+    // text (of code page 932 once a provisional scan took the file for it).
+    const std::size_t left = ReadBlocks(
+        source, host, block_, [&](std::string_view block) { return Utf8Block(block, host); },
+        threads_ > 1 && 4 * (Window() + block_) <= line_limit_ ? Window() : kAllRead);
+    if (left != kAllRead && !not_utf8_) {
+        struct Mode {
+            bool& on;
+            ~Mode() { on = false; }
+        } mode{utf8_pieces_};
+        utf8_pieces_ = !utf8_raw_;
+        ReadInPieces(source, host, left);
+    }
+    return !not_utf8_;
+}
+
+std::int64_t FastScanner::Utf8Block(std::string_view block, Host& host) {
+    if (utf8_start_) {
+        utf8_start_ = false;
+        // The mark is dropped here, so the converter is told it went by.
+        char none[Cp932Converter::MaxOutput(3)];
+        utf8_conv_.Convert(kUtf8Mark, /*last=*/false, none);
+        if (block.starts_with(kUtf8Mark)) {
+            block.remove_prefix(kUtf8Mark.size());
         }
-        if (utf8_raw_) {
-            return ScanBlock(block, host);
+    }
+    if (utf8_raw_) {
+        return ScanBlock(block, host);
+    }
+    // Blocks are whole lines, and no sequence holds a break: the file is
+    // valid throughout when every block is.
+    const Utf8Summary summary = SummarizeUtf8(block);
+    if (!summary.valid) {
+        if (!utf8_provisional_) {
+            return ConvertAndScan(block, host, /*valid=*/false);
         }
-        // Blocks are whole lines, and no sequence holds a break: the file is
-        // valid throughout when every block is.
-        const Utf8Summary summary = SummarizeUtf8(block);
-        if (!summary.valid) {
-            if (!provisional) {
-                return ConvertAndScan(block, host, /*valid=*/false);
-            }
-            if (utf8_non_ascii_) {
-                not_utf8 = true;
-                return -1;
-            }
-            utf8_raw_ = true;
-            host.Settled();
-            return ScanBlock(block, host);
+        if (utf8_non_ascii_) {
+            not_utf8_ = true;
+            return -1;
         }
-        if (!summary.non_ascii) {
-            return ScanBlock(block, host);  // the same text either way
-        }
-        utf8_non_ascii_ = true;
-        return ScanUtf8Block(block, host, summary.cp932_length);
-    });
-    return !not_utf8;
+        utf8_raw_ = true;
+        host.Settled();
+        return ScanBlock(block, host);
+    }
+    if (!summary.non_ascii) {
+        return ScanBlock(block, host);  // the same text either way
+    }
+    utf8_non_ascii_ = true;
+    return ScanUtf8Block(block, host, summary.cp932_length);
 }
 
 std::int64_t FastScanner::ConvertAndScan(std::string_view raw, Host& host, bool valid) {

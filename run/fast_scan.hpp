@@ -140,8 +140,14 @@ class FastScanner {
     // ScanSource on the crew, on from the `have` bytes ReadBlocks left: the
     // next window is read while the pieces of one are searched.
     void ReadInPieces(ByteSource& source, Host& host, std::size_t have);
+    // The same for a source read by place: each thread reads its part of
+    // the window, so that reading takes every core too.
+    void ReadPlacesInPieces(ByteSource& source, Host& host, std::size_t have);
     // As a helper: scans a piece from the state it names.
     void ScanPiece(PieceScan& piece);
+    // A block of whole lines of a UTF-8 file as ScanUtf8Source takes it
+    // (-1: the scan is provisional and the file is not UTF-8 after all).
+    std::int64_t Utf8Block(std::string_view block, Host& host);
     // A block of whole lines of valid UTF-8 text, `cp932_length` bytes once
     // converted.
     std::int64_t ScanUtf8Block(std::string_view block, Host& host, std::size_t cp932_length);
@@ -220,7 +226,7 @@ class FastScanner {
     // Every UTF-8 form of the words (see Utf8FormsOf), when every word
     // decodes cleanly and none holds the mark that stands for what has no
     // code page 932 form.
-    std::unique_ptr<Matcher> utf8_matcher_;
+    std::shared_ptr<const Matcher> utf8_matcher_;  // shared with the helpers
     std::vector<std::string> utf8_words_;
     bool utf8_ready_ = false;  // the two above are those of words_
     std::vector<Matcher::Match> utf8_matches_;
@@ -235,10 +241,13 @@ class FastScanner {
     Matcher::Breaks utf8_breaks_;
     Cp932Converter utf8_conv_{TextEncoding::Utf8};
     std::string converted_;
-    bool utf8_start_ = true;        // the byte order mark may come next
-    bool utf8_non_ascii_ = false;   // a provisional scan read more than ASCII
-    bool utf8_raw_ = false;         // the rest of the file is code page 932
-    std::uint32_t utf8_pause_ = 0;  // blocks to convert whole before filtering again
+    bool utf8_start_ = true;         // the byte order mark may come next
+    bool utf8_non_ascii_ = false;    // a provisional scan read more than ASCII
+    bool utf8_raw_ = false;          // the rest of the file is code page 932
+    bool utf8_provisional_ = false;  // of the scan in hand (see ScanUtf8Source)
+    bool not_utf8_ = false;          // a provisional scan found the file is not UTF-8
+    bool utf8_pieces_ = false;       // windows are UTF-8 text (Utf8Block)
+    std::uint32_t utf8_pause_ = 0;   // blocks to convert whole before filtering again
     std::uint32_t utf8_backoff_ = 0;
 
     unsigned threads_ = 1;

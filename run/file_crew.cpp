@@ -53,6 +53,9 @@ class FileCrew::Record final : public RunHost, public LineSink {
     }
 
     const AheadFile& File() const noexcept { return file_; }
+    // The file's descriptor: the crew thread's that runs it, or the run's
+    // thread's that takes it back (under the crew's mutex, while queued).
+    Descriptor& Open() noexcept { return file_.open; }
     Claim claim = Claim::Queued;  // under the crew's mutex
     std::int64_t hits = 0;        // the file's hit count at its end
     std::uint64_t counted = 0;    // bytes of lines in the crew's held_ (under its mutex)
@@ -175,7 +178,7 @@ class FileCrew::Record final : public RunHost, public LineSink {
         events_.push_back(Event{kind, number, std::string(text)});
     }
 
-    const AheadFile file_;
+    AheadFile file_;
     FileCrew& crew_;
     const RunState* state_ = nullptr;
     std::mutex mutex_;  // events_ is added to by the scan, taken by the run's thread
@@ -261,7 +264,7 @@ void FileCrew::Send() {
     wake_.notify_one();
 }
 
-bool FileCrew::Write(std::size_t index, ScanContext& ctx) {
+bool FileCrew::Write(std::size_t index, ScanContext& ctx, Descriptor& open) {
     std::unique_lock lock(mutex_);
     if (records_.empty() || records_.front()->File().index != index) {
         return false;
@@ -272,6 +275,7 @@ bool FileCrew::Write(std::size_t index, ScanContext& ctx) {
     room_.notify_all();
     if (record.claim == Record::Claim::Queued) {
         record.claim = Record::Claim::Taken;  // searched here at once, not waited for
+        open = std::move(record.Open());
     }
     // Taken off the list only after: a thread on it ends with the record.
     struct Pop {
@@ -350,7 +354,8 @@ bool FileCrew::Run(Hand& hand, Record& record) {
     record.Begin(hand.state);
     FileSight sight;
     sight.size = file.size;
-    if (file.leaf > 0) {
+    sight.opened = &record.Open();
+    if (file.leaf > 0 && !record.Open().Valid()) {
         sight.folder = hand.folder.Of(std::string_view(file.name).substr(0, file.leaf));
         sight.leaf = file.leaf;
     }

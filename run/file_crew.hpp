@@ -54,6 +54,7 @@ struct AheadFile {
     bool fits = false;           // it may be searched as a whole
     std::int64_t lineLimit = 0;  // see ScanContext
     std::int64_t available = 0;  // the free memory it was chosen by
+    Descriptor open;             // see DropName
 };
 
 class FileCrew {
@@ -87,9 +88,10 @@ class FileCrew {
     // The file at `index`, the next to be written, if it was added: its
     // record handed to the run's `ctx` (host, state, output). False when it
     // was not added, or is the run's thread's to search after all (no crew
-    // thread began it yet, or its search met what one thread would meet
-    // differently: memory running out, no room for the lines held).
-    bool Write(std::size_t index, ScanContext& ctx);
+    // thread began it yet: its descriptor is handed back into `open`; or its
+    // search met what one thread would meet differently: memory running
+    // out, no room for the lines held).
+    bool Write(std::size_t index, ScanContext& ctx, Descriptor& open);
 
   private:
     class Record;

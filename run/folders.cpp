@@ -360,7 +360,7 @@ class DropWalk::Impl {
         std::optional<FileAttributes> attrs = GetFileAttributes(name);
         if (attrs && attrs->directory) {
             if (!folders_) {
-                out = DropName{name, false, attrs, 0};  // the run skips it
+                out = DropName{name, false, attrs, 0, {}};  // the run skips it
                 return true;
             }
             if (!metFolder_) {
@@ -379,7 +379,7 @@ class DropWalk::Impl {
         if (attrs && !seen_.Insert(attrs->id)) {
             return false;
         }
-        out = DropName{name, false, attrs, 0};
+        out = DropName{name, false, attrs, 0, {}};
         return true;
     }
 
@@ -394,18 +394,23 @@ class DropWalk::Impl {
             metLink_ = metLink_ || files_.Link(i);
             struct stat st {};
             if (!look_ && unseen) {
-                Hand(out, i, std::nullopt);
+                Hand(out, i, std::nullopt, Descriptor());
                 return true;
+            }
+            Descriptor fd = Open(i, out.name);
+            if (fd.Valid() && ::fstat(fd.Get(), &st) != 0) {
+                fd.Reset();
             }
             // Following a link shows what it points to; a link to a folder (or
             // to nothing) is left out, so the walk never loops nor leaves the folder.
-            if (::fstatat(::dirfd(folder_.get()), files_.CName(i), &st, 0) != 0 ||
+            if ((!fd.Valid() && ::fstatat(::dirfd(folder_.get()), files_.CName(i), &st, 0) != 0) ||
                 !S_ISREG(st.st_mode) || !Once(st, i)) {
                 overCounted_ += unseen ? 1 : 0;
                 continue;
             }
             Hand(out, i,
-                 FileAttributes{false, true, static_cast<std::int64_t>(st.st_size), IdOf(st)});
+                 FileAttributes{false, true, static_cast<std::int64_t>(st.st_size), IdOf(st)},
+                 std::move(fd));
             return true;
         }
         files_.Clear();
@@ -414,12 +419,27 @@ class DropWalk::Impl {
         return false;
     }
 
-    void Hand(DropName& out, std::size_t i, const std::optional<FileAttributes>& attrs) {
+    void Hand(DropName& out, std::size_t i, const std::optional<FileAttributes>& attrs,
+              Descriptor fd) {
         out.name.assign(prefix_).append(files_.Name(i));
         out.unreadableFolder = false;
         out.attrs = attrs;
         out.leaf = prefix_.size();
+        out.open = std::move(fd);
         ++handed_;
+    }
+
+    // File `i` of the folder in hand opened for reading, as the reader
+    // would open it (`path` gets its whole name); empty for a link (what it
+    // names may be no file to open), past the budget, or where it fails.
+    Descriptor Open(std::size_t i, std::string& path) {
+        if (!look_ || files_.Link(i) || Descriptor::Held() >= Descriptor::Budget()) {
+            return Descriptor();
+        }
+        path.assign(prefix_).append(files_.Name(i));
+        return Descriptor(CurrentFileOps().OpenIn(::dirfd(folder_.get()), path.c_str(),
+                                                  prefix_.size(), O_RDONLY | O_NONBLOCK | O_CLOEXEC,
+                                                  0));
     }
 
     // Whether the file `st`, entry `i` of the folder in hand, is met for the
@@ -506,7 +526,7 @@ class DropWalk::Impl {
         if (!going_) {
             return false;
         }
-        out = DropName{path, true, std::nullopt, 0};
+        out = DropName{path, true, std::nullopt, 0, {}};
         return true;
     }
 

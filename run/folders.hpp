@@ -26,6 +26,9 @@ struct DropName {
     // Where the file's own name starts in `name`, for a file found in a
     // folder (the part before it names that folder); 0 for a name as dropped.
     std::size_t leaf = 0;
+    // The file opened by the walk, its look taken from the descriptor (see
+    // DropWalk); empty: none.
+    Descriptor open;
 };
 
 // `filter` holds file-name patterns separated by ";" (blanks around each
@@ -55,6 +58,11 @@ class DropWalk {
     // run's walk). Otherwise (a count) a file found in a folder is looked at
     // only where it may be a repeat (a link, or files were dropped by name
     // besides the folders) and is else handed over without attributes.
+    // A looked-at file found in a folder that is no link is opened, and its
+    // attributes read from the descriptor, which goes with the name: the
+    // name is looked up once for both. While the process holds its budget
+    // of such descriptors (or where the open fails) the file is looked at
+    // by name instead, and handed over as before.
     DropWalk(const std::vector<std::string>& names, std::string_view filter, bool folders,
              std::function<bool(std::size_t)> pause, bool look = true);
     ~DropWalk();

@@ -52,6 +52,11 @@ class InputText {
             read += static_cast<std::int64_t>(got);
             return got;
         }
+        bool CanReadAt() const noexcept override { return true; }
+        std::size_t ReadAt(char* buf, std::size_t n, std::uint64_t ahead) override {
+            return file_.ReadAt(buf, n, read + static_cast<std::int64_t>(ahead));
+        }
+        void Passed(std::size_t n) override { read += static_cast<std::int64_t>(n); }
         std::int64_t read = 0;
 
       private:

@@ -22,6 +22,7 @@
 #include "run/folders.hpp"
 #include "run/hit_writer.hpp"
 #include "run/scanner.hpp"
+#include "run/walk_ahead.hpp"
 #include "run/workers.hpp"
 
 namespace korvalen {
@@ -145,26 +146,25 @@ class RunLoop {
           held_(request.outputPath, holdBound),
           holdBound_(holdBound) {}
 
-    // The names in turn from `walk`, as counted in `totals` before.
-    void Files(DropWalk& walk, const DropTotals& totals, const std::string& outputPath,
+    // The names of `request` in turn, as counted in `totals` before.
+    void Files(const RunRequest& request, const DropTotals& totals, const std::string& outputPath,
                OutFile& out) {
         const FileId outId = out.Id();
         ScanContext ctx{host_, state_, out, options_, words_, held_};
-        walk_ = &walk;
         std::size_t count = totals.names;
         std::string countText = std::to_string(count);
         std::int64_t bytesDone = 0;
         ProgressGuess guess(host_, totals);
         StartCrew(count, outputPath);
+        StartWalk(request);
         for (std::size_t i = 0; state_.Searching && Ahead(i + 1); ++i) {
             // One name ahead at least: the last one ends without a separator line.
             const bool isLast = !Ahead(i + 2);
             // The count took names unseen that the walk then left out; files
             // made since come on top; at the end, the names the walk handed over.
             const std::size_t n =
-                walked_
-                    ? Known()
-                    : std::max(totals.names - std::min(totals.names, walk.OverCounted()), Known());
+                walked_ ? Known()
+                        : std::max(totals.names - std::min(totals.names, OverCounted()), Known());
             if (n != count) {
                 count = n;
                 countText = std::to_string(count);
@@ -199,8 +199,9 @@ class RunLoop {
                 // Its open fails as well: the scanner reports it as any unreadable file.
                 SearchOneFile(ctx, name, 0, FileSight{}, isLast);
             } else if (name != outputPath && attrs && !attrs->directory && attrs->id != outId &&
-                       !(crew_ && crew_->Write(i, ctx))) {
+                       !(crew_ && crew_->Write(i, ctx, entry.open))) {
                 FileSight sight;
+                sight.opened = &entry.open;
                 if (attrs->regular) {
                     sight.size = attrs->size;
                 }
@@ -237,12 +238,40 @@ class RunLoop {
         }
     }
 
+    // The walk of the run's names: with a crew, on a thread of its own
+    // (failing that, and on one thread, on the run's thread). Its pauses
+    // let the host handle its messages, and Stop end the walk.
+    void StartWalk(const RunRequest& request) {
+        const std::string& filter = request.options.FolderFilter;
+        const bool folders = request.options.SearchFolders;
+        if (crew_) {
+            try {
+                walker_ =
+                    std::make_unique<WalkAhead>(request.names, filter, folders, state_.Searching);
+                return;
+            } catch (const std::exception&) {
+            }
+        }
+        walk_ = std::make_unique<DropWalk>(request.names, filter, folders,
+                                           [this](std::size_t) { return Pause(); });
+    }
+    bool Pause() {
+        host_.ProcessMessages();
+        return state_.Searching.load();
+    }
+    bool NextName(DropName& out) {
+        return walker_ ? walker_->Next(out, [this] { return Pause(); }) : walk_->Next(out);
+    }
+    std::size_t OverCounted() const noexcept {
+        return walker_ ? walker_->OverCounted() : walk_->OverCounted();
+    }
+
     // Whether the walk reached name `i` + 1 (counted from 1): the names from
     // the one in hand on are kept (at most those the crew is given ahead).
     bool Ahead(std::size_t n) {
         while (first_ + ahead_.size() < n && !walked_) {
             ahead_.emplace_back();
-            if (!walk_->Next(ahead_.back())) {
+            if (!NextName(ahead_.back())) {
                 ahead_.pop_back();
                 walked_ = true;
             }
@@ -272,7 +301,7 @@ class RunLoop {
     void AddAhead(const std::string& outputPath, const FileId& outId) {
         std::int64_t batchBytes = 0;
         for (; crew_->Pending() < kAheadFiles && Ahead(next_ + 1); ++next_) {
-            const DropName& e = ahead_[next_ - first_];
+            DropName& e = ahead_[next_ - first_];
             if (e.unreadableFolder || !e.attrs || e.attrs->directory || e.name == outputPath ||
                 e.attrs->id == outId) {
                 continue;  // the run's thread has nothing to search there
@@ -285,6 +314,7 @@ class RunLoop {
             file.name = e.name;
             file.size = e.attrs->size;
             file.leaf = e.leaf;
+            file.open = std::move(e.open);
             file.isLast = !Ahead(next_ + 2);
             file.fits = memory_.Fits(file.size);
             file.available = memory_.Available();
@@ -332,12 +362,14 @@ class RunLoop {
     HeldFolder folder_;
     std::size_t next_ = 0;  // the next file to consider for the crew
     // The names from the one in hand (number first_) on, as far as the walk went.
-    DropWalk* walk_ = nullptr;
     std::deque<DropName> ahead_;
     std::size_t first_ = 0;
     bool walked_ = false;  // to its end
-    // Last: its threads end before what they use.
+    // Last: its threads end before what they use. The walk's thread ends
+    // first: the files it opened ahead are closed before the crew goes.
     std::unique_ptr<FileCrew> crew_;
+    std::unique_ptr<DropWalk> walk_;
+    std::unique_ptr<WalkAhead> walker_;
 };
 
 }  // namespace
@@ -420,13 +452,8 @@ RunOutcome SearchRun::Drop(RunRequest request) {
         if (state_.Searching) {
             out.Open(outputPath, options.FileOverWrite);
             out.WriteRunSeparator("----------");
-            DropWalk walk(request.names, options.FolderFilter, options.SearchFolders,
-                          [this](std::size_t) {
-                              host_.ProcessMessages();
-                              return state_.Searching.load();
-                          });
             RunLoop loop(host_, state_, request, scanners_, holdBound_);
-            loop.Files(walk, totals, outputPath, out);
+            loop.Files(request, totals, outputPath, out);
             out.Close();
         }
         if (state_.Searching) {

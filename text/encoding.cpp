@@ -428,6 +428,22 @@ std::size_t ReplaySource::Read(char* buf, std::size_t n) {
     return rest_.Read(buf, n);
 }
 
+std::size_t ReplaySource::ReadAt(char* buf, std::size_t n, std::uint64_t ahead) {
+    const std::size_t left = head_.size() - at_;
+    if (ahead < left) {
+        const std::size_t got = std::min(n, left - static_cast<std::size_t>(ahead));
+        std::memcpy(buf, head_.data() + at_ + ahead, got);
+        return got;
+    }
+    return rest_.ReadAt(buf, n, ahead - left);
+}
+
+void ReplaySource::Passed(std::size_t n) {
+    const std::size_t from_head = std::min(n, head_.size() - at_);
+    at_ += from_head;
+    rest_.Passed(n - from_head);
+}
+
 namespace {
 
 // Copies the run of ASCII at p[i] on to `o`, sixteen bytes at a time (eight

@@ -99,6 +99,9 @@ class ReplaySource : public ByteSource {
   public:
     ReplaySource(std::string head, ByteSource& rest) : head_(std::move(head)), rest_(rest) {}
     std::size_t Read(char* buf, std::size_t n) override;
+    bool CanReadAt() const noexcept override { return rest_.CanReadAt(); }
+    std::size_t ReadAt(char* buf, std::size_t n, std::uint64_t ahead) override;
+    void Passed(std::size_t n) override;
 
   private:
     std::string head_;

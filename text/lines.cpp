@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 namespace korvalen {
 
@@ -81,6 +82,20 @@ std::size_t MemorySource::Read(char* buf, std::size_t n) {
     }
     data_.remove_prefix(got);
     return got;
+}
+
+std::size_t MemorySource::ReadAt(char* buf, std::size_t n, std::uint64_t ahead) {
+    if (ahead >= data_.size()) {
+        return 0;
+    }
+    const auto at = static_cast<std::size_t>(ahead);
+    const std::size_t got = std::min({n, max_chunk_, data_.size() - at});
+    std::memcpy(buf, data_.data() + at, got);
+    return got;
+}
+
+std::size_t ByteSource::ReadAt(char*, std::size_t, std::uint64_t) {
+    throw std::logic_error("this source is read in order only");
 }
 
 }  // namespace korvalen

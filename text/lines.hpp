@@ -5,7 +5,9 @@
 // numbers never depend on who read the file.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +48,15 @@ class ByteSource {
   public:
     virtual ~ByteSource() = default;
     virtual std::size_t Read(char* buf, std::size_t n) = 0;
+
+    // A source of bytes at fixed places (a regular file, memory) can also be
+    // read by place, from several threads at once: ReadAt gives up to `n`
+    // bytes from `ahead` bytes past what Read has given (0 only at the end),
+    // and Passed(n) then moves on by `n` bytes. A reader that went on this
+    // way does not go back to Read.
+    virtual bool CanReadAt() const noexcept { return false; }
+    virtual std::size_t ReadAt(char* buf, std::size_t n, std::uint64_t ahead);
+    virtual void Passed(std::size_t n) { (void)n; }
 };
 
 // Pulls lines from a source read in chunks, with exactly the lines that
@@ -79,6 +90,9 @@ class MemorySource : public ByteSource {
     explicit MemorySource(std::string_view data, std::size_t max_chunk = std::string_view::npos)
         : data_(data), max_chunk_(max_chunk == 0 ? 1 : max_chunk) {}
     std::size_t Read(char* buf, std::size_t n) override;
+    bool CanReadAt() const noexcept override { return true; }
+    std::size_t ReadAt(char* buf, std::size_t n, std::uint64_t ahead) override;
+    void Passed(std::size_t n) override { data_.remove_prefix(std::min(n, data_.size())); }
 
   private:
     std::string_view data_;

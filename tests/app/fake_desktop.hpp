@@ -23,6 +23,7 @@
 #include "app/relmain.hpp"
 #include "app/run_thread.hpp"
 #include "platform/file.hpp"
+#include "tests/support/temp_dir.hpp"
 
 namespace korvalen::test {
 
@@ -79,18 +80,11 @@ inline std::string Bytes(const QString& path) {
 }
 
 inline std::string ReadAll(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return "<missing>";
-    }
-    return file.readAll().toStdString();
+    return TempDir::Read(Bytes(path));
 }
 
 inline void WriteAll(const QString& path, std::string_view bytes) {
-    QFile file(path);
-    const auto size = static_cast<qint64>(bytes.size());
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes.data(), size) == size)
-        << path.toStdString();
+    TempDir::Write(Bytes(path), bytes);
 }
 
 // Saves what the user sees as PNG in the build folder, for a person to look at.

@@ -29,15 +29,18 @@ alive() {  # the started windows still running
     for p in "${pids[@]}"; do kill -0 "$p" 2>/dev/null && n=$((n + 1)); done
     echo "$n"
 }
-hits() { grep -c '^.*(1) :(apple)' "$work/out.txt" 2>/dev/null || true; }
+hits() {  # hit lines, each under its whole path
+    grep -c '^/.*(1) :(apple)' "$work/out.txt" 2>/dev/null || true
+}
 settle() {  # until $1 hits are written (10 s at most)
     for _ in $(seq 100); do [[ $(hits) -ge $1 ]] && break; sleep 0.1; done
     sleep 0.3
 }
 
-# Four starts within a few milliseconds.
+# Four starts within a few milliseconds, with names relative to their folder.
+cd "$work"
 for i in 1 2 3 4; do
-    DISPLAY=:56 "$work/korvalen" "$work/f$i.txt" 2>>"$work/log" &
+    DISPLAY=:56 ./korvalen "f$i.txt" 2>>"$work/log" &
     pids+=($!)
 done
 settle 4
@@ -49,6 +52,8 @@ DISPLAY=:57 "$work/korvalen" "$work/f1.txt" 2>>"$work/log" &
 pids+=($!)
 settle 5
 [[ $(alive) -eq 2 ]] || fail "display :57 got no window of its own"
-DISPLAY=:56.0 timeout 10 "$work/korvalen" "$work/f2.txt" || fail "display :56.0 kept a window"
+# A relative name is handed on whole: the window's folder is another.
+cd "$work/run"
+DISPLAY=:56.0 timeout 10 ../korvalen ../f2.txt || fail "display :56.0 kept a window"
 settle 6
 [[ $(hits) -eq 6 ]] || fail "$(hits) hits after six files"

@@ -334,7 +334,6 @@ TEST_F(Editor, ArgumentsByEditorAndTemplate) {
         {"vim", "", p, 7, 0, {"+7", p}},
         {"vim", "", p, 7, 3, {vimAt, p}},
         {"vim.gtk3", "", p, 7, 3, {vimAt, p}},  // recognised by the stem
-        {"vim.basic", "", p, 7, 0, {"+7", p}},
         {"nvim-qt", "", p, 7, 0, {"+7", p}},
         {"emacs-gtk", "", p, 7, 3, {"+7:5", p}, 5},  // Emacs counts screen columns
         {"emacsclient", "", p, 7, 3, {"-n", "+7:5", p}, 5},
@@ -350,9 +349,8 @@ TEST_F(Editor, ArgumentsByEditorAndTemplate) {
         {"other", "--col %c %f", p, 7, 0, {"--col", "1", p}},
         {"other", "%c %v %f", p, 7, 3, {"3", "5", p}, 5},
         {"vim", "\"-a b\" %f:%l 100%%", p, 7, 0, {"-a b", p + ":7", "100%"}},
-        {"vim", "+%l", p, 7, 0, {"+7", p}},  // no %f: the path last
-        {"vim", "+%l 100%%f", p, 7, 0, {"+7", "100%f", p}},
-        {"vim", "  ", p, 7, 0, {"+7", p}},                // blanks: as none
+        {"vim", "+%l 100%%f", p, 7, 0, {"+7", "100%f", p}},  // no %f: the path last
+        {"vim", "  ", p, 7, 0, {"+7", p}},                   // blanks: as none
         {"vim", "+%l\" \"%f", p, 7, 0, {"+7", p}},        // "+%l" "%f" as the INI reader gives it
         {"vim", "\"+%l\" \"%f\"", p, 7, 0, {"+7", p}},    // as the dialog gives it
         {"vim", "", "-x.txt", 7, 0, {"+7", "./-x.txt"}},  // never an option

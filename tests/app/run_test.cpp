@@ -13,7 +13,6 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -23,7 +22,6 @@
 #include <QWindow>
 #include <climits>
 #include <cstdio>
-#include <fstream>
 #include <iterator>
 
 #include "app/relmain.hpp"
@@ -135,19 +133,6 @@ TEST_F(Run, DropLocksTheWindowAndShowsItsProgress) {
     EXPECT_EQ(ReadAll(out), Hits(a, 1, 3, word) + "\r\n");
 }
 
-// The walk's order and output are the core's: here the window's option and status.
-TEST_F(Run, FolderDropSearchesItsFiles) {
-    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("corpus/sub")));
-    const QString file = Lines("corpus/sub/c.txt", 1, "hit"), out = Path("out.txt");
-    TMainForm& f = Ready(QStringLiteral("hit"), out);
-    f.Options.SearchFolders = true;
-    QSignalSpy statuses(&f, &TMainForm::statusTextSet);
-    ASSERT_TRUE(Drop(f, {Path("corpus")}));
-    EXPECT_EQ(Finish(), RunOutcome::Finished);
-    EXPECT_EQ(statuses.at(0).at(0).toString(), QStringLiteral("フォルダを調べています"));
-    EXPECT_EQ(ReadAll(out), Hits(file, 1, 1, "hit"));
-}
-
 TEST_F(Run, NoOutputPathAsksFileErrorsAreShownAndOnlyLocalFilesAreTaken) {
     const QString a = Lines("a.txt", 1, "x");
     TMainForm& f = Start();
@@ -175,8 +160,8 @@ TEST_F(Run, NamesThatAreNotUtf8) {
     const std::string rel = folder + "\x8A\xD6\x98\x41.kvl";  // 関連.kvl
     const std::string out = folder + "\x8F\x6F\x97\xCD.txt";  // 出力.txt
     const std::string in = folder + "\x93\xFC\x97\xCD.txt";   // 入力.txt
-    std::ofstream(rel, std::ios::binary) << "k=w\r\n";
-    std::ofstream(in, std::ios::binary) << "w\r\n";
+    TempDir::Write(rel, "k=w\r\n");
+    TempDir::Write(in, "w\r\n");
     WriteIni("[File]\r\nRelFile=" + rel + "\r\nOutputFile=" + out + "\r\n");
     TMainForm& f = Start();
     EXPECT_TRUE(desktop.messages.empty());
@@ -187,8 +172,7 @@ TEST_F(Run, NamesThatAreNotUtf8) {
     ASSERT_TRUE(DropUrls(
         f, {QUrl::fromEncoded("file://" + QByteArray::fromStdString(in).toPercentEncoding("/"))}));
     EXPECT_EQ(Finish(), RunOutcome::Finished);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(out).rdbuf()), {}),
-              in + "(1) :(w)w\r\n");
+    EXPECT_EQ(TempDir::Read(out), in + "(1) :(w)w\r\n");
     form.reset();
     EXPECT_NE(IniText().find("RelFile=" + rel + "\r\nOutputFile=" + out + "\r\n"),
               std::string::npos)
@@ -198,23 +182,27 @@ TEST_F(Run, NamesThatAreNotUtf8) {
     }
 }
 
-// What lands in the file is the core's: here the window.
-TEST_F(Run, StopEndsTheRunAndCloseAsksFirst) {
+// What lands in the file is the core's: here the window. Esc stops a run and
+// does nothing else.
+TEST_F(Run, StopOrEscEndsTheRunAndCloseAsksFirst) {
     const QString big = Lines("big.txt", 200000, "hit"), out = Path("out.txt");
     TMainForm& f = Ready(QStringLiteral("hit"), out);
     f.Options.OutputFileOpen = true;
-    {
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    QTest::keyClick(&f, Qt::Key_Escape);  // no run: nothing happens
+    EXPECT_TRUE(f.isVisible());
+    for (const bool esc : {false, true}) {
         Gate gate(big);
         ASSERT_TRUE(Drop(f, {big}));
         ASSERT_TRUE(gate.Reached());
-        f.MFileStop->trigger();
+        esc ? QTest::keyClick(&f, Qt::Key_Escape) : f.MFileStop->trigger();
         desktop.answer = false;
         EXPECT_FALSE(f.close() || Drop(f, {big}));  // after a Stop too
         gate.Release();
         EXPECT_EQ(Finish(), RunOutcome::Stopped);
+        EXPECT_EQ(f.StatusText(), QStringLiteral("検索を中止しました"));
+        EXPECT_FALSE(f.PFileCount->isVisible());
     }
-    EXPECT_EQ(f.StatusText(), QStringLiteral("検索を中止しました"));
-    EXPECT_FALSE(f.PFileCount->isVisible());
     EXPECT_TRUE(desktop.opened.empty() && desktop.started.empty());
     EXPECT_LT(QByteArray::fromStdString(ReadAll(out)).count(":(hit)"), 200000);
     // Yes: the run stops and the window closes at its end.
@@ -227,12 +215,12 @@ TEST_F(Run, StopEndsTheRunAndCloseAsksFirst) {
     gate.Release();
     EXPECT_EQ(Finish(), RunOutcome::Stopped);
     EXPECT_FALSE(f.isVisible());
-    EXPECT_EQ(desktop.questions.size(), 2u);
+    EXPECT_EQ(desktop.questions.size(), 3u);
 }
 
-// The settings dialog, open when a second start hands files over, OK'd during
-// the run with another folder filter and the other hit-line form: the run
-// keeps what it started with; the next one takes the new settings.
+// The settings dialog, open when a second start hands a folder over, OK'd
+// during the run with another folder filter and the other hit-line form: the
+// run keeps what it started with; the next one takes the new settings.
 TEST_F(Run, SettingsChangedDuringARunApplyToTheNext) {
     ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("corpus")));
     const QString txt = Lines("corpus/a.txt", 1, "hit"), dat = Lines("corpus/b.dat", 1, "hit");
@@ -255,8 +243,10 @@ TEST_F(Run, SettingsChangedDuringARunApplyToTheNext) {
     EXPECT_EQ(f.Options.FolderFilter, "*.dat");
     EXPECT_EQ(Finish(), RunOutcome::Finished);
     EXPECT_EQ(ReadAll(out), Hits(txt, 1, 1, "hit"));
+    QSignalSpy statuses(&f, &TMainForm::statusTextSet);
     ASSERT_TRUE(Drop(f, {Path("corpus")}));
     EXPECT_EQ(Finish(), RunOutcome::Finished);
+    EXPECT_EQ(statuses.at(0).at(0).toString(), QStringLiteral("フォルダを調べています"));
     EXPECT_EQ(ReadAll(out), Bytes(dat) + " 1:(hit)hit\r\n");
 }
 
@@ -311,22 +301,6 @@ TEST_F(Run, ScreenUpdatesAreBoundedByTheRunsLengthNotItsFiles) {
     EXPECT_EQ(f.windowTitle() + f.windowIconText(), QStringLiteral("KorvalenKorvalen"));
     EXPECT_EQ(f.StatusText(), QStringLiteral("検索を終了しました"));
     EXPECT_EQ(QByteArray::fromStdString(ReadAll(Path("out.txt"))).count(":(x)x\r\n"), kFiles);
-}
-
-TEST_F(Run, EscStopsARunAndNothingElse) {
-    const QString big = Lines("big.txt", 200000, "hit"), out = Path("out.txt");
-    TMainForm& f = Ready(QStringLiteral("hit"), out);
-    f.show();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
-    QTest::keyClick(&f, Qt::Key_Escape);  // no run: nothing happens
-    EXPECT_TRUE(f.isVisible());
-    Gate gate(big);
-    ASSERT_TRUE(Drop(f, {big}));
-    ASSERT_TRUE(gate.Reached());
-    QTest::keyClick(&f, Qt::Key_Escape);
-    gate.Release();
-    EXPECT_EQ(Finish(), RunOutcome::Stopped);
-    EXPECT_EQ(f.StatusText(), QStringLiteral("検索を中止しました"));
 }
 
 TEST_F(Run, ShiftCtrlOrLittleMemoryReadByLineAndTheEditorOpensAtTheEnd) {
@@ -512,11 +486,8 @@ TEST_F(Results, ReadInSlicesBusyMeanwhile) {
     EXPECT_EQ(r.Model()->rowCount(), 20001);
 }
 
-// File names on the command line are searched as a drop, by this window or by
-// the one already running.
-using CommandLine = WindowTest;
-
-TEST_F(CommandLine, Parse) {
+// File names on the command line, made whole against the folder started in.
+TEST(CommandLine, Parse) {
     using A = korvalen::CommandLine::Action;
     const struct {
         std::vector<std::string> args;
@@ -536,37 +507,6 @@ TEST_F(CommandLine, Parse) {
         EXPECT_EQ(line.action, row.action) << row.args.front();
         EXPECT_EQ(line.files, row.files) << row.args.front();
     }
-}
-
-// Two real programs in a folder of their own: the first searches the file it
-// was started with; the second hands its file to the first and ends.
-TEST_F(CommandLine, FilesAreSearchedAsADropByTheRunningWindow) {
-    const QString out = Path("out.txt");
-    ASSERT_TRUE(QFile::copy(QStringLiteral(KORVALEN_EXE), Path("korvalen")));
-    WriteIni(FileIni("RelFile", Path("rel.kvl")) + "OutputFile=" + Bytes(out) + "\r\n");
-    WriteAll(Path("rel.kvl"), "zz=alpha\r\n");
-    WriteAll(Path("a.txt"), "one alpha\r\n");
-    WriteAll(Path("b.txt"), "two\r\nalpha two\r\n");
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());  // the socket's folder
-    QProcess first, second;
-    for (QProcess* process : {&first, &second}) {
-        process->setProcessEnvironment(env);
-        process->setWorkingDirectory(dir.path());
-        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    }
-    const auto hits = [&](const char* line) {
-        return QTest::qWaitFor([&] { return ReadAll(out).find(line) != std::string::npos; }, 20000);
-    };
-    first.start(Path("korvalen"), {QStringLiteral("a.txt")});
-    EXPECT_TRUE(hits("/a.txt(1) :(alpha)one alpha\r\n")) << ReadAll(out);
-    second.start(Path("korvalen"), {QStringLiteral("b.txt")});
-    ASSERT_TRUE(second.waitForFinished(20000));
-    EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_TRUE(hits("/b.txt(2) :(alpha)alpha two\r\n")) << ReadAll(out);
-    first.kill();
-    first.waitForFinished();
 }
 
 }  // namespace

@@ -18,6 +18,7 @@ namespace {
 struct Heard {
     Ran ran;
     std::vector<std::string> log;  // every call but the per-block ones
+    std::int64_t processCalls = 0;
 };
 
 Heard RunOn(Scan scan, const std::vector<std::string>& names, const std::string& out, iset o,
@@ -33,6 +34,7 @@ Heard RunOn(Scan scan, const std::vector<std::string>& names, const std::string&
     }
     Heard h{RunScan(host, scan, names, out, o, bound), {}};
     h.log = std::move(host.log);
+    h.processCalls = host.processCalls;
     return h;
 }
 
@@ -58,6 +60,11 @@ TEST(Crew, RandomRunsGiveOneThreadsBytesAndCalls) {
     Corpus c;
     const std::string fixed[] = {c.late, c.longLine, c.utf8, c.empty, c.missing, c.folder};
     for (int round = 0; round < 16; ++round) {
+        // Odd rounds drop the round's folder in place of its files: walked
+        // on a thread of its own with a crew.
+        const bool walk = round % 2 == 1;
+        const std::string folder = c.dir / ("r" + std::to_string(round));
+        std::filesystem::create_directory(folder);
         std::vector<std::string> names;
         std::string sample;
         for (std::size_t i = 0, n = 3 + rng() % 12; i < n; ++i) {
@@ -65,8 +72,13 @@ TEST(Crew, RandomRunsGiveOneThreadsBytesAndCalls) {
                 names.push_back(fixed[rng() % std::size(fixed)]);
             } else {
                 const std::string text = RandomSjis(rng, rng() % 4 == 0 ? 20'000 : 400);
-                names.push_back(c.dir.File("f" + std::to_string(i), text));
+                names.push_back(c.dir.File(folder + "/f" + std::to_string(i), text));
                 sample += text;
+                if (walk && names.size() > 1 && names[names.size() - 2].starts_with(folder)) {
+                    names.pop_back();
+                } else if (walk) {
+                    names.back() = folder;
+                }
             }
         }
         std::vector<std::string> words = {"a", Sj("検索")};
@@ -74,6 +86,8 @@ TEST(Crew, RandomRunsGiveOneThreadsBytesAndCalls) {
             words.push_back(sample.substr(rng() % sample.size(), 1 + rng() % 3));
         }
         iset o = Quiet();
+        o.SearchFolders = walk;
+        o.FolderFilter = "";
         o.FileSeparate = rng() % 2 == 0;
         o.CRText = rng() % 3 == 0;
         o.InputEncoding = static_cast<std::int32_t>(rng() % 2);
@@ -96,6 +110,7 @@ TEST(Crew, RandomRunsGiveOneThreadsBytesAndCalls) {
             ASSERT_EQ(got.ran.output, one.ran.output) << threads << " " << bound << trace;
             EXPECT_EQ(got.ran.hits, one.ran.hits);
             EXPECT_EQ(got.log, one.log) << threads << " " << bound << trace;
+            EXPECT_EQ(got.processCalls, one.processCalls) << threads << " " << bound << trace;
             EXPECT_EQ(got.ran.positions, one.ran.positions) << threads << " " << bound << trace;
         }
     }
@@ -147,21 +162,30 @@ TEST(Crew, FilesAreSearchedAtOnce) {
 TEST(Crew, StopEndsTheRunAtTheFileInHand) {
     Corpus c;
     std::vector<std::string> names;
+    std::filesystem::create_directory(c.dir / "stop");
     for (int i = 0; i < 8; ++i) {
-        names.push_back(c.dir.File("s" + std::to_string(i), Times("a line\r\n", 5'000)));
+        names.push_back(c.dir.File("stop/s" + std::to_string(i), Times("a line\r\n", 5'000)));
     }
     const Heard full = RunOn(Scan::FastByLine, names, c.out, Quiet(), {"a"}, 1, 64);
-    for (const Scan scan : {Scan::FastInMemory, Scan::FastByLine}) {
+    iset walk = Quiet();  // the same files as a folder
+    walk.SearchFolders = true;
+    walk.FolderFilter = "";
+    for (const auto& [scan, o] :
+         {std::pair{Scan::FastInMemory, Quiet()}, std::pair{Scan::FastByLine, Quiet()},
+          std::pair{Scan::FastInMemory, walk}}) {
+        const std::vector<std::string> dropped =
+            o.SearchFolders ? std::vector{c.dir / "stop"} : names;
         for (const std::int32_t threads : {1, 2, 4}) {
             for (const std::size_t k : {1, 3, 8}) {
                 const std::string showing = "検索中：" + std::to_string(k) + "/";
                 const Heard got =
-                    RunOn(scan, names, c.out, Quiet(), {"a"}, threads, 64, [&](RecordingHost& h) {
+                    RunOn(scan, dropped, c.out, o, {"a"}, threads, 64, [&](RecordingHost& h) {
                         if (h.status.starts_with(showing)) {
                             h.run->Stop();
                         }
                     });
-                SCOPED_TRACE(std::to_string(threads) + " " + std::to_string(k));
+                SCOPED_TRACE(std::to_string(threads) + " " + std::to_string(k) +
+                             (o.SearchFolders ? " folder" : ""));
                 EXPECT_EQ(got.ran.outcome, RunOutcome::Stopped);
                 std::string kept = got.ran.output;
                 if (kept.ends_with("\r\n\r\n")) {

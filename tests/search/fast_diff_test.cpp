@@ -4,6 +4,7 @@
 // UTF-8 files read from their own bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <stdexcept>
@@ -72,6 +73,38 @@ std::vector<std::string> RandomWords(std::mt19937& rng, const std::string& text)
     return words;
 }
 
+// Bytes from `ok` on cannot be read (as a bad sector); read in order only,
+// or by place too.
+class FailingSource : public ByteSource {
+  public:
+    FailingSource(std::string_view data, std::size_t max_chunk, std::size_t ok, bool by_place)
+        : inner_(data, max_chunk), ok_(ok), by_place_(by_place) {}
+    std::size_t Read(char* buf, std::size_t n) override {
+        const std::size_t got = ReadAt(buf, n, 0);
+        inner_.Passed(got);
+        done_ += got;
+        return got;
+    }
+    bool CanReadAt() const noexcept override { return by_place_; }
+    std::size_t ReadAt(char* buf, std::size_t n, std::uint64_t ahead) override {
+        const std::uint64_t at = done_ + ahead;
+        if (n > 0 && at >= ok_) {
+            throw std::runtime_error("read");
+        }
+        return inner_.ReadAt(buf, std::min<std::uint64_t>(n, ok_ - at), ahead);
+    }
+    void Passed(std::size_t n) override {
+        inner_.Passed(n);
+        done_ += n;
+    }
+
+  private:
+    MemorySource inner_;
+    std::size_t ok_;
+    bool by_place_;
+    std::size_t done_ = 0;
+};
+
 constexpr Matcher::Engine kEngines[] = {Matcher::Engine::Best, Matcher::Engine::Scalar,
                                         Matcher::Engine::Nibbles, Matcher::Engine::NibblesNarrow,
                                         Matcher::Engine::Hashed};
@@ -101,12 +134,13 @@ TEST(FastDiff, RandomInputsGiveTheLiteralHits) {
                     scanner.SetBlockSize(rng() % 2 == 0 ? 1 + rng() % 48 : 64 + rng() % 400);
                     // Pieces of a few lines or of one.
                     scanner.SetThreads(threads, 1 + rng() % 64);
-                    const bool by_source = rng() % 2 == 0;
+                    // 0: in memory; 1: read in order; 2: read by place.
+                    const unsigned by_source = rng() % 3;
                     scanner.SetWords(words);
                     scanner.Reset();
                     Recorder rec(scanner, other, rng() % 4 == 0 ? 1 + rng() % 3 : -1);
-                    if (by_source) {
-                        MemorySource src(text, 1 + rng() % 20);
+                    if (by_source > 0) {
+                        FailingSource src(text, 1 + rng() % 20, std::string::npos, by_source == 2);
                         scanner.ScanSource(src, rec);
                     } else {
                         scanner.ScanBuffer(text, rec);
@@ -190,26 +224,6 @@ TEST(FastDiff, WorkIsLinearInTheTextWhateverTheWords) {
     }
 }
 
-// Reads that fail once past a number of bytes.
-class FailingSource : public ByteSource {
-  public:
-    FailingSource(std::string_view data, std::size_t max_chunk, std::size_t ok)
-        : inner_(data, max_chunk), ok_(ok) {}
-    std::size_t Read(char* buf, std::size_t n) override {
-        if (done_ + n > ok_) {
-            throw std::runtime_error("read");
-        }
-        const std::size_t got = inner_.Read(buf, n);
-        done_ += got;
-        return got;
-    }
-
-  private:
-    MemorySource inner_;
-    std::size_t ok_;
-    std::size_t done_ = 0;
-};
-
 // A read that fails in some piece: the hits of the lines read whole before
 // it, as on one thread, then the failure.
 TEST(FastDiff, AReadFailureInAnyPieceAsOnOneThread) {
@@ -220,20 +234,24 @@ TEST(FastDiff, AReadFailureInAnyPieceAsOnOneThread) {
         const FastScanner::Config c{rng() % 2 == 0, rng() % 2 == 0, rng() % 2 == 0};
         const std::size_t block = 1 + rng() % 64;
         const std::size_t chunk = 1 + rng() % 20;
-        const std::size_t ok = rng() % (text.size() + block);
-        Result got[2];
-        for (const unsigned threads : {1u, 2u + round % 3}) {
+        const std::size_t ok = rng() % (text.size() + 1);
+        Result got[3];
+        // One thread, then pieces read in order and read by place.
+        for (const int way : {0, 1, 2}) {
             FastScanner scanner(c);
             scanner.SetBlockSize(block);
-            scanner.SetThreads(threads, 1 + rng() % 32);
+            scanner.SetThreads(way == 0 ? 1 : 2 + round % 3, 1 + rng() % 32);
             scanner.SetWords(words);
             Recorder rec(scanner, {}, -1);
-            FailingSource src(text, chunk, ok);
+            FailingSource src(text, chunk, ok, way == 2);
             EXPECT_THROW(scanner.ScanSource(src, rec), std::runtime_error);
             rec.result.lines = scanner.LinesDone();
-            got[threads > 1] = rec.result;
+            got[way] = rec.result;
         }
-        ASSERT_EQ(got[1], got[0]) << ::testing::PrintToString(std::tuple(round, text, words, ok));
+        for (const int way : {1, 2}) {
+            ASSERT_EQ(got[way], got[0])
+                << way << ::testing::PrintToString(std::tuple(round, text, words, ok));
+        }
     }
 }
 
@@ -246,6 +264,9 @@ TEST(FastDiff, Utf8ScanGivesTheHitsOfTheConvertedText) {
                                "\xF4\x90\x80\x80", "\xEF\xBD", "\xEF"};
     for (int round = 0; round < 1500; ++round) {
         std::string text = round % 7 == 0 ? "\xEF\xBB\xBF" : "";
+        if (round % 10 == 9) {
+            text += Times("ascii\r\n", 50);  // a first window of ASCII only
+        }
         std::vector<std::size_t> blocks = {1 + rng() % 300};
         FastScanner::Config c{round % 5 != 1, round % 6 == 2, round % 2 == 0};
         if (round % 5 == 4) {
@@ -266,16 +287,33 @@ TEST(FastDiff, Utf8ScanGivesTheHitsOfTheConvertedText) {
         // Words that the filter can use or cannot, after the second block.
         const std::vector<std::string> other = Utf8PieceWords(rng, round % 2 == 0);
         const std::string converted = ToCp932(text, TextEncoding::Utf8);
+        // A provisional scan (no word change then) stands on valid UTF-8;
+        // once it settled on code page 932 the file reads as that from its
+        // start (the ASCII before reads the same, the mark is dropped); what
+        // one that finds the file is not UTF-8 reported is dropped.
+        const bool provisional = round % 3 == 1;
+        const std::string as_cp932 = text.substr(text.starts_with("\xEF\xBB\xBF") ? 3 : 0);
         for (const std::size_t block : blocks) {
-            FastScanner fast(c);
-            fast.SetBlockSize(block);
-            fast.SetWords(words);
-            Recorder rec(fast, other, round % 3 == 0 ? 2 : -1);
-            MemorySource raw(text, 1 + block / 3);
-            fast.ScanUtf8Source(raw, rec, /*provisional=*/false);
-            rec.result.lines = fast.LinesDone();
-            ASSERT_EQ(rec.result, Literal(converted, c, words, other, rec.switched_after))
-                << ::testing::PrintToString(std::tuple(round, block, text, words, other));
+            // One thread, then pieces of a few bytes read in order and by place.
+            for (const int way : {0, 1, 2}) {
+                FastScanner fast(c);
+                fast.SetBlockSize(block);
+                fast.SetThreads(way == 0 ? 1 : 2 + round % 3, 1 + rng() % 64);
+                fast.SetWords(words);
+                Recorder rec(fast, other, round % 3 == 0 ? 2 : -1);
+                FailingSource raw(text, 1 + block / 3, std::string::npos, way == 2);
+                const bool stands = fast.ScanUtf8Source(raw, rec, provisional);
+                rec.result.lines = fast.LinesDone();
+                const auto where =
+                    ::testing::PrintToString(std::tuple(round, block, way, text, words, other));
+                if (!stands) {
+                    ASSERT_TRUE(provisional && !SummarizeUtf8(text).valid) << where;
+                    continue;
+                }
+                ASSERT_EQ(rec.result, Literal(rec.settled > 0 ? as_cp932 : converted, c, words,
+                                              other, rec.switched_after))
+                    << where;
+            }
         }
     }
 }

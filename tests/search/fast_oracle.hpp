@@ -85,8 +85,10 @@ class Recorder : public FastScanner::Host {
         }
         return true;
     }
+    void Settled() override { ++settled; }
     Result result;
     std::int64_t switched_after = INT64_MAX;
+    int settled = 0;  // calls of Settled
 
   private:
     FastScanner& scanner_;

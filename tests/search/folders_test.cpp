@@ -1,6 +1,7 @@
 // Dropped folders: the filter, the walk's order and what it leaves out, and a
 // folder run against the same files dropped one by one.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <tuple>
@@ -151,12 +152,21 @@ TEST(Folders, WalkKeepsLittleAndTakesEachFileOnce) {
     const Names dropped = {t / "m", t / "ml"};
     DropWalk walk(dropped, "*.txt", true, [](std::size_t) { return true; });
     Names got;
-    std::size_t held = 0;
+    std::size_t held = 0, opened = 0;
     for (DropName n; walk.Next(n);) {
         got.push_back(n.name.substr(t.Path().size() + 1));
         held = std::max(held, walk.Held());
+        // A file that is no link comes open: the file its name names.
+        struct stat viaName {
+        }, viaOpen{};
+        if (n.open.Valid() && ::fstat(n.open.Get(), &viaOpen) == 0 &&
+            ::stat(n.name.c_str(), &viaName) == 0 && viaOpen.st_ino == viaName.st_ino) {
+            ++opened;
+        }
     }
     EXPECT_EQ(got, expected);
+    EXPECT_EQ(opened, expected.size() - 1);
+    EXPECT_EQ(Descriptor::Held(), 0u);
     EXPECT_LE(held, 40u);  // 66 files
     const DropTotals totals = CountDrop(dropped, "*.txt", true, [](std::size_t) { return true; });
     // Counted without a look before the first link: h1.txt's second link is taken too.
@@ -240,7 +250,19 @@ TEST(Folders, FolderRunWritesWhatTheFilesDroppedOneByOneWrite) {
     r.options.FileOverWrite = false;
     EXPECT_EQ(r.host.status, "検索を中止しました");
     EXPECT_TRUE(r.host.Only("caption").empty());
+    EXPECT_EQ(Descriptor::Held(), 0u);
     r.host.onProcess = {};
+    {
+        // A file the walk cannot open is still taken, and fails as it would by name.
+        FailingOps ops(d + "/b.txt", FailingOps::Fail::Open, 0, EACCES);
+        ScopedFileOps scoped(ops);
+        const std::string output = r.Drop({d}, true);
+        EXPECT_NE(output.find(Sj("ファイルアクセスでエラーが生じました：") + d + "/b.txt"),
+                  std::string::npos);
+        EXPECT_EQ(output, r.Drop({d + "/B.txt", d + "/a.TXT", d + "/b.txt", d + "/link.txt",
+                                  d + "/sub/deep/y.txt", d + "/sub2/z.txt"},
+                                 false));
+    }
     // A folder that cannot be read is reported and the run goes on.
     r.options.ErrorStop = true;
     FailingOps ops(d + "/sub", FailingOps::Fail::Open, 0, EACCES);

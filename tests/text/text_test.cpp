@@ -1,4 +1,4 @@
-// The Shift-JIS walk, the line rule, lists and number fields: tables for what
+// The Shift-JIS walk, the line rule and quoted lists: tables for what
 // a plain stand-in would only restate, random bytes against the stand-ins of
 // oracle.hpp for the rest.
 #include <gtest/gtest.h>
@@ -8,18 +8,11 @@
 #include <string_view>
 
 #include "tests/text/oracle.hpp"
-#include "text/split.hpp"
 
 namespace korvalen {
 namespace {
 
 using testing::PrintToString;
-
-TEST(Sjis, IsLeadByte) {
-    for (int b = 0; b < 256; ++b) {
-        EXPECT_EQ(IsLeadByte(static_cast<char>(b)), oracle::Lead(static_cast<char>(b))) << b;
-    }
-}
 
 TEST(Text, RandomBytesKeepTheRules) {
     std::mt19937 rng(20240611);
@@ -32,24 +25,6 @@ TEST(Text, RandomBytesKeepTheRules) {
         ASSERT_EQ(oracle::SjisFailure(head, n, rng() % 5), "") << PrintToString(head) << " n=" << n;
         ASSERT_EQ(oracle::Cp932Failure(head), "") << PrintToString(head);
     }
-}
-
-TEST(Split, SplitAtGroupDigitsPadLeft) {
-    using Pair = std::pair<std::string, std::string>;
-    EXPECT_EQ(SplitAt("a=b=c", '='), Pair("a", "b=c"));
-    EXPECT_EQ(SplitAt("=x", '='), Pair("", "x"));
-    EXPECT_EQ(SplitAt("abc", '='), Pair());
-    struct Row {
-        std::string_view s, grouped;
-    };
-    for (const Row& r : {Row{"1234567", "1,234,567"}, Row{"123456", "123,456"}, Row{"12", "12"},
-                         Row{"-123", "-123"}, Row{"-1234", "-1,234"}, Row{"-123456", "-123,456"},
-                         Row{"ab 1234", "1,234"}, Row{"1234 ", ""}}) {
-        EXPECT_EQ(GroupDigits(r.s), r.grouped) << r.s;
-    }
-    EXPECT_EQ(PadLeft("\t7 ", 4), "   7");
-    EXPECT_EQ(PadLeft("12345", 4), "12345");
-    EXPECT_EQ(PadLeft(" 12 ", -3), "12");
 }
 
 std::string JoinedByBars(const StringList& list) {

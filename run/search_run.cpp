@@ -300,7 +300,10 @@ class RunLoop {
 
     void AddAhead(const std::string& outputPath, const FileId& outId) {
         std::int64_t batchBytes = 0;
-        for (; crew_->Pending() < kAheadFiles && Ahead(next_ + 1); ++next_) {
+        // Names the crew is not given (empty files) count too: the names
+        // kept ahead stay few whatever the files.
+        for (; crew_->Pending() < kAheadFiles && next_ < first_ + kAheadFiles && Ahead(next_ + 1);
+             ++next_) {
             DropName& e = ahead_[next_ - first_];
             if (e.unreadableFolder || !e.attrs || e.attrs->directory || e.name == outputPath ||
                 e.attrs->id == outId) {
@@ -308,6 +311,9 @@ class RunLoop {
             }
             if (!e.attrs->regular || e.attrs->size >= kAheadSize) {
                 break;
+            }
+            if (e.attrs->size == 0) {
+                continue;  // the run's thread's: a hand-over costs more than reading nothing
             }
             AheadFile file;
             file.index = next_;

@@ -20,8 +20,9 @@ namespace korvalen {
 
 class WalkAhead {
   public:
-    // The walk of DropWalk over the same arguments; it goes on while `going`
-    // holds. Throws when no thread can be had.
+    // The walk of DropWalk over the same arguments (`names` and `filter` are
+    // read from the walk's thread: they outlive this); it goes on while
+    // `going` holds. Throws when no thread can be had.
     WalkAhead(const std::vector<std::string>& names, std::string_view filter, bool folders,
               const std::atomic<bool>& going);
     // Ends the walk where it is.

@@ -35,9 +35,6 @@ TEST(RelKeys, KeyListOfFiles) {
         {"Abc=1\r\nabc=2\r\nABC=3", {"Abc"}},  // case ignored, the first spelling kept
         {"k=1\r\nk =2\r\nx=a=b", {"k", "k ", "x"}},
         {Sj("（なし）=1\r\nc=2"), {"c"}},
-        // Full-width and Greek letters folded; widths and kana differ.
-        {Sj("Ａｂ=1\r\nａＢ=2\r\nΩ=3\r\nω=4\r\nA=5\r\na=6\r\nあ=7\r\nア=8"),
-         {Sj("Ａｂ"), Sj("Ω"), "A", Sj("あ"), Sj("ア")}},
         {"\x82\x41=1\r\n\x82\x61=2\r\n", {"\x82\x41", "\x82\x61"}},  // a second byte: no letter
         {"a=1\rb=2\nc=3\r\nd=4\n\re=5", {"a", "b", "c", "d", "e"}},
         {"a\0b=1\x1A\r\nc\x1A=2\x1A"s, {"a\0b"s, "c\x1A"}},  // NUL and Ctrl-Z are bytes

@@ -3,11 +3,13 @@
 # own with the same hits in `rg --vimgrep` form (path:line:col:text, UTF-8):
 #   Vim:   :KorvalenQuickfix on the output  vs  :cfile on the vimgrep lines
 #   Emacs: korvalen-open-output, then the last hit  vs  grep-mode, the last hit
-# Usage: bench/editors.sh [HITS [vim|emacs]] (default 1000000, both). Prints seconds (wall and
-# CPU) and the ratios; the hits' files exist, in 100 files under a temp folder.
+# Usage: bench/editors.sh [HITS [vim|emacs|both [RUNS]]] (default 1000000, both, 1 run). Prints
+# seconds (wall and CPU, medians of the runs, taken in turn) and the ratios; the hits' files
+# exist, in 100 files under a temp folder.
 set -euo pipefail
 hits=${1:-1000000}
 only=${2:-}  # vim or emacs: that one alone
+runs=${3:-1}
 root=$(cd "$(dirname "$0")/.." && pwd)
 contrib=$root/contrib
 work=$(mktemp -d)
@@ -40,16 +42,25 @@ for f in range(files):
 PY
 last=$(tail -n 1 vimgrep.txt | cut -d: -f1,2)
 
-# measure NAME COMMAND...: wall and CPU seconds of the command, one line.
+# measure NAME COMMAND...: wall and CPU seconds of one run of the command, kept with the others.
 measure() {
     local name=$1 wall user sys
     shift
     local TIMEFORMAT='%R %U %S'
     { time "$@" >/dev/null 2>&1; } 2>time.txt || { echo "$name failed" >&2; exit 1; }
     read -r wall user sys <time.txt
-    printf '%-22s %8.2f s wall %8.2f s CPU\n' "$name" "$wall" "$(echo "$user + $sys" | bc)"
-    echo "$wall" >"$name.wall"
-    echo "$user + $sys" | bc >"$name.cpu"
+    echo "$wall" >>"$name.walls"
+    echo "$user + $sys" | bc >>"$name.cpus"
+}
+
+# median FILE: the middle of its numbers (the lower middle of an even count).
+median() { sort -n "$1" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+# report NAME: the medians of its runs, one line.
+report() {
+    median "$1.walls" >"$1.wall" && median "$1.cpus" >"$1.cpu"
+    printf '%-22s %8.2f s wall %8.2f s CPU (median of %d: CPU %s)\n' "$1" "$(cat "$1.wall")" \
+        "$(cat "$1.cpu")" "$runs" "$(sort -n "$1.cpus" | awk '{ printf "%s%.2f", (NR > 1 ? " " : ""), $1 }')"
 }
 
 # ratio A B: A's wall and CPU seconds over B's.
@@ -66,20 +77,29 @@ emacsrun() {
     emacs --batch -Q -l "$contrib/emacs/korvalen.el" --eval "$1" </dev/null
 }
 
-echo "$hits hits, $(du -m out.txt | cut -f1) MB output"
+echo "$hits hits, $(du -m out.txt | cut -f1) MB output, $runs run(s); $(uptime)"
 
-if [[ $only != emacs ]] && command -v vim >/dev/null; then
-    measure vim-cfile vimrun -c 'set errorformat=%f:%l:%c:%m' -c 'cfile vimgrep.txt' -c 'clast'
-    measure vim-KorvalenQuickfix vimrun -c 'KorvalenQuickfix out.txt' -c 'clast'
-    ratio vim-KorvalenQuickfix vim-cfile
+vim=0 emacs=0
+[[ $only != emacs ]] && command -v vim >/dev/null && vim=1
+[[ $only != vim ]] && command -v emacs >/dev/null && emacs=1
+for _ in $(seq "$runs"); do
+    if ((vim)); then
+        measure vim-cfile vimrun -c 'set errorformat=%f:%l:%c:%m' -c 'cfile vimgrep.txt' -c 'clast'
+        measure vim-KorvalenQuickfix vimrun -c 'KorvalenQuickfix out.txt' -c 'clast'
+    fi
+    if ((emacs)); then
+        measure emacs-grep-mode emacsrun "(progn (require 'grep) (setq large-file-warning-threshold nil)
+          (find-file \"vimgrep.txt\") (grep-mode)
+          (goto-char (point-max)) (forward-line -1) (compile-goto-error))"
+        measure emacs-korvalen emacsrun "(progn
+          (set-buffer (korvalen-open-output \"out.txt\"))
+          (goto-char (point-max)) (forward-line -1) (compile-goto-error))"
+    fi
+done
+if ((vim)); then
+    report vim-cfile && report vim-KorvalenQuickfix && ratio vim-KorvalenQuickfix vim-cfile
 fi
-if [[ $only != vim ]] && command -v emacs >/dev/null; then
-    measure emacs-grep-mode emacsrun "(progn (require 'grep) (setq large-file-warning-threshold nil)
-      (find-file \"vimgrep.txt\") (grep-mode)
-      (goto-char (point-max)) (forward-line -1) (compile-goto-error))"
-    measure emacs-korvalen emacsrun "(progn
-      (set-buffer (korvalen-open-output \"out.txt\"))
-      (goto-char (point-max)) (forward-line -1) (compile-goto-error))"
-    ratio emacs-korvalen emacs-grep-mode
+if ((emacs)); then
+    report emacs-grep-mode && report emacs-korvalen && ratio emacs-korvalen emacs-grep-mode
 fi
 echo "last hit: $last"

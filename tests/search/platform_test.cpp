@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <optional>
@@ -88,6 +89,24 @@ TEST(FileInfo, OddNamesAndReadOnASight) {
     FailingOps ops(file, FailingOps::Fail::Open, 0, EACCES);
     ScopedFileOps scoped(ops);
     EXPECT_EQ(FileSizeOf(file), std::nullopt);
+}
+
+// A file system that takes a few bytes a write: every byte still goes out, in order.
+TEST(FileInfo, ShortWritesGoOnToTheEnd) {
+    struct ThreeBytes : FileOps {
+        ssize_t Write(int fd, const void* buf, std::size_t n) override {
+            return FileOps::Write(fd, buf, std::min<std::size_t>(n, 3));
+        }
+    } ops;
+    TempDir dir;
+    const std::string path = dir / "out.txt";
+    {
+        ScopedFileOps scoped(ops);
+        File out(path, File::Mode::Create);
+        out.WriteAll("a(1) :(w)a line\r\n");
+        out.Close();
+    }
+    EXPECT_EQ(ReadBytes(path), "a(1) :(w)a line\r\n");
 }
 
 TEST(Trash, HomeTrashFolder) {

@@ -359,7 +359,8 @@ void FastScanner::ScanPiece(PieceScan& piece) {
 }
 
 std::int64_t FastScanner::ScanWindow(std::string_view window, Host& host,
-                                     const std::function<void()>& alongside) {
+                                     const std::function<void(std::size_t)>& alongside,
+                                     std::size_t alongside_tasks) {
     if (!matcher_) {
         SetWords({});
     }
@@ -404,8 +405,8 @@ std::int64_t FastScanner::ScanWindow(std::string_view window, Host& host,
         }
     };
     if (count == 1) {
-        if (alongside) {
-            alongside();
+        for (std::size_t t = 0; t < alongside_tasks; ++t) {
+            alongside(t);
         }
         serial(window);
         return stopped ? -1 : std::max<std::int64_t>(pending, 0);
@@ -450,11 +451,11 @@ std::int64_t FastScanner::ScanWindow(std::string_view window, Host& host,
         piece.generation = generation_;
         crew.helpers[i]->Follow(*this);
     }
-    // Task 0 is this thread's: what goes alongside (the next read), if any.
-    const std::size_t first = alongside ? 1 : 0;
+    // What goes alongside (the next reads) first, task 0 on this thread.
+    const std::size_t first = alongside_tasks;
     crew.workers.Run(count + first, [&](std::size_t t) {
         if (t < first) {
-            alongside();
+            alongside(t);
         } else {
             crew.helpers[t - first]->ScanPiece(crew.pieces[t - first]);
         }
@@ -821,11 +822,10 @@ void FastScanner::ReadInPieces(ByteSource& source, Host& host, std::size_t have)
             g.buf.resize(std::max(g.have, window) + chunk);
         }
         std::memcpy(g.buf.data(), f.buf.data() + cut, g.have);
-        std::function<void()> next;
-        if (!f.eof && !f.error) {
-            next = [&] { read(g, window); };
-        }
-        const std::int64_t progress = ScanWindow(std::string_view(f.buf.data(), cut), host, next);
+        const bool more = !f.eof && !f.error;
+        const std::int64_t progress = ScanWindow(
+            std::string_view(f.buf.data(), cut), host, [&](std::size_t) { read(g, window); },
+            more ? 1 : 0);
         // Lines read whole before a failure were searched first, as in ReadBlocks.
         if (progress < 0 || !host.AfterBlock(progress)) {
             return;
@@ -844,55 +844,75 @@ void FastScanner::ReadInPieces(ByteSource& source, Host& host, std::size_t have)
 void FastScanner::ReadPlacesInPieces(ByteSource& source, Host& host, std::size_t have) {
     const std::size_t window = Window();
     const std::size_t chunk = block_;
-    std::string& buf = read_buf_;  // `have` bytes of lines not yet searched, then the window
     if (!crew_) {
         crew_ = std::make_unique<Crew>(threads_);
     }
-    // One part of the window for each thread, read in chunks as Read would
-    // be: the bytes up to a failure or the end are kept.
+    if (next_buf_.size() > 4 * window) {
+        std::string().swap(next_buf_);  // a long line made it huge
+    }
+    // One part of a window for each thread, read in chunks as Read would be:
+    // the bytes up to a failure or the end are kept.
     struct Part {
         std::size_t from = 0, size = 0, got = 0;
         std::exception_ptr error;
     };
-    std::vector<Part> parts(threads_);
-    std::size_t want = window;  // bytes to read past `have`
-    for (;;) {
-        if (buf.size() < have + want) {
-            buf.resize(have + want);
+    // A window: `have` bytes of lines not yet searched, then `want` read
+    // in `count` parts. The next one is read while one is searched.
+    struct Fill {
+        std::string& buf;
+        std::size_t have = 0, want = 0, count = 0;
+        std::vector<Part> parts;
+    };
+    Fill fills[2] = {{read_buf_, have, window, 0, {}}, {next_buf_, 0, window, 0, {}}};
+    auto plan = [&](Fill& f) {
+        if (f.buf.size() < f.have + f.want) {
+            f.buf.resize(f.have + f.want);
         }
-        const std::size_t count = std::min<std::size_t>(threads_, (want + chunk - 1) / chunk);
-        for (std::size_t i = 0; i < count; ++i) {
-            parts[i] = {have + i * want / count, (i + 1) * want / count - i * want / count, 0, {}};
+        f.count = std::min<std::size_t>(threads_, (f.want + chunk - 1) / chunk);
+        f.parts.resize(f.count);
+        for (std::size_t i = 0; i < f.count; ++i) {
+            f.parts[i] = {f.have + i * f.want / f.count,
+                          (i + 1) * f.want / f.count - i * f.want / f.count,
+                          0,
+                          {}};
         }
-        crew_->workers.Run(count, [&](std::size_t i) {
-            Part& p = parts[i];
-            try {
-                while (p.got < p.size) {
-                    const std::size_t got =
-                        source.ReadAt(buf.data() + p.from + p.got, std::min(chunk, p.size - p.got),
-                                      p.from - have + p.got);
-                    if (got == 0) {
-                        break;
-                    }
-                    p.got += got;
+    };
+    // Part i of `f`, whose first byte is Read's next once the window before is passed.
+    auto read = [&](Fill& f, std::size_t i) {
+        Part& p = f.parts[i];
+        try {
+            while (p.got < p.size) {
+                const std::size_t got =
+                    source.ReadAt(f.buf.data() + p.from + p.got, std::min(chunk, p.size - p.got),
+                                  p.from - f.have + p.got);
+                if (got == 0) {
+                    break;
                 }
-            } catch (...) {
-                p.error = std::current_exception();
+                p.got += got;
             }
-        });
+        } catch (...) {
+            p.error = std::current_exception();
+        }
+    };
+    Fill* f = &fills[0];
+    Fill* g = &fills[1];
+    plan(*f);
+    crew_->workers.Run(f->count, [&](std::size_t i) { read(*f, i); });
+    for (;;) {
         // The bytes read in order: up to the first part cut short.
-        std::size_t end = have;
+        std::size_t end = f->have;
         bool eof = false;
         std::exception_ptr error;
-        for (std::size_t i = 0; i < count; ++i) {
-            end += parts[i].got;
-            if (parts[i].error || parts[i].got < parts[i].size) {
-                error = parts[i].error;
+        for (const Part& p : f->parts) {
+            end += p.got;
+            if (p.error || p.got < p.size) {
+                error = p.error;
                 eof = !error;
                 break;
             }
         }
-        source.Passed(end - have);
+        source.Passed(end - f->have);
+        std::string& buf = f->buf;
         // The end of the last line whose break is decided (see ReadBlocks).
         std::size_t cut = end;
         if (!eof) {
@@ -908,14 +928,26 @@ void FastScanner::ReadPlacesInPieces(ByteSource& source, Host& host, std::size_t
                 return;  // at the end, nothing left
             }
             // A line longer than what is held: read on, never past the limit.
-            have = end;
-            if (have + chunk > line_limit_) {
+            f->have = end;
+            if (f->have + chunk > line_limit_) {
                 throw FileError({}, ENOMEM, "a line longer than the memory at hand");
             }
-            want = std::min(std::max(window, have), line_limit_ - have);
+            f->want = std::min(std::max(window, f->have), line_limit_ - f->have);
+            plan(*f);
+            crew_->workers.Run(f->count, [&](std::size_t i) { read(*f, i); });
             continue;
         }
-        const std::int64_t progress = ScanWindow(std::string_view(buf.data(), cut), host);
+        // What follows the cut starts the next window, read on meanwhile.
+        const bool more = !eof && !error;
+        if (more) {
+            g->have = end - cut;
+            g->want = window;
+            plan(*g);
+            std::memcpy(g->buf.data(), buf.data() + cut, g->have);
+        }
+        const std::int64_t progress = ScanWindow(
+            std::string_view(buf.data(), cut), host, [&](std::size_t i) { read(*g, i); },
+            more ? g->count : 0);
         // Lines read whole before a failure were searched first, as in ReadBlocks.
         if (progress < 0 || !host.AfterBlock(progress)) {
             return;
@@ -923,12 +955,10 @@ void FastScanner::ReadPlacesInPieces(ByteSource& source, Host& host, std::size_t
         if (error) {
             std::rethrow_exception(error);
         }
-        if (eof && cut == end) {
-            return;
+        if (!more) {
+            return;  // all was decided
         }
-        std::memmove(buf.data(), buf.data() + cut, end - cut);
-        have = end - cut;
-        want = window;
+        std::swap(f, g);
     }
 }
 

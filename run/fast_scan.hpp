@@ -132,11 +132,12 @@ class FastScanner {
     // Bytes of whole lines taken at a time (a window of pieces).
     std::size_t Window() const noexcept;
     // Scans whole lines as ScanBlock does, in pieces on the crew when they
-    // are large enough, `alongside` on this thread meanwhile. The host hears
+    // are large enough, `alongside` tasks meanwhile (first). The host hears
     // of every part but the last one's progress, which is returned
     // (negative: stopped).
     std::int64_t ScanWindow(std::string_view window, Host& host,
-                            const std::function<void()>& alongside = {});
+                            const std::function<void(std::size_t)>& alongside = {},
+                            std::size_t alongside_tasks = 0);
     // ScanSource on the crew, on from the `have` bytes ReadBlocks left: the
     // next window is read while the pieces of one are searched.
     void ReadInPieces(ByteSource& source, Host& host, std::size_t have);

@@ -293,22 +293,22 @@ void FastScanner::ScanPiece(PieceScan& piece) {
     // leave lines unconverted; else the piece converted whole (the same
     // bytes: whole lines convert alike in any grouping).
     bool by_block = false;
+    piece.invalid = false;
+    piece.non_ascii = false;
     if (piece.utf8) {
-        const Utf8Summary summary = SummarizeUtf8(text);
-        piece.invalid = !summary.valid && utf8_provisional_;
-        piece.non_ascii = summary.non_ascii;
-        if (piece.invalid) {
-            return;
-        }
         utf8_start_ = false;
-        utf8_raw_ = false;
-        utf8_non_ascii_ = false;
         by_block = piece.start_known && Utf8FilterExact();
         if (by_block) {
             utf8_conv_ = Cp932Converter(TextEncoding::Utf8);
             char none[Cp932Converter::MaxOutput(3)];
             utf8_conv_.Convert(kUtf8Mark, /*last=*/false, none);
         } else {
+            const Utf8Summary summary = SummarizeUtf8(text);
+            piece.invalid = !summary.valid && utf8_provisional_;
+            piece.non_ascii = summary.non_ascii;
+            if (piece.invalid) {
+                return;
+            }
             piece.converted.resize(Cp932Converter::MaxOutput(text.size()));
             Cp932Converter conv(TextEncoding::Utf8);
             char none[Cp932Converter::MaxOutput(3)];
@@ -348,8 +348,21 @@ void FastScanner::ScanPiece(PieceScan& piece) {
     while (pos < text.size()) {
         const std::size_t end = CutAfter(text, pos, block_);
         const std::string_view block = text.substr(pos, end - pos);
-        progress += by_block ? Utf8Block(block, collect) : ScanBlock(block, collect);
         pos = end;
+        if (!by_block) {
+            progress += ScanBlock(block, collect);
+            continue;
+        }
+        // As Utf8Block, each block checked once.
+        const Utf8Summary summary = SummarizeUtf8(block);
+        if (!summary.valid && utf8_provisional_) {
+            piece.invalid = true;
+            return;
+        }
+        piece.non_ascii = piece.non_ascii || summary.non_ascii;
+        progress += !summary.valid      ? ConvertAndScan(block, collect, /*valid=*/false)
+                    : summary.non_ascii ? ScanUtf8Block(block, collect, summary.cp932_length)
+                                        : ScanBlock(block, collect);
     }
     piece.progress = progress;
     piece.lines = lines_;

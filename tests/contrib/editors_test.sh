@@ -66,6 +66,16 @@ printf 'b:c.txt(1) :(w)x\tw\r\n' >one.txt
 [[ $editor == vim ]] || check "first-error, on the word" "b:c.txt|1|3
 first|b:c.txt|1|3" "$(hits one.txt "$work" first)"
 
+# More hits than Vim hands to its quickfix list at once, the file changing
+# between: every one, in order, at its word.
+if [[ $editor == vim ]]; then
+    mkdir many && touch many/x{0..4}.txt
+    awk 'BEGIN { for (i = 0; i < 12500; i++)
+        printf "x%d.txt(%d) :(w)%sw\r\n", i / 2500, i + 1, substr("aaaaaa", 1, i % 7) }' >many/out.txt
+    check "12,500 hits" "$(awk 'BEGIN { for (i = 0; i < 12500; i++)
+        printf "x%d.txt|%d|%d\n", i / 2500, i + 1, i % 7 + 1 }')" "$(cd many && hits out.txt "$work/many")"
+fi
+
 # No output named in the INI file: said so (Emacs 28 in --batch has no
 # string-empty-p unless subr-x is loaded).
 if [[ $editor == emacs ]]; then

@@ -112,6 +112,23 @@ Found FindWord(std::string_view in, std::size_t from, std::size_t to, std::strin
 
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
+// A converter for UTF-8 text past a file's start: it is told the mark went
+// by, so a mark met later is text.
+Cp932Converter Utf8PastStart() {
+    Cp932Converter conv(TextEncoding::Utf8);
+    char none[Cp932Converter::MaxOutput(3)];
+    conv.Convert(kUtf8Mark, /*last=*/false, none);
+    return conv;
+}
+
+// Whole lines of UTF-8 text past a file's start into `out`, code page 932.
+std::string_view ConvertLines(std::string_view text, bool valid, std::string& out) {
+    out.resize(Cp932Converter::MaxOutput(text.size()));
+    out.resize(valid ? ConvertValidUtf8(text, out.data())
+                     : Utf8PastStart().Convert(text, /*last=*/true, out.data()));
+    return out;
+}
+
 // Whether `text` holds the character `c` (both code page 932).
 bool HoldsChar(std::string_view text, std::string_view c) noexcept {
     for (std::size_t i = 0; i < text.size();) {
@@ -299,9 +316,7 @@ void FastScanner::ScanPiece(PieceScan& piece) {
         utf8_start_ = false;
         by_block = piece.start_known && Utf8FilterExact();
         if (by_block) {
-            utf8_conv_ = Cp932Converter(TextEncoding::Utf8);
-            char none[Cp932Converter::MaxOutput(3)];
-            utf8_conv_.Convert(kUtf8Mark, /*last=*/false, none);
+            utf8_conv_ = Utf8PastStart();
         } else {
             const Utf8Summary summary = SummarizeUtf8(text);
             piece.invalid = !summary.valid && utf8_provisional_;
@@ -309,14 +324,7 @@ void FastScanner::ScanPiece(PieceScan& piece) {
             if (piece.invalid) {
                 return;
             }
-            piece.converted.resize(Cp932Converter::MaxOutput(text.size()));
-            Cp932Converter conv(TextEncoding::Utf8);
-            char none[Cp932Converter::MaxOutput(3)];
-            conv.Convert(kUtf8Mark, /*last=*/false, none);
-            piece.converted.resize(summary.valid
-                                       ? ConvertValidUtf8(text, piece.converted.data())
-                                       : conv.Convert(text, /*last=*/true, piece.converted.data()));
-            text = piece.converted;
+            text = ConvertLines(text, summary.valid, piece.converted);
         }
     }
     if (!piece.start_known) {
@@ -448,14 +456,8 @@ std::int64_t FastScanner::ScanWindow(std::string_view window, Host& host,
             if (utf8 && !piece.start_prev.empty()) {
                 // As the piece before converts it (when it is not UTF-8 at
                 // all, that piece is taken in order and this one after it).
-                const std::string_view raw = piece.start_prev;
-                piece.start_store.resize(Cp932Converter::MaxOutput(raw.size()));
-                Cp932Converter conv(TextEncoding::Utf8);
-                char none[Cp932Converter::MaxOutput(3)];
-                conv.Convert(kUtf8Mark, /*last=*/false, none);
-                piece.start_store.resize(
-                    conv.Convert(raw, /*last=*/true, piece.start_store.data()));
-                piece.start_prev = piece.start_store;
+                piece.start_prev =
+                    ConvertLines(piece.start_prev, /*valid=*/false, piece.start_store);
             }
             piece.start_words.clear();
             piece.start_known = piece.start_prev.empty();  // else the join tries every word
@@ -1000,8 +1002,7 @@ std::int64_t FastScanner::Utf8Block(std::string_view block, Host& host) {
     if (utf8_start_) {
         utf8_start_ = false;
         // The mark is dropped here, so the converter is told it went by.
-        char none[Cp932Converter::MaxOutput(3)];
-        utf8_conv_.Convert(kUtf8Mark, /*last=*/false, none);
+        utf8_conv_ = Utf8PastStart();
         if (block.starts_with(kUtf8Mark)) {
             block.remove_prefix(kUtf8Mark.size());
         }

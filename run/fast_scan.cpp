@@ -112,6 +112,22 @@ Found FindWord(std::string_view in, std::size_t from, std::size_t to, std::strin
 
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
+// The end of the last line of `held` (after `checked`) whose break is
+// decided: a CR that ends what was read may be half of a CR LF. At the
+// input's end every byte is decided; 0: none is.
+std::size_t DecidedEnd(std::string_view held, std::size_t checked, bool eof) noexcept {
+    if (eof) {
+        return held.size();
+    }
+    for (std::size_t i = held.size(); i > checked; --i) {
+        const char c = held[i - 1];
+        if (c == '\n' || (c == '\r' && i < held.size())) {
+            return i;
+        }
+    }
+    return 0;
+}
+
 // A converter for UTF-8 text past a file's start: it is told the mark went
 // by, so a mark met later is text.
 Cp932Converter Utf8PastStart() {
@@ -669,22 +685,7 @@ std::size_t FastScanner::ReadBlocks(ByteSource& source, Host& host, std::size_t 
     std::size_t checked = 0;  // buf[0, checked) holds no decided break
     bool eof = false;
     std::size_t scanned = 0;  // bytes of the lines handed to `scan`
-    // The end of the last line whose break is decided: a CR that ends what
-    // was read may be half of a CR LF.
-    auto decided_cut = [&]() -> std::size_t {
-        if (eof) {
-            return have;
-        }
-        std::size_t i = have;
-        while (i > checked) {
-            const char c = buf[i - 1];
-            if (c == '\n' || (c == '\r' && i < have)) {
-                return i;
-            }
-            --i;
-        }
-        return 0;
-    };
+    auto decided_cut = [&] { return DecidedEnd(std::string_view(buf.data(), have), checked, eof); };
     for (;;) {
         try {
             while (!eof && have < chunk) {
@@ -793,18 +794,8 @@ void FastScanner::ReadInPieces(ByteSource& source, Host& host, std::size_t have)
             f.error = std::current_exception();
         }
     };
-    // The end of the last line whose break is decided (see ReadBlocks).
-    auto decided = [](const Fill& f, std::size_t checked) -> std::size_t {
-        if (f.eof) {
-            return f.have;
-        }
-        for (std::size_t i = f.have; i > checked; --i) {
-            const char c = f.buf[i - 1];
-            if (c == '\n' || (c == '\r' && i < f.have)) {
-                return i;
-            }
-        }
-        return 0;
+    auto decided = [](const Fill& f, std::size_t checked) {
+        return DecidedEnd(std::string_view(f.buf.data(), f.have), checked, f.eof);
     };
     std::size_t cur = 0;
     std::size_t checked = 0;
@@ -928,13 +919,7 @@ void FastScanner::ReadPlacesInPieces(ByteSource& source, Host& host, std::size_t
         }
         source.Passed(end - f->have);
         std::string& buf = f->buf;
-        // The end of the last line whose break is decided (see ReadBlocks).
-        std::size_t cut = end;
-        if (!eof) {
-            while (cut > 0 && !(buf[cut - 1] == '\n' || (buf[cut - 1] == '\r' && cut < end))) {
-                --cut;
-            }
-        }
+        const std::size_t cut = DecidedEnd(std::string_view(buf.data(), end), 0, eof);
         if (cut == 0) {
             if (error) {
                 std::rethrow_exception(error);

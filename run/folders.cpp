@@ -305,8 +305,9 @@ FileId IdOf(const struct stat& st) {
     return FileId{st.st_dev, st.st_ino};
 }
 
-// A count keeps the folders it read for the walk after it, up to this many
-// bytes of names besides the first folder (which the walk holds whole anyway).
+// A count keeps the folders it read for the walk after it while those kept
+// before take less than this many bytes of names: one large folder is kept
+// whole after them (the walk holds it whole anyway).
 constexpr std::size_t kKeptBytes = std::size_t{32} << 20;
 
 }  // namespace
@@ -610,12 +611,11 @@ class DropWalk::Impl {
         if (look_ || !listings_ || listings_->full) {
             return;
         }
-        const std::size_t bytes = files_.Bytes() + folders.Bytes();
-        if (!listings_->kept.empty() && listings_->bytes + bytes > kKeptBytes) {
+        if (listings_->bytes >= kKeptBytes) {
             listings_->full = true;
             return;
         }
-        listings_->bytes += bytes;
+        listings_->bytes += files_.Bytes() + folders.Bytes();
         listings_->kept.push_back(
             DropListings::Listing{path, id, NameList{}, folders, entries, linkHere_, linkHere_});
         keeping_ = true;

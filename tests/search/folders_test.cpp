@@ -181,6 +181,56 @@ TEST(Folders, WalkKeepsLittleAndTakesEachFileOnce) {
     EXPECT_FALSE(totals.exact);
 }
 
+// A walk after a count takes each folder as the count read it (read once),
+// making the same pauses: the same names, also when stopped in a folder; a
+// folder replaced in between is read anew.
+TEST(Folders, WalkTakesTheFoldersItsCountRead) {
+    struct Row {
+        const char* change;  // made between the count and the walk
+        std::size_t stopAt;  // the pause that says stop (0: none)
+        const char* unseen;  // a name the walk after a count leaves out
+    };
+    const Row rows[] = {
+        {"", 0, ""}, {"", 14, ""}, {"d/sub2/new.txt", 0, "d/sub2/new.txt"}, {"d/sub2", 0, ""}};
+    for (const Row& r : rows) {
+        std::vector<std::pair<Names, Names>> runs;  // names, pauses
+        for (const bool counted : {false, true}) {
+            Tree tr;
+            const Names dropped = {tr.d};
+            std::shared_ptr<DropListings> listings;
+            if (counted) {
+                listings = CountDrop(
+                               {tr.d}, "*.txt", true, [](std::size_t) { return true; }, true)
+                               .listings;
+            }
+            const std::string change = r.change;
+            if (change == "d/sub2") {
+                fs::rename(tr.t / change, tr.t / "old2");
+                fs::create_directory(tr.t / change);
+                WriteBytes(tr.t / "d/sub2/w.txt", "");
+            } else if (!change.empty()) {
+                WriteBytes(tr.t / change, "");
+            }
+            Names names, pauses;
+            DropWalk walk(dropped, "*.txt", true, [&](std::size_t handed) {
+                pauses.push_back(std::to_string(handed));
+                return pauses.size() != r.stopAt;
+            });
+            walk.Listings(listings);
+            for (DropName n; walk.Next(n);) {
+                names.push_back(n.name.substr(tr.t.Path().size() + 1));
+            }
+            runs.emplace_back(names, pauses);
+        }
+        const bool same = std::string_view(r.unseen).empty();
+        EXPECT_EQ(std::erase(runs[0].first, r.unseen), same ? 0u : 1u);
+        EXPECT_EQ(runs[0].first, runs[1].first) << r.change << " " << r.stopAt;
+        if (same) {  // (otherwise one entry fewer was read)
+            EXPECT_EQ(runs[0].second, runs[1].second) << r.change << " " << r.stopAt;
+        }
+    }
+}
+
 struct FolderRun {
     Tree tr;
     RecordingHost host;

@@ -389,6 +389,7 @@ class DropWalk::Impl {
     }
 
     std::size_t OverCounted() const noexcept { return overCounted_; }
+    void LookByName() noexcept { open_ = false; }
 
     void Listings(std::shared_ptr<DropListings> listings) { listings_ = std::move(listings); }
 
@@ -482,7 +483,7 @@ class DropWalk::Impl {
     // would open it (`path` gets its whole name); empty for a link (what it
     // names may be no file to open), past the budget, or where it fails.
     Descriptor Open(std::size_t i, std::string& path) {
-        if (!look_ || files_.Link(i) || Descriptor::Held() >= Descriptor::Budget()) {
+        if (!look_ || !open_ || files_.Link(i) || Descriptor::Held() >= Descriptor::Budget()) {
             return Descriptor();
         }
         path.assign(prefix_).append(files_.Name(i));
@@ -674,6 +675,7 @@ class DropWalk::Impl {
     const bool folders_;
     const bool look_;
     const std::function<bool(std::size_t)> pause_;
+    bool open_ = true;  // see DropWalk::LookByName
     std::size_t nextName_ = 0;
     bool metFolder_ = false;
     bool going_ = true;
@@ -722,6 +724,10 @@ std::size_t DropWalk::Held() const noexcept {
 
 std::size_t DropWalk::OverCounted() const noexcept {
     return impl_->OverCounted();
+}
+
+void DropWalk::LookByName() noexcept {
+    impl_->LookByName();
 }
 
 DropTotals CountDrop(const std::vector<std::string>& names, std::string_view filter, bool folders,

@@ -91,6 +91,10 @@ class DropWalk {
     // count was too high so far.
     std::size_t OverCounted() const noexcept;
 
+    // Files are looked at by name and handed over unopened: the walk's own
+    // thread then leaves the opens to the threads that read the files.
+    void LookByName() noexcept;
+
   private:
     class Impl;
     std::unique_ptr<Impl> impl_;

@@ -318,15 +318,14 @@ class RunLoop {
             }
             AheadFile file;
             file.index = next_;
-            file.name = e.name;
             file.size = e.attrs->size;
             file.leaf = e.leaf;
-            file.open = std::move(e.open);
             file.isLast = !Ahead(next_ + 2);
             file.fits = memory_.Fits(file.size);
             file.available = memory_.Available();
             file.lineLimit = LineLimit();
-            crew_->Add(std::move(file));
+            file.open = std::move(e.open);
+            crew_->Add(std::move(file), e.name);
             batchBytes += e.attrs->size;
             if (crew_->BatchSize() >= kBatchFiles || batchBytes >= kBatchBytes) {
                 crew_->Send();

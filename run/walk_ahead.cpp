@@ -52,6 +52,9 @@ void WalkAhead::Walk(const std::vector<std::string>& names, std::string_view fil
             return going_.load();
         });
         walk.Listings(std::move(listings));
+        // Opening costs as much as the look: left to the crew, which reads
+        // the files on as many threads as it has, the walk stays ahead.
+        walk.LookByName();
         for (DropName name;;) {
             const bool more = walk.Next(name);
             chunk_.push_back(Item{std::move(name), more, pauses, walk.OverCounted()});

@@ -15,15 +15,9 @@
 namespace korvalen::test {
 namespace {
 
-struct Heard {
-    Ran ran;
-    std::vector<std::string> log;  // every call but the per-block ones
-    std::int64_t processCalls = 0;
-};
-
-Heard RunOn(Scan scan, const std::vector<std::string>& names, const std::string& out, iset o,
-            const std::vector<std::string>& words, std::int32_t threads, std::size_t bound,
-            const std::function<void(RecordingHost&)>& onProcess = {}) {
+Ran RunOn(Scan scan, const std::vector<std::string>& names, const std::string& out, iset o,
+          const std::vector<std::string>& words, std::int32_t threads, std::size_t bound,
+          const std::function<void(RecordingHost&)>& onProcess = {}) {
     o.Threads = threads;
     RecordingHost host;
     host.words = words;
@@ -32,10 +26,7 @@ Heard RunOn(Scan scan, const std::vector<std::string>& names, const std::string&
     if (std::filesystem::is_regular_file(out)) {
         std::filesystem::remove(out);
     }
-    Heard h{RunScan(host, scan, names, out, o, bound), {}};
-    h.log = std::move(host.log);
-    h.processCalls = host.processCalls;
-    return h;
+    return RunScan(host, scan, names, out, o, bound);
 }
 
 // Files of every kind a run meets, shared by the rounds.
@@ -96,22 +87,22 @@ TEST(Crew, RandomRunsGiveOneThreadsBytesAndCalls) {
         const Scan scan = rng() % 3 == 0 ? Scan::FastByLine : Scan::FastInMemory;
         const Scan literal = ByLine(scan) ? Scan::LiteralByLine : Scan::LiteralInMemory;
         const auto trace = ::testing::PrintToString(std::tuple(round, names, words));
-        const Heard one = RunOn(scan, names, c.out, o, words, 1, HeldLines::kDefaultBound);
+        const Ran one = RunOn(scan, names, c.out, o, words, 1, HeldLines::kDefaultBound);
         // The literal scanners know no line limit: the long line's file is the
         // fast scanners' alone.
         if (std::find(names.begin(), names.end(), c.longLine) == names.end()) {
-            const Heard want = RunOn(literal, names, c.out, o, words, 1, HeldLines::kDefaultBound);
-            ASSERT_EQ(one.ran.output, want.ran.output) << trace;
-            ASSERT_EQ(one.ran.hits, want.ran.hits) << trace;
+            const Ran want = RunOn(literal, names, c.out, o, words, 1, HeldLines::kDefaultBound);
+            ASSERT_EQ(one.output, want.output) << trace;
+            ASSERT_EQ(one.hits, want.hits) << trace;
         }
         for (const std::int32_t threads : {2, 3, 4}) {
             const std::size_t bound = rng() % 2 == 0 ? 1 + rng() % 64 : HeldLines::kDefaultBound;
-            const Heard got = RunOn(scan, names, c.out, o, words, threads, bound);
-            ASSERT_EQ(got.ran.output, one.ran.output) << threads << " " << bound << trace;
-            EXPECT_EQ(got.ran.hits, one.ran.hits);
+            const Ran got = RunOn(scan, names, c.out, o, words, threads, bound);
+            ASSERT_EQ(got.output, one.output) << threads << " " << bound << trace;
+            EXPECT_EQ(got.hits, one.hits);
             EXPECT_EQ(got.log, one.log) << threads << " " << bound << trace;
             EXPECT_EQ(got.processCalls, one.processCalls) << threads << " " << bound << trace;
-            EXPECT_EQ(got.ran.positions, one.ran.positions) << threads << " " << bound << trace;
+            EXPECT_EQ(got.positions, one.positions) << threads << " " << bound << trace;
         }
     }
 }
@@ -151,9 +142,9 @@ TEST(Crew, FilesAreSearchedAtOnce) {
     const std::string second = c.dir.File("2", Times("a line\r\n", 150'000));
     WaitForSecond ops(first, second);
     const ScopedFileOps scoped(ops);
-    const Heard got = RunOn(Scan::FastInMemory, {first, second}, c.out, Quiet(), {"a"}, 2,
-                            HeldLines::kDefaultBound);
-    EXPECT_EQ(got.ran.hits, 300'000);
+    const Ran got = RunOn(Scan::FastInMemory, {first, second}, c.out, Quiet(), {"a"}, 2,
+                          HeldLines::kDefaultBound);
+    EXPECT_EQ(got.hits, 300'000);
     EXPECT_TRUE(ops.waited);
 }
 
@@ -166,7 +157,7 @@ TEST(Crew, StopEndsTheRunAtTheFileInHand) {
     for (int i = 0; i < 8; ++i) {
         names.push_back(c.dir.File("stop/s" + std::to_string(i), Times("a line\r\n", 5'000)));
     }
-    const Heard full = RunOn(Scan::FastByLine, names, c.out, Quiet(), {"a"}, 1, 64);
+    const Ran full = RunOn(Scan::FastByLine, names, c.out, Quiet(), {"a"}, 1, 64);
     iset walk = Quiet();  // the same files as a folder
     walk.SearchFolders = true;
     walk.FolderFilter = "";
@@ -178,7 +169,7 @@ TEST(Crew, StopEndsTheRunAtTheFileInHand) {
         for (const std::int32_t threads : {1, 2, 4}) {
             for (const std::size_t k : {1, 3, 8}) {
                 const std::string showing = "検索中：" + std::to_string(k) + "/";
-                const Heard got =
+                const Ran got =
                     RunOn(scan, dropped, c.out, o, {"a"}, threads, 64, [&](RecordingHost& h) {
                         if (h.status.starts_with(showing)) {
                             h.run->Stop();
@@ -186,15 +177,15 @@ TEST(Crew, StopEndsTheRunAtTheFileInHand) {
                     });
                 SCOPED_TRACE(std::to_string(threads) + " " + std::to_string(k) +
                              (o.SearchFolders ? " folder" : ""));
-                EXPECT_EQ(got.ran.outcome, RunOutcome::Stopped);
-                std::string kept = got.ran.output;
+                EXPECT_EQ(got.outcome, RunOutcome::Stopped);
+                std::string kept = got.output;
                 if (kept.ends_with("\r\n\r\n")) {
                     kept.resize(kept.size() - 2);  // the separator after a cut file
                 }
-                EXPECT_TRUE(full.ran.output.starts_with(kept));
+                EXPECT_TRUE(full.output.starts_with(kept));
                 EXPECT_GE(kept.size(), (k - 1) * 5'000 * names[0].size());
                 if (k < names.size()) {
-                    EXPECT_EQ(got.ran.output.find(names[k]), std::string::npos);
+                    EXPECT_EQ(got.output.find(names[k]), std::string::npos);
                 }
                 EXPECT_EQ(got.log.back(), "drop on");
             }
@@ -211,8 +202,8 @@ TEST(Crew, OutputFailureEndsTheRun) {
     }
     for (const std::string& out : {std::string("/dev/full"), c.folder}) {
         for (const std::int32_t threads : {2, 3}) {
-            const Heard got = RunOn(Scan::FastInMemory, names, out, Quiet(), {"a"}, threads, 64);
-            EXPECT_EQ(got.ran.outcome, RunOutcome::OutputFailed) << out << threads;
+            const Ran got = RunOn(Scan::FastInMemory, names, out, Quiet(), {"a"}, threads, 64);
+            EXPECT_EQ(got.outcome, RunOutcome::OutputFailed) << out << threads;
             EXPECT_EQ(std::count(got.log.begin(), got.log.end(), "status ファイルに出力できません"),
                       1);
         }

@@ -1,7 +1,5 @@
 // The fast scanners inside a whole run: the same output file as the literal
 // scanners for every option, read errors, Stop, and the file of held lines.
-#include <fcntl.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -232,41 +230,6 @@ TEST(FastRun, AFileThatNeverEnds) {
     }
 }
 
-// The file of held lines, failing: made in $TMPDIR (or the output's folder),
-// written, read back.
-class HeldFileOps : public FileOps {
-  public:
-    enum class Fail { Open, Write, Read };
-    explicit HeldFileOps(Fail what) : what_(what) {}
-    int Open(const char* path, int flags, mode_t mode) override {
-        if ((flags & O_TMPFILE) == O_TMPFILE) {
-            folders.emplace_back(path);
-            if (what_ == Fail::Open) {
-                errno = EMFILE;
-                return -1;
-            }
-            return fd_ = FileOps::Open(path, flags, mode);
-        }
-        return FileOps::Open(path, flags, mode);
-    }
-    ssize_t Write(int fd, const void* buf, std::size_t n) override {
-        return fd == fd_ && what_ == Fail::Write ? (errno = ENOSPC, -1)
-                                                 : FileOps::Write(fd, buf, n);
-    }
-    ssize_t Read(int fd, void* buf, std::size_t n) override {
-        return fd == fd_ && what_ == Fail::Read ? (errno = EIO, -1) : FileOps::Read(fd, buf, n);
-    }
-    int Close(int fd) override {
-        fd_ = fd == fd_ ? -1 : fd_;
-        return FileOps::Close(fd);
-    }
-    std::vector<std::string> folders;  // where a held file was asked for
-
-  private:
-    Fail what_;
-    int fd_ = -1;
-};
-
 // Held lines that cannot be held in a file: the file is searched again in a
 // way that holds nothing, the user told why; the lines of the files before
 // are in the output whatever fails. The held file is made off the output's disk.
@@ -289,10 +252,11 @@ TEST(FastRun, HeldLinesFileFailuresAndStopWhileTheWordsAreSetUp) {
                  {Scan::FastByLine, utf8, detect}};
     for (const auto& c : cases) {
         const std::string want = RunWords(c.scan, {settled, c.name}, c.options, {"a"}, 4096).output;
-        for (const auto what :
-             {HeldFileOps::Fail::Open, HeldFileOps::Fail::Write, HeldFileOps::Fail::Read}) {
-            SCOPED_TRACE(c.name + " " + std::to_string(static_cast<int>(what)));
-            HeldFileOps ops(what);
+        for (const auto& [what, err] : {std::pair{FailingOps::Fail::Open, EMFILE},
+                                        {FailingOps::Fail::Write, ENOSPC},
+                                        {FailingOps::Fail::Read, EIO}}) {
+            SCOPED_TRACE(c.name + " " + std::to_string(err));
+            FailingOps ops(FailingOps::kTemporary, what, 0, err);
             ScopedFileOps scoped(ops);
             RecordingHost host;
             host.words = {"a"};
@@ -302,9 +266,9 @@ TEST(FastRun, HeldLinesFileFailuresAndStopWhileTheWordsAreSetUp) {
             const RunOutcome outcome =
                 run.Drop({{settled, c.name}, host.words, out, c.options, ByLine(c.scan)});
             const std::string got = ReadBytes(out);
-            ASSERT_FALSE(ops.folders.empty());
-            EXPECT_EQ(ops.folders.front(), tmp.Path());
-            if (what == HeldFileOps::Fail::Read) {
+            ASSERT_FALSE(ops.opened.empty());
+            EXPECT_EQ(ops.opened.front(), tmp.Path());
+            if (what == FailingOps::Fail::Read) {
                 EXPECT_EQ(outcome, RunOutcome::OutputFailed);
                 EXPECT_TRUE(got.starts_with(HitOf(settled, 1, "a", "a"))) << got.size();
                 continue;
@@ -313,9 +277,7 @@ TEST(FastRun, HeldLinesFileFailuresAndStopWhileTheWordsAreSetUp) {
             EXPECT_EQ(got, want);
             const std::vector<std::string> messages = host.Only("message");
             ASSERT_EQ(messages.size(), 1u);
-            EXPECT_NE(
-                messages[0].find(std::strerror(what == HeldFileOps::Fail::Open ? EMFILE : ENOSPC)),
-                std::string::npos);
+            EXPECT_NE(messages[0].find(std::strerror(err)), std::string::npos);
             EXPECT_TRUE(messages[0].ends_with(c.name));
         }
     }

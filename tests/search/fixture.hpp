@@ -2,13 +2,17 @@
 // front end that records every call, and a file layer that fails on demand.
 #pragma once
 
+#include <fcntl.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -161,7 +165,13 @@ class RecordingHost : public RunHost {
         }
     }
     void OpenWithEditor(const std::string& p) override { log.push_back("editor " + p); }
-    std::int64_t AvailablePhysicalMemory() override { return memory; }
+    bool memoryThrows = false;  // memory running out outside a file's scan
+    std::int64_t AvailablePhysicalMemory() override {
+        if (memoryThrows) {
+            throw std::bad_alloc();
+        }
+        return memory;
+    }
     std::string AskOutputPath() override { return {}; }
     void SetDropTarget(bool on) override { log.push_back(on ? "drop on" : "drop off"); }
 
@@ -178,23 +188,28 @@ class RecordingHost : public RunHost {
     }
 };
 
-// A file layer that fails one kind of call on one file ("": on any file).
+// A file layer that fails one kind of call on one file ("": on any file;
+// kTemporary: on the temporary files, wherever they are made).
 class FailingOps : public FileOps {
   public:
     enum class Fail { Open, Read, Write, Close, Access };
+    static constexpr const char* kTemporary = "(temporary)";
     FailingOps(std::string path, Fail what, int okCalls = 0, int err = EIO)
         : path_(std::move(path)), what_(what), okCalls_(okCalls), err_(err) {}
-    // Set: reads fail instead once they would go past this many bytes.
+    // Set: reads fail instead once they would go past this many bytes; writes
+    // put what is left of them, then fail (a disk filling up).
     std::size_t okBytes = SIZE_MAX;
+    std::vector<std::string> opened;  // the paths of our opens
 
     int Open(const char* path, int flags, mode_t mode) override {
-        return Opened(path, [&] { return FileOps::Open(path, flags, mode); });
+        return Opened(path, flags, [&] { return FileOps::Open(path, flags, mode); });
     }
     int Access(const char* path, int mode) override {
-        return Ours(path) && Failed(Fail::Access) ? -1 : FileOps::Access(path, mode);
+        return Ours(path, 0) && Failed(Fail::Access) ? -1 : FileOps::Access(path, mode);
     }
     int OpenIn(int folder, const char* path, std::size_t leaf, int flags, mode_t mode) override {
-        return Opened(path, [&] { return FileOps::OpenIn(folder, path, leaf, flags, mode); });
+        return Opened(path, flags,
+                      [&] { return FileOps::OpenIn(folder, path, leaf, flags, mode); });
     }
     ssize_t Read(int fd, void* buf, std::size_t n) override {
         if (fd == fd_ && (okBytes == SIZE_MAX || read_ + n > okBytes) && Failed(Fail::Read)) {
@@ -205,7 +220,21 @@ class FailingOps : public FileOps {
         return got;
     }
     ssize_t Write(int fd, const void* buf, std::size_t n) override {
-        return fd == fd_ && Failed(Fail::Write) ? -1 : FileOps::Write(fd, buf, n);
+        const bool room = okBytes != SIZE_MAX && written_ < okBytes;
+        if (fd == fd_ && !room && Failed(Fail::Write)) {
+            return -1;
+        }
+        const ssize_t put =
+            FileOps::Write(fd, buf, fd == fd_ && room ? std::min(n, okBytes - written_) : n);
+        written_ += fd == fd_ && put > 0 ? static_cast<std::size_t>(put) : 0;
+        return put;
+    }
+    int Reserve(int fd, off_t offset, off_t n) override {
+        if (fd == fd_ && what_ == Fail::Write && written_ + static_cast<std::size_t>(n) > okBytes) {
+            errno = err_;
+            return -1;
+        }
+        return FileOps::Reserve(fd, offset, n);
     }
     int Close(int fd) override {
         const bool fail = fd == fd_ && Failed(Fail::Close);
@@ -216,13 +245,17 @@ class FailingOps : public FileOps {
     }
 
   private:
-    // An open of our file fails or starts a new count of bytes read.
-    bool Ours(const char* path) const { return path_.empty() || path_ == path; }
-    int Opened(const char* path, const std::function<int()>& open) {
-        if (!Ours(path)) {
+    bool Ours(const char* path, int flags) const {
+        return path_ == kTemporary ? (flags & O_TMPFILE) == O_TMPFILE
+                                   : path_.empty() || path_ == path;
+    }
+    // An open of our file fails or starts a new count of bytes.
+    int Opened(const char* path, int flags, const std::function<int()>& open) {
+        if (!Ours(path, flags)) {
             return open();
         }
-        read_ = 0;
+        opened.emplace_back(path);
+        read_ = written_ = 0;
         return fd_ = Failed(Fail::Open) ? -1 : open();
     }
     // Whether this call of kind `what` fails now; sets errno then.
@@ -239,7 +272,7 @@ class FailingOps : public FileOps {
     int okCalls_;
     int err_;
     int fd_ = -1;
-    std::size_t read_ = 0;
+    std::size_t read_ = 0, written_ = 0;
 };
 
 // The four scanners: the literal twins (the host called per line) and the
@@ -260,6 +293,8 @@ struct Ran {
     std::int64_t hits;
     std::vector<std::int64_t> positions;  // of the progress bar
     bool searching;                       // after the run
+    std::vector<std::string> log;         // the host's
+    std::int64_t processCalls;
 };
 
 // A run over `names` into `out` with the host's words.
@@ -276,7 +311,13 @@ inline Ran RunScan(RecordingHost& host, Scan scan, const std::vector<std::string
     host.run = nullptr;
     // Not /dev/full nor a folder: reads of them do not end.
     const std::string bytes = std::filesystem::is_regular_file(out) ? ReadBytes(out) : "";
-    return {outcome, bytes, run.State().HitCount, host.positions, run.State().Searching};
+    return {outcome,
+            bytes,
+            run.State().HitCount,
+            host.positions,
+            run.State().Searching,
+            host.log,
+            host.processCalls};
 }
 
 // A run with these words, into out.txt next to the first file.

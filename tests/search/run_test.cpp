@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <new>
 #include <optional>
 #include <utility>
 
@@ -18,21 +17,9 @@ namespace {
 
 using Log = std::vector<std::string>;
 
-// Memory running out outside a file's scan: the look at the free memory throws.
-class ThrowingHost : public RecordingHost {
-  public:
-    bool throwing = false;
-    std::int64_t AvailablePhysicalMemory() override {
-        if (throwing) {
-            throw std::bad_alloc();
-        }
-        return memory;
-    }
-};
-
 struct Trial {
     TempDir dir;
-    ThrowingHost host;
+    RecordingHost host;
     iset options = Quiet();
     std::string out = dir / "out.txt";
     Scan scan = Scan::LiteralInMemory;  // these tests pin the per-line calls
@@ -268,41 +255,6 @@ TEST(Run, OutputFailuresEndTheRunAndKeepOldBytes) {
     }
 }
 
-// A disk with `room` bytes left for the output file.
-class SmallDiskOps : public FileOps {
-  public:
-    SmallDiskOps(std::string path, std::size_t room) : path_(std::move(path)), room_(room) {}
-    int Open(const char* path, int flags, mode_t mode) override {
-        const int fd = FileOps::Open(path, flags, mode);
-        fd_ = path_ == path ? fd : fd_;
-        return fd;
-    }
-    ssize_t Write(int fd, const void* buf, std::size_t n) override {
-        if (fd != fd_) {
-            return FileOps::Write(fd, buf, n);
-        }
-        if (room_ == 0) {
-            errno = ENOSPC;
-            return -1;
-        }
-        const ssize_t put = FileOps::Write(fd, buf, std::min(n, room_));
-        room_ -= put > 0 ? static_cast<std::size_t>(put) : 0;
-        return put;
-    }
-    int Reserve(int fd, off_t offset, off_t n) override {
-        if (fd == fd_ && static_cast<std::size_t>(n) > room_) {
-            errno = ENOSPC;
-            return -1;
-        }
-        return FileOps::Reserve(fd, offset, n);
-    }
-
-  private:
-    std::string path_;
-    std::size_t room_;
-    int fd_ = -1;
-};
-
 TEST(Run, AFullDiskLeavesWholeLines) {
     TempDir dir;
     const std::string a = dir.File("a.txt", Times("a line that holds a word\r\n", 20'000));
@@ -313,7 +265,8 @@ TEST(Run, AFullDiskLeavesWholeLines) {
         const std::string whole = RunWords(scan, {a}, Quiet(), {"word"}).output;
         for (const std::size_t room : {std::size_t{1000}, std::size_t{100'001}}) {
             std::filesystem::remove(out);
-            SmallDiskOps ops(out, room);
+            FailingOps ops(out, FailingOps::Fail::Write, 0, ENOSPC);
+            ops.okBytes = room;
             ScopedFileOps scoped(ops);
             const Ran r = RunWords(scan, {a}, Quiet(), {"word"});
             EXPECT_EQ(r.outcome, RunOutcome::OutputFailed);
@@ -346,7 +299,7 @@ TEST(Run, ScannerChoiceByMemoryAndSixtyFourBitSizes) {
 TEST(Run, EndsUnlockedWhateverFails) {
     Trial r;
     r.scan = Scan::FastInMemory;
-    r.host.throwing = true;
+    r.host.memoryThrows = true;
     r.options.OutputFileOpen = true;
     r.options.SearchIconize = true;
     EXPECT_EQ(r.Drop({r.dir.File("a.txt", "a\r\nb\r\n")}), RunOutcome::Aborted);

@@ -81,17 +81,5 @@ TEST(LineRules, EveryScanner) {
     }
 }
 
-// Progress advances by line length + 2 per line and is set exactly per file.
-TEST(Scanner, ProgressPerLine) {
-    TempDir dir;
-    const std::string path = dir / "in.txt";
-    RecordingHost host;
-    host.words = {"zz"};
-    WriteBytes(path, "abc\nde\r\n\r\nf");  // 11 bytes
-    RunScan(host, Scan::LiteralByLine, {path}, dir / "out.txt", Quiet());
-    EXPECT_EQ(host.positions, (std::vector<std::int64_t>{0, 5, 9, 11, 14, 11}));
-    EXPECT_EQ(host.processCalls, 4);
-}
-
 }  // namespace
 }  // namespace korvalen::test

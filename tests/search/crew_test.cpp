@@ -1,9 +1,11 @@
-// Several files searched at once: the output, the hit count and every call
-// the host hears are those of one thread, whatever the thread count and the
-// bound on what a file searched ahead may hold.
+// Whole runs on random files with every scanner and thread count, and several
+// files searched at once: the output, the hit count and every call the host
+// hears are those of one thread, whatever the thread count and the bound on
+// what a file searched ahead may hold.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -11,6 +13,8 @@
 #include <random>
 
 #include "fixture.hpp"
+#include "text/lines.hpp"
+#include "text/sjis.hpp"
 
 namespace korvalen::test {
 namespace {
@@ -46,63 +50,111 @@ struct Corpus {
     }();
 };
 
-TEST(Crew, RandomRunsGiveOneThreadsBytesAndCalls) {
-    std::mt19937 rng(2026);
+// What the fast scanners share with the literal ones: they report progress
+// per block, so only its last two steps.
+auto Key(const Ran& r) {
+    return std::tuple(r.outcome, r.output, r.hits, r.positions.end()[-2], r.positions.back());
+}
+
+// Random runs (code page 932 or UTF-8 files, and now and then files of every
+// kind a run meets), every option the scanners read: each fast scanner writes
+// its literal twin's bytes; the twins agree where meant to; several files
+// searched at once give one thread's bytes and calls.
+TEST(RandomRuns, EveryScannerAndThreadCountWritesTheSame) {
+    std::mt19937 rng(61206);
     Corpus c;
     const std::string fixed[] = {c.late, c.longLine, c.utf8, c.empty, c.missing, c.folder};
-    for (int round = 0; round < 16; ++round) {
-        // Odd rounds drop the round's folder in place of its files: walked
-        // on a thread of its own with a crew.
-        const bool walk = round % 2 == 1;
+    for (int round = 0; round < 400; ++round) {
+        // Crew rounds: more files, on several threads; every other one drops
+        // the round's folder in place of its files, walked beside the crew.
+        const bool crew = round % 25 == 0, walk = round % 50 == 25;
+        iset o = Quiet();
+        o.TagJump = (rng() & 1) != 0;
+        o.FileSeparate = (rng() & 1) != 0;
+        o.JapaneseWord = (rng() & 1) != 0;
+        o.CRText = (rng() & 1) != 0;
+        o.ErrorStop = (rng() & 1) != 0;
+        o.OutputStrLength = std::array{0, 78, 12, 30, -1}[rng() % 5];
+        o.SearchFolders = walk;
+        o.FolderFilter = "";
+        const bool utf8 = round % 6 == 5 && !crew;
+        o.InputEncoding = utf8 || rng() % 8 == 0 ? 1 : 0;
+        // The literal twins differ on a previous line that ends in blanks.
+        const bool twins = !utf8 && !crew && (!o.CRText || round % 2 == 0);
+        std::vector<std::string> words =
+            utf8 ? Utf8PieceWords(rng, rng() % 3 != 0) : std::vector<std::string>(1 + rng() % 4);
+        if (!utf8) {
+            for (std::string& w : words) {
+                w = RandomSjis(rng, 4);
+                std::erase_if(w, [](char ch) { return ch == '\r' || ch == '\n'; });
+            }
+        }
+        if (crew || std::all_of(words.begin(), words.end(),
+                                [](const std::string& w) { return w.empty(); })) {
+            words.insert(words.end(), {"a", Sj("検索")});  // only empty words: refused
+        }
         const std::string folder = c.dir / ("r" + std::to_string(round));
         std::filesystem::create_directory(folder);
         std::vector<std::string> names;
-        std::string sample;
-        for (std::size_t i = 0, n = 3 + rng() % 12; i < n; ++i) {
-            if (rng() % 3 == 0) {
+        for (unsigned f = crew ? 3 + rng() % 12 : 1 + rng() % 3; f > 0; --f) {
+            if (crew && rng() % 3 == 0) {
                 names.push_back(fixed[rng() % std::size(fixed)]);
-            } else {
-                const std::string text = RandomSjis(rng, rng() % 4 == 0 ? 20'000 : 400);
-                names.push_back(c.dir.File(folder + "/f" + std::to_string(i), text));
-                sample += text;
-                if (walk && names.size() > 1 && names[names.size() - 2].starts_with(folder)) {
-                    names.pop_back();
-                } else if (walk) {
-                    names.back() = folder;
-                }
+                continue;
+            }
+            std::string text = utf8 ? (round % 4 == 0 ? "\xEF\xBB\xBF" : "") +
+                                          RandomUtf8(rng, 30 + rng() % 300) + "検"
+                                    : RandomSjis(rng, crew && rng() % 4 == 0 ? 20'000 : 80);
+            if (o.CRText && twins) {
+                std::string fixedUp;
+                ForEachLine(text, [&](std::string_view l) {
+                    fixedUp += std::string(l) +
+                               (TrimRightBlanksView(l).size() != l.size() ? "z" : "") + "\r\n";
+                });
+                text = fixedUp;
+            }
+            names.push_back(c.dir.File(folder + "/f" + std::to_string(f), text));
+            if (walk && names.size() > 1 && names[names.size() - 2].starts_with(folder)) {
+                names.pop_back();
+            } else if (walk) {
+                names.back() = folder;
             }
         }
-        std::vector<std::string> words = {"a", Sj("検索")};
-        for (std::size_t i = rng() % 3; i > 0 && !sample.empty(); --i) {
-            words.push_back(sample.substr(rng() % sample.size(), 1 + rng() % 3));
+        if (rng() % 8 == 0) {
+            names.push_back(c.missing);  // an error block
         }
-        iset o = Quiet();
-        o.SearchFolders = walk;
-        o.FolderFilter = "";
-        o.FileSeparate = rng() % 2 == 0;
-        o.CRText = rng() % 3 == 0;
-        o.InputEncoding = static_cast<std::int32_t>(rng() % 2);
-        o.ErrorStop = rng() % 2 == 0;
-        o.TagJump = rng() % 2 == 0;
-        const Scan scan = rng() % 3 == 0 ? Scan::FastByLine : Scan::FastInMemory;
-        const Scan literal = ByLine(scan) ? Scan::LiteralByLine : Scan::LiteralInMemory;
         const auto trace = ::testing::PrintToString(std::tuple(round, names, words));
-        const Ran one = RunOn(scan, names, c.out, o, words, 1, HeldLines::kDefaultBound);
-        // The literal scanners know no line limit: the long line's file is the
-        // fast scanners' alone.
-        if (std::find(names.begin(), names.end(), c.longLine) == names.end()) {
-            const Ran want = RunOn(literal, names, c.out, o, words, 1, HeldLines::kDefaultBound);
-            ASSERT_EQ(one.output, want.output) << trace;
-            ASSERT_EQ(one.hits, want.hits) << trace;
+        // The literal scanners know no line limit: the long line's file is
+        // the fast scanners' alone.
+        const bool literal = std::find(names.begin(), names.end(), c.longLine) == names.end();
+        Ran got[4];  // a hold bound so small that held lines go through the file
+        for (const Scan scan : kScans) {
+            if (literal || !IsLiteral(scan)) {
+                got[static_cast<int>(scan)] = RunOn(scan, names, c.out, o, words, 1, 32);
+            }
         }
+        if (literal) {
+            ASSERT_EQ(Key(got[2]), Key(got[0])) << trace;  // in memory
+            ASSERT_EQ(Key(got[3]), Key(got[1])) << trace;  // by line
+        }
+        if (twins) {
+            ASSERT_EQ(got[0].output, got[1].output);
+            ASSERT_EQ(got[0].positions, got[1].positions);
+        } else if (utf8) {
+            ASSERT_EQ(got[0].positions.end()[-2], got[1].positions.end()[-2]);
+        }
+        if (!crew) {
+            continue;
+        }
+        const Scan scan = rng() % 3 == 0 ? Scan::FastByLine : Scan::FastInMemory;
+        const Ran& one = got[static_cast<int>(scan)];
         for (const std::int32_t threads : {2, 3, 4}) {
             const std::size_t bound = rng() % 2 == 0 ? 1 + rng() % 64 : HeldLines::kDefaultBound;
-            const Ran got = RunOn(scan, names, c.out, o, words, threads, bound);
-            ASSERT_EQ(got.output, one.output) << threads << " " << bound << trace;
-            EXPECT_EQ(got.hits, one.hits);
-            EXPECT_EQ(got.log, one.log) << threads << " " << bound << trace;
-            EXPECT_EQ(got.processCalls, one.processCalls) << threads << " " << bound << trace;
-            EXPECT_EQ(got.positions, one.positions) << threads << " " << bound << trace;
+            const Ran many = RunOn(scan, names, c.out, o, words, threads, bound);
+            ASSERT_EQ(many.output, one.output) << threads << " " << bound << trace;
+            EXPECT_EQ(many.hits, one.hits);
+            EXPECT_EQ(many.log, one.log) << threads << " " << bound << trace;
+            EXPECT_EQ(many.processCalls, one.processCalls) << threads << " " << bound << trace;
+            EXPECT_EQ(many.positions, one.positions) << threads << " " << bound << trace;
         }
     }
 }

@@ -1,9 +1,8 @@
-// The fast scanners inside a whole run: the same output file as the literal
-// scanners for every option, read errors, Stop, and the file of held lines.
+// The fast scanners inside a whole run: read errors, large files in pieces,
+// memory running short, Stop, and the file of held lines.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <new>
 #include <random>
@@ -12,79 +11,9 @@
 #include "run/fast_scan.hpp"
 #include "run/scanner.hpp"
 #include "tests/support/scoped_env.hpp"
-#include "text/lines.hpp"
-#include "text/sjis.hpp"
 
 namespace korvalen::test {
 namespace {
-
-// What the fast scanners share with the literal ones: they report progress
-// per block, so only its last two steps.
-auto Key(const Ran& r) {
-    return std::tuple(r.outcome, r.output, r.hits, r.positions.end()[-2], r.positions.back());
-}
-
-// Random runs (code page 932 or UTF-8 files), every option the scanners read: each
-// fast scanner writes its literal twin's bytes; the twins agree where meant to.
-TEST(FastRun, SameOutputFileAsTheLiteralScanners) {
-    std::mt19937 rng(61206);
-    TempDir dir;
-    for (int round = 0; round < 400; ++round) {
-        iset o = Quiet();
-        o.TagJump = (rng() & 1) != 0;
-        o.FileSeparate = (rng() & 1) != 0;
-        o.JapaneseWord = (rng() & 1) != 0;
-        o.CRText = (rng() & 1) != 0;
-        o.OutputStrLength = std::array{0, 78, 12, 30, -1}[rng() % 5];
-        const bool utf8 = round % 6 == 5;
-        o.InputEncoding = utf8 || rng() % 8 == 0 ? 1 : 0;
-        // The literal twins differ on a previous line that ends in blanks.
-        const bool twins = !utf8 && (!o.CRText || round % 2 == 0);
-        std::vector<std::string> words =
-            utf8 ? Utf8PieceWords(rng, rng() % 3 != 0) : std::vector<std::string>(1 + rng() % 4);
-        if (!utf8) {
-            for (std::string& w : words) {
-                w = RandomSjis(rng, 4);
-                std::erase_if(w, [](char c) { return c == '\r' || c == '\n'; });
-            }
-        }
-        if (std::all_of(words.begin(), words.end(),
-                        [](const std::string& w) { return w.empty(); })) {
-            words.emplace_back("a");  // only empty words: the run is refused
-        }
-        std::vector<std::string> names;
-        for (unsigned f = 1 + rng() % 3; f > 0; --f) {
-            std::string text = utf8 ? (round % 4 == 0 ? "\xEF\xBB\xBF" : "") +
-                                          RandomUtf8(rng, 30 + rng() % 300) + "検"
-                                    : RandomSjis(rng, 80);
-            if (o.CRText && twins) {
-                std::string fixed;
-                ForEachLine(text, [&](std::string_view l) {
-                    fixed += std::string(l) +
-                             (TrimRightBlanksView(l).size() != l.size() ? "z" : "") + "\r\n";
-                });
-                text = fixed;
-            }
-            names.push_back(dir.File("f" + std::to_string(f) + ".txt", text));
-        }
-        if (rng() % 8 == 0) {
-            names.push_back(dir / "missing.txt");  // an error block
-        }
-        Ran got[4];  // a hold bound so small that held lines go through the file
-        for (const Scan scan : kScans) {
-            got[static_cast<int>(scan)] = RunWords(scan, names, o, words, 32);
-        }
-        SCOPED_TRACE("round " + std::to_string(round));
-        ASSERT_EQ(Key(got[2]), Key(got[0]));  // in memory
-        ASSERT_EQ(Key(got[3]), Key(got[1]));  // by line
-        if (twins) {
-            ASSERT_EQ(got[0].output, got[1].output);
-            ASSERT_EQ(got[0].positions, got[1].positions);
-        } else if (utf8) {
-            ASSERT_EQ(got[0].positions.end()[-2], got[1].positions.end()[-2]);
-        }
-    }
-}
 
 // A file that cannot be read to its end: the in-memory twins write no hit of
 // it (as a load that failed), however many they held, the line-by-line twins
@@ -169,39 +98,6 @@ TEST(FastRun, MemoryShortForBlocksReadsALineAtATime) {
     }
 }
 
-// A file that says 0 bytes and reads on (`pattern` over and over), failing
-// once `failAfter` bytes were read, as some files under /proc do.
-class EndlessOps : public FileOps {
-  public:
-    EndlessOps(std::string path, std::string pattern, std::size_t failAfter)
-        : path_(std::move(path)), pattern_(std::move(pattern)), failAfter_(failAfter) {}
-    int Open(const char* path, int flags, mode_t mode) override {
-        const int fd = FileOps::Open(path, flags, mode);
-        fd_ = path_ == path ? fd : fd_;
-        return fd;
-    }
-    ssize_t Read(int fd, void* buf, std::size_t n) override {
-        if (fd != fd_) {
-            return FileOps::Read(fd, buf, n);
-        }
-        if (read >= failAfter_) {
-            errno = EIO;
-            return -1;
-        }
-        for (std::size_t i = 0; i < n; ++i) {
-            static_cast<char*>(buf)[i] = pattern_[(read + i) % pattern_.size()];
-        }
-        read += n;
-        return static_cast<ssize_t>(n);
-    }
-    std::size_t read = 0;
-
-  private:
-    std::string path_, pattern_;
-    std::size_t failAfter_;
-    int fd_ = -1;
-};
-
 // The in-memory scan holds no more than the size it was chosen for: beyond,
 // its hits go out as the line-by-line scan's do. A line longer than the
 // memory at hand ends the file with its error block, long before the machine
@@ -211,7 +107,9 @@ TEST(FastRun, AFileThatNeverEnds) {
     const std::string name = dir.File("proc", "");
     const std::string block = FileErrorText() + name + "\r\n\r\n";
     {
-        EndlessOps ops(name, "a line\r\n", std::size_t{2} << 20);
+        FailingOps ops(name, FailingOps::Fail::Read);
+        ops.endless = "a line\r\n";
+        ops.okBytes = std::size_t{2} << 20;
         ScopedFileOps scoped(ops);
         const Ran got = RunWords(Scan::FastInMemory, {name}, Quiet(), {"a"});
         EXPECT_EQ(got.hits, (std::int64_t{2} << 20) / 8);
@@ -219,14 +117,16 @@ TEST(FastRun, AFileThatNeverEnds) {
         EXPECT_TRUE(got.output.ends_with("\r\n" + block));
     }
     for (const Scan scan : {Scan::FastInMemory, Scan::FastByLine}) {
-        EndlessOps ops(name, "x", std::size_t{64} << 20);
+        FailingOps ops(name, FailingOps::Fail::Read);
+        ops.endless = "x";
+        ops.okBytes = std::size_t{64} << 20;
         ScopedFileOps scoped(ops);
         RecordingHost host;
         host.words = {"a"};
         host.memory = std::int64_t{8} << 20;
         const Ran got = RunScan(host, scan, {name}, dir / "out.txt", Quiet());
         EXPECT_EQ(got.output, block);
-        EXPECT_LT(ops.read, std::size_t{16} << 20) << static_cast<int>(scan);
+        EXPECT_LT(ops.readBytes, std::size_t{16} << 20) << static_cast<int>(scan);
     }
 }
 

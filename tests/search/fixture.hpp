@@ -200,6 +200,10 @@ class FailingOps : public FileOps {
     // put what is left of them, then fail (a disk filling up).
     std::size_t okBytes = SIZE_MAX;
     std::vector<std::string> opened;  // the paths of our opens
+    // Set: reads give it over and over instead of the file's bytes (a file
+    // that says 0 bytes and reads on, as some files under /proc do).
+    std::string endless;
+    std::size_t readBytes = 0;  // since our last open
 
     int Open(const char* path, int flags, mode_t mode) override {
         return Opened(path, flags, [&] { return FileOps::Open(path, flags, mode); });
@@ -212,11 +216,15 @@ class FailingOps : public FileOps {
                       [&] { return FileOps::OpenIn(folder, path, leaf, flags, mode); });
     }
     ssize_t Read(int fd, void* buf, std::size_t n) override {
-        if (fd == fd_ && (okBytes == SIZE_MAX || read_ + n > okBytes) && Failed(Fail::Read)) {
+        if (fd == fd_ && (okBytes == SIZE_MAX || readBytes + n > okBytes) && Failed(Fail::Read)) {
             return -1;
         }
-        const ssize_t got = FileOps::Read(fd, buf, n);
-        read_ += got > 0 ? static_cast<std::size_t>(got) : 0;
+        for (std::size_t i = 0; fd == fd_ && !endless.empty() && i < n; ++i) {
+            static_cast<char*>(buf)[i] = endless[(readBytes + i) % endless.size()];
+        }
+        const ssize_t got =
+            fd == fd_ && !endless.empty() ? static_cast<ssize_t>(n) : FileOps::Read(fd, buf, n);
+        readBytes += got > 0 ? static_cast<std::size_t>(got) : 0;
         return got;
     }
     ssize_t Write(int fd, const void* buf, std::size_t n) override {
@@ -255,7 +263,7 @@ class FailingOps : public FileOps {
             return open();
         }
         opened.emplace_back(path);
-        read_ = written_ = 0;
+        readBytes = written_ = 0;
         return fd_ = Failed(Fail::Open) ? -1 : open();
     }
     // Whether this call of kind `what` fails now; sets errno then.
@@ -272,7 +280,7 @@ class FailingOps : public FileOps {
     int okCalls_;
     int err_;
     int fd_ = -1;
-    std::size_t read_ = 0, written_ = 0;
+    std::size_t written_ = 0;
 };
 
 // The four scanners: the literal twins (the host called per line) and the

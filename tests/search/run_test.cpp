@@ -132,38 +132,35 @@ TEST(Run, AppendingKeepsEveryByteAndSeparatesOnALineOfItsOwn) {
     }
 }
 
-// Stop in the second of three files: it ends after the line (fast: the whole
-// lines of one read) in hand, its separator line is written, no file follows.
+// Stop in the second of three files: it ends after the whole lines of one
+// read in hand, its separator line is written, no file follows.
 TEST(Run, StopDuringTheSecondOfThreeFiles) {
-    for (const Scan scan : {Scan::LiteralInMemory, Scan::FastInMemory}) {
-        Trial r;
-        r.scan = scan;
-        r.options.OutputFileOpen = true;
-        const std::string line = "a" + std::string(61, 'x');  // 64 bytes with its break
-        const std::size_t lines = IsLiteral(scan) ? 3 : 3 * FastScanner::kBlock / 64;
-        const std::string data = Times(line + "\r\n", lines);
-        const std::string names[] = {r.dir.File("1", data), r.dir.File("2", data),
-                                     r.dir.File("3", data)};
-        std::string want;
-        for (std::size_t n = 1; n <= lines; ++n) {
-            want += Hit(names[0], static_cast<int>(n), line);
-        }
-        want += "\r\n";
-        for (std::size_t n = 1; n <= (IsLiteral(scan) ? 1 : FastScanner::kBlock / 64); ++n) {
-            want += Hit(names[1], static_cast<int>(n), line);
-        }
-        r.host.onProcess = [](RecordingHost& h) {
-            if (h.status.starts_with("検索中：2/3")) {
-                h.run->Stop();
-            }
-        };
-        EXPECT_EQ(r.Drop({names[0], names[1], names[2]}), RunOutcome::Stopped);
-        EXPECT_TRUE(r.Output() == want + "\r\n");
-        EXPECT_EQ(Trial::Joined(r.host.Only("title")),
-                  "title 1/3検索中|title 2/3検索中|title Korvalen|");
-        EXPECT_EQ(r.Tail(5), "status 検索を中止しました|unlock|title Korvalen|bar off|drop on|");
-        EXPECT_EQ(r.host.positions.back(), static_cast<std::int64_t>(2 * data.size()));
+    Trial r;
+    r.scan = Scan::FastInMemory;
+    r.options.OutputFileOpen = true;
+    const std::string line = "a" + std::string(61, 'x');  // 64 bytes with its break
+    const std::string data = Times(line + "\r\n", 3 * FastScanner::kBlock / 64);
+    const std::string names[] = {r.dir.File("1", data), r.dir.File("2", data),
+                                 r.dir.File("3", data)};
+    std::string want;
+    for (std::size_t n = 1; n <= 3 * FastScanner::kBlock / 64; ++n) {
+        want += Hit(names[0], static_cast<int>(n), line);
     }
+    want += "\r\n";
+    for (std::size_t n = 1; n <= FastScanner::kBlock / 64; ++n) {
+        want += Hit(names[1], static_cast<int>(n), line);
+    }
+    r.host.onProcess = [](RecordingHost& h) {
+        if (h.status.starts_with("検索中：2/3")) {
+            h.run->Stop();
+        }
+    };
+    EXPECT_EQ(r.Drop({names[0], names[1], names[2]}), RunOutcome::Stopped);
+    EXPECT_TRUE(r.Output() == want + "\r\n");
+    EXPECT_EQ(Trial::Joined(r.host.Only("title")),
+              "title 1/3検索中|title 2/3検索中|title Korvalen|");
+    EXPECT_EQ(r.Tail(5), "status 検索を中止しました|unlock|title Korvalen|bar off|drop on|");
+    EXPECT_EQ(r.host.positions.back(), static_cast<std::int64_t>(2 * data.size()));
 }
 
 TEST(Run, SkipsTheOutputFileUnderAnyNameAndFolders) {
@@ -186,35 +183,31 @@ TEST(Run, SkipsTheOutputFileUnderAnyNameAndFolders) {
     EXPECT_EQ(r.host.Only("caption Korvalen+").size(), 3u);
 }
 
-TEST(Run, APipeIsRefusedWithItsBlock) {
-    for (const bool separate : {true, false}) {
-        Trial r;
-        r.options.FileSeparate = separate;
-        r.options.ErrorStop = true;
-        const std::string fifo = r.dir / "fifo";
-        ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-        const std::string a = r.dir.File("a.txt", "a\r\n");
-        EXPECT_EQ(r.Drop({fifo, a}), RunOutcome::Finished);
-        EXPECT_EQ(r.Output(), (separate ? "" : "\r\n") + Sj(kErr) + fifo + "\r\n\r\n" + Hit(a, 1));
-        EXPECT_EQ(r.host.Only("message"), Log{"message " + kErr + fifo});
-    }
-}
-
-// A name with a line break would forge lines of the output: not searched,
-// its block shows the breaks as "?".
-TEST(Run, ANameWithALineBreakGetsItsBlock) {
+// A pipe is refused; a name with a line break would forge lines of the
+// output. Neither is searched: each gets its block (the breaks shown as "?"),
+// after an empty line when files are not separated.
+TEST(Run, APipeOrANameWithALineBreakGetsItsBlock) {
     for (const Scan scan : kScans) {
-        for (const char* name : {"x\r\nb.txt(1) :(a)a", "x\nb.txt", "x\rb.txt"}) {
+        for (const std::string name : {"fifo", "x\r\nb.txt(1) :(a)a", "x\nb.txt", "x\rb.txt"}) {
             Trial r;
             r.scan = scan;
-            const std::string bad = r.dir.File(name, "a\r\n");
+            r.options.FileSeparate = !ByLine(scan);
+            r.options.ErrorStop = true;
+            const std::string bad = r.dir / name;
+            if (name == "fifo") {
+                ASSERT_EQ(::mkfifo(bad.c_str(), 0644), 0);
+            } else {
+                WriteBytes(bad, "a\r\n");
+            }
             const std::string a = r.dir.File("a.txt", "a\r\n");
             std::string shown = bad;
             std::replace(shown.begin(), shown.end(), '\r', '?');
             std::replace(shown.begin(), shown.end(), '\n', '?');
             EXPECT_EQ(r.Drop({bad, a}), RunOutcome::Finished);
-            EXPECT_EQ(r.Output(), Sj(kErr) + shown + "\r\n\r\n" + Hit(a, 1))
+            EXPECT_EQ(r.Output(),
+                      (ByLine(scan) ? "\r\n" : "") + Sj(kErr) + shown + "\r\n\r\n" + Hit(a, 1))
                 << static_cast<int>(scan) << name;
+            EXPECT_EQ(r.host.Only("message"), Log{"message " + kErr + bad});
         }
     }
 }

@@ -10,7 +10,6 @@
 #include <utility>
 
 #include "fixture.hpp"
-#include "run/fast_scan.hpp"
 
 namespace korvalen::test {
 namespace {
@@ -23,11 +22,12 @@ struct Trial {
     iset options = Quiet();
     std::string out = dir / "out.txt";
     Scan scan = Scan::LiteralInMemory;  // these tests pin the per-line calls
+    std::size_t holdBound = HeldLines::kDefaultBound;
     Ran ran;
 
     Trial() { host.words = {"a"}; }
     RunOutcome Drop(const std::vector<std::string>& names, const std::string& to = "") {
-        ran = RunScan(host, scan, names, to.empty() ? out : to, options);
+        ran = RunScan(host, scan, names, to.empty() ? out : to, options, holdBound);
         return ran.outcome;
     }
     std::string Output() const { return ReadBytes(out); }
@@ -132,37 +132,6 @@ TEST(Run, AppendingKeepsEveryByteAndSeparatesOnALineOfItsOwn) {
     }
 }
 
-// Stop in the second of three files: it ends after the whole lines of one
-// read in hand, its separator line is written, no file follows.
-TEST(Run, StopDuringTheSecondOfThreeFiles) {
-    Trial r;
-    r.scan = Scan::FastInMemory;
-    r.options.OutputFileOpen = true;
-    const std::string line = "a" + std::string(61, 'x');  // 64 bytes with its break
-    const std::string data = Times(line + "\r\n", 3 * FastScanner::kBlock / 64);
-    const std::string names[] = {r.dir.File("1", data), r.dir.File("2", data),
-                                 r.dir.File("3", data)};
-    std::string want;
-    for (std::size_t n = 1; n <= 3 * FastScanner::kBlock / 64; ++n) {
-        want += Hit(names[0], static_cast<int>(n), line);
-    }
-    want += "\r\n";
-    for (std::size_t n = 1; n <= FastScanner::kBlock / 64; ++n) {
-        want += Hit(names[1], static_cast<int>(n), line);
-    }
-    r.host.onProcess = [](RecordingHost& h) {
-        if (h.status.starts_with("検索中：2/3")) {
-            h.run->Stop();
-        }
-    };
-    EXPECT_EQ(r.Drop({names[0], names[1], names[2]}), RunOutcome::Stopped);
-    EXPECT_TRUE(r.Output() == want + "\r\n");
-    EXPECT_EQ(Trial::Joined(r.host.Only("title")),
-              "title 1/3検索中|title 2/3検索中|title Korvalen|");
-    EXPECT_EQ(r.Tail(5), "status 検索を中止しました|unlock|title Korvalen|bar off|drop on|");
-    EXPECT_EQ(r.host.positions.back(), static_cast<std::int64_t>(2 * data.size()));
-}
-
 TEST(Run, SkipsTheOutputFileUnderAnyNameAndFolders) {
     Trial r;
     const std::string a = r.dir.File("a.txt", "a\r\n");
@@ -212,8 +181,9 @@ TEST(Run, APipeOrANameWithALineBreakGetsItsBlock) {
     }
 }
 
+// A full disk, a missing folder, a folder, and each call failing; with many
+// files on one thread and on three: every thread ends, the run says so once.
 TEST(Run, OutputFailuresEndTheRunAndKeepOldBytes) {
-    // A full disk, a missing folder, a folder, and each call failing.
     const std::pair<const char*, std::optional<FailingOps::Fail>> cases[] = {
         {"/dev/full", {}},
         {"no/such/out.txt", {}},
@@ -225,9 +195,15 @@ TEST(Run, OutputFailuresEndTheRunAndKeepOldBytes) {
         for (const bool overwrite : {false, true}) {
             SCOPED_TRACE(std::string(name) + (overwrite ? " overwrite" : " append"));
             Trial r;
+            r.scan = Scan::FastInMemory;
+            r.holdBound = 64;
+            r.options.Threads = overwrite ? 3 : 1;
             r.options.FileOverWrite = overwrite;
             r.options.OutputFileOpen = true;
-            const std::string a = r.dir.File("a.txt", "a\r\n");
+            std::vector<std::string> names;
+            for (int i = 0; i < 40; ++i) {
+                names.push_back(r.dir.File("a" + std::to_string(i), Times("a\r\n", 2'000)));
+            }
             WriteBytes(r.out, "kept\r\n");
             std::string output = name[0] == '/' ? name : r.dir / name;
             std::optional<FailingOps> ops;
@@ -235,9 +211,10 @@ TEST(Run, OutputFailuresEndTheRunAndKeepOldBytes) {
             if (seam) {
                 scoped.emplace(ops.emplace(output, *seam));
             }
-            EXPECT_EQ(r.Drop({a}, output), RunOutcome::OutputFailed);
+            EXPECT_EQ(r.Drop(names, output), RunOutcome::OutputFailed);
             scoped.reset();
             EXPECT_EQ(r.host.status, "ファイルに出力できません");
+            EXPECT_EQ(r.host.Only("status ファイルに出力できません").size(), 1u);
             EXPECT_FALSE(r.ran.searching);
             // The tail runs as after a normal end; the editor opens as the run was not stopped.
             EXPECT_EQ(r.Tail(5), "unlock|title Korvalen|bar off|editor " + output + "|drop on|");

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <new>
 #include <random>
 #include <string>
@@ -127,6 +128,14 @@ inline std::vector<std::string> Utf8PieceWords(std::mt19937& rng, bool exact) {
     return words;
 }
 
+// The entries of a log that start with `prefix`.
+inline std::vector<std::string> Only(const std::vector<std::string>& log, std::string_view prefix) {
+    std::vector<std::string> out;
+    std::copy_if(log.begin(), log.end(), std::back_inserter(out),
+                 [&](const std::string& e) { return e.starts_with(prefix); });
+    return out;
+}
+
 class RecordingHost : public RunHost {
   public:
     std::vector<std::string> log;         // every call but the per-line ones
@@ -177,15 +186,7 @@ class RecordingHost : public RunHost {
 
     SearchRun* run = nullptr;  // for Stop from onProcess
 
-    std::vector<std::string> Only(std::string_view prefix) const {
-        std::vector<std::string> out;
-        for (const std::string& entry : log) {
-            if (entry.rfind(prefix, 0) == 0) {
-                out.push_back(entry);
-            }
-        }
-        return out;
-    }
+    std::vector<std::string> Only(std::string_view prefix) const { return test::Only(log, prefix); }
 };
 
 // A file layer that fails one kind of call on one file ("": on any file;

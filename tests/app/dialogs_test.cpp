@@ -1,18 +1,4 @@
 // The settings dialog, the about dialog, the help file and Qt's own texts.
-#include <QApplication>
-#include <QCheckBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QLocale>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QTest>
-#include <QTextBrowser>
-#include <QTimer>
-#include <QToolButton>
-#include <QTranslator>
-
 #include "app/about.hpp"
 #include "app/helpview.hpp"
 #include "app/setting.hpp"

@@ -1,14 +1,11 @@
 // A desktop that answers every box and dialog from the test and records what was asked.
+// The Qt headers every window test needs come with it.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QFile>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QWidget>
+#include <QtTest>
+#include <QtWidgets>
 #include <condition_variable>
 #include <deque>
 #include <functional>

@@ -1,23 +1,11 @@
 // The main window at rest: layout, start-up, the key list and the word box,
 // the file and editor commands and what the program leaves behind at exit.
-#include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDir>
-#include <QFile>
-#include <QLineEdit>
-#include <QMenu>
-#include <QPlainTextEdit>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QStandardPaths>
-#include <QTest>
-
 #include "app/helpview.hpp"
 #include "app/relmain.hpp"
 #include "app/setting.hpp"
 #include "platform/file.hpp"
 #include "tests/app/fake_desktop.hpp"
+#include "tests/search/fixture.hpp"
 #include "tests/support/scoped_env.hpp"
 #include "text/cp932.hpp"
 
@@ -66,6 +54,7 @@ TEST_F(MainWindow, FirstStartWithoutIniOrRelationFile) {
 TEST_F(MainWindow, StartUpKeepsTheWindowOnTheScreens) {
     // Screen 1024 x 768; the second, where asked for, 1280 x 1024 right of it.
     const QSize least = Start().minimumSizeHint();
+    const QRect leastInTheCorner(QPoint(1024, 768) - QPoint(least.width(), least.height()), least);
     const struct {
         int left, top, width, height;
         QRect expected;
@@ -80,12 +69,7 @@ TEST_F(MainWindow, StartUpKeepsTheWindowOnTheScreens) {
         {3000, -900, 465, 270, {559, 0, 465, 270}, true},    // off every screen: onto the primary
         {0, 0, 2147483647, 2147483647, {0, 0, 1024, 768}},   // no larger than the screen
         {1100, 0, 2147483647, 2147483647, {1024, 0, 1280, 1024}, true},
-        {2147483600,
-         2147483600,
-         -100,
-         0,
-         {QPoint(1024, 768) - QPoint(least.width(), least.height()),
-          least}},  // the least size, then placed
+        {2147483600, 2147483600, -100, 0, leastInTheCorner},  // the least size, then placed
     };
     for (const auto& c : cases) {
         desktop.screens = {QRect(0, 0, 1024, 768)};
@@ -285,19 +269,10 @@ TEST_F(MainWindow, EditorCommandsDoubleClicksAndHelp) {
     EXPECT_FALSE(f.HelpViewer()->isVisible());
 }
 
-// A file the user may not write (faked: these tests may run as root).
-class ReadOnlyOps : public FileOps {
-  public:
-    int Access(const char*, int) override {
-        errno = EACCES;
-        return -1;
-    }
-};
-
 TEST_F(MainWindow, SavesThatFailAreReportedAndReplaceNothing) {
     const std::string text = "[Position]\r\nWidth=500\r\n";
     WriteIni(text);
-    ReadOnlyOps ops;
+    FailingOps ops("", FailingOps::Fail::Access, 0, EACCES);  // not writable, for root too
     ScopedFileOps scope(ops);
     TMainForm& f = Start();
     desktop.messages.clear();
@@ -316,8 +291,8 @@ TEST_F(MainWindow, SavesThatFailAreReportedAndReplaceNothing) {
     EXPECT_EQ(IniText(), text);
 }
 
-// Opening a file at a line: the arguments each form of editor gets, and a
-// real Vim, started with an awkward name, at the line.
+// Opening a file at a line: the arguments each form of editor gets, the
+// failures shown, and a real Vim, started with an awkward name, at the line.
 using Editor = WindowTest;
 
 TEST_F(Editor, ArgumentsByEditorAndTemplate) {
@@ -365,15 +340,11 @@ TEST_F(Editor, ArgumentsByEditorAndTemplate) {
             << c.name.toStdString() << " " << c.line.toStdString();
     }
     EXPECT_TRUE(desktop.messages.empty());
-}
-
-// A program that cannot start is named, with the reason: the editor set,
-// or the desktop's opener when none is.
-TEST_F(Editor, FailedStartsAreShown) {
-    TMainForm& f = Start();
-    desktop.messages.clear();
+    // A program that cannot start is named, with the reason: the editor set,
+    // or the desktop's opener when none is.
     desktop.startError = ENOENT;
     f.Options.Editor = "/no/such/vim";
+    f.Options.EditorLine.clear();
     f.OpenWithEditor("/d/a.txt", 3);
     desktop.startError = 0;
     f.Options.Editor.clear();

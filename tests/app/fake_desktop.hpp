@@ -1,5 +1,5 @@
 // A desktop that answers every box and dialog from the test and records what was asked.
-// The Qt headers every window test needs come with it.
+// The headers every window test needs come with it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,11 +16,17 @@
 #include <utility>
 #include <vector>
 
+#include "app/about.hpp"
 #include "app/desktop.hpp"
+#include "app/helpview.hpp"
 #include "app/relmain.hpp"
+#include "app/results.hpp"
 #include "app/run_thread.hpp"
+#include "app/setting.hpp"
+#include "app/startup.hpp"
 #include "platform/file.hpp"
 #include "tests/support/temp_dir.hpp"
+#include "text/cp932.hpp"
 
 namespace korvalen::test {
 

@@ -1,13 +1,8 @@
 // The main window at rest: layout, start-up, the key list and the word box,
 // the file and editor commands and what the program leaves behind at exit.
-#include "app/helpview.hpp"
-#include "app/relmain.hpp"
-#include "app/setting.hpp"
-#include "platform/file.hpp"
 #include "tests/app/fake_desktop.hpp"
 #include "tests/search/fixture.hpp"
 #include "tests/support/scoped_env.hpp"
-#include "text/cp932.hpp"
 
 namespace korvalen::test {
 namespace {
@@ -30,16 +25,21 @@ class MainWindow : public WindowTest {
     }
 };
 
-TEST_F(MainWindow, FirstStartWithoutIniOrRelationFile) {
+TEST_F(MainWindow, FirstStartWithoutIniOrRelationFileAndTheWordEditMode) {
     TMainForm& f = Start();
     EXPECT_EQ(desktop.messages, std::vector<QString>{QStringLiteral("関連ファイルがありません")});
     EXPECT_EQ(f.DCRelStr->count(), 0);
     EXPECT_EQ(f.geometry(), QRect(0, 0, 465, 270));
     EXPECT_TRUE(f.DropTarget() && !f.DCRelStr->isEditable() && !f.PFileCount->isVisible());
-    EXPECT_TRUE(f.ERelFile->isReadOnly() && f.EOutputFile->isReadOnly() &&
-                f.MSearchStr->isReadOnly());
-    EXPECT_EQ(f.MSearchStr->palette().color(QPalette::Active, QPalette::Text),
-              InactiveCaptionColour());
+    EXPECT_TRUE(f.ERelFile->isReadOnly() && f.EOutputFile->isReadOnly());
+    const auto editing = [&](bool on) {
+        EXPECT_EQ(f.MEditWord->isChecked(), on);
+        EXPECT_EQ(f.MSearchStr->isReadOnly(), !on);
+        EXPECT_EQ(
+            f.MSearchStr->palette().color(QPalette::Active, QPalette::Text),
+            on ? QPalette().color(QPalette::Active, QPalette::Text) : InactiveCaptionColour());
+    };
+    editing(false);
     EXPECT_FALSE(f.MEditOut->isEnabled());  // no output path; the rest as the run test shows
     f.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
@@ -49,6 +49,35 @@ TEST_F(MainWindow, FirstStartWithoutIniOrRelationFile) {
     f.resize(500, 300);
     f.MSettingPos->trigger();  // the place only
     EXPECT_EQ(IniText(), "[Position]\r\nTopPos=40\r\nLeftPos=30\r\nHeight=300\r\nWidth=500\r\n");
+
+    // The word box, edited from the menu.
+    f.MEditWord->trigger();
+    editing(true);
+    EXPECT_EQ(QApplication::focusWidget(), f.MSearchStr);
+    for (const char c : std::string_view("a\n\n \nb")) {
+        c == '\n' ? QTest::keyClick(f.MSearchStr, Qt::Key_Return)
+                  : QTest::keyClick(f.MSearchStr, c);
+    }
+    EXPECT_EQ(f.SearchWords(), (std::vector<std::string>{"a", "", " ", "b"}));
+
+    // Insert, with a modifier too, ends the edit: empty lines go, blanks stay.
+    QTest::keyClick(f.MSearchStr, Qt::Key_Insert, Qt::ControlModifier);
+    editing(false);
+    EXPECT_EQ(f.SearchWords(), (std::vector<std::string>{"a", " ", "b"}));
+    EXPECT_EQ(f.StatusText(), QStringLiteral("検索語 : 3語"));
+
+    // Insert starts an edit; leaving the box (Tab here) ends it; no tab in a word.
+    QTest::keyClick(f.MSearchStr, Qt::Key_Insert);
+    editing(true);
+    QTest::keyClick(f.MSearchStr, Qt::Key_Tab);
+    EXPECT_NE(QApplication::focusWidget(), f.MSearchStr);
+    editing(false);
+    EXPECT_EQ(f.SearchWords(), (std::vector<std::string>{"a", " ", "b"}));
+
+    // Enter in the key list moves to the words, still read-only.
+    QTest::keyClick(f.DCRelStr, Qt::Key_Return);
+    EXPECT_EQ(QApplication::focusWidget(), f.MSearchStr);
+    editing(false);
 }
 
 TEST_F(MainWindow, StartUpKeepsTheWindowOnTheScreens) {
@@ -114,46 +143,6 @@ TEST_F(MainWindow, KeyListAndWordsFromTheRelationFile) {
     EXPECT_EQ(desktop.messages.back(), QStringLiteral("関連ファイルがありません"));
     EXPECT_EQ(f.DCRelStr->count(), 0);
     EXPECT_EQ(Lines(f.MSearchStr), (QStringList{"（なし）"}));
-}
-
-TEST_F(MainWindow, WordEditModeAndItsColours) {
-    TMainForm& f = Start();
-    f.show();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
-    const auto editing = [&](bool on) {
-        EXPECT_EQ(f.MEditWord->isChecked(), on);
-        EXPECT_EQ(f.MSearchStr->isReadOnly(), !on);
-        EXPECT_EQ(
-            f.MSearchStr->palette().color(QPalette::Active, QPalette::Text),
-            on ? QPalette().color(QPalette::Active, QPalette::Text) : InactiveCaptionColour());
-    };
-    f.MEditWord->trigger();
-    editing(true);
-    EXPECT_EQ(QApplication::focusWidget(), f.MSearchStr);
-    for (const char c : std::string_view("a\n\n \nb")) {
-        c == '\n' ? QTest::keyClick(f.MSearchStr, Qt::Key_Return)
-                  : QTest::keyClick(f.MSearchStr, c);
-    }
-    EXPECT_EQ(f.SearchWords(), (std::vector<std::string>{"a", "", " ", "b"}));
-
-    // Insert, with a modifier too, ends the edit: empty lines go, blanks stay.
-    QTest::keyClick(f.MSearchStr, Qt::Key_Insert, Qt::ControlModifier);
-    editing(false);
-    EXPECT_EQ(f.SearchWords(), (std::vector<std::string>{"a", " ", "b"}));
-    EXPECT_EQ(f.StatusText(), QStringLiteral("検索語 : 3語"));
-
-    // Insert starts an edit; leaving the box (Tab here) ends it; no tab in a word.
-    QTest::keyClick(f.MSearchStr, Qt::Key_Insert);
-    editing(true);
-    QTest::keyClick(f.MSearchStr, Qt::Key_Tab);
-    EXPECT_NE(QApplication::focusWidget(), f.MSearchStr);
-    editing(false);
-    EXPECT_EQ(f.SearchWords(), (std::vector<std::string>{"a", " ", "b"}));
-
-    // Enter in the key list moves to the words, still read-only.
-    QTest::keyClick(f.DCRelStr, Qt::Key_Return);
-    EXPECT_EQ(QApplication::focusWidget(), f.MSearchStr);
-    editing(false);
 }
 
 TEST_F(MainWindow, RelationAndOutputFileCommands) {

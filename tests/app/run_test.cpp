@@ -5,12 +5,7 @@
 #include <cstdio>
 #include <iterator>
 
-#include "app/relmain.hpp"
-#include "app/results.hpp"
-#include "app/setting.hpp"
-#include "app/startup.hpp"
 #include "tests/app/fake_desktop.hpp"
-#include "text/cp932.hpp"
 
 namespace korvalen::test {
 namespace {
@@ -411,7 +406,7 @@ TEST_F(Results, GroupsCountsFilterEnterAndReload) {
 
 // The filter finds characters, letters in either case; a name written byte
 // for byte shows as the file system's.
-TEST_F(Results, FilterOnCharactersAndNamesAsTheyAre) {
+TEST_F(Results, FilterOnCharactersAndNamesAsTheyAreAndReadInSlices) {
     const QString out = Path(QStringLiteral("out.txt"));
     WriteAll(Path(QStringLiteral("café.txt")), "x\n");
     WriteAll(out, "caf\xC3\xA9.txt" + Utf8ToCp932("(1) :(雨)Java 雨\r\nx.txt(2) :(雨)雨とアソ\r\n"
@@ -435,19 +430,15 @@ TEST_F(Results, FilterOnCharactersAndNamesAsTheyAre) {
             r.LCount->text().contains(QStringLiteral("表示 %1 / 5行").arg(r.Model()->rowCount())))
             << r.LCount->text().toStdString();
     }
-}
 
-// A large output is read a slice at a time: the window answers meanwhile,
-// busy till the end.
-TEST_F(Results, ReadInSlicesBusyMeanwhile) {
-    const QString out = Path(QStringLiteral("out.txt"));
+    // A large output is read a slice at a time: the window answers meanwhile,
+    // busy till the end.
     std::string lines;
     for (int i = 1; i <= 20000; ++i) {
         lines += "a.txt(" + std::to_string(i) + ") :(w)" + std::to_string(i) + "x\r\n";
     }
     WriteAll(out, lines);
-    TMainForm& f = Start();
-    TResultsForm& r = *f.ResultsForm();
+    r.EFilter->clear();
     r.SetSlice(std::chrono::milliseconds(0));
     r.ShowFile(Bytes(out));
     EXPECT_TRUE(r.Loading());

@@ -6,6 +6,7 @@
 
 #include <QtTest>
 #include <QtWidgets>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -113,12 +114,7 @@ class Gate : public FileOps {
 
     // True once the run waits here and the window has shown all it said before.
     bool Reached() {
-        const bool held = QTest::qWaitFor(
-            [&] {
-                const std::lock_guard lock(mutex_);
-                return held_;
-            },
-            20000);
+        const bool held = QTest::qWaitFor([&] { return held_.load(); }, 20000);
         QCoreApplication::processEvents();
         return held;
     }
@@ -141,7 +137,7 @@ class Gate : public FileOps {
     std::string path_;
     std::mutex mutex_;
     std::condition_variable opened_;
-    bool held_ = false;
+    std::atomic<bool> held_ = false;
     bool open_ = false;
     ScopedFileOps scope_;
 };

@@ -45,20 +45,45 @@ constexpr std::chrono::milliseconds kSlice{10};
 // One file as the host and the output would have seen it.
 class FileCrew::Record final : public RunHost, public LineSink {
   public:
-    enum class Claim { Queued, Running, Done, Failed, Taken };
+    enum class Claim : std::uint64_t { Queued, Running, Done, Failed, Taken };
 
-    Record(FileCrew& crew, AheadFile file)
-        : file_(std::move(file)), crew_(crew), lines_(crew.outputPath_, crew.bound_) {
+    explicit Record(FileCrew& crew) : crew_(crew), lines_(crew.outputPath_, crew.bound_) {
         events_.reserve(8);  // what a small file's scan says
+    }
+
+    // The record made ready for `file`, its name's room used again.
+    void Reuse(AheadFile&& file, std::string_view name) {
+        file_.name.assign(name);
+        std::string room = std::move(file_.name);
+        file_ = std::move(file);
+        file_.name = std::move(room);
+        hits = 0;
+        counted = 0;
+        state_ = nullptr;
+        claim_.store(Pack(file_.index, Claim::Queued), std::memory_order_relaxed);
+    }
+    // Written or taken back: what it kept goes.
+    void Clear() noexcept {
+        file_.open.Reset();
+        lines_.Release();
+        events_.clear();
     }
 
     const AheadFile& File() const noexcept { return file_; }
     // The file's descriptor: the crew thread's that runs it, or the run's
-    // thread's that takes it back (under the crew's mutex, while queued).
+    // thread's that takes it back (while queued).
     Descriptor& Open() noexcept { return file_.open; }
-    Claim claim = Claim::Queued;  // under the crew's mutex
-    std::int64_t hits = 0;        // the file's hit count at its end
-    std::uint64_t counted = 0;    // bytes of lines in the crew's held_ (under its mutex)
+    // From `from` to `to` if the record still holds file `index` in `from`:
+    // whoever comes first has it, one who comes late for a file written
+    // already leaves the record alone.
+    bool Move(std::size_t index, Claim from, Claim to) noexcept {
+        std::uint64_t expected = Pack(index, from);
+        return claim_.compare_exchange_strong(expected, Pack(index, to), std::memory_order_acq_rel);
+    }
+    void Settle(std::size_t index, Claim to) noexcept { claim_.store(Pack(index, to)); }
+    Claim Now() const noexcept { return static_cast<Claim>(claim_.load() & 7); }
+    std::int64_t hits = 0;      // the file's hit count at its end
+    std::uint64_t counted = 0;  // bytes of lines in the crew's held_ (under its mutex)
 
     // The scan is about to run with `state` (whose status line it composes).
     void Begin(const RunState& state) noexcept { state_ = &state; }
@@ -178,7 +203,13 @@ class FileCrew::Record final : public RunHost, public LineSink {
         events_.push_back(Event{kind, number, std::string(text)});
     }
 
+    static std::uint64_t Pack(std::size_t index, Claim claim) noexcept {
+        return (static_cast<std::uint64_t>(index) << 3) | static_cast<std::uint64_t>(claim);
+    }
+
     AheadFile file_;
+    // The file's index and its claim in one word.
+    std::atomic<std::uint64_t> claim_{0};
     FileCrew& crew_;
     const RunState* state_ = nullptr;
     std::mutex mutex_;  // events_ is added to by the scan, taken by the run's thread
@@ -245,11 +276,25 @@ void FileCrew::End() noexcept {
     threads_.clear();
 }
 
-void FileCrew::Add(AheadFile file) {
-    auto record = std::make_shared<Record>(*this, std::move(file));
-    open_.push_back(record);
-    const std::lock_guard lock(mutex_);
-    records_.push_back(std::move(record));
+void FileCrew::Add(AheadFile file, std::string_view name) {
+    if (free_.empty()) {
+        made_.push_back(std::make_unique<Record>(*this));
+        free_.push_back(made_.back().get());
+    }
+    Record& record = *free_.back();
+    const std::size_t index = file.index;
+    records_.push_back(&record);
+    try {
+        open_.push_back(Slot{&record, index});
+        record.Reuse(std::move(file), name);
+    } catch (...) {
+        if (!open_.empty() && open_.back().record == &record) {
+            open_.pop_back();
+        }
+        records_.pop_back();
+        throw;
+    }
+    free_.pop_back();
 }
 
 void FileCrew::Send() {
@@ -265,38 +310,44 @@ void FileCrew::Send() {
 }
 
 bool FileCrew::Write(std::size_t index, ScanContext& ctx, Descriptor& open) {
-    std::unique_lock lock(mutex_);
     if (records_.empty() || records_.front()->File().index != index) {
         return false;
     }
     Record& record = *records_.front();
-    writing_ = index;
-    held_ -= record.counted;
-    room_.notify_all();
-    if (record.claim == Record::Claim::Queued) {
-        record.claim = Record::Claim::Taken;  // searched here at once, not waited for
-        open = std::move(record.Open());
-    }
-    // Taken off the list only after: a thread on it ends with the record.
+    // Off the list and free once written: a thread that comes to it late
+    // finds another file's index in it.
     struct Pop {
         FileCrew& crew;
+        Record& record;
         ~Pop() {
-            const std::lock_guard lock(crew.mutex_);
+            record.Clear();
             crew.records_.pop_front();
+            crew.free_.push_back(&record);
         }
-    } pop{*this};
+    } pop{*this, record};
+    {
+        const std::lock_guard lock(mutex_);
+        writing_ = index;
+        held_ -= record.counted;
+        if (holding_ > 0) {
+            room_.notify_all();
+        }
+    }
+    if (record.Move(index, Record::Claim::Queued, Record::Claim::Taken)) {
+        open = std::move(record.Open());  // searched here at once, not waited for
+        return false;
+    }
     const std::int64_t progress = ctx.state.Progress;
     const std::int64_t before = ctx.state.HitCount;
     // What the scan says is shown as it goes, its lines written at its end.
-    while (record.claim == Record::Claim::Running) {
-        lock.unlock();
+    while (record.Now() == Record::Claim::Running) {
         record.Replay(ctx, progress, before);
-        lock.lock();
-        done_.wait_for(lock, kSlice, [&] { return record.claim != Record::Claim::Running; });
+        std::unique_lock lock(mutex_);
+        waiting_ = index + 1;
+        done_.wait_for(lock, kSlice, [&] { return record.Now() != Record::Claim::Running; });
+        waiting_ = 0;
     }
-    const bool done = record.claim == Record::Claim::Done;
-    lock.unlock();
-    if (!done) {
+    if (record.Now() != Record::Claim::Done) {
         // Searched again from its start, as after a read that had to start over.
         ctx.state.Progress = progress;
         ctx.state.HitCount = before;
@@ -304,6 +355,15 @@ bool FileCrew::Write(std::size_t index, ScanContext& ctx, Descriptor& open) {
     }
     record.Finish(ctx, progress, before);
     return true;
+}
+
+void FileCrew::Ended(std::size_t index) {
+    // Checked after the record's claim was set: a run's thread that is about
+    // to wait sees the claim, or is seen here.
+    if (waiting_ == index + 1) {
+        const std::lock_guard lock(mutex_);
+        done_.notify_one();
+    }
 }
 
 bool FileCrew::Hold(Record& record, std::size_t bytes) {
@@ -314,36 +374,36 @@ bool FileCrew::Hold(Record& record, std::size_t bytes) {
     held_ += bytes;
     record.counted += bytes;
     while (!quit_ && held_ > bound_ && record.File().index != writing_ && searching_) {
+        ++holding_;
         room_.wait_for(lock, kSlice);
+        --holding_;
     }
     return !quit_;
 }
 
 void FileCrew::Loop(Hand& hand) {
-    std::unique_lock lock(mutex_);
+    std::vector<Slot> batch;
     for (;;) {
-        wake_.wait(lock, [&] { return quit_ || !batches_.empty(); });
-        if (quit_) {
-            return;
-        }
-        const std::vector<std::shared_ptr<Record>> batch = std::move(batches_.front());
-        batches_.pop_front();
-        for (const std::shared_ptr<Record>& record : batch) {
+        {
+            std::unique_lock lock(mutex_);
+            wake_.wait(lock, [&] { return quit_ || !batches_.empty(); });
             if (quit_) {
                 return;
             }
-            if (record->claim != Record::Claim::Queued) {
-                continue;
-            }
-            record->claim = Record::Claim::Running;
-            lock.unlock();
-            const bool ok = Run(hand, *record);
-            lock.lock();
-            record->claim = ok ? Record::Claim::Done : Record::Claim::Failed;
+            batch.swap(batches_.front());
+            batches_.pop_front();
         }
-        // Once a batch: waking the run's thread for each small file would
-        // cost more than the file's search. It looks now and then itself.
-        done_.notify_one();
+        for (const Slot& slot : batch) {
+            if (quit_) {
+                return;
+            }
+            if (slot.record->Move(slot.index, Record::Claim::Queued, Record::Claim::Running)) {
+                const bool ok = Run(hand, *slot.record);
+                slot.record->Settle(slot.index, ok ? Record::Claim::Done : Record::Claim::Failed);
+                Ended(slot.index);
+            }
+        }
+        batch.clear();
     }
 }
 

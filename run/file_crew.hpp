@@ -77,8 +77,10 @@ class FileCrew {
     FileCrew& operator=(const FileCrew&) = delete;
 
     // Files are added in the run's order and handed to the threads in
-    // batches: Send closes the batch in hand.
-    void Add(AheadFile file);
+    // batches: Send closes the batch in hand. The run's thread alone calls
+    // these and Write. `file` comes without its name: the record's room
+    // for it is used again.
+    void Add(AheadFile file, std::string_view name);
     void Send();
     // Files added and not yet written.
     std::size_t Pending() const noexcept { return records_.size(); }
@@ -96,6 +98,12 @@ class FileCrew {
   private:
     class Record;
     struct Hand;
+    // A record as a batch names it: the record is used again for a later
+    // file once written, and a thread that comes to it late passes it by.
+    struct Slot {
+        Record* record;
+        std::size_t index;
+    };
 
     void End() noexcept;
     void Loop(Hand& hand);
@@ -104,6 +112,9 @@ class FileCrew {
     // `bytes` more held by `record`: waits while the files ahead hold too
     // many. False when the crew is ending.
     bool Hold(Record& record, std::size_t bytes);
+    // A thread ended file `index`'s search: wakes the run's thread if it
+    // waits for that file.
+    void Ended(std::size_t index);
 
     const WordCache& lead_;
     iset options_;  // the run's, one thread for each file
@@ -112,18 +123,25 @@ class FileCrew {
     std::atomic<bool>& searching_;
     const Search search_;
 
+    // The run's thread's: every record made (each used again once written),
+    // those free, those added and not written (in order), the batch in hand.
+    std::vector<std::unique_ptr<Record>> made_;
+    std::vector<Record*> free_;
+    std::deque<Record*> records_;
+    std::vector<Slot> open_;
+
     std::mutex mutex_;
     std::condition_variable wake_;  // a batch came, or the end
     std::condition_variable done_;  // a file's record ended
     std::condition_variable room_;  // lines went out, or another file is being written
-    // Shared with the batches: one taken back by the run's thread stays in
-    // its batch until a thread passes it by.
-    std::deque<std::shared_ptr<Record>> records_;  // added, not written; in order
-    std::vector<std::shared_ptr<Record>> open_;    // the batch in hand (run's thread only)
-    std::deque<std::vector<std::shared_ptr<Record>>> batches_;
+    std::deque<std::vector<Slot>> batches_;
     std::size_t writing_ = 0;  // index of the file being written
     std::uint64_t held_ = 0;   // bytes held by the records of files not being written
-    bool quit_ = false;
+    std::size_t holding_ = 0;  // threads waiting for room
+    std::atomic<bool> quit_{false};
+    // The file the run's thread waits for, + 1 (0: none): the thread that
+    // ends it tells it, and no other wakes it.
+    std::atomic<std::size_t> waiting_{0};
     std::vector<std::unique_ptr<Hand>> hands_;  // one for each thread
     std::vector<std::thread> threads_;
 };

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <deque>
 #include <limits>
 #include <memory>
 #include <utility>
@@ -192,10 +193,21 @@ class NameList {
         return true;
     }
 
+    // The names are then laid out in their order too: read in the order
+    // listed, a large folder's names would cost a cache and TLB miss each
+    // between the system calls of each file.
     void Sort() {
         std::sort(entries_.begin(), entries_.end(), [this](const Entry& a, const Entry& b) {
             return Before(a.key, Text(a), b.key, Text(b));
         });
+        std::string bytes;
+        bytes.reserve(bytes_.size());
+        for (Entry& e : entries_) {
+            const std::size_t at = bytes.size();
+            bytes.append(bytes_, e.at, e.size + std::size_t{1});
+            e.at = static_cast<std::uint32_t>(at);
+        }
+        bytes_.swap(bytes);
     }
 
     std::size_t Size() const noexcept { return entries_.size(); }
@@ -203,6 +215,9 @@ class NameList {
     const char* CName(std::size_t i) const { return bytes_.data() + entries_[i].at; }
     std::uint64_t Key(std::size_t i) const { return entries_[i].key; }
     bool Link(std::size_t i) const { return entries_[i].link; }
+    std::size_t Bytes() const noexcept {
+        return entries_.capacity() * sizeof(Entry) + bytes_.capacity();
+    }
 
     // Emptied for the next folder; the room of a large one is given back.
     void Clear() {
@@ -290,7 +305,29 @@ FileId IdOf(const struct stat& st) {
     return FileId{st.st_dev, st.st_ino};
 }
 
+// A count keeps the folders it read for the walk after it, up to this many
+// bytes of names besides the first folder (which the walk holds whole anyway).
+constexpr std::size_t kKeptBytes = std::size_t{32} << 20;
+
 }  // namespace
+
+// The folders a count read, in the order read, each as the count read it:
+// its names, and how many entries the reading met (the walk's pauses).
+class DropListings {
+  public:
+    struct Listing {
+        std::string path;
+        FileId id;
+        NameList files;
+        NameList folders;  // sorted
+        std::size_t entries = 0;
+        bool sorted = false;  // the files too
+        bool linkHere = false;
+    };
+    std::deque<Listing> kept;
+    std::size_t bytes = 0;
+    bool full = false;  // one was left out: none after it
+};
 
 class DropWalk::Impl {
   public:
@@ -342,10 +379,18 @@ class DropWalk::Impl {
         for (const Frame& frame : stack_) {
             held += frame.folders.Size() - frame.next;
         }
+        if (listings_) {
+            for (const DropListings::Listing& l : listings_->kept) {
+                held += l.files.Size() + l.folders.Size();
+            }
+        }
         return held;
     }
 
     std::size_t OverCounted() const noexcept { return overCounted_; }
+    void LookByName() noexcept { open_ = false; }
+
+    void Listings(std::shared_ptr<DropListings> listings) { listings_ = std::move(listings); }
 
   private:
     // The sub-folders of a folder entered, still to enter.
@@ -413,6 +458,10 @@ class DropWalk::Impl {
                  std::move(fd));
             return true;
         }
+        if (keeping_) {
+            listings_->kept.back().files = std::move(files_);
+            keeping_ = false;
+        }
         files_.Clear();
         folder_.reset();
         fileNext_ = 0;
@@ -433,7 +482,7 @@ class DropWalk::Impl {
     // would open it (`path` gets its whole name); empty for a link (what it
     // names may be no file to open), past the budget, or where it fails.
     Descriptor Open(std::size_t i, std::string& path) {
-        if (!look_ || files_.Link(i) || Descriptor::Held() >= Descriptor::Budget()) {
+        if (!look_ || !open_ || files_.Link(i) || Descriptor::Held() >= Descriptor::Budget()) {
             return Descriptor();
         }
         path.assign(prefix_).append(files_.Name(i));
@@ -504,15 +553,21 @@ class DropWalk::Impl {
                            // then
         }
         Frame frame{path == "/" ? path : path + "/", NameList{}, 0};
-        if (!Read(dir.get(), frame.folders)) {
+        std::size_t entries = 0;
+        const Kept kept = TakeKept(path, IdOf(st), frame.folders);
+        if (kept == Kept::stopped ||
+            (kept == Kept::none && !Read(dir.get(), frame.folders, entries))) {
             files_.Clear();
             return Unreadable(path, out);
         }
         dirs_.Insert(IdOf(st));
-        if (look_ || linkHere_) {
+        if ((look_ || linkHere_) && kept != Kept::sorted) {
             files_.Sort();  // a count's tally depends on the order only through links
         }
-        frame.folders.Sort();
+        if (kept == Kept::none) {
+            frame.folders.Sort();
+            Keep(path, IdOf(st), frame.folders, entries);
+        }
         folder_ = std::move(dir);
         folderId_ = IdOf(st);
         prefix_ = frame.prefix;
@@ -520,6 +575,51 @@ class DropWalk::Impl {
             stack_.push_back(std::move(frame));
         }
         return false;
+    }
+
+    enum class Kept { none, unsorted, sorted, stopped };
+
+    // The folder `path` as the count before read it, if it kept it and it is
+    // still the same folder: its files become the files in hand, its
+    // sub-folders go into `folders`, and the pauses of its reading are made.
+    Kept TakeKept(const std::string& path, const FileId& id, NameList& folders) {
+        if (!look_ || !listings_ || listings_->kept.empty() ||
+            listings_->kept.front().path != path) {
+            return Kept::none;
+        }
+        DropListings::Listing listing = std::move(listings_->kept.front());
+        listings_->kept.pop_front();
+        if (!(listing.id == id)) {
+            return Kept::none;  // another folder by now
+        }
+        for (std::size_t k = 0; k < listing.entries; ++k) {
+            going_ = going_ && pause_(handed_);
+            if (!going_) {
+                return Kept::stopped;
+            }
+        }
+        files_ = std::move(listing.files);
+        folders = std::move(listing.folders);
+        linkHere_ = listing.linkHere;
+        return listing.sorted ? Kept::sorted : Kept::unsorted;
+    }
+
+    // A count keeps the folder just read for the walk, while within bounds.
+    // They are kept in the order read, one after another.
+    void Keep(const std::string& path, const FileId& id, const NameList& folders,
+              std::size_t entries) {
+        if (look_ || !listings_ || listings_->full) {
+            return;
+        }
+        const std::size_t bytes = files_.Bytes() + folders.Bytes();
+        if (!listings_->kept.empty() && listings_->bytes + bytes > kKeptBytes) {
+            listings_->full = true;
+            return;
+        }
+        listings_->bytes += bytes;
+        listings_->kept.push_back(
+            DropListings::Listing{path, id, NameList{}, folders, entries, linkHere_, linkHere_});
+        keeping_ = true;
     }
 
     bool Unreadable(const std::string& path, DropName& out) {
@@ -531,10 +631,10 @@ class DropWalk::Impl {
     }
 
     // False when the folder cannot be read to its end, or the walk was stopped.
-    bool Read(DIR* dir, NameList& folders) {
+    bool Read(DIR* dir, NameList& folders, std::size_t& entries) {
         const int dfd = ::dirfd(dir);
         linkHere_ = false;
-        for (;;) {
+        for (;; ++entries) {
             errno = 0;
             const dirent* entry = ::readdir(dir);
             if (entry == nullptr) {
@@ -575,6 +675,7 @@ class DropWalk::Impl {
     const bool folders_;
     const bool look_;
     const std::function<bool(std::size_t)> pause_;
+    bool open_ = true;  // see DropWalk::LookByName
     std::size_t nextName_ = 0;
     bool metFolder_ = false;
     bool going_ = true;
@@ -590,6 +691,9 @@ class DropWalk::Impl {
     std::size_t fileNext_ = 0;
     bool linkHere_ = false;  // among the files in hand
     std::vector<Frame> stack_;
+    // What a count read, for the walk after it.
+    std::shared_ptr<DropListings> listings_;
+    bool keeping_ = false;  // the files in hand go there when done
 
     IdSet seen_;     // files taken that can be reached twice
     IdSet dirs_;     // folders entered
@@ -603,6 +707,10 @@ bool MatchesFolderFilter(std::string_view filter, std::string_view name) {
 DropWalk::DropWalk(const std::vector<std::string>& names, std::string_view filter, bool folders,
                    std::function<bool(std::size_t)> pause, bool look)
     : impl_(std::make_unique<Impl>(names, filter, folders, std::move(pause), look)) {}
+
+void DropWalk::Listings(std::shared_ptr<DropListings> listings) {
+    impl_->Listings(std::move(listings));
+}
 
 DropWalk::~DropWalk() = default;
 
@@ -618,10 +726,18 @@ std::size_t DropWalk::OverCounted() const noexcept {
     return impl_->OverCounted();
 }
 
+void DropWalk::LookByName() noexcept {
+    impl_->LookByName();
+}
+
 DropTotals CountDrop(const std::vector<std::string>& names, std::string_view filter, bool folders,
-                     std::function<bool(std::size_t)> pause) {
-    DropWalk walk(names, filter, folders, std::move(pause), false);
+                     std::function<bool(std::size_t)> pause, bool keep) {
     DropTotals totals;
+    if (keep) {
+        totals.listings = std::make_shared<DropListings>();
+    }
+    DropWalk walk(names, filter, folders, std::move(pause), false);
+    walk.Listings(totals.listings);
     DropName name;
     while (walk.Next(name)) {
         ++totals.names;

@@ -15,6 +15,9 @@
 
 namespace korvalen {
 
+// Folders a count read, kept for the walk after it (see CountDrop).
+class DropListings;
+
 // One name the run takes in turn.
 struct DropName {
     std::string name;
@@ -69,6 +72,12 @@ class DropWalk {
     DropWalk(const DropWalk&) = delete;
     DropWalk& operator=(const DropWalk&) = delete;
 
+    // Before the first name: without `look`, the walk keeps in `listings`
+    // the folders it reads (up to a bound); with it, it takes its folders
+    // from there instead of reading them again, where they are still the
+    // same folders, and makes the pauses of their reading all the same.
+    void Listings(std::shared_ptr<DropListings> listings);
+
     // The next name into `out` (its string's room used again); false at the
     // end, or once `pause` said stop.
     bool Next(DropName& out);
@@ -82,6 +91,10 @@ class DropWalk {
     // count was too high so far.
     std::size_t OverCounted() const noexcept;
 
+    // Files are looked at by name and handed over unopened: the walk's own
+    // thread then leaves the opens to the threads that read the files.
+    void LookByName() noexcept;
+
   private:
     class Impl;
     std::unique_ptr<Impl> impl_;
@@ -93,8 +106,10 @@ struct DropTotals {
     std::size_t names = 0;   // as many or more than a walk then hands over
     std::int64_t bytes = 0;  // the sizes of the regular files looked at
     bool exact = true;       // every file was looked at: `bytes` is the whole
+    // With `keep`: the folders read, for a walk after it over the same names.
+    std::shared_ptr<DropListings> listings;
 };
 DropTotals CountDrop(const std::vector<std::string>& names, std::string_view filter, bool folders,
-                     std::function<bool(std::size_t)> pause);
+                     std::function<bool(std::size_t)> pause, bool keep = false);
 
 }  // namespace korvalen

@@ -156,7 +156,7 @@ class RunLoop {
         std::int64_t bytesDone = 0;
         ProgressGuess guess(host_, totals);
         StartCrew(count, outputPath);
-        StartWalk(request);
+        StartWalk(request, totals.listings);
         for (std::size_t i = 0; state_.Searching && Ahead(i + 1); ++i) {
             // One name ahead at least: the last one ends without a separator line.
             const bool isLast = !Ahead(i + 2);
@@ -241,19 +241,20 @@ class RunLoop {
     // The walk of the run's names: with a crew, on a thread of its own
     // (failing that, and on one thread, on the run's thread). Its pauses
     // let the host handle its messages, and Stop end the walk.
-    void StartWalk(const RunRequest& request) {
+    void StartWalk(const RunRequest& request, const std::shared_ptr<DropListings>& listings) {
         const std::string& filter = request.options.FolderFilter;
         const bool folders = request.options.SearchFolders;
         if (crew_) {
             try {
-                walker_ =
-                    std::make_unique<WalkAhead>(request.names, filter, folders, state_.Searching);
+                walker_ = std::make_unique<WalkAhead>(request.names, filter, folders,
+                                                      state_.Searching, listings);
                 return;
             } catch (const std::exception&) {
             }
         }
         walk_ = std::make_unique<DropWalk>(request.names, filter, folders,
                                            [this](std::size_t) { return Pause(); });
+        walk_->Listings(listings);
     }
     bool Pause() {
         host_.ProcessMessages();
@@ -317,15 +318,14 @@ class RunLoop {
             }
             AheadFile file;
             file.index = next_;
-            file.name = e.name;
             file.size = e.attrs->size;
             file.leaf = e.leaf;
-            file.open = std::move(e.open);
             file.isLast = !Ahead(next_ + 2);
             file.fits = memory_.Fits(file.size);
             file.available = memory_.Available();
             file.lineLimit = LineLimit();
-            crew_->Add(std::move(file));
+            file.open = std::move(e.open);
+            crew_->Add(std::move(file), e.name);
             batchBytes += e.attrs->size;
             if (crew_->BatchSize() >= kBatchFiles || batchBytes >= kBatchBytes) {
                 crew_->Send();
@@ -396,18 +396,19 @@ SearchRun::SearchRun(RunHost& host)
 DropTotals SearchRun::Count(const RunRequest& request) {
     // The count of files found so far, now and then: a large folder takes a while.
     std::optional<std::size_t> shown;
-    const DropTotals totals =
-        CountDrop(request.names, request.options.FolderFilter, request.options.SearchFolders,
-                  [&](std::size_t found) {
-                      if (!shown || found >= *shown + 1000) {
-                          shown = found;
-                          host_.SetStatusText(found == 0 ? kScanningFolders
-                                                         : kScanningFolders + "  (" +
-                                                               std::to_string(found) + " Files)");
-                      }
-                      host_.ProcessMessages();
-                      return state_.Searching.load();
-                  });
+    const DropTotals totals = CountDrop(
+        request.names, request.options.FolderFilter, request.options.SearchFolders,
+        [&](std::size_t found) {
+            if (!shown || found >= *shown + 1000) {
+                shown = found;
+                host_.SetStatusText(found == 0 ? kScanningFolders
+                                               : kScanningFolders + "  (" + std::to_string(found) +
+                                                     " Files)");
+            }
+            host_.ProcessMessages();
+            return state_.Searching.load();
+        },
+        true);
     // Stopped in a folder: the count stopped where the walk was, nothing to measure.
     return state_.Searching || !request.options.SearchFolders ? totals : DropTotals{};
 }

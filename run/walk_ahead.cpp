@@ -21,8 +21,10 @@ constexpr std::chrono::milliseconds kSlice{10};
 }  // namespace
 
 WalkAhead::WalkAhead(const std::vector<std::string>& names, std::string_view filter, bool folders,
-                     const std::atomic<bool>& going)
-    : going_(going), thread_([this, &names, filter, folders] { Walk(names, filter, folders); }) {}
+                     const std::atomic<bool>& going, std::shared_ptr<DropListings> listings)
+    : going_(going), thread_([this, &names, filter, folders, listings = std::move(listings)] {
+          Walk(names, filter, folders, listings);
+      }) {}
 
 WalkAhead::~WalkAhead() {
     {
@@ -33,7 +35,8 @@ WalkAhead::~WalkAhead() {
     thread_.join();
 }
 
-void WalkAhead::Walk(const std::vector<std::string>& names, std::string_view filter, bool folders) {
+void WalkAhead::Walk(const std::vector<std::string>& names, std::string_view filter, bool folders,
+                     std::shared_ptr<DropListings> listings) {
     try {
         std::size_t pauses = 0;
         // The run's thread asks its host at each pause as it takes the names;
@@ -48,6 +51,10 @@ void WalkAhead::Walk(const std::vector<std::string>& names, std::string_view fil
             }
             return going_.load();
         });
+        walk.Listings(std::move(listings));
+        // Opening costs as much as the look: left to the crew, which reads
+        // the files on as many threads as it has, the walk stays ahead.
+        walk.LookByName();
         for (DropName name;;) {
             const bool more = walk.Next(name);
             chunk_.push_back(Item{std::move(name), more, pauses, walk.OverCounted()});

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -22,9 +23,10 @@ class WalkAhead {
   public:
     // The walk of DropWalk over the same arguments (`names` and `filter` are
     // read from the walk's thread: they outlive this); it goes on while
-    // `going` holds. Throws when no thread can be had.
+    // `going` holds (`listings`: what a count read, see DropWalk::Listings).
+    // Throws when no thread can be had.
     WalkAhead(const std::vector<std::string>& names, std::string_view filter, bool folders,
-              const std::atomic<bool>& going);
+              const std::atomic<bool>& going, std::shared_ptr<DropListings> listings = {});
     // Ends the walk where it is.
     ~WalkAhead();
     WalkAhead(const WalkAhead&) = delete;
@@ -46,7 +48,8 @@ class WalkAhead {
         std::size_t overCounted = 0;
     };
 
-    void Walk(const std::vector<std::string>& names, std::string_view filter, bool folders);
+    void Walk(const std::vector<std::string>& names, std::string_view filter, bool folders,
+              std::shared_ptr<DropListings> listings);
     // Hands the chunk over, waiting while the items not taken are many.
     bool Put();
     // The walk's pauses up to `upTo` in the caller's thread; false: stop.

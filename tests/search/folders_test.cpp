@@ -150,29 +150,85 @@ TEST(Folders, WalkKeepsLittleAndTakesEachFileOnce) {
     fs::create_symlink("a0.txt", t / "m/s2/zlate.txt");   // comes after it
     fs::create_directory_symlink("m", t / "ml");
     const Names dropped = {t / "m", t / "ml"};
-    DropWalk walk(dropped, "*.txt", true, [](std::size_t) { return true; });
-    Names got;
-    std::size_t held = 0, opened = 0;
-    for (DropName n; walk.Next(n);) {
-        got.push_back(n.name.substr(t.Path().size() + 1));
-        held = std::max(held, walk.Held());
-        // A file that is no link comes open: the file its name names.
-        struct stat viaName {
-        }, viaOpen{};
-        if (n.open.Valid() && ::fstat(n.open.Get(), &viaOpen) == 0 &&
-            ::stat(n.name.c_str(), &viaName) == 0 && viaOpen.st_ino == viaName.st_ino) {
-            ++opened;
+    // Looked at by name, the same files come unopened.
+    for (const bool byName : {false, true}) {
+        DropWalk walk(dropped, "*.txt", true, [](std::size_t) { return true; });
+        if (byName) {
+            walk.LookByName();
         }
+        Names got;
+        std::size_t held = 0, opened = 0;
+        for (DropName n; walk.Next(n);) {
+            got.push_back(n.name.substr(t.Path().size() + 1));
+            held = std::max(held, walk.Held());
+            // A file that is no link comes open: the file its name names.
+            struct stat viaName {
+            }, viaOpen{};
+            if (n.open.Valid() && ::fstat(n.open.Get(), &viaOpen) == 0 &&
+                ::stat(n.name.c_str(), &viaName) == 0 && viaOpen.st_ino == viaName.st_ino) {
+                ++opened;
+            }
+        }
+        EXPECT_EQ(got, expected);
+        EXPECT_EQ(opened, byName ? 0 : expected.size() - 1);
+        EXPECT_EQ(Descriptor::Held(), 0u);
+        EXPECT_LE(held, 40u);  // 66 files
     }
-    EXPECT_EQ(got, expected);
-    EXPECT_EQ(opened, expected.size() - 1);
-    EXPECT_EQ(Descriptor::Held(), 0u);
-    EXPECT_LE(held, 40u);  // 66 files
     const DropTotals totals = CountDrop(dropped, "*.txt", true, [](std::size_t) { return true; });
     // Counted without a look before the first link: h1.txt's second link is taken too.
     EXPECT_EQ(totals.names, expected.size() + 1);
     EXPECT_EQ(totals.bytes, 60);
     EXPECT_FALSE(totals.exact);
+}
+
+// A walk after a count takes each folder as the count read it (read once),
+// making the same pauses: the same names, also when stopped in a folder; a
+// folder replaced in between is read anew.
+TEST(Folders, WalkTakesTheFoldersItsCountRead) {
+    struct Row {
+        const char* change;  // made between the count and the walk
+        std::size_t stopAt;  // the pause that says stop (0: none)
+        const char* unseen;  // a name the walk after a count leaves out
+    };
+    const Row rows[] = {
+        {"", 0, ""}, {"", 14, ""}, {"d/sub2/new.txt", 0, "d/sub2/new.txt"}, {"d/sub2", 0, ""}};
+    for (const Row& r : rows) {
+        std::vector<std::pair<Names, Names>> runs;  // names, pauses
+        for (const bool counted : {false, true}) {
+            Tree tr;
+            const Names dropped = {tr.d};
+            std::shared_ptr<DropListings> listings;
+            if (counted) {
+                listings = CountDrop(
+                               {tr.d}, "*.txt", true, [](std::size_t) { return true; }, true)
+                               .listings;
+            }
+            const std::string change = r.change;
+            if (change == "d/sub2") {
+                fs::rename(tr.t / change, tr.t / "old2");
+                fs::create_directory(tr.t / change);
+                WriteBytes(tr.t / "d/sub2/w.txt", "");
+            } else if (!change.empty()) {
+                WriteBytes(tr.t / change, "");
+            }
+            Names names, pauses;
+            DropWalk walk(dropped, "*.txt", true, [&](std::size_t handed) {
+                pauses.push_back(std::to_string(handed));
+                return pauses.size() != r.stopAt;
+            });
+            walk.Listings(listings);
+            for (DropName n; walk.Next(n);) {
+                names.push_back(n.name.substr(tr.t.Path().size() + 1));
+            }
+            runs.emplace_back(names, pauses);
+        }
+        const bool same = std::string_view(r.unseen).empty();
+        EXPECT_EQ(std::erase(runs[0].first, r.unseen), same ? 0u : 1u);
+        EXPECT_EQ(runs[0].first, runs[1].first) << r.change << " " << r.stopAt;
+        if (same) {  // (otherwise one entry fewer was read)
+            EXPECT_EQ(runs[0].second, runs[1].second) << r.change << " " << r.stopAt;
+        }
+    }
 }
 
 struct FolderRun {

@@ -18,45 +18,22 @@
 #include <vector>
 
 #include "run/fast_scan.hpp"
-#include "run/fast_search.hpp"
-#include "run/scanner.hpp"
 #include "run/search_run.hpp"
-#include "text/encoding.hpp"
 #include "tests/search/fast_oracle.hpp"
 #include "tests/support/literal_scan.hpp"
 #include "tests/support/quiet_host.hpp"
 #include "tests/support/temp_dir.hpp"
+#include "text/encoding.hpp"
 
 namespace korvalen {
 namespace {
 
-// The output file's bytes, the hit count and the progress.
-using Result = std::tuple<std::string, std::int64_t, std::int64_t>;
-
-Result Run(QuietHost& host, const iset& options, const std::string& in, const std::string& out,
-           bool fast, bool byLine, bool isLast) {
-    RunState state;
-    state.Searching = true;
-    OutFile file;
-    file.Open(out, true);
-    WordCache words(host, host.words);
-    // A tiny bound: held lines go through the temporary file too.
-    HeldLines held(out, 64);
-    ScanContext ctx{host, state, file, options, words, held};
-    if (byLine) {
-        fast ? FastSearchByLine(ctx, in, isLast) : SearchByLine(ctx, in, isLast);
-    } else {
-        fast ? FastSearchInMemory(ctx, in, isLast) : SearchInMemory(ctx, in, isLast);
-    }
-    file.Close();
-    return {TempDir::Read(out), state.HitCount, state.Progress};
-}
-
-// A run over `names` into `out`: its bytes and hit count.
-std::tuple<std::string, std::int64_t> RunFiles(QuietHost& host, const iset& options,
-                                               const std::vector<std::string>& names,
-                                               const std::string& out, bool fast, bool byLine,
-                                               std::size_t bound) {
+// A run over `names` into `out`, with the literal or the fast scanners: its
+// bytes and hit count.
+std::tuple<std::string, std::int64_t> Run(QuietHost& host, const iset& options,
+                                          const std::vector<std::string>& names,
+                                          const std::string& out, bool fast, bool byLine,
+                                          std::size_t bound) {
     SearchRun run(host);
     if (!fast) {
         run.UseScanners(kLiteralScanners);
@@ -99,11 +76,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool byLine = (opt & 4) != 0;
 
     static const TempDir dir;
-    const std::string in = dir.File("in.txt", text);
-    const bool isLast = (opt & 128) != 0;
-    const Result want = Run(host, options, in, dir / "want.txt", false, byLine, isLast);
-    const Result got = Run(host, options, in, dir / "got.txt", true, byLine, isLast);
-    if (got != want) {
+    // One file on one thread, with a tiny bound: held hit lines go through the
+    // temporary file too.
+    iset one = options;
+    one.Threads = 1;
+    const std::vector<std::string> in = {dir.File("in.txt", text)};
+    if (Run(host, one, in, dir / "got.txt", true, byLine, 64) !=
+        Run(host, one, in, dir / "want.txt", false, byLine, 64)) {
         std::fprintf(stderr, "fast and literal scanners differ\n");
         std::abort();
     }
@@ -119,15 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 p * step < text.size() ? text.substr(p * step, step) : std::string_view();
             names.push_back(dir.File("part" + std::to_string(p), part));
         }
-        iset one = options;
-        one.Threads = 1;
-        options.FileOverWrite = true;
-        one.FileOverWrite = true;
-        const auto runWant =
-            RunFiles(host, one, names, dir / "want.txt", false, byLine, HeldLines::kDefaultBound);
-        const auto runGot =
-            RunFiles(host, options, names, dir / "got.txt", true, byLine, 1 + (data[1] >> 2));
-        if (runGot != runWant) {
+        if (Run(host, options, names, dir / "got.txt", true, byLine, 1 + (data[1] >> 2)) !=
+            Run(host, one, names, dir / "want.txt", false, byLine, HeldLines::kDefaultBound)) {
             std::fprintf(stderr, "a run on several threads and one on one thread differ\n");
             std::abort();
         }
@@ -169,8 +141,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const bool stands = utf8.ScanUtf8Source(source, r, provisional);
         r.result.lines = utf8.LinesDone();
         const std::string_view as_cp932 = text.substr(text.starts_with("\xEF\xBB\xBF") ? 3 : 0);
-        const std::string read = r.settled > 0 ? std::string(as_cp932)
-                                               : ToCp932(std::string(text), TextEncoding::Utf8);
+        const std::string read =
+            r.settled > 0 ? std::string(as_cp932) : ToCp932(std::string(text), TextEncoding::Utf8);
         if (stands ? r.result != test::Literal(read, config, host.words, {}, INT64_MAX)
                    : !provisional || SummarizeUtf8(text).valid) {
             std::fprintf(stderr, "UTF-8 scan and word loop differ\n");

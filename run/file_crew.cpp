@@ -315,14 +315,17 @@ bool FileCrew::Write(std::size_t index, ScanContext& ctx, Descriptor& open) {
     }
     Record& record = *records_.front();
     // Off the list and free once written: a thread that comes to it late
-    // finds another file's index in it.
+    // finds another file's index in it. One still being searched (the run
+    // failed meanwhile) stays the thread's until the crew ends.
     struct Pop {
         FileCrew& crew;
         Record& record;
         ~Pop() {
-            record.Clear();
             crew.records_.pop_front();
-            crew.free_.push_back(&record);
+            if (record.Now() != Record::Claim::Running) {
+                record.Clear();
+                crew.free_.push_back(&record);
+            }
         }
     } pop{*this, record};
     {

@@ -100,9 +100,3 @@ TEST(Activation, TheStartupIdAndItsTimeReachTheWindowManager) {
 
 }  // namespace
 }  // namespace korvalen
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,5 +1,5 @@
-// The window tests need one QApplication for the whole run, offscreen, and
-// a trash folder of their own.
+// The window tests need one QApplication for the whole run, offscreen unless
+// told otherwise (the X server's tests), and a trash folder of their own.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -8,7 +8,9 @@
 #include "app/qtext.hpp"
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     QTemporaryDir data;  // QFile::moveToTrash goes to $XDG_DATA_HOME/Trash
     qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
     QApplication app(argc, argv);

@@ -1,22 +1,4 @@
 // The settings dialog, the about dialog, the help file and Qt's own texts.
-#include <QApplication>
-#include <QCheckBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QLocale>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QTest>
-#include <QTextBrowser>
-#include <QTimer>
-#include <QToolButton>
-#include <QTranslator>
-
-#include "app/about.hpp"
-#include "app/helpview.hpp"
-#include "app/setting.hpp"
-#include "app/startup.hpp"
 #include "tests/app/fake_desktop.hpp"
 
 namespace korvalen::test {
@@ -196,6 +178,12 @@ TEST_F(Settings, EditorBoxQuestionAndDialog) {
 }
 
 TEST_F(Settings, HelpForEachControlAndFromTheModalDialog) {
+    const std::string html = ReadAll(QStringLiteral(KORVALEN_HELP_SOURCE));
+    EXPECT_NE(html.find("<a name=\"contents\">"), std::string::npos);
+    EXPECT_NE(html.find("目次"), std::string::npos);
+    for (int topic = 101; topic <= 122; ++topic) {
+        EXPECT_NE(html.find("name=\"" + std::to_string(topic) + "\""), std::string::npos) << topic;
+    }
     THelpViewer& help = *f->HelpViewer();
     QScrollBar& bar = *help.Browser()->verticalScrollBar();
     WhileOpen([&] {
@@ -237,15 +225,6 @@ TEST_F(Settings, HelpForEachControlAndFromTheModalDialog) {
         QHelpEvent what(QEvent::WhatsThis, QPoint(2, 2), QPoint(2, 2));
         QCoreApplication::sendEvent(control, &what);
         EXPECT_EQ(help.CurrentTopic(), topic);
-    }
-}
-
-TEST(HelpFile, HasTheContentsAndEveryTopic) {
-    const std::string html = ReadAll(QStringLiteral(KORVALEN_HELP_SOURCE));
-    EXPECT_NE(html.find("<a name=\"contents\">"), std::string::npos);
-    EXPECT_NE(html.find("目次"), std::string::npos);
-    for (int topic = 101; topic <= 122; ++topic) {
-        EXPECT_NE(html.find("name=\"" + std::to_string(topic) + "\""), std::string::npos) << topic;
     }
 }
 

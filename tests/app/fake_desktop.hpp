@@ -1,14 +1,12 @@
 // A desktop that answers every box and dialog from the test and records what was asked.
+// The headers every window test needs come with it.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QFile>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QWidget>
+#include <QtTest>
+#include <QtWidgets>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -19,11 +17,17 @@
 #include <utility>
 #include <vector>
 
+#include "app/about.hpp"
 #include "app/desktop.hpp"
+#include "app/helpview.hpp"
 #include "app/relmain.hpp"
+#include "app/results.hpp"
 #include "app/run_thread.hpp"
+#include "app/setting.hpp"
+#include "app/startup.hpp"
 #include "platform/file.hpp"
 #include "tests/support/temp_dir.hpp"
+#include "text/cp932.hpp"
 
 namespace korvalen::test {
 
@@ -110,12 +114,7 @@ class Gate : public FileOps {
 
     // True once the run waits here and the window has shown all it said before.
     bool Reached() {
-        const bool held = QTest::qWaitFor(
-            [&] {
-                const std::lock_guard lock(mutex_);
-                return held_;
-            },
-            20000);
+        const bool held = QTest::qWaitFor([&] { return held_.load(); }, 20000);
         QCoreApplication::processEvents();
         return held;
     }
@@ -138,7 +137,7 @@ class Gate : public FileOps {
     std::string path_;
     std::mutex mutex_;
     std::condition_variable opened_;
-    bool held_ = false;
+    std::atomic<bool> held_ = false;
     bool open_ = false;
     ScopedFileOps scope_;
 };

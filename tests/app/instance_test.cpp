@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QFile>
 #include <QSignalSpy>
 #include <atomic>
 #include <chrono>

@@ -1,25 +1,8 @@
 // The main window at rest: layout, start-up, the key list and the word box,
 // the file and editor commands and what the program leaves behind at exit.
-#include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDir>
-#include <QFile>
-#include <QLineEdit>
-#include <QMenu>
-#include <QPlainTextEdit>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QStandardPaths>
-#include <QTest>
-
-#include "app/helpview.hpp"
-#include "app/relmain.hpp"
-#include "app/setting.hpp"
-#include "platform/file.hpp"
 #include "tests/app/fake_desktop.hpp"
+#include "tests/search/fixture.hpp"
 #include "tests/support/scoped_env.hpp"
-#include "text/cp932.hpp"
 
 namespace korvalen::test {
 namespace {
@@ -42,16 +25,21 @@ class MainWindow : public WindowTest {
     }
 };
 
-TEST_F(MainWindow, FirstStartWithoutIniOrRelationFile) {
+TEST_F(MainWindow, FirstStartWithoutIniOrRelationFileAndTheWordEditMode) {
     TMainForm& f = Start();
     EXPECT_EQ(desktop.messages, std::vector<QString>{QStringLiteral("関連ファイルがありません")});
     EXPECT_EQ(f.DCRelStr->count(), 0);
     EXPECT_EQ(f.geometry(), QRect(0, 0, 465, 270));
     EXPECT_TRUE(f.DropTarget() && !f.DCRelStr->isEditable() && !f.PFileCount->isVisible());
-    EXPECT_TRUE(f.ERelFile->isReadOnly() && f.EOutputFile->isReadOnly() &&
-                f.MSearchStr->isReadOnly());
-    EXPECT_EQ(f.MSearchStr->palette().color(QPalette::Active, QPalette::Text),
-              InactiveCaptionColour());
+    EXPECT_TRUE(f.ERelFile->isReadOnly() && f.EOutputFile->isReadOnly());
+    const auto editing = [&](bool on) {
+        EXPECT_EQ(f.MEditWord->isChecked(), on);
+        EXPECT_EQ(f.MSearchStr->isReadOnly(), !on);
+        EXPECT_EQ(
+            f.MSearchStr->palette().color(QPalette::Active, QPalette::Text),
+            on ? QPalette().color(QPalette::Active, QPalette::Text) : InactiveCaptionColour());
+    };
+    editing(false);
     EXPECT_FALSE(f.MEditOut->isEnabled());  // no output path; the rest as the run test shows
     f.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
@@ -61,11 +49,41 @@ TEST_F(MainWindow, FirstStartWithoutIniOrRelationFile) {
     f.resize(500, 300);
     f.MSettingPos->trigger();  // the place only
     EXPECT_EQ(IniText(), "[Position]\r\nTopPos=40\r\nLeftPos=30\r\nHeight=300\r\nWidth=500\r\n");
+
+    // The word box, edited from the menu.
+    f.MEditWord->trigger();
+    editing(true);
+    EXPECT_EQ(QApplication::focusWidget(), f.MSearchStr);
+    for (const char c : std::string_view("a\n\n \nb")) {
+        c == '\n' ? QTest::keyClick(f.MSearchStr, Qt::Key_Return)
+                  : QTest::keyClick(f.MSearchStr, c);
+    }
+    EXPECT_EQ(f.SearchWords(), (std::vector<std::string>{"a", "", " ", "b"}));
+
+    // Insert, with a modifier too, ends the edit: empty lines go, blanks stay.
+    QTest::keyClick(f.MSearchStr, Qt::Key_Insert, Qt::ControlModifier);
+    editing(false);
+    EXPECT_EQ(f.SearchWords(), (std::vector<std::string>{"a", " ", "b"}));
+    EXPECT_EQ(f.StatusText(), QStringLiteral("検索語 : 3語"));
+
+    // Insert starts an edit; leaving the box (Tab here) ends it; no tab in a word.
+    QTest::keyClick(f.MSearchStr, Qt::Key_Insert);
+    editing(true);
+    QTest::keyClick(f.MSearchStr, Qt::Key_Tab);
+    EXPECT_NE(QApplication::focusWidget(), f.MSearchStr);
+    editing(false);
+    EXPECT_EQ(f.SearchWords(), (std::vector<std::string>{"a", " ", "b"}));
+
+    // Enter in the key list moves to the words, still read-only.
+    QTest::keyClick(f.DCRelStr, Qt::Key_Return);
+    EXPECT_EQ(QApplication::focusWidget(), f.MSearchStr);
+    editing(false);
 }
 
 TEST_F(MainWindow, StartUpKeepsTheWindowOnTheScreens) {
     // Screen 1024 x 768; the second, where asked for, 1280 x 1024 right of it.
     const QSize least = Start().minimumSizeHint();
+    const QRect leastInTheCorner(QPoint(1024, 768) - QPoint(least.width(), least.height()), least);
     const struct {
         int left, top, width, height;
         QRect expected;
@@ -80,12 +98,7 @@ TEST_F(MainWindow, StartUpKeepsTheWindowOnTheScreens) {
         {3000, -900, 465, 270, {559, 0, 465, 270}, true},    // off every screen: onto the primary
         {0, 0, 2147483647, 2147483647, {0, 0, 1024, 768}},   // no larger than the screen
         {1100, 0, 2147483647, 2147483647, {1024, 0, 1280, 1024}, true},
-        {2147483600,
-         2147483600,
-         -100,
-         0,
-         {QPoint(1024, 768) - QPoint(least.width(), least.height()),
-          least}},  // the least size, then placed
+        {2147483600, 2147483600, -100, 0, leastInTheCorner},  // the least size, then placed
     };
     for (const auto& c : cases) {
         desktop.screens = {QRect(0, 0, 1024, 768)};
@@ -130,46 +143,6 @@ TEST_F(MainWindow, KeyListAndWordsFromTheRelationFile) {
     EXPECT_EQ(desktop.messages.back(), QStringLiteral("関連ファイルがありません"));
     EXPECT_EQ(f.DCRelStr->count(), 0);
     EXPECT_EQ(Lines(f.MSearchStr), (QStringList{"（なし）"}));
-}
-
-TEST_F(MainWindow, WordEditModeAndItsColours) {
-    TMainForm& f = Start();
-    f.show();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
-    const auto editing = [&](bool on) {
-        EXPECT_EQ(f.MEditWord->isChecked(), on);
-        EXPECT_EQ(f.MSearchStr->isReadOnly(), !on);
-        EXPECT_EQ(
-            f.MSearchStr->palette().color(QPalette::Active, QPalette::Text),
-            on ? QPalette().color(QPalette::Active, QPalette::Text) : InactiveCaptionColour());
-    };
-    f.MEditWord->trigger();
-    editing(true);
-    EXPECT_EQ(QApplication::focusWidget(), f.MSearchStr);
-    for (const char c : std::string_view("a\n\n \nb")) {
-        c == '\n' ? QTest::keyClick(f.MSearchStr, Qt::Key_Return)
-                  : QTest::keyClick(f.MSearchStr, c);
-    }
-    EXPECT_EQ(f.SearchWords(), (std::vector<std::string>{"a", "", " ", "b"}));
-
-    // Insert, with a modifier too, ends the edit: empty lines go, blanks stay.
-    QTest::keyClick(f.MSearchStr, Qt::Key_Insert, Qt::ControlModifier);
-    editing(false);
-    EXPECT_EQ(f.SearchWords(), (std::vector<std::string>{"a", " ", "b"}));
-    EXPECT_EQ(f.StatusText(), QStringLiteral("検索語 : 3語"));
-
-    // Insert starts an edit; leaving the box (Tab here) ends it; no tab in a word.
-    QTest::keyClick(f.MSearchStr, Qt::Key_Insert);
-    editing(true);
-    QTest::keyClick(f.MSearchStr, Qt::Key_Tab);
-    EXPECT_NE(QApplication::focusWidget(), f.MSearchStr);
-    editing(false);
-    EXPECT_EQ(f.SearchWords(), (std::vector<std::string>{"a", " ", "b"}));
-
-    // Enter in the key list moves to the words, still read-only.
-    QTest::keyClick(f.DCRelStr, Qt::Key_Return);
-    EXPECT_EQ(QApplication::focusWidget(), f.MSearchStr);
-    editing(false);
 }
 
 TEST_F(MainWindow, RelationAndOutputFileCommands) {
@@ -285,19 +258,10 @@ TEST_F(MainWindow, EditorCommandsDoubleClicksAndHelp) {
     EXPECT_FALSE(f.HelpViewer()->isVisible());
 }
 
-// A file the user may not write (faked: these tests may run as root).
-class ReadOnlyOps : public FileOps {
-  public:
-    int Access(const char*, int) override {
-        errno = EACCES;
-        return -1;
-    }
-};
-
 TEST_F(MainWindow, SavesThatFailAreReportedAndReplaceNothing) {
     const std::string text = "[Position]\r\nWidth=500\r\n";
     WriteIni(text);
-    ReadOnlyOps ops;
+    FailingOps ops("", FailingOps::Fail::Access, 0, EACCES);  // not writable, for root too
     ScopedFileOps scope(ops);
     TMainForm& f = Start();
     desktop.messages.clear();
@@ -316,8 +280,8 @@ TEST_F(MainWindow, SavesThatFailAreReportedAndReplaceNothing) {
     EXPECT_EQ(IniText(), text);
 }
 
-// Opening a file at a line: the arguments each form of editor gets, and a
-// real Vim, started with an awkward name, at the line.
+// Opening a file at a line: the arguments each form of editor gets, the
+// failures shown, and a real Vim, started with an awkward name, at the line.
 using Editor = WindowTest;
 
 TEST_F(Editor, ArgumentsByEditorAndTemplate) {
@@ -365,15 +329,11 @@ TEST_F(Editor, ArgumentsByEditorAndTemplate) {
             << c.name.toStdString() << " " << c.line.toStdString();
     }
     EXPECT_TRUE(desktop.messages.empty());
-}
-
-// A program that cannot start is named, with the reason: the editor set,
-// or the desktop's opener when none is.
-TEST_F(Editor, FailedStartsAreShown) {
-    TMainForm& f = Start();
-    desktop.messages.clear();
+    // A program that cannot start is named, with the reason: the editor set,
+    // or the desktop's opener when none is.
     desktop.startError = ENOENT;
     f.Options.Editor = "/no/such/vim";
+    f.Options.EditorLine.clear();
     f.OpenWithEditor("/d/a.txt", 3);
     desktop.startError = 0;
     f.Options.Editor.clear();

@@ -1,35 +1,11 @@
 // Runs started by drops on the window or the command line: what the user sees
 // before, during and after, what lands in the output file (the run's own order
 // is the core's), and the results window.
-#include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDir>
-#include <QDropEvent>
-#include <QElapsedTimer>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListView>
-#include <QMenu>
-#include <QMimeData>
-#include <QPlainTextEdit>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QTest>
-#include <QTimer>
-#include <QUrl>
-#include <QWindow>
-#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <iterator>
 
-#include "app/relmain.hpp"
-#include "app/results.hpp"
-#include "app/setting.hpp"
-#include "app/startup.hpp"
 #include "tests/app/fake_desktop.hpp"
-#include "text/cp932.hpp"
 
 namespace korvalen::test {
 namespace {
@@ -191,30 +167,25 @@ TEST_F(Run, StopOrEscEndsTheRunAndCloseAsksFirst) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
     QTest::keyClick(&f, Qt::Key_Escape);  // no run: nothing happens
     EXPECT_TRUE(f.isVisible());
-    for (const bool esc : {false, true}) {
+    // Stopped by Stop, by Esc, or by a close answered Yes: the window closes at the run's end.
+    for (const int way : {0, 1, 2}) {
         Gate gate(big);
         ASSERT_TRUE(Drop(f, {big}));
         ASSERT_TRUE(gate.Reached());
-        esc ? QTest::keyClick(&f, Qt::Key_Escape) : f.MFileStop->trigger();
-        desktop.answer = false;
+        if (way < 2) {
+            way == 1 ? QTest::keyClick(&f, Qt::Key_Escape) : f.MFileStop->trigger();
+        }
+        desktop.answer = way == 2;
         EXPECT_FALSE(f.close() || Drop(f, {big}));  // after a Stop too
+        EXPECT_TRUE(f.isVisible());
         gate.Release();
         EXPECT_EQ(Finish(), RunOutcome::Stopped);
         EXPECT_EQ(f.StatusText(), QStringLiteral("検索を中止しました"));
         EXPECT_FALSE(f.PFileCount->isVisible());
+        EXPECT_EQ(f.isVisible(), way < 2);
     }
     EXPECT_TRUE(desktop.opened.empty() && desktop.started.empty());
     EXPECT_LT(QByteArray::fromStdString(ReadAll(out)).count(":(hit)"), 200000);
-    // Yes: the run stops and the window closes at its end.
-    Gate gate(big);
-    ASSERT_TRUE(Drop(f, {big}));
-    ASSERT_TRUE(gate.Reached());
-    desktop.answer = true;
-    EXPECT_FALSE(f.close());
-    EXPECT_TRUE(f.isVisible());
-    gate.Release();
-    EXPECT_EQ(Finish(), RunOutcome::Stopped);
-    EXPECT_FALSE(f.isVisible());
     EXPECT_EQ(desktop.questions.size(), 3u);
 }
 
@@ -346,7 +317,21 @@ TEST_F(Run, ProgressBarScalesByteCountsBeyondItsRange) {
 
 // The results window, reached as a user reaches it: after a run (ShowResults)
 // or from the menu.
-using Results = WindowTest;
+class Results : public WindowTest {
+  protected:
+    // The rows shown, or only the hits among them.
+    static QStringList Rows(TResultsForm& r, bool hitsOnly = false) {
+        QStringList rows;
+        for (int i = 0; i < r.Model()->rowCount(); ++i) {
+            const QModelIndex row = r.Model()->index(i);
+            if (!hitsOnly ||
+                row.data(ResultsModel::KindRole).toInt() == int(OutputIndex::RowKind::Hit)) {
+                rows << row.data().toString();
+            }
+        }
+        return rows;
+    }
+};
 
 TEST_F(Results, GroupsCountsFilterEnterAndReload) {
     const QString a = Path(QStringLiteral("日本語 (1).txt"));
@@ -361,17 +346,10 @@ TEST_F(Results, GroupsCountsFilterEnterAndReload) {
     f.WMDropFiles({Bytes(a), Bytes(b)});
     EXPECT_EQ(Finish(), RunOutcome::Finished);
     TResultsForm& r = *f.ResultsForm();
-    const auto Rows = [&] {
-        QStringList rows;
-        for (int i = 0; i < r.Model()->rowCount(); ++i) {
-            rows << r.Model()->index(i).data().toString();
-        }
-        return rows;
-    };
     ASSERT_TRUE(r.isVisible());  // ShowResults after a run with hits
     const QStringList first = {a + "  (2件)", "1: 検索の例", "3: また検索(2) :(x)と検索", "",
                                b + "  (1件)", "1: 探索する"};
-    EXPECT_EQ(Rows(), first);
+    EXPECT_EQ(Rows(r), first);
     EXPECT_EQ(r.LCount->text(), QStringLiteral("3件 / 2ファイル  表示 6 / 6行  ") + out);
     EXPECT_EQ(r.Model()->index(2).data(ResultsModel::WordRole).toString(), "検索");
     EXPECT_TRUE(r.LResults->hasFocus() || QApplication::focusWidget() == nullptr);
@@ -388,11 +366,11 @@ TEST_F(Results, GroupsCountsFilterEnterAndReload) {
     QTest::keyClick(r.LResults, Qt::Key_F, Qt::ControlModifier);
     EXPECT_TRUE(r.EFilter->hasFocus() || !r.isActiveWindow());
     r.EFilter->setText(QStringLiteral("する"));
-    EXPECT_EQ(Rows(), (QStringList{b + "  (1件)", "1: 探索する"}));
+    EXPECT_EQ(Rows(r), (QStringList{b + "  (1件)", "1: 探索する"}));
     r.EFilter->setText(QStringLiteral("日本語"));  // the file name
-    EXPECT_EQ(Rows().size(), 3);
+    EXPECT_EQ(Rows(r).size(), 3);
     r.EFilter->setText(QStringLiteral("(2)"));  // only in a text
-    EXPECT_EQ(Rows(), (QStringList{a + "  (2件)", "3: また検索(2) :(x)と検索"}));
+    EXPECT_EQ(Rows(r), (QStringList{a + "  (2件)", "3: また検索(2) :(x)と検索"}));
 
     // Enter on a hit: the editor at its line and on its word, the path whole.
     r.LResults->setCurrentIndex(r.Model()->index(1));
@@ -407,14 +385,15 @@ TEST_F(Results, GroupsCountsFilterEnterAndReload) {
     f.MSearchStr->setPlainText(QStringLiteral("探索"));
     f.WMDropFiles({Bytes(b)});
     EXPECT_EQ(Finish(), RunOutcome::Finished);
-    EXPECT_EQ(Rows(), first + QStringList({"----------", b + "  (1件)", "1: 探索する"}));
+    EXPECT_EQ(Rows(r), first + QStringList({"----------", b + "  (1件)", "1: 探索する"}));
     // Files, not file headings.
     EXPECT_EQ(r.LCount->text(), QStringLiteral("4件 / 2ファイル  表示 9 / 9行  ") + out);
 
     // Error blocks show as what they are, never as hits.
     WriteAll(out, Utf8ToCp932("\r\nファイルアクセスでエラーが生じました：e(12) :(f.txt\r\n\r\n"));
     r.ShowFile(Bytes(out));
-    EXPECT_EQ(Rows(), (QStringList{"", "ファイルアクセスでエラーが生じました：e(12) :(f.txt", ""}));
+    EXPECT_EQ(Rows(r),
+              (QStringList{"", "ファイルアクセスでエラーが生じました：e(12) :(f.txt", ""}));
     EXPECT_EQ(r.Model()->index(1).data(ResultsModel::KindRole).toInt(),
               int(OutputIndex::RowKind::FileError));
     QTest::keyClick(r.LResults, Qt::Key_Escape);
@@ -427,7 +406,7 @@ TEST_F(Results, GroupsCountsFilterEnterAndReload) {
 
 // The filter finds characters, letters in either case; a name written byte
 // for byte shows as the file system's.
-TEST_F(Results, FilterOnCharactersAndNamesAsTheyAre) {
+TEST_F(Results, FilterOnCharactersAndNamesAsTheyAreAndReadInSlices) {
     const QString out = Path(QStringLiteral("out.txt"));
     WriteAll(Path(QStringLiteral("café.txt")), "x\n");
     WriteAll(out, "caf\xC3\xA9.txt" + Utf8ToCp932("(1) :(雨)Java 雨\r\nx.txt(2) :(雨)雨とアソ\r\n"
@@ -446,31 +425,20 @@ TEST_F(Results, FilterOnCharactersAndNamesAsTheyAre) {
     };
     for (const auto& [filter, want] : cases) {
         r.EFilter->setText(filter);
-        QStringList hits;
-        for (int i = 0; i < r.Model()->rowCount(); ++i) {
-            if (r.Model()->index(i).data(ResultsModel::KindRole).toInt() ==
-                int(OutputIndex::RowKind::Hit)) {
-                hits << r.Model()->index(i).data().toString();
-            }
-        }
-        EXPECT_EQ(hits, want) << filter.toStdString();
+        EXPECT_EQ(Rows(r, true), want) << filter.toStdString();
         EXPECT_TRUE(
             r.LCount->text().contains(QStringLiteral("表示 %1 / 5行").arg(r.Model()->rowCount())))
             << r.LCount->text().toStdString();
     }
-}
 
-// A large output is read a slice at a time: the window answers meanwhile,
-// busy till the end.
-TEST_F(Results, ReadInSlicesBusyMeanwhile) {
-    const QString out = Path(QStringLiteral("out.txt"));
+    // A large output is read a slice at a time: the window answers meanwhile,
+    // busy till the end.
     std::string lines;
     for (int i = 1; i <= 20000; ++i) {
         lines += "a.txt(" + std::to_string(i) + ") :(w)" + std::to_string(i) + "x\r\n";
     }
     WriteAll(out, lines);
-    TMainForm& f = Start();
-    TResultsForm& r = *f.ResultsForm();
+    r.EFilter->clear();
     r.SetSlice(std::chrono::milliseconds(0));
     r.ShowFile(Bytes(out));
     EXPECT_TRUE(r.Loading());

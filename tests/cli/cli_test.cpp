@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <clocale>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -156,21 +155,9 @@ TEST(Cli, ExitStatusMessagesAndListings) {
     }
 }
 
-// In a Shift-JIS terminal the typed bytes are the words, a trail byte 0x5C
-// included (the conversion of typed text is pinned by Terminal.Conversions).
-TEST(Cli, ShiftJisTerminalTakesTheBytes) {
-    const bool sjis = std::setlocale(LC_ALL, "ja_JP.SJIS") != nullptr;
-    std::setlocale(LC_ALL, "C");
-    if (!sjis) {
-        GTEST_SKIP() << "no ja_JP.SJIS locale";  // scripts/deps.sh test makes it
-    }
-    Cli cli;
-    const std::string w = "\x81\x5C" + std::string("C:\\");
-    EXPECT_EQ(cli.Run("--list-words -w " + w, "ja_JP.SJIS").out, w + "\n");
-}
-
-// The front end hands a folder to the run as it stands, not as a file.
-TEST(Cli, FolderStandsForItsFiles) {
+// The front end hands a folder to the run as it stands, not as a file; the
+// INI file is read first, then each --set in order.
+TEST(Cli, FoldersAndOptionsReachTheRun) {
     Cli cli;
     std::filesystem::create_directories(cli.dir / "c/s");
     for (const char* name : {"c/b.txt", "c/a.txt", "c/s/x.TXT", "c/skip.md"}) {
@@ -182,10 +169,7 @@ TEST(Cli, FolderStandsForItsFiles) {
     EXPECT_EQ(cli.Out(), viaFolder);
     EXPECT_EQ(cli.Run("-q -o @out.txt -w 雨 --set FolderFilter= @c").code, 1);  // option off
     EXPECT_EQ(cli.Out(), "");
-}
 
-TEST(Cli, IniThenSetsInOrder) {
-    Cli cli;
     const std::string a = cli.dir.File("a.txt", "abcdefghijklmnop\r\n");
     const std::string head = a + " 1:(a)";
     cli.dir.File("k.INI", "[Other]\r\nTagJump=0\r\nOutputStrLength=" +

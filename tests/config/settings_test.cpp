@@ -305,30 +305,27 @@ TEST(IniPath, Choice) {
     // This test runs from a writable build folder.
     const fs::path self = fs::read_symlink("/proc/self/exe");
     EXPECT_EQ(DefaultIniPath(), (self.parent_path() / self.stem()).string() + ".INI");
-}
 
-TEST(IniPath, InstalledNeverBeside) {
-    TempDir dir;
+    // Never beside an installed program.
     fs::create_directories(dir.Path("own/bin"));
     fs::create_directories(dir.Path("prefix/bin"));
     fs::create_directories(dir.Path("prefix/share/korvalen"));
     dir.File("own/bin/korvalen.INI", "");
     dir.File("prefix/bin/korvalen.INI", "");  // left by an earlier start as root
-    struct Case {
+    const struct {
         std::string exe;
         bool writable;
-        IniPlace place;
+        P place;
+    } cases[] = {
+        {dir.Path("own/bin/korvalen"), true, P::Beside},
+        {dir.Path("own/bin/korvalen"), false, P::Beside},  // its INI is there
+        {dir.Path("own/korvalen"), false, P::PerUserElseBeside},
+        {dir.Path("prefix/bin/korvalen"), true, P::PerUser},
+        {"/usr/bin/korvalen", true, P::PerUser},  // root
+        {"/usr/local/bin/korvalen", false, P::PerUser},
+        {"/usr/games/korvalen", true, P::PerUser},
     };
-    const Case cases[] = {
-        {dir.Path("own/bin/korvalen"), true, IniPlace::Beside},
-        {dir.Path("own/bin/korvalen"), false, IniPlace::Beside},  // its INI is there
-        {dir.Path("own/korvalen"), false, IniPlace::PerUserElseBeside},
-        {dir.Path("prefix/bin/korvalen"), true, IniPlace::PerUser},
-        {"/usr/bin/korvalen", true, IniPlace::PerUser},  // root
-        {"/usr/local/bin/korvalen", false, IniPlace::PerUser},
-        {"/usr/games/korvalen", true, IniPlace::PerUser},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(IniPlaceOf(c.exe, c.writable), c.place) << c.exe << " " << c.writable;
     }
 }

@@ -2,7 +2,6 @@
 // appends: always the rows that reading the file whole gives.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>

@@ -155,46 +155,6 @@ TEST(FastDiff, RandomInputsGiveTheLiteralHits) {
     }
 }
 
-// Cases the random inputs hardly reach, with every engine and option.
-//  - After 64 lead bytes or more the matcher leaves a place undecided: a word
-//    there that is off the boundary must not pass over a later word of the list
-//    that is on it ("A" is the second byte of the last 81, "B" a character).
-//  - In a large family the lowest index of a head's words is kept scaled down:
-//    a word just before the line's first one found shares its scaled index and
-//    must still be looked up.
-TEST(FastDiff, CasesGiveTheLiteralHits) {
-    const std::string run65 = "x" + std::string(65, '\x81');
-    std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
-        {run65 + "AB\r\n", {"A", "B"}},
-        {run65 + "AB\r\n" + run65 + "A",
-         {"\x81"
-          "A",
-          "B", "A"}},
-        {std::string(64, '\x81') + "AB", {"A", "B"}},
-    };
-    std::vector<std::string> family;
-    for (int i = 0; i < 600; ++i) {
-        family.push_back("w" + std::to_string(1000 + i));
-    }
-    for (const std::size_t first : {301, 2, 599}) {
-        cases.emplace_back(family[first] + " " + family[first - 1] + "\r\n", family);
-    }
-    for (const auto& [text, words] : cases) {
-        for (const Matcher::Engine engine : kEngines) {
-            for (int opt = 0; opt < 8; ++opt) {
-                const FastScanner::Config c{(opt & 1) != 0, (opt & 2) != 0, (opt & 4) != 0};
-                FastScanner scanner(c, engine);
-                scanner.SetWords(words);
-                Recorder rec(scanner, words, -1);
-                scanner.ScanBuffer(text, rec);
-                rec.result.lines = scanner.LinesDone();
-                EXPECT_EQ(rec.result, Literal(text, c, words, words, -1))
-                    << opt << " " << text.substr(0, 20);
-            }
-        }
-    }
-}
-
 // Near matches at every byte: long words against runs of their first
 // character, and matches of two lengths in long runs of lead bytes, whose
 // starts go back and forth. The work grows with the text, not with the text

@@ -2,13 +2,18 @@
 // front end that records every call, and a file layer that fails on demand.
 #pragma once
 
+#include <fcntl.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -123,6 +128,14 @@ inline std::vector<std::string> Utf8PieceWords(std::mt19937& rng, bool exact) {
     return words;
 }
 
+// The entries of a log that start with `prefix`.
+inline std::vector<std::string> Only(const std::vector<std::string>& log, std::string_view prefix) {
+    std::vector<std::string> out;
+    std::copy_if(log.begin(), log.end(), std::back_inserter(out),
+                 [&](const std::string& e) { return e.starts_with(prefix); });
+    return out;
+}
+
 class RecordingHost : public RunHost {
   public:
     std::vector<std::string> log;         // every call but the per-line ones
@@ -161,51 +174,76 @@ class RecordingHost : public RunHost {
         }
     }
     void OpenWithEditor(const std::string& p) override { log.push_back("editor " + p); }
-    std::int64_t AvailablePhysicalMemory() override { return memory; }
+    bool memoryThrows = false;  // memory running out outside a file's scan
+    std::int64_t AvailablePhysicalMemory() override {
+        if (memoryThrows) {
+            throw std::bad_alloc();
+        }
+        return memory;
+    }
     std::string AskOutputPath() override { return {}; }
     void SetDropTarget(bool on) override { log.push_back(on ? "drop on" : "drop off"); }
 
     SearchRun* run = nullptr;  // for Stop from onProcess
 
-    std::vector<std::string> Only(std::string_view prefix) const {
-        std::vector<std::string> out;
-        for (const std::string& entry : log) {
-            if (entry.rfind(prefix, 0) == 0) {
-                out.push_back(entry);
-            }
-        }
-        return out;
-    }
+    std::vector<std::string> Only(std::string_view prefix) const { return test::Only(log, prefix); }
 };
 
-// A file layer that fails one kind of call on one file ("": on any file).
+// A file layer that fails one kind of call on one file ("": on any file;
+// kTemporary: on the temporary files, wherever they are made).
 class FailingOps : public FileOps {
   public:
     enum class Fail { Open, Read, Write, Close, Access };
+    static constexpr const char* kTemporary = "(temporary)";
     FailingOps(std::string path, Fail what, int okCalls = 0, int err = EIO)
         : path_(std::move(path)), what_(what), okCalls_(okCalls), err_(err) {}
-    // Set: reads fail instead once they would go past this many bytes.
+    // Set: reads fail instead once they would go past this many bytes; writes
+    // put what is left of them, then fail (a disk filling up).
     std::size_t okBytes = SIZE_MAX;
+    std::vector<std::string> opened;  // the paths of our opens
+    // Set: reads give it over and over instead of the file's bytes (a file
+    // that says 0 bytes and reads on, as some files under /proc do).
+    std::string endless;
+    std::size_t readBytes = 0;  // since our last open
 
     int Open(const char* path, int flags, mode_t mode) override {
-        return Opened(path, [&] { return FileOps::Open(path, flags, mode); });
+        return Opened(path, flags, [&] { return FileOps::Open(path, flags, mode); });
     }
     int Access(const char* path, int mode) override {
-        return Ours(path) && Failed(Fail::Access) ? -1 : FileOps::Access(path, mode);
+        return Ours(path, 0) && Failed(Fail::Access) ? -1 : FileOps::Access(path, mode);
     }
     int OpenIn(int folder, const char* path, std::size_t leaf, int flags, mode_t mode) override {
-        return Opened(path, [&] { return FileOps::OpenIn(folder, path, leaf, flags, mode); });
+        return Opened(path, flags,
+                      [&] { return FileOps::OpenIn(folder, path, leaf, flags, mode); });
     }
     ssize_t Read(int fd, void* buf, std::size_t n) override {
-        if (fd == fd_ && (okBytes == SIZE_MAX || read_ + n > okBytes) && Failed(Fail::Read)) {
+        if (fd == fd_ && (okBytes == SIZE_MAX || readBytes + n > okBytes) && Failed(Fail::Read)) {
             return -1;
         }
-        const ssize_t got = FileOps::Read(fd, buf, n);
-        read_ += got > 0 ? static_cast<std::size_t>(got) : 0;
+        for (std::size_t i = 0; fd == fd_ && !endless.empty() && i < n; ++i) {
+            static_cast<char*>(buf)[i] = endless[(readBytes + i) % endless.size()];
+        }
+        const ssize_t got =
+            fd == fd_ && !endless.empty() ? static_cast<ssize_t>(n) : FileOps::Read(fd, buf, n);
+        readBytes += got > 0 ? static_cast<std::size_t>(got) : 0;
         return got;
     }
     ssize_t Write(int fd, const void* buf, std::size_t n) override {
-        return fd == fd_ && Failed(Fail::Write) ? -1 : FileOps::Write(fd, buf, n);
+        const bool room = okBytes != SIZE_MAX && written_ < okBytes;
+        if (fd == fd_ && !room && Failed(Fail::Write)) {
+            return -1;
+        }
+        const ssize_t put =
+            FileOps::Write(fd, buf, fd == fd_ && room ? std::min(n, okBytes - written_) : n);
+        written_ += fd == fd_ && put > 0 ? static_cast<std::size_t>(put) : 0;
+        return put;
+    }
+    int Reserve(int fd, off_t offset, off_t n) override {
+        if (fd == fd_ && what_ == Fail::Write && written_ + static_cast<std::size_t>(n) > okBytes) {
+            errno = err_;
+            return -1;
+        }
+        return FileOps::Reserve(fd, offset, n);
     }
     int Close(int fd) override {
         const bool fail = fd == fd_ && Failed(Fail::Close);
@@ -216,13 +254,17 @@ class FailingOps : public FileOps {
     }
 
   private:
-    // An open of our file fails or starts a new count of bytes read.
-    bool Ours(const char* path) const { return path_.empty() || path_ == path; }
-    int Opened(const char* path, const std::function<int()>& open) {
-        if (!Ours(path)) {
+    bool Ours(const char* path, int flags) const {
+        return path_ == kTemporary ? (flags & O_TMPFILE) == O_TMPFILE
+                                   : path_.empty() || path_ == path;
+    }
+    // An open of our file fails or starts a new count of bytes.
+    int Opened(const char* path, int flags, const std::function<int()>& open) {
+        if (!Ours(path, flags)) {
             return open();
         }
-        read_ = 0;
+        opened.emplace_back(path);
+        readBytes = written_ = 0;
         return fd_ = Failed(Fail::Open) ? -1 : open();
     }
     // Whether this call of kind `what` fails now; sets errno then.
@@ -239,7 +281,7 @@ class FailingOps : public FileOps {
     int okCalls_;
     int err_;
     int fd_ = -1;
-    std::size_t read_ = 0;
+    std::size_t written_ = 0;
 };
 
 // The four scanners: the literal twins (the host called per line) and the
@@ -260,6 +302,8 @@ struct Ran {
     std::int64_t hits;
     std::vector<std::int64_t> positions;  // of the progress bar
     bool searching;                       // after the run
+    std::vector<std::string> log;         // the host's
+    std::int64_t processCalls;
 };
 
 // A run over `names` into `out` with the host's words.
@@ -276,7 +320,13 @@ inline Ran RunScan(RecordingHost& host, Scan scan, const std::vector<std::string
     host.run = nullptr;
     // Not /dev/full nor a folder: reads of them do not end.
     const std::string bytes = std::filesystem::is_regular_file(out) ? ReadBytes(out) : "";
-    return {outcome, bytes, run.State().HitCount, host.positions, run.State().Searching};
+    return {outcome,
+            bytes,
+            run.State().HitCount,
+            host.positions,
+            run.State().Searching,
+            host.log,
+            host.processCalls};
 }
 
 // A run with these words, into out.txt next to the first file.

@@ -6,41 +6,28 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <new>
 #include <optional>
 #include <utility>
 
 #include "fixture.hpp"
-#include "run/fast_scan.hpp"
 
 namespace korvalen::test {
 namespace {
 
 using Log = std::vector<std::string>;
 
-// Memory running out outside a file's scan: the look at the free memory throws.
-class ThrowingHost : public RecordingHost {
-  public:
-    bool throwing = false;
-    std::int64_t AvailablePhysicalMemory() override {
-        if (throwing) {
-            throw std::bad_alloc();
-        }
-        return memory;
-    }
-};
-
 struct Trial {
     TempDir dir;
-    ThrowingHost host;
+    RecordingHost host;
     iset options = Quiet();
     std::string out = dir / "out.txt";
     Scan scan = Scan::LiteralInMemory;  // these tests pin the per-line calls
+    std::size_t holdBound = HeldLines::kDefaultBound;
     Ran ran;
 
     Trial() { host.words = {"a"}; }
     RunOutcome Drop(const std::vector<std::string>& names, const std::string& to = "") {
-        ran = RunScan(host, scan, names, to.empty() ? out : to, options);
+        ran = RunScan(host, scan, names, to.empty() ? out : to, options, holdBound);
         return ran.outcome;
     }
     std::string Output() const { return ReadBytes(out); }
@@ -145,40 +132,6 @@ TEST(Run, AppendingKeepsEveryByteAndSeparatesOnALineOfItsOwn) {
     }
 }
 
-// Stop in the second of three files: it ends after the line (fast: the whole
-// lines of one read) in hand, its separator line is written, no file follows.
-TEST(Run, StopDuringTheSecondOfThreeFiles) {
-    for (const Scan scan : {Scan::LiteralInMemory, Scan::FastInMemory}) {
-        Trial r;
-        r.scan = scan;
-        r.options.OutputFileOpen = true;
-        const std::string line = "a" + std::string(61, 'x');  // 64 bytes with its break
-        const std::size_t lines = IsLiteral(scan) ? 3 : 3 * FastScanner::kBlock / 64;
-        const std::string data = Times(line + "\r\n", lines);
-        const std::string names[] = {r.dir.File("1", data), r.dir.File("2", data),
-                                     r.dir.File("3", data)};
-        std::string want;
-        for (std::size_t n = 1; n <= lines; ++n) {
-            want += Hit(names[0], static_cast<int>(n), line);
-        }
-        want += "\r\n";
-        for (std::size_t n = 1; n <= (IsLiteral(scan) ? 1 : FastScanner::kBlock / 64); ++n) {
-            want += Hit(names[1], static_cast<int>(n), line);
-        }
-        r.host.onProcess = [](RecordingHost& h) {
-            if (h.status.starts_with("検索中：2/3")) {
-                h.run->Stop();
-            }
-        };
-        EXPECT_EQ(r.Drop({names[0], names[1], names[2]}), RunOutcome::Stopped);
-        EXPECT_TRUE(r.Output() == want + "\r\n");
-        EXPECT_EQ(Trial::Joined(r.host.Only("title")),
-                  "title 1/3検索中|title 2/3検索中|title Korvalen|");
-        EXPECT_EQ(r.Tail(5), "status 検索を中止しました|unlock|title Korvalen|bar off|drop on|");
-        EXPECT_EQ(r.host.positions.back(), static_cast<std::int64_t>(2 * data.size()));
-    }
-}
-
 TEST(Run, SkipsTheOutputFileUnderAnyNameAndFolders) {
     Trial r;
     const std::string a = r.dir.File("a.txt", "a\r\n");
@@ -199,41 +152,38 @@ TEST(Run, SkipsTheOutputFileUnderAnyNameAndFolders) {
     EXPECT_EQ(r.host.Only("caption Korvalen+").size(), 3u);
 }
 
-TEST(Run, APipeIsRefusedWithItsBlock) {
-    for (const bool separate : {true, false}) {
-        Trial r;
-        r.options.FileSeparate = separate;
-        r.options.ErrorStop = true;
-        const std::string fifo = r.dir / "fifo";
-        ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-        const std::string a = r.dir.File("a.txt", "a\r\n");
-        EXPECT_EQ(r.Drop({fifo, a}), RunOutcome::Finished);
-        EXPECT_EQ(r.Output(), (separate ? "" : "\r\n") + Sj(kErr) + fifo + "\r\n\r\n" + Hit(a, 1));
-        EXPECT_EQ(r.host.Only("message"), Log{"message " + kErr + fifo});
-    }
-}
-
-// A name with a line break would forge lines of the output: not searched,
-// its block shows the breaks as "?".
-TEST(Run, ANameWithALineBreakGetsItsBlock) {
+// A pipe is refused; a name with a line break would forge lines of the
+// output. Neither is searched: each gets its block (the breaks shown as "?"),
+// after an empty line when files are not separated.
+TEST(Run, APipeOrANameWithALineBreakGetsItsBlock) {
     for (const Scan scan : kScans) {
-        for (const char* name : {"x\r\nb.txt(1) :(a)a", "x\nb.txt", "x\rb.txt"}) {
+        for (const std::string name : {"fifo", "x\r\nb.txt(1) :(a)a", "x\nb.txt", "x\rb.txt"}) {
             Trial r;
             r.scan = scan;
-            const std::string bad = r.dir.File(name, "a\r\n");
+            r.options.FileSeparate = !ByLine(scan);
+            r.options.ErrorStop = true;
+            const std::string bad = r.dir / name;
+            if (name == "fifo") {
+                ASSERT_EQ(::mkfifo(bad.c_str(), 0644), 0);
+            } else {
+                WriteBytes(bad, "a\r\n");
+            }
             const std::string a = r.dir.File("a.txt", "a\r\n");
             std::string shown = bad;
             std::replace(shown.begin(), shown.end(), '\r', '?');
             std::replace(shown.begin(), shown.end(), '\n', '?');
             EXPECT_EQ(r.Drop({bad, a}), RunOutcome::Finished);
-            EXPECT_EQ(r.Output(), Sj(kErr) + shown + "\r\n\r\n" + Hit(a, 1))
+            EXPECT_EQ(r.Output(),
+                      (ByLine(scan) ? "\r\n" : "") + Sj(kErr) + shown + "\r\n\r\n" + Hit(a, 1))
                 << static_cast<int>(scan) << name;
+            EXPECT_EQ(r.host.Only("message"), Log{"message " + kErr + bad});
         }
     }
 }
 
+// A full disk, a missing folder, a folder, and each call failing; with many
+// files on one thread and on three: every thread ends, the run says so once.
 TEST(Run, OutputFailuresEndTheRunAndKeepOldBytes) {
-    // A full disk, a missing folder, a folder, and each call failing.
     const std::pair<const char*, std::optional<FailingOps::Fail>> cases[] = {
         {"/dev/full", {}},
         {"no/such/out.txt", {}},
@@ -245,9 +195,15 @@ TEST(Run, OutputFailuresEndTheRunAndKeepOldBytes) {
         for (const bool overwrite : {false, true}) {
             SCOPED_TRACE(std::string(name) + (overwrite ? " overwrite" : " append"));
             Trial r;
+            r.scan = Scan::FastInMemory;
+            r.holdBound = 64;
+            r.options.Threads = overwrite ? 3 : 1;
             r.options.FileOverWrite = overwrite;
             r.options.OutputFileOpen = true;
-            const std::string a = r.dir.File("a.txt", "a\r\n");
+            std::vector<std::string> names;
+            for (int i = 0; i < 40; ++i) {
+                names.push_back(r.dir.File("a" + std::to_string(i), Times("a\r\n", 2'000)));
+            }
             WriteBytes(r.out, "kept\r\n");
             std::string output = name[0] == '/' ? name : r.dir / name;
             std::optional<FailingOps> ops;
@@ -255,9 +211,10 @@ TEST(Run, OutputFailuresEndTheRunAndKeepOldBytes) {
             if (seam) {
                 scoped.emplace(ops.emplace(output, *seam));
             }
-            EXPECT_EQ(r.Drop({a}, output), RunOutcome::OutputFailed);
+            EXPECT_EQ(r.Drop(names, output), RunOutcome::OutputFailed);
             scoped.reset();
             EXPECT_EQ(r.host.status, "ファイルに出力できません");
+            EXPECT_EQ(r.host.Only("status ファイルに出力できません").size(), 1u);
             EXPECT_FALSE(r.ran.searching);
             // The tail runs as after a normal end; the editor opens as the run was not stopped.
             EXPECT_EQ(r.Tail(5), "unlock|title Korvalen|bar off|editor " + output + "|drop on|");
@@ -267,41 +224,6 @@ TEST(Run, OutputFailuresEndTheRunAndKeepOldBytes) {
         }
     }
 }
-
-// A disk with `room` bytes left for the output file.
-class SmallDiskOps : public FileOps {
-  public:
-    SmallDiskOps(std::string path, std::size_t room) : path_(std::move(path)), room_(room) {}
-    int Open(const char* path, int flags, mode_t mode) override {
-        const int fd = FileOps::Open(path, flags, mode);
-        fd_ = path_ == path ? fd : fd_;
-        return fd;
-    }
-    ssize_t Write(int fd, const void* buf, std::size_t n) override {
-        if (fd != fd_) {
-            return FileOps::Write(fd, buf, n);
-        }
-        if (room_ == 0) {
-            errno = ENOSPC;
-            return -1;
-        }
-        const ssize_t put = FileOps::Write(fd, buf, std::min(n, room_));
-        room_ -= put > 0 ? static_cast<std::size_t>(put) : 0;
-        return put;
-    }
-    int Reserve(int fd, off_t offset, off_t n) override {
-        if (fd == fd_ && static_cast<std::size_t>(n) > room_) {
-            errno = ENOSPC;
-            return -1;
-        }
-        return FileOps::Reserve(fd, offset, n);
-    }
-
-  private:
-    std::string path_;
-    std::size_t room_;
-    int fd_ = -1;
-};
 
 TEST(Run, AFullDiskLeavesWholeLines) {
     TempDir dir;
@@ -313,7 +235,8 @@ TEST(Run, AFullDiskLeavesWholeLines) {
         const std::string whole = RunWords(scan, {a}, Quiet(), {"word"}).output;
         for (const std::size_t room : {std::size_t{1000}, std::size_t{100'001}}) {
             std::filesystem::remove(out);
-            SmallDiskOps ops(out, room);
+            FailingOps ops(out, FailingOps::Fail::Write, 0, ENOSPC);
+            ops.okBytes = room;
             ScopedFileOps scoped(ops);
             const Ran r = RunWords(scan, {a}, Quiet(), {"word"});
             EXPECT_EQ(r.outcome, RunOutcome::OutputFailed);
@@ -346,7 +269,7 @@ TEST(Run, ScannerChoiceByMemoryAndSixtyFourBitSizes) {
 TEST(Run, EndsUnlockedWhateverFails) {
     Trial r;
     r.scan = Scan::FastInMemory;
-    r.host.throwing = true;
+    r.host.memoryThrows = true;
     r.options.OutputFileOpen = true;
     r.options.SearchIconize = true;
     EXPECT_EQ(r.Drop({r.dir.File("a.txt", "a\r\nb\r\n")}), RunOutcome::Aborted);

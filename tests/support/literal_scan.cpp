@@ -69,24 +69,18 @@ class FileScan {
             joinedSpaced_.assign(prev).append(" ").append(cur);
         }
         lineMatched_ = false;
-        for (std::size_t j = 0; !lineMatched_; ++j) {
-            const std::vector<std::string>& words = ctx_.words.Current();
-            if (j >= words.size()) {
-                break;
-            }
-            const std::string& word = words[j];
+        for (const std::string& word : ctx_.words.Current()) {
             if (Hit(word, line)) {
                 ReportHit(number, line, word);
             } else if (joins) {
                 SearchWrapped(number, word);
             }
+            if (lineMatched_) {
+                break;
+            }
         }
         if (opt_.CRText) {
-            if (lineMatched_) {
-                prevLine_.clear();
-            } else {
-                prevLine_.assign(line);
-            }
+            prevLine_ = lineMatched_ ? std::string_view() : line;
         }
     }
 
@@ -124,15 +118,13 @@ std::string LoadWhole(const std::string& name) {
     std::string data;
     data.reserve(static_cast<std::size_t>(file.Size()));
     constexpr std::size_t kChunk = 1 << 20;
-    for (;;) {
+    std::size_t got = 0;
+    do {
         const std::size_t used = data.size();
         data.resize(used + kChunk);
-        const std::size_t got = file.Read(data.data() + used, kChunk);
+        got = file.Read(data.data() + used, kChunk);
         data.resize(used + got);
-        if (got == 0) {
-            break;
-        }
-    }
+    } while (got != 0);
     file.Close();
     return data;
 }

@@ -1,8 +1,8 @@
 // The literal scanners: the reference the fast ones are held to. The host is
-// called after every line and the words are read anew before every test, as
-// plainly as the search can be written. Twins that differ only in how they
-// get the lines (read from disk one at a time, or loaded whole first) and in
-// one detail of the join across a line break.
+// called after every line, and the search is written as plainly as it can be.
+// Twins that differ only in how they get the lines (read from disk one at a
+// time, or loaded whole first) and in one detail of the join across a line
+// break.
 #pragma once
 
 #include <string>

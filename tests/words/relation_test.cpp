@@ -54,51 +54,39 @@ TEST(RelKeys, KeyListOfFiles) {
     }
 }
 
-TEST(RelFile, NothingToOpenOrAFailedOpen) {
+TEST(RelFile, NothingToOpenOrAFailedOpenOrRead) {
     TempDir dir;
     std::filesystem::create_directory(dir.Path("folder"));
     std::filesystem::create_symlink(dir.Path("gone"), dir.Path("dangling"));
     ASSERT_EQ(::mkfifo(dir.Path("fifo").c_str(), 0600), 0);  // refused, not waited on
     const std::string rel = dir.File("rel.kvl", "k=1\r\n");
+    // The first read ends inside the line of "c"; the next fails: that line is lost.
+    const std::string cut = dir.File("cut.kvl", "a=1,2\r\nb=2\r\na=3\r\nc=" + kBig + "\r\n");
     const std::string none, keysFailed(kMsgKeysFailed), wordsFailed(kMsgWordsFailed);
-    const std::tuple<std::string, std::string, std::string> rows[] = {
-        {"", std::string(kMsgNoRelFile), none},
-        {dir.Path("missing"), std::string(kMsgNoRelFile), none},
-        {dir.Path("folder"), std::string(kMsgNoRelFile), none},
-        {dir.Path("dangling"), std::string(kMsgNoRelFile), none},
-        {dir.Path("fifo"), keysFailed, wordsFailed},
-        {rel, keysFailed, wordsFailed},  // the open fails
+    const std::tuple<std::string, std::string, std::string, Strings> rows[] = {
+        {"", std::string(kMsgNoRelFile), none, {}},
+        {dir.Path("missing"), std::string(kMsgNoRelFile), none, {}},
+        {dir.Path("folder"), std::string(kMsgNoRelFile), none, {}},
+        {dir.Path("dangling"), std::string(kMsgNoRelFile), none, {}},
+        {dir.Path("fifo"), keysFailed, wordsFailed, {}},
+        {rel, keysFailed, wordsFailed, {}},                               // the open fails
+        {cut, keysFailed, wordsFailed, {std::string(kNoKey), "a", "b"}},  // a read fails
     };
-    for (const auto& [path, keysMessage, wordsMessage] : rows) {
+    for (const auto& [path, keysMessage, wordsMessage, keys] : rows) {
         SCOPED_TRACE(path);
-        FailingOps ops(rel, FailingOps::Fail::Open, 0, EACCES);  // as root too
+        // Opens of rel.kvl fail (as root too), and reads of cut.kvl after its first.
+        FailingOps ops = path == cut ? FailingOps(cut, FailingOps::Fail::Read, 1)
+                                     : FailingOps(rel, FailingOps::Fail::Open, 0, EACCES);
         ScopedFileOps scope(ops);
-        const RelKeysResult keys = LoadRelKeys(path);
-        EXPECT_FALSE(keys.opened || keys.LoadsWords());
-        EXPECT_TRUE(keys.keys.empty());
-        EXPECT_EQ(keys.message, keysMessage);
-        EXPECT_EQ(LoadRelWords(path, "k", true).words, Strings{"k"});
-        const RelWordsResult words = LoadRelWords(path, "k", false);
+        const RelKeysResult read = LoadRelKeys(path);
+        EXPECT_EQ(read.opened, !keys.empty());
+        EXPECT_EQ(read.keys, keys);
+        EXPECT_EQ(read.message, keysMessage);
+        EXPECT_EQ(LoadRelWords(path, "c", true).words, Strings{"c"});
+        const RelWordsResult words = LoadRelWords(path, "c", false);
         EXPECT_TRUE(words.words.empty());
         EXPECT_EQ(words.message, wordsMessage);
     }
-}
-
-TEST(RelFile, ReadFailureKeepsWhatWasRead) {
-    TempDir dir;
-    // The first read ends inside the line of "c"; the next fails: that line is lost.
-    const std::string rel = dir.File("rel.kvl", "a=1,2\r\nb=2\r\na=3\r\nc=" + kBig + "\r\n");
-    FailingOps ops(rel, FailingOps::Fail::Read, 1);
-    ScopedFileOps scope(ops);
-    const RelKeysResult keys = LoadRelKeys(rel);
-    EXPECT_TRUE(keys.opened);
-    EXPECT_EQ(keys.keys, (Strings{std::string(kNoKey), "a", "b"}));
-    EXPECT_EQ(keys.message, kMsgKeysFailed);
-    FailingOps again(rel, FailingOps::Fail::Read, 1);
-    ScopedFileOps scope2(again);
-    const RelWordsResult words = LoadRelWords(rel, "c", true);
-    EXPECT_EQ(words.words, (Strings{"c"}));
-    EXPECT_EQ(words.message, kMsgWordsFailed);
 }
 
 TEST(RelWords, WordsOfAKey) {

@@ -1,0 +1,308 @@
+// The scanners' line rules, files in UTF-8 and UTF-16 searched with
+// InputEncoding set (the same hit lines as the code page 932 file of the same
+// text), and files taken for UTF-8 by their start and scanned before the rest
+// is known: whatever comes later decides, and the output, hit count and
+// progress are those of the literal scanners, which read the whole file first.
+// Each through a run, with every scanner.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "fixture.hpp"
+#include "run/scanner.hpp"
+#include "text/encoding.hpp"
+
+namespace korvalen::test {
+namespace {
+
+using Hits = std::vector<std::tuple<int, std::string, std::string>>;  // line, word, text
+
+struct LineCase {
+    const char* name;
+    bool crText;
+    bool japaneseWord;
+    std::vector<std::string> words;  // code page 932
+    std::string file;
+    Hits hits;
+    std::optional<Hits> byLine = {};  // where the twins differ
+};
+
+const std::string kKen = Sj("検"), kKensaku = Sj("検索");
+
+TEST(LineRules, EveryScanner) {
+    // clang-format off
+    const LineCase cases[] = {
+        {"only line breaks", true, true, {"a", ""}, "\r\n\n\r\r\n", {}},
+        {"first word in list order wins", false, true, {"b", "a"}, "x\r\na b\r\n",
+         {{2, "b", "a b"}}},
+        {"an empty word never matches", false, true, {"", "x"}, "abc\r\nx\r\n",
+         {{2, "x", "x"}}},
+        {"off-boundary find is no hit", false, true, {"A"}, Sj("ア\r\n"), {}},
+        {"off-boundary find without the option is a hit", false, false, {"A"}, Sj("ア\r\n"),
+         {{1, "A", Sj("ア")}}},
+        {"a cut word is reported on the previous line", true, true, {kKensaku},
+         Sj("前の行は検\r\n索で始まる\r\n"), {{1, kKensaku, Sj("前の行は検")}}},
+        {"the spaced join", true, true, {"search engine"}, "a search\r\nengine b\r\n",
+         {{1, "search engine", "a search"}}},
+        {"blanks leading the line never stand between", true, true, {kKensaku},
+         Sj("検\r\n\t　 索\r\n"), {{1, kKensaku, kKen}}},
+        {"the twins differ on the previous line's blanks", true, true, {kKensaku},
+         Sj("検 \r\n索\r\n"), {}, Hits{{1, kKensaku, kKen}}},
+        {"an empty line cuts the chain", true, true, {kKensaku}, Sj("検\r\n\r\n索\r\n"), {}},
+        {"a line with a hit never joins the next", true, true, {"X", kKensaku},
+         Sj("前X検\r\n索\r\n"), {{1, "X", Sj("前X検")}}},
+        {"a line hit across the break is not tried further nor joined", true, true,
+         {kKensaku, Sj("索引"), Sj("引目")}, Sj("検\r\n索引\r\n目\r\n"), {{1, kKensaku, kKen}}},
+        {"an off-boundary find is tried across the break", true, true, {"AB"},
+         "xA\r\nB\x88" "AB\r\n", {{1, "AB", "xA"}}},
+        {"tight off-boundary: the spaced join is not tried", true, true, {"A B"},
+         "A\r\nB\x88" "A B\r\n", {}},
+        {"spaced off-boundary is no hit", true, true, {" B"}, "\x88\r\nB\r\n", {}},
+        {"the chain goes on while no line hits", true, true, {"cd"}, "xa\r\nbc\r\nd\r\n",
+         {{2, "cd", "bc"}}},
+        {"lone lead bytes at line and file end", true, true, {"\x88"}, "a\x88\r\n\x88",
+         {{1, "\x88", "a\x88"}, {2, "\x88", "\x88"}}},
+        {"NUL and 0x1A are ordinary bytes", false, true, {std::string("\0b", 2)},
+         std::string("a\0b\x1a\r\n\x1a", 7), {{1, std::string("\0b", 2), std::string("a\0b\x1a", 4)}}},
+    };
+    // clang-format on
+    TempDir dir;
+    const std::string path = dir / "in.txt";
+    for (const LineCase& c : cases) {
+        WriteBytes(path, c.file);
+        for (const Scan scan : kScans) {
+            SCOPED_TRACE(std::string(c.name) + ", scanner " +
+                         std::to_string(static_cast<int>(scan)));
+            iset options = Quiet();
+            options.CRText = c.crText;
+            options.JapaneseWord = c.japaneseWord;
+            RecordingHost host;
+            host.words = c.words;
+            std::string want;
+            for (const auto& [n, w, t] : ByLine(scan) && c.byLine ? *c.byLine : c.hits) {
+                want += HitOf(path, n, w, t);
+            }
+            EXPECT_EQ(RunScan(host, scan, {path}, dir / "out.txt", options).output, want);
+            // Shift+Ctrl at the drop picks the line-by-line twin.
+            EXPECT_EQ(host.Only("caption Korvalen").at(0),
+                      ByLine(scan) ? "caption Korvalen-" : "caption Korvalen+");
+        }
+    }
+}
+
+// UTF-16 units as bytes, after a byte order mark.
+std::string Utf16(std::u16string_view units, bool le) {
+    std::string out;
+    for (const char16_t u : u"\uFEFF" + std::u16string(units)) {
+        const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+        out += le ? std::string{lo, hi} : std::string{hi, lo};
+    }
+    return out;
+}
+
+iset Options(bool detect, bool crText = false) {
+    iset o = Quiet();
+    o.InputEncoding = detect ? 1 : 0;
+    o.CRText = crText;
+    return o;
+}
+
+TEST(EncodingScan, EveryEncodingGivesTheSameHitLines) {
+    // Every kind of break, empty lines, words cut by a break, blanks at the
+    // joins, half-width kana, a character without a code page 932 form.
+#define KORVALEN_TEXT(u) \
+    u##"冒頭の行\r\n検索エンジンの話\n\nｶﾀｶﾅと全角　空白\r前の行は検\r\n索で終わる\r\n"   \
+    u##"絵文字😀の行\nsearch\n  engine\r\n"
+    const std::string text = KORVALEN_TEXT() + std::string(70000, 'x') + "長い行の検索\r\n最後の行";
+    const std::u16string units =
+        KORVALEN_TEXT(u) + std::u16string(70000, u'x') + u"長い行の検索\r\n最後の行";
+#undef KORVALEN_TEXT
+    const std::vector<std::string> words = {Sj("検索"), Sj("ｶﾀｶﾅ"), Sj("〓"), "search engine",
+                                            Sj("話")};
+    TempDir dir;
+    const std::string path = dir / "in.txt";
+    const std::string forms[] = {Sj(text), text, "\xEF\xBB\xBF" + text, Utf16(units, true),
+                                 Utf16(units, false)};
+    for (const bool crText : {false, true}) {
+        std::string expected;
+        for (const Scan scan : kScans) {
+            for (const std::string& bytes : forms) {
+                SCOPED_TRACE("form " + std::to_string(&bytes - forms) + " scanner " +
+                             std::to_string(static_cast<int>(scan)) + " CRText " +
+                             std::to_string(crText));
+                WriteBytes(path, bytes);
+                const Ran s = RunWords(scan, {path}, Options(true, crText), words);
+                const std::string& output = s.output;
+                if (expected.empty()) {
+                    expected = output;
+                    // Line numbers of the original file; text converted.
+                    for (const std::string& hit :
+                         {HitOf(path, 2, Sj("検索"), Sj("検索エンジンの話")),
+                          HitOf(path, 7, Sj("〓"), Sj("絵文字〓の行")),
+                          path + "(10) :(" + Sj("検索") + ")"}) {
+                        EXPECT_NE(expected.find(hit), std::string::npos);
+                    }
+                    EXPECT_EQ(expected.find(path + "(5)") != std::string::npos, crText);
+                }
+                EXPECT_TRUE(output == expected);
+                EXPECT_EQ(s.positions.back(), static_cast<std::int64_t>(bytes.size()));
+            }
+        }
+    }
+}
+
+// Without the option a file is code page 932 bytes; with it, code page 932
+// text that happens to be valid UTF-8 (the known risk) is read as UTF-8.
+TEST(EncodingScan, TheOptionDecides) {
+    TempDir dir;
+    const std::string utf8 = dir.File("u.txt", "検索\r\nabc 検索\r\n");
+    const std::string kana = dir.File("kana.txt", Sj("abc ﾃア\r\n"));  // C3 83 41: "ÃA" in UTF-8
+    ASSERT_EQ(DetectEncoding(Sj("abc ﾃア\r\n")), TextEncoding::Utf8);
+    const std::vector<std::string> words = {Sj("ア"), Sj("〓"), Sj("検索"), "abc", "検索"};
+    const struct {
+        std::string path;
+        bool detect;
+        std::string hits;
+    } cases[] = {
+        // Only the ASCII word and the UTF-8 bytes of the word match, and the
+        // hit text is the file's own bytes.
+        {utf8, false, HitOf(utf8, 1, "検索", "検索") + HitOf(utf8, 2, "abc", "abc 検索")},
+        {utf8, true,
+         HitOf(utf8, 1, Sj("検索"), Sj("検索")) + HitOf(utf8, 2, Sj("検索"), Sj("abc 検索"))},
+        // Read as UTF-8, "Ã" has no code page 932 form: the word is lost.
+        {kana, true, HitOf(kana, 1, Sj("〓"), Sj("abc 〓A"))},
+    };
+    for (const Scan scan : kScans) {
+        for (const auto& c : cases) {
+            EXPECT_EQ(RunWords(scan, {c.path}, Options(c.detect), words).output, c.hits)
+                << c.path << " " << c.detect << " scanner " << static_cast<int>(scan);
+        }
+    }
+}
+
+// ASCII past the start kept for replay: the file is read on to decide, and a Stop
+// meanwhile ends the run before any line (the loading literal twin: after one).
+TEST(EncodingScan, StopWhileAFarFileIsReadToDecide) {
+    TempDir dir;
+    const std::string late = dir.File("late.txt", std::string(3 << 20, 'a') + "\r\n検索\r\n");
+    for (const Scan scan : kScans) {
+        const Ran stopped =
+            RunWords(scan, {late}, Options(true), {Sj("検索")}, HeldLines::kDefaultBound,
+                     [](RecordingHost& h) { h.run->Stop(); });
+        EXPECT_EQ(stopped.outcome, RunOutcome::Stopped);
+        EXPECT_EQ(stopped.output, "");
+    }
+}
+
+TEST(FastUtf8, FilesDecidedLateMatchTheLiteralScanners) {
+    TempDir dir;
+    const std::string ascii = "a plain line with abc in it, and some more text to pad it out\n";
+    const std::string utf8 = "検索の行です、abc もあります。もう少し長くしておきます\n";
+    const std::string sjis = Sj("検索の行です、abc もあります") + "\n";
+    struct Case {
+        const char* name;
+        std::string text;
+        std::size_t failPast = SIZE_MAX;  // reads of the file fail past this byte
+        bool heldBack = false;            // hits held while the encoding is open
+    };
+    const Case cases[] = {
+        {"ascii then utf8", Times(ascii, 18000) + Times(utf8, 50)},
+        {"ascii throughout", Times(ascii, 18000)},
+        {"ascii then sjis", Times(ascii, 18000) + sjis + Times(ascii, 50)},
+        {"utf8 then sjis", Times(utf8, 16000) + sjis + Times(utf8, 50), SIZE_MAX, true},
+        {"utf8 cut short at the end", Times(utf8, 16000) + "\xE6\xA4"},
+        // As when the file is read whole first: its hits go, its error block stays.
+        {"utf8, the read fails past 1.5 MB", Times(utf8, 20000), 3 << 19},
+    };
+    const std::string second = dir.File("second.txt", Sj("二つ目の検索\r\n"));
+    const std::string path = dir / "f.txt";
+    const std::string out = dir / "out.txt";
+    for (const Case& c : cases) {
+        WriteBytes(path, c.text);
+        const auto size = static_cast<std::int64_t>(c.text.size());
+        // The large failing file with one set of options only, to keep the run short.
+        for (int variant = 0; variant < (c.failPast == SIZE_MAX ? 3 : 1); ++variant) {
+            iset options = Quiet();
+            options.InputEncoding = 1;
+            options.CRText = variant == 1;
+            options.JapaneseWord = variant != 2;
+            options.FileOverWrite = variant != 0;
+            std::optional<std::tuple<std::string, std::string, std::int64_t>> first;
+            auto search = [&](RecordingHost& host, Scan scan) {
+                host.words = {"abc", Sj("検索")};
+                WriteBytes(out, "an earlier run\r\n");
+                FailingOps ops(path, FailingOps::Fail::Read, c.failPast == SIZE_MAX ? INT_MAX : 0);
+                ops.okBytes = c.failPast;
+                ScopedFileOps scoped(ops);
+                // Past a small bound held hit lines go through a file.
+                return RunScan(host, scan, {path, second}, out, options,
+                               variant == 0 ? HeldLines::kDefaultBound : 1 << 16)
+                    .output;
+            };
+            for (const Scan scan : kScans) {
+                SCOPED_TRACE(std::string(c.name) + " variant " + std::to_string(variant) +
+                             " scanner " + std::to_string(static_cast<int>(scan)));
+                RecordingHost host;
+                const std::string output = search(host, scan);
+                // The first file's own progress comes just before the run
+                // sets it to the file's size (a failed file has none).
+                const auto& pos = host.positions;
+                const auto last = std::find(pos.rbegin(), pos.rend(), size);
+                const bool failed = c.failPast != SIZE_MAX;
+                const std::int64_t progress =
+                    !failed && last != pos.rend() && last + 1 != pos.rend() ? *(last + 1) : -2;
+                const std::vector<std::string> status = host.Only("status 検索中：2/2");
+                ASSERT_FALSE(status.empty());
+                if (!first) {
+                    first.emplace(output, status.front(), progress);
+                    EXPECT_TRUE(!failed || output.find(Sj("検索の行")) == std::string::npos);
+                    EXPECT_EQ(output.find(FileErrorText() + path) != std::string::npos, failed);
+                    ASSERT_EQ(progress == -2, failed);
+                }
+                EXPECT_TRUE(std::tie(output, status.front(), progress) == *first);
+                const std::string& expected = std::get<0>(*first);
+                if (!c.heldBack || IsLiteral(scan)) {
+                    continue;
+                }
+                // Another writer appends to the output meanwhile: its lines
+                // survive, and ours arrive whole.
+                const std::string other = "another writer\r\n";
+                File writer(out, File::Mode::Append);
+                int appended = 0;
+                RecordingHost appending;
+                appending.onProcess = [&](RecordingHost&) {
+                    writer.WriteAll(other);
+                    ++appended;
+                };
+                std::string got = search(appending, scan);
+                int found = 0;
+                for (std::size_t at; (at = got.find(other)) != std::string::npos; ++found) {
+                    got.erase(at, other.size());
+                }
+                EXPECT_EQ(found, appended);
+                EXPECT_TRUE(got == expected);
+                // A Stop while the encoding is open writes no line that the
+                // finished run would not.
+                RecordingHost stopping;
+                stopping.onProcess = [](RecordingHost& h) {
+                    if (h.run->State().HitCount > 0) {
+                        h.run->Stop();
+                    }
+                };
+                const std::string stopped = search(stopping, scan);
+                for (std::size_t at = 0, end; at < stopped.size(); at = end + 2) {
+                    end = stopped.find("\r\n", at);
+                    EXPECT_NE(expected.find(stopped.substr(at, end + 2 - at)), std::string::npos);
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace korvalen::test

@@ -322,8 +322,7 @@ class DropListings {
         NameList files;
         NameList folders;  // sorted
         std::size_t entries = 0;
-        bool sorted = false;  // the files too
-        bool linkHere = false;
+        bool linkHere = false;  // a count sorts the files then only
     };
     std::deque<Listing> kept;
     std::size_t bytes = 0;
@@ -602,7 +601,7 @@ class DropWalk::Impl {
         files_ = std::move(listing.files);
         folders = std::move(listing.folders);
         linkHere_ = listing.linkHere;
-        return listing.sorted ? Kept::sorted : Kept::unsorted;
+        return listing.linkHere ? Kept::sorted : Kept::unsorted;
     }
 
     // A count keeps the folder just read for the walk, while within bounds.
@@ -618,7 +617,7 @@ class DropWalk::Impl {
         }
         listings_->bytes += files_.Bytes() + folders.Bytes();
         listings_->kept.push_back(
-            DropListings::Listing{path, id, NameList{}, folders, entries, linkHere_, linkHere_});
+            DropListings::Listing{path, id, NameList{}, folders, entries, linkHere_});
         keeping_ = true;
     }
 

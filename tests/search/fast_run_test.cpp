@@ -26,16 +26,14 @@ namespace korvalen::test {
 namespace {
 
 Ran RunOn(Scan scan, const std::vector<std::string>& names, const std::string& out, iset o,
-          const std::vector<std::string>& words, std::int32_t threads, std::size_t bound,
+          const std::vector<std::string>& words, std::int32_t threads = 1,
+          std::size_t bound = HeldLines::kDefaultBound,
           const std::function<void(RecordingHost&)>& onProcess = {}) {
     o.Threads = threads;
     RecordingHost host;
     host.words = words;
     host.onProcess = onProcess;
     host.memory = 2 << 20;  // lines over a megabyte end their file with the error block
-    if (std::filesystem::is_regular_file(out)) {
-        std::filesystem::remove(out);
-    }
     return RunScan(host, scan, names, out, o, bound);
 }
 
@@ -201,8 +199,7 @@ TEST(Crew, FilesAreSearchedAtOnce) {
     const std::string second = c.dir.File("2", Times("a line\r\n", 150'000));
     WaitForSecond ops(first, second);
     const ScopedFileOps scoped(ops);
-    const Ran got = RunOn(Scan::FastInMemory, {first, second}, c.out, Quiet(), {"a"}, 2,
-                          HeldLines::kDefaultBound);
+    const Ran got = RunOn(Scan::FastInMemory, {first, second}, c.out, Quiet(), {"a"}, 2);
     EXPECT_EQ(got.hits, 300'000);
     EXPECT_TRUE(ops.waited);
 }
@@ -367,12 +364,9 @@ TEST(FastRun, AFileThatNeverEnds) {
         ops.endless = "x";
         ops.okBytes = std::size_t{64} << 20;
         ScopedFileOps scoped(ops);
-        RecordingHost host;
-        host.words = {"a"};
-        host.memory = std::int64_t{8} << 20;
-        const Ran got = RunScan(host, scan, {name}, dir / "out.txt", Quiet());
+        const Ran got = RunOn(scan, {name}, dir / "out.txt", Quiet(), {"a"});
         EXPECT_EQ(got.output, block);
-        EXPECT_LT(ops.readBytes, std::size_t{16} << 20) << static_cast<int>(scan);
+        EXPECT_LT(ops.readBytes, std::size_t{4} << 20) << static_cast<int>(scan);
     }
 }
 

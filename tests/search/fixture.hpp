@@ -27,9 +27,6 @@
 
 namespace korvalen::test {
 
-inline void WriteBytes(const std::string& path, std::string_view bytes) {
-    TempDir::Write(path, bytes);
-}
 inline std::string ReadBytes(const std::string& path) {
     return TempDir::Read(path);
 }

@@ -61,19 +61,24 @@ struct Tree {
         for (const char* file :
              {"d/b.txt", "d/a.TXT", "d/B.txt", "d/c.md", "d/.h.txt", "d/sub/x.txt",
               "d/sub/deep/y.txt", "d/sub2/z.txt", "d/.git/g.txt"}) {
-            WriteBytes(t / file, "a " + std::string(file) + "\r\n");
+            TempDir::Write(t / file, "a " + std::string(file) + "\r\n");
         }
         fs::create_symlink("sub/x.txt", t / "d/link.txt");  // reached before sub/x.txt
         fs::create_symlink("..", t / "d/sub/up.txt");       // a loop, named like a file
         fs::create_symlink("none", t / "d/sub/dangling.txt");
     }
 
+    // These names below the scratch folder.
+    Names Full(Names names) const {
+        for (std::string& n : names) {
+            n = t / n;
+        }
+        return names;
+    }
     // Names below the scratch folder, in and out.
     Names Expand(const Names& names, std::string_view filter) const {
-        Names full, got;
-        for (const std::string& n : names) {
-            full.push_back(t / n);
-        }
+        const Names full = Full(names);
+        Names got;
         DropWalk walk(full, filter, true, [](std::size_t) { return true; });
         for (DropName n; walk.Next(n);) {
             got.push_back((n.unreadableFolder ? "!" : "") + n.name.substr(t.Path().size() + 1));
@@ -114,7 +119,7 @@ TEST(Folders, WalkOrderDepthAndWhatIsLeftOut) {
                            ".txt");
     }
     for (int i = 0; i < 40; ++i) {
-        WriteBytes(tr.t / chapters[static_cast<std::size_t>(i * 17 % 40)], "a\r\n");
+        TempDir::Write(tr.t / chapters[static_cast<std::size_t>(i * 17 % 40)], "a\r\n");
     }
     EXPECT_EQ(tr.Expand({"ch"}, "*.txt"), chapters);
     // A folder that cannot be opened (through the file layer, so it fails as root too).
@@ -135,12 +140,12 @@ TEST(Folders, WalkKeepsLittleAndTakesEachFileOnce) {
         fs::create_directory(t / folder);
     }
     for (const char* file : {"m/a.txt", "m/h1.txt", "m/z.txt", "m/s2/a0.txt", "m/s2/zz.txt"}) {
-        WriteBytes(t / file, "");
+        TempDir::Write(t / file, "");
     }
     for (const char* folder : {"m/s0/f", "m/s1/g"}) {
         for (int i = 10; i < 40; ++i) {
             expected.push_back(folder + std::to_string(i) + ".txt");
-            WriteBytes(t / expected.back(), "x");
+            TempDir::Write(t / expected.back(), "x");
         }
     }
     expected.insert(expected.end(), {"m/s2/a0.txt", "m/s2/ln0.txt"});
@@ -207,9 +212,9 @@ TEST(Folders, WalkTakesTheFoldersItsCountRead) {
             if (change == "d/sub2") {
                 fs::rename(tr.t / change, tr.t / "old2");
                 fs::create_directory(tr.t / change);
-                WriteBytes(tr.t / "d/sub2/w.txt", "");
+                TempDir::Write(tr.t / "d/sub2/w.txt", "");
             } else if (!change.empty()) {
-                WriteBytes(tr.t / change, "");
+                TempDir::Write(tr.t / change, "");
             }
             Names names, pauses;
             DropWalk walk(dropped, "*.txt", true, [&](std::size_t handed) {
@@ -244,7 +249,7 @@ struct FolderRun {
 
     // The output bytes of one run on an output file that held a hit line before.
     std::string Drop(const Names& names, bool folders, RunOutcome expected = RunOutcome::Finished) {
-        WriteBytes(out, "a old\r\n");
+        TempDir::Write(out, "a old\r\n");
         options.SearchFolders = folders;
         host.log.clear();
         host.positions.clear();
@@ -270,17 +275,17 @@ TEST(Folders, FolderRunWritesWhatTheFilesDroppedOneByOneWrite) {
     EXPECT_EQ(std::erase(log, "status フォルダを調べています"), 1u);
     log = steps(log);
     const auto positions = r.host.positions;
-    EXPECT_EQ(viaFolder, r.Drop({d + "/B.txt", d + "/a.TXT", d + "/b.txt", d + "/link.txt",
-                                 d + "/out.txt", d + "/sub/deep/y.txt", d + "/sub2/z.txt"},
-                                false));
+    const Names files = r.tr.Full({"d/B.txt", "d/a.TXT", "d/b.txt", "d/link.txt", "d/out.txt",
+                                   "d/sub/deep/y.txt", "d/sub2/z.txt"});
+    EXPECT_EQ(viaFolder, r.Drop(files, false));
     EXPECT_EQ(log, steps(r.host.log));  // the same numbering and steps
     EXPECT_EQ(positions, r.host.positions);
     // A count that took a file twice (two links of it): the numbering mends.
     // The progress maximum, guessed as twice the first file, is the bytes of
     // both at the last, however close the guess.
     fs::create_directory(r.tr.t / "h");
-    WriteBytes(r.tr.t / "h/a.txt", std::string(64, 'a'));
-    WriteBytes(r.tr.t / "h/c.txt", std::string(65, 'a'));
+    TempDir::Write(r.tr.t / "h/a.txt", std::string(64, 'a'));
+    TempDir::Write(r.tr.t / "h/c.txt", std::string(65, 'a'));
     fs::create_hard_link(r.tr.t / "h/a.txt", r.tr.t / "h/b.txt");
     r.Drop({r.tr.t / "h"}, true);
     EXPECT_EQ(r.host.Only("title"),
@@ -305,9 +310,7 @@ TEST(Folders, FolderRunWritesWhatTheFilesDroppedOneByOneWrite) {
         const std::string output = r.Drop({d}, true);
         EXPECT_NE(output.find(Sj("ファイルアクセスでエラーが生じました：") + d + "/b.txt"),
                   std::string::npos);
-        EXPECT_EQ(output, r.Drop({d + "/B.txt", d + "/a.TXT", d + "/b.txt", d + "/link.txt",
-                                  d + "/sub/deep/y.txt", d + "/sub2/z.txt"},
-                                 false));
+        EXPECT_EQ(output, r.Drop(files, false));
     }
     // A folder that cannot be read is reported and the run goes on.
     r.options.ErrorStop = true;

@@ -134,7 +134,7 @@ TEST(Trash, MovesIntoTheTrashItCreatesUnderFreeNames) {
     const std::string trash = dir / "data/share/Trash";
     const std::string name = dir / "a b\x82\xa0.txt";
     for (const std::string free : {"", ".2", ".3"}) {
-        WriteBytes(name, free);
+        TempDir::Write(name, free);
         ASSERT_TRUE(MoveToTrash(name)) << free;
         EXPECT_FALSE(fs::exists(name));
         const std::string stored = "/a b\x82\xa0" + free + ".txt";

@@ -74,7 +74,7 @@ TEST(Run, NormalRunShowsEveryStepInOrder) {
 TEST(Run, NoWords) {
     Trial r;  // only the status changes, the output file is not touched
     r.host.words.clear();
-    WriteBytes(r.out, "old");
+    TempDir::Write(r.out, "old");
     const std::string a = r.dir.File("a.txt", "a");
     EXPECT_EQ(r.Drop({a}), RunOutcome::NoWords);
     r.host.words = {"", ""};  // lines without a word find nothing: refused as well
@@ -91,7 +91,7 @@ class OvertakingOps : public FileOps {
         : path_(std::move(path)), bytes_(std::move(bytes)) {}
     int Open(const char* path, int flags, mode_t mode) override {
         if (path_ == path && !bytes_.empty()) {
-            WriteBytes(path_, std::exchange(bytes_, {}));
+            TempDir::Write(path_, std::exchange(bytes_, {}));
         }
         return FileOps::Open(path, flags, mode);
     }
@@ -123,7 +123,7 @@ TEST(Run, AppendingKeepsEveryByteAndSeparatesOnALineOfItsOwn) {
         r.options.FileOverWrite = c.overwrite;
         const std::string a = r.dir.File("a.txt", "a\r\n");
         if (c.before) {
-            WriteBytes(r.out, *c.before);
+            TempDir::Write(r.out, *c.before);
         }
         OvertakingOps ops(r.out, c.overtaker);
         ScopedFileOps scoped(ops);
@@ -135,7 +135,7 @@ TEST(Run, AppendingKeepsEveryByteAndSeparatesOnALineOfItsOwn) {
 TEST(Run, SkipsTheOutputFileUnderAnyNameAndFolders) {
     Trial r;
     const std::string a = r.dir.File("a.txt", "a\r\n");
-    WriteBytes(r.out, "a\r\n");
+    TempDir::Write(r.out, "a\r\n");
     ASSERT_EQ(::link(r.out.c_str(), (r.dir / "hard.txt").c_str()), 0);
     ASSERT_EQ(::symlink(r.out.c_str(), (r.dir / "soft.txt").c_str()), 0);
     ASSERT_EQ(::mkdir((r.dir / "sub").c_str(), 0755), 0);
@@ -166,7 +166,7 @@ TEST(Run, APipeOrANameWithALineBreakGetsItsBlock) {
             if (name == "fifo") {
                 ASSERT_EQ(::mkfifo(bad.c_str(), 0644), 0);
             } else {
-                WriteBytes(bad, "a\r\n");
+                TempDir::Write(bad, "a\r\n");
             }
             const std::string a = r.dir.File("a.txt", "a\r\n");
             std::string shown = bad;
@@ -204,7 +204,7 @@ TEST(Run, OutputFailuresEndTheRunAndKeepOldBytes) {
             for (int i = 0; i < 40; ++i) {
                 names.push_back(r.dir.File("a" + std::to_string(i), Times("a\r\n", 2'000)));
             }
-            WriteBytes(r.out, "kept\r\n");
+            TempDir::Write(r.out, "kept\r\n");
             std::string output = name[0] == '/' ? name : r.dir / name;
             std::optional<FailingOps> ops;
             std::optional<ScopedFileOps> scoped;
@@ -257,7 +257,7 @@ TEST(Run, ScannerChoiceByMemoryAndSixtyFourBitSizes) {
               "caption Korvalen-|caption Korvalen|caption Korvalen+|caption Korvalen|");
     r.host.log.clear();
     for (const char* name : {"big.bin", "big2.bin"}) {
-        WriteBytes(r.dir / name, "");
+        TempDir::Write(r.dir / name, "");
         ASSERT_EQ(::truncate((r.dir / name).c_str(), 3'000'000'000), 0);
     }
     r.host.onLock = [](RecordingHost& h) { h.run->Stop(); };  // measured, never read

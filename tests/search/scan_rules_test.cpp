@@ -74,22 +74,20 @@ TEST(LineRules, EveryScanner) {
     TempDir dir;
     const std::string path = dir / "in.txt";
     for (const LineCase& c : cases) {
-        WriteBytes(path, c.file);
+        TempDir::Write(path, c.file);
         for (const Scan scan : kScans) {
-            SCOPED_TRACE(std::string(c.name) + ", scanner " +
-                         std::to_string(static_cast<int>(scan)));
+            SCOPED_TRACE(std::string(c.name) + ", scanner " + std::to_string(int(scan)));
             iset options = Quiet();
             options.CRText = c.crText;
             options.JapaneseWord = c.japaneseWord;
-            RecordingHost host;
-            host.words = c.words;
             std::string want;
             for (const auto& [n, w, t] : ByLine(scan) && c.byLine ? *c.byLine : c.hits) {
                 want += HitOf(path, n, w, t);
             }
-            EXPECT_EQ(RunScan(host, scan, {path}, dir / "out.txt", options).output, want);
+            const Ran ran = RunWords(scan, {path}, options, c.words);
+            EXPECT_EQ(ran.output, want);
             // Shift+Ctrl at the drop picks the line-by-line twin.
-            EXPECT_EQ(host.Only("caption Korvalen").at(0),
+            EXPECT_EQ(Only(ran.log, "caption Korvalen").at(0),
                       ByLine(scan) ? "caption Korvalen-" : "caption Korvalen+");
         }
     }
@@ -132,14 +130,12 @@ TEST(EncodingScan, EveryEncodingGivesTheSameHitLines) {
         std::string expected;
         for (const Scan scan : kScans) {
             for (const std::string& bytes : forms) {
-                SCOPED_TRACE("form " + std::to_string(&bytes - forms) + " scanner " +
-                             std::to_string(static_cast<int>(scan)) + " CRText " +
-                             std::to_string(crText));
-                WriteBytes(path, bytes);
+                SCOPED_TRACE(
+                    ::testing::PrintToString(std::tuple(&bytes - forms, int(scan), crText)));
+                TempDir::Write(path, bytes);
                 const Ran s = RunWords(scan, {path}, Options(true, crText), words);
-                const std::string& output = s.output;
                 if (expected.empty()) {
-                    expected = output;
+                    expected = s.output;
                     // Line numbers of the original file; text converted.
                     for (const std::string& hit :
                          {HitOf(path, 2, Sj("検索"), Sj("検索エンジンの話")),
@@ -149,7 +145,7 @@ TEST(EncodingScan, EveryEncodingGivesTheSameHitLines) {
                     }
                     EXPECT_EQ(expected.find(path + "(5)") != std::string::npos, crText);
                 }
-                EXPECT_TRUE(output == expected);
+                EXPECT_TRUE(s.output == expected);
                 EXPECT_EQ(s.positions.back(), static_cast<std::int64_t>(bytes.size()));
             }
         }
@@ -223,7 +219,7 @@ TEST(FastUtf8, FilesDecidedLateMatchTheLiteralScanners) {
     const std::string path = dir / "f.txt";
     const std::string out = dir / "out.txt";
     for (const Case& c : cases) {
-        WriteBytes(path, c.text);
+        TempDir::Write(path, c.text);
         const auto size = static_cast<std::int64_t>(c.text.size());
         // The large failing file with one set of options only, to keep the run short.
         for (int variant = 0; variant < (c.failPast == SIZE_MAX ? 3 : 1); ++variant) {
@@ -233,30 +229,27 @@ TEST(FastUtf8, FilesDecidedLateMatchTheLiteralScanners) {
             options.JapaneseWord = variant != 2;
             options.FileOverWrite = variant != 0;
             std::optional<std::tuple<std::string, std::string, std::int64_t>> first;
-            auto search = [&](RecordingHost& host, Scan scan) {
-                host.words = {"abc", Sj("検索")};
-                WriteBytes(out, "an earlier run\r\n");
+            auto search = [&](Scan scan, const std::function<void(RecordingHost&)>& onProcess) {
+                TempDir::Write(out, "an earlier run\r\n");
                 FailingOps ops(path, FailingOps::Fail::Read, c.failPast == SIZE_MAX ? INT_MAX : 0);
                 ops.okBytes = c.failPast;
                 ScopedFileOps scoped(ops);
                 // Past a small bound held hit lines go through a file.
-                return RunScan(host, scan, {path, second}, out, options,
-                               variant == 0 ? HeldLines::kDefaultBound : 1 << 16)
-                    .output;
+                return RunWords(scan, {path, second}, options, {"abc", Sj("検索")},
+                                variant == 0 ? HeldLines::kDefaultBound : 1 << 16, onProcess);
             };
             for (const Scan scan : kScans) {
-                SCOPED_TRACE(std::string(c.name) + " variant " + std::to_string(variant) +
-                             " scanner " + std::to_string(static_cast<int>(scan)));
-                RecordingHost host;
-                const std::string output = search(host, scan);
+                SCOPED_TRACE(::testing::PrintToString(std::tuple(c.name, variant, int(scan))));
+                const Ran ran = search(scan, {});
+                const std::string& output = ran.output;
                 // The first file's own progress comes just before the run
                 // sets it to the file's size (a failed file has none).
-                const auto& pos = host.positions;
+                const auto& pos = ran.positions;
                 const auto last = std::find(pos.rbegin(), pos.rend(), size);
                 const bool failed = c.failPast != SIZE_MAX;
                 const std::int64_t progress =
                     !failed && last != pos.rend() && last + 1 != pos.rend() ? *(last + 1) : -2;
-                const std::vector<std::string> status = host.Only("status 検索中：2/2");
+                const std::vector<std::string> status = Only(ran.log, "status 検索中：2/2");
                 ASSERT_FALSE(status.empty());
                 if (!first) {
                     first.emplace(output, status.front(), progress);
@@ -274,12 +267,10 @@ TEST(FastUtf8, FilesDecidedLateMatchTheLiteralScanners) {
                 const std::string other = "another writer\r\n";
                 File writer(out, File::Mode::Append);
                 int appended = 0;
-                RecordingHost appending;
-                appending.onProcess = [&](RecordingHost&) {
-                    writer.WriteAll(other);
-                    ++appended;
-                };
-                std::string got = search(appending, scan);
+                std::string got = search(scan, [&](RecordingHost&) {
+                                      writer.WriteAll(other);
+                                      ++appended;
+                                  }).output;
                 int found = 0;
                 for (std::size_t at; (at = got.find(other)) != std::string::npos; ++found) {
                     got.erase(at, other.size());
@@ -288,13 +279,11 @@ TEST(FastUtf8, FilesDecidedLateMatchTheLiteralScanners) {
                 EXPECT_TRUE(got == expected);
                 // A Stop while the encoding is open writes no line that the
                 // finished run would not.
-                RecordingHost stopping;
-                stopping.onProcess = [](RecordingHost& h) {
-                    if (h.run->State().HitCount > 0) {
-                        h.run->Stop();
-                    }
-                };
-                const std::string stopped = search(stopping, scan);
+                const std::string stopped = search(scan, [](RecordingHost& h) {
+                                                if (h.run->State().HitCount > 0) {
+                                                    h.run->Stop();
+                                                }
+                                            }).output;
                 for (std::size_t at = 0, end; at < stopped.size(); at = end + 2) {
                     end = stopped.find("\r\n", at);
                     EXPECT_NE(expected.find(stopped.substr(at, end + 2 - at)), std::string::npos);

@@ -1,7 +1,4 @@
-// The fast scanner against the word loop, on random inputs built for the awkward
-// places: words straddling double-byte characters or breaks, blanks at the joins,
-// empty words, words prefixes of each other or changed between two lines; and
-// UTF-8 files read from their own bytes.
+// The fast scanner against the word loop, on random inputs built for the awkward places.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -155,10 +152,8 @@ TEST(FastDiff, RandomInputsGiveTheLiteralHits) {
     }
 }
 
-// Near matches at every byte: long words against runs of their first
-// character, and matches of two lengths in long runs of lead bytes, whose
-// starts go back and forth. The work grows with the text, not with the text
-// times the word.
+// Near matches at every byte, and matches of two lengths in runs of lead bytes
+// whose starts go back and forth.
 TEST(FastDiff, WorkIsLinearInTheTextWhateverTheWords) {
     const std::string near = Times("a", 3000) + "b";
     const std::string rule = Times("\x81\x81", 3000) + "x";  // ＝＝＝
@@ -184,8 +179,6 @@ TEST(FastDiff, WorkIsLinearInTheTextWhateverTheWords) {
     }
 }
 
-// A read that fails in some piece: the hits of the lines read whole before
-// it, as on one thread, then the failure.
 TEST(FastDiff, AReadFailureInAnyPieceAsOnOneThread) {
     std::mt19937 rng(61207);
     for (int round = 0; round < 600; ++round) {
@@ -215,8 +208,7 @@ TEST(FastDiff, AReadFailureInAnyPieceAsOnOneThread) {
     }
 }
 
-// A UTF-8 file searched from its own bytes (lines that cannot hold a hit are
-// counted, not converted): the word loop's hits over its code page 932 form.
+// Lines that cannot hold a hit are counted, not converted.
 TEST(FastDiff, Utf8ScanGivesTheHitsOfTheConvertedText) {
     std::mt19937 rng(20261206);
     // Cut by breaks, lone continuation bytes, overlong forms, surrogates.

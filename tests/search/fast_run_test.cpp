@@ -1,8 +1,4 @@
-// The fast scanners inside whole runs: random files with every scanner and
-// thread count (the output, the hit count and every call the host hears are
-// those of one thread, whatever the bound on what a file searched ahead may
-// hold), several files searched at once, Stop, read errors, large files in
-// pieces, memory running short and the file of held lines.
+// The fast scanners inside whole runs, on one thread and on several.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -60,10 +56,6 @@ auto Key(const Ran& r) {
     return std::tuple(r.outcome, r.output, r.hits, r.positions.end()[-2], r.positions.back());
 }
 
-// Random runs (code page 932 or UTF-8 files, and now and then files of every
-// kind a run meets), every option the scanners read: each fast scanner writes
-// its literal twin's bytes; the twins agree where meant to; several files
-// searched at once give one thread's bytes and calls.
 TEST(RandomRuns, EveryScannerAndThreadCountWritesTheSame) {
     std::mt19937 rng(61206);
     Corpus c;
@@ -164,9 +156,8 @@ TEST(RandomRuns, EveryScannerAndThreadCountWritesTheSame) {
     }
 }
 
-// The first file's open waits until the second was opened (for at most a
-// few seconds): only a run that searches more than one file at a time
-// gets past it at once.
+// The first file's open waits (a few seconds at most) for the second's: only
+// a run that searches files at once gets past it at once.
 class WaitForSecond : public FileOps {
   public:
     WaitForSecond(std::string first, std::string second)
@@ -204,10 +195,7 @@ TEST(Crew, FilesAreSearchedAtOnce) {
     EXPECT_TRUE(ops.waited);
 }
 
-// A Stop while file k is written ends the run there: no line of a later
-// file, the file in hand whole or cut as one thread cuts it (after the whole
-// lines of one read in hand), its separator line written, the progress at
-// its end, the editor not opened.
+// On one thread the file in hand is cut after the whole lines of one read.
 TEST(Crew, StopEndsTheRunAtTheFileInHand) {
     Corpus c;
     const std::string line = "a" + std::string(61, 'x');  // 64 bytes with its break
@@ -258,9 +246,7 @@ TEST(Crew, StopEndsTheRunAtTheFileInHand) {
     }
 }
 
-// A file that cannot be read to its end: the in-memory twins write no hit of
-// it (as a load that failed), however many they held, the line-by-line twins
-// keep the hits of the reads that went through.
+// The in-memory twins write no hit of it, as a load that failed.
 TEST(FastRun, ReadErrorInTheMiddleOfAFile) {
     TempDir dir;
     const std::string a = dir.File("a.txt", Times("a line\r\n", 3 * FastScanner::kBlock / 8));
@@ -281,9 +267,7 @@ TEST(FastRun, ReadErrorInTheMiddleOfAFile) {
     }
 }
 
-// A file of several windows of pieces, words cut by its breaks: every thread
-// count writes what one thread writes, and more than one searches pieces at
-// once (the bar moves a piece at a time).
+// Several windows of pieces; the bar moving a piece at a time shows them searched at once.
 TEST(FastRun, ALargeFileInPiecesWritesWhatOneThreadWrites) {
     std::mt19937 rng(26);
     TempDir dir;
@@ -316,9 +300,7 @@ TEST(FastRun, ALargeFileInPiecesWritesWhatOneThreadWrites) {
     }
 }
 
-// Memory running out in the fast scanners' blocks (the host's call after a
-// block throws, as an allocation there would): the file is read a line at a
-// time instead, its hit lines as ever; no error block.
+// The host's call after a block throws, as an allocation there would.
 TEST(FastRun, MemoryShortForBlocksReadsALineAtATime) {
     TempDir dir;
     const std::string name =
@@ -341,10 +323,8 @@ TEST(FastRun, MemoryShortForBlocksReadsALineAtATime) {
     }
 }
 
-// The in-memory scan holds no more than the size it was chosen for: beyond,
-// its hits go out as the line-by-line scan's do. A line longer than the
-// memory at hand ends the file with its error block, long before the machine
-// runs short.
+// The in-memory scan holds no more than the size it was chosen for, and a
+// line longer than the memory at hand ends the file long before the machine runs short.
 TEST(FastRun, AFileThatNeverEnds) {
     TempDir dir;
     const std::string name = dir.File("proc", "");
@@ -370,9 +350,7 @@ TEST(FastRun, AFileThatNeverEnds) {
     }
 }
 
-// Held lines that cannot be held in a file: the file is searched again in a
-// way that holds nothing, the user told why; the lines of the files before
-// are in the output whatever fails. The held file is made off the output's disk.
+// Then the file is searched again in a way that holds nothing, the user told why.
 TEST(FastRun, HeldLinesFileFailuresAndStopWhileTheWordsAreSetUp) {
     TempDir dir, tmp;
     ScopedEnv tmpdir("TMPDIR", tmp.Path().c_str());

@@ -1,5 +1,4 @@
-// Dropped folders: the filter, the walk's order and what it leaves out, and a
-// folder run against the same files dropped one by one.
+// Dropped folders: the filter, the walk, and a folder run against its files dropped by name.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -68,7 +67,6 @@ struct Tree {
         fs::create_symlink("none", t / "d/sub/dangling.txt");
     }
 
-    // These names below the scratch folder.
     Names Full(Names names) const {
         for (std::string& n : names) {
             n = t / n;
@@ -129,10 +127,7 @@ TEST(Folders, WalkOrderDepthAndWhatIsLeftOut) {
               (Names{"d/B.txt", "d/a.TXT", "d/b.txt", "d/link.txt", "!d/sub", "d/sub2/z.txt"}));
 }
 
-// A walk keeps one folder's names at a time and remembers only the files that
-// can be reached twice, and still takes each file once: a link to a file taken
-// before (in another folder, or earlier in its own), hard links, a folder
-// reached again through a link.
+// One folder's names held at a time, and only the files that can be reached twice remembered.
 TEST(Folders, WalkKeepsLittleAndTakesEachFileOnce) {
     TempDir t;
     Names expected = {"m/a.txt", "m/h1.txt", "m/z.txt"};
@@ -186,9 +181,7 @@ TEST(Folders, WalkKeepsLittleAndTakesEachFileOnce) {
     EXPECT_FALSE(totals.exact);
 }
 
-// A walk after a count takes each folder as the count read it (read once),
-// making the same pauses: the same names, also when stopped in a folder; a
-// folder replaced in between is read anew.
+// Each folder read once: the walk after a count takes it as the count read it.
 TEST(Folders, WalkTakesTheFoldersItsCountRead) {
     struct Row {
         const char* change;  // made between the count and the walk
@@ -280,9 +273,8 @@ TEST(Folders, FolderRunWritesWhatTheFilesDroppedOneByOneWrite) {
     EXPECT_EQ(viaFolder, r.Drop(files, false));
     EXPECT_EQ(log, steps(r.host.log));  // the same numbering and steps
     EXPECT_EQ(positions, r.host.positions);
-    // A count that took a file twice (two links of it): the numbering mends.
-    // The progress maximum, guessed as twice the first file, is the bytes of
-    // both at the last, however close the guess.
+    // A count that took a file twice (two links of it): the numbering mends, and the
+    // maximum, guessed as twice the first file, is the bytes of both at the last.
     fs::create_directory(r.tr.t / "h");
     TempDir::Write(r.tr.t / "h/a.txt", std::string(64, 'a'));
     TempDir::Write(r.tr.t / "h/c.txt", std::string(65, 'a'));

@@ -36,9 +36,7 @@ TEST(Memory, ParsesMeminfo) {
     EXPECT_LE(real.available, real.total);
 }
 
-// Sizes and attributes of odd names; a file opened on what was seen of it
-// before is still read whole, whatever has happened at its name since; what is
-// no longer a regular file is refused.
+// A file opened on what was seen of it before is read whole, whatever happened since.
 TEST(FileInfo, OddNamesAndReadOnASight) {
     TempDir dir;
     const std::string file = dir.File("f.txt", "12345");
@@ -148,8 +146,7 @@ TEST(Trash, MovesIntoTheTrashItCreatesUnderFreeNames) {
     for (const std::string& folder : {dir / "data", trash, trash + "/files", trash + "/info"}) {
         EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all) << folder;
     }
-    // Nothing to move, a failed write of the info file, or no trash to be made: false,
-    // and the file stays, without an info file.
+    // Nothing to move, a failed write of the info file, or no trash to be made.
     EXPECT_FALSE(MoveToTrash(dir / "missing"));
     const std::string kept = dir.File("kept", "k");
     const std::string keptInfo = trash + "/info/kept.trashinfo";

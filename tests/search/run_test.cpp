@@ -1,5 +1,4 @@
-// The run as a front end sees it: the order of every call, the refusals, the
-// skip rules, stop, file errors and failures of the output file.
+// The run as a front end sees it.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,8 +82,7 @@ TEST(Run, NoWords) {
     EXPECT_EQ(r.Output(), "old");
 }
 
-// Another run that creates the output and writes to it just before this
-// run's open.
+// Another run that creates the output and writes to it just before this run's open.
 class OvertakingOps : public FileOps {
   public:
     OvertakingOps(std::string path, std::string bytes)
@@ -152,9 +150,7 @@ TEST(Run, SkipsTheOutputFileUnderAnyNameAndFolders) {
     EXPECT_EQ(r.host.Only("caption Korvalen+").size(), 3u);
 }
 
-// A pipe is refused; a name with a line break would forge lines of the
-// output. Neither is searched: each gets its block (the breaks shown as "?"),
-// after an empty line when files are not separated.
+// A name with a line break would forge lines of the output.
 TEST(Run, APipeOrANameWithALineBreakGetsItsBlock) {
     for (const Scan scan : kScans) {
         for (const std::string name : {"fifo", "x\r\nb.txt(1) :(a)a", "x\nb.txt", "x\rb.txt"}) {
@@ -181,8 +177,7 @@ TEST(Run, APipeOrANameWithALineBreakGetsItsBlock) {
     }
 }
 
-// A full disk, a missing folder, a folder, and each call failing; with many
-// files on one thread and on three: every thread ends, the run says so once.
+// With many files on one thread and on three: every thread ends, the run says so once.
 TEST(Run, OutputFailuresEndTheRunAndKeepOldBytes) {
     const std::pair<const char*, std::optional<FailingOps::Fail>> cases[] = {
         {"/dev/full", {}},

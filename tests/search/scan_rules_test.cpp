@@ -1,9 +1,4 @@
-// The scanners' line rules, files in UTF-8 and UTF-16 searched with
-// InputEncoding set (the same hit lines as the code page 932 file of the same
-// text), and files taken for UTF-8 by their start and scanned before the rest
-// is known: whatever comes later decides, and the output, hit count and
-// progress are those of the literal scanners, which read the whole file first.
-// Each through a run, with every scanner.
+// The scanners' line rules and input encodings, each through a run with every scanner.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -181,8 +176,7 @@ TEST(EncodingScan, TheOptionDecides) {
     }
 }
 
-// ASCII past the start kept for replay: the file is read on to decide, and a Stop
-// meanwhile ends the run before any line (the loading literal twin: after one).
+// The loading literal twin stops after its first line, the others before.
 TEST(EncodingScan, StopWhileAFarFileIsReadToDecide) {
     TempDir dir;
     const std::string late = dir.File("late.txt", std::string(3 << 20, 'a') + "\r\n検索\r\n");
@@ -242,8 +236,7 @@ TEST(FastUtf8, FilesDecidedLateMatchTheLiteralScanners) {
                 SCOPED_TRACE(::testing::PrintToString(std::tuple(c.name, variant, int(scan))));
                 const Ran ran = search(scan, {});
                 const std::string& output = ran.output;
-                // The first file's own progress comes just before the run
-                // sets it to the file's size (a failed file has none).
+                // The file's own last progress, before the run sets it to its size.
                 const auto& pos = ran.positions;
                 const auto last = std::find(pos.rbegin(), pos.rend(), size);
                 const bool failed = c.failPast != SIZE_MAX;
@@ -262,8 +255,7 @@ TEST(FastUtf8, FilesDecidedLateMatchTheLiteralScanners) {
                 if (!c.heldBack || IsLiteral(scan)) {
                     continue;
                 }
-                // Another writer appends to the output meanwhile: its lines
-                // survive, and ours arrive whole.
+                // Another writer appending meanwhile: its lines survive, ours arrive whole.
                 const std::string other = "another writer\r\n";
                 File writer(out, File::Mode::Append);
                 int appended = 0;
@@ -277,8 +269,7 @@ TEST(FastUtf8, FilesDecidedLateMatchTheLiteralScanners) {
                 }
                 EXPECT_EQ(found, appended);
                 EXPECT_TRUE(got == expected);
-                // A Stop while the encoding is open writes no line that the
-                // finished run would not.
+                // A Stop while the encoding is open writes no line the finished run would not.
                 const std::string stopped = search(scan, [](RecordingHost& h) {
                                                 if (h.run->State().HitCount > 0) {
                                                     h.run->Stop();

@@ -317,13 +317,9 @@ inline Ran RunScan(RecordingHost& host, Scan scan, const std::vector<std::string
     host.run = nullptr;
     // Not /dev/full nor a folder: reads of them do not end.
     const std::string bytes = std::filesystem::is_regular_file(out) ? ReadBytes(out) : "";
-    return {outcome,
-            bytes,
-            run.State().HitCount,
-            host.positions,
-            run.State().Searching,
-            host.log,
-            host.processCalls};
+    const RunState& state = run.State();
+    return {outcome,         bytes,    state.HitCount,   host.positions,
+            state.Searching, host.log, host.processCalls};
 }
 
 // A run with these words, into out.txt next to the first file.

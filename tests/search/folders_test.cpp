@@ -290,7 +290,6 @@ TEST(Folders, FolderRunWritesWhatTheFilesDroppedOneByOneWrite) {
         r.options.FileOverWrite = overwrite;
         EXPECT_EQ(r.Drop({d}, true, RunOutcome::Stopped), "a old\r\n");
     }
-    r.options.FileOverWrite = false;
     EXPECT_EQ(r.host.status, "検索を中止しました");
     EXPECT_TRUE(r.host.Only("caption").empty());
     EXPECT_EQ(Descriptor::Held(), 0u);
@@ -300,15 +299,14 @@ TEST(Folders, FolderRunWritesWhatTheFilesDroppedOneByOneWrite) {
         FailingOps ops(d + "/b.txt", FailingOps::Fail::Open, 0, EACCES);
         ScopedFileOps scoped(ops);
         const std::string output = r.Drop({d}, true);
-        EXPECT_NE(output.find(Sj("ファイルアクセスでエラーが生じました：") + d + "/b.txt"),
-                  std::string::npos);
+        EXPECT_NE(output.find(FileErrorText() + d + "/b.txt"), std::string::npos);
         EXPECT_EQ(output, r.Drop(files, false));
     }
     // A folder that cannot be read is reported and the run goes on.
     r.options.ErrorStop = true;
     FailingOps ops(d + "/sub", FailingOps::Fail::Open, 0, EACCES);
     ScopedFileOps scoped(ops);
-    const std::string block = Sj("ファイルアクセスでエラーが生じました：") + d + "/sub\r\n\r\n";
+    const std::string block = FileErrorText() + d + "/sub\r\n\r\n";
     EXPECT_NE(r.Drop({d}, true).find("\r\n" + block + d + "/sub2/z.txt(1)"), std::string::npos);
     EXPECT_EQ(r.host.Only("message"),
               Names{"message ファイルアクセスでエラーが生じました：" + d + "/sub"});

@@ -10,7 +10,6 @@
 
 #include "fixture.hpp"
 #include "run/scanner.hpp"
-#include "text/encoding.hpp"
 
 namespace korvalen::test {
 namespace {
@@ -24,6 +23,7 @@ struct LineCase {
     std::vector<std::string> words;  // code page 932
     std::string file;
     Hits hits;
+    bool detect = false;              // InputEncoding
     std::optional<Hits> byLine = {};  // where the twins differ
 };
 
@@ -47,7 +47,7 @@ TEST(LineRules, EveryScanner) {
         {"blanks leading the line never stand between", true, true, {kKensaku},
          Sj("検\r\n\t　 索\r\n"), {{1, kKensaku, kKen}}},
         {"the twins differ on the previous line's blanks", true, true, {kKensaku},
-         Sj("検 \r\n索\r\n"), {}, Hits{{1, kKensaku, kKen}}},
+         Sj("検 \r\n索\r\n"), {}, false, Hits{{1, kKensaku, kKen}}},
         {"an empty line cuts the chain", true, true, {kKensaku}, Sj("検\r\n\r\n索\r\n"), {}},
         {"a line with a hit never joins the next", true, true, {"X", kKensaku},
          Sj("前X検\r\n索\r\n"), {{1, "X", Sj("前X検")}}},
@@ -64,6 +64,13 @@ TEST(LineRules, EveryScanner) {
          {{1, "\x88", "a\x88"}, {2, "\x88", "\x88"}}},
         {"NUL and 0x1A are ordinary bytes", false, true, {std::string("\0b", 2)},
          std::string("a\0b\x1a\r\n\x1a", 7), {{1, std::string("\0b", 2), std::string("a\0b\x1a", 4)}}},
+        {"without InputEncoding UTF-8 is searched as its bytes", false, true, {kKensaku, "abc", "検索"},
+         "検索\r\nabc 検索\r\n", {{1, "検索", "検索"}, {2, "abc", "abc 検索"}}},
+        {"with it UTF-8 is converted", false, true, {kKensaku, "abc", "検索"}, "検索\r\nabc 検索\r\n",
+         {{1, kKensaku, kKensaku}, {2, kKensaku, Sj("abc 検索")}}, true},
+        // The known risk: C3 83 41 reads as "ÃA", and "Ã" has no code page 932 form.
+        {"code page 932 that is valid UTF-8 is read as UTF-8", false, true, {Sj("ア"), Sj("〓")},
+         Sj("abc ﾃア\r\n"), {{1, Sj("〓"), Sj("abc 〓A")}}, true},
     };
     // clang-format on
     TempDir dir;
@@ -75,6 +82,7 @@ TEST(LineRules, EveryScanner) {
             iset options = Quiet();
             options.CRText = c.crText;
             options.JapaneseWord = c.japaneseWord;
+            options.InputEncoding = c.detect ? 1 : 0;
             std::string want;
             for (const auto& [n, w, t] : ByLine(scan) && c.byLine ? *c.byLine : c.hits) {
                 want += HitOf(path, n, w, t);
@@ -143,35 +151,6 @@ TEST(EncodingScan, EveryEncodingGivesTheSameHitLines) {
                 EXPECT_TRUE(s.output == expected);
                 EXPECT_EQ(s.positions.back(), static_cast<std::int64_t>(bytes.size()));
             }
-        }
-    }
-}
-
-// Without the option a file is code page 932 bytes; with it, code page 932
-// text that happens to be valid UTF-8 (the known risk) is read as UTF-8.
-TEST(EncodingScan, TheOptionDecides) {
-    TempDir dir;
-    const std::string utf8 = dir.File("u.txt", "検索\r\nabc 検索\r\n");
-    const std::string kana = dir.File("kana.txt", Sj("abc ﾃア\r\n"));  // C3 83 41: "ÃA" in UTF-8
-    ASSERT_EQ(DetectEncoding(Sj("abc ﾃア\r\n")), TextEncoding::Utf8);
-    const std::vector<std::string> words = {Sj("ア"), Sj("〓"), Sj("検索"), "abc", "検索"};
-    const struct {
-        std::string path;
-        bool detect;
-        std::string hits;
-    } cases[] = {
-        // Only the ASCII word and the UTF-8 bytes of the word match, and the
-        // hit text is the file's own bytes.
-        {utf8, false, HitOf(utf8, 1, "検索", "検索") + HitOf(utf8, 2, "abc", "abc 検索")},
-        {utf8, true,
-         HitOf(utf8, 1, Sj("検索"), Sj("検索")) + HitOf(utf8, 2, Sj("検索"), Sj("abc 検索"))},
-        // Read as UTF-8, "Ã" has no code page 932 form: the word is lost.
-        {kana, true, HitOf(kana, 1, Sj("〓"), Sj("abc 〓A"))},
-    };
-    for (const Scan scan : kScans) {
-        for (const auto& c : cases) {
-            EXPECT_EQ(RunWords(scan, {c.path}, Options(c.detect), words).output, c.hits)
-                << c.path << " " << c.detect << " scanner " << static_cast<int>(scan);
         }
     }
 }

@@ -13,6 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
+const auto kGoOn = [](std::size_t) { return true; };  // a host that never stops the walk
 
 TEST(Folders, FilterPatterns) {
     struct Row {
@@ -77,7 +78,7 @@ struct Tree {
     Names Expand(const Names& names, std::string_view filter) const {
         const Names full = Full(names);
         Names got;
-        DropWalk walk(full, filter, true, [](std::size_t) { return true; });
+        DropWalk walk(full, filter, true, kGoOn);
         for (DropName n; walk.Next(n);) {
             got.push_back((n.unreadableFolder ? "!" : "") + n.name.substr(t.Path().size() + 1));
         }
@@ -152,7 +153,7 @@ TEST(Folders, WalkKeepsLittleAndTakesEachFileOnce) {
     const Names dropped = {t / "m", t / "ml"};
     // Looked at by name, the same files come unopened.
     for (const bool byName : {false, true}) {
-        DropWalk walk(dropped, "*.txt", true, [](std::size_t) { return true; });
+        DropWalk walk(dropped, "*.txt", true, kGoOn);
         if (byName) {
             walk.LookByName();
         }
@@ -174,7 +175,7 @@ TEST(Folders, WalkKeepsLittleAndTakesEachFileOnce) {
         EXPECT_EQ(Descriptor::Held(), 0u);
         EXPECT_LE(held, 40u);  // 66 files
     }
-    const DropTotals totals = CountDrop(dropped, "*.txt", true, [](std::size_t) { return true; });
+    const DropTotals totals = CountDrop(dropped, "*.txt", true, kGoOn);
     // Counted without a look before the first link: h1.txt's second link is taken too.
     EXPECT_EQ(totals.names, expected.size() + 1);
     EXPECT_EQ(totals.bytes, 60);
@@ -195,12 +196,8 @@ TEST(Folders, WalkTakesTheFoldersItsCountRead) {
         for (const bool counted : {false, true}) {
             Tree tr;
             const Names dropped = {tr.d};
-            std::shared_ptr<DropListings> listings;
-            if (counted) {
-                listings = CountDrop(
-                               {tr.d}, "*.txt", true, [](std::size_t) { return true; }, true)
-                               .listings;
-            }
+            const std::shared_ptr<DropListings> listings =
+                counted ? CountDrop(dropped, "*.txt", true, kGoOn, true).listings : nullptr;
             const std::string change = r.change;
             if (change == "d/sub2") {
                 fs::rename(tr.t / change, tr.t / "old2");

@@ -106,13 +106,6 @@ std::string Utf16(std::u16string_view units, bool le) {
     return out;
 }
 
-iset Options(bool detect, bool crText = false) {
-    iset o = Quiet();
-    o.InputEncoding = detect ? 1 : 0;
-    o.CRText = crText;
-    return o;
-}
-
 TEST(EncodingScan, EveryEncodingGivesTheSameHitLines) {
     // Every kind of break, empty lines, words cut by a break, blanks at the
     // joins, half-width kana, a character without a code page 932 form.
@@ -129,14 +122,17 @@ TEST(EncodingScan, EveryEncodingGivesTheSameHitLines) {
     const std::string path = dir / "in.txt";
     const std::string forms[] = {Sj(text), text, "\xEF\xBB\xBF" + text, Utf16(units, true),
                                  Utf16(units, false)};
+    iset options = Quiet();
+    options.InputEncoding = 1;
     for (const bool crText : {false, true}) {
+        options.CRText = crText;
         std::string expected;
         for (const Scan scan : kScans) {
             for (const std::string& bytes : forms) {
                 SCOPED_TRACE(
                     ::testing::PrintToString(std::tuple(&bytes - forms, int(scan), crText)));
                 TempDir::Write(path, bytes);
-                const Ran s = RunWords(scan, {path}, Options(true, crText), words);
+                const Ran s = RunWords(scan, {path}, options, words);
                 if (expected.empty()) {
                     expected = s.output;
                     // Line numbers of the original file; text converted.
@@ -159,10 +155,11 @@ TEST(EncodingScan, EveryEncodingGivesTheSameHitLines) {
 TEST(EncodingScan, StopWhileAFarFileIsReadToDecide) {
     TempDir dir;
     const std::string late = dir.File("late.txt", std::string(3 << 20, 'a') + "\r\n検索\r\n");
+    iset options = Quiet();
+    options.InputEncoding = 1;
     for (const Scan scan : kScans) {
-        const Ran stopped =
-            RunWords(scan, {late}, Options(true), {Sj("検索")}, HeldLines::kDefaultBound,
-                     [](RecordingHost& h) { h.run->Stop(); });
+        const Ran stopped = RunWords(scan, {late}, options, {Sj("検索")}, HeldLines::kDefaultBound,
+                                     [](RecordingHost& h) { h.run->Stop(); });
         EXPECT_EQ(stopped.outcome, RunOutcome::Stopped);
         EXPECT_EQ(stopped.output, "");
     }

@@ -395,7 +395,6 @@ TEST(FastRun, HeldLinesFileFailuresAndStopWhileTheWordsAreSetUp) {
     const Ran got = RunWords(Scan::FastInMemory, {sjis}, Quiet(), words, 32,
                              [](RecordingHost& h) { h.run->Stop(); });
     EXPECT_EQ(got.outcome, RunOutcome::Stopped);
-    EXPECT_EQ(got.hits, 0);
     EXPECT_EQ(got.output, "");
 }
 

@@ -182,8 +182,6 @@ class RecordingHost : public RunHost {
     void SetDropTarget(bool on) override { log.push_back(on ? "drop on" : "drop off"); }
 
     SearchRun* run = nullptr;  // for Stop from onProcess
-
-    std::vector<std::string> Only(std::string_view prefix) const { return test::Only(log, prefix); }
 };
 
 // A file layer that fails one kind of call on one file ("": on any file;

@@ -277,9 +277,9 @@ TEST(Folders, FolderRunWritesWhatTheFilesDroppedOneByOneWrite) {
     TempDir::Write(r.tr.t / "h/c.txt", std::string(65, 'a'));
     fs::create_hard_link(r.tr.t / "h/a.txt", r.tr.t / "h/b.txt");
     r.Drop({r.tr.t / "h"}, true);
-    EXPECT_EQ(r.host.Only("title"),
+    EXPECT_EQ(Only(r.host.log, "title"),
               (Names{"title 1/2検索中", "title 2/2検索中", "title Korvalen"}));
-    EXPECT_EQ(r.host.Only("max"), (Names{"max 0", "max 0", "max 128", "max 129"}));
+    EXPECT_EQ(Only(r.host.log, "max"), (Names{"max 0", "max 0", "max 128", "max 129"}));
     EXPECT_NE(viaFolder.find(d + "/sub2/z.txt(1)"), std::string::npos);
     // A Stop during the walk: no file is opened, the output file is left as it was.
     r.host.onProcess = [](RecordingHost& h) { h.run->Stop(); };
@@ -288,7 +288,7 @@ TEST(Folders, FolderRunWritesWhatTheFilesDroppedOneByOneWrite) {
         EXPECT_EQ(r.Drop({d}, true, RunOutcome::Stopped), "a old\r\n");
     }
     EXPECT_EQ(r.host.status, "検索を中止しました");
-    EXPECT_TRUE(r.host.Only("caption").empty());
+    EXPECT_TRUE(Only(r.host.log, "caption").empty());
     EXPECT_EQ(Descriptor::Held(), 0u);
     r.host.onProcess = {};
     {
@@ -305,7 +305,7 @@ TEST(Folders, FolderRunWritesWhatTheFilesDroppedOneByOneWrite) {
     ScopedFileOps scoped(ops);
     const std::string block = FileErrorText() + d + "/sub\r\n\r\n";
     EXPECT_NE(r.Drop({d}, true).find("\r\n" + block + d + "/sub2/z.txt(1)"), std::string::npos);
-    EXPECT_EQ(r.host.Only("message"),
+    EXPECT_EQ(Only(r.host.log, "message"),
               Names{"message ファイルアクセスでエラーが生じました：" + d + "/sub"});
 }
 

@@ -96,12 +96,10 @@ TEST(FileInfo, ShortWritesGoOnToTheEnd) {
     const std::string path = dir / "out.txt";
     FailingOps ops(path, FailingOps::Fail::Write, INT_MAX);
     ops.okBytes = 3;  // the first write puts 3 bytes, the next ones all
-    {
-        ScopedFileOps scoped(ops);
-        File out(path, File::Mode::Create);
-        out.WriteAll("a(1) :(w)a line\r\n");
-        out.Close();
-    }
+    ScopedFileOps scoped(ops);
+    File out(path, File::Mode::Create);
+    out.WriteAll("a(1) :(w)a line\r\n");
+    out.Close();
     EXPECT_EQ(ReadBytes(path), "a(1) :(w)a line\r\n");
 }
 

@@ -147,7 +147,7 @@ TEST(Run, SkipsTheOutputFileUnderAnyNameAndFolders) {
         RunOutcome::Finished);
     // The first a.txt is not the last name: its separator line follows.
     EXPECT_EQ(r.Output(), Hit(a, 1) + "\r\n" + Hit(upper, 1));
-    EXPECT_EQ(r.host.Only("caption Korvalen+").size(), 3u);
+    EXPECT_EQ(Only(r.host.log, "caption Korvalen+").size(), 3u);
 }
 
 // A name with a line break would forge lines of the output.
@@ -172,7 +172,7 @@ TEST(Run, APipeOrANameWithALineBreakGetsItsBlock) {
             EXPECT_EQ(r.Output(),
                       (ByLine(scan) ? "\r\n" : "") + Sj(kErr) + shown + "\r\n\r\n" + Hit(a, 1))
                 << static_cast<int>(scan) << name;
-            EXPECT_EQ(r.host.Only("message"), Log{"message " + kErr + bad});
+            EXPECT_EQ(Only(r.host.log, "message"), Log{"message " + kErr + bad});
         }
     }
 }
@@ -209,7 +209,7 @@ TEST(Run, OutputFailuresEndTheRunAndKeepOldBytes) {
             EXPECT_EQ(r.Drop(names, output), RunOutcome::OutputFailed);
             scoped.reset();
             EXPECT_EQ(r.host.status, "ファイルに出力できません");
-            EXPECT_EQ(r.host.Only("status ファイルに出力できません").size(), 1u);
+            EXPECT_EQ(Only(r.host.log, "status ファイルに出力できません").size(), 1u);
             EXPECT_FALSE(r.ran.searching);
             // The tail runs as after a normal end; the editor opens as the run was not stopped.
             EXPECT_EQ(r.Tail(5), "unlock|title Korvalen|bar off|editor " + output + "|drop on|");
@@ -248,7 +248,7 @@ TEST(Run, ScannerChoiceByMemoryAndSixtyFourBitSizes) {
     r.Drop({a});
     r.host.memory = 1000 + 262145;
     r.Drop({a});
-    EXPECT_EQ(Trial::Joined(r.host.Only("caption")),
+    EXPECT_EQ(Trial::Joined(Only(r.host.log, "caption")),
               "caption Korvalen-|caption Korvalen|caption Korvalen+|caption Korvalen|");
     r.host.log.clear();
     for (const char* name : {"big.bin", "big2.bin"}) {
@@ -258,7 +258,7 @@ TEST(Run, ScannerChoiceByMemoryAndSixtyFourBitSizes) {
     r.host.onLock = [](RecordingHost& h) { h.run->Stop(); };  // measured, never read
     EXPECT_EQ(r.Drop({r.dir / "big.bin", r.dir / "big2.bin", r.dir / "missing"}),
               RunOutcome::Stopped);
-    EXPECT_EQ(r.host.Only("max"), (Log{"max 0", "max 6000000000"}));
+    EXPECT_EQ(Only(r.host.log, "max"), (Log{"max 0", "max 6000000000"}));
 }
 
 TEST(Run, EndsUnlockedWhateverFails) {
@@ -271,7 +271,7 @@ TEST(Run, EndsUnlockedWhateverFails) {
     EXPECT_FALSE(r.ran.searching);
     EXPECT_EQ(r.host.status, "検索を中止しました");
     EXPECT_EQ(r.Tail(5), "unlock|title Korvalen|bar off|restore|drop on|");
-    EXPECT_EQ(r.host.Only("caption").back(), "caption Korvalen");
+    EXPECT_EQ(Only(r.host.log, "caption").back(), "caption Korvalen");
 }
 
 }  // namespace

@@ -239,10 +239,8 @@ TEST(FastDiff, Utf8ScanGivesTheHitsOfTheConvertedText) {
         // Words that the filter can use or cannot, after the second block.
         const std::vector<std::string> other = Utf8PieceWords(rng, round % 2 == 0);
         const std::string converted = ToCp932(text, TextEncoding::Utf8);
-        // A provisional scan (no word change then) stands on valid UTF-8;
-        // once it settled on code page 932 the file reads as that from its
-        // start (the ASCII before reads the same, the mark is dropped); what
-        // one that finds the file is not UTF-8 reported is dropped.
+        // A provisional scan (no word change then) stands on valid UTF-8; one that
+        // settled on code page 932 reads the file as that from its start, mark dropped.
         const bool provisional = round % 3 == 1;
         const std::string as_cp932 = text.substr(text.starts_with("\xEF\xBB\xBF") ? 3 : 0);
         for (const std::size_t block : blocks) {

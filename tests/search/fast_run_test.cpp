@@ -148,10 +148,9 @@ TEST(RandomRuns, EveryScannerAndThreadCountWritesTheSame) {
             const std::size_t bound = rng() % 2 == 0 ? 1 + rng() % 64 : HeldLines::kDefaultBound;
             const Ran many = RunOn(scan, names, c.out, o, words, threads, bound);
             ASSERT_EQ(many.output, one.output) << threads << " " << bound << trace;
-            EXPECT_EQ(many.hits, one.hits);
-            EXPECT_EQ(many.log, one.log) << threads << " " << bound << trace;
-            EXPECT_EQ(many.processCalls, one.processCalls) << threads << " " << bound << trace;
-            EXPECT_EQ(many.positions, one.positions) << threads << " " << bound << trace;
+            EXPECT_EQ(std::tie(many.hits, many.log, many.processCalls, many.positions),
+                      std::tie(one.hits, one.log, one.processCalls, one.positions))
+                << threads << " " << bound << trace;
         }
     }
 }
@@ -352,28 +351,22 @@ TEST(FastRun, HeldLinesFileFailuresAndStopWhileTheWordsAreSetUp) {
     ScopedEnv tmpdir("TMPDIR", tmp.Path().c_str());
     const std::string settled = dir.File("s.txt", "a\r\n");
     const std::string sjis = dir.File("f.txt", Times("a\r\nab\r\nw7\r\n", 100));
-    const std::string utf8 = dir.File("u.txt", Times("\xE3\x81\x82"
-                                                     "a\r\n",
-                                                     300'000));
+    const std::string utf8 = dir.File("u.txt", Times("あa\r\n", 300'000));
     iset detect = Quiet();
     detect.InputEncoding = 1;
-    const struct {
-        Scan scan;
-        std::string name;
-        iset options;
-    } cases[] = {{Scan::FastInMemory, sjis, Quiet()},
-                 {Scan::FastInMemory, utf8, detect},
-                 {Scan::FastByLine, utf8, detect}};
-    for (const auto& c : cases) {
-        const std::string want = RunWords(c.scan, {settled, c.name}, c.options, {"a"}, 4096).output;
+    const std::tuple<Scan, std::string, iset> cases[] = {{Scan::FastInMemory, sjis, Quiet()},
+                                                         {Scan::FastInMemory, utf8, detect},
+                                                         {Scan::FastByLine, utf8, detect}};
+    for (const auto& [scan, name, options] : cases) {
+        const std::string want = RunWords(scan, {settled, name}, options, {"a"}, 4096).output;
         for (const auto& [what, err] : {std::pair{FailingOps::Fail::Open, EMFILE},
                                         {FailingOps::Fail::Write, ENOSPC},
                                         {FailingOps::Fail::Read, EIO}}) {
-            SCOPED_TRACE(c.name + " " + std::to_string(err));
+            SCOPED_TRACE(name + " " + std::to_string(err));
             FailingOps ops(FailingOps::kTemporary, what, 0, err);
             ScopedFileOps scoped(ops);
             // The settled file's line is held in memory.
-            const Ran got = RunWords(c.scan, {settled, c.name}, c.options, {"a"}, 4096);
+            const Ran got = RunWords(scan, {settled, name}, options, {"a"}, 4096);
             EXPECT_EQ(ops.opened.at(0), tmp.Path());
             if (what == FailingOps::Fail::Read) {
                 EXPECT_EQ(got.outcome, RunOutcome::OutputFailed);
@@ -385,7 +378,7 @@ TEST(FastRun, HeldLinesFileFailuresAndStopWhileTheWordsAreSetUp) {
             const std::vector<std::string> messages = Only(got.log, "message");
             ASSERT_EQ(messages.size(), 1u);
             EXPECT_NE(messages[0].find(std::strerror(err)), std::string::npos);
-            EXPECT_TRUE(messages[0].ends_with(c.name));
+            EXPECT_TRUE(messages[0].ends_with(name));
         }
     }
     std::vector<std::string> words;

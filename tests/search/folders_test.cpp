@@ -16,12 +16,8 @@ using Names = std::vector<std::string>;
 const auto kGoOn = [](std::size_t) { return true; };  // a host that never stops the walk
 
 TEST(Folders, FilterPatterns) {
-    struct Row {
-        const char* filter;
-        const char* name;
-        bool match;
-    };
-    const Row rows[] = {
+    const std::tuple<const char*, const char*, bool> rows[] = {
+        // filter, name, match
         {"*.txt", "A.TXT", true},
         {"*.txt", "a.txt.bak", false},
         {"?.txt", "あ.txt", true},
@@ -43,8 +39,8 @@ TEST(Folders, FilterPatterns) {
         {"*\\*", "a\\b", true},
         {"\x93\xFA*", "日本.txt", true},  // a code page 932 filter (an old INI file)
     };
-    for (const Row& r : rows) {
-        EXPECT_EQ(MatchesFolderFilter(r.filter, r.name), r.match) << r.filter << " " << r.name;
+    for (const auto& [filter, name, match] : rows) {
+        EXPECT_EQ(MatchesFolderFilter(filter, name), match) << filter << " " << name;
     }
 }
 
@@ -113,9 +109,8 @@ TEST(Folders, WalkOrderDepthAndWhatIsLeftOut) {
     // Names that share their first eight bytes, made in a mixed order.
     fs::create_directory(tr.t / "ch");
     Names chapters;
-    for (int i = 1; i <= 40; ++i) {
-        chapters.push_back("ch/chapter_" + std::string(i < 10 ? "0" : "") + std::to_string(i) +
-                           ".txt");
+    for (int i = 10; i < 50; ++i) {
+        chapters.push_back("ch/chapter_" + std::to_string(i) + ".txt");
     }
     for (int i = 0; i < 40; ++i) {
         TempDir::Write(tr.t / chapters[static_cast<std::size_t>(i * 17 % 40)], "a\r\n");
@@ -184,21 +179,17 @@ TEST(Folders, WalkKeepsLittleAndTakesEachFileOnce) {
 
 // Each folder read once: the walk after a count takes it as the count read it.
 TEST(Folders, WalkTakesTheFoldersItsCountRead) {
-    struct Row {
-        const char* change;  // made between the count and the walk
-        std::size_t stopAt;  // the pause that says stop (0: none)
-        const char* unseen;  // a name the walk after a count leaves out
-    };
-    const Row rows[] = {
+    // A change made between the count and the walk, the pause that says stop (0: none), and
+    // a name the walk after a count leaves out.
+    const std::tuple<std::string, std::size_t, const char*> rows[] = {
         {"", 0, ""}, {"", 14, ""}, {"d/sub2/new.txt", 0, "d/sub2/new.txt"}, {"d/sub2", 0, ""}};
-    for (const Row& r : rows) {
+    for (const auto& [change, stopAt, unseen] : rows) {
         std::vector<std::pair<Names, Names>> runs;  // names, pauses
         for (const bool counted : {false, true}) {
             Tree tr;
             const Names dropped = {tr.d};
             const std::shared_ptr<DropListings> listings =
                 counted ? CountDrop(dropped, "*.txt", true, kGoOn, true).listings : nullptr;
-            const std::string change = r.change;
             if (change == "d/sub2") {
                 fs::rename(tr.t / change, tr.t / "old2");
                 fs::create_directory(tr.t / change);
@@ -209,7 +200,7 @@ TEST(Folders, WalkTakesTheFoldersItsCountRead) {
             Names names, pauses;
             DropWalk walk(dropped, "*.txt", true, [&](std::size_t handed) {
                 pauses.push_back(std::to_string(handed));
-                return pauses.size() != r.stopAt;
+                return pauses.size() != stopAt;
             });
             walk.Listings(listings);
             for (DropName n; walk.Next(n);) {
@@ -217,11 +208,11 @@ TEST(Folders, WalkTakesTheFoldersItsCountRead) {
             }
             runs.emplace_back(names, pauses);
         }
-        const bool same = std::string_view(r.unseen).empty();
-        EXPECT_EQ(std::erase(runs[0].first, r.unseen), same ? 0u : 1u);
-        EXPECT_EQ(runs[0].first, runs[1].first) << r.change << " " << r.stopAt;
+        const bool same = std::string_view(unseen).empty();
+        EXPECT_EQ(std::erase(runs[0].first, unseen), same ? 0u : 1u);
+        EXPECT_EQ(runs[0].first, runs[1].first) << change << " " << stopAt;
         if (same) {  // (otherwise one entry fewer was read)
-            EXPECT_EQ(runs[0].second, runs[1].second) << r.change << " " << r.stopAt;
+            EXPECT_EQ(runs[0].second, runs[1].second) << change << " " << stopAt;
         }
     }
 }

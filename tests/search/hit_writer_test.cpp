@@ -13,13 +13,8 @@ namespace korvalen::test {
 namespace {
 
 TEST(HitLine, HeadCutAndTrim) {
-    struct Row {
-        bool tagJump;
-        std::int32_t width;
-        std::string text, want;
-    };
     // Path "p", line 12, word "w": the head is "p(12) :(w)" (10 bytes) or "p 12:(w)" (8).
-    const Row rows[] = {
+    const std::tuple<bool, std::int32_t, std::string, std::string> rows[] = {
         {true, 0, "  abc  \t", "p(12) :(w)  abc"},
         {false, 0, "abc", "p 12:(w)abc"},
         {true, 0, "a\x81\x40", "p(12) :(w)a\x81\x40"},  // a full-width space stays
@@ -33,11 +28,11 @@ TEST(HitLine, HeadCutAndTrim) {
         {true, -1, "abc", "p(12) :(w)"},
         {false, 9, "ab", "p 12:(w)a"},
     };
-    for (const Row& r : rows) {
+    for (const auto& [tagJump, width, text, want] : rows) {
         iset options;
-        options.TagJump = r.tagJump;
-        options.OutputStrLength = r.width;
-        EXPECT_EQ(ComposeHitLine("p", 12, "w", r.text, options), r.want) << r.width << r.text;
+        options.TagJump = tagJump;
+        options.OutputStrLength = width;
+        EXPECT_EQ(ComposeHitLine("p", 12, "w", text, options), want) << width << text;
     }
 }
 

@@ -64,10 +64,11 @@ TEST(LineRules, EveryScanner) {
          {{1, "\x88", "a\x88"}, {2, "\x88", "\x88"}}},
         {"NUL and 0x1A are ordinary bytes", false, true, {std::string("\0b", 2)},
          std::string("a\0b\x1a\r\n\x1a", 7), {{1, std::string("\0b", 2), std::string("a\0b\x1a", 4)}}},
-        {"without InputEncoding UTF-8 is searched as its bytes", false, true, {kKensaku, "abc", "検索"},
-         "検索\r\nabc 検索\r\n", {{1, "検索", "検索"}, {2, "abc", "abc 検索"}}},
-        {"with it UTF-8 is converted", false, true, {kKensaku, "abc", "検索"}, "検索\r\nabc 検索\r\n",
-         {{1, kKensaku, kKensaku}, {2, kKensaku, Sj("abc 検索")}}, true},
+        {"without InputEncoding UTF-8 is searched as its bytes", false, true,
+         {kKensaku, "abc", "検索"}, "検索\r\nabc 検索\r\n",
+         {{1, "検索", "検索"}, {2, "abc", "abc 検索"}}},
+        {"with it UTF-8 is converted", false, true, {kKensaku, "abc", "検索"},
+         "検索\r\nabc 検索\r\n", {{1, kKensaku, kKensaku}, {2, kKensaku, Sj("abc 検索")}}, true},
         // The known risk: C3 83 41 reads as "ÃA", and "Ã" has no code page 932 form.
         {"code page 932 that is valid UTF-8 is read as UTF-8", false, true, {Sj("ア"), Sj("〓")},
          Sj("abc ﾃア\r\n"), {{1, Sj("〓"), Sj("abc 〓A")}}, true},
@@ -78,7 +79,8 @@ TEST(LineRules, EveryScanner) {
     for (const LineCase& c : cases) {
         TempDir::Write(path, c.file);
         for (const Scan scan : kScans) {
-            SCOPED_TRACE(std::string(c.name) + ", scanner " + std::to_string(int(scan)));
+            SCOPED_TRACE(std::string(c.name) + ", scanner " +
+                         std::to_string(static_cast<int>(scan)));
             iset options = Quiet();
             options.CRText = c.crText;
             options.JapaneseWord = c.japaneseWord;
@@ -129,8 +131,8 @@ TEST(EncodingScan, EveryEncodingGivesTheSameHitLines) {
         std::string expected;
         for (const Scan scan : kScans) {
             for (const std::string& bytes : forms) {
-                SCOPED_TRACE(
-                    ::testing::PrintToString(std::tuple(&bytes - forms, int(scan), crText)));
+                SCOPED_TRACE(::testing::PrintToString(
+                    std::tuple(&bytes - forms, static_cast<int>(scan), crText)));
                 TempDir::Write(path, bytes);
                 const Ran s = RunWords(scan, {path}, options, words);
                 if (expected.empty()) {
@@ -209,7 +211,8 @@ TEST(FastUtf8, FilesDecidedLateMatchTheLiteralScanners) {
                                 variant == 0 ? HeldLines::kDefaultBound : 1 << 16, onProcess);
             };
             for (const Scan scan : kScans) {
-                SCOPED_TRACE(::testing::PrintToString(std::tuple(c.name, variant, int(scan))));
+                SCOPED_TRACE(
+                    ::testing::PrintToString(std::tuple(c.name, variant, static_cast<int>(scan))));
                 const Ran ran = search(scan, {});
                 const std::string& output = ran.output;
                 // The file's own last progress, before the run sets it to its size.

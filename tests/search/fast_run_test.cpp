@@ -50,8 +50,7 @@ struct Corpus {
     }();
 };
 
-// What the fast scanners share with the literal ones: they report progress
-// per block, so only its last two steps.
+// The fast scanners report progress per block: only its last two steps are the literal ones'.
 auto Key(const Ran& r) {
     return std::tuple(r.outcome, r.output, r.hits, r.positions.end()[-2], r.positions.back());
 }

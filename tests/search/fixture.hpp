@@ -1,5 +1,4 @@
-// Shared pieces of the search tests: a temporary folder, file helpers, a
-// front end that records every call, and a file layer that fails on demand.
+// Shared pieces of the search tests: a recording front end, a failing file layer, runs.
 #pragma once
 
 #include <fcntl.h>
@@ -80,9 +79,8 @@ inline std::string RandomSjis(std::mt19937& rng, std::size_t maxLength) {
     return s;
 }
 
-// UTF-8 pieces: one-byte katakana, EF lead bytes, characters without a code
-// page 932 form, the forms input methods type for ～－∥￠￡￢― (a run of them
-// has too many forms to look for all).
+// UTF-8 pieces: one-byte katakana, EF lead bytes, characters without a code page 932 form,
+// the forms input methods type for ～－∥￠￡￢― (a run has too many forms to look for all).
 // clang-format off
 inline const std::vector<std::string> kUtf8Pieces = {
     "a", "b", "ab", " ", "\t", "x1", "検", "索", "検索", "エ", "ン", "の", "ｶ", "ﾀ", "ﾟ", "｡", "（",

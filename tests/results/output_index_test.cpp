@@ -85,18 +85,13 @@ TEST(OutputIndex, ReadInPiecesAndOnAsTheFileChanges) {
         }
         EXPECT_EQ(Shape(pieces), Shape(whole));
 
-        switch (c.how) {
-            case Append:
-            case Rewrite:
-                Write(path, c.after, c.how == Append);
-                break;
-            case Replace:
-                Write(path + ".new", c.after, false);
-                std::filesystem::rename(path + ".new", path);
-                break;
-            case Remove:
-                std::filesystem::remove(path);
-                break;
+        if (c.how == Replace) {
+            Write(path + ".new", c.after, false);
+            std::filesystem::rename(path + ".new", path);
+        } else if (c.how == Remove) {
+            std::filesystem::remove(path);
+        } else {
+            Write(path, c.after, c.how == Append);
         }
         CountingOps ops;
         ScopedFileOps scope(ops);

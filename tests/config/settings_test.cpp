@@ -67,12 +67,7 @@ TEST(IniFile, ValuesRoundTrip) {
 }
 
 TEST(IniFile, SetEditsInPlace) {
-    struct Row {
-        std::string before;
-        const char *section, *key;
-        std::string value, after;
-    };
-    const Row rows[] = {
+    const std::tuple<std::string, const char*, const char*, std::string, std::string> rows[] = {
         // The value replaced, spelling and blanks kept.
         {"[s]\r\n kEy = old \r\nx=1\r\n", "S", "Key", "new", "[s]\r\n kEy = new\r\nx=1\r\n"},
         {"[S]\r\nK=1\r\nK=2\r\n", "S", "K", "9", "[S]\r\nK=9\r\nK=2\r\n"},
@@ -86,10 +81,10 @@ TEST(IniFile, SetEditsInPlace) {
         {"\0\xFF\r\n"s, "S", "b", "", "\0\xFF\r\n\r\n[S]\r\nb=\r\n"s},
         {"[S]\rk=1\r", "S", "j", "2", "[S]\rk=1\rj=2\r"},
     };
-    for (const Row& r : rows) {
-        IniFile ini(r.before);
-        ASSERT_TRUE(ini.Set(r.section, r.key, r.value)) << r.before;
-        EXPECT_EQ(ini.Bytes(), r.after) << r.before;
+    for (const auto& [before, section, key, value, after] : rows) {
+        IniFile ini(before);
+        ASSERT_TRUE(ini.Set(section, key, value)) << before;
+        EXPECT_EQ(ini.Bytes(), after) << before;
     }
 }
 
@@ -311,11 +306,7 @@ TEST(IniPath, Choice) {
     fs::create_directories(dir.Path("prefix/share/korvalen"));
     dir.File("own/bin/korvalen.INI", "");
     dir.File("prefix/bin/korvalen.INI", "");  // left by an earlier start as root
-    const struct {
-        std::string exe;
-        bool writable;
-        P place;
-    } cases[] = {
+    const std::tuple<std::string, bool, P> cases[] = {
         {dir.Path("own/bin/korvalen"), true, P::Beside},
         {dir.Path("own/bin/korvalen"), false, P::Beside},  // its INI is there
         {dir.Path("own/korvalen"), false, P::PerUserElseBeside},
@@ -324,8 +315,8 @@ TEST(IniPath, Choice) {
         {"/usr/local/bin/korvalen", false, P::PerUser},
         {"/usr/games/korvalen", true, P::PerUser},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(IniPlaceOf(c.exe, c.writable), c.place) << c.exe << " " << c.writable;
+    for (const auto& [path, writable, place] : cases) {
+        EXPECT_EQ(IniPlaceOf(path, writable), place) << path << " " << writable;
     }
 }
 

@@ -5,12 +5,13 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
+#include <array>
 #include <cstring>
 #include <memory>
 #include <random>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <tuple>
 
 #include "tests/support/jis_forms.hpp"
 #include "tests/text/oracle.hpp"
@@ -44,30 +45,28 @@ std::string JoinedByBars(const StringList& list) {
 }
 
 TEST(Quoted, SplitAndStrip) {
-    struct Row {
-        std::string_view s, split, stripped;
+    const std::array<std::string_view, 3> rows[] = {
+        {R"(a,"b,c",d)", R"(a|"b,c"|d)", "a|b,c|d"},
+        {R"("a""b",c)", R"("a"b"|c)", R"(a"b|c)"},
+        {R"("""a")", R"(""a")", R"("a)"},
+        {R"("")", R"("")", ""},
+        {R"(")", R"(")", R"(")"},
+        {R"("a,b)", R"("a,b)", R"("a,b)"},
+        {R"(ab"c,d"e,f)", R"(ab"c,d"e|f)", R"(ab"c,d"e|f)"},
+        {R"("a"b,c)", R"("a"b|c)", R"("a"b|c)"},
+        {R"( "x y" , z)", R"( "x y" | z)", "x y|z"},
+        // 0x2C and 0x22 as second bytes stay inside their characters.
+        {"\x81\x2C,\x81\x22", "\x81\x2C|\x81\x22", "\x81\x2C|\x81\x22"},
+        {"\"\x81\",x\"", "\"\x81\",x\"", "\x81\",x"},
+        {"\"a\x82", "\"a\x82", "\"a\x82"},
+        {"\t\"a\"\x81\x40,", "\t\"a\"\x81\x40", "\"a\"\x81\x40"},
     };
-    for (const Row& r : {
-             Row{R"(a,"b,c",d)", R"(a|"b,c"|d)", "a|b,c|d"},
-             Row{R"("a""b",c)", R"("a"b"|c)", R"(a"b|c)"},
-             Row{R"("""a")", R"(""a")", R"("a)"},
-             Row{R"("")", R"("")", ""},
-             Row{R"(")", R"(")", R"(")"},
-             Row{R"("a,b)", R"("a,b)", R"("a,b)"},
-             Row{R"(ab"c,d"e,f)", R"(ab"c,d"e|f)", R"(ab"c,d"e|f)"},
-             Row{R"("a"b,c)", R"("a"b|c)", R"("a"b|c)"},
-             Row{R"( "x y" , z)", R"( "x y" | z)", "x y|z"},
-             // 0x2C and 0x22 as second bytes stay inside their characters.
-             Row{"\x81\x2C,\x81\x22", "\x81\x2C|\x81\x22", "\x81\x2C|\x81\x22"},
-             Row{"\"\x81\",x\"", "\"\x81\",x\"", "\x81\",x"},
-             Row{"\"a\x82", "\"a\x82", "\"a\x82"},
-             Row{"\t\"a\"\x81\x40,", "\t\"a\"\x81\x40", "\"a\"\x81\x40"},
-         }) {
+    for (const auto& [text, split, stripped] : rows) {
         StringList list = {"stale"};
-        SplitQuoted(r.s, ',', '"', list);
-        EXPECT_EQ(JoinedByBars(list), r.split) << PrintToString(r.s);
+        SplitQuoted(text, ',', '"', list);
+        EXPECT_EQ(JoinedByBars(list), split) << PrintToString(text);
         StripQuotesAll(list, '"');
-        EXPECT_EQ(JoinedByBars(list), r.stripped) << PrintToString(r.s);
+        EXPECT_EQ(JoinedByBars(list), stripped) << PrintToString(text);
     }
 }
 
@@ -135,15 +134,15 @@ TEST(Cp932, JisFormsEncodeAsTheCharactersTheyStandFor) {
 // Bytes that do not decode become marks U+F700 + byte; what has no code
 // page 932 form becomes the geta mark.
 TEST(Cp932, MarksForWhatDoesNotConvert) {
-    struct Row {
-        std::string_view bytes;
-        std::u16string utf16;
-    };
-    for (const Row& r :
-         {Row{"\x82\r\n", u"\xF782\r\n"}, Row{"\x82\"\x81\x7F", u"\xF782\"\xF781\x7F"},
-          Row{"\x85\x85\x20", u"\xF785\xF785 "}, Row{"\x85\x40\x80", u"\xF785\xF740\xF780"},
-          Row{"\xED\x40\xA0", u"\xF7ED\xF740\xF7A0"}, Row{"\x87\x90\xFF", u"\xF787\xF790\xF7FF"}}) {
-        EXPECT_EQ(Cp932ToUtf16(r.bytes), r.utf16) << PrintToString(r.bytes);
+    const std::pair<std::string_view, std::u16string_view> rows[] = {
+        {"\x82\r\n", u"\xF782\r\n"},
+        {"\x82\"\x81\x7F", u"\xF782\"\xF781\x7F"},
+        {"\x85\x85\x20", u"\xF785\xF785 "},
+        {"\x85\x40\x80", u"\xF785\xF740\xF780"},
+        {"\xED\x40\xA0", u"\xF7ED\xF740\xF7A0"},
+        {"\x87\x90\xFF", u"\xF787\xF790\xF7FF"}};
+    for (const auto& [bytes, utf16] : rows) {
+        EXPECT_EQ(Cp932ToUtf16(bytes), utf16) << PrintToString(bytes);
     }
     EXPECT_EQ(Utf8ToCp932("\xEF\x9E\x82\xEF\x9E\xA0"), "\x82\xA0");
     EXPECT_EQ(Utf8ToCp932("\xE3\x81\x41\xC3\xA9"), "\x81\xAC\x81\xAC\x41\x81\xAC");
@@ -153,55 +152,47 @@ TEST(Cp932, MarksForWhatDoesNotConvert) {
 }
 
 TEST(Encoding, SniffedHeadReplaysTheWholeInput) {
-    struct Row {
-        std::string text;
-        TE encoding;
-        std::size_t keep;
-        bool replayable;
-    };
     const std::string cp932 = "\x8C\x9F" + std::string(100000, 'a');
     const std::string utf8 = std::string(100000, 'a') + "\xE6\xA4\x9C";
     // The first read decides code page 932; UTF-8 needs all the input.
-    for (const Row& r : std::vector<Row>{{cp932, TE::Cp932, 0, false},
-                                         {cp932, TE::Cp932, 10, true},
-                                         {utf8, TE::Utf8, 10, false},
-                                         {utf8, TE::Utf8, std::size_t{1} << 20, true}}) {
-        MemorySource source(r.text, 4);
-        Sniffed s = SniffEncoding(source, r.keep);
-        EXPECT_EQ(s.encoding, r.encoding);
-        ASSERT_EQ(s.replayable, r.replayable);
+    const std::tuple<std::string, TE, std::size_t, bool> rows[] = {
+        {cp932, TE::Cp932, 0, false},
+        {cp932, TE::Cp932, 10, true},
+        {utf8, TE::Utf8, 10, false},
+        {utf8, TE::Utf8, std::size_t{1} << 20, true}};
+    for (const auto& [text, encoding, keep, replayable] : rows) {
+        MemorySource source(text, 4);
+        Sniffed s = SniffEncoding(source, keep);
+        EXPECT_EQ(s.encoding, encoding);
+        ASSERT_EQ(s.replayable, replayable);
         if (s.replayable) {
             ReplaySource replay(std::move(s.head), source);
-            EXPECT_EQ(oracle::Drain(replay, 600), r.text);
+            EXPECT_EQ(oracle::Drain(replay, 600), text);
         }
     }
 }
 
 TEST(Encoding, ConversionTable) {
-    struct Row {
-        TE encoding;
-        std::string in;
-        std::string out;
-    };
     const std::string geta(kGetaMark);
-    for (const Row& r : std::vector<Row>{
-             {TE::Utf8, "\xE3\x81\x82\xEF\xBD\xB1~\\", "\x82\xA0\xB1~\\"},  // あｱ~\ (sic)
-             {TE::Utf8, "\xEF\xBD\x9E\xEF\xBC\x8D\xC2\xA5", "\x81\x60\x81\x7C" + geta},  // ～－¥
-             {TE::Utf8, "\xEF\xBB\xBFz\xEF\xBB\xBF", "z" + geta},          // only the first mark
-             {TE::Utf8, "\xF0\x9F\x98\x80", geta},                         // one mark per character
-             {TE::Utf8, "\xE3\x81z\x80", geta + geta + "z" + geta},        // per invalid byte
-             {TE::Utf8, "\xE3\x81\r\n\xE3", geta + geta + "\r\n" + geta},  // the break survives
-             {TE::Utf8, "\xEF\x9C\x8D\xEF\x9C\x8A", geta + geta},          // U+F70D is no CR
-             {TE::Utf8, "\xC0\xAF\xED\xA0\x80", geta + geta + geta + geta + geta},
-             {TE::Utf16Le, Units(u"\xFEFFあ\r\n", true), "\x82\xA0\r\n"},
-             {TE::Utf16Be, Units(u"\xFEFFあ\r\n", false), "\x82\xA0\r\n"},
-             {TE::Utf16Le, Units(u"a\xD83D\xDE00z", true), "a" + geta + "z"},  // a pair: one mark
-             {TE::Utf16Be, Units(u"\xD83D\r\xDE00", false), geta + "\r" + geta},  // lone halves
-             {TE::Utf16Le, Units(u"\x0D0A\xF70A", true), geta + geta},  // neither is a break
-             {TE::Utf16Le, Units(u"abcdefghij", true) + "x", "abcdefghij" + geta},  // odd byte
-             {TE::Cp932, "\xEF\xBB\xBF\x82\xA0", "\xEF\xBB\xBF\x82\xA0"},
-         }) {
-        EXPECT_EQ(ToCp932(r.in, r.encoding), r.out) << PrintToString(r.in);
+    const std::tuple<TE, std::string, std::string> rows[] = {
+        {TE::Utf8, "\xE3\x81\x82\xEF\xBD\xB1~\\", "\x82\xA0\xB1~\\"},  // あｱ~\ (sic)
+        {TE::Utf8, "\xEF\xBD\x9E\xEF\xBC\x8D\xC2\xA5", "\x81\x60\x81\x7C" + geta},  // ～－¥
+        {TE::Utf8, "\xEF\xBB\xBFz\xEF\xBB\xBF", "z" + geta},          // only the first mark
+        {TE::Utf8, "\xF0\x9F\x98\x80", geta},                         // one mark per character
+        {TE::Utf8, "\xE3\x81z\x80", geta + geta + "z" + geta},        // per invalid byte
+        {TE::Utf8, "\xE3\x81\r\n\xE3", geta + geta + "\r\n" + geta},  // the break survives
+        {TE::Utf8, "\xEF\x9C\x8D\xEF\x9C\x8A", geta + geta},          // U+F70D is no CR
+        {TE::Utf8, "\xC0\xAF\xED\xA0\x80", geta + geta + geta + geta + geta},
+        {TE::Utf16Le, Units(u"\xFEFFあ\r\n", true), "\x82\xA0\r\n"},
+        {TE::Utf16Be, Units(u"\xFEFFあ\r\n", false), "\x82\xA0\r\n"},
+        {TE::Utf16Le, Units(u"a\xD83D\xDE00z", true), "a" + geta + "z"},       // a pair: one mark
+        {TE::Utf16Be, Units(u"\xD83D\r\xDE00", false), geta + "\r" + geta},    // lone halves
+        {TE::Utf16Le, Units(u"\x0D0A\xF70A", true), geta + geta},              // neither is a break
+        {TE::Utf16Le, Units(u"abcdefghij", true) + "x", "abcdefghij" + geta},  // odd byte
+        {TE::Cp932, "\xEF\xBB\xBF\x82\xA0", "\xEF\xBB\xBF\x82\xA0"},
+    };
+    for (const auto& [encoding, in, out] : rows) {
+        EXPECT_EQ(ToCp932(in, encoding), out) << PrintToString(in);
     }
     for (const test::JisFormRow& r : test::kJisForms) {  // UTF-8: in the random pieces
         EXPECT_EQ(ToCp932(Units(std::u16string{u'a', r.unit}, false), TE::Utf16Be),

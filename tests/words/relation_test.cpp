@@ -87,12 +87,7 @@ TEST(RelFile, NothingToOpenOrAFailedOpenOrRead) {
 
 TEST(RelWords, WordsOfAKey) {
     const std::string none(kNoKey);
-    struct Row {
-        std::string file, key;
-        bool addSort;
-        Strings words;
-    };
-    const Row rows[] = {
+    const std::tuple<std::string, std::string, bool, Strings> rows[] = {
         {"a=1,2\r\nb=9\r\na=3", "a", false, {"1", "2", "3"}},
         {"a=1\r\na =2\r\nA=3", "a", false, {"1"}},  // the key compared byte for byte
         {"k=\r\nk=   \r\nk=,", "k", false, {""}},   // k= adds nothing, k=, one empty word
@@ -105,10 +100,10 @@ TEST(RelWords, WordsOfAKey) {
         {"=1\r\nnoeq", "", true, {}},  // the empty key reads nothing
     };
     TempDir dir;
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.file.substr(0, 40));
-        const RelWordsResult res = LoadRelWords(dir.File("rel.kvl", r.file), r.key, r.addSort);
-        EXPECT_EQ(res.words, r.words);
+    for (const auto& [file, key, addSort, words] : rows) {
+        SCOPED_TRACE(file.substr(0, 40));
+        const RelWordsResult res = LoadRelWords(dir.File("rel.kvl", file), key, addSort);
+        EXPECT_EQ(res.words, words);
         EXPECT_EQ(res.message, "");
     }
     // The file is read anew each time: edited words count at once.

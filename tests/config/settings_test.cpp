@@ -168,8 +168,7 @@ TEST(Settings, ValueRules) {
     iset o;
     EXPECT_TRUE(SetOption(o, "editor", " \"/opt/my editor\" "));
     EXPECT_EQ(o.Editor, "/opt/my editor");
-    EXPECT_TRUE(SetOption(o, "searchfolders", "1") && SetOption(o, "FolderFilter", ""));
-    EXPECT_TRUE(o.SearchFolders);
+    EXPECT_TRUE(SetOption(o, "FolderFilter", ""));  // empty, not the default
     EXPECT_EQ(o.FolderFilter, "");
     for (const char* notOption : {"RelFile", "Width", "Tag", ""}) {
         EXPECT_FALSE(SetOption(o, notOption, "0")) << notOption;

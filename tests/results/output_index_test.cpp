@@ -10,6 +10,7 @@
 
 #include "platform/file.hpp"
 #include "results/output_index.hpp"
+#include "tests/support/temp_dir.hpp"
 
 namespace korvalen {
 namespace {
@@ -73,8 +74,8 @@ TEST(OutputIndex, ReadInPiecesAndOnAsTheFileChanges) {
          C::Rewritten},
         {"gone", "a(1) :(w)x\r\n", Remove, "", C::Failed},
     };
-    const std::string dir = testing::TempDir();
-    const std::string path = dir + "/out.txt";
+    const TempDir temp;  // of its own: other test programs may run at once
+    const std::string dir = temp.Path(), path = temp / "out.txt";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Write(path, c.before, false);

@@ -148,12 +148,23 @@ class WindowTest : public ::testing::Test {
     void SetUp() override { ASSERT_TRUE(dir.isValid()); }
 
     QString Path(const QString& name) const { return dir.filePath(name); }
+    // Writes `bytes` to `name` in the test's folder, its folders made, and gives its path.
+    QString File(const QString& name, std::string_view bytes) const {
+        const QString path = Path(name);
+        EXPECT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+        WriteAll(path, bytes);
+        return path;
+    }
     static std::string FileIni(const QString& key, const QString& path) {
         return "[File]\r\n" + key.toStdString() + "=" + Bytes(path) + "\r\n";
     }
     std::string IniText() const { return ReadAll(Path(QStringLiteral("korvalen.INI"))); }
     void WriteIni(std::string_view text) { WriteAll(Path(QStringLiteral("korvalen.INI")), text); }
 
+    TMainForm& Start(std::string_view ini) {
+        WriteIni(ini);
+        return Start();
+    }
     TMainForm& Start() {
         const QString ini = Path(QStringLiteral("korvalen.INI"));
         form = CreateForms(desktop, {QFile::encodeName(ini).toStdString(), KORVALEN_HELP_SOURCE});

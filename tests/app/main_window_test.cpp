@@ -113,12 +113,11 @@ TEST_F(MainWindow, StartUpKeepsTheWindowOnTheScreens) {
 }
 
 TEST_F(MainWindow, KeyListAndWordsFromTheRelationFile) {
-    const QString rel = Path(QStringLiteral("words.kvl"));
     // 0x81 0x20 is no character: it shows as marks and comes back as bytes.
     const std::string odd = std::string("a\x81 b", 4);
-    WriteAll(rel, Utf8ToCp932("色=赤, \"青,緑\"\r\nk=1\r\n\r\nk =3\r\n色=白\r\nk=") + odd);
-    WriteIni(FileIni("RelFile", rel));
-    TMainForm& f = Start();
+    const QString rel =
+        File("words.kvl", Utf8ToCp932("色=赤, \"青,緑\"\r\nk=1\r\n\r\nk =3\r\n色=白\r\nk=") + odd);
+    TMainForm& f = Start(FileIni("RelFile", rel));
     EXPECT_TRUE(desktop.messages.empty());
     QStringList keys;
     for (int i = 0; i < f.DCRelStr->count(); ++i) {
@@ -146,9 +145,8 @@ TEST_F(MainWindow, KeyListAndWordsFromTheRelationFile) {
 }
 
 TEST_F(MainWindow, RelationAndOutputFileCommands) {
-    const QString rel = Path("r.kvl"), none = Path("none.kvl"), out = Path("out.txt");
-    WriteAll(rel, "a=1,2\r\n");
-    WriteAll(out, "hits\r\n");
+    const QString rel = File("r.kvl", "a=1,2\r\n"), out = File("out.txt", "hits\r\n");
+    const QString none = Path("none.kvl");
     TMainForm& f = Start();
     desktop.messages.clear();
     // Cancelled with no path: nothing at all; with a path: the keys read again, hand edits gone.
@@ -170,8 +168,7 @@ TEST_F(MainWindow, RelationAndOutputFileCommands) {
 
     // KS1 copies the output: the dialog starts at it; onto itself nothing happens;
     // an existing file is overwritten without a question; another letter case is another name.
-    const QString copy = Path("copy.txt"), upper = Path("OUT.txt");
-    WriteAll(copy, "older and longer\r\n");
+    const QString copy = File("copy.txt", "older and longer\r\n"), upper = Path("OUT.txt");
     desktop.files = {out, out, copy, upper};
     f.MFileOut->trigger();
     EXPECT_TRUE(f.MEditOut->isEnabled());
@@ -202,12 +199,12 @@ TEST_F(MainWindow, OutputRemovedByDeleteModeFromTheMenuAndAtExit) {
     };
     for (const auto& c : cases) {
         WriteAll(out, "x");
-        WriteIni(FileIni("OutputFile", out) + "Delete=" + std::to_string(c.mode) +
-                 "\r\n[Other]\r\nCloseFileDelete=" + (c.exit == 1 ? "1" : "0") + "\r\n");
         const qsizetype trashedBefore = Trashed();
         desktop.questions.clear();
         desktop.answer = c.answer;
-        TMainForm& f = Start();
+        TMainForm& f =
+            Start(FileIni("OutputFile", out) + "Delete=" + std::to_string(c.mode) +
+                  "\r\n[Other]\r\nCloseFileDelete=" + (c.exit == 1 ? "1" : "0") + "\r\n");
         (c.exit == 0 ? f.MFileOutDel : f.MFileExit)->trigger();
         EXPECT_EQ(f.EOutputFile->text(), out);
         form.reset();
@@ -231,8 +228,8 @@ TEST_F(MainWindow, OutputRemovedByDeleteModeFromTheMenuAndAtExit) {
 
 TEST_F(MainWindow, EditorCommandsDoubleClicksAndHelp) {
     const QString out = Path(QStringLiteral("with blank.txt"));
-    WriteIni(FileIni("RelFile", "/r/rel file.kvl") + "OutputFile=" + Bytes(out) + "\r\n");
-    TMainForm& f = Start();
+    TMainForm& f =
+        Start(FileIni("RelFile", "/r/rel file.kvl") + "OutputFile=" + Bytes(out) + "\r\n");
     // The boxes show the end of a path, where the file name is; the whole path as a tooltip.
     for (QLineEdit* box : {f.ERelFile, f.EOutputFile}) {
         EXPECT_EQ(box->cursorPosition(), box->text().size());
@@ -260,10 +257,9 @@ TEST_F(MainWindow, EditorCommandsDoubleClicksAndHelp) {
 
 TEST_F(MainWindow, SavesThatFailAreReportedAndReplaceNothing) {
     const std::string text = "[Position]\r\nWidth=500\r\n";
-    WriteIni(text);
     FailingOps ops("", FailingOps::Fail::Access, 0, EACCES);  // not writable, for root too
     ScopedFileOps scope(ops);
-    TMainForm& f = Start();
+    TMainForm& f = Start(text);
     desktop.messages.clear();
     f.MSettingPos->trigger();
     TSettingForm& s = *f.SettingForm();
@@ -353,8 +349,7 @@ TEST_F(Editor, RealVimOpensAtTheLine) {
     if (vim.isEmpty()) {
         GTEST_SKIP() << "vim is not installed";
     }
-    const QString file = Path(QStringLiteral("日本語 'q' \"d\" $x;y (1).txt"));
-    WriteAll(file, "1\n2\n3\n4\n5\n");
+    const QString file = File(QStringLiteral("日本語 'q' \"d\" $x;y (1).txt"), "1\n2\n3\n4\n5\n");
     const QString seen = Path(QStringLiteral("line")), script = Path(QStringLiteral("vim"));
     // Named vim for Vim's arguments; the real Vim writes the line it stands on.
     WriteAll(script, ("#!/bin/sh\nexec " + vim +

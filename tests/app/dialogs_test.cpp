@@ -49,8 +49,7 @@ TEST_F(Settings, EachBoxShowsAndSetsItsOwnOption) {
 }
 
 TEST_F(Settings, CancelKeepsSaveStoresAndApplies) {
-    WriteIni("[File]\r\nDelete=2\r\nRelFile=keep\r\n");  // keys the dialog does not own
-    f->Options.Delete = 2;
+    f->Options.Delete = 2;                               // not the dialog's
     const std::string editor = "/opt/\x95\xD2\x8F\x57";  // a Shift-JIS name: 編集
     f->Options.Editor = editor;
     f->Options.OutputStrLength = 42;
@@ -89,14 +88,10 @@ TEST_F(Settings, CancelKeepsSaveStoresAndApplies) {
     EXPECT_EQ(f->Options.EditorLine, "--line %l \"%f\"");
     EXPECT_EQ(f->Options.OutputStrLength, 42);  // "abc" leaves the last valid position
     EXPECT_EQ(f->Options.Threads, 3);
+    EXPECT_EQ(f->Options.Editor, editor);
     EXPECT_EQ(f->Options.Delete, 2);
-    const std::string ini = IniText();  // which key each option goes to is the writer's test
-    for (const std::string& part :
-         {"Editor=" + editor + "\r\n", std::string("Delete=2\r\nRelFile=keep\r\n"),
-          std::string("OutputStrLength=abc\r\n"), std::string("FolderFilter=*.txt;メモ*\r\n"),
-          std::string("EditorLine=--line %l \"%f\"\r\n"), std::string("Threads=3\r\n")}) {
-        EXPECT_NE(ini.find(part), std::string::npos) << part << "\n" << ini;
-    }
+    // Stored as applied (the keys are the writer's test), the length as typed.
+    EXPECT_NE(IniText().find("\r\nOutputStrLength=abc\r\n"), std::string::npos) << IniText();
 }
 
 TEST_F(Settings, InputEncodingBox) {
@@ -126,8 +121,7 @@ TEST_F(Settings, LengthArrowsStopAtTheirEnds) {
     const struct {
         int start, steps;
         QString shown;
-        int keys =
-            0;  // 1: the Up and Down keys in the box instead of the arrows; 10: Page Up, Down
+        int keys = 0;  // 1: Up and Down in the box instead of the arrows; 10: Page Up and Down
     } cases[] = {{199, 5, "200"},     {1, -5, "0"},       {500, 0, "200"}, {-3, 0, "0"},
                  {78, 1, "79"},       {199, 5, "200", 1}, {2, -1, "1", 1}, {78, 2, "98", 10},
                  {195, 1, "200", 10}, {78, -1, "68", 10}, {5, -1, "0", 10}};
@@ -135,13 +129,13 @@ TEST_F(Settings, LengthArrowsStopAtTheirEnds) {
         f->Options.OutputStrLength = c.start;
         s->Fill();
         for (int i = 0; i < std::abs(c.steps); ++i) {
+            const bool up = c.steps > 0;
             if (c.keys != 0) {
-                const bool up = c.steps > 0;
                 QTest::keyClick(s->EOutputStrLength,
                                 c.keys == 1 ? (up ? Qt::Key_Up : Qt::Key_Down)
                                             : (up ? Qt::Key_PageUp : Qt::Key_PageDown));
             } else {
-                (c.steps > 0 ? s->UDLength->Up() : s->UDLength->Down())->click();
+                (up ? s->UDLength->Up() : s->UDLength->Down())->click();
             }
         }
         EXPECT_EQ(s->EOutputStrLength->text(), c.shown) << c.start << " " << c.steps;

@@ -7,11 +7,9 @@
 #include <QtTest>
 #include <QtWidgets>
 #include <atomic>
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -119,26 +117,20 @@ class Gate : public FileOps {
         return held;
     }
     void Release() {
-        const std::lock_guard lock(mutex_);
         open_ = true;
-        opened_.notify_all();
+        open_.notify_all();
     }
 
   private:
     void Hold(const char* path) {
-        if (path != path_) {
-            return;
+        if (path == path_) {
+            held_ = true;
+            open_.wait(false);
         }
-        std::unique_lock lock(mutex_);
-        held_ = true;
-        opened_.wait(lock, [&] { return open_; });
     }
 
     std::string path_;
-    std::mutex mutex_;
-    std::condition_variable opened_;
-    std::atomic<bool> held_ = false;
-    bool open_ = false;
+    std::atomic<bool> held_ = false, open_ = false;
     ScopedFileOps scope_;
 };
 

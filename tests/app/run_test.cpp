@@ -43,24 +43,16 @@ class Run : public WindowTest {
         EXPECT_TRUE(Drop(f, paths));
         return Finish();
     }
-
-    QString Lines(const QString& name, int n, const std::string& line) {
-        return File(name, QByteArray::fromStdString(line + "\r\n").repeated(n).toStdString());
-    }
 };
 
-// The hit lines of lines `from` to `to` of `path`, each line `word`.
-std::string Hits(const QString& path, int from, int to, const std::string& word) {
-    std::string lines;
-    for (int n = from; n <= to; ++n) {
-        lines += Bytes(path) + "(" + std::to_string(n) + ") :(" + word + ")" + word + "\r\n";
-    }
-    return lines;
+// The hit line of a file of one line, `word`.
+std::string Hit(const QString& path, const std::string& word) {
+    return Bytes(path) + "(1) :(" + word + ")" + word + "\r\n";
 }
 
 TEST_F(Run, DropLocksTheWindowAndShowsItsProgress) {
     const std::string word = Utf8ToCp932("検索語");
-    const QString a = Lines("a.txt", 3, word), b = Lines("b.txt", 2, "nothing"),
+    const QString a = File("a.txt", word + "\r\n"), b = File("b.txt", "nothing\r\n"),
                   out = Path("out.txt");
     TMainForm& f = Ready(QStringLiteral("検索語"), out);
     f.Options.SearchIconize = true;
@@ -102,11 +94,11 @@ TEST_F(Run, DropLocksTheWindowAndShowsItsProgress) {
     QCoreApplication::processEvents();
     EXPECT_FALSE(f.isMinimized());
     EXPECT_EQ(caption + iconText, QStringLiteral("Korvalen+1/2検索中"));
-    EXPECT_EQ(ReadAll(out), Hits(a, 1, 3, word) + "\r\n");
+    EXPECT_EQ(ReadAll(out), Hit(a, word) + "\r\n");
 }
 
 TEST_F(Run, NoOutputPathAsksFileErrorsAreShownAndOnlyLocalFilesAreTaken) {
-    const QString a = Lines("a.txt", 1, "x");
+    const QString a = File("a.txt", "x\r\n");
     TMainForm& f = Start();
     f.MSearchStr->setPlainText("x");
     desktop.files = {"", Path("chosen.txt")};
@@ -153,7 +145,8 @@ TEST_F(Run, NamesThatAreNotUtf8) {
 
 // Esc stops a run and does nothing else.
 TEST_F(Run, StopOrEscEndsTheRunAndCloseAsksFirst) {
-    const QString big = Lines("big.txt", 200000, "hit"), out = Path("out.txt");
+    const QString big = File("big.txt", QByteArray("hit\r\n").repeated(200000).toStdString()),
+                  out = Path("out.txt");
     TMainForm& f = Ready(QStringLiteral("hit"), out);
     f.Options.OutputFileOpen = true;
     ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
@@ -184,7 +177,7 @@ TEST_F(Run, StopOrEscEndsTheRunAndCloseAsksFirst) {
 // The settings dialog, open when a second start hands a folder over, OK'd during
 // the run: the run keeps what it started with, the next one takes the new settings.
 TEST_F(Run, SettingsChangedDuringARunApplyToTheNext) {
-    const QString txt = Lines("corpus/a.txt", 1, "hit"), dat = Lines("corpus/b.dat", 1, "hit");
+    const QString txt = File("corpus/a.txt", "hit\r\n"), dat = File("corpus/b.dat", "hit\r\n");
     const QString out = Path("out.txt");
     TMainForm& f = Ready(QStringLiteral("hit"), out);
     f.Options.SearchFolders = true;
@@ -202,7 +195,7 @@ TEST_F(Run, SettingsChangedDuringARunApplyToTheNext) {
     });
     s->Execute();
     EXPECT_EQ(Finish(), RunOutcome::Finished);
-    EXPECT_EQ(ReadAll(out), Hits(txt, 1, 1, "hit"));
+    EXPECT_EQ(ReadAll(out), Hit(txt, "hit"));
     QSignalSpy statuses(&f, &TMainForm::statusTextSet);
     EXPECT_EQ(Search(f, {Path("corpus")}), RunOutcome::Finished);
     EXPECT_EQ(statuses.at(0).at(0).toString(), QStringLiteral("フォルダを調べています"));
@@ -210,8 +203,8 @@ TEST_F(Run, SettingsChangedDuringARunApplyToTheNext) {
 }
 
 TEST_F(Run, HandOversDuringARunFollowItInOrder) {
-    const QString a = Lines("a.txt", 1, "hit"), b = Lines("b.txt", 1, "hit"),
-                  c = Lines("c.txt", 1, "hit"), out = Path("out.txt");
+    const QString a = File("a.txt", "hit\r\n"), b = File("b.txt", "hit\r\n"),
+                  c = File("c.txt", "hit\r\n"), out = Path("out.txt");
     TMainForm& f = Ready(QStringLiteral("hit"), out);
     f.Options.FileOverWrite = false;
     QLabel* waiting = f.findChild<QLabel*>(QStringLiteral("WaitingText"));
@@ -230,8 +223,8 @@ TEST_F(Run, HandOversDuringARunFollowItInOrder) {
     EXPECT_FALSE(waiting->isVisible());
     // Runs apart by the line between appended runs, files of one run by the empty line.
     const std::string next = "----------\r\n";
-    EXPECT_EQ(ReadAll(out), Hits(a, 1, 1, "hit") + next + Hits(b, 1, 1, "hit") + next +
-                                Hits(c, 1, 1, "hit") + "\r\n" + Hits(a, 1, 1, "hit"));
+    EXPECT_EQ(ReadAll(out),
+              Hit(a, "hit") + next + Hit(b, "hit") + next + Hit(c, "hit") + "\r\n" + Hit(a, "hit"));
 }
 
 // The screen follows the clock, not the files.
@@ -258,7 +251,7 @@ TEST_F(Run, ScreenUpdatesAreBoundedByTheRunsLengthNotItsFiles) {
 }
 
 TEST_F(Run, ShiftCtrlOrLittleMemoryReadByLineAndTheEditorOpensAtTheEnd) {
-    const QString a = Lines("a.txt", 2, "k"), out = Path("out.txt");
+    const QString a = File("a.txt", "k\r\nk\r\n"), out = Path("out.txt");
     TMainForm& f = Ready(QStringLiteral("k"), out);
     f.Options.OutputFileOpen = true;
     f.Options.Editor = "/bin/ed";

@@ -306,8 +306,7 @@ TEST_F(Editor, ArgumentsByEditorAndTemplate) {
         f.Options.Editor = "/bin/" + c.name.toStdString();
         f.Options.EditorLine = c.line.toStdString();
         f.OpenWithEditor(c.path.toStdString(), c.at, c.column, c.screen);
-        EXPECT_EQ(desktop.started.back(),
-                  std::pair(QString::fromStdString(f.Options.Editor), c.want))
+        EXPECT_EQ(desktop.started.back().second, c.want)
             << c.name.toStdString() << " " << c.line.toStdString();
     }
     EXPECT_TRUE(desktop.messages.empty());
@@ -320,13 +319,12 @@ TEST_F(Editor, ArgumentsByEditorAndTemplate) {
     f.Options.Editor.clear();
     desktop.documentOpens = false;
     f.OpenWithEditor("/d/b.txt", 0);
+    const QString cannot = QStringLiteral("エディタを起動できません：");
     EXPECT_EQ(
         desktop.messages,
-        (std::vector<QString>{
-            QStringLiteral("エディタを起動できません：/no/such/vim\n") +
-                QString::fromLocal8Bit(std::strerror(ENOENT)) + QStringLiteral("\n/d/a.txt"),
-            QStringLiteral("エディタを起動できません：xdg-open\n既定のアプリケーションがありませ"
-                           "ん\n/d/b.txt")}));
+        (std::vector<QString>{cannot + "/no/such/vim\n" +
+                                  QString::fromLocal8Bit(std::strerror(ENOENT)) + "\n/d/a.txt",
+                              cannot + "xdg-open\n既定のアプリケーションがありません\n/d/b.txt"}));
 }
 
 TEST_F(Editor, RealVimOpensAtTheLine) {

@@ -322,6 +322,7 @@ TEST_F(Results, GroupsCountsFilterEnterAndReload) {
     EXPECT_EQ(r.LCount->text(), QStringLiteral("3件 / 2ファイル  表示 6 / 6行  ") + out);
     EXPECT_EQ(r.Model()->index(2).data(ResultsModel::WordRole).toString(), "検索");
     EXPECT_TRUE(r.LResults->hasFocus() || QApplication::focusWidget() == nullptr);
+    EXPECT_TRUE(r.LResults->uniformItemSizes());  // scrolling a million rows stays quick
 
     // The marked word: the delegate paints it on a coloured ground.
     r.resize(500, 300);

@@ -158,8 +158,8 @@ class WindowTest : public ::testing::Test {
         return Start();
     }
     TMainForm& Start() {
-        const QString ini = Path(QStringLiteral("korvalen.INI"));
-        form = CreateForms(desktop, {QFile::encodeName(ini).toStdString(), KORVALEN_HELP_SOURCE});
+        form = CreateForms(desktop,
+                           {Bytes(Path(QStringLiteral("korvalen.INI"))), KORVALEN_HELP_SOURCE});
         // Every call of the run shown as it comes, in order.
         form->Runs().SetInterval(std::chrono::milliseconds(0));
         return *form;

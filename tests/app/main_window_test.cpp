@@ -177,14 +177,12 @@ TEST_F(MainWindow, OutputRemovedByDeleteModeFromTheMenuAndAtExit) {
     const struct {
         int exit;  // 0 the menu's Delete, 1 exit with CloseFileDelete, 2 exit without
         int mode;
-        bool answer, asked, gone, trashed;
-    } cases[] = {
-        {0, 0, true, true, true, true},   {0, 0, false, true, false, false},
-        {0, 2, true, true, true, true},   {0, 1, true, false, true, false},
-        {0, 3, true, false, true, false}, {0, 255, true, false, true, false},
-        {1, 0, true, true, true, true},   {1, 2, true, false, true, false},
-        {1, 1, true, false, true, false}, {2, 0, true, false, false, false},
-    };
+        bool asked, gone, trashed, answer = true;
+    } cases[] = {{0, 0, true, true, true},   {0, 0, true, false, false, false},
+                 {0, 2, true, true, true},   {0, 1, false, true, false},
+                 {0, 3, false, true, false}, {0, 255, false, true, false},
+                 {1, 0, true, true, true},   {1, 2, false, true, false},
+                 {1, 1, false, true, false}, {2, 0, false, false, false}};
     for (const auto& c : cases) {
         WriteAll(out, "x");
         const qsizetype trashedBefore = Trashed();

@@ -82,6 +82,7 @@ TEST_F(Run, DropLocksTheWindowAndShowsItsProgress) {
     Shot(f, "main_running.png");
     const auto [minimized, caption, iconText] =
         std::tuple(f.isMinimized(), f.windowTitle(), f.windowIconText());
+    EXPECT_FALSE(f.DropFiles({Bytes(b)}));  // a drop let in before the run began is refused
     gate.Release();
     EXPECT_EQ(Finish(), RunOutcome::Finished);
     EXPECT_EQ(during, (std::vector<bool>{0, 1, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 1, 1, 0}));

@@ -1,5 +1,6 @@
 // The main window at rest: layout, start-up, the key list and the word box,
 // the file and editor commands and what the program leaves behind at exit.
+#include "platform/editor.hpp"
 #include "tests/app/fake_desktop.hpp"
 #include "tests/search/fixture.hpp"
 #include "tests/support/scoped_env.hpp"
@@ -265,14 +266,11 @@ TEST_F(MainWindow, SavesThatFailAreReportedAndReplaceNothing) {
 using Editor = WindowTest;
 
 TEST_F(Editor, ArgumentsByEditorAndTemplate) {
-    TMainForm& f = Start();
-    desktop.messages.clear();
-    const QString p = QStringLiteral("/d/a b.txt");
-    const QString vimAt = QStringLiteral("+call setcharpos('.',[0,7,3,0])");
+    const std::string p = "/d/a b.txt", vimAt = "+call setcharpos('.',[0,7,3,0])";
     const struct {
-        QString name, line, path;
+        std::string name, line, path;
         int at, column;
-        QStringList want;
+        std::vector<std::string> want;
         int screen = 0;
     } cases[] = {
         {"vim", "", p, 7, 0, {"+7", p}},
@@ -301,17 +299,15 @@ TEST_F(Editor, ArgumentsByEditorAndTemplate) {
         {"vim", "", "+x.txt", 7, 0, {"+7", "./+x.txt"}},  // nor a command
     };
     for (const auto& c : cases) {
-        f.Options.Editor = "/bin/" + c.name.toStdString();
-        f.Options.EditorLine = c.line.toStdString();
-        f.OpenWithEditor(c.path.toStdString(), c.at, c.column, c.screen);
-        EXPECT_EQ(desktop.started.back().second, c.want)
-            << c.name.toStdString() << " " << c.line.toStdString();
+        EXPECT_EQ(EditorArguments("/bin/" + c.name, c.line, c.path, c.at, c.column, c.screen),
+                  c.want)
+            << c.name << " " << c.line;
     }
-    EXPECT_TRUE(desktop.messages.empty());
+    TMainForm& f = Start();
+    desktop.messages.clear();
     // A program that cannot start is named: the editor set, or the desktop's opener.
     desktop.startError = ENOENT;
     f.Options.Editor = "/no/such/vim";
-    f.Options.EditorLine.clear();
     f.OpenWithEditor("/d/a.txt", 3);
     desktop.startError = 0;
     f.Options.Editor.clear();

@@ -225,8 +225,7 @@ TEST_F(Run, HandOversDuringARunFollowItInOrder) {
 
 // The screen follows the clock, not the files.
 TEST_F(Run, ScreenUpdatesAreBoundedByTheRunsLengthNotItsFiles) {
-    constexpr int kFiles = 10000;
-    for (int i = 0; i < kFiles; ++i) {
+    for (int i = 0; i < 10000; ++i) {
         File(QStringLiteral("many/%1.txt").arg(i), "x\r\n");
     }
     TMainForm& f = Ready(QStringLiteral("x"), Path("out.txt"));

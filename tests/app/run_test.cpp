@@ -46,7 +46,7 @@ class Run : public WindowTest {
 };
 
 // The hit line of a file of one line, `word`.
-std::string Hit(const QString& path, const std::string& word) {
+std::string Hit(const QString& path, const std::string& word = "hit") {
     return Bytes(path) + "(1) :(" + word + ")" + word + "\r\n";
 }
 
@@ -193,7 +193,7 @@ TEST_F(Run, SettingsChangedDuringARunApplyToTheNext) {
     });
     s->Execute();
     EXPECT_EQ(Finish(), RunOutcome::Finished);
-    EXPECT_EQ(ReadAll(out), Hit(txt, "hit"));
+    EXPECT_EQ(ReadAll(out), Hit(txt));
     EXPECT_EQ(Search(f, {Path("corpus")}), RunOutcome::Finished);
     EXPECT_EQ(ReadAll(out), Bytes(dat) + " 1:(hit)hit\r\n");
 }
@@ -219,8 +219,7 @@ TEST_F(Run, HandOversDuringARunFollowItInOrder) {
     EXPECT_FALSE(waiting->isVisible());
     // Runs apart by the line between appended runs, files of one run by the empty line.
     const std::string next = "----------\r\n";
-    EXPECT_EQ(ReadAll(out),
-              Hit(a, "hit") + next + Hit(b, "hit") + next + Hit(c, "hit") + "\r\n" + Hit(a, "hit"));
+    EXPECT_EQ(ReadAll(out), Hit(a) + next + Hit(b) + next + Hit(c) + "\r\n" + Hit(a));
 }
 
 // The screen follows the clock, not the files.

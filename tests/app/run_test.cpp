@@ -359,7 +359,6 @@ TEST_F(Results, GroupsCountsFilterEnterAndReload) {
     QTest::keyClick(r.LResults, Qt::Key_Escape);
     EXPECT_FALSE(r.isVisible());
     EXPECT_EQ(r.Model()->Index().Bytes(), 0u);  // nothing kept while closed
-    // The menu command opens it again.
     f.MFileResults->trigger();
     EXPECT_TRUE(r.isVisible());
 }

@@ -1,7 +1,4 @@
-// The fast scanner against the word loop, on random inputs built for the awkward
-// places: words straddling double-byte characters or breaks, blanks at the joins,
-// empty words, words prefixes of each other or changed between two lines; and
-// UTF-8 files read from their own bytes.
+// The fast scanner against the word loop, on random inputs built for the awkward places.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -155,10 +152,8 @@ TEST(FastDiff, RandomInputsGiveTheLiteralHits) {
     }
 }
 
-// Near matches at every byte: long words against runs of their first
-// character, and matches of two lengths in long runs of lead bytes, whose
-// starts go back and forth. The work grows with the text, not with the text
-// times the word.
+// Near matches at every byte, and matches of two lengths in runs of lead bytes
+// whose starts go back and forth.
 TEST(FastDiff, WorkIsLinearInTheTextWhateverTheWords) {
     const std::string near = Times("a", 3000) + "b";
     const std::string rule = Times("\x81\x81", 3000) + "x";  // ＝＝＝
@@ -184,8 +179,6 @@ TEST(FastDiff, WorkIsLinearInTheTextWhateverTheWords) {
     }
 }
 
-// A read that fails in some piece: the hits of the lines read whole before
-// it, as on one thread, then the failure.
 TEST(FastDiff, AReadFailureInAnyPieceAsOnOneThread) {
     std::mt19937 rng(61207);
     for (int round = 0; round < 600; ++round) {
@@ -215,8 +208,7 @@ TEST(FastDiff, AReadFailureInAnyPieceAsOnOneThread) {
     }
 }
 
-// A UTF-8 file searched from its own bytes (lines that cannot hold a hit are
-// counted, not converted): the word loop's hits over its code page 932 form.
+// Lines that cannot hold a hit are counted, not converted.
 TEST(FastDiff, Utf8ScanGivesTheHitsOfTheConvertedText) {
     std::mt19937 rng(20261206);
     // Cut by breaks, lone continuation bytes, overlong forms, surrogates.
@@ -247,10 +239,8 @@ TEST(FastDiff, Utf8ScanGivesTheHitsOfTheConvertedText) {
         // Words that the filter can use or cannot, after the second block.
         const std::vector<std::string> other = Utf8PieceWords(rng, round % 2 == 0);
         const std::string converted = ToCp932(text, TextEncoding::Utf8);
-        // A provisional scan (no word change then) stands on valid UTF-8;
-        // once it settled on code page 932 the file reads as that from its
-        // start (the ASCII before reads the same, the mark is dropped); what
-        // one that finds the file is not UTF-8 reported is dropped.
+        // A provisional scan (no word change then) stands on valid UTF-8; one that
+        // settled on code page 932 reads the file as that from its start, mark dropped.
         const bool provisional = round % 3 == 1;
         const std::string as_cp932 = text.substr(text.starts_with("\xEF\xBB\xBF") ? 3 : 0);
         for (const std::size_t block : blocks) {

@@ -45,12 +45,11 @@ inline Result Literal(std::string_view data, const FastScanner::Config& c,
             tight = left + TrimLeftBlanks(line);
             spaced = left + " " + TrimLeftBlanks(line);
         }
-        auto hits = [&](const std::string& w, std::string_view in) {
-            return !w.empty() && in.find(w) != std::string_view::npos &&
-                   (!c.japanese_word || AlignedPos(w, in) != 0);
-        };
         auto occurs = [](const std::string& w, std::string_view in) {
             return !w.empty() && in.find(w) != std::string_view::npos;
+        };
+        auto hits = [&](const std::string& w, std::string_view in) {
+            return occurs(w, in) && (!c.japanese_word || AlignedPos(w, in) != 0);
         };
         bool matched = false;
         for (std::uint32_t j = 0; !matched && j < words.size(); ++j) {

@@ -27,9 +27,6 @@
 
 namespace korvalen::test {
 
-inline void WriteBytes(const std::string& path, std::string_view bytes) {
-    TempDir::Write(path, bytes);
-}
 inline std::string ReadBytes(const std::string& path) {
     return TempDir::Read(path);
 }
@@ -185,8 +182,6 @@ class RecordingHost : public RunHost {
     void SetDropTarget(bool on) override { log.push_back(on ? "drop on" : "drop off"); }
 
     SearchRun* run = nullptr;  // for Stop from onProcess
-
-    std::vector<std::string> Only(std::string_view prefix) const { return test::Only(log, prefix); }
 };
 
 // A file layer that fails one kind of call on one file ("": on any file;
@@ -320,13 +315,9 @@ inline Ran RunScan(RecordingHost& host, Scan scan, const std::vector<std::string
     host.run = nullptr;
     // Not /dev/full nor a folder: reads of them do not end.
     const std::string bytes = std::filesystem::is_regular_file(out) ? ReadBytes(out) : "";
-    return {outcome,
-            bytes,
-            run.State().HitCount,
-            host.positions,
-            run.State().Searching,
-            host.log,
-            host.processCalls};
+    const RunState& state = run.State();
+    return {outcome,         bytes,    state.HitCount,   host.positions,
+            state.Searching, host.log, host.processCalls};
 }
 
 // A run with these words, into out.txt next to the first file.

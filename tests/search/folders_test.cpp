@@ -1,5 +1,4 @@
-// Dropped folders: the filter, the walk's order and what it leaves out, and a
-// folder run against the same files dropped one by one.
+// Dropped folders: the filter, the walk, and a folder run against its files dropped by name.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -14,14 +13,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
+const auto kGoOn = [](std::size_t) { return true; };  // a host that never stops the walk
 
 TEST(Folders, FilterPatterns) {
-    struct Row {
-        const char* filter;
-        const char* name;
-        bool match;
-    };
-    const Row rows[] = {
+    const std::tuple<const char*, const char*, bool> rows[] = {
+        // filter, name, match
         {"*.txt", "A.TXT", true},
         {"*.txt", "a.txt.bak", false},
         {"?.txt", "あ.txt", true},
@@ -43,8 +39,8 @@ TEST(Folders, FilterPatterns) {
         {"*\\*", "a\\b", true},
         {"\x93\xFA*", "日本.txt", true},  // a code page 932 filter (an old INI file)
     };
-    for (const Row& r : rows) {
-        EXPECT_EQ(MatchesFolderFilter(r.filter, r.name), r.match) << r.filter << " " << r.name;
+    for (const auto& [filter, name, match] : rows) {
+        EXPECT_EQ(MatchesFolderFilter(filter, name), match) << filter << " " << name;
     }
 }
 
@@ -61,20 +57,24 @@ struct Tree {
         for (const char* file :
              {"d/b.txt", "d/a.TXT", "d/B.txt", "d/c.md", "d/.h.txt", "d/sub/x.txt",
               "d/sub/deep/y.txt", "d/sub2/z.txt", "d/.git/g.txt"}) {
-            WriteBytes(t / file, "a " + std::string(file) + "\r\n");
+            TempDir::Write(t / file, "a " + std::string(file) + "\r\n");
         }
         fs::create_symlink("sub/x.txt", t / "d/link.txt");  // reached before sub/x.txt
         fs::create_symlink("..", t / "d/sub/up.txt");       // a loop, named like a file
         fs::create_symlink("none", t / "d/sub/dangling.txt");
     }
 
+    Names Full(Names names) const {
+        for (std::string& n : names) {
+            n = t / n;
+        }
+        return names;
+    }
     // Names below the scratch folder, in and out.
     Names Expand(const Names& names, std::string_view filter) const {
-        Names full, got;
-        for (const std::string& n : names) {
-            full.push_back(t / n);
-        }
-        DropWalk walk(full, filter, true, [](std::size_t) { return true; });
+        const Names full = Full(names);
+        Names got;
+        DropWalk walk(full, filter, true, kGoOn);
         for (DropName n; walk.Next(n);) {
             got.push_back((n.unreadableFolder ? "!" : "") + n.name.substr(t.Path().size() + 1));
         }
@@ -109,12 +109,11 @@ TEST(Folders, WalkOrderDepthAndWhatIsLeftOut) {
     // Names that share their first eight bytes, made in a mixed order.
     fs::create_directory(tr.t / "ch");
     Names chapters;
-    for (int i = 1; i <= 40; ++i) {
-        chapters.push_back("ch/chapter_" + std::string(i < 10 ? "0" : "") + std::to_string(i) +
-                           ".txt");
+    for (int i = 10; i < 50; ++i) {
+        chapters.push_back("ch/chapter_" + std::to_string(i) + ".txt");
     }
     for (int i = 0; i < 40; ++i) {
-        WriteBytes(tr.t / chapters[static_cast<std::size_t>(i * 17 % 40)], "a\r\n");
+        TempDir::Write(tr.t / chapters[static_cast<std::size_t>(i * 17 % 40)], "a\r\n");
     }
     EXPECT_EQ(tr.Expand({"ch"}, "*.txt"), chapters);
     // A folder that cannot be opened (through the file layer, so it fails as root too).
@@ -124,10 +123,7 @@ TEST(Folders, WalkOrderDepthAndWhatIsLeftOut) {
               (Names{"d/B.txt", "d/a.TXT", "d/b.txt", "d/link.txt", "!d/sub", "d/sub2/z.txt"}));
 }
 
-// A walk keeps one folder's names at a time and remembers only the files that
-// can be reached twice, and still takes each file once: a link to a file taken
-// before (in another folder, or earlier in its own), hard links, a folder
-// reached again through a link.
+// One folder's names held at a time, and only the files that can be reached twice remembered.
 TEST(Folders, WalkKeepsLittleAndTakesEachFileOnce) {
     TempDir t;
     Names expected = {"m/a.txt", "m/h1.txt", "m/z.txt"};
@@ -135,12 +131,12 @@ TEST(Folders, WalkKeepsLittleAndTakesEachFileOnce) {
         fs::create_directory(t / folder);
     }
     for (const char* file : {"m/a.txt", "m/h1.txt", "m/z.txt", "m/s2/a0.txt", "m/s2/zz.txt"}) {
-        WriteBytes(t / file, "");
+        TempDir::Write(t / file, "");
     }
     for (const char* folder : {"m/s0/f", "m/s1/g"}) {
         for (int i = 10; i < 40; ++i) {
             expected.push_back(folder + std::to_string(i) + ".txt");
-            WriteBytes(t / expected.back(), "x");
+            TempDir::Write(t / expected.back(), "x");
         }
     }
     expected.insert(expected.end(), {"m/s2/a0.txt", "m/s2/ln0.txt"});
@@ -152,7 +148,7 @@ TEST(Folders, WalkKeepsLittleAndTakesEachFileOnce) {
     const Names dropped = {t / "m", t / "ml"};
     // Looked at by name, the same files come unopened.
     for (const bool byName : {false, true}) {
-        DropWalk walk(dropped, "*.txt", true, [](std::size_t) { return true; });
+        DropWalk walk(dropped, "*.txt", true, kGoOn);
         if (byName) {
             walk.LookByName();
         }
@@ -174,47 +170,37 @@ TEST(Folders, WalkKeepsLittleAndTakesEachFileOnce) {
         EXPECT_EQ(Descriptor::Held(), 0u);
         EXPECT_LE(held, 40u);  // 66 files
     }
-    const DropTotals totals = CountDrop(dropped, "*.txt", true, [](std::size_t) { return true; });
+    const DropTotals totals = CountDrop(dropped, "*.txt", true, kGoOn);
     // Counted without a look before the first link: h1.txt's second link is taken too.
     EXPECT_EQ(totals.names, expected.size() + 1);
     EXPECT_EQ(totals.bytes, 60);
     EXPECT_FALSE(totals.exact);
 }
 
-// A walk after a count takes each folder as the count read it (read once),
-// making the same pauses: the same names, also when stopped in a folder; a
-// folder replaced in between is read anew.
+// Each folder read once: the walk after a count takes it as the count read it.
 TEST(Folders, WalkTakesTheFoldersItsCountRead) {
-    struct Row {
-        const char* change;  // made between the count and the walk
-        std::size_t stopAt;  // the pause that says stop (0: none)
-        const char* unseen;  // a name the walk after a count leaves out
-    };
-    const Row rows[] = {
+    // A change made between the count and the walk, the pause that says stop (0: none), and
+    // a name the walk after a count leaves out.
+    const std::tuple<std::string, std::size_t, const char*> rows[] = {
         {"", 0, ""}, {"", 14, ""}, {"d/sub2/new.txt", 0, "d/sub2/new.txt"}, {"d/sub2", 0, ""}};
-    for (const Row& r : rows) {
+    for (const auto& [change, stopAt, unseen] : rows) {
         std::vector<std::pair<Names, Names>> runs;  // names, pauses
         for (const bool counted : {false, true}) {
             Tree tr;
             const Names dropped = {tr.d};
-            std::shared_ptr<DropListings> listings;
-            if (counted) {
-                listings = CountDrop(
-                               {tr.d}, "*.txt", true, [](std::size_t) { return true; }, true)
-                               .listings;
-            }
-            const std::string change = r.change;
+            const std::shared_ptr<DropListings> listings =
+                counted ? CountDrop(dropped, "*.txt", true, kGoOn, true).listings : nullptr;
             if (change == "d/sub2") {
                 fs::rename(tr.t / change, tr.t / "old2");
                 fs::create_directory(tr.t / change);
-                WriteBytes(tr.t / "d/sub2/w.txt", "");
+                TempDir::Write(tr.t / "d/sub2/w.txt", "");
             } else if (!change.empty()) {
-                WriteBytes(tr.t / change, "");
+                TempDir::Write(tr.t / change, "");
             }
             Names names, pauses;
             DropWalk walk(dropped, "*.txt", true, [&](std::size_t handed) {
                 pauses.push_back(std::to_string(handed));
-                return pauses.size() != r.stopAt;
+                return pauses.size() != stopAt;
             });
             walk.Listings(listings);
             for (DropName n; walk.Next(n);) {
@@ -222,11 +208,11 @@ TEST(Folders, WalkTakesTheFoldersItsCountRead) {
             }
             runs.emplace_back(names, pauses);
         }
-        const bool same = std::string_view(r.unseen).empty();
-        EXPECT_EQ(std::erase(runs[0].first, r.unseen), same ? 0u : 1u);
-        EXPECT_EQ(runs[0].first, runs[1].first) << r.change << " " << r.stopAt;
+        const bool same = std::string_view(unseen).empty();
+        EXPECT_EQ(std::erase(runs[0].first, unseen), same ? 0u : 1u);
+        EXPECT_EQ(runs[0].first, runs[1].first) << change << " " << stopAt;
         if (same) {  // (otherwise one entry fewer was read)
-            EXPECT_EQ(runs[0].second, runs[1].second) << r.change << " " << r.stopAt;
+            EXPECT_EQ(runs[0].second, runs[1].second) << change << " " << stopAt;
         }
     }
 }
@@ -244,7 +230,7 @@ struct FolderRun {
 
     // The output bytes of one run on an output file that held a hit line before.
     std::string Drop(const Names& names, bool folders, RunOutcome expected = RunOutcome::Finished) {
-        WriteBytes(out, "a old\r\n");
+        TempDir::Write(out, "a old\r\n");
         options.SearchFolders = folders;
         host.log.clear();
         host.positions.clear();
@@ -270,22 +256,21 @@ TEST(Folders, FolderRunWritesWhatTheFilesDroppedOneByOneWrite) {
     EXPECT_EQ(std::erase(log, "status フォルダを調べています"), 1u);
     log = steps(log);
     const auto positions = r.host.positions;
-    EXPECT_EQ(viaFolder, r.Drop({d + "/B.txt", d + "/a.TXT", d + "/b.txt", d + "/link.txt",
-                                 d + "/out.txt", d + "/sub/deep/y.txt", d + "/sub2/z.txt"},
-                                false));
+    const Names files = r.tr.Full({"d/B.txt", "d/a.TXT", "d/b.txt", "d/link.txt", "d/out.txt",
+                                   "d/sub/deep/y.txt", "d/sub2/z.txt"});
+    EXPECT_EQ(viaFolder, r.Drop(files, false));
     EXPECT_EQ(log, steps(r.host.log));  // the same numbering and steps
     EXPECT_EQ(positions, r.host.positions);
-    // A count that took a file twice (two links of it): the numbering mends.
-    // The progress maximum, guessed as twice the first file, is the bytes of
-    // both at the last, however close the guess.
+    // A count that took a file twice (two links of it): the numbering mends, and the
+    // maximum, guessed as twice the first file, is the bytes of both at the last.
     fs::create_directory(r.tr.t / "h");
-    WriteBytes(r.tr.t / "h/a.txt", std::string(64, 'a'));
-    WriteBytes(r.tr.t / "h/c.txt", std::string(65, 'a'));
+    TempDir::Write(r.tr.t / "h/a.txt", std::string(64, 'a'));
+    TempDir::Write(r.tr.t / "h/c.txt", std::string(65, 'a'));
     fs::create_hard_link(r.tr.t / "h/a.txt", r.tr.t / "h/b.txt");
     r.Drop({r.tr.t / "h"}, true);
-    EXPECT_EQ(r.host.Only("title"),
+    EXPECT_EQ(Only(r.host.log, "title"),
               (Names{"title 1/2検索中", "title 2/2検索中", "title Korvalen"}));
-    EXPECT_EQ(r.host.Only("max"), (Names{"max 0", "max 0", "max 128", "max 129"}));
+    EXPECT_EQ(Only(r.host.log, "max"), (Names{"max 0", "max 0", "max 128", "max 129"}));
     EXPECT_NE(viaFolder.find(d + "/sub2/z.txt(1)"), std::string::npos);
     // A Stop during the walk: no file is opened, the output file is left as it was.
     r.host.onProcess = [](RecordingHost& h) { h.run->Stop(); };
@@ -293,9 +278,8 @@ TEST(Folders, FolderRunWritesWhatTheFilesDroppedOneByOneWrite) {
         r.options.FileOverWrite = overwrite;
         EXPECT_EQ(r.Drop({d}, true, RunOutcome::Stopped), "a old\r\n");
     }
-    r.options.FileOverWrite = false;
     EXPECT_EQ(r.host.status, "検索を中止しました");
-    EXPECT_TRUE(r.host.Only("caption").empty());
+    EXPECT_TRUE(Only(r.host.log, "caption").empty());
     EXPECT_EQ(Descriptor::Held(), 0u);
     r.host.onProcess = {};
     {
@@ -303,19 +287,16 @@ TEST(Folders, FolderRunWritesWhatTheFilesDroppedOneByOneWrite) {
         FailingOps ops(d + "/b.txt", FailingOps::Fail::Open, 0, EACCES);
         ScopedFileOps scoped(ops);
         const std::string output = r.Drop({d}, true);
-        EXPECT_NE(output.find(Sj("ファイルアクセスでエラーが生じました：") + d + "/b.txt"),
-                  std::string::npos);
-        EXPECT_EQ(output, r.Drop({d + "/B.txt", d + "/a.TXT", d + "/b.txt", d + "/link.txt",
-                                  d + "/sub/deep/y.txt", d + "/sub2/z.txt"},
-                                 false));
+        EXPECT_NE(output.find(FileErrorText() + d + "/b.txt"), std::string::npos);
+        EXPECT_EQ(output, r.Drop(files, false));
     }
     // A folder that cannot be read is reported and the run goes on.
     r.options.ErrorStop = true;
     FailingOps ops(d + "/sub", FailingOps::Fail::Open, 0, EACCES);
     ScopedFileOps scoped(ops);
-    const std::string block = Sj("ファイルアクセスでエラーが生じました：") + d + "/sub\r\n\r\n";
+    const std::string block = FileErrorText() + d + "/sub\r\n\r\n";
     EXPECT_NE(r.Drop({d}, true).find("\r\n" + block + d + "/sub2/z.txt(1)"), std::string::npos);
-    EXPECT_EQ(r.host.Only("message"),
+    EXPECT_EQ(Only(r.host.log, "message"),
               Names{"message ファイルアクセスでエラーが生じました：" + d + "/sub"});
 }
 

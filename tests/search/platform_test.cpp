@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <climits>
 #include <ctime>
 #include <filesystem>
@@ -36,9 +35,7 @@ TEST(Memory, ParsesMeminfo) {
     EXPECT_LE(real.available, real.total);
 }
 
-// Sizes and attributes of odd names; a file opened on what was seen of it
-// before is still read whole, whatever has happened at its name since; what is
-// no longer a regular file is refused.
+// A file opened on what was seen of it before is read whole, whatever happened since.
 TEST(FileInfo, OddNamesAndReadOnASight) {
     TempDir dir;
     const std::string file = dir.File("f.txt", "12345");
@@ -98,12 +95,10 @@ TEST(FileInfo, ShortWritesGoOnToTheEnd) {
     const std::string path = dir / "out.txt";
     FailingOps ops(path, FailingOps::Fail::Write, INT_MAX);
     ops.okBytes = 3;  // the first write puts 3 bytes, the next ones all
-    {
-        ScopedFileOps scoped(ops);
-        File out(path, File::Mode::Create);
-        out.WriteAll("a(1) :(w)a line\r\n");
-        out.Close();
-    }
+    ScopedFileOps scoped(ops);
+    File out(path, File::Mode::Create);
+    out.WriteAll("a(1) :(w)a line\r\n");
+    out.Close();
     EXPECT_EQ(ReadBytes(path), "a(1) :(w)a line\r\n");
 }
 
@@ -134,7 +129,7 @@ TEST(Trash, MovesIntoTheTrashItCreatesUnderFreeNames) {
     const std::string trash = dir / "data/share/Trash";
     const std::string name = dir / "a b\x82\xa0.txt";
     for (const std::string free : {"", ".2", ".3"}) {
-        WriteBytes(name, free);
+        TempDir::Write(name, free);
         ASSERT_TRUE(MoveToTrash(name)) << free;
         EXPECT_FALSE(fs::exists(name));
         const std::string stored = "/a b\x82\xa0" + free + ".txt";
@@ -148,8 +143,7 @@ TEST(Trash, MovesIntoTheTrashItCreatesUnderFreeNames) {
     for (const std::string& folder : {dir / "data", trash, trash + "/files", trash + "/info"}) {
         EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all) << folder;
     }
-    // Nothing to move, a failed write of the info file, or no trash to be made: false,
-    // and the file stays, without an info file.
+    // Nothing to move, a failed write of the info file, or no trash to be made.
     EXPECT_FALSE(MoveToTrash(dir / "missing"));
     const std::string kept = dir.File("kept", "k");
     const std::string keptInfo = trash + "/info/kept.trashinfo";

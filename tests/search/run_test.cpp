@@ -1,5 +1,4 @@
-// The run as a front end sees it: the order of every call, the refusals, the
-// skip rules, stop, file errors and failures of the output file.
+// The run as a front end sees it.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,7 +73,7 @@ TEST(Run, NormalRunShowsEveryStepInOrder) {
 TEST(Run, NoWords) {
     Trial r;  // only the status changes, the output file is not touched
     r.host.words.clear();
-    WriteBytes(r.out, "old");
+    TempDir::Write(r.out, "old");
     const std::string a = r.dir.File("a.txt", "a");
     EXPECT_EQ(r.Drop({a}), RunOutcome::NoWords);
     r.host.words = {"", ""};  // lines without a word find nothing: refused as well
@@ -83,15 +82,14 @@ TEST(Run, NoWords) {
     EXPECT_EQ(r.Output(), "old");
 }
 
-// Another run that creates the output and writes to it just before this
-// run's open.
+// Another run that creates the output and writes to it just before this run's open.
 class OvertakingOps : public FileOps {
   public:
     OvertakingOps(std::string path, std::string bytes)
         : path_(std::move(path)), bytes_(std::move(bytes)) {}
     int Open(const char* path, int flags, mode_t mode) override {
         if (path_ == path && !bytes_.empty()) {
-            WriteBytes(path_, std::exchange(bytes_, {}));
+            TempDir::Write(path_, std::exchange(bytes_, {}));
         }
         return FileOps::Open(path, flags, mode);
     }
@@ -123,7 +121,7 @@ TEST(Run, AppendingKeepsEveryByteAndSeparatesOnALineOfItsOwn) {
         r.options.FileOverWrite = c.overwrite;
         const std::string a = r.dir.File("a.txt", "a\r\n");
         if (c.before) {
-            WriteBytes(r.out, *c.before);
+            TempDir::Write(r.out, *c.before);
         }
         OvertakingOps ops(r.out, c.overtaker);
         ScopedFileOps scoped(ops);
@@ -135,7 +133,7 @@ TEST(Run, AppendingKeepsEveryByteAndSeparatesOnALineOfItsOwn) {
 TEST(Run, SkipsTheOutputFileUnderAnyNameAndFolders) {
     Trial r;
     const std::string a = r.dir.File("a.txt", "a\r\n");
-    WriteBytes(r.out, "a\r\n");
+    TempDir::Write(r.out, "a\r\n");
     ASSERT_EQ(::link(r.out.c_str(), (r.dir / "hard.txt").c_str()), 0);
     ASSERT_EQ(::symlink(r.out.c_str(), (r.dir / "soft.txt").c_str()), 0);
     ASSERT_EQ(::mkdir((r.dir / "sub").c_str(), 0755), 0);
@@ -149,12 +147,10 @@ TEST(Run, SkipsTheOutputFileUnderAnyNameAndFolders) {
         RunOutcome::Finished);
     // The first a.txt is not the last name: its separator line follows.
     EXPECT_EQ(r.Output(), Hit(a, 1) + "\r\n" + Hit(upper, 1));
-    EXPECT_EQ(r.host.Only("caption Korvalen+").size(), 3u);
+    EXPECT_EQ(Only(r.host.log, "caption Korvalen+").size(), 3u);
 }
 
-// A pipe is refused; a name with a line break would forge lines of the
-// output. Neither is searched: each gets its block (the breaks shown as "?"),
-// after an empty line when files are not separated.
+// A name with a line break would forge lines of the output.
 TEST(Run, APipeOrANameWithALineBreakGetsItsBlock) {
     for (const Scan scan : kScans) {
         for (const std::string name : {"fifo", "x\r\nb.txt(1) :(a)a", "x\nb.txt", "x\rb.txt"}) {
@@ -166,7 +162,7 @@ TEST(Run, APipeOrANameWithALineBreakGetsItsBlock) {
             if (name == "fifo") {
                 ASSERT_EQ(::mkfifo(bad.c_str(), 0644), 0);
             } else {
-                WriteBytes(bad, "a\r\n");
+                TempDir::Write(bad, "a\r\n");
             }
             const std::string a = r.dir.File("a.txt", "a\r\n");
             std::string shown = bad;
@@ -176,13 +172,12 @@ TEST(Run, APipeOrANameWithALineBreakGetsItsBlock) {
             EXPECT_EQ(r.Output(),
                       (ByLine(scan) ? "\r\n" : "") + Sj(kErr) + shown + "\r\n\r\n" + Hit(a, 1))
                 << static_cast<int>(scan) << name;
-            EXPECT_EQ(r.host.Only("message"), Log{"message " + kErr + bad});
+            EXPECT_EQ(Only(r.host.log, "message"), Log{"message " + kErr + bad});
         }
     }
 }
 
-// A full disk, a missing folder, a folder, and each call failing; with many
-// files on one thread and on three: every thread ends, the run says so once.
+// With many files on one thread and on three: every thread ends, the run says so once.
 TEST(Run, OutputFailuresEndTheRunAndKeepOldBytes) {
     const std::pair<const char*, std::optional<FailingOps::Fail>> cases[] = {
         {"/dev/full", {}},
@@ -204,7 +199,7 @@ TEST(Run, OutputFailuresEndTheRunAndKeepOldBytes) {
             for (int i = 0; i < 40; ++i) {
                 names.push_back(r.dir.File("a" + std::to_string(i), Times("a\r\n", 2'000)));
             }
-            WriteBytes(r.out, "kept\r\n");
+            TempDir::Write(r.out, "kept\r\n");
             std::string output = name[0] == '/' ? name : r.dir / name;
             std::optional<FailingOps> ops;
             std::optional<ScopedFileOps> scoped;
@@ -214,7 +209,7 @@ TEST(Run, OutputFailuresEndTheRunAndKeepOldBytes) {
             EXPECT_EQ(r.Drop(names, output), RunOutcome::OutputFailed);
             scoped.reset();
             EXPECT_EQ(r.host.status, "ファイルに出力できません");
-            EXPECT_EQ(r.host.Only("status ファイルに出力できません").size(), 1u);
+            EXPECT_EQ(Only(r.host.log, "status ファイルに出力できません").size(), 1u);
             EXPECT_FALSE(r.ran.searching);
             // The tail runs as after a normal end; the editor opens as the run was not stopped.
             EXPECT_EQ(r.Tail(5), "unlock|title Korvalen|bar off|editor " + output + "|drop on|");
@@ -253,17 +248,17 @@ TEST(Run, ScannerChoiceByMemoryAndSixtyFourBitSizes) {
     r.Drop({a});
     r.host.memory = 1000 + 262145;
     r.Drop({a});
-    EXPECT_EQ(Trial::Joined(r.host.Only("caption")),
+    EXPECT_EQ(Trial::Joined(Only(r.host.log, "caption")),
               "caption Korvalen-|caption Korvalen|caption Korvalen+|caption Korvalen|");
     r.host.log.clear();
     for (const char* name : {"big.bin", "big2.bin"}) {
-        WriteBytes(r.dir / name, "");
+        TempDir::Write(r.dir / name, "");
         ASSERT_EQ(::truncate((r.dir / name).c_str(), 3'000'000'000), 0);
     }
     r.host.onLock = [](RecordingHost& h) { h.run->Stop(); };  // measured, never read
     EXPECT_EQ(r.Drop({r.dir / "big.bin", r.dir / "big2.bin", r.dir / "missing"}),
               RunOutcome::Stopped);
-    EXPECT_EQ(r.host.Only("max"), (Log{"max 0", "max 6000000000"}));
+    EXPECT_EQ(Only(r.host.log, "max"), (Log{"max 0", "max 6000000000"}));
 }
 
 TEST(Run, EndsUnlockedWhateverFails) {
@@ -276,7 +271,7 @@ TEST(Run, EndsUnlockedWhateverFails) {
     EXPECT_FALSE(r.ran.searching);
     EXPECT_EQ(r.host.status, "検索を中止しました");
     EXPECT_EQ(r.Tail(5), "unlock|title Korvalen|bar off|restore|drop on|");
-    EXPECT_EQ(r.host.Only("caption").back(), "caption Korvalen");
+    EXPECT_EQ(Only(r.host.log, "caption").back(), "caption Korvalen");
 }
 
 }  // namespace

@@ -1,9 +1,4 @@
-// The scanners' line rules, files in UTF-8 and UTF-16 searched with
-// InputEncoding set (the same hit lines as the code page 932 file of the same
-// text), and files taken for UTF-8 by their start and scanned before the rest
-// is known: whatever comes later decides, and the output, hit count and
-// progress are those of the literal scanners, which read the whole file first.
-// Each through a run, with every scanner.
+// The scanners' line rules and input encodings, each through a run with every scanner.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,7 +10,6 @@
 
 #include "fixture.hpp"
 #include "run/scanner.hpp"
-#include "text/encoding.hpp"
 
 namespace korvalen::test {
 namespace {
@@ -29,6 +23,7 @@ struct LineCase {
     std::vector<std::string> words;  // code page 932
     std::string file;
     Hits hits;
+    bool detect = false;              // InputEncoding
     std::optional<Hits> byLine = {};  // where the twins differ
 };
 
@@ -52,7 +47,7 @@ TEST(LineRules, EveryScanner) {
         {"blanks leading the line never stand between", true, true, {kKensaku},
          Sj("検\r\n\t　 索\r\n"), {{1, kKensaku, kKen}}},
         {"the twins differ on the previous line's blanks", true, true, {kKensaku},
-         Sj("検 \r\n索\r\n"), {}, Hits{{1, kKensaku, kKen}}},
+         Sj("検 \r\n索\r\n"), {}, false, Hits{{1, kKensaku, kKen}}},
         {"an empty line cuts the chain", true, true, {kKensaku}, Sj("検\r\n\r\n索\r\n"), {}},
         {"a line with a hit never joins the next", true, true, {"X", kKensaku},
          Sj("前X検\r\n索\r\n"), {{1, "X", Sj("前X検")}}},
@@ -69,27 +64,35 @@ TEST(LineRules, EveryScanner) {
          {{1, "\x88", "a\x88"}, {2, "\x88", "\x88"}}},
         {"NUL and 0x1A are ordinary bytes", false, true, {std::string("\0b", 2)},
          std::string("a\0b\x1a\r\n\x1a", 7), {{1, std::string("\0b", 2), std::string("a\0b\x1a", 4)}}},
+        {"without InputEncoding UTF-8 is searched as its bytes", false, true,
+         {kKensaku, "abc", "検索"}, "検索\r\nabc 検索\r\n",
+         {{1, "検索", "検索"}, {2, "abc", "abc 検索"}}},
+        {"with it UTF-8 is converted", false, true, {kKensaku, "abc", "検索"},
+         "検索\r\nabc 検索\r\n", {{1, kKensaku, kKensaku}, {2, kKensaku, Sj("abc 検索")}}, true},
+        // The known risk: C3 83 41 reads as "ÃA", and "Ã" has no code page 932 form.
+        {"code page 932 that is valid UTF-8 is read as UTF-8", false, true, {Sj("ア"), Sj("〓")},
+         Sj("abc ﾃア\r\n"), {{1, Sj("〓"), Sj("abc 〓A")}}, true},
     };
     // clang-format on
     TempDir dir;
     const std::string path = dir / "in.txt";
     for (const LineCase& c : cases) {
-        WriteBytes(path, c.file);
+        TempDir::Write(path, c.file);
         for (const Scan scan : kScans) {
             SCOPED_TRACE(std::string(c.name) + ", scanner " +
                          std::to_string(static_cast<int>(scan)));
             iset options = Quiet();
             options.CRText = c.crText;
             options.JapaneseWord = c.japaneseWord;
-            RecordingHost host;
-            host.words = c.words;
+            options.InputEncoding = c.detect ? 1 : 0;
             std::string want;
             for (const auto& [n, w, t] : ByLine(scan) && c.byLine ? *c.byLine : c.hits) {
                 want += HitOf(path, n, w, t);
             }
-            EXPECT_EQ(RunScan(host, scan, {path}, dir / "out.txt", options).output, want);
+            const Ran ran = RunWords(scan, {path}, options, c.words);
+            EXPECT_EQ(ran.output, want);
             // Shift+Ctrl at the drop picks the line-by-line twin.
-            EXPECT_EQ(host.Only("caption Korvalen").at(0),
+            EXPECT_EQ(Only(ran.log, "caption Korvalen").at(0),
                       ByLine(scan) ? "caption Korvalen-" : "caption Korvalen+");
         }
     }
@@ -103,13 +106,6 @@ std::string Utf16(std::u16string_view units, bool le) {
         out += le ? std::string{lo, hi} : std::string{hi, lo};
     }
     return out;
-}
-
-iset Options(bool detect, bool crText = false) {
-    iset o = Quiet();
-    o.InputEncoding = detect ? 1 : 0;
-    o.CRText = crText;
-    return o;
 }
 
 TEST(EncodingScan, EveryEncodingGivesTheSameHitLines) {
@@ -128,18 +124,19 @@ TEST(EncodingScan, EveryEncodingGivesTheSameHitLines) {
     const std::string path = dir / "in.txt";
     const std::string forms[] = {Sj(text), text, "\xEF\xBB\xBF" + text, Utf16(units, true),
                                  Utf16(units, false)};
+    iset options = Quiet();
+    options.InputEncoding = 1;
     for (const bool crText : {false, true}) {
+        options.CRText = crText;
         std::string expected;
         for (const Scan scan : kScans) {
             for (const std::string& bytes : forms) {
-                SCOPED_TRACE("form " + std::to_string(&bytes - forms) + " scanner " +
-                             std::to_string(static_cast<int>(scan)) + " CRText " +
-                             std::to_string(crText));
-                WriteBytes(path, bytes);
-                const Ran s = RunWords(scan, {path}, Options(true, crText), words);
-                const std::string& output = s.output;
+                SCOPED_TRACE(::testing::PrintToString(
+                    std::tuple(&bytes - forms, static_cast<int>(scan), crText)));
+                TempDir::Write(path, bytes);
+                const Ran s = RunWords(scan, {path}, options, words);
                 if (expected.empty()) {
-                    expected = output;
+                    expected = s.output;
                     // Line numbers of the original file; text converted.
                     for (const std::string& hit :
                          {HitOf(path, 2, Sj("検索"), Sj("検索エンジンの話")),
@@ -149,51 +146,22 @@ TEST(EncodingScan, EveryEncodingGivesTheSameHitLines) {
                     }
                     EXPECT_EQ(expected.find(path + "(5)") != std::string::npos, crText);
                 }
-                EXPECT_TRUE(output == expected);
+                EXPECT_TRUE(s.output == expected);
                 EXPECT_EQ(s.positions.back(), static_cast<std::int64_t>(bytes.size()));
             }
         }
     }
 }
 
-// Without the option a file is code page 932 bytes; with it, code page 932
-// text that happens to be valid UTF-8 (the known risk) is read as UTF-8.
-TEST(EncodingScan, TheOptionDecides) {
-    TempDir dir;
-    const std::string utf8 = dir.File("u.txt", "検索\r\nabc 検索\r\n");
-    const std::string kana = dir.File("kana.txt", Sj("abc ﾃア\r\n"));  // C3 83 41: "ÃA" in UTF-8
-    ASSERT_EQ(DetectEncoding(Sj("abc ﾃア\r\n")), TextEncoding::Utf8);
-    const std::vector<std::string> words = {Sj("ア"), Sj("〓"), Sj("検索"), "abc", "検索"};
-    const struct {
-        std::string path;
-        bool detect;
-        std::string hits;
-    } cases[] = {
-        // Only the ASCII word and the UTF-8 bytes of the word match, and the
-        // hit text is the file's own bytes.
-        {utf8, false, HitOf(utf8, 1, "検索", "検索") + HitOf(utf8, 2, "abc", "abc 検索")},
-        {utf8, true,
-         HitOf(utf8, 1, Sj("検索"), Sj("検索")) + HitOf(utf8, 2, Sj("検索"), Sj("abc 検索"))},
-        // Read as UTF-8, "Ã" has no code page 932 form: the word is lost.
-        {kana, true, HitOf(kana, 1, Sj("〓"), Sj("abc 〓A"))},
-    };
-    for (const Scan scan : kScans) {
-        for (const auto& c : cases) {
-            EXPECT_EQ(RunWords(scan, {c.path}, Options(c.detect), words).output, c.hits)
-                << c.path << " " << c.detect << " scanner " << static_cast<int>(scan);
-        }
-    }
-}
-
-// ASCII past the start kept for replay: the file is read on to decide, and a Stop
-// meanwhile ends the run before any line (the loading literal twin: after one).
+// The loading literal twin stops after its first line, the others before.
 TEST(EncodingScan, StopWhileAFarFileIsReadToDecide) {
     TempDir dir;
     const std::string late = dir.File("late.txt", std::string(3 << 20, 'a') + "\r\n検索\r\n");
+    iset options = Quiet();
+    options.InputEncoding = 1;
     for (const Scan scan : kScans) {
-        const Ran stopped =
-            RunWords(scan, {late}, Options(true), {Sj("検索")}, HeldLines::kDefaultBound,
-                     [](RecordingHost& h) { h.run->Stop(); });
+        const Ran stopped = RunWords(scan, {late}, options, {Sj("検索")}, HeldLines::kDefaultBound,
+                                     [](RecordingHost& h) { h.run->Stop(); });
         EXPECT_EQ(stopped.outcome, RunOutcome::Stopped);
         EXPECT_EQ(stopped.output, "");
     }
@@ -223,7 +191,7 @@ TEST(FastUtf8, FilesDecidedLateMatchTheLiteralScanners) {
     const std::string path = dir / "f.txt";
     const std::string out = dir / "out.txt";
     for (const Case& c : cases) {
-        WriteBytes(path, c.text);
+        TempDir::Write(path, c.text);
         const auto size = static_cast<std::int64_t>(c.text.size());
         // The large failing file with one set of options only, to keep the run short.
         for (int variant = 0; variant < (c.failPast == SIZE_MAX ? 3 : 1); ++variant) {
@@ -233,30 +201,27 @@ TEST(FastUtf8, FilesDecidedLateMatchTheLiteralScanners) {
             options.JapaneseWord = variant != 2;
             options.FileOverWrite = variant != 0;
             std::optional<std::tuple<std::string, std::string, std::int64_t>> first;
-            auto search = [&](RecordingHost& host, Scan scan) {
-                host.words = {"abc", Sj("検索")};
-                WriteBytes(out, "an earlier run\r\n");
+            auto search = [&](Scan scan, const std::function<void(RecordingHost&)>& onProcess) {
+                TempDir::Write(out, "an earlier run\r\n");
                 FailingOps ops(path, FailingOps::Fail::Read, c.failPast == SIZE_MAX ? INT_MAX : 0);
                 ops.okBytes = c.failPast;
                 ScopedFileOps scoped(ops);
                 // Past a small bound held hit lines go through a file.
-                return RunScan(host, scan, {path, second}, out, options,
-                               variant == 0 ? HeldLines::kDefaultBound : 1 << 16)
-                    .output;
+                return RunWords(scan, {path, second}, options, {"abc", Sj("検索")},
+                                variant == 0 ? HeldLines::kDefaultBound : 1 << 16, onProcess);
             };
             for (const Scan scan : kScans) {
-                SCOPED_TRACE(std::string(c.name) + " variant " + std::to_string(variant) +
-                             " scanner " + std::to_string(static_cast<int>(scan)));
-                RecordingHost host;
-                const std::string output = search(host, scan);
-                // The first file's own progress comes just before the run
-                // sets it to the file's size (a failed file has none).
-                const auto& pos = host.positions;
+                SCOPED_TRACE(
+                    ::testing::PrintToString(std::tuple(c.name, variant, static_cast<int>(scan))));
+                const Ran ran = search(scan, {});
+                const std::string& output = ran.output;
+                // The file's own last progress, before the run sets it to its size.
+                const auto& pos = ran.positions;
                 const auto last = std::find(pos.rbegin(), pos.rend(), size);
                 const bool failed = c.failPast != SIZE_MAX;
                 const std::int64_t progress =
                     !failed && last != pos.rend() && last + 1 != pos.rend() ? *(last + 1) : -2;
-                const std::vector<std::string> status = host.Only("status 検索中：2/2");
+                const std::vector<std::string> status = Only(ran.log, "status 検索中：2/2");
                 ASSERT_FALSE(status.empty());
                 if (!first) {
                     first.emplace(output, status.front(), progress);
@@ -269,32 +234,26 @@ TEST(FastUtf8, FilesDecidedLateMatchTheLiteralScanners) {
                 if (!c.heldBack || IsLiteral(scan)) {
                     continue;
                 }
-                // Another writer appends to the output meanwhile: its lines
-                // survive, and ours arrive whole.
+                // Another writer appending meanwhile: its lines survive, ours arrive whole.
                 const std::string other = "another writer\r\n";
                 File writer(out, File::Mode::Append);
                 int appended = 0;
-                RecordingHost appending;
-                appending.onProcess = [&](RecordingHost&) {
-                    writer.WriteAll(other);
-                    ++appended;
-                };
-                std::string got = search(appending, scan);
+                std::string got = search(scan, [&](RecordingHost&) {
+                                      writer.WriteAll(other);
+                                      ++appended;
+                                  }).output;
                 int found = 0;
                 for (std::size_t at; (at = got.find(other)) != std::string::npos; ++found) {
                     got.erase(at, other.size());
                 }
                 EXPECT_EQ(found, appended);
                 EXPECT_TRUE(got == expected);
-                // A Stop while the encoding is open writes no line that the
-                // finished run would not.
-                RecordingHost stopping;
-                stopping.onProcess = [](RecordingHost& h) {
-                    if (h.run->State().HitCount > 0) {
-                        h.run->Stop();
-                    }
-                };
-                const std::string stopped = search(stopping, scan);
+                // A Stop while the encoding is open writes no line the finished run would not.
+                const std::string stopped = search(scan, [](RecordingHost& h) {
+                                                if (h.run->State().HitCount > 0) {
+                                                    h.run->Stop();
+                                                }
+                                            }).output;
                 for (std::size_t at = 0, end; at < stopped.size(); at = end + 2) {
                     end = stopped.find("\r\n", at);
                     EXPECT_NE(expected.find(stopped.substr(at, end + 2 - at)), std::string::npos);

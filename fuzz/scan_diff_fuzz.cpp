@@ -43,6 +43,14 @@ std::tuple<std::string, std::int64_t> Run(QuietHost& host, const iset& options,
     return {TempDir::Read(out), run.State().HitCount};
 }
 
+// Ends the fuzzer's run where the two sides differ.
+void Same(bool same, const char* what) {
+    if (!same) {
+        std::fprintf(stderr, "%s differ\n", what);
+        std::abort();
+    }
+}
+
 }  // namespace
 }  // namespace korvalen
 
@@ -81,73 +89,54 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     iset one = options;
     one.Threads = 1;
     const std::vector<std::string> in = {dir.File("in.txt", text)};
-    if (Run(host, one, in, dir / "got.txt", true, byLine, 64) !=
-        Run(host, one, in, dir / "want.txt", false, byLine, 64)) {
-        std::fprintf(stderr, "fast and literal scanners differ\n");
-        std::abort();
-    }
+    Same(Run(host, one, in, dir / "got.txt", true, byLine, 64) ==
+             Run(host, one, in, dir / "want.txt", false, byLine, 64),
+         "fast and literal scanners");
 
     // The text cut into up to four files of equal parts: a run on one thread
     // with the literal scanners, one on the input's threads with the fast ones.
-    {
-        std::vector<std::string> names;
-        const std::size_t parts = 1 + (data[1] & 3);
-        const std::size_t step = (text.size() + parts - 1) / parts;
-        for (std::size_t p = 0; p < parts; ++p) {
-            const std::string_view part =
-                p * step < text.size() ? text.substr(p * step, step) : std::string_view();
-            names.push_back(dir.File("part" + std::to_string(p), part));
-        }
-        if (Run(host, options, names, dir / "got.txt", true, byLine, 1 + (data[1] >> 2)) !=
-            Run(host, one, names, dir / "want.txt", false, byLine, HeldLines::kDefaultBound)) {
-            std::fprintf(stderr, "a run on several threads and one on one thread differ\n");
-            std::abort();
-        }
+    std::vector<std::string> names;
+    const std::size_t parts = 1 + (data[1] & 3);
+    const std::size_t step = (text.size() + parts - 1) / parts;
+    for (std::size_t p = 0; p < parts; ++p) {
+        const std::string_view part =
+            p * step < text.size() ? text.substr(p * step, step) : std::string_view();
+        names.push_back(dir.File("part" + std::to_string(p), part));
     }
+    Same(Run(host, options, names, dir / "got.txt", true, byLine, 1 + (data[1] >> 2)) ==
+             Run(host, one, names, dir / "want.txt", false, byLine, HeldLines::kDefaultBound),
+         "a run on several threads and one on one thread");
 
-    // Block boundaries anywhere: the hits of the word loop.
+    // Block boundaries anywhere, pieces of a few lines or of one on up to four
+    // threads: the hits of the word loop, for the text as code page 932 and as
+    // a UTF-8 file. A provisional UTF-8 scan that settled on code page 932 reads
+    // it as that (mark dropped), one that gave up must have met bytes not UTF-8.
     const FastScanner::Config config{options.JapaneseWord, options.CRText, byLine};
     const Matcher::Engine engines[] = {Matcher::Engine::Scalar, Matcher::Engine::Nibbles,
                                        Matcher::Engine::NibblesNarrow, Matcher::Engine::Hashed};
-    FastScanner scanner(config, engines[(data[2] >> 3) & 3]);
-    scanner.SetWords(host.words);
-    scanner.SetBlockSize(block);
-    // Pieces of a few lines or of one on up to four threads: the same hits.
-    scanner.SetThreads(1 + ((data[2] >> 5) & 3), 1 + block / 4);
-    test::Recorder rec(scanner, {}, -1);
-    if ((opt & 64) != 0) {
+    const bool fromSource = (opt & 64) != 0;
+    for (const bool utf8 : {false, true}) {
+        FastScanner scanner(config, engines[(data[2] >> 3) & 3]);
+        scanner.SetWords(host.words);
+        scanner.SetBlockSize(block);
+        scanner.SetThreads(options.Threads, 1 + block / 4);
+        test::Recorder rec(scanner, {}, -1);
         MemorySource source(text, 1 + block / 3);
-        scanner.ScanSource(source, rec);
-    } else {
-        scanner.ScanBuffer(text, rec);
-    }
-    rec.result.lines = scanner.LinesDone();
-    if (rec.result != test::Literal(text, config, host.words, {}, INT64_MAX)) {
-        std::fprintf(stderr, "fast scanner and word loop differ\n");
-        std::abort();
-    }
-
-    // The text as a UTF-8 file, in the same pieces: the hits of its code page
-    // 932 form; a provisional scan that settled on code page 932 reads it as
-    // that (mark dropped), one that gave up must have met bytes not UTF-8.
-    {
-        FastScanner utf8(config, engines[(data[2] >> 3) & 3]);
-        utf8.SetWords(host.words);
-        utf8.SetBlockSize(block);
-        utf8.SetThreads(1 + ((data[2] >> 5) & 3), 1 + block / 4);
-        test::Recorder r(utf8, {}, -1);
-        MemorySource source(text, 1 + block / 3);
-        const bool provisional = (opt & 64) != 0;
-        const bool stands = utf8.ScanUtf8Source(source, r, provisional);
-        r.result.lines = utf8.LinesDone();
-        const std::string_view as_cp932 = text.substr(text.starts_with("\xEF\xBB\xBF") ? 3 : 0);
-        const std::string read =
-            r.settled > 0 ? std::string(as_cp932) : ToCp932(std::string(text), TextEncoding::Utf8);
-        if (stands ? r.result != test::Literal(read, config, host.words, {}, INT64_MAX)
-                   : !provisional || SummarizeUtf8(text).valid) {
-            std::fprintf(stderr, "UTF-8 scan and word loop differ\n");
-            std::abort();
+        bool stands = true;
+        std::string read(text);
+        if (utf8) {
+            stands = scanner.ScanUtf8Source(source, rec, fromSource);
+            read = rec.settled > 0 ? read.substr(text.starts_with("\xEF\xBB\xBF") ? 3 : 0)
+                                   : ToCp932(read, TextEncoding::Utf8);
+        } else if (fromSource) {
+            scanner.ScanSource(source, rec);
+        } else {
+            scanner.ScanBuffer(text, rec);
         }
+        rec.result.lines = scanner.LinesDone();
+        Same(stands ? rec.result == test::Literal(read, config, host.words, {}, INT64_MAX)
+                    : fromSource && !SummarizeUtf8(text).valid,
+             utf8 ? "UTF-8 scan and word loop" : "fast scanner and word loop");
     }
     return 0;
 }

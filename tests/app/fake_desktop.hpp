@@ -7,11 +7,9 @@
 #include <QtTest>
 #include <QtWidgets>
 #include <atomic>
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -119,26 +117,20 @@ class Gate : public FileOps {
         return held;
     }
     void Release() {
-        const std::lock_guard lock(mutex_);
         open_ = true;
-        opened_.notify_all();
+        open_.notify_all();
     }
 
   private:
     void Hold(const char* path) {
-        if (path != path_) {
-            return;
+        if (path == path_) {
+            held_ = true;
+            open_.wait(false);
         }
-        std::unique_lock lock(mutex_);
-        held_ = true;
-        opened_.wait(lock, [&] { return open_; });
     }
 
     std::string path_;
-    std::mutex mutex_;
-    std::condition_variable opened_;
-    std::atomic<bool> held_ = false;
-    bool open_ = false;
+    std::atomic<bool> held_ = false, open_ = false;
     ScopedFileOps scope_;
 };
 
@@ -148,15 +140,26 @@ class WindowTest : public ::testing::Test {
     void SetUp() override { ASSERT_TRUE(dir.isValid()); }
 
     QString Path(const QString& name) const { return dir.filePath(name); }
+    // Writes `bytes` to `name` in the test's folder, its folders made, and gives its path.
+    QString File(const QString& name, std::string_view bytes) const {
+        const QString path = Path(name);
+        EXPECT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+        WriteAll(path, bytes);
+        return path;
+    }
     static std::string FileIni(const QString& key, const QString& path) {
         return "[File]\r\n" + key.toStdString() + "=" + Bytes(path) + "\r\n";
     }
     std::string IniText() const { return ReadAll(Path(QStringLiteral("korvalen.INI"))); }
     void WriteIni(std::string_view text) { WriteAll(Path(QStringLiteral("korvalen.INI")), text); }
 
+    TMainForm& Start(std::string_view ini) {
+        WriteIni(ini);
+        return Start();
+    }
     TMainForm& Start() {
-        const QString ini = Path(QStringLiteral("korvalen.INI"));
-        form = CreateForms(desktop, {QFile::encodeName(ini).toStdString(), KORVALEN_HELP_SOURCE});
+        form = CreateForms(desktop,
+                           {Bytes(Path(QStringLiteral("korvalen.INI"))), KORVALEN_HELP_SOURCE});
         // Every call of the run shown as it comes, in order.
         form->Runs().SetInterval(std::chrono::milliseconds(0));
         return *form;

@@ -54,9 +54,7 @@ TEST(Instance, OnlyAPrivateFolderOfTheUser) {
     for (const QByteArray& bad : {xdg, QByteArray("xdg"), QByteArray()}) {
         EXPECT_EQ(RuntimeFolder(bad, tmp, me), own) << bad.constData();
     }
-    struct stat st {};
-    ASSERT_EQ(::stat(own.toUtf8().constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700U);
+    EXPECT_EQ(fs::status(own.toStdString()).permissions(), fs::perms::owner_all);
     // Someone else's: the folder made for `me` does not belong to `me + 1`.
     EXPECT_EQ(RuntimeFolder({}, tmp, me + 1), "");
     ::chmod(xdg.constData(), 0700);

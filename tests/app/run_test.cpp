@@ -1,6 +1,6 @@
 // Runs started by drops on the window or the command line: what the user sees
-// before, during and after, what lands in the output file (the run's own order
-// is the core's), and the results window.
+// before, during and after, and the results window. What the output file holds
+// is the core's; here it only shows what the window handed the run.
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
@@ -14,8 +14,7 @@ class Run : public WindowTest {
   protected:
     // The window, shown, with `words` in the word box and `out` as output.
     TMainForm& Ready(const QString& words, const QString& out) {
-        WriteIni(FileIni("OutputFile", out));
-        TMainForm& f = Start();
+        TMainForm& f = Start(FileIni("OutputFile", out));
         f.MSearchStr->setPlainText(words);
         f.show();
         return f;
@@ -40,25 +39,20 @@ class Run : public WindowTest {
         QCoreApplication::sendEvent(&f, &drop);
         return drop.isAccepted();
     }
-
-    QString Lines(const QString& name, int n, const std::string& line) {
-        WriteAll(Path(name), QByteArray::fromStdString(line + "\r\n").repeated(n).toStdString());
-        return Path(name);
+    RunOutcome Search(TMainForm& f, const QStringList& paths) {
+        EXPECT_TRUE(Drop(f, paths));
+        return Finish();
     }
 };
 
-// The hit lines of lines `from` to `to` of `path`, each line `word`.
-std::string Hits(const QString& path, int from, int to, const std::string& word) {
-    std::string lines;
-    for (int n = from; n <= to; ++n) {
-        lines += Bytes(path) + "(" + std::to_string(n) + ") :(" + word + ")" + word + "\r\n";
-    }
-    return lines;
+// The hit line of a file of one line, `word`.
+std::string Hit(const QString& path, const std::string& word = "hit") {
+    return Bytes(path) + "(1) :(" + word + ")" + word + "\r\n";
 }
 
 TEST_F(Run, DropLocksTheWindowAndShowsItsProgress) {
     const std::string word = Utf8ToCp932("検索語");
-    const QString a = Lines("a.txt", 3, word), b = Lines("b.txt", 2, "nothing"),
+    const QString a = File("a.txt", word + "\r\n"), b = File("b.txt", "nothing\r\n"),
                   out = Path("out.txt");
     TMainForm& f = Ready(QStringLiteral("検索語"), out);
     f.Options.SearchIconize = true;
@@ -66,14 +60,11 @@ TEST_F(Run, DropLocksTheWindowAndShowsItsProgress) {
     // paths, the words, the bar, the drop.
     const auto usable = [&] {
         std::vector<bool> on;
-        for (const QAction* action :
-             {f.MFileExit, f.MFileStop, f.MFileOutDel, f.MEdit->menuAction(), f.MFileRel,
-              f.MFileOut, f.MSetting->menuAction(), f.KS1, f.MHelp->menuAction()}) {
-            on.push_back(action->isEnabled());
-        }
-        for (const QWidget* w : std::initializer_list<const QWidget*>{
-                 f.DCRelStr, f.ERelFile, f.EOutputFile, f.MSearchStr}) {
-            on.push_back(w->isEnabled());
+        for (const QObject* item : std::initializer_list<const QObject*>{
+                 f.MFileExit, f.MFileStop, f.MFileOutDel, f.MEdit->menuAction(), f.MFileRel,
+                 f.MFileOut, f.MSetting->menuAction(), f.KS1, f.MHelp->menuAction(), f.DCRelStr,
+                 f.ERelFile, f.EOutputFile, f.MSearchStr}) {
+            on.push_back(item->property("enabled").toBool());
         }
         return on.insert(on.end(), {f.PFileCount->isVisible(), f.DropTarget()}), on;
     };
@@ -91,7 +82,7 @@ TEST_F(Run, DropLocksTheWindowAndShowsItsProgress) {
     Shot(f, "main_running.png");
     const auto [minimized, caption, iconText] =
         std::tuple(f.isMinimized(), f.windowTitle(), f.windowIconText());
-    EXPECT_FALSE(f.DropFiles({Bytes(b)}));  // a drop during a run is refused
+    EXPECT_FALSE(f.DropFiles({Bytes(b)}));  // a drop let in before the run began is refused
     gate.Release();
     EXPECT_EQ(Finish(), RunOutcome::Finished);
     EXPECT_EQ(during, (std::vector<bool>{0, 1, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 1, 1, 0}));
@@ -104,25 +95,21 @@ TEST_F(Run, DropLocksTheWindowAndShowsItsProgress) {
     QCoreApplication::processEvents();
     EXPECT_FALSE(f.isMinimized());
     EXPECT_EQ(caption + iconText, QStringLiteral("Korvalen+1/2検索中"));
-    EXPECT_EQ(f.windowTitle() + f.windowIconText(), QStringLiteral("KorvalenKorvalen"));
-    EXPECT_EQ(f.StatusText(), QStringLiteral("検索を終了しました"));
-    EXPECT_EQ(ReadAll(out), Hits(a, 1, 3, word) + "\r\n");
+    EXPECT_EQ(ReadAll(out), Hit(a, word) + "\r\n");
 }
 
 TEST_F(Run, NoOutputPathAsksFileErrorsAreShownAndOnlyLocalFilesAreTaken) {
-    const QString a = Lines("a.txt", 1, "x");
+    const QString a = File("a.txt", "x\r\n");
     TMainForm& f = Start();
     f.MSearchStr->setPlainText("x");
     desktop.files = {"", Path("chosen.txt")};
-    ASSERT_TRUE(Drop(f, {a}));  // a cancel starts nothing
-    EXPECT_EQ(Finish(), RunOutcome::NoOutputPath);
+    EXPECT_EQ(Search(f, {a}), RunOutcome::NoOutputPath);  // a cancel starts nothing
     EXPECT_EQ(f.StatusText(), QStringLiteral("出力ファイルが指定されていません"));
     EXPECT_EQ(desktop.requests.back().title, QStringLiteral("出力ﾌｧｲﾙを指定"));
     EXPECT_EQ(desktop.requests.back().directory, QDir::currentPath());
     // Chosen: the output path, and the run goes ahead; a file error is shown in a box.
     const QString unreadable = QStringLiteral("/proc/self/mem");  // fails at the first read
-    ASSERT_TRUE(Drop(f, {a, unreadable}));
-    EXPECT_EQ(Finish(), RunOutcome::Finished);
+    EXPECT_EQ(Search(f, {a, unreadable}), RunOutcome::Finished);
     EXPECT_EQ(f.EOutputFile->text(), Path("chosen.txt"));
     EXPECT_NE(ReadAll(Path("chosen.txt")).find(":(x)x\r\n"), std::string::npos);
     EXPECT_EQ(desktop.messages.back(), "ファイルアクセスでエラーが生じました：" + unreadable);
@@ -138,10 +125,8 @@ TEST_F(Run, NamesThatAreNotUtf8) {
     const std::string in = folder + "\x93\xFC\x97\xCD.txt";   // 入力.txt
     TempDir::Write(rel, "k=w\r\n");
     TempDir::Write(in, "w\r\n");
-    WriteIni("[File]\r\nRelFile=" + rel + "\r\nOutputFile=" + out + "\r\n");
-    TMainForm& f = Start();
-    EXPECT_TRUE(desktop.messages.empty());
-    EXPECT_EQ(f.DCRelStr->currentText(), QStringLiteral("k"));
+    TMainForm& f = Start("[File]\r\nRelFile=" + rel + "\r\nOutputFile=" + out + "\r\n");
+    EXPECT_EQ(f.DCRelStr->currentText(), QStringLiteral("k"));  // the relation file was read
     EXPECT_EQ(f.ERelFile->text(), dir.path() + QStringLiteral("/関連.kvl"));
     EXPECT_EQ(f.EOutputFile->text(), dir.path() + QStringLiteral("/出力.txt"));
     // As a file manager puts it: the name's bytes percent-encoded.
@@ -158,10 +143,10 @@ TEST_F(Run, NamesThatAreNotUtf8) {
     }
 }
 
-// What lands in the file is the core's: here the window. Esc stops a run and
-// does nothing else.
+// Esc stops a run and does nothing else.
 TEST_F(Run, StopOrEscEndsTheRunAndCloseAsksFirst) {
-    const QString big = Lines("big.txt", 200000, "hit"), out = Path("out.txt");
+    const QString big = File("big.txt", QByteArray("hit\r\n").repeated(200000).toStdString()),
+                  out = Path("out.txt");
     TMainForm& f = Ready(QStringLiteral("hit"), out);
     f.Options.OutputFileOpen = true;
     ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
@@ -180,8 +165,6 @@ TEST_F(Run, StopOrEscEndsTheRunAndCloseAsksFirst) {
         EXPECT_TRUE(f.isVisible());
         gate.Release();
         EXPECT_EQ(Finish(), RunOutcome::Stopped);
-        EXPECT_EQ(f.StatusText(), QStringLiteral("検索を中止しました"));
-        EXPECT_FALSE(f.PFileCount->isVisible());
         EXPECT_EQ(f.isVisible(), way < 2);
     }
     EXPECT_TRUE(desktop.opened.empty() && desktop.started.empty());
@@ -189,12 +172,10 @@ TEST_F(Run, StopOrEscEndsTheRunAndCloseAsksFirst) {
     EXPECT_EQ(desktop.questions.size(), 3u);
 }
 
-// The settings dialog, open when a second start hands a folder over, OK'd
-// during the run with another folder filter and the other hit-line form: the
-// run keeps what it started with; the next one takes the new settings.
+// The settings dialog, open when a second start hands a folder over, OK'd during
+// the run: the run keeps what it started with, the next one takes the new settings.
 TEST_F(Run, SettingsChangedDuringARunApplyToTheNext) {
-    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("corpus")));
-    const QString txt = Lines("corpus/a.txt", 1, "hit"), dat = Lines("corpus/b.dat", 1, "hit");
+    const QString txt = File("corpus/a.txt", "hit\r\n"), dat = File("corpus/b.dat", "hit\r\n");
     const QString out = Path("out.txt");
     TMainForm& f = Ready(QStringLiteral("hit"), out);
     f.Options.SearchFolders = true;
@@ -211,21 +192,15 @@ TEST_F(Run, SettingsChangedDuringARunApplyToTheNext) {
         gate.Release();
     });
     s->Execute();
-    EXPECT_EQ(f.Options.FolderFilter, "*.dat");
     EXPECT_EQ(Finish(), RunOutcome::Finished);
-    EXPECT_EQ(ReadAll(out), Hits(txt, 1, 1, "hit"));
-    QSignalSpy statuses(&f, &TMainForm::statusTextSet);
-    ASSERT_TRUE(Drop(f, {Path("corpus")}));
-    EXPECT_EQ(Finish(), RunOutcome::Finished);
-    EXPECT_EQ(statuses.at(0).at(0).toString(), QStringLiteral("フォルダを調べています"));
+    EXPECT_EQ(ReadAll(out), Hit(txt));
+    EXPECT_EQ(Search(f, {Path("corpus")}), RunOutcome::Finished);
     EXPECT_EQ(ReadAll(out), Bytes(dat) + " 1:(hit)hit\r\n");
 }
 
-// Files handed over during a run wait, the status bar says so, and each
-// hand-over is then searched as a drop of its own, in order.
 TEST_F(Run, HandOversDuringARunFollowItInOrder) {
-    const QString a = Lines("a.txt", 1, "hit"), b = Lines("b.txt", 1, "hit"),
-                  c = Lines("c.txt", 1, "hit"), out = Path("out.txt");
+    const QString a = File("a.txt", "hit\r\n"), b = File("b.txt", "hit\r\n"),
+                  c = File("c.txt", "hit\r\n"), out = Path("out.txt");
     TMainForm& f = Ready(QStringLiteral("hit"), out);
     f.Options.FileOverWrite = false;
     QLabel* waiting = f.findChild<QLabel*>(QStringLiteral("WaitingText"));
@@ -242,18 +217,15 @@ TEST_F(Run, HandOversDuringARunFollowItInOrder) {
     gate.Release();
     EXPECT_TRUE(QTest::qWaitFor([&] { return ended.size() == 3; }, 60000));
     EXPECT_FALSE(waiting->isVisible());
-    EXPECT_EQ(ReadAll(out), Hits(a, 1, 1, "hit") + "----------\r\n" + Hits(b, 1, 1, "hit") +
-                                "----------\r\n" + Hits(c, 1, 1, "hit") + "\r\n" +
-                                Hits(a, 1, 1, "hit"));
+    // Runs apart by the line between appended runs, files of one run by the empty line.
+    const std::string next = "----------\r\n";
+    EXPECT_EQ(ReadAll(out), Hit(a) + next + Hit(b) + next + Hit(c) + "\r\n" + Hit(a));
 }
 
-// The screen follows the clock, not the files: a run over 10,000 small files
-// changes the caption, the title and the status a bounded number of times.
+// The screen follows the clock, not the files.
 TEST_F(Run, ScreenUpdatesAreBoundedByTheRunsLengthNotItsFiles) {
-    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("many")));
-    constexpr int kFiles = 10000;
-    for (int i = 0; i < kFiles; ++i) {
-        WriteAll(Path(QStringLiteral("many/%1.txt").arg(i)), "x\r\n");
+    for (int i = 0; i < 10000; ++i) {
+        File(QStringLiteral("many/%1.txt").arg(i), "x\r\n");
     }
     TMainForm& f = Ready(QStringLiteral("x"), Path("out.txt"));
     f.Options.SearchFolders = true;
@@ -265,18 +237,15 @@ TEST_F(Run, ScreenUpdatesAreBoundedByTheRunsLengthNotItsFiles) {
     QObject::connect(&f, &TMainForm::statusTextSet, &f, count);
     QElapsedTimer clock;
     clock.start();
-    ASSERT_TRUE(Drop(f, {Path("many")}));
-    EXPECT_EQ(Finish(), RunOutcome::Finished);
+    EXPECT_EQ(Search(f, {Path("many")}), RunOutcome::Finished);
     const qint64 ticks = clock.elapsed() / 100 + 2;
     EXPECT_LE(changes, 3 * ticks) << clock.elapsed() << " ms";
     EXPECT_EQ(f.windowTitle() + f.windowIconText(), QStringLiteral("KorvalenKorvalen"));
     EXPECT_EQ(f.StatusText(), QStringLiteral("検索を終了しました"));
-    EXPECT_EQ(QByteArray::fromStdString(ReadAll(Path("out.txt"))).count(":(x)x\r\n"), kFiles);
 }
 
 TEST_F(Run, ShiftCtrlOrLittleMemoryReadByLineAndTheEditorOpensAtTheEnd) {
-    const QString a = Lines("a.txt", 2, "k");
-    const QString out = Path("out.txt");
+    const QString a = File("a.txt", "k\r\nk\r\n"), out = Path("out.txt");
     TMainForm& f = Ready(QStringLiteral("k"), out);
     f.Options.OutputFileOpen = true;
     f.Options.Editor = "/bin/ed";
@@ -290,8 +259,7 @@ TEST_F(Run, ShiftCtrlOrLittleMemoryReadByLineAndTheEditorOpensAtTheEnd) {
     for (const auto& [modifiers, memory] : runs) {
         desktop.modifiers = modifiers;
         desktop.memory.available = memory;
-        ASSERT_TRUE(Drop(f, {a}));
-        EXPECT_EQ(Finish(), RunOutcome::Finished);
+        EXPECT_EQ(Search(f, {a}), RunOutcome::Finished);
     }
     EXPECT_EQ(captions, (QStringList{"Korvalen+", "Korvalen", "Korvalen-", "Korvalen", "Korvalen-",
                                      "Korvalen"}));
@@ -308,16 +276,14 @@ TEST_F(Run, ProgressBarScalesByteCountsBeyondItsRange) {
         host.SetProgressMax(max);
         host.SetProgressPos(pos);
         host.SetProgressVisible(true);
-        EXPECT_GT(f.PFileCount->maximum(), 0);
         EXPECT_NEAR(static_cast<double>(f.PFileCount->value()) / f.PFileCount->maximum(), fraction,
                     1e-6)
             << max;
     }
 }
 
-// The results window, reached as a user reaches it: after a run (ShowResults)
-// or from the menu.
-class Results : public WindowTest {
+// The results window, reached after a run (ShowResults) or from the menu.
+class Results : public Run {
   protected:
     // The rows shown, or only the hits among them.
     static QStringList Rows(TResultsForm& r, bool hitsOnly = false) {
@@ -334,17 +300,14 @@ class Results : public WindowTest {
 };
 
 TEST_F(Results, GroupsCountsFilterEnterAndReload) {
-    const QString a = Path(QStringLiteral("日本語 (1).txt"));
-    const QString b = Path(QStringLiteral("b.txt"));
-    const QString out = Path(QStringLiteral("out.txt"));
-    WriteAll(a, Utf8ToCp932("検索の例\r\nなし\r\nまた検索(2) :(x)と検索\r\n"));
-    WriteAll(b, Utf8ToCp932("探索する\r\n"));
-    WriteIni(FileIni("OutputFile", out) + "[Other]\r\nShowResults=1\r\nOutputStrLength=0\r\n");
-    TMainForm& f = Start();
+    const QString a = File(QStringLiteral("日本語 (1).txt"),
+                           Utf8ToCp932("検索の例\r\nなし\r\nまた検索(2) :(x)と検索\r\n"));
+    const QString b = File("b.txt", Utf8ToCp932("探索する\r\n")), out = Path("out.txt");
+    TMainForm& f = Ready(QStringLiteral("検索\n探索"), out);
+    f.Options.ShowResults = true;
+    f.Options.OutputStrLength = 0;
     f.Options.Editor = "/usr/bin/vim";
-    f.MSearchStr->setPlainText(QStringLiteral("検索\n探索"));
-    f.WMDropFiles({Bytes(a), Bytes(b)});
-    EXPECT_EQ(Finish(), RunOutcome::Finished);
+    EXPECT_EQ(Search(f, {a, b}), RunOutcome::Finished);
     TResultsForm& r = *f.ResultsForm();
     ASSERT_TRUE(r.isVisible());  // ShowResults after a run with hits
     const QStringList first = {a + "  (2件)", "1: 検索の例", "3: また検索(2) :(x)と検索", "",
@@ -353,7 +316,7 @@ TEST_F(Results, GroupsCountsFilterEnterAndReload) {
     EXPECT_EQ(r.LCount->text(), QStringLiteral("3件 / 2ファイル  表示 6 / 6行  ") + out);
     EXPECT_EQ(r.Model()->index(2).data(ResultsModel::WordRole).toString(), "検索");
     EXPECT_TRUE(r.LResults->hasFocus() || QApplication::focusWidget() == nullptr);
-    EXPECT_TRUE(r.LResults->uniformItemSizes());
+    EXPECT_TRUE(r.LResults->uniformItemSizes());  // scrolling a million rows stays quick
 
     // The marked word: the delegate paints it on a coloured ground.
     r.resize(500, 300);
@@ -365,8 +328,6 @@ TEST_F(Results, GroupsCountsFilterEnterAndReload) {
     // Ctrl+F, then typing narrows to hits whose text, word or file name holds it.
     QTest::keyClick(r.LResults, Qt::Key_F, Qt::ControlModifier);
     EXPECT_TRUE(r.EFilter->hasFocus() || !r.isActiveWindow());
-    r.EFilter->setText(QStringLiteral("する"));
-    EXPECT_EQ(Rows(r), (QStringList{b + "  (1件)", "1: 探索する"}));
     r.EFilter->setText(QStringLiteral("日本語"));  // the file name
     EXPECT_EQ(Rows(r).size(), 3);
     r.EFilter->setText(QStringLiteral("(2)"));  // only in a text
@@ -383,8 +344,7 @@ TEST_F(Results, GroupsCountsFilterEnterAndReload) {
     r.EFilter->clear();
     f.Options.FileOverWrite = false;
     f.MSearchStr->setPlainText(QStringLiteral("探索"));
-    f.WMDropFiles({Bytes(b)});
-    EXPECT_EQ(Finish(), RunOutcome::Finished);
+    EXPECT_EQ(Search(f, {b}), RunOutcome::Finished);
     EXPECT_EQ(Rows(r), first + QStringList({"----------", b + "  (1件)", "1: 探索する"}));
     // Files, not file headings.
     EXPECT_EQ(r.LCount->text(), QStringLiteral("4件 / 2ファイル  表示 9 / 9行  ") + out);
@@ -399,7 +359,6 @@ TEST_F(Results, GroupsCountsFilterEnterAndReload) {
     QTest::keyClick(r.LResults, Qt::Key_Escape);
     EXPECT_FALSE(r.isVisible());
     EXPECT_EQ(r.Model()->Index().Bytes(), 0u);  // nothing kept while closed
-    // The menu command opens it again.
     f.MFileResults->trigger();
     EXPECT_TRUE(r.isVisible());
 }
@@ -408,7 +367,7 @@ TEST_F(Results, GroupsCountsFilterEnterAndReload) {
 // for byte shows as the file system's.
 TEST_F(Results, FilterOnCharactersAndNamesAsTheyAreAndReadInSlices) {
     const QString out = Path(QStringLiteral("out.txt"));
-    WriteAll(Path(QStringLiteral("café.txt")), "x\n");
+    File(QStringLiteral("café.txt"), "x\n");
     WriteAll(out, "caf\xC3\xA9.txt" + Utf8ToCp932("(1) :(雨)Java 雨\r\nx.txt(2) :(雨)雨とアソ\r\n"
                                                   "x.txt(3) :(全)ＡＢＣ\r\n"));
     TMainForm& f = Start();
@@ -431,8 +390,7 @@ TEST_F(Results, FilterOnCharactersAndNamesAsTheyAreAndReadInSlices) {
             << r.LCount->text().toStdString();
     }
 
-    // A large output is read a slice at a time: the window answers meanwhile,
-    // busy till the end.
+    // A large output is read a slice at a time: the window answers meanwhile.
     std::string lines;
     for (int i = 1; i <= 20000; ++i) {
         lines += "a.txt(" + std::to_string(i) + ") :(w)" + std::to_string(i) + "x\r\n";
@@ -458,17 +416,14 @@ TEST_F(Results, FilterOnCharactersAndNamesAsTheyAreAndReadInSlices) {
 TEST(CommandLine, Parse) {
     using A = korvalen::CommandLine::Action;
     const struct {
-        std::vector<std::string> args;
-        A action;
-        std::vector<std::string> files;
+        std::vector<std::string> args, files;
+        A action = A::Start;
     } rows[] = {
-        {{"a.txt", "/x/b c.txt", "../d", "-"},
-         A::Start,
-         {"/w/a.txt", "/x/b c.txt", "/w/../d", "/w/-"}},
-        {{"--", "-f", "--help"}, A::Start, {"/w/-f", "/w/--help"}},
-        {{"-x", "a"}, A::Error, {"/w/a"}},
-        {{"-x", "--help"}, A::Help, {}},
-        {{"--help-path"}, A::HelpPath, {}},
+        {{"a.txt", "/x/b c.txt", "../d", "-"}, {"/w/a.txt", "/x/b c.txt", "/w/../d", "/w/-"}},
+        {{"--", "-f", "--help"}, {"/w/-f", "/w/--help"}},
+        {{"-x", "a"}, {"/w/a"}, A::Error},
+        {{"-x", "--help"}, {}, A::Help},
+        {{"--help-path"}, {}, A::HelpPath},
     };
     for (const auto& row : rows) {
         const korvalen::CommandLine line = ParseCommandLine(row.args, "/w");

@@ -10,6 +10,7 @@
 
 #include "platform/file.hpp"
 #include "results/output_index.hpp"
+#include "tests/support/temp_dir.hpp"
 
 namespace korvalen {
 namespace {
@@ -73,8 +74,8 @@ TEST(OutputIndex, ReadInPiecesAndOnAsTheFileChanges) {
          C::Rewritten},
         {"gone", "a(1) :(w)x\r\n", Remove, "", C::Failed},
     };
-    const std::string dir = testing::TempDir();
-    const std::string path = dir + "/out.txt";
+    const TempDir temp;  // of its own: other test programs may run at once
+    const std::string dir = temp.Path(), path = temp / "out.txt";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Write(path, c.before, false);
@@ -85,18 +86,13 @@ TEST(OutputIndex, ReadInPiecesAndOnAsTheFileChanges) {
         }
         EXPECT_EQ(Shape(pieces), Shape(whole));
 
-        switch (c.how) {
-            case Append:
-            case Rewrite:
-                Write(path, c.after, c.how == Append);
-                break;
-            case Replace:
-                Write(path + ".new", c.after, false);
-                std::filesystem::rename(path + ".new", path);
-                break;
-            case Remove:
-                std::filesystem::remove(path);
-                break;
+        if (c.how == Replace) {
+            Write(path + ".new", c.after, false);
+            std::filesystem::rename(path + ".new", path);
+        } else if (c.how == Remove) {
+            std::filesystem::remove(path);
+        } else {
+            Write(path, c.after, c.how == Append);
         }
         CountingOps ops;
         ScopedFileOps scope(ops);

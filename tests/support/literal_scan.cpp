@@ -88,11 +88,7 @@ class FileScan {
     // off-boundary find in the tight join ends the test: the spaced join is
     // tried only when the word is not in the tight one at all.
     void SearchWrapped(std::int64_t number, const std::string& word) {
-        if (Occurs(word, joinedTight_)) {
-            if (!opt_.JapaneseWord || AlignedPos(word, joinedTight_) != 0) {
-                ReportHit(number - 1, prevLine_, word);
-            }
-        } else if (Hit(word, joinedSpaced_)) {
+        if (Occurs(word, joinedTight_) ? Hit(word, joinedTight_) : Hit(word, joinedSpaced_)) {
             ReportHit(number - 1, prevLine_, word);
         }
     }
@@ -167,11 +163,9 @@ bool SearchInMemory(ScanContext& ctx, const std::string& name, bool isLast, cons
     }
     std::size_t index = 0;
     scan.Lines([&](std::string_view& line) {
-        if (index >= lines.size()) {
-            return false;
-        }
-        line = lines[index++];
-        return true;
+        const bool more = index < lines.size();
+        line = more ? lines[index++] : std::string_view();
+        return more;
     });
     // Release before the separator, as the file's end comes before it.
     std::vector<std::string_view>().swap(lines);

@@ -241,7 +241,8 @@ TEST(Crew, StopEndsTheRunAtTheFileInHand) {
     }
 }
 
-// The in-memory twins write no hit of it, as a load that failed.
+// A read that fails mid-file: the in-memory twins write no hit of the file, as a
+// load that failed; the line-by-line twins keep the hits of the reads that went through.
 TEST(FastRun, ReadErrorInTheMiddleOfAFile) {
     TempDir dir;
     const std::string a = dir.File("a.txt", Times("a line\r\n", 3 * FastScanner::kBlock / 8));
@@ -344,7 +345,8 @@ TEST(FastRun, AFileThatNeverEnds) {
     }
 }
 
-// Then the file is searched again in a way that holds nothing, the user told why.
+// Held lines that cannot be held in a file: the file is searched again in a way
+// that holds nothing, the user told why.
 TEST(FastRun, HeldLinesFileFailuresAndStopWhileTheWordsAreSetUp) {
     TempDir dir, tmp;
     ScopedEnv tmpdir("TMPDIR", tmp.Path().c_str());

@@ -66,13 +66,13 @@ struct Cli {
         int status = 0;
         EXPECT_EQ(::waitpid(pid, &status, 0), pid);
         return {WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status),
-                ReadBytes(dir / "1"), ReadBytes(dir / "2")};
+                TempDir::Read(dir / "1"), TempDir::Read(dir / "2")};
     }
     Result Run(std::string_view line, const std::string& locale = "C.UTF-8",
                const std::vector<int>& closed = {}) {
         return Wait(Start(line, locale, closed));
     }
-    std::string Out() const { return ReadBytes(dir / "out.txt"); }
+    std::string Out() const { return TempDir::Read(dir / "out.txt"); }
 };
 
 TEST(Cli, ExitStatusMessagesAndListings) {

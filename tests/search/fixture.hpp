@@ -26,10 +26,6 @@
 
 namespace korvalen::test {
 
-inline std::string ReadBytes(const std::string& path) {
-    return TempDir::Read(path);
-}
-
 // Code page 932 bytes of UTF-8 source text.
 inline std::string Sj(std::string_view utf8) {
     return Utf8ToCp932(utf8);
@@ -312,7 +308,7 @@ inline Ran RunScan(RecordingHost& host, Scan scan, const std::vector<std::string
     const RunOutcome outcome = run.Drop({names, host.words, out, options, ByLine(scan)});
     host.run = nullptr;
     // Not /dev/full nor a folder: reads of them do not end.
-    const std::string bytes = std::filesystem::is_regular_file(out) ? ReadBytes(out) : "";
+    const std::string bytes = std::filesystem::is_regular_file(out) ? TempDir::Read(out) : "";
     const RunState& state = run.State();
     return {outcome,         bytes,    state.HitCount,   host.positions,
             state.Searching, host.log, host.processCalls};

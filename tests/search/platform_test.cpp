@@ -99,7 +99,7 @@ TEST(FileInfo, ShortWritesGoOnToTheEnd) {
     File out(path, File::Mode::Create);
     out.WriteAll("a(1) :(w)a line\r\n");
     out.Close();
-    EXPECT_EQ(ReadBytes(path), "a(1) :(w)a line\r\n");
+    EXPECT_EQ(TempDir::Read(path), "a(1) :(w)a line\r\n");
 }
 
 TEST(Trash, HomeTrashFolder) {

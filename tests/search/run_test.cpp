@@ -29,7 +29,7 @@ struct Trial {
         ran = RunScan(host, scan, names, to.empty() ? out : to, options, holdBound);
         return ran.outcome;
     }
-    std::string Output() const { return ReadBytes(out); }
+    std::string Output() const { return TempDir::Read(out); }
     // The last `n` calls, one string.
     std::string Tail(std::size_t n) const {
         n = std::min(n, host.log.size());  // a short log fails the check, not the test program
